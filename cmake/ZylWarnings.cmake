@@ -1,0 +1,6 @@
+function(zyl_set_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(ZYL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds ZYL in build/<kind>. Usage: scripts/build.sh [release|sanitize] [cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind=${1:-release}
+shift || true
+case "$kind" in
+    release)  dir=build/release; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    sanitize) dir=build/sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BUILD_BENCH=OFF) ;;
+    *) echo "unknown build kind: $kind" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" "${flags[@]}" "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"

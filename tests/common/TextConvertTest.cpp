@@ -1,0 +1,90 @@
+#include "common/Exception.h"
+#include "common/TextConvert.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+using namespace zyl;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+TEST(RealToText, GeneralFormatWithSixDigits)
+{
+    EXPECT_EQ(realToText(3.14159265), "3.14159");
+    EXPECT_EQ(realToText(2.0), "2");
+    EXPECT_EQ(realToText(-0.5), "-0.5");
+    EXPECT_EQ(realToText(1e6), "1e+06");
+    EXPECT_EQ(realToText(123456.0), "123456");
+    EXPECT_EQ(realToText(1e-5), "1e-05");
+    EXPECT_EQ(realToText(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(realToText(std::nan("")), "nan");
+}
+
+TEST(RealToShortText, ShortestFormThatReadsBack)
+{
+    EXPECT_EQ(realToShortText(0.7), "0.7");
+    EXPECT_EQ(realToShortText(0.15), "0.15");
+    EXPECT_EQ(realToShortText(2.0), "2");
+    EXPECT_EQ(realToShortText(3.1415), "3.1415");
+    EXPECT_EQ(realToShortText(1.0 / 3.0), "0.333333333333333");
+    EXPECT_EQ(realToShortText(-1e-20), "-1e-20");
+}
+
+TEST(DecimalLiteral, OnlyDigitsPointAndExponent)
+{
+    for (const char* yes : {"1", "12.5", "5.", ".5", "1e5", "1.5e-3", "2E+10", "007"})
+        EXPECT_TRUE(isDecimalLiteral(yes)) << yes;
+    for (const char* no : {"", ".", "e5", "1e", "1e+", "inf", "nan", "info", "0x10", "1.5.3",
+                           "2x", "-1", "+1", "1 "})
+        EXPECT_FALSE(isDecimalLiteral(no)) << no;
+}
+
+TEST(ParseInteger, DecimalHexAndFailures)
+{
+    EXPECT_EQ(parseInteger("42"), 42);
+    EXPECT_EQ(parseInteger(" -7 "), -7);
+    EXPECT_EQ(parseInteger("+3"), 3);
+    EXPECT_EQ(parseInteger("0x1F"), 31);
+    EXPECT_EQ(parseInteger("0X10"), 16);
+    EXPECT_EQ(parseInteger("-2147483648"), -2147483648LL);
+    EXPECT_EQ(parseInteger("2147483647"), 2147483647);
+    EXPECT_FALSE(parseInteger("2147483648"));
+    EXPECT_FALSE(parseInteger("1.5"));
+    EXPECT_FALSE(parseInteger("true"));
+    EXPECT_FALSE(parseInteger(""));
+    EXPECT_FALSE(parseInteger("0x"));
+    EXPECT_FALSE(parseInteger("--1"));
+}
+
+TEST(ParseReal, PointSeparatorWhateverTheLocale)
+{
+    EXPECT_EQ(parseReal("0.7"), 0.7);
+    EXPECT_EQ(parseReal("-3.1415"), -3.1415);
+    EXPECT_EQ(parseReal("1e-400"), 0.0);
+    EXPECT_FALSE(parseReal("1e400"));
+    EXPECT_FALSE(parseReal("abc"));
+    EXPECT_FALSE(parseReal("0,7"));
+    EXPECT_FALSE(parseReal("inf"));
+    EXPECT_FALSE(parseReal(""));
+    // A comma locale must change nothing (generated locales may be absent on the machine).
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8")) {
+        EXPECT_EQ(parseReal("2.5"), 2.5);
+        EXPECT_EQ(realToText(2.5), "2.5");
+        EXPECT_EQ(realToShortText(0.15), "0.15");
+        std::setlocale(LC_ALL, "C");
+    }
+}
+
+TEST(Conversions, FailuresCarryThePlatformMessages)
+{
+    EXPECT_THAT([] { strToInt("12a"); },
+                ThrowsMessage<Exception>(StrEq("'12a' is not a valid integer value")));
+    EXPECT_THAT([] { strToFloat(""); },
+                ThrowsMessage<Exception>(StrEq("'' is not a valid floating point value")));
+    EXPECT_EQ(strToFloat("3.5"), 3.5);
+    EXPECT_EQ(strToInt("-12"), -12);
+}
