@@ -3,7 +3,7 @@
 # Idempotent: does nothing when every package is already present. Needs root to install.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
+packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
           qt6-base-dev qt6-svg-dev libgl-dev)
 
 missing=()

@@ -54,7 +54,9 @@ TensorPtr evaluateNode(const Tensor& node, SymbolTable& table)
     if (isFunctionCode(code) && node.left)
         return applyFunction(code, node.text, evaluateNode(*node.left, table));
     if (code == op::Derivative && node.left && node.right)
-        return applyDerivative(node, evaluateNode(*node.left, table), node.right->text, table);
+        return applyDerivative(
+            node, evaluateDerivativeOperand(*node.left, node.right->text, table),
+            node.right->text, table);
     if ((code == op::Sum || code == op::Product) && node.left && node.right) {
         TensorPtr range = evaluateNode(*node.right, table);
         return applySumOrProduct(node, std::move(range), node.left->clone(), table);

@@ -26,5 +26,8 @@ TensorPtr applySumOrProduct(const Tensor& node, TensorPtr range, TensorPtr body,
                             SymbolTable& table);
 TensorPtr applyDerivative(const Tensor& node, TensorPtr expression, const std::string& variable,
                           SymbolTable& table);
+/// The D operator's expression, evaluated with its variable taken out of the table.
+TensorPtr evaluateDerivativeOperand(const Tensor& operand, const std::string& variable,
+                                    SymbolTable& table);
 
 } // namespace zyl

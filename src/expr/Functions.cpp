@@ -55,6 +55,8 @@ Complex scale(Complex z, Complex factor) { return complexMultiply(factor, z); }
 
 Complex square(Complex z) { return complexMultiply(z, z); }
 
+Complex rawFunctionValue(int code, Complex z);
+
 } // namespace
 
 double roundHalfAway(double x)
@@ -70,6 +72,17 @@ double roundHalfAway(double x)
 }
 
 Complex functionValue(int code, Complex z)
+{
+    const Complex result = rawFunctionValue(code, z);
+    // No infinity or NaN out of a finite argument: that is an overflow of the formula.
+    if (std::isfinite(z.re) && std::isfinite(z.im) &&
+        !(std::isfinite(result.re) && std::isfinite(result.im)))
+        raiseMathError(OverflowError, "");
+    return result;
+}
+
+namespace {
+Complex rawFunctionValue(int code, Complex z)
 {
     switch (code) {
     case 108: return complexSin(z);
@@ -121,6 +134,7 @@ Complex functionValue(int code, Complex z)
     default: throw InfoErr("Syntax error!!");
     }
 }
+} // namespace
 
 TensorPtr applyFunction(int code, const std::string& name, TensorPtr argument)
 {

@@ -7,22 +7,63 @@
 
 namespace zyl {
 
-Complex complexAdd(Complex a, Complex b) { return cleanZero({a.re + b.re, a.im + b.im}); }
+namespace {
 
-Complex complexSubtract(Complex a, Complex b) { return cleanZero({a.re - b.re, a.im - b.im}); }
+bool isFinite(Complex z) { return std::isfinite(z.re) && std::isfinite(z.im); }
+
+/// The language never makes an infinity or a NaN out of finite numbers: such a result is an
+/// overflow, reported like the library's overflows.
+Complex checkedResult(Complex z, Complex a, Complex b)
+{
+    if (!isFinite(z) && isFinite(a) && isFinite(b))
+        raiseMathError(OverflowError, "");
+    return cleanZero(z);
+}
+
+} // namespace
+
+Complex complexAdd(Complex a, Complex b)
+{
+    return checkedResult({a.re + b.re, a.im + b.im}, a, b);
+}
+
+Complex complexSubtract(Complex a, Complex b)
+{
+    return checkedResult({a.re - b.re, a.im - b.im}, a, b);
+}
 
 Complex complexMultiply(Complex a, Complex b)
 {
-    return cleanZero({a.re * b.re - a.im * b.im, a.im * b.re + a.re * b.im});
+    return checkedResult({a.re * b.re - a.im * b.im, a.im * b.re + a.re * b.im}, a, b);
 }
 
 Complex complexDivide(Complex a, Complex b)
 {
-    const double d = b.re * b.re + b.im * b.im;
     // A zero divisor is a pole of the quotient, reported like the library's poles.
-    if (d == 0)
+    if (b.re == 0 && b.im == 0)
         raiseMathError(Singularity, "");
-    return cleanZero({(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d});
+    Complex z;
+    if (b.im == 0) {
+        // A real divisor divides each part: exact, and x/1e200 does not square the divisor.
+        z = {a.re / b.re, a.im / b.re};
+    } else if (b.re == 0) {
+        z = {a.im / b.im, -a.re / b.im};
+    } else {
+        const double d = b.re * b.re + b.im * b.im;
+        if (d != 0 && std::isfinite(d)) {
+            z = {(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d};
+        } else {
+            // The squared modulus under- or overflows: divide by the scaled divisor instead.
+            if (std::fabs(b.re) >= std::fabs(b.im)) {
+                const double r = b.im / b.re, den = b.re + b.im * r;
+                z = {(a.re + a.im * r) / den, (a.im - a.re * r) / den};
+            } else {
+                const double r = b.re / b.im, den = b.re * r + b.im;
+                z = {(a.re * r + a.im) / den, (a.im * r - a.re) / den};
+            }
+        }
+    }
+    return checkedResult(z, a, b);
 }
 
 Complex complexLn(Complex z)
@@ -42,7 +83,7 @@ Complex complexPowerNonZeroBase(Complex a, Complex b)
     double phi = b.re * theta;
     if (b.im != 0)
         phi += b.im * checked::log(r);
-    return cleanZero({m * checked::cos(phi), m * checked::sin(phi)});
+    return checkedResult({m * checked::cos(phi), m * checked::sin(phi)}, a, b);
 }
 
 Complex arithmeticValue(int code, Complex a, Complex b)

@@ -8,17 +8,45 @@ namespace {
 
 bool isNegativeOrComplex(const Tensor& node) { return node.im != 0 || node.re < 0; }
 
-/// True when the printed text of the node begins with a minus sign at this position.
-/// After "+" or "-" such a sign would be folded into the operator when read back
-/// (a-(-b) would read as a+b), so it gets brackets there.
-bool printsLeadingMinus(const Tensor& node, int parentLevel)
+bool isCallForm(const Tensor& node)
 {
-    if (node.code == op::Negate)
-        return node.level >= parentLevel;
-    if (node.isNumber())
-        return isNegativeOrComplex(node) && node.level >= parentLevel && !node.text.empty() &&
-               node.text[0] == '-';
-    return false;
+    return node.code == op::Derivative || node.code == op::Sum || node.code == op::Product ||
+           node.text == "log";
+}
+
+int childBump(const Tensor& node)
+{
+    const int code = node.code;
+    // "==" and "!=" are not associative either: a==(b==c) must not print as a==b==c.
+    if (node.right && node.right->level == node.level &&
+        (code == op::Minus || code == op::Divide || (code >= op::Greater && code <= op::NotEqual)))
+        return 1;
+    if (code == op::Power && node.left && node.left->code == op::Power)
+        return 1;
+    return 0;
+}
+
+/// True when the printed text of the node, printed under parentLevel, begins with a minus.
+/// After "+" or "-" such a sign would be folded into the operator when read back
+/// (a-(-b) would read as a+b), so the operand gets brackets there. Walks the leftmost path
+/// of the subtree, which is where the first character comes from.
+bool printsLeadingMinus(const Tensor* node, int parentLevel)
+{
+    for (;;) {
+        if (node->dimension > 0 || node->code == op::Symbol)
+            return false;
+        if (node->code == op::Number)
+            return !(node->level < parentLevel && isNegativeOrComplex(*node)) &&
+                   !node->text.empty() && node->text[0] == '-';
+        if (node->level < parentLevel || isCallForm(*node))
+            return false;
+        if (node->code == op::Negate)
+            return true;
+        if (!op::isBinary(node->code) || !node->left)
+            return false;
+        parentLevel = node->level + childBump(*node);
+        node = node->left.get();
+    }
 }
 
 void printBracketed(const Tensor& node, std::string& out)
@@ -30,7 +58,7 @@ void printBracketed(const Tensor& node, std::string& out)
 
 void printOperand(const Tensor& node, std::string& out, int parentLevel, bool afterSign)
 {
-    if (afterSign && printsLeadingMinus(node, parentLevel))
+    if (afterSign && printsLeadingMinus(&node, parentLevel))
         printBracketed(node, out);
     else
         printExpression(node, out, parentLevel);
@@ -75,16 +103,9 @@ void printExpression(const Tensor& node, std::string& out, int parentLevel)
     }
     const bool bracketed = node.level < parentLevel;
     // D, sum and product are written as calls, so that their text reads back.
-    const bool callForm = node.code == op::Derivative || node.code == op::Sum ||
-                          node.code == op::Product;
-    if (op::isBinary(node.code) && !callForm && node.left && node.right) {
-        int bump = 0;
+    if (op::isBinary(node.code) && !isCallForm(node) && node.left && node.right) {
+        const int bump = childBump(node);
         const int code = node.code;
-        if (node.right->level == node.level &&
-            (code == op::Minus || code == op::Divide || (code >= op::Greater && code <= op::LessEq)))
-            bump = 1;
-        else if (code == op::Power && node.left->code == op::Power)
-            bump = 1;
         const bool sign = code == op::Plus || code == op::Minus;
         if (bracketed)
             out += '(';

@@ -14,7 +14,7 @@ namespace {
 // Kept free below the deepest frame we allow; C library calls and the handlers' own frames
 // run in it.
 constexpr std::size_t minimumReserve = 256 * 1024;
-constexpr long long workLimit = 50'000'000;
+constexpr long long workLimit = 10'000'000;
 
 struct StackBounds {
     std::uintptr_t low = 0;

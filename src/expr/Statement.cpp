@@ -34,24 +34,70 @@ void replaceWith(TensorPtr& slot, TensorPtr replacement, int& counter)
 
 } // namespace
 
-void substituteKnownSymbols(TensorPtr& node, const SymbolTable& table)
+namespace {
+
+bool isBound(const std::vector<std::string>& bound, const std::string& name)
+{
+    for (const std::string& b : bound)
+        if (b == name)
+            return true;
+    return false;
+}
+
+/// The name that a sum, product or D node binds, or nullptr: the index of a sum or product
+/// and the variable of D stand for themselves inside the node, never for an older value.
+const Tensor* boundName(const Tensor& node)
+{
+    if ((node.code == op::Sum || node.code == op::Product) && node.right &&
+        node.right->dimension > 0 && node.right->elements[0]->isSymbolRef())
+        return node.right->elements[0].get();
+    if (node.code == op::Derivative && node.right && node.right->isSymbolRef())
+        return node.right.get();
+    return nullptr;
+}
+
+void substitute(TensorPtr& node, const SymbolTable& table, std::vector<std::string>& bound)
 {
     checkStack();
     for (TensorPtr& element : node->elements)
-        substituteKnownSymbols(element, table);
+        substitute(element, table, bound);
+    if (const Tensor* name = boundName(*node)) {
+        // The bound name itself is left alone, the rest of the range as usual.
+        const std::string boundText = name->text;
+        if (node->code != op::Derivative)
+            for (std::size_t i = 1; i < node->right->elements.size(); ++i)
+                substitute(node->right->elements[i], table, bound);
+        bound.push_back(boundText);
+        try {
+            substitute(node->left, table, bound);
+        } catch (...) {
+            bound.pop_back();
+            throw;
+        }
+        bound.pop_back();
+        return;
+    }
     if (node->left && node->code != op::Assign)
-        substituteKnownSymbols(node->left, table);
+        substitute(node->left, table, bound);
     if (node->right)
-        substituteKnownSymbols(node->right, table);
-    if (node->code == op::Symbol && !node->left && !node->right) {
+        substitute(node->right, table, bound);
+    if (node->code == op::Symbol && !node->left && !node->right && !isBound(bound, node->text)) {
         if (node->text == "I") {
             TensorPtr unit = makeNumber(0, 1);
-            unit->text = "I";
+            unit->text.assign(1, 'I');
             node = std::move(unit);
         } else if (const Funkcja* symbol = table.lookup(node->text)) {
             node = symbol->definition->clone();
         }
     }
+}
+
+} // namespace
+
+void substituteKnownSymbols(TensorPtr& node, const SymbolTable& table)
+{
+    std::vector<std::string> bound;
+    substitute(node, table, bound);
 }
 
 void applyDefinitions(TensorPtr& node, SymbolTable& table)
