@@ -59,7 +59,6 @@ TEST_F(SumsAndProducts, ABoundThatMovesWithTheIndexEndsInAMessage)
     // The upper bound names the index itself, so the range never ends.
     EXPECT_EQ(run("sum(1,{j,1,j})"), "Expression too large");
     EXPECT_EQ(table.lookup("j"), nullptr);
-    EXPECT_EQ(run("sum(1,{j,1,1e300})"), "Expression too large");
 }
 
 TEST_F(SumsAndProducts, LongSymbolicSumsEndInAMessageNotACrash)
