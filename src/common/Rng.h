@@ -11,7 +11,7 @@ namespace zyl {
 /// Derived classes supply two primitives; the helpers built on them are not virtual, so that
 /// every operator consumes draws in the same way whatever the source.
 class Rng {
-  public:
+public:
     virtual ~Rng() = default;
 
     /// A 15-bit draw, 0 to 32767.
@@ -34,7 +34,7 @@ class Rng {
 /// are taken from the high bits of the state (its low bits cycle with short periods, which
 /// would make Boolean variables alternate).
 class LcgRng : public Rng {
-  public:
+public:
     /// Seeded from the clock, so two runs of the same project differ.
     LcgRng();
     /// Seeded with `seed`, so a run can be repeated exactly.
@@ -47,7 +47,7 @@ class LcgRng : public Rng {
     int rand15() override { return static_cast<int>(step() >> 49); }
     std::int32_t randomInt31() override { return static_cast<std::int32_t>(step() >> 33); }
 
-  private:
+private:
     std::uint64_t step()
     {
         m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;

@@ -19,7 +19,7 @@ namespace zyl {
 /// oldest entry would meet. Entries with a NaN (or an empty variable) equal nothing and are
 /// left out of the index. The list only grows, so the index never has to re-point a key.
 class Buffer {
-  public:
+public:
     Buffer() = default;
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -43,7 +43,7 @@ class Buffer {
     const DoubleList<Indiv>& entries() const { return m_list; }
     void clear();
 
-  private:
+private:
     using Node = DoubleList<Indiv>::Node;
 
     /// Hash of the values with -0 and 0 alike; nothing when a value is NaN or missing.

@@ -11,7 +11,7 @@ namespace zyl {
 /// A candidate solution: one decision variable per entry of the VARIABLES section, in that
 /// order, with its objective value. Copies are deep and carry `value` and `evaluated` along.
 class Indiv {
-  public:
+public:
     /// Objective-function value ("f").
     double value = 0.0;
     /// True once `value` is known for the current variable values.
@@ -50,7 +50,7 @@ class Indiv {
     /// "= f(" the values by realToText separated by "; " ")", for the Statistics window.
     std::string text() const;
 
-  private:
+private:
     std::vector<std::unique_ptr<Variable_>> m_genes;
 };
 

@@ -23,7 +23,7 @@ struct VariableRange {
 /// One decision variable holding one value of its natural type. Individuals own their
 /// variables through unique_ptr and copy them with clone().
 class Variable_ {
-  public:
+public:
     virtual ~Variable_() = default;
 
     /// The value as a real (Boolean and integer values convert exactly).
@@ -53,7 +53,7 @@ class Variable_ {
 /// integer, so arithmetical crossover can leave other values; mutation maps 1 to 0 and any other
 /// value to 1.
 class Boolean_ : public Variable_ {
-  public:
+public:
     explicit Boolean_(std::int16_t value = 0) : m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override;
@@ -66,14 +66,14 @@ class Boolean_ : public Variable_ {
     std::string rangeText(const VariableRange& range) const override;
     std::string valueText() const override;
 
-  private:
+private:
     std::int16_t m_value;
 };
 
 /// An integer variable within [intLo; intHi]. Spans are computed in 64 bits, so the full 32-bit
 /// range neither overflows nor collapses to one value.
 class Integer_ : public Variable_ {
-  public:
+public:
     explicit Integer_(std::int32_t value = 0) : m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override;
@@ -91,13 +91,13 @@ class Integer_ : public Variable_ {
     std::string rangeText(const VariableRange& range) const override;
     std::string valueText() const override;
 
-  private:
+private:
     std::int32_t m_value;
 };
 
 /// A real variable within [realLo; realLo + |realHi - realLo|].
 class Floating_ : public Variable_ {
-  public:
+public:
     explicit Floating_(double value = 0.0) : m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override { m_value = x; }
@@ -112,7 +112,7 @@ class Floating_ : public Variable_ {
     std::string rangeText(const VariableRange& range) const override;
     std::string valueText() const override;
 
-  private:
+private:
     double m_value;
 };
 

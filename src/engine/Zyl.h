@@ -18,7 +18,7 @@ namespace zyl {
 /// Every random draw comes from the generator given at construction, which the object does not
 /// own; the order of draws is part of the behaviour (a seeded run repeats exactly).
 class ZYL {
-  public:
+public:
     // ---- Parameters (construction values are the defaults of a task) ----
     /// Probability that a pair of children is crossed.
     double crossProb = 0.7;
@@ -119,7 +119,7 @@ class ZYL {
     /// population is then unchanged.
     void nextGeneration();
 
-  private:
+private:
     Rng* m_rng;
 };
 

@@ -15,7 +15,7 @@ namespace zyl {
 /// "." whatever the process locale. The method names follow the INI operations that the other
 /// parts of the program call.
 class ProjectScript {
-  public:
+public:
     /// An empty script not connected to a file.
     ProjectScript() = default;
     /// A script with the given file name; if the file exists it is read (blank and ";" lines
@@ -75,7 +75,7 @@ class ProjectScript {
     /// \throws Exception when there is no file name or the file cannot be written.
     void UpdateFile() const;
 
-  private:
+private:
     struct Section {
         std::string name;
         std::vector<std::string> lines;

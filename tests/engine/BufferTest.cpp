@@ -57,11 +57,6 @@ TEST(Buffer, RealEqualityZeroSignAndNaN)
     EXPECT_EQ(buffer.find(make({std::nan(""), 1})), nullptr);
     EXPECT_EQ(buffer.findByScan(make({std::nan(""), 1})), nullptr);
     EXPECT_EQ(buffer.find(make({0.0})), nullptr); // another count never matches
-    // Integer and real variables meet on their values.
-    Indiv i(2);
-    i.setGene(0, std::make_unique<Integer_>(0));
-    i.setGene(1, std::make_unique<Boolean_>(1));
-    EXPECT_EQ(buffer.find(i)->value, 1);
     EXPECT_EQ(buffer.entries().size(), 2u);
 }
 
@@ -90,9 +85,6 @@ TEST(Buffer, IndexAgreesWithTheScanOnRandomData)
     }
     EXPECT_GT(hits, 1000);
     EXPECT_LT(hits, 3000);
-    buffer.clear();
-    EXPECT_EQ(buffer.find(random()), nullptr);
-    EXPECT_EQ(buffer.size(), 0u);
 }
 
 TEST(RecordInBuffer, AppendsNewAndHandsBackKnown)
@@ -117,5 +109,4 @@ TEST(RecordInBuffer, AppendsNewAndHandsBackKnown)
     EXPECT_EQ(zyl->recordInBuffer(second), nullptr);
     EXPECT_EQ(second.value, 1); // the first value stays for the rest of the task
     EXPECT_EQ(zyl->buffer.size(), 1u);
-    EXPECT_TRUE(zyl->bufferLookup(second));
 }

@@ -41,7 +41,7 @@ void spit(const fs::path& path, const std::string& content)
 
 /// A fresh directory per test, removed afterwards.
 class ScriptFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override
     {
         m_dir = fs::temp_directory_path() /
@@ -84,9 +84,10 @@ const char* const defaultTaskText = "[PLOTS]\r\nConvergence=Average;CurrentMin\r
 
 TEST(ProjectScriptLexical, CommentsHeadersAndEntries)
 {
-    auto s = ProjectScript::fromText("stray=1\n"
-                                     "[A]\n"
-                                     "; a comment\n"
+    auto s = ProjectScript::fromText("\xEF\xBB\xBF" // a byte-order mark is skipped
+                                     "stray=1\n"
+                                     "[A]\r\n"
+                                     "; a comment\r"
                                      "\n"
                                      "k=v=w\n"
                                      "no equals sign\n"
@@ -94,30 +95,19 @@ TEST(ProjectScriptLexical, CommentsHeadersAndEntries)
                                      "=empty key\n"
                                      "[B]x\n"
                                      "[]\n"
-                                     "z=1\n");
+                                     "z=1");
     EXPECT_THAT(s.sectionNames(), ElementsAre("A", ""));
-    // Further "=" belong to the value; a line without "=" has the empty key but no value.
-    EXPECT_EQ(s.ReadString("A", "k", "?"), "v=w");
+    EXPECT_EQ(s.ReadString("A", "k", "?"), "v=w"); // further "=" belong to the value
     EXPECT_THAT(s.ReadSection("A"), ElementsAre("k", "", " ;not", "", ""));
     EXPECT_EQ(s.ReadString("A", "", "???"), "empty key");
     EXPECT_EQ(s.ReadString("", "z", "?"), "1");
-    // Lines before the first header belong to no section.
-    EXPECT_EQ(s.ReadString("", "stray", "absent"), "absent");
-}
+    EXPECT_EQ(s.ReadString("", "stray", "absent"), "absent"); // before any section
 
-TEST(ProjectScriptLexical, EntryWithoutEqualsReadsAsDefault)
-{
-    auto s = ProjectScript::fromText("[VARIABLES]\r\nx1\r\n");
-    EXPECT_THAT(s.ReadSection("VARIABLES"), ElementsAre(""));
-    EXPECT_TRUE(s.HasKey("VARIABLES", ""));
-    EXPECT_EQ(s.ReadString("VARIABLES", "", "???"), "???");
-}
-
-TEST(ProjectScriptLexical, EveryLineEndAndByteOrderMark)
-{
-    auto s = ProjectScript::fromText("\xEF\xBB\xBF[A]\r\na=1\rb=2\nc=3\r\n\r\n[B]\nd=4");
-    EXPECT_THAT(s.ReadSection("A"), ElementsAre("a", "b", "c"));
-    EXPECT_EQ(s.ReadInteger("B", "d", 0), 4);
+    // An entry without "=" has the empty key but no value: "x1" reads as the type "???".
+    auto v = ProjectScript::fromText("[VARIABLES]\r\nx1\r\n");
+    EXPECT_THAT(v.ReadSection("VARIABLES"), ElementsAre(""));
+    EXPECT_TRUE(v.HasKey("VARIABLES", ""));
+    EXPECT_EQ(v.ReadString("VARIABLES", "", "???"), "???");
 }
 
 TEST(ProjectScriptLexical, NamesIgnoreCaseAndTheFirstOneWins)
@@ -135,7 +125,8 @@ TEST(ProjectScriptLexical, NamesIgnoreCaseAndTheFirstOneWins)
 TEST(ProjectScriptStrip, BlanksAndTabsVanishEverywhere)
 {
     auto s = ProjectScript::fromText("[ SHOW ]\n"
-                                     "buffered = 1\n"
+                                     "\x01"
+                                     "buffered = 1\x02\n"
                                      "\t\n"
                                      "[POPULATION]  \n"
                                      " size\t= 2 0 \n"
@@ -149,28 +140,17 @@ TEST(ProjectScriptStrip, BlanksAndTabsVanishEverywhere)
     EXPECT_THAT(s.ReadSection("SHOW"), ElementsAre("buffered"));
     EXPECT_EQ(s.ReadInteger("POPULATION", "size", -1), 20);
     EXPECT_EQ(s.ReadString("EQUATIONS", "f", ""), "-5.*sin(x1)*sin(x2)-sin(5*x1)*sin(5*x2)");
-}
 
-TEST(ProjectScriptStrip, BlankBeforeTheFirstHeaderHidesThatSection)
-{
-    auto s = ProjectScript::fromText(" [POPULATION]\nsize=20\n[SHOW]\nbuffered=1\n");
-    s.StripBlanks();
-    EXPECT_EQ(s.ReadInteger("POPULATION", "size", -1), -1);
-    EXPECT_THAT(s.sectionNames(), ElementsAre("SHOW"));
-}
-
-TEST(ProjectScriptStrip, ControlCharactersAtTheEndsGo)
-{
-    auto s = ProjectScript::fromText("[A]\n\x01k=v\x02\n\x7fk2=\x03v\n");
-    s.StripBlanks();
-    EXPECT_EQ(s.ReadString("A", "k", "?"), "v");
-    EXPECT_EQ(s.ReadString("A", "\x7fk2", "?"), "\x03v"); // DEL and inner controls are kept
+    // A blank before the very first header makes it an ordinary line before any section.
+    auto hidden = ProjectScript::fromText(" [POPULATION]\nsize=20\n[SHOW]\nbuffered=1\n");
+    hidden.StripBlanks();
+    EXPECT_THAT(hidden.sectionNames(), ElementsAre("SHOW"));
 }
 
 TEST(ProjectScriptRead, TypedValuesAndTheirDefaults)
 {
     auto s = ProjectScript::fromText("[T]\nint=-12\nhex=0x1F\nbad=12abc\nbool=true\none=1\n"
-                                     "minus=-1\nreal=3.1415\nexp=1e-3\nempty=\ncomma=0,5\n"
+                                     "real=3.1415\nexp=1e-3\nempty=\ncomma=0,5\n"
                                      "huge=1e400\nbig=2147483648\n");
     EXPECT_EQ(s.ReadInteger("T", "int", 0), -12);
     EXPECT_EQ(s.ReadInteger("T", "hex", 0), 31);
@@ -180,14 +160,11 @@ TEST(ProjectScriptRead, TypedValuesAndTheirDefaults)
     EXPECT_FALSE(s.ReadBool("T", "bool", false)); // a boolean must be an integer
     EXPECT_TRUE(s.ReadBool("T", "bool", true));
     EXPECT_TRUE(s.ReadBool("T", "one", false));
-    EXPECT_TRUE(s.ReadBool("T", "minus", false));
     EXPECT_DOUBLE_EQ(s.ReadFloat("T", "real", 0), 3.1415);
     EXPECT_DOUBLE_EQ(s.ReadFloat("T", "exp", 0), 0.001);
-    EXPECT_DOUBLE_EQ(s.ReadFloat("T", "int", 0), -12.0);
     EXPECT_DOUBLE_EQ(s.ReadFloat("T", "empty", 0.7), 0.7);
     EXPECT_DOUBLE_EQ(s.ReadFloat("T", "comma", 0.7), 0.7);
     EXPECT_DOUBLE_EQ(s.ReadFloat("T", "huge", 0.7), 0.7);
-    EXPECT_DOUBLE_EQ(s.ReadFloat("T", "bad", 0.15), 0.15);
     EXPECT_EQ(s.ReadString("T", "empty", "default"), "");
     EXPECT_EQ(s.ReadString("X", "int", "default"), "default");
     EXPECT_THAT(s.ReadSection("X"), IsEmpty());
@@ -212,20 +189,6 @@ TEST(ProjectScriptWrite, DefaultTaskByteForByte)
                                 "[MUTATION]\r\nprobability=0.15\r\nuniformity_coeff=2\r\n\r\n"));
 }
 
-TEST(ProjectScriptWrite, ShortestRealsThatReadBack)
-{
-    ProjectScript s;
-    for (double x : {0.1 + 0.2, 1.0 / 3.0, -2.5e-300, 1e21, 123456789012345.0}) {
-        s.WriteFloat("R", "x", x);
-        // At most 15 significant digits, so only values that need no more come back exactly.
-        EXPECT_NEAR(s.ReadFloat("R", "x", 0), x, std::abs(x) * 1e-14) << s.ReadString("R", "x", "");
-    }
-    s.WriteFloat("R", "x", 0.3);
-    EXPECT_EQ(s.ReadString("R", "x", ""), "0.3");
-    s.WriteInteger("R", "i", -2147483647 - 1);
-    EXPECT_EQ(s.ReadString("R", "i", ""), "-2147483648");
-}
-
 TEST(ProjectScriptWrite, LinesThatWouldNotReadBackAreRefused)
 {
     ProjectScript s = defaultTask();
@@ -248,19 +211,6 @@ TEST(ProjectScriptWrite, LinesThatWouldNotReadBackAreRefused)
     EXPECT_EQ(back.ReadString("EQUATIONS", "", ""), "[x]");
 }
 
-TEST(ProjectScriptWrite, TextRoundTripIsByteExact)
-{
-    ProjectScript s = defaultTask();
-    s.WriteString("EXPORT", "Column 1", " spaced value ");
-    s.WriteString("VARIABLES", "\xC5\xBC", "integer[1;10]"); // UTF-8 bytes pass through
-    const std::string first = s.text();
-    auto again = ProjectScript::fromText(first);
-    EXPECT_EQ(again.text(), first);
-    again.StripBlanks();
-    const std::string stripped = again.text();
-    EXPECT_EQ(ProjectScript::fromText(stripped).text(), stripped);
-}
-
 TEST_F(ScriptFileTest, FileRoundTripIsByteExact)
 {
     fs::path path = m_dir / "task.txt";
@@ -278,29 +228,28 @@ TEST_F(ScriptFileTest, FileRoundTripIsByteExact)
     EXPECT_EQ(slurp(path), stripped);
     // Nothing is left beside the file.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
+
+    // Blanks inside values and 8-bit names survive a round trip untouched.
+    s.WriteString("EXPORT", "Column 1", " spaced value ");
+    s.WriteString("VARIABLES", "\xC5\xBC", "integer[1;10]");
+    s.UpdateFile();
+    ProjectScript again(path.string());
+    again.UpdateFile();
+    EXPECT_EQ(slurp(path), s.text());
 }
 
-TEST_F(ScriptFileTest, MissingFileIsAnEmptyScript)
+TEST_F(ScriptFileTest, MissingFilesAndFailuresAreReported)
 {
-    ProjectScript s((m_dir / "none.txt").string());
-    EXPECT_THAT(s.sectionNames(), IsEmpty());
-    EXPECT_EQ(s.fileName(), (m_dir / "none.txt").string());
+    ProjectScript missing((m_dir / "none.txt").string()); // not an error: an empty script
+    EXPECT_THAT(missing.sectionNames(), IsEmpty());
     EXPECT_THAT([&] { ProjectScript dir(m_dir.string()); },
                 ::testing::ThrowsMessage<Exception>(HasSubstr("it is a directory")));
-}
-
-TEST_F(ScriptFileTest, SaveFailuresAreReported)
-{
-    ProjectScript noName = defaultTask();
-    EXPECT_THAT([&] { noName.UpdateFile(); },
-                ::testing::ThrowsMessage<Exception>(HasSubstr("no file name")));
-
     ProjectScript s = defaultTask();
+    EXPECT_THAT([&] { s.UpdateFile(); },
+                ::testing::ThrowsMessage<Exception>(HasSubstr("no file name")));
     s.SetFileName((m_dir / "missing-dir" / "task.txt").string());
     EXPECT_THAT([&] { s.UpdateFile(); },
                 ::testing::ThrowsMessage<Exception>(HasSubstr("missing-dir")));
-    s.SetFileName(m_dir.string());
-    EXPECT_THROW(s.UpdateFile(), Exception);
 }
 
 TEST_F(ScriptFileTest, FailedSaveLeavesTheOldFileIntact)
@@ -364,7 +313,7 @@ struct LibcLocaleAllocations {
 /// Switches the process to a locale whose decimal separator is a comma, generating one in a
 /// private directory when none is installed and the system can build one.
 class CommaLocaleTest : public ScriptFileTest {
-  protected:
+protected:
     void SetUp() override
     {
         ScriptFileTest::SetUp();
@@ -394,7 +343,7 @@ class CommaLocaleTest : public ScriptFileTest {
         ScriptFileTest::TearDown();
     }
 
-  private:
+private:
     bool tryLocale(const char* name)
     {
         [[maybe_unused]] LibcLocaleAllocations ignored;

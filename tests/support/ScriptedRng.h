@@ -14,7 +14,7 @@ namespace zyl::test {
 /// randomness draw by draw. Taking a draw of the other kind, or one more than was scripted,
 /// throws, so a test also proves how many draws of which kind an operation takes.
 class ScriptedRng : public Rng {
-  public:
+public:
     /// The next rand15 draw, 0 to 32767.
     ScriptedRng& r15(int v) { return push(Kind::Rand15, v); }
     /// The rand15 draw nearest to making uniform01() return x; exact for 0 and 1.
@@ -29,7 +29,7 @@ class ScriptedRng : public Rng {
 
     std::size_t left() const { return m_draws.size(); }
 
-  private:
+private:
     enum class Kind { Rand15, Int31 };
     struct Draw {
         Kind kind;
