@@ -1,0 +1,41 @@
+#include "engine/Zyl.h"
+
+#include <cassert>
+
+namespace zyl {
+
+void ZYL::crossPair(Indiv& a, Indiv& b)
+{
+    assert(a.count() == count() && b.count() == count());
+    if (!rng().chance(crossProb))
+        return;
+    ++crossovers;
+    const int n = count();
+    switch (crossoverType) {
+    case 0:
+        // Each cut exchanges the whole tail again, so the segments between successive cuts
+        // alternate between the parents; a cut at 0 exchanges everything.
+        for (int p = 0; p < crossPoints; ++p)
+            for (int j = rng().randomIndex(n); j < n; ++j)
+                a.swapGene(b, j);
+        break;
+    case 2:
+        for (int j = 0; j < n; ++j)
+            if (rng().chance(crossUnifProb))
+                a.swapGene(b, j);
+        break;
+    default: {
+        // One mixing factor for the whole pair; both values are read before either changes.
+        double alpha = rng().uniform01();
+        for (int j = 0; j < n; ++j) {
+            double x = a.gene(j)->getValue();
+            double y = b.gene(j)->getValue();
+            a.gene(j)->setValue(alpha * x + (1 - alpha) * y);
+            b.gene(j)->setValue(alpha * y + (1 - alpha) * x);
+        }
+        break;
+    }
+    }
+}
+
+} // namespace zyl

@@ -1,0 +1,24 @@
+#include "engine/Zyl.h"
+
+namespace zyl {
+
+int ZYL::tournamentSelect()
+{
+    int winner = rng().randomIndex(popSize);
+    for (int round = 1; round < tourSize; ++round) {
+        int c = rng().randomIndex(popSize);
+        double challenger = population[c].value;
+        double best = population[winner].value;
+        if (maximise ? challenger > best : challenger < best)
+            winner = c;
+    }
+    return winner;
+}
+
+void ZYL::insertElite()
+{
+    // The best of the whole task replaces any member, a good one included.
+    population[rng().randomIndex(popSize)] = maximise ? globalMax : globalMin;
+}
+
+} // namespace zyl

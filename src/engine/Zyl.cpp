@@ -1,0 +1,74 @@
+#include "engine/Zyl.h"
+
+#include "common/Exception.h"
+
+#include <cfloat>
+#include <stdexcept>
+
+namespace zyl {
+
+namespace {
+Indiv validated(Indiv templateIndiv, int popSize, std::size_t names, std::size_t ranges)
+{
+    if (popSize < 1)
+        throw std::invalid_argument("ZYL: the population needs at least one individual");
+    auto count = static_cast<std::size_t>(templateIndiv.count());
+    if (names != count || ranges != count)
+        throw std::invalid_argument("ZYL: one name and one range are needed per variable");
+    for (int j = 0; j < templateIndiv.count(); ++j)
+        if (!templateIndiv.gene(j))
+            throw std::invalid_argument("ZYL: the template individual has an empty variable");
+    return templateIndiv;
+}
+} // namespace
+
+ZYL::ZYL(int popSize, Indiv templateIndiv, std::vector<std::string> names,
+         std::vector<VariableRange> ranges, Rng& rng)
+    : popSize(popSize),
+      // names and ranges are still whole here: members are initialised in declaration order.
+      templateIndiv(validated(std::move(templateIndiv), popSize, names.size(), ranges.size())),
+      population(static_cast<std::size_t>(popSize), this->templateIndiv),
+      globalMax(this->templateIndiv), globalMin(this->templateIndiv),
+      currentMax(this->templateIndiv), currentMin(this->templateIndiv), ranges(std::move(ranges)),
+      names(std::move(names)), m_rng(&rng)
+{
+    globalMax.value = -DBL_MAX;
+    globalMin.value = DBL_MAX;
+    for (Indiv& ind : population)
+        for (int j = 0; j < count(); ++j)
+            ind.gene(j)->randomInit(this->ranges[j], rng);
+}
+
+const Indiv* ZYL::recordInBuffer(Indiv& ind)
+{
+    if (!bufferIndividuals || buffer.lookup(ind))
+        return nullptr;
+    return &buffer.append(ind);
+}
+
+void ZYL::nextGeneration()
+{
+    if (selection == 0)
+        throw Exception("Roulette selection. Not implemented yet.");
+    // NOTE: the order of the draws is observable (a seeded run repeats, tests script them):
+    // all selections, then crossover pair by pair, then mutation individual by individual,
+    // then the elite slot.
+    std::vector<Indiv> next;
+    next.reserve(population.size());
+    for (int i = 0; i < popSize; ++i)
+        next.push_back(population[tournamentSelect()]);
+    for (int i = 0; i + 1 < popSize; i += 2)
+        crossPair(next[i], next[i + 1]);
+    for (Indiv& child : next)
+        mutate(child);
+    population = std::move(next);
+    if (elite)
+        insertElite();
+    for (Indiv& ind : population) {
+        ind.evaluated = false;
+        if (bufferIndividuals)
+            bufferLookup(ind);
+    }
+}
+
+} // namespace zyl

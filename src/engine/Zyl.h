@@ -1,0 +1,126 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/Buffer.h"
+#include "engine/Indiv.h"
+#include "engine/Variable.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zyl {
+
+/// The engine object of one optimisation task: every genetic-algorithm parameter, the
+/// counters, the statistics of the latest generation, the population, the remembered extremes
+/// and the buffer. The loader constructs it and then overwrites the parameters from the script.
+///
+/// Every random draw comes from the generator given at construction, which the object does not
+/// own; the order of draws is part of the behaviour (a seeded run repeats exactly).
+class ZYL {
+public:
+    // ---- Parameters (construction values are the defaults of a task) ----
+    /// Probability that a pair of children is crossed.
+    double crossProb = 0.7;
+    /// Probability that one variable of one child is mutated.
+    double mutProb = 0.15;
+    /// Per-variable exchange probability of uniform crossover.
+    double crossUnifProb = 0.5;
+    /// Generations completed.
+    std::int32_t generation = 0;
+    /// Generation limit of the whole task.
+    std::int32_t maxIteration = 100;
+    bool maximise = false;
+    /// Always false in a run: the loader rejects a variable population size.
+    bool variablePopSize = false;
+    bool bufferIndividuals = false;
+    bool elite = false;
+    /// Variables mutated and pairs crossed so far in the task. 64-bit: a long task with a large
+    /// population and many variables passes 2^31 mutations.
+    std::int64_t mutations = 0;
+    std::int64_t crossovers = 0;
+    /// Fixed at construction; population.size() always equals it.
+    const std::int32_t popSize;
+    /// 0 roulette (not available; nextGeneration refuses it), 1 tournament.
+    std::int32_t selection = 1;
+    /// 0 uniform, any other value nonuniform.
+    std::int32_t mutationType = 1;
+    /// 0 multipoint, 2 uniform, any other value arithmetical.
+    std::int32_t crossoverType = 1;
+    std::int32_t tourSize = 3;
+    std::int32_t crossPoints = 1;
+
+    // ---- Statistics of the latest generation, filled by the statistics pass ----
+    std::int32_t different = 0;
+    double average = 0, stdDev = 0, meanDev = 0, medianDev = 0, range = 0;
+    double q1 = 0, q2 = 0, q3 = 0, iqr = 0, entropy = 0, discrepancy = 0;
+
+    // ---- Individuals ----
+    /// The individual the loader built, with randomly initialised values.
+    Indiv templateIndiv;
+    /// The current generation, popSize individuals.
+    std::vector<Indiv> population;
+    /// Largest and smallest individual seen in the task; their values start at -DBL_MAX and
+    /// +DBL_MAX so that the first statistics pass replaces them.
+    Indiv globalMax, globalMin;
+    /// Largest and smallest individual of the latest evaluated generation.
+    Indiv currentMax, currentMin;
+    /// One record per variable, in the order of the VARIABLES section.
+    std::vector<VariableRange> ranges;
+    /// The variable names (the keys of VARIABLES).
+    std::vector<std::string> names;
+    Buffer buffer;
+
+    /// Builds the population from copies of `templateIndiv` and gives each variable a random
+    /// starting value, individual by individual, variable by variable.
+    /// \throws std::invalid_argument when popSize < 1, when `names` or `ranges` do not have one
+    /// entry per variable of the template, or when the template has an empty entry.
+    ZYL(int popSize, Indiv templateIndiv, std::vector<std::string> names,
+        std::vector<VariableRange> ranges, Rng& rng);
+    ZYL(const ZYL&) = delete;
+    ZYL& operator=(const ZYL&) = delete;
+
+    /// Number of decision variables.
+    int count() const { return templateIndiv.count(); }
+    Rng& rng() const { return *m_rng; }
+    /// Replaces the generator (for example with a seeded one before a repeatable run).
+    void setRng(Rng& rng) { m_rng = &rng; }
+
+    /// One tournament of max(1, tourSize) contestants drawn with replacement; returns the
+    /// index of the winner in `population`. Strict comparisons: on equal values the earlier
+    /// contestant stays the winner.
+    int tournamentSelect();
+
+    /// Crosses two individuals in place with probability crossProb and counts the pair in
+    /// `crossovers`. Exchanging moves variable objects, so every position keeps its class.
+    /// `value` and `evaluated` are not touched.
+    void crossPair(Indiv& a, Indiv& b);
+
+    /// The mutation pass over one individual: each variable j in order, with probability
+    /// mutProb, is mutated with ranges[j] at t = generation, T = maxIteration and counted.
+    void mutate(Indiv& ind);
+
+    /// Copies globalMax (maximising) or globalMin over the member at randomIndex(popSize).
+    void insertElite();
+
+    /// bufferLookup: on a hit the buffered copy (variables, value, evaluated flag) replaces
+    /// `ind`.
+    bool bufferLookup(Indiv& ind) const { return buffer.lookup(ind); }
+
+    /// After an evaluation: when the buffer is on and holds an equal individual, `ind` takes
+    /// the buffered copy; otherwise a copy of `ind` becomes the newest entry, which is returned
+    /// so that the caller can show it. Returns nullptr when nothing was added.
+    const Indiv* recordInBuffer(Indiv& ind);
+
+    /// Replaces the population by the next generation: selection, crossover of the pairs
+    /// (0, 1), (2, 3), ..., mutation, elite, then every member is marked unevaluated and, with
+    /// the buffer on, takes a buffered value when there is one. Does not advance `generation`.
+    /// \throws Exception "Roulette selection. Not implemented yet." when selection is 0; the
+    /// population is then unchanged.
+    void nextGeneration();
+
+private:
+    Rng* m_rng;
+};
+
+} // namespace zyl
