@@ -1,0 +1,32 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/UserPlots.h"
+#include "engine/Zyl.h"
+#include "expr/Tensor.h"
+#include "project/ProjectScript.h"
+#include "project/ProjectSettings.h"
+
+#include <memory>
+#include <vector>
+
+namespace zyl {
+
+/// What a successful load builds besides the settings.
+struct LoadedProject {
+    std::unique_ptr<ZYL> zyl;
+    std::vector<UserPlot> plots;
+};
+
+/// Turns a project script into a runnable task: validates it in a fixed order, fills
+/// `settings`, runs the EQUATIONS through the expression language, builds the decision
+/// variables and the engine object (whose random draws come from `rng`), sets the plots up
+/// and appends the four individual vectors (GlobalMinIndiv, ...) to the symbol table.
+/// Opening windows is the caller's business once this has returned.
+/// \throws Exception with the message of the first failing check. Settings read before the
+/// failure keep their new values and definitions already made stay in the table; nothing
+/// else is left behind.
+LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings,
+                          SymbolTable& table, Rng& rng);
+
+} // namespace zyl

@@ -1,0 +1,194 @@
+#include "project/Loader.h"
+
+#include "common/Exception.h"
+#include "expr/Evaluator.h"
+#include "expr/Printer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace zyl;
+
+namespace {
+
+class Loading : public ::testing::Test {
+protected:
+    Loading() { table.registerBuiltinSymbols(); }
+
+    /// The loader's message, or "" when the script loads.
+    std::string load(const std::string& text)
+    {
+        ProjectScript script = ProjectScript::fromText(text);
+        script.StripBlanks();
+        try {
+            project = loadProject(script, settings, table, rng);
+        } catch (const Exception& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    SymbolTable table;
+    ProjectSettings settings;
+    LcgRng rng{7};
+    LoadedProject project;
+};
+
+const char* defaultTask = "[PLOTS]\r\nConvergence=Average;CurrentMin\r\n\r\n"
+                          "[POPULATION]\r\nsize=20\r\n\r\n[FUNCTION]\r\nanalytical=1\r\n\r\n"
+                          "[EQUATIONS]\r\nf=-5.*sin(x1)*sin(x2) - sin(5*x1)*sin(5*x2)\r\n\r\n"
+                          "[VARIABLES]\r\nx1=real[0;3.1415]\r\nx2=real[0;3.1415]\r\n";
+
+} // namespace
+
+TEST_F(Loading, TheDefaultTaskLoadsWithItsDefaults)
+{
+    ASSERT_EQ(load(defaultTask), "");
+    const ZYL& zyl = *project.zyl;
+    EXPECT_EQ(settings.functionMode, FunctionMode::Analytical);
+    EXPECT_EQ(zyl.popSize, 20);
+    EXPECT_EQ(zyl.count(), 2);
+    EXPECT_EQ(zyl.names, (std::vector<std::string>{"x1", "x2"}));
+    EXPECT_EQ(zyl.ranges[1].realHi, 3.1415);
+    EXPECT_EQ(zyl.maxIteration, 100);
+    EXPECT_EQ(settings.loopCounter, 1);
+    EXPECT_EQ(zyl.selection, 1);
+    EXPECT_EQ(zyl.tourSize, 3);
+    EXPECT_EQ(zyl.crossoverType, 1);
+    EXPECT_EQ(zyl.mutationType, 1);
+    EXPECT_DOUBLE_EQ(zyl.crossProb, 0.7);
+    EXPECT_DOUBLE_EQ(zyl.mutProb, 0.15);
+    ASSERT_EQ(project.plots.size(), 1u);
+    EXPECT_EQ(project.plots[0].title, "Convergence");
+    EXPECT_EQ(project.plots[0].expressions, (std::vector<std::string>{"Average", "CurrentMin"}));
+    EXPECT_EQ(printToString(*table.lookup("f")->definition),
+              "(-5)*sin(x1)*sin(x2)-sin(5*x1)*sin(5*x2)");
+    EXPECT_EQ(printToString(*table.lookup("GlobalMinIndiv")->definition), "{3,3}");
+    EXPECT_EQ(printToString(*table.lookup("CurrentMaxIndiv")->definition), "{3,3}");
+    for (const Indiv& ind : zyl.population)
+        for (int j = 0; j < 2; ++j) {
+            EXPECT_GE(ind.gene(j)->getValue(), 0);
+            EXPECT_LE(ind.gene(j)->getValue(), 3.1415);
+        }
+}
+
+TEST_F(Loading, MessagesInTheirOrder)
+{
+    struct Case {
+        const char* script;
+        const char* message;
+    };
+    const std::string vars = "[VARIABLES]\nx=real[0;1]\n";
+    const Case cases[] = {
+        {"[FUNCTION]\nanalytical=1\n[EQUATIONS]\na=5\n", "Cannot find function f"},
+        {"[FUNCTION]\nanalytical=true\n", "Invalid function"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=21\n", "Population size ought to be an even number from [2; 1000]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=0\n", "Population size ought to be an even number from [2; 1000]"},
+        {"[FUNCTION]\nmanual=1\n", "Population size ought to be an even number from [2; 1000]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[OPTIONS]\nloop_counter=0\n", "Loop counter ought to be a number from [1; 1000]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n", "Invalid number of variables."},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx1=Real[0;1]\n", "Unknown variable type: Real[0;1]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx1\n", "Unknown variable type: ???"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx1=real[0;1\n", "'' is not a valid floating point value"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nn=integer[1;x]\n", "'x' is not a valid integer value"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[OPTIONS]\nmax_iteration=30001\n[VARIABLES]\nx=real[0;1]\n", "Max iteration ought to be a number from [1; 30000]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[SELECTION]\nroulette=1\n[VARIABLES]\nx=real[0;1]\n", "Roulette selection. Not implemented yet."},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\nconstatnt=0\n[VARIABLES]\nx=real[0;1]\n", "Variable population size. Not implemented yet."},
+        {"[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x+\n", "Syntax error!"},
+        {"[FUNCTION]\nanalytical=1\n[EQUATIONS]\npi=3\nf=1\n", "Symbol pi is protected!"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(load(c.script), c.message) << c.script;
+        EXPECT_EQ(project.zyl, nullptr);
+    }
+}
+
+TEST_F(Loading, WhatAFailedLoadLeavesBehind)
+{
+    EXPECT_EQ(load("[SHOW]\nvariables=1\n[FUNCTION]\n"), "Invalid function");
+    EXPECT_TRUE(settings.showVariables);
+    EXPECT_EQ(load("[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[OPTIONS]\nloop_counter=5000\n"),
+              "Loop counter ought to be a number from [1; 1000]");
+    EXPECT_EQ(settings.loopCounter, 5000);
+    EXPECT_EQ(load("[FUNCTION]\nanalytical=1\n[EQUATIONS]\na=5\nf=a*\n"), "Syntax error!");
+    EXPECT_EQ(evaluateNumeric(*makeSymbolRef("a"), table).re, 5);
+}
+
+TEST_F(Loading, ModesAndAlternatives)
+{
+    ASSERT_EQ(load("[FUNCTION]\nmanual=1\nanalytical=1\n[POPULATION]\nsize=4\n"
+                   "[VARIABLES]\nx=real[5;1]\nb=boolean\nk=integer[-2147483648;2147483647]\n"
+                   "[CROSSOVER]\nmultipoint=1\nuniform=1\npoints=5\nprobability=1.5\n"
+                   "[MUTATION]\nnonuniform=1\nuniformity_coeff=101\nprobability=abc\n"),
+              "");
+    EXPECT_EQ(settings.functionMode, FunctionMode::Manual);
+    EXPECT_TRUE(settings.showPopulation);
+    const ZYL& zyl = *project.zyl;
+    EXPECT_EQ(zyl.crossoverType, 0);
+    EXPECT_EQ(zyl.crossPoints, 2);
+    EXPECT_DOUBLE_EQ(zyl.crossProb, 0.7);
+    EXPECT_DOUBLE_EQ(zyl.mutProb, 0.15);
+    EXPECT_EQ(zyl.ranges[0].uniformityCoeff, 2);
+    EXPECT_EQ(zyl.ranges[0].realLo, 5);
+    EXPECT_EQ(zyl.ranges[2].intLo, -2147483648);
+    EXPECT_EQ(printToString(*table.lookup("GlobalMaxIndiv")->definition), "{3,3,3}");
+
+    project = {};
+    ASSERT_EQ(load("[FUNCTION]\nexternal=1\nexternal_name=run me.sh\ninput_name=in.txt\n"
+                   "output_name=out.txt\nexternal_timeout=2.5\n[POPULATION]\nsize=2\n"
+                   "[VARIABLES]\nx=real[0;1]\n[CROSSOVER]\nuniform=1\nuniform_prob=0.2\n"
+                   "[MUTATION]\nuniformity_coeff=50\nnonuniform=1\n[SELECTION]\ntournament=1\n"
+                   "tournament_size=5\nelite=1\n[OPTIONS]\nmaximisation=1\n"),
+              "");
+    EXPECT_EQ(settings.functionMode, FunctionMode::External);
+    EXPECT_EQ(settings.externalName, "runme.sh");
+    EXPECT_EQ(settings.inputName, "in.txt");
+    EXPECT_EQ(settings.externalTimeout, 2.5);
+    EXPECT_EQ(project.zyl->crossoverType, 2);
+    EXPECT_DOUBLE_EQ(project.zyl->crossUnifProb, 0.2);
+    EXPECT_EQ(project.zyl->ranges[0].uniformityCoeff, 50);
+    EXPECT_EQ(project.zyl->tourSize, 5);
+    EXPECT_TRUE(project.zyl->elite);
+    EXPECT_TRUE(project.zyl->maximise);
+}
+
+TEST(UserPlotSetUp, ExpressionListsAreCutAtSemicolons)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(splitPlotExpressions("a;b"), (V{"a", "b"}));
+    EXPECT_EQ(splitPlotExpressions("a;"), (V{"a"}));
+    EXPECT_EQ(splitPlotExpressions("a;;b"), (V{"a", "", "b"}));
+    EXPECT_EQ(splitPlotExpressions(";a"), (V{"", "a"}));
+    EXPECT_EQ(splitPlotExpressions(""), V{});
+    EXPECT_EQ(createUserPlot("T", "a;b;c").series.size(), 3u);
+}
+
+TEST(UserPlotUpdate, PointsAndFailures)
+{
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    std::vector<UserPlot> plots{createUserPlot("A", "Average;Average*2;2+3*I"),
+                                createUserPlot("B", "CurrentMin")};
+    setSymbolValue(table, "Average", 1.5);
+    setSymbolValue(table, "CurrentMin", -4);
+    std::vector<std::size_t> updated;
+    updateUserPlots(plots, 0, table, [&](std::size_t p) { updated.push_back(p); });
+    EXPECT_EQ(updated, (std::vector<std::size_t>{0, 1}));
+    EXPECT_EQ(plots[0].series[0].back().x, 1.0f);
+    EXPECT_EQ(plots[0].series[0].back().y, 1.5f);
+    EXPECT_EQ(plots[0].series[1].back().y, 3.0f);
+    EXPECT_EQ(plots[0].series[2].back().y, 2.0f);
+    EXPECT_EQ(plots[1].series[0].back().y, -4.0f);
+
+    plots.insert(plots.begin() + 1, createUserPlot("Bad", "Average;nothing+1;Average"));
+    EXPECT_THROW(updateUserPlots(plots, 1, table), Exception);
+    EXPECT_EQ(plots[1].series[0].size(), 1u);
+    EXPECT_EQ(plots[1].series[1].size(), 0u);
+    EXPECT_EQ(plots[1].series[2].size(), 0u);
+    EXPECT_EQ(plots[2].series[0].size(), 1u);
+    setSymbolValue(table, "Average", 1e300);
+    std::vector<UserPlot> huge{createUserPlot("H", "Average")};
+    updateUserPlots(huge, 0, table);
+    EXPECT_TRUE(std::isinf(huge[0].series[0][0].y));
+}
