@@ -285,13 +285,31 @@ TEST_F(ExternalTest, ProgramDiesOfSignalsThatWeIgnoreOrBlock)
 
     bool term = run("kill -TERM $$; echo 1 > \"$2\"");
     bool interrupt = run("kill -INT $$; echo 1 > \"$2\"");
-    // Standard input is not ours to share; a program reading it sees its end at once.
-    bool input = run("cat > \"$D/stdin\"; echo 1 > \"$2\"", 10);
-
     ::pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
     ::sigaction(SIGTERM, &saved, nullptr);
     EXPECT_FALSE(term);
     EXPECT_FALSE(interrupt);
-    EXPECT_TRUE(input);
+}
+
+TEST_F(ExternalTest, ProgramDoesNotShareOurInputOrDescriptors)
+{
+    // Our input stays open and silent, as a person at the terminal would leave it: a program
+    // reading it must see its end at once rather than wait (or take what is typed for us).
+    // Nor may it hold our other files open (the pipe's write end stands for them).
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int savedInput = ::dup(STDIN_FILENO);
+    ::dup2(fds[0], STDIN_FILENO);
+    auto start = Clock::now();
+    std::string leakCheck =
+        "[ -e /proc/$$/fd/" + std::to_string(fds[1]) + " ] && touch \"$D/leak\"";
+    bool ok = run(leakCheck + "; cat > \"$D/stdin\"; echo 1 > \"$2\"", 3);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::dup2(savedInput, STDIN_FILENO);
+    for (int fd : {savedInput, fds[0], fds[1]})
+        ::close(fd);
+    EXPECT_TRUE(ok);
+    EXPECT_LT(seconds, 3.0);
     EXPECT_EQ(read(dir / "stdin"), "");
+    EXPECT_FALSE(fs::exists(dir / "leak"));
 }
