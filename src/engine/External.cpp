@@ -1,8 +1,10 @@
 #include "engine/External.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <locale.h>
@@ -87,6 +89,15 @@ void clearOutputFile(const std::string& name)
         (void)::truncate(name.c_str(), 0);
 }
 
+/// True when `name` is the program itself. Writing the input there, or emptying the output
+/// there, would destroy the user's program.
+bool isProgramFile(const std::string& name, const struct stat& program)
+{
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && st.st_dev == program.st_dev &&
+           st.st_ino == program.st_ino;
+}
+
 /// Starts the program; returns its pid, or -1 when it cannot start (missing, not executable,
 /// no "#!" line, ...). posix_spawn reports a failed exec to us, so -1 covers all of these.
 pid_t spawnProgram(const ExternalProgram& program)
@@ -169,7 +180,7 @@ Outcome waitForProgram(pid_t pid, double timeoutSeconds, const std::atomic<bool>
 {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    const bool timed = timeoutSeconds > 0 && timeoutSeconds < 1e9; // false for NaN too
+    const bool timed = timeoutSeconds > 0 && std::isfinite(timeoutSeconds);
     const int pidfd = openPidfd(pid);
     auto backoff = std::chrono::microseconds(50);
     Outcome outcome = Outcome::Failed;
@@ -211,12 +222,12 @@ Outcome waitForProgram(pid_t pid, double timeoutSeconds, const std::atomic<bool>
             }
             if (got < 0 && errno != EINTR)
                 break; // not our child any more: nothing left to wait for
-            auto cap = std::chrono::milliseconds(sliceMs);
-            timespec ts{0, static_cast<long>(std::chrono::nanoseconds(
-                                                 std::min<std::chrono::microseconds>(backoff, cap))
-                                                 .count())};
+            auto nap =
+                std::min<std::chrono::nanoseconds>(backoff, std::chrono::milliseconds(sliceMs));
+            timespec ts{0, static_cast<long>(nap.count())};
             ::nanosleep(&ts, nullptr);
-            backoff *= 2;
+            backoff = std::min<std::chrono::microseconds>(2 * backoff,
+                                                          std::chrono::milliseconds(cancelPollMs));
         }
         if (ended) {
             if (reap(pid, status) && WIFEXITED(status) && WEXITSTATUS(status) == 0)
@@ -261,6 +272,11 @@ std::optional<double> parseOutputValue(std::string_view text)
 bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel)
 {
     if (cancel.load())
+        return false;
+
+    struct stat self {};
+    if (::stat(program.externalName.c_str(), &self) == 0 &&
+        (isProgramFile(program.inputName, self) || isProgramFile(program.outputName, self)))
         return false;
 
     clearOutputFile(program.outputName);

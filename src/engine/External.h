@@ -35,8 +35,9 @@ struct ExternalProgram {
 /// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
 ///    when the file is missing or does not begin with a number, ind.value is left unchanged.
 ///
-/// Returns true when the program ran and exited with status 0. Returns false when the input
-/// file cannot be written (the program is then not started), the program is missing or cannot
+/// Returns true when the program ran and exited with status 0. Returns false, touching no
+/// file, when inputName or outputName names the program file itself. Returns false when the
+/// input file cannot be written (the program is then not started), the program is missing or cannot
 /// start, exits non-zero, dies on a signal, runs past the timeout (its whole process group is
 /// killed), or `cancel` is true when the call begins or becomes true while the program runs
 /// (the group is killed at once, and the output file is not read). The caller tells a

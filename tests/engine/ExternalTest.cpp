@@ -167,6 +167,22 @@ TEST_F(ExternalTest, ProgramThatCannotRunFailsAndKeepsTheValue)
     EXPECT_FALSE(evaluateExternal(program, ind, cancel));
     EXPECT_EQ(ind.value, 8);
 
+    // Not looked up in PATH, like the data files the name is taken from the current directory.
+    program.externalName = "true";
+    EXPECT_FALSE(evaluateExternal(program, ind, cancel));
+
+    // Files named like the program itself would destroy it.
+    std::string self = script("self.sh", "echo 1 > \"$2\"");
+    std::string before = read(self);
+    program.externalName = self;
+    for (std::string* name : {&program.inputName, &program.outputName}) {
+        std::string kept = *name;
+        *name = self;
+        EXPECT_FALSE(evaluateExternal(program, ind, cancel));
+        EXPECT_EQ(read(self), before);
+        *name = kept;
+    }
+
     // Without its input file the program is not started at all.
     program.inputName = (dir / "no-such-dir" / "in.txt").string();
     EXPECT_FALSE(run("touch \"$D/started\"; echo 1 > \"$2\""));
