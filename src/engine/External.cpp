@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <locale.h>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -156,8 +155,9 @@ bool reap(pid_t pid, int& status)
 
 void killGroupAndReap(pid_t pid)
 {
-    if (::kill(-pid, SIGKILL) != 0)
-        ::kill(pid, SIGKILL);
+    // The program itself too: it may have left its group (setsid) while its children stayed.
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
     int status = 0;
     reap(pid, status);
 }
