@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/Indiv.h"
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zyl {
+
+/// The external objective program of a task and the two files through which it talks to us.
+/// Relative names are taken relative to the current directory; the program is not looked up
+/// in PATH.
+struct ExternalProgram {
+    /// File into which the variables are written.
+    std::string inputName;
+    /// The program to run (a binary, or a script with a "#!" line).
+    std::string externalName;
+    /// File from which the objective value is read back.
+    std::string outputName;
+    /// Longest run allowed, in seconds (the script key external_timeout); 0, a negative value,
+    /// infinity or NaN let the program run as long as it takes.
+    double timeoutSeconds = 0;
+};
+
+/// Evaluates `ind` by the external program, on the calling thread.
+///
+/// 1. A regular file at outputName is emptied, so that a program that writes nothing cannot
+///    hand back the value of the previous individual.
+/// 2. inputName receives ind.lineText() and "\n" and is closed.
+/// 3. externalName is started without a shell, argv = {externalName, inputName, outputName},
+///    in a process group of its own, with default signal dispositions, an empty signal mask
+///    and standard input from /dev/null. The call waits for it without spinning.
+/// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
+///    when the file is missing or does not begin with a number, ind.value is left unchanged.
+///
+/// Returns true when the program ran and exited with status 0. Returns false, touching no
+/// file, when inputName or outputName names the program file itself. Returns false when the
+/// input file cannot be written (the program is then not started), the program is missing or cannot
+/// start, exits non-zero, dies on a signal, runs past the timeout (its whole process group is
+/// killed), or `cancel` is true when the call begins or becomes true while the program runs
+/// (the group is killed at once, and the output file is not read). The caller tells a
+/// cancellation from a failure by testing `cancel`. A killed program is always reaped.
+/// ind.evaluated is not touched.
+bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel);
+
+/// The number at the beginning of an external program's output: leading white space skipped,
+/// an optional sign, then any decimal or exponent form, read the same in every locale; "inf",
+/// "infinity" and "nan" (any letter case) give those values, and a number too large or too
+/// small for a double gives +-inf or +-0. Whatever follows the number is ignored ("  3.5e2\n"
+/// and "350 apples" give 350). Nothing when the text does not begin with a number.
+std::optional<double> parseOutputValue(std::string_view text);
+
+} // namespace zyl
