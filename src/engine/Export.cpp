@@ -1,0 +1,155 @@
+#include "engine/Export.h"
+
+#include "common/Exception.h"
+#include "common/TextConvert.h"
+#include "expr/Evaluator.h"
+#include "expr/Printer.h"
+#include "expr/Statement.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <system_error>
+#include <vector>
+
+namespace zyl {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Exception fileFailure(const std::string& fileName, const std::string& reason)
+{
+    return Exception("Cannot write the export file \"" + fileName + "\": " + reason);
+}
+
+std::string systemMessage(int error)
+{
+    return std::generic_category().message(error);
+}
+
+std::string definitionText(const Tensor& definition, SymbolTable& table)
+{
+    if (nestingDepth(definition) != 0)
+        return printToString(*evaluate(definition, table));
+    return realToText(evaluateNumeric(definition, table).re);
+}
+
+/// Writes `content` to `file` and closes it; returns 0 or the first error number.
+int writeAndClose(std::FILE* file, const std::string& content)
+{
+    int error = 0;
+    if (std::fwrite(content.data(), 1, content.size(), file) != content.size())
+        error = errno ? errno : EIO;
+    if (std::fflush(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    return error;
+}
+
+void appendToFile(const std::string& fileName, const std::string& content)
+{
+    errno = 0;
+    std::FILE* file = std::fopen(fileName.c_str(), "ab");
+    if (!file)
+        throw fileFailure(fileName, systemMessage(errno ? errno : EIO));
+    if (int error = writeAndClose(file, content))
+        throw fileFailure(fileName, systemMessage(error));
+}
+
+/// Replaces the file's content through a temporary file beside it, renamed over it.
+void replaceFile(const std::string& fileName, const std::string& content)
+{
+    // Replace the file a link points to, not the link.
+    fs::path target(fileName);
+    std::error_code ec;
+    if (fs::is_symlink(target, ec)) {
+        fs::path resolved = fs::canonical(target, ec);
+        if (!ec)
+            target = resolved;
+    }
+    if (fs::is_directory(target, ec))
+        throw fileFailure(fileName, "it is a directory");
+
+    // The temporary file must sit beside the target: a rename replaces atomically only within
+    // one file system.
+    std::random_device seedSource;
+    std::mt19937 pick(seedSource());
+    fs::path temp;
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        temp = target;
+        temp += ".~" + std::to_string(pick() % 1000000) + ".tmp";
+        errno = 0;
+        file = std::fopen(temp.string().c_str(), "wbx"); // x: never reuse a file that exists
+        if (!file && errno != EEXIST)
+            break;
+    }
+    if (!file)
+        throw fileFailure(fileName, systemMessage(errno ? errno : EIO));
+    if (int error = writeAndClose(file, content)) {
+        fs::remove(temp, ec);
+        throw fileFailure(fileName, systemMessage(error));
+    }
+
+    // Keep the permissions of the file being replaced.
+    fs::file_status old = fs::status(target, ec);
+    if (!ec && fs::exists(old))
+        fs::permissions(temp, old.permissions(), ec);
+
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        throw fileFailure(fileName, ec.message());
+    }
+}
+
+} // namespace
+
+std::string exportColumnText(const std::string& text, SymbolTable& table)
+{
+    if (const Funkcja* symbol = table.lookup(text))
+        return definitionText(*symbol->definition, table);
+    std::unique_ptr<Funkcja> temporary = makeSymbolFromStatement(text, "", false, table);
+    return definitionText(*temporary->definition, table);
+}
+
+void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& table,
+                      bool everyIteration)
+{
+    const std::string fileName = script.ReadString("EXPORT_NAMES", "export_name", "");
+    if (fileName.empty())
+        return;
+    const std::vector<std::string> keys = script.ReadSection("EXPORT");
+
+    std::string header;
+    for (const std::string& key : keys)
+        header += key + "\t";
+    header += "\n";
+
+    // The row is computed before anything is written, so that it is written whole or not at all.
+    std::string row;
+    std::optional<std::string> failure;
+    try {
+        for (const std::string& key : keys)
+            row += exportColumnText(script.ReadString("EXPORT", key, "???"), table) + "\t";
+        row += "\n";
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+
+    if (everyIteration)
+        appendToFile(fileName, (zyl.generation == 0 ? header : std::string()) +
+                                   (failure ? std::string() : row));
+    else if (!failure)
+        replaceFile(fileName, header + row);
+    if (failure)
+        throw Exception(*failure);
+}
+
+} // namespace zyl

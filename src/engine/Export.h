@@ -1,0 +1,42 @@
+#pragma once
+
+#include "engine/Zyl.h"
+#include "expr/Tensor.h"
+#include "project/ProjectScript.h"
+
+#include <string>
+
+namespace zyl {
+
+/// The value an export column writes for `text` (a column's value in the EXPORT section):
+/// when `text` names a symbol, its definition, else the definition of a temporary symbol made
+/// from `text` by the statement pipeline. A vector or matrix (nestingDepth not 0) gives the
+/// printed form of its evaluation; anything else the real part of its numeric value, as
+/// realToText ("%g").
+/// \throws the language's errors (InfoErr, math errors) unchanged.
+std::string exportColumnText(const std::string& text, SymbolTable& table);
+
+/// The fourth step of a generation: one row of the statistics export. `export_name`
+/// (section EXPORT_NAMES) and the columns (section EXPORT, key = title, value = name or
+/// expression, default "???") are read from `script` at every call; an empty export_name
+/// does nothing and touches no file. Each title and each value is followed by "\t", each
+/// line by "\n".
+///
+/// - `everyIteration` true: appends to the file (created when missing) the header line when
+///   `generation` is 0, then the row.
+/// - `everyIteration` false: the file holds the header line and the latest row, nothing else;
+///   it is rewritten every generation through a temporary file beside it that then replaces it,
+///   so a reader never sees a half-written file.
+///
+/// A row is written whole or not at all: when a column fails, the columns before it are not
+/// written either (in append mode the header of generation 0 still is), so the file never
+/// holds a row without its line end for later rows to be glued onto.
+/// \throws Exception with the column's error message when a column fails, or
+/// "Cannot write the export file \"<name>\": <reason>" when the file cannot be opened or
+/// written (where the Part would fail silently). When both fail, append mode reports the file
+/// (the Part opens it before evaluating the columns) and overwrite mode the column, leaving
+/// the file untouched. The caller adds the "Export\n" prefix.
+void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& table,
+                      bool everyIteration);
+
+} // namespace zyl

@@ -1,0 +1,304 @@
+#include "engine/Statistics.h"
+
+#include "common/Exception.h"
+#include "common/TextConvert.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace zyl {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+/// The sort order of the values: ascending, every NaN after everything else. A strict weak
+/// order (NaNs are all equivalent), unlike operator< with NaNs, which std::sort must not get.
+bool lessNaNLast(double a, double b)
+{
+    if (std::isnan(a))
+        return false;
+    if (std::isnan(b))
+        return true;
+    return a < b;
+}
+
+/// Equal values belong to one group; so do all NaNs.
+bool sameGroup(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+/// NaN of either sign becomes the positive quiet NaN, which realToText shows as "nan".
+double canonical(double x)
+{
+    return std::isnan(x) ? kNaN : x;
+}
+
+double geneValue(const Indiv& ind, int j)
+{
+    const Variable_* gene = ind.gene(j);
+    return gene ? gene->getValue() : 0.0;
+}
+
+/// Index of the first individual with the largest (or smallest) value; NaN values take part
+/// only when every value is NaN, and then individual 0 is the answer.
+int extremeIndex(const std::vector<Indiv>& population, bool largest)
+{
+    const int n = static_cast<int>(population.size());
+    int best = 0;
+    while (best < n && std::isnan(population[best].value))
+        ++best;
+    if (best == n)
+        return 0;
+    for (int i = best + 1; i < n; ++i) {
+        const double x = population[i].value;
+        if (largest ? x > population[best].value : x < population[best].value)
+            best = i; // strict: of equal extremes the first in population order stays
+    }
+    return best;
+}
+
+/// Makes `number` a real number node with the given value and realToText as its text.
+void writeNumber(Tensor& number, double x)
+{
+    number.re = x;
+    number.im = 0.0;
+    number.text = realToText(x);
+}
+
+bool isVectorOfNumbers(const Tensor& node, int dimension)
+{
+    if (node.code != op::Number || node.dimension != dimension ||
+        node.elements.size() != static_cast<std::size_t>(dimension))
+        return false;
+    for (const TensorPtr& element : node.elements)
+        if (!element || !element->isNumber())
+            return false;
+    return true;
+}
+
+/// Writes the variable values of `ind` into the vector symbol `name`, re-creating the symbol or
+/// its definition when it cannot hold them as it is.
+void publishVector(SymbolTable& table, const char* name, const Indiv& ind)
+{
+    const int n = ind.count();
+    if (n == 0)
+        return; // a vector needs at least one element; the loader never builds such a task
+    Funkcja* symbol = table.lookup(name);
+    if (!symbol || !symbol->definition || !isVectorOfNumbers(*symbol->definition, n)) {
+        auto vector = std::make_unique<Tensor>();
+        for (int j = 0; j < n; ++j)
+            vector->appendElement(makeNumber(0.0));
+        if (symbol) {
+            symbol->definition = std::move(vector);
+        } else {
+            auto created = std::make_unique<Funkcja>();
+            created->name = name;
+            created->definition = std::move(vector);
+            symbol = created.get();
+            table.pushBack(std::move(created));
+        }
+    }
+    for (int j = 0; j < n; ++j)
+        writeNumber(*symbol->definition->elements[static_cast<std::size_t>(j)], geneValue(ind, j));
+}
+
+} // namespace
+
+double quantile(const std::vector<double>& sorted, double p)
+{
+    const std::size_t n = sorted.size();
+    if (n == 0 || std::isnan(p))
+        return kNaN;
+    p = std::clamp(p, 0.0, 1.0);
+    auto k = static_cast<std::int64_t>(static_cast<double>(n) * p); // truncated toward zero
+    if (n % 2 == 0)
+        --k;
+    k = std::clamp<std::int64_t>(k, 0, static_cast<std::int64_t>(n) - 1);
+    return sorted[static_cast<std::size_t>(k)];
+}
+
+void computeStatistics(ZYL& zyl)
+{
+    const std::vector<Indiv>& population = zyl.population;
+    const std::size_t n = population.size();
+    if (n == 0)
+        return; // ZYL guarantees popSize >= 1
+    const double count = static_cast<double>(n);
+
+    // 1. Work array and sum, in population order.
+    std::vector<double> sorted;
+    sorted.reserve(n);
+    double sum = 0.0;
+    for (const Indiv& ind : population) {
+        sorted.push_back(canonical(ind.value));
+        sum += ind.value;
+    }
+    // Stable, so that equal values of different sign (-0 and 0) keep a repeatable order.
+    std::stable_sort(sorted.begin(), sorted.end(), lessNaNLast);
+
+    // 2. Quartiles.
+    zyl.q1 = quantile(sorted, 0.25);
+    zyl.q2 = quantile(sorted, 0.5);
+    zyl.q3 = quantile(sorted, 0.75);
+    zyl.iqr = canonical(zyl.q3 - zyl.q1);
+
+    // 3-4. Average and the deviations (divisor N).
+    const double average = sum / count;
+    double squares = 0.0, meanDev = 0.0, medianDev = 0.0;
+    for (const Indiv& ind : population) {
+        const double x = ind.value;
+        squares += (x - average) * (x - average);
+        meanDev += std::fabs(x - average);
+        medianDev += std::fabs(x - zyl.q2);
+    }
+    zyl.average = canonical(average);
+    zyl.stdDev = canonical(std::sqrt(squares / count));
+    zyl.meanDev = canonical(meanDev / count);
+    zyl.medianDev = canonical(medianDev / count);
+
+    // 5. Current extremes, full copies.
+    zyl.currentMax = population[static_cast<std::size_t>(extremeIndex(population, true))];
+    zyl.currentMin = population[static_cast<std::size_t>(extremeIndex(population, false))];
+
+    // 6. Global extremes: only a strictly better current extreme replaces them (a NaN never
+    // compares better).
+    if (zyl.globalMax.value < zyl.currentMax.value)
+        zyl.globalMax = zyl.currentMax;
+    if (zyl.globalMin.value > zyl.currentMin.value)
+        zyl.globalMin = zyl.currentMin;
+
+    // 7. Range.
+    const double minValue = zyl.currentMin.value;
+    const double maxValue = zyl.currentMax.value;
+    zyl.range = sameGroup(maxValue, minValue) ? 0.0 : canonical(maxValue - minValue);
+
+    // 8-10. Groups of equal values: different, discrepancy, entropy.
+    const double ln2 = std::log(2.0);
+    int different = 0;
+    double discrepancy = 0.0, entropy = 0.0;
+    std::size_t cumulative = 0;
+    for (std::size_t start = 0; start < n;) {
+        std::size_t end = start + 1;
+        while (end < n && sameGroup(sorted[end], sorted[start]))
+            ++end;
+        const std::size_t members = end - start;
+        cumulative += members;
+        ++different;
+        if (zyl.range != 0.0 && !std::isnan(discrepancy)) {
+            const double term = std::fabs(static_cast<double>(cumulative) / count -
+                                          (sorted[start] - minValue) / zyl.range);
+            // An explicit NaN test: std::max would keep or drop a NaN depending on the order.
+            discrepancy = std::isnan(term) ? kNaN : std::max(discrepancy, term);
+        }
+        const double p = static_cast<double>(members) / count;
+        entropy -= p * std::log(p) / ln2; // starts at +0, so one group gives +0, not -0
+        start = end;
+    }
+    zyl.different = different;
+    zyl.discrepancy = canonical(discrepancy);
+    zyl.entropy = entropy;
+}
+
+void publishStatistics(const ZYL& zyl, SymbolTable& table)
+{
+    try {
+        const std::pair<const char*, double> scalars[] = {
+            {"Average", zyl.average},
+            {"StdDev", zyl.stdDev},
+            {"Generation", static_cast<double>(zyl.generation) + 1.0},
+            {"Mutations", static_cast<double>(zyl.mutations)},
+            {"Crossovers", static_cast<double>(zyl.crossovers)},
+            {"PopSize", zyl.popSize},
+            {"Different", zyl.different},
+            {"MeanDev", zyl.meanDev},
+            {"MedianDev", zyl.medianDev},
+            {"Range", zyl.range},
+            {"Q1", zyl.q1},
+            {"Q2", zyl.q2},
+            {"Q3", zyl.q3},
+            {"IQR", zyl.iqr},
+            {"Entropy", zyl.entropy},
+            {"Discrepancy", zyl.discrepancy},
+            {"GlobalMax", zyl.globalMax.value},
+            {"GlobalMin", zyl.globalMin.value},
+            {"CurrentMax", zyl.currentMax.value},
+            {"CurrentMin", zyl.currentMin.value},
+            {"CrossPoints", zyl.crossPoints},
+            {"TourSize", zyl.tourSize},
+            {"Buffered", static_cast<double>(zyl.buffer.size())},
+            {"CrossUnifProb", zyl.crossUnifProb},
+            {"CrossProb", zyl.crossProb},
+            {"MutProb", zyl.mutProb},
+        };
+        for (const auto& [name, value] : scalars) {
+            setSymbolValue(table, name, value);
+            // setSymbolValue keeps the number's old text, and the printer prints a number by
+            // its text: without this, listing "Average" or exporting "{Q1,Q3}" would show the
+            // values of the loading time (0) instead of the published ones.
+            Funkcja* symbol = table.lookup(name);
+            if (symbol && symbol->definition && symbol->definition->isNumber())
+                symbol->definition->text = formatNumber(value, 0.0);
+        }
+
+        publishVector(table, "GlobalMinIndiv", zyl.globalMin);
+        publishVector(table, "GlobalMaxIndiv", zyl.globalMax);
+        publishVector(table, "CurrentMinIndiv", zyl.currentMin);
+        publishVector(table, "CurrentMaxIndiv", zyl.currentMax);
+    } catch (const Exception&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw Exception(std::string("Cannot publish the statistics: ") + error.what());
+    }
+}
+
+std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered)
+{
+    const int count = zyl.count();
+    std::string means = "= f(";
+    for (int j = 0; j < count; ++j) {
+        double sum = 0.0;
+        for (const Indiv& ind : zyl.population)
+            sum += geneValue(ind, j);
+        if (j > 0)
+            means += "; ";
+        means += realToText(sum / static_cast<double>(zyl.popSize));
+    }
+    means += ")";
+
+    std::vector<StatisticsRow> rows = {
+        {"Generation", std::to_string(static_cast<std::int64_t>(zyl.generation) + 1),
+         std::to_string(zyl.popSize) + " individuals"},
+        {"GlobalMax", realToText(zyl.globalMax.value), zyl.globalMax.text()},
+        {"GlobalMin", realToText(zyl.globalMin.value), zyl.globalMin.text()},
+        {"CurrentMax", realToText(zyl.currentMax.value), zyl.currentMax.text()},
+        {"CurrentMin", realToText(zyl.currentMin.value), zyl.currentMin.text()},
+        {"Average", realToText(zyl.average), means},
+        {"Q2", realToText(zyl.q2), "Median"},
+        {"Range", realToText(zyl.range), "CurrentMax-CurrentMin"},
+        {"IQR", realToText(zyl.iqr), "Interquartile range (Q3-Q1)"},
+        {"StdDev", realToText(zyl.stdDev), ""},
+        {"MeanDev", realToText(zyl.meanDev), ""},
+        {"MedianDev", realToText(zyl.medianDev), ""},
+        {"Entropy", realToText(zyl.entropy),
+         "(bit), 2^Entropy = " + realToText(std::pow(2.0, zyl.entropy))},
+        {"Discrepancy", realToText(zyl.discrepancy), "function value discrepancy"},
+        {"Different", std::to_string(zyl.different), "Number of different function values"},
+    };
+    if (showBuffered)
+        rows.push_back({"Buffered", std::to_string(zyl.buffer.size()), ""});
+    rows.push_back({"Mutations", std::to_string(zyl.mutations), ""});
+    rows.push_back({"Crossovers", std::to_string(zyl.crossovers), ""});
+    rows.push_back({"", "", ""});
+    return rows;
+}
+
+} // namespace zyl

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/Zyl.h"
+#include "expr/Tensor.h"
+
+#include <string>
+#include <vector>
+
+namespace zyl {
+
+/// The quartile rule of the statistics pass: with N = sorted.size() and k = N*p truncated
+/// toward zero, the value at 0-based position k for odd N and at k - 1 for even N. A position
+/// outside the array is clamped to it, so a population of 2 has Q1 = its smallest value.
+/// An empty array or a p that is not a number gives NaN; p is clamped to [0; 1].
+/// \pre `sorted` is ascending in the order of computeStatistics (NaN last).
+double quantile(const std::vector<double>& sorted, double p);
+
+/// The first step of a generation: the statistics of the population's values (different,
+/// average, stdDev, meanDev, medianDev, range, q1..q3, iqr, entropy, discrepancy), the current
+/// extremes (full copies of the first individual with the largest and the smallest value) and
+/// the global extremes (replaced only by a strictly better current one).
+///
+/// Non-finite values (an external program may write "nan" or "inf"):
+/// - the values are sorted in a total order: -inf < finite values < +inf < NaN, and all NaNs
+///   form one group of equal values, so `different`, `entropy` and the quartiles stay defined
+///   (a quartile whose position falls among the NaNs is NaN);
+/// - average, the deviations and the discrepancy follow IEEE arithmetic: one NaN makes them
+///   NaN, an infinity makes them infinite or NaN; a NaN result is always the positive quiet NaN
+///   (shown as "nan");
+/// - currentMax and currentMin ignore NaN values unless every value is NaN (then both are
+///   individual 0); so NaN never becomes globalMax or globalMin;
+/// - range is 0 when currentMax and currentMin are in one group (all values equal, all +inf,
+///   all NaN), otherwise their difference.
+void computeStatistics(ZYL& zyl);
+
+/// The third step of a generation: writes the 26 statistic scalars into the symbol table with
+/// setSymbolValue ("Generation" is generation + 1, "Buffered" the number of buffer entries),
+/// each number's text made formatNumber of its new value so that printing shows it, then the
+/// vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// (element j: re = the value of variable j, im = 0, text = realToText of it).
+///
+/// A scalar the user removed or redefined as something other than a number is made a number
+/// again (setSymbolValue). A vector that is missing, is no vector, has another number of
+/// elements than the task has variables, or has an element that is not a number is re-created
+/// as a vector of the right dimension (in place when the symbol exists, else appended).
+/// \throws Exception with the message of any failure; the names after it are not written.
+void publishStatistics(const ZYL& zyl, SymbolTable& table);
+
+/// One row of the Statistics window: the columns What?, Value and Info.
+struct StatisticsRow {
+    std::string what, value, info;
+
+    bool operator==(const StatisticsRow&) const = default;
+};
+
+/// The rows the Statistics window adds for the latest generation, in order: 17 rows (18 with
+/// the "Buffered" row when `showBuffered`), then an empty separator row. Reals are written by
+/// realToText, counts as decimal integers; "Generation" is generation + 1.
+std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered);
+
+} // namespace zyl
