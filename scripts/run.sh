@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh release
-./build/release/src/zyl-console < examples/console-session.txt
+./build/release/src/zyl-batch examples/default.txt

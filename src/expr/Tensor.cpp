@@ -250,6 +250,9 @@ void setSymbolValue(SymbolTable& table, std::string_view name, double x)
     if (root.isNumber()) {
         root.re = x;
         root.im = 0.0;
+        // The printer shows a number by its text: a stale text would make the console and the
+        // export show the old value while every computation uses the new one.
+        root.text = formatNumber(root.re, root.im);
     } else {
         symbol->definition = makeNumber(x, 0);
     }

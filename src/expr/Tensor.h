@@ -128,7 +128,7 @@ private:
 };
 
 /// The host writes a number into the language: the root of the symbol's definition gets
-/// the value in place (its text stays). A symbol that has been removed, or redefined as
+/// the value in place, and the text that shows it. A symbol that has been removed, or redefined as
 /// something other than a number, is made a number again, so that the value is not lost.
 void setSymbolValue(SymbolTable& table, std::string_view name, double x);
 

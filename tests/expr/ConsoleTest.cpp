@@ -49,7 +49,7 @@ TEST_F(ConsoleLines, ListShowsTheTableLastDefinedFirst)
     EXPECT_EQ(lines.front(), ">> f = a*b");
     setSymbolValue(table, "Average", 2.5);
     lines = type("List[ ]");
-    EXPECT_EQ(lines[lines.size() - 5], ">> Average = 0");
+    EXPECT_EQ(lines[lines.size() - 5], ">> Average = 2.5");
 }
 
 TEST_F(ConsoleLines, ClearRemovesOrResets)

@@ -74,14 +74,15 @@ TEST(SymbolTable, LookupFindsTheFrontmostOfEqualNames)
     EXPECT_EQ(table.size(), 0u);
 }
 
-TEST(SymbolTable, SetSymbolValueKeepsTheText)
+TEST(SymbolTable, SetSymbolValueShowsTheNewValue)
 {
     SymbolTable table;
     table.registerBuiltinSymbols();
     setSymbolValue(table, "Average", 2.5);
     const Funkcja* average = table.lookup("Average");
     EXPECT_EQ(average->definition->re, 2.5);
-    EXPECT_EQ(average->definition->text, "0");
+    EXPECT_EQ(average->definition->text, "2.5");
+    EXPECT_EQ(printToString(*evaluate(*makeSymbolRef("Average"), table)), "2.5");
     EXPECT_EQ(evaluateNumeric(*makeSymbolRef("Average"), table).re, 2.5);
 }
 

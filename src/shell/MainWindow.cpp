@@ -1,0 +1,458 @@
+#include "shell/MainWindow.h"
+
+#include "shell/RunController.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+
+namespace zyl {
+
+namespace {
+
+const QString scriptFilter = QStringLiteral("zyl script (*.txt);;zyl internal (*.zyl)");
+
+QString extensionOf(const QString& fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    const int dot = name.lastIndexOf('.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+} // namespace
+
+TMainForm::TMainForm(QStringList arguments, QWidget* parent)
+    : QMainWindow(parent), m_arguments(std::move(arguments)), m_mdi(new QMdiArea(this)),
+      m_hintPanel(new QLabel(this)), m_runPanel(new QLabel(QStringLiteral("Ready."), this)),
+      m_rng(static_cast<std::uint64_t>(std::time(nullptr)))
+{
+    setWindowTitle(QStringLiteral("ZYL"));
+    resize(376, 301);
+    setCentralWidget(m_mdi);
+    m_table.registerBuiltinSymbols();
+
+    showMessage = [this](const QString& kind, const QString& text) {
+        if (kind == QLatin1String("information"))
+            QMessageBox::information(this, QStringLiteral("ZYL"), text);
+        else if (kind == QLatin1String("error"))
+            QMessageBox::critical(this, QStringLiteral("ZYL"), text);
+        else
+            QMessageBox::warning(this, QStringLiteral("ZYL"), text);
+    };
+
+    m_hintPanel->setMinimumWidth(150);
+    m_runPanel->setMinimumWidth(50);
+    statusBar()->addWidget(m_hintPanel);
+    statusBar()->addWidget(m_runPanel, 1);
+
+    createActions();
+    createMenusAndToolbar();
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+TMainForm::~TMainForm()
+{
+    // A window destroyed without closing (a test, say) still must not leave a worker behind.
+    if (m_task) {
+        m_task->abortRun();
+        m_task->wait();
+    }
+}
+
+void TMainForm::createActions()
+{
+    auto make = [this](const QString& caption, const QString& tip, const QString& status,
+                       const QKeySequence& shortcut, bool enabled, void (TMainForm::*handler)()) {
+        auto* action = new QAction(caption, this);
+        action->setToolTip(tip);
+        action->setStatusTip(status);
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        action->setEnabled(enabled);
+        if (handler)
+            connect(action, &QAction::triggered, this, [this, action, handler] {
+                // A disabled command does nothing, also when another handler triggers it.
+                if (action->isEnabled())
+                    (this->*handler)();
+            });
+        return action;
+    };
+    New = make("New...", "New", "Creatre a new project", QKeySequence("Ctrl+N"), true,
+               &TMainForm::NewExecute);
+    Open = make("Open...", "Open", "Open a project", QKeySequence("Ctrl+O"), true,
+                &TMainForm::OpenExecute);
+    Closeall = make("Close all", "Close the project", "Close the project", {}, false,
+                    &TMainForm::CloseallExecute);
+    Save = make("Save", "Save", "Save the project", QKeySequence("Ctrl+S"), false,
+                &TMainForm::SaveExecute);
+    Saveas = make("Save as...", "Save as", "Save the project with a different name", {}, false,
+                  &TMainForm::SaveasExecute);
+    Run = make("&Run", "Run", "Run optimisation process", QKeySequence("Ctrl+R"), false,
+               &TMainForm::RunExecute);
+    Terminate = make("Terminate", "Terminate", "Terminate optimisation process",
+                     QKeySequence("Ctrl+T"), false, &TMainForm::TerminateExecute);
+    Options = make("&Options...", "Options", "Set options", QKeySequence("Ctrl+P"), false,
+                   &TMainForm::OptionsExecute);
+    About = make("About...", "Display informations", "Display informations", {}, true,
+                 &TMainForm::AboutExecute);
+    Exit = make("Exit", "Exit application", "Exit application", QKeySequence("Alt+F4"), true,
+                nullptr);
+    connect(Exit, &QAction::triggered, this, [this] { close(); });
+    CommandLine = make("CommandLine", "", "", {}, true, &TMainForm::CommandLineExecute);
+    WindowCascade1 = make("&Cascade", "Cascade", "Cascade", {}, true, nullptr);
+    connect(WindowCascade1, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
+    WindowTileHorizontal1 =
+        make("Tile &Horizontally", "Tile Horizontally", "Tile Horizontally", {}, true, nullptr);
+    connect(WindowTileHorizontal1, &QAction::triggered, this, [this] {
+        // Side by side in a row: each child the full height and an equal share of the width.
+        const auto windows = m_mdi->subWindowList();
+        if (windows.isEmpty())
+            return;
+        const QSize area = m_mdi->viewport()->size();
+        const int height = area.height() / windows.size();
+        for (int i = 0; i < windows.size(); ++i) {
+            windows[i]->showNormal();
+            windows[i]->setGeometry(0, i * height, area.width(), height);
+        }
+    });
+    WindowTileVertical1 =
+        make("Tile &Vertically", "Tile Vertically", "Tile Vertically", {}, true, nullptr);
+    connect(WindowTileVertical1, &QAction::triggered, this, [this] {
+        const auto windows = m_mdi->subWindowList();
+        if (windows.isEmpty())
+            return;
+        const QSize area = m_mdi->viewport()->size();
+        const int width = area.width() / windows.size();
+        for (int i = 0; i < windows.size(); ++i) {
+            windows[i]->showNormal();
+            windows[i]->setGeometry(i * width, 0, width, area.height());
+        }
+    });
+    WindowMinimizeAll1 = make("&Minimize All", "Minimize All", "Minimize All", {}, true, nullptr);
+    connect(WindowMinimizeAll1, &QAction::triggered, this, [this] {
+        for (QMdiSubWindow* w : m_mdi->subWindowList())
+            w->showMinimized();
+    });
+    WindowArrangeAll1 = make("&Arrange All", "Arrange All", "Arrange All", {}, true, nullptr);
+    connect(WindowArrangeAll1, &QAction::triggered, m_mdi, &QMdiArea::tileSubWindows);
+}
+
+void TMainForm::createMenusAndToolbar()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
+    file->addActions({New, Open, Closeall, Save, Saveas});
+    file->addSeparator();
+    file->addActions({Run, Terminate, Options});
+    file->addSeparator();
+    file->addAction(About);
+    file->addSeparator();
+    file->addAction(Exit);
+    QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
+    window->menuAction()->setStatusTip(QStringLiteral("Window related commands"));
+    window->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1,
+                        WindowMinimizeAll1, WindowArrangeAll1});
+    addAction(CommandLine);
+
+    QToolBar* tools = addToolBar(QStringLiteral("Commands"));
+    tools->addActions({New, Open, Save});
+    tools->addSeparator();
+    tools->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1});
+    tools->addSeparator();
+    tools->addActions({Run, Terminate, Options});
+}
+
+bool TMainForm::event(QEvent* event)
+{
+    // The long part of a command's hint goes to the first status panel.
+    if (event->type() == QEvent::StatusTip) {
+        m_hintPanel->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        if (m_arguments.size() == 1)
+            QTimer::singleShot(0, this, [this] { CommandLine->trigger(); });
+    }
+}
+
+void TMainForm::setProjectCommands(bool loaded)
+{
+    New->setEnabled(!loaded);
+    Open->setEnabled(!loaded);
+    Save->setEnabled(loaded);
+    Saveas->setEnabled(loaded);
+    Options->setEnabled(loaded);
+    Closeall->setEnabled(loaded);
+    Run->setEnabled(loaded && m_settings.functionMode != FunctionMode::Manual);
+}
+
+void TMainForm::failLoad(const QString& message)
+{
+    showMessage(QStringLiteral("warning"), message);
+    m_project = LoadedProject{};
+    m_script.reset();
+    m_projectFileName.clear();
+}
+
+void TMainForm::NewExecute()
+{
+    if (m_script) {
+        m_projectFileName = QString::fromStdString(m_script->fileName());
+    } else {
+        if (!m_initialise)
+            return;
+        m_script = m_initialise();
+        if (!m_script)
+            return;
+    }
+    try {
+        m_project = loadProject(*m_script, m_settings, m_table, m_rng);
+    } catch (const std::exception& error) {
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    setProjectCommands(true);
+}
+
+void TMainForm::OpenExecute()
+{
+    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(), scriptFilter);
+    if (name.isEmpty())
+        return;
+    openFile(name);
+}
+
+void TMainForm::openFile(const QString& fileName)
+{
+    if (!Open->isEnabled() || !QFileInfo::exists(fileName))
+        return;
+    m_projectFileName = fileName;
+    const QString extension = extensionOf(fileName);
+    if (extension == QLatin1String(".txt")) {
+        try {
+            m_script = std::make_unique<ProjectScript>(fileName.toStdString());
+            m_script->StripBlanks();
+        } catch (const std::exception& error) {
+            failLoad(QString::fromStdString(error.what()));
+            return;
+        }
+        NewExecute();
+        if (m_project.zyl) {
+            if (m_script->ReadBool("SHOW", "arrange", false))
+                WindowTileVertical1->trigger();
+            Run->trigger();
+        }
+    } else if (extension == QLatin1String(".zyl")) {
+        showMessage(QStringLiteral("information"),
+                    QStringLiteral("Open internal format. Not implemented yet."));
+    } else {
+        showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
+    }
+}
+
+void TMainForm::SaveExecute()
+{
+    if (m_projectFileName.isEmpty()) {
+        Saveas->trigger();
+        return;
+    }
+    const QString extension = extensionOf(m_projectFileName);
+    if (extension == QLatin1String(".txt")) {
+        if (!m_script)
+            return;
+        try {
+            m_script->SetFileName(m_projectFileName.toStdString());
+            m_script->UpdateFile();
+        } catch (const std::exception&) {
+            showMessage(QStringLiteral("error"),
+                        QStringLiteral("Cannot create file %1").arg(m_projectFileName));
+        }
+    } else if (extension == QLatin1String(".zyl")) {
+        showMessage(QStringLiteral("information"),
+                    QStringLiteral("Saveas internal format. Not implemented yet."));
+    } else {
+        showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
+    }
+}
+
+void TMainForm::SaveasExecute()
+{
+    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(), scriptFilter);
+    if (name.isEmpty())
+        return;
+    saveAsFile(name);
+}
+
+void TMainForm::saveAsFile(const QString& fileName)
+{
+    m_projectFileName = fileName;
+    Save->trigger();
+}
+
+void TMainForm::CloseallExecute()
+{
+    m_mdi->closeAllSubWindows();
+    for (QMdiSubWindow* window : m_mdi->subWindowList())
+        delete window;
+    New->setEnabled(true);
+    Open->setEnabled(true);
+    Save->setEnabled(false);
+    Saveas->setEnabled(false);
+    Run->setEnabled(false);
+    Options->setEnabled(false);
+    Closeall->setEnabled(false);
+    m_project.zyl.reset();
+    m_table.clear();
+    m_table.registerBuiltinSymbols();
+    m_script.reset();
+    m_projectFileName.clear();
+    m_project.plots.clear();
+}
+
+void TMainForm::RunExecute()
+{
+    if (!m_project.zyl || !m_script || m_task)
+        return;
+    RunContext context{*m_project.zyl, m_settings, *m_script, m_table, m_project.plots};
+    auto* thread = new TaskThread(context, this, *this, this);
+    m_task = thread;
+    m_startTime = std::time(nullptr);
+    Run->setEnabled(false);
+    Options->setEnabled(false);
+    Terminate->setEnabled(true);
+    m_timer.start();
+    Closeall->setEnabled(false);
+    m_running = true;
+    connect(thread, &QThread::finished, this, [this, thread] {
+        runEnded();
+        thread->deleteLater();
+    });
+    thread->start();
+}
+
+void TMainForm::runEnded()
+{
+    // The end-of-run handler: a script that asks for it closes the program after every run.
+    bool closing = m_closePending;
+    if (m_script && m_script->ReadBool("OPTIONS", "close", false)) {
+        m_running = false;
+        closing = true;
+    }
+    Closeall->setEnabled(true);
+    m_timer.stop();
+    Terminate->setEnabled(false);
+    Options->setEnabled(true);
+    m_runPanel->setText(QStringLiteral("Ready."));
+    if (m_settings.functionMode == FunctionMode::Manual) {
+        m_settings.loopCounter = 1;
+        Run->setEnabled(false);
+    } else {
+        Run->setEnabled(true);
+    }
+    m_running = false;
+    m_task = nullptr;
+    emit runFinished();
+    if (closing)
+        QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TMainForm::TerminateExecute()
+{
+    if (m_task)
+        m_task->terminateRun();
+}
+
+void TMainForm::OptionsExecute() {}
+
+void TMainForm::AboutExecute() {}
+
+void TMainForm::CommandLineExecute()
+{
+    if (m_arguments.size() == 1)
+        commandLineStart(m_arguments.front());
+}
+
+void TMainForm::commandLineStart(const QString& argument)
+{
+    if (extensionOf(argument) == QLatin1String(".zyl")) {
+        Open->trigger();
+        return;
+    }
+    QString name = argument;
+    if (QFileInfo(argument).fileName() == argument)
+        name = QFileInfo(argument).absoluteFilePath();
+    if (!QFileInfo::exists(name)) {
+        showMessage(QStringLiteral("warning"),
+                    QStringLiteral("File:\n") + name + QStringLiteral("\ndoes not exist."));
+        return;
+    }
+    try {
+        m_script = std::make_unique<ProjectScript>(name.toStdString());
+        m_script->StripBlanks();
+    } catch (const std::exception& error) {
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    NewExecute();
+    if (m_project.zyl) {
+        if (m_script->ReadBool("SHOW", "arrange", false))
+            WindowTileVertical1->trigger();
+        Run->trigger();
+    }
+}
+
+QString TMainForm::elapsedText(long long e)
+{
+    const long long days = e / 86400;
+    long long r = e % 86400;
+    const long long hours = r / 3600;
+    r %= 3600;
+    const long long minutes = r / 60;
+    const long long seconds = r % 60;
+    return QStringLiteral("Calculating %1 day(s), %2 hour(s), %3 minute(s), %4 second(s)")
+        .arg(days)
+        .arg(hours)
+        .arg(minutes)
+        .arg(seconds);
+}
+
+void TMainForm::Timer1Timer()
+{
+    m_runPanel->setText(elapsedText(static_cast<long long>(std::time(nullptr) - m_startTime)));
+}
+
+void TMainForm::warning(const std::string& text)
+{
+    showMessage(QStringLiteral("warning"), QString::fromStdString(text));
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (m_task) {
+        // Never wait here: the worker may itself be waiting for this thread. End an external
+        // program at once, let the loop stop, and close once the run has ended.
+        m_closePending = true;
+        m_task->abortRun();
+        event->ignore();
+        return;
+    }
+    Closeall->setEnabled(true);
+    Closeall->trigger();
+    event->accept();
+}
+
+} // namespace zyl

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/RunHooks.h"
+#include "project/Loader.h"
+#include "project/ProjectScript.h"
+#include "project/ProjectSettings.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QPointer>
+#include <QTimer>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+
+namespace zyl {
+
+class TaskThread;
+
+/// The multiple-document main window: the commands, the status bar, the run control and the
+/// project it owns (script, engine object, plots). The symbol table lives as long as it does.
+class TMainForm : public QMainWindow, public RunObserver {
+    Q_OBJECT
+public:
+    /// `arguments` are the command-line arguments after the program name.
+    explicit TMainForm(QStringList arguments = {}, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The commands, with the captions, hints and shortcuts the menus and toolbar show.
+    QAction* New;
+    QAction* Open;
+    QAction* Closeall;
+    QAction* Save;
+    QAction* Saveas;
+    QAction* Run;
+    QAction* Terminate;
+    QAction* Options;
+    QAction* About;
+    QAction* Exit;
+    QAction* CommandLine;
+    QAction* WindowCascade1;
+    QAction* WindowTileHorizontal1;
+    QAction* WindowTileVertical1;
+    QAction* WindowMinimizeAll1;
+    QAction* WindowArrangeAll1;
+
+    /// Opens a script file as the Open command does once its dialog has given a name.
+    void openFile(const QString& fileName);
+    /// Saves as the Save as command does once its dialog has given a name.
+    void saveAsFile(const QString& fileName);
+    /// The command-line start with one argument.
+    void commandLineStart(const QString& argument);
+
+    // State, for the windows and for tests.
+    SymbolTable& symbolTable() { return m_table; }
+    ProjectSettings& settings() { return m_settings; }
+    ProjectScript* script() { return m_script.get(); }
+    ZYL* engine() { return m_project.zyl.get(); }
+    std::vector<UserPlot>& plots() { return m_project.plots; }
+    const QString& projectFileName() const { return m_projectFileName; }
+    bool running() const { return m_running; }
+    QMdiArea* mdiArea() const { return m_mdi; }
+    QString statusHint() const { return m_hintPanel->text(); }
+    QString statusRun() const { return m_runPanel->text(); }
+    /// A new script for New without one (the Initialise dialog); null when cancelled.
+    void setInitialiseDialog(std::function<std::unique_ptr<ProjectScript>()> dialog)
+    {
+        m_initialise = std::move(dialog);
+    }
+    /// Shows a message box; replaceable so that tests can collect the texts.
+    std::function<void(const QString& kind, const QString& text)> showMessage;
+
+    /// "Calculating d day(s), h hour(s), m minute(s), s second(s)" for a run of `seconds`.
+    static QString elapsedText(long long seconds);
+
+    // RunObserver: what the run shows (on the GUI thread).
+    void warning(const std::string& text) override;
+
+signals:
+    /// A run has ended and the controls are restored.
+    void runFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenusAndToolbar();
+    void NewExecute();
+    void OpenExecute();
+    void SaveExecute();
+    void SaveasExecute();
+    void CloseallExecute();
+    void RunExecute();
+    void TerminateExecute();
+    void OptionsExecute();
+    void AboutExecute();
+    void CommandLineExecute();
+    void Timer1Timer();
+    void runEnded();
+    void failLoad(const QString& message);
+    void setProjectCommands(bool loaded);
+
+    QStringList m_arguments;
+    QMdiArea* m_mdi;
+    QLabel* m_hintPanel;
+    QLabel* m_runPanel;
+    QTimer m_timer;
+    bool m_shown = false;
+
+    SymbolTable m_table;
+    LcgRng m_rng;
+    ProjectSettings m_settings;
+    std::unique_ptr<ProjectScript> m_script;
+    LoadedProject m_project;
+    QString m_projectFileName;
+    std::function<std::unique_ptr<ProjectScript>()> m_initialise;
+
+    QPointer<TaskThread> m_task;
+    bool m_running = false;
+    bool m_closePending = false;
+    std::time_t m_startTime = 0;
+};
+
+} // namespace zyl

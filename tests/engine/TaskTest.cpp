@@ -1,0 +1,219 @@
+#include "engine/Task.h"
+
+#include "common/Exception.h"
+#include "expr/Statement.h"
+#include "project/Loader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using namespace zyl;
+
+namespace {
+
+/// Records what a front end would be told; can act on an evaluation (to terminate, say).
+class Recorder : public RunObserver {
+public:
+    void warning(const std::string& text) override { warnings.push_back(text); }
+    void evaluatedValue(int index) override
+    {
+        evaluated.push_back(index);
+        if (onEvaluated)
+            onEvaluated(index);
+    }
+    void buffered(const Indiv&) override { ++bufferedRows; }
+    void statistics() override { ++statisticsShown; }
+    void plotUpdated(std::size_t plot) override { plotsUpdated.push_back(plot); }
+    void populationChanged() override { ++populationShown; }
+    void generationDone() override { ++generations; }
+
+    std::vector<std::string> warnings;
+    std::vector<int> evaluated;
+    std::vector<std::size_t> plotsUpdated;
+    int bufferedRows = 0, statisticsShown = 0, populationShown = 0, generations = 0;
+    std::function<void(int)> onEvaluated;
+};
+
+class Runs : public ::testing::Test {
+protected:
+    Runs() { table.registerBuiltinSymbols(); }
+
+    void load(const std::string& text, std::uint64_t seed = 1)
+    {
+        script = ProjectScript::fromText(text);
+        script.StripBlanks();
+        rng.reseed(seed);
+        project = loadProject(script, settings, table, rng);
+    }
+
+    /// One Run: a fresh task on the loaded project.
+    void run()
+    {
+        Task task(RunContext{*project.zyl, settings, script, table, project.plots}, sync,
+                  recorder);
+        current = &task;
+        task.execute();
+        current = nullptr;
+    }
+
+    std::string analytical(const std::string& extra, const std::string& f = "x1^2+x2^2",
+                           int size = 10)
+    {
+        return "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=" + f +
+               "\n[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=" +
+               std::to_string(size) + "\n" + extra;
+    }
+
+    SymbolTable table;
+    ProjectSettings settings;
+    ProjectScript script;
+    LcgRng rng{1};
+    LoadedProject project;
+    DirectSynchronizer sync;
+    Recorder recorder;
+    Task* current = nullptr;
+
+    double evaluateNumericText(const std::string& name)
+    {
+        return evaluateExpressionText(name, table).re;
+    }
+};
+
+} // namespace
+
+TEST_F(Runs, ALoopCounterOfThreeComputesThreeGenerationsPerRun)
+{
+    load(analytical("[OPTIONS]\nloop_counter=3\nmax_iteration=100\n[PLOTS]\nP=Average;CurrentMin\n"));
+    run();
+    EXPECT_EQ(project.zyl->generation, 3);
+    EXPECT_EQ(recorder.statisticsShown, 3);
+    EXPECT_EQ(recorder.evaluated.size(), 30u);
+    EXPECT_EQ(project.plots[0].series[1].size(), 3u);
+    EXPECT_EQ(project.plots[0].series[1][2].x, 3.0f);
+    run();
+    EXPECT_EQ(project.zyl->generation, 6);
+    EXPECT_TRUE(recorder.warnings.empty());
+    EXPECT_EQ(evaluateNumericText("Generation"), 6);
+}
+
+TEST_F(Runs, NothingHappensAtTheGenerationLimit)
+{
+    load(analytical("[OPTIONS]\nloop_counter=5\nmax_iteration=2\n"));
+    run();
+    EXPECT_EQ(project.zyl->generation, 2);
+    const int evaluations = static_cast<int>(recorder.evaluated.size());
+    run();
+    EXPECT_EQ(project.zyl->generation, 2);
+    EXPECT_EQ(static_cast<int>(recorder.evaluated.size()), evaluations);
+}
+
+TEST_F(Runs, TerminateCompletesTheIndividualInHand)
+{
+    load(analytical("[SHOW]\nbuffer_individuals=1\n"));
+    recorder.onEvaluated = [this](int index) {
+        if (index == 5)
+            current->terminate();
+    };
+    run();
+    const ZYL& zyl = *project.zyl;
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(zyl.population[i].evaluated, i <= 5) << i;
+    EXPECT_EQ(zyl.buffer.size(), 6u);
+    EXPECT_EQ(zyl.generation, 0);
+    EXPECT_EQ(recorder.statisticsShown, 0);
+    recorder.onEvaluated = nullptr;
+    recorder.evaluated.clear();
+    run();
+    EXPECT_EQ(recorder.evaluated, (std::vector<int>{6, 7, 8, 9}));
+    EXPECT_EQ(zyl.generation, 1);
+}
+
+TEST_F(Runs, BufferedIndividualsNeedNoEvaluation)
+{
+    // One variable with two values: after the first generation every individual is known.
+    load("[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=b+1\n[VARIABLES]\nb=boolean\n"
+         "[POPULATION]\nsize=20\n[SHOW]\nbuffer_individuals=1\n[OPTIONS]\nloop_counter=4\n");
+    run();
+    EXPECT_EQ(project.zyl->generation, 4);
+    EXPECT_LE(project.zyl->buffer.size(), 2u);
+    EXPECT_LE(recorder.evaluated.size(), 22u);
+    for (const Indiv& ind : project.zyl->population)
+        EXPECT_EQ(ind.value, ind.gene(0)->getValue() + 1);
+}
+
+TEST_F(Runs, EliteKeepsTheGlobalMinimum)
+{
+    load(analytical("[SELECTION]\ntournament=1\nelite=1\n[MUTATION]\nprobability=1\nuniform=1\n"));
+    run();
+    const ZYL& zyl = *project.zyl;
+    bool found = false;
+    for (const Indiv& ind : zyl.population)
+        found = found || ind == zyl.globalMin;
+    EXPECT_TRUE(found);
+}
+
+TEST_F(Runs, SeededRunsRepeat)
+{
+    load(analytical("[OPTIONS]\nloop_counter=20\n"), 99);
+    run();
+    const double first = project.zyl->globalMin.value;
+    const std::string text = project.zyl->globalMin.text();
+    table.clear();
+    table.registerBuiltinSymbols();
+    load(analytical("[OPTIONS]\nloop_counter=20\n"), 99);
+    run();
+    EXPECT_EQ(project.zyl->globalMin.value, first);
+    EXPECT_EQ(project.zyl->globalMin.text(), text);
+    EXPECT_LT(first, 0.05);
+}
+
+TEST_F(Runs, AnalyticalFailureStopsAfterTheIndividual)
+{
+    load(analytical("[SHOW]\nbuffer_individuals=1\n", "x1+y"));
+    run();
+    ASSERT_EQ(recorder.warnings, (std::vector<std::string>{"Analytical function\nUnknown variable: y"}));
+    EXPECT_TRUE(project.zyl->population[0].evaluated);
+    EXPECT_FALSE(project.zyl->population[1].evaluated);
+    // A failed evaluation is not remembered: its value is not the individual's.
+    EXPECT_EQ(project.zyl->buffer.size(), 0u);
+    makeSymbolFromStatement("y=1", "", false, table);
+    recorder.warnings.clear();
+    run();
+    EXPECT_TRUE(recorder.warnings.empty());
+    EXPECT_EQ(project.zyl->generation, 1);
+}
+
+TEST_F(Runs, FailingPlotsAndExportsCompleteTheGeneration)
+{
+    const auto file = std::filesystem::temp_directory_path() / "zyl-task-export.txt";
+    std::filesystem::remove(file);
+    load(analytical("[PLOTS]\nGood=Average\nBad=nothing\n[EXPORT]\nA=Average\nB=zz+\n"
+                    "[EXPORT_NAMES]\nexport_every_iteration=1\nexport_name=" +
+                    file.string() + "\n[OPTIONS]\nloop_counter=3\n"));
+    run();
+    ASSERT_EQ(recorder.warnings.size(), 2u);
+    EXPECT_EQ(recorder.warnings[0], "Export\nSyntax error!");
+    EXPECT_EQ(recorder.warnings[1], "User Plots\nUnknown variable: nothing");
+    EXPECT_EQ(project.zyl->generation, 1);
+    EXPECT_EQ(project.plots[0].series[0].size(), 1u);
+    EXPECT_EQ(recorder.plotsUpdated, (std::vector<std::size_t>{0}));
+    std::filesystem::remove(file);
+}
+
+TEST_F(Runs, ManualValuesGoThroughTheBuffer)
+{
+    load("[FUNCTION]\nmanual=1\n[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n"
+         "[SHOW]\nbuffer_individuals=1\n[OPTIONS]\nloop_counter=3\n");
+    for (int i = 0; i < 4; ++i)
+        enterManualValue(*project.zyl, i, 10.0 + i, recorder);
+    enterManualValue(*project.zyl, 7, 1, recorder);
+    EXPECT_EQ(recorder.bufferedRows, 4);
+    settings.loopCounter = 1;
+    run();
+    EXPECT_EQ(project.zyl->generation, 1);
+    EXPECT_EQ(project.zyl->globalMin.value, 10.0);
+    EXPECT_TRUE(recorder.evaluated.empty());
+}
