@@ -65,7 +65,7 @@ enum class TextAlign { RightTop, RightBottom };
 /// What the chart draws on. Implemented by the window with a painter and by tests with a
 /// recorder. Coordinates are pixels.
 class ChartCanvas {
-public:
+  public:
     virtual ~ChartCanvas() = default;
     /// Width in pixels of `text` along its reading direction in the given font.
     virtual int textWidth(FontRole font, std::string_view text) = 0;
@@ -85,7 +85,7 @@ class Line;
 
 /// An item of a chart: a pen change or something that is drawn.
 class GraphObject {
-public:
+  public:
     virtual ~GraphObject() = default;
     /// The item's data box from (minimum x, minimum y) to (maximum x, maximum y); the empty
     /// box (minimums +FLT_MAX, maximums -FLT_MAX) when the item does not affect the range.
@@ -100,7 +100,7 @@ public:
 
 /// A segment; also the box type that `bounds` returns.
 class Line : public GraphObject {
-public:
+  public:
     Line() = default;
     Line(float x1, float y1, float x2, float y2) : x1(x1), y1(y1), x2(x2), y2(y2) {}
     /// The box no data lies in: widening a range by it changes nothing.
@@ -119,12 +119,10 @@ public:
 
 /// Changes the pen for the items after it.
 class Pen : public GraphObject {
-public:
+  public:
     Pen() = default;
     Pen(PenStyle style, ColourValue colour, std::int16_t width)
-        : style(style), colour(colour), width(width)
-    {
-    }
+        : style(style), colour(colour), width(width) {}
     void draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin, float xscale,
               float yscale) const override;
     /// Tag 4, style (1 byte), colour (4 bytes), width (2 bytes).
@@ -141,7 +139,7 @@ public:
 /// kept, so nothing the caller gave is lost, but they take no part in the range and break the
 /// line: the series is drawn as separate runs on either side of such a point.
 class PolyLine : public GraphObject {
-public:
+  public:
     /// Appends (x, y), converted to 32-bit floats.
     void append(double x, double y);
     const DoubleList<DPoint>& points() const { return m_points; }
@@ -158,7 +156,7 @@ public:
     /// Tag 2, the point count (4 bytes), then x and y of each point as 4-byte floats.
     void write(std::ostream& out) const override;
 
-private:
+  private:
     DoubleList<DPoint> m_points;
     std::size_t m_finiteCount = 0;
     Line m_box = Line::emptyBox();
@@ -166,8 +164,8 @@ private:
 
 /// The pixel that a data point maps to: trunc(left + 0.5 + (x - xmin) / xscale) and
 /// trunc(bottom + 0.5 + (ymin - y) / yscale), kept within the int range.
-PixelPoint mapToPixel(float x, float y, const PixelRect& plot, float xmin, float ymin,
-                      float xscale, float yscale);
+PixelPoint mapToPixel(float x, float y, const PixelRect& plot, float xmin, float ymin, float xscale,
+                      float yscale);
 
 /// Rounds half away from zero, as the integer grid does.
 double roundHalfAway(double x);
@@ -216,18 +214,18 @@ struct ChartLayout {
     int xLabelWidth = 0; ///< pixels that the vertical x labels need below the plot
     int yLabelWidth = 0; ///< pixels that the y labels need left of the plot
     PixelRect plot;
-    AxisGrid xGrid, yGrid;     ///< empty without show pitch
-    PixelPoint xTitleAt;       ///< horizontal font, right and bottom
-    PixelPoint yTitleAt;       ///< vertical font, right (and top)
-    PixelRect clip;            ///< one pixel around the plot rectangle
-    bool drawsItems = false;   ///< both scales are non-zero
+    AxisGrid xGrid, yGrid;   ///< empty without show pitch
+    PixelPoint xTitleAt;     ///< horizontal font, right and bottom
+    PixelPoint yTitleAt;     ///< vertical font, right (and top)
+    PixelRect clip;          ///< one pixel around the plot rectangle
+    bool drawsItems = false; ///< both scales are non-zero
 };
 
 /// The drawing model of one chart window: items drawn in order into automatic ranges, a dotted
 /// grid with numeric labels, and two axis titles. Options are plain fields; the window and the
 /// user plots change them directly.
 class Chart {
-public:
+  public:
     /// A chart with the given axis titles and every option at its default.
     Chart(std::string xTitle, std::string yTitle);
 

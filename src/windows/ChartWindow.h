@@ -21,7 +21,7 @@ namespace zyl {
 class TForm1 : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -65,11 +65,11 @@ public:
     /// Sets the check marks of the option items from the chart's flags before the menu shows.
     void PopupMenu1Popup();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void buildMenu();
     void inputPrecision(bool xAxis);
     void paintWindow(QPainter& painter) const;
