@@ -24,7 +24,8 @@ namespace {
 constexpr ColourValue palette[] = {0x000000, 0x0000FF, 0xFF0000, 0x008000, 0x800080};
 
 /// Convergence-like series with noise, so that every pixel column has a real spread to draw.
-std::unique_ptr<TForm1> longRun(int generations) {
+std::unique_ptr<TForm1> longRun(int generations)
+{
     auto window = std::make_unique<TForm1>();
     auto chart = std::make_unique<Chart>("Population", "Value");
     chart->floatingX = false;
@@ -40,7 +41,8 @@ std::unique_ptr<TForm1> longRun(int generations) {
     return window;
 }
 
-template <bool Culled> void paint(benchmark::State& state) {
+template <bool Culled> void paint(benchmark::State& state)
+{
     static std::unique_ptr<TForm1> window = longRun(30000);
     window->resize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     window->setColumnCulling(Culled);
@@ -53,7 +55,8 @@ template <bool Culled> void paint(benchmark::State& state) {
     state.counters["points"] = 5 * 30000;
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
+void sizes(benchmark::internal::Benchmark* b)
+{
     b->Args({314, 234})->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 }
 
@@ -62,7 +65,8 @@ void sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(paint<true>)->Name("Culled")->Apply(sizes);
 BENCHMARK(paint<false>)->Name("Full")->Apply(sizes);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);

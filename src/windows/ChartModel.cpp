@@ -20,12 +20,14 @@ constexpr ColourValue gridColour = 0x888888;
 // and drops lines whose ends lie far outside, and the clip hides them anyway.
 constexpr double pixelLimit = 1 << 22;
 
-void putBytes(std::ostream& out, std::uint32_t value, int count) {
+void putBytes(std::ostream& out, std::uint32_t value, int count)
+{
     for (int i = 0; i < count; ++i)
         out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-void putFloat(std::ostream& out, float value) {
+void putFloat(std::ostream& out, float value)
+{
     std::uint32_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     putBytes(out, bits, 4);
@@ -33,7 +35,8 @@ void putFloat(std::ostream& out, float value) {
 
 /// A double as a 32-bit float without the undefined conversion of values beyond its range:
 /// those become infinities, as they would in the floating-point unit.
-float toFloat(double value) {
+float toFloat(double value)
+{
     if (value > FLT_MAX)
         return INFINITY;
     if (value < -FLT_MAX)
@@ -42,11 +45,13 @@ float toFloat(double value) {
 }
 
 /// As toFloat, but a finite value stays finite (saturating at the largest float).
-float toFiniteFloat(double value) {
+float toFiniteFloat(double value)
+{
     return static_cast<float>(std::clamp<double>(value, -FLT_MAX, FLT_MAX));
 }
 
-int toPixel(double value) {
+int toPixel(double value)
+{
     if (!(value > -pixelLimit)) // NaN too
         return static_cast<int>(-pixelLimit);
     if (value > pixelLimit)
@@ -54,13 +59,12 @@ int toPixel(double value) {
     return static_cast<int>(std::trunc(value));
 }
 
-bool finite(float x, float y) {
-    return std::isfinite(x) && std::isfinite(y);
-}
+bool finite(float x, float y) { return std::isfinite(x) && std::isfinite(y); }
 
 /// Equal limits would make a scale of zero. Widening by 1 is what the user sees for ordinary
 /// values; far from zero a float does not move by 1, so the step grows with the magnitude.
-void widenEqual(float& low, float& high) {
+void widenEqual(float& low, float& high)
+{
     if (low != high)
         return;
     double delta = std::max(1.0, std::fabs(static_cast<double>(low)) * 1e-6);
@@ -76,7 +80,8 @@ class RunBuilder {
   public:
     RunBuilder(ChartCanvas& canvas, bool cull) : m_canvas(canvas), m_cull(cull) {}
 
-    void add(PixelPoint p) {
+    void add(PixelPoint p)
+    {
         ++m_pointsInRun;
         if (!m_cull) {
             m_out.push_back(p);
@@ -99,7 +104,8 @@ class RunBuilder {
         m_lowBeforeHigh = true;
     }
 
-    void breakLine() {
+    void breakLine()
+    {
         flushColumn();
         // A run of several points on one pixel still gets its (zero-length) segment.
         if (m_out.size() == 1 && m_pointsInRun > 1)
@@ -111,7 +117,8 @@ class RunBuilder {
     }
 
   private:
-    void flushColumn() {
+    void flushColumn()
+    {
         if (!m_inColumn)
             return;
         emit(m_first);
@@ -121,7 +128,8 @@ class RunBuilder {
         m_inColumn = false;
     }
 
-    void emit(PixelPoint p) {
+    void emit(PixelPoint p)
+    {
         if (m_out.empty() || !(m_out.back() == p))
             m_out.push_back(p);
     }
@@ -136,11 +144,13 @@ class RunBuilder {
 };
 
 /// The label of an axis limit as step 8 measures it.
-std::string limitLabel(double value, bool floating, int precision, bool scientific) {
+std::string limitLabel(double value, bool floating, int precision, bool scientific)
+{
     return floating ? formatLabel(value, precision, scientific) : formatInteger(std::trunc(value));
 }
 
-void floatingXGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float xmin, double xscale) {
+void floatingXGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float xmin, double xscale)
+{
     int n = plot.width() / spacing;
     double step = static_cast<double>(plot.width()) / n;
     for (int i = 0; i <= n; ++i) {
@@ -152,7 +162,8 @@ void floatingXGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float xmi
     }
 }
 
-void floatingYGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float ymin, double yscale) {
+void floatingYGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float ymin, double yscale)
+{
     int n = plot.height() / spacing;
     double step = static_cast<double>(plot.height()) / n;
     for (int i = 0; i <= n; ++i) {
@@ -171,7 +182,8 @@ struct IntegerSteps {
     int count = 0;
 };
 
-IntegerSteps integerSteps(double low, double high, double scale, int spacing) {
+IntegerSteps integerSteps(double low, double high, double scale, int spacing)
+{
     double range = high - low;
     // 1. How many intervals of about `spacing` pixels fit; at least one, as the plot is wider
     //    than the spacing.
@@ -184,7 +196,8 @@ IntegerSteps integerSteps(double low, double high, double scale, int spacing) {
 }
 
 void integerXGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float xmin, float xmax,
-                  double xscale) {
+                  double xscale)
+{
     IntegerSteps s = integerSteps(xmin, xmax, xscale, spacing);
     for (int i = 0; i <= s.count; ++i) {
         int px = plot.left + toPixel(roundHalfAway(i * s.step / xscale));
@@ -201,7 +214,8 @@ void integerXGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float xmin
 }
 
 void integerYGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float ymin, float ymax,
-                  double yscale) {
+                  double yscale)
+{
     IntegerSteps s = integerSteps(ymin, ymax, yscale, spacing);
     for (int i = 0; i <= s.count; ++i) {
         int py = plot.bottom - toPixel(roundHalfAway(i * s.step / yscale));
@@ -219,46 +233,48 @@ void integerYGrid(AxisGrid& grid, const PixelRect& plot, int spacing, float ymin
 
 // ---- Items ------------------------------------------------------------------------------------
 
-Line GraphObject::bounds() const {
-    return Line::emptyBox();
-}
+Line GraphObject::bounds() const { return Line::emptyBox(); }
 
-Line Line::emptyBox() {
-    return Line(FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX);
-}
+Line Line::emptyBox() { return Line(FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX); }
 
-Line Line::bounds() const {
+Line Line::bounds() const
+{
     if (!finite(x1, y1) || !finite(x2, y2))
         return emptyBox();
     return Line(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2));
 }
 
 void Line::draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin, float xscale,
-                float yscale) const {
+                float yscale) const
+{
     if (!finite(x1, y1) || !finite(x2, y2))
         return;
     canvas.line(mapToPixel(x1, y1, plot, xmin, ymin, xscale, yscale),
                 mapToPixel(x2, y2, plot, xmin, ymin, xscale, yscale));
 }
 
-void Line::write(std::ostream& out) const {
+void Line::write(std::ostream& out) const
+{
     putBytes(out, 1, 4);
     for (float v : {x1, y1, x2, y2})
         putFloat(out, v);
 }
 
-void Pen::draw(ChartCanvas& canvas, const PixelRect&, float, float, float, float) const {
+void Pen::draw(ChartCanvas& canvas, const PixelRect&, float, float, float, float) const
+{
     canvas.setPen(style, colour, width);
 }
 
-void Pen::write(std::ostream& out) const {
+void Pen::write(std::ostream& out) const
+{
     putBytes(out, 4, 4);
     putBytes(out, static_cast<std::uint8_t>(style), 1);
     putBytes(out, colour, 4);
     putBytes(out, static_cast<std::uint16_t>(width), 2);
 }
 
-void PolyLine::append(double x, double y) {
+void PolyLine::append(double x, double y)
+{
     DPoint p{toFloat(x), toFloat(y)};
     m_points.pushBack(std::make_unique<DPoint>(p));
     if (!finite(p.x, p.y))
@@ -270,12 +286,11 @@ void PolyLine::append(double x, double y) {
     m_box.y2 = std::max(m_box.y2, p.y);
 }
 
-Line PolyLine::bounds() const {
-    return m_finiteCount > 1 ? m_box : Line::emptyBox();
-}
+Line PolyLine::bounds() const { return m_finiteCount > 1 ? m_box : Line::emptyBox(); }
 
 void PolyLine::draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin,
-                    float xscale, float yscale) const {
+                    float xscale, float yscale) const
+{
     RunBuilder runs(canvas, canvas.allowsColumnCulling());
     for (const DPoint& p : m_points) {
         if (finite(p.x, p.y))
@@ -286,7 +301,8 @@ void PolyLine::draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, floa
     runs.breakLine();
 }
 
-void PolyLine::write(std::ostream& out) const {
+void PolyLine::write(std::ostream& out) const
+{
     putBytes(out, 2, 4);
     putBytes(out, static_cast<std::uint32_t>(m_points.size()), 4);
     for (const DPoint& p : m_points) {
@@ -298,17 +314,17 @@ void PolyLine::write(std::ostream& out) const {
 // ---- Arithmetic -------------------------------------------------------------------------------
 
 PixelPoint mapToPixel(float x, float y, const PixelRect& plot, float xmin, float ymin, float xscale,
-                      float yscale) {
+                      float yscale)
+{
     double px = plot.left + 0.5 + (static_cast<double>(x) - xmin) / xscale;
     double py = plot.bottom + 0.5 + (static_cast<double>(ymin) - y) / yscale;
     return {toPixel(px), toPixel(py)};
 }
 
-double roundHalfAway(double x) {
-    return std::round(x);
-}
+double roundHalfAway(double x) { return std::round(x); }
 
-int autoPrecision(int spacing, double scale) {
+int autoPrecision(int spacing, double scale)
+{
     double unit = std::max(1, spacing) * scale;
     if (!(unit > 0) || !std::isfinite(unit))
         return 1;
@@ -316,14 +332,16 @@ int autoPrecision(int spacing, double scale) {
     return digits < 1 ? 1 : static_cast<int>(digits);
 }
 
-bool needsScientific(double low, double high, int precision, int maxLength) {
+bool needsScientific(double low, double high, int precision, int maxLength)
+{
     auto tooLong = [&](double v) {
         return formatLabel(v, precision, false).size() > static_cast<std::size_t>(maxLength);
     };
     return tooLong(high) || tooLong(low);
 }
 
-std::string formatLabel(double value, int precision, bool scientific) {
+std::string formatLabel(double value, int precision, bool scientific)
+{
     char buffer[512];
     precision = std::clamp(precision, 0, 100);
     auto result = std::to_chars(
@@ -334,7 +352,8 @@ std::string formatLabel(double value, int precision, bool scientific) {
     return std::string(buffer, result.ptr);
 }
 
-std::string formatInteger(double wholeNumber) {
+std::string formatInteger(double wholeNumber)
+{
     char buffer[512];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, wholeNumber + 0.0,
                                 std::chars_format::fixed, 0);
@@ -346,23 +365,28 @@ std::string formatInteger(double wholeNumber) {
 // ---- Chart ------------------------------------------------------------------------------------
 
 Chart::Chart(std::string xTitle, std::string yTitle)
-    : xTitle(std::move(xTitle)), yTitle(std::move(yTitle)) {}
+    : xTitle(std::move(xTitle)), yTitle(std::move(yTitle))
+{
+}
 
-Pen& Chart::addPen(PenStyle style, ColourValue colour, std::int16_t width) {
+Pen& Chart::addPen(PenStyle style, ColourValue colour, std::int16_t width)
+{
     auto pen = std::make_unique<Pen>(style, colour, width);
     Pen& ref = *pen;
     items.pushBack(std::move(pen));
     return ref;
 }
 
-PolyLine& Chart::addPolyLine() {
+PolyLine& Chart::addPolyLine()
+{
     auto series = std::make_unique<PolyLine>();
     PolyLine& ref = *series;
     items.pushBack(std::move(series));
     return ref;
 }
 
-ChartLayout Chart::layout(ChartCanvas& canvas, const PixelRect& rect) const {
+ChartLayout Chart::layout(ChartCanvas& canvas, const PixelRect& rect) const
+{
     ChartLayout out;
 
     // 1. Range: the union of the items' boxes, unless a fixed range applies.
@@ -501,7 +525,8 @@ ChartLayout Chart::layout(ChartCanvas& canvas, const PixelRect& rect) const {
     return out;
 }
 
-void Chart::paint(ChartCanvas& canvas, const PixelRect& rect) {
+void Chart::paint(ChartCanvas& canvas, const PixelRect& rect)
+{
     ChartLayout l = layout(canvas, rect);
     if (!l.hasRange)
         return;
@@ -541,7 +566,8 @@ void Chart::paint(ChartCanvas& canvas, const PixelRect& rect) {
     }
 }
 
-bool Chart::inputPrecision(bool xAxis, const std::string& text) {
+bool Chart::inputPrecision(bool xAxis, const std::string& text)
+{
     if (text.empty())
         return false;
     int precision = strToInt(text);

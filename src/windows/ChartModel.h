@@ -122,7 +122,9 @@ class Pen : public GraphObject {
   public:
     Pen() = default;
     Pen(PenStyle style, ColourValue colour, std::int16_t width)
-        : style(style), colour(colour), width(width) {}
+        : style(style), colour(colour), width(width)
+    {
+    }
     void draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin, float xscale,
               float yscale) const override;
     /// Tag 4, style (1 byte), colour (4 bytes), width (2 bytes).

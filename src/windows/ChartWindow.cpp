@@ -24,11 +24,13 @@ namespace zyl {
 
 namespace {
 
-QColor toQColor(ColourValue value) {
+QColor toQColor(ColourValue value)
+{
     return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
 }
 
-Qt::PenStyle toQtPenStyle(PenStyle style) {
+Qt::PenStyle toQtPenStyle(PenStyle style)
+{
     switch (style) {
     case PenStyle::Dash:
         return Qt::DashLine;
@@ -47,14 +49,16 @@ Qt::PenStyle toQtPenStyle(PenStyle style) {
     return Qt::SolidLine;
 }
 
-QFont toQFont(const ChartFont& font) {
+QFont toQFont(const ChartFont& font)
+{
     // Font matching falls back to the nearest family the machine has.
     QFont qfont(QString::fromStdString(font.family));
     qfont.setPixelSize(std::max(1, std::abs(font.height)));
     return qfont;
 }
 
-QString toQString(std::string_view text) {
+QString toQString(std::string_view text)
+{
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -64,15 +68,18 @@ class PainterCanvas : public ChartCanvas {
     PainterCanvas(QPainter& painter, const Chart& chart, bool columnCulling)
         : m_painter(painter), m_columnCulling(columnCulling),
           m_vector(painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::SVG),
-          m_fonts{Face(chart.horizontalFont), Face(chart.verticalFont)} {
+          m_fonts{Face(chart.horizontalFont), Face(chart.verticalFont)}
+    {
         m_painter.setBrush(Qt::NoBrush);
     }
 
-    int textWidth(FontRole font, std::string_view text) override {
+    int textWidth(FontRole font, std::string_view text) override
+    {
         return face(font).metrics.horizontalAdvance(toQString(text));
     }
 
-    void setPen(PenStyle style, ColourValue colour, int width) override {
+    void setPen(PenStyle style, ColourValue colour, int width) override
+    {
         QPen pen(toQColor(colour));
         pen.setStyle(toQtPenStyle(style));
         pen.setWidth(std::max(0, width));
@@ -80,11 +87,13 @@ class PainterCanvas : public ChartCanvas {
         m_solid = pen.style() == Qt::SolidLine || pen.style() == Qt::NoPen;
     }
 
-    void line(PixelPoint from, PixelPoint to) override {
+    void line(PixelPoint from, PixelPoint to) override
+    {
         m_painter.drawLine(from.x, from.y, to.x, to.y);
     }
 
-    void polyline(const std::vector<PixelPoint>& points) override {
+    void polyline(const std::vector<PixelPoint>& points) override
+    {
         if (m_vector) {
             QPolygon polygon(static_cast<qsizetype>(points.size()));
             for (std::size_t i = 0; i < points.size(); ++i)
@@ -103,7 +112,8 @@ class PainterCanvas : public ChartCanvas {
         m_painter.drawLines(m_segments);
     }
 
-    void text(FontRole font, PixelPoint at, TextAlign align, std::string_view text) override {
+    void text(FontRole font, PixelPoint at, TextAlign align, std::string_view text) override
+    {
         const Face& f = face(font);
         QString s = toQString(text);
         int width = f.metrics.horizontalAdvance(s);
@@ -121,7 +131,8 @@ class PainterCanvas : public ChartCanvas {
         m_painter.restore();
     }
 
-    void setClip(const PixelRect& clip) override {
+    void setClip(const PixelRect& clip) override
+    {
         m_painter.setClipRect(
             QRect(QPoint(clip.left, clip.top), QPoint(clip.right - 1, clip.bottom - 1)));
     }
@@ -133,7 +144,9 @@ class PainterCanvas : public ChartCanvas {
   private:
     struct Face {
         explicit Face(const ChartFont& font)
-            : font(toQFont(font)), metrics(this->font), angle(-font.escapement / 10.0) {}
+            : font(toQFont(font)), metrics(this->font), angle(-font.escapement / 10.0)
+        {
+        }
         QFont font;
         QFontMetrics metrics;
         double angle; // degrees, clockwise on screen as the painter counts them
@@ -149,7 +162,8 @@ class PainterCanvas : public ChartCanvas {
     QList<QLine> m_segments;
 };
 
-bool writeImage(const QImage& image, const QString& path) {
+bool writeImage(const QImage& image, const QString& path)
+{
     if (image.isNull())
         return false;
     const char* format = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
@@ -158,7 +172,8 @@ bool writeImage(const QImage& image, const QString& path) {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base)) {
+TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base))
+{
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(314, 234);
     buildMenu();
@@ -166,7 +181,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(
 
 TForm1::~TForm1() = default;
 
-void TForm1::buildMenu() {
+void TForm1::buildMenu()
+{
     PopupMenu1 = new QMenu(this);
     Savetofile1 = PopupMenu1->addAction(QStringLiteral("Save to file"));
     QMenu* copyMenu = PopupMenu1->addMenu(QStringLiteral("Copy to clipboard as"));
@@ -208,17 +224,20 @@ void TForm1::buildMenu() {
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm1::PopupMenu1Popup);
 }
 
-void TForm1::setChart(std::unique_ptr<Chart> chart) {
+void TForm1::setChart(std::unique_ptr<Chart> chart)
+{
     m_chart = std::move(chart);
     update();
 }
 
-void TForm1::setBackgroundColour(const QColor& colour) {
+void TForm1::setBackgroundColour(const QColor& colour)
+{
     m_background = colour;
     update();
 }
 
-void TForm1::paintChart(QPainter& painter, const QRect& rect) const {
+void TForm1::paintChart(QPainter& painter, const QRect& rect) const
+{
     if (!m_chart)
         return;
     PainterCanvas canvas(painter, *m_chart, m_columnCulling);
@@ -226,7 +245,8 @@ void TForm1::paintChart(QPainter& painter, const QRect& rect) const {
         canvas, {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()});
 }
 
-void TForm1::paintWindow(QPainter& painter) const {
+void TForm1::paintWindow(QPainter& painter) const
+{
     painter.fillRect(rect(), m_background);
     // A lowered one-pixel frame around the client area; pictures of the chart leave it out.
     QRect frame = rect().adjusted(0, 0, -1, -1);
@@ -239,16 +259,16 @@ void TForm1::paintWindow(QPainter& painter) const {
     paintChart(painter, rect());
 }
 
-void TForm1::paintEvent(QPaintEvent*) {
+void TForm1::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     paintWindow(painter);
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event) {
-    PopupMenu1->popup(event->globalPos());
-}
+void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }
 
-QImage TForm1::bitmap() const {
+QImage TForm1::bitmap() const
+{
     if (width() < 3 || height() < 3)
         return {};
     QImage image(size(), QImage::Format_RGB32);
@@ -258,11 +278,10 @@ QImage TForm1::bitmap() const {
     return image.copy(1, 1, width() - 2, height() - 2);
 }
 
-bool TForm1::saveBitmap(const QString& path) const {
-    return writeImage(bitmap(), path);
-}
+bool TForm1::saveBitmap(const QString& path) const { return writeImage(bitmap(), path); }
 
-QByteArray TForm1::svgDocument() const {
+QByteArray TForm1::svgDocument() const
+{
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QSvgGenerator generator;
@@ -276,7 +295,8 @@ QByteArray TForm1::svgDocument() const {
     return buffer.data();
 }
 
-void TForm1::Savetofile1Click() {
+void TForm1::Savetofile1Click()
+{
     // The picture is taken before the dialog can cover the window.
     QImage image = bitmap();
     QFileDialog dialog(this);
@@ -297,13 +317,15 @@ void TForm1::Savetofile1Click() {
                              QStringLiteral("Cannot write the picture to %1").arg(path));
 }
 
-void TForm1::Bitmap1Click() {
+void TForm1::Bitmap1Click()
+{
     QImage image = bitmap();
     if (!image.isNull())
         QGuiApplication::clipboard()->setImage(image);
 }
 
-void TForm1::Metafile1Click() {
+void TForm1::Metafile1Click()
+{
     // The vector picture that other programs paste here is SVG.
     auto* data = new QMimeData;
     data->setData(QStringLiteral("image/svg+xml"), svgDocument());
@@ -311,39 +333,40 @@ void TForm1::Metafile1Click() {
 }
 
 // The toggles run after the action has flipped its own check mark.
-void TForm1::Showpitch1Click() {
+void TForm1::Showpitch1Click()
+{
     if (m_chart)
         m_chart->showPitch = Showpitch1->isChecked();
     update();
 }
 
-void TForm1::x1Click() {
+void TForm1::x1Click()
+{
     if (m_chart)
         m_chart->floatingX = x1->isChecked();
     update();
 }
 
-void TForm1::y1Click() {
+void TForm1::y1Click()
+{
     if (m_chart)
         m_chart->floatingY = y1->isChecked();
     update();
 }
 
-void TForm1::Proportional1Click() {
+void TForm1::Proportional1Click()
+{
     if (m_chart)
         m_chart->proportional = Proportional1->isChecked();
     update();
 }
 
-void TForm1::Precisionx1Click() {
-    inputPrecision(true);
-}
+void TForm1::Precisionx1Click() { inputPrecision(true); }
 
-void TForm1::Precisiony1Click() {
-    inputPrecision(false);
-}
+void TForm1::Precisiony1Click() { inputPrecision(false); }
 
-void TForm1::inputPrecision(bool xAxis) {
+void TForm1::inputPrecision(bool xAxis)
+{
     bool ok = false;
     QString text = QInputDialog::getText(this, QStringLiteral("Input"),
                                          xAxis ? QStringLiteral("Precision of x axis")
@@ -360,13 +383,15 @@ void TForm1::inputPrecision(bool xAxis) {
     update();
 }
 
-void TForm1::Backgroundcolor1Click() {
+void TForm1::Backgroundcolor1Click()
+{
     QColor colour = QColorDialog::getColor(m_background, this);
     if (colour.isValid())
         setBackgroundColour(colour);
 }
 
-void TForm1::PopupMenu1Popup() {
+void TForm1::PopupMenu1Popup()
+{
     // Marks follow the flags both ways, so a mark never claims an option that is off.
     if (!m_chart)
         return;

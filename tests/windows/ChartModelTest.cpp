@@ -22,22 +22,26 @@ namespace {
 /// default 0 the plot rectangle is the paint rectangle less 20 pixels on every side.
 class RecordingCanvas : public ChartCanvas {
   public:
-    int textWidth(FontRole, std::string_view text) override {
+    int textWidth(FontRole, std::string_view text) override
+    {
         return charWidth * static_cast<int>(text.size());
     }
-    void setPen(PenStyle style, ColourValue colour, int) override {
+    void setPen(PenStyle style, ColourValue colour, int) override
+    {
         pens.push_back({style, colour});
     }
     void line(PixelPoint from, PixelPoint to) override { lines.push_back({from, to}); }
     void polyline(const std::vector<PixelPoint>& points) override { polylines.push_back(points); }
-    void text(FontRole, PixelPoint, TextAlign, std::string_view text) override {
+    void text(FontRole, PixelPoint, TextAlign, std::string_view text) override
+    {
         texts.emplace_back(text);
     }
     void setClip(const PixelRect& clip) override { clips.push_back(clip); }
     void clearClip() override {}
     bool allowsColumnCulling() const override { return cull; }
 
-    bool drewNothing() const {
+    bool drewNothing() const
+    {
         return pens.empty() && lines.empty() && polylines.empty() && texts.empty();
     }
 
@@ -53,21 +57,24 @@ class RecordingCanvas : public ChartCanvas {
 const PixelRect square{0, 0, 240, 240}; // plot 20..220 on both axes with zero-width labels
 
 /// A red series of `points`, as a user plot makes it.
-void fill(Chart& chart, std::vector<std::pair<double, double>> points) {
+void fill(Chart& chart, std::vector<std::pair<double, double>> points)
+{
     chart.addPen(PenStyle::Solid, 0x0000FF, 1);
     PolyLine& series = chart.addPolyLine();
     for (auto [x, y] : points)
         series.append(x, y);
 }
 
-std::vector<std::string> texts(const std::vector<GridLabel>& labels) {
+std::vector<std::string> texts(const std::vector<GridLabel>& labels)
+{
     std::vector<std::string> out;
     for (const GridLabel& l : labels)
         out.push_back(l.text);
     return out;
 }
 
-std::string bytes(const GraphObject& item) {
+std::string bytes(const GraphObject& item)
+{
     std::ostringstream out;
     item.write(out);
     return out.str();
@@ -75,7 +82,8 @@ std::string bytes(const GraphObject& item) {
 
 } // namespace
 
-TEST(ChartBounds, SeriesNeedsTwoFinitePointsForABox) {
+TEST(ChartBounds, SeriesNeedsTwoFinitePointsForABox)
+{
     PolyLine series;
     EXPECT_FALSE(series.bounds().isBox());
     series.append(1, 2);
@@ -102,7 +110,8 @@ TEST(ChartBounds, SeriesNeedsTwoFinitePointsForABox) {
     EXPECT_EQ(box.y2, 3);
 }
 
-TEST(ChartRange, EqualLimitsAreWidenedAndLonePointsDrawNothing) {
+TEST(ChartRange, EqualLimitsAreWidenedAndLonePointsDrawNothing)
+{
     RecordingCanvas canvas;
     Chart flat("Population", "Value");
     fill(flat, {{1, 5}, {2, 5}});
@@ -133,7 +142,8 @@ TEST(ChartRange, EqualLimitsAreWidenedAndLonePointsDrawNothing) {
     EXPECT_TRUE(canvas.drewNothing());
 }
 
-TEST(ChartRange, FixedRangeOverridesDataAndReversedLimitsAreOrdered) {
+TEST(ChartRange, FixedRangeOverridesDataAndReversedLimitsAreOrdered)
+{
     RecordingCanvas canvas;
     Chart chart("Population", "Value");
     fill(chart, {{1, 5}, {2, 6}});
@@ -145,7 +155,8 @@ TEST(ChartRange, FixedRangeOverridesDataAndReversedLimitsAreOrdered) {
     EXPECT_EQ(l.xmin, 1);
 }
 
-TEST(ChartGrid, FloatingLabelsFollowScaleAndPositions) {
+TEST(ChartGrid, FloatingLabelsFollowScaleAndPositions)
+{
     RecordingCanvas canvas;
     Chart chart("Population", "Value");
     fill(chart, {{1, 5}, {2, 5}});
@@ -171,7 +182,8 @@ TEST(ChartGrid, FloatingLabelsFollowScaleAndPositions) {
     EXPECT_EQ(chart.layout(canvas, square).yGrid.labels[1].text, "4.2000");
 }
 
-TEST(ChartGrid, WholeNumberAxes) {
+TEST(ChartGrid, WholeNumberAxes)
+{
     RecordingCanvas canvas;
     // Floating y off: 0.2 ... 3.7 opens to 0 ... 4 on whole numbers.
     Chart chart("Population", "Value");
@@ -218,7 +230,8 @@ TEST(ChartGrid, WholeNumberAxes) {
     EXPECT_EQ(l.xGrid.lines[1].from, (PixelPoint{45, 225}));
 }
 
-TEST(ChartGrid, LongLabelsSwitchToScientific) {
+TEST(ChartGrid, LongLabelsSwitchToScientific)
+{
     EXPECT_EQ(formatLabel(1234.5, 2, false), "1234.50");
     EXPECT_EQ(formatLabel(123456789, 2, true), "1.23e+08");
     EXPECT_EQ(formatInteger(-0.0), "0");
@@ -244,7 +257,8 @@ TEST(ChartGrid, LongLabelsSwitchToScientific) {
     EXPECT_FALSE(l.xGrid.scientific);
 }
 
-TEST(ChartGrid, ProportionalGivesBothAxesOneScale) {
+TEST(ChartGrid, ProportionalGivesBothAxesOneScale)
+{
     for (int charWidth : {0, 7}) {
         RecordingCanvas canvas;
         canvas.charWidth = charWidth; // label room differs per axis when it is not zero
@@ -264,7 +278,8 @@ TEST(ChartGrid, ProportionalGivesBothAxesOneScale) {
     }
 }
 
-TEST(ChartPaint, OrderOfDrawingAndClip) {
+TEST(ChartPaint, OrderOfDrawingAndClip)
+{
     RecordingCanvas canvas;
     Chart chart("Population", "Value");
     fill(chart, {{1, 1}, {2, 3}, {3, 2}});
@@ -289,7 +304,8 @@ TEST(ChartPaint, OrderOfDrawingAndClip) {
     EXPECT_EQ(bare.polylines.size(), 1u);
 }
 
-TEST(ChartPaint, NonFiniteAndHugeDataNeverBreakThePicture) {
+TEST(ChartPaint, NonFiniteAndHugeDataNeverBreakThePicture)
+{
     RecordingCanvas canvas;
     Chart chart("Population", "Value");
     fill(chart, {{1, 1}, {2, NAN}, {3, 2}, {4, 3}, {INFINITY, 1}, {6, 1}, {7, 0}});
@@ -320,7 +336,8 @@ TEST(ChartPaint, NonFiniteAndHugeDataNeverBreakThePicture) {
     }
 }
 
-TEST(ChartPaint, ColumnCullingKeepsEachColumnsExtremes) {
+TEST(ChartPaint, ColumnCullingKeepsEachColumnsExtremes)
+{
     // 1000 points on a 200-pixel axis: five to a column.
     Chart chart("x", "y");
     PolyLine& series = chart.addPolyLine();
@@ -351,7 +368,8 @@ TEST(ChartPaint, ColumnCullingKeepsEachColumnsExtremes) {
     EXPECT_EQ(extremes(few), extremes(all));
 }
 
-TEST(ChartItems, WriteTagsAndLittleEndianData) {
+TEST(ChartItems, WriteTagsAndLittleEndianData)
+{
     EXPECT_EQ(bytes(Line(1, 0, 0, -2)), std::string("\x01\0\0\0"
                                                     "\x00\x00\x80\x3f"
                                                     "\0\0\0\0"
@@ -368,7 +386,8 @@ TEST(ChartItems, WriteTagsAndLittleEndianData) {
                                          16));
 }
 
-TEST(ChartOptions, PrecisionInput) {
+TEST(ChartOptions, PrecisionInput)
+{
     Chart chart("x", "y");
     EXPECT_FALSE(chart.inputPrecision(true, "9")) << "must be below the maximum label length";
     EXPECT_FALSE(chart.inputPrecision(true, "0"));

@@ -20,7 +20,8 @@ namespace {
 constexpr ColourValue palette[] = {0x000000, 0x0000FF, 0xFF0000, 0x008000, 0x800080};
 
 /// A chart window as a user plot sets it up, with `count` points per series.
-std::unique_ptr<TForm1> plotWindow(int seriesCount, int count, unsigned seed = 1) {
+std::unique_ptr<TForm1> plotWindow(int seriesCount, int count, unsigned seed = 1)
+{
     auto window = std::make_unique<TForm1>();
     auto chart = std::make_unique<Chart>("Population", "Value");
     chart->floatingX = false;
@@ -36,7 +37,8 @@ std::unique_ptr<TForm1> plotWindow(int seriesCount, int count, unsigned seed = 1
     return window;
 }
 
-QImage render(const TForm1& window) {
+QImage render(const TForm1& window)
+{
     QImage image(window.size(), QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
@@ -44,7 +46,8 @@ QImage render(const TForm1& window) {
     return image;
 }
 
-bool hasColour(const QImage& image, QRgb colour) {
+bool hasColour(const QImage& image, QRgb colour)
+{
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
@@ -52,14 +55,16 @@ bool hasColour(const QImage& image, QRgb colour) {
     return false;
 }
 
-QStringList captions(const QMenu* menu) {
+QStringList captions(const QMenu* menu)
+{
     QStringList out;
     for (const QAction* a : menu->actions())
         out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
 }
 
-QAction* item(const QMenu* menu, const QString& path) {
+QAction* item(const QMenu* menu, const QString& path)
+{
     QAction* found = nullptr;
     for (const QString& caption : path.split('/')) {
         found = nullptr;
@@ -75,7 +80,8 @@ QAction* item(const QMenu* menu, const QString& path) {
 
 } // namespace
 
-TEST(ChartWindow, PaintsAnyDataWithoutFailing) {
+TEST(ChartWindow, PaintsAnyDataWithoutFailing)
+{
     TForm1 window;
     QImage blank(window.size(), QImage::Format_RGB32);
     blank.fill(Qt::white);
@@ -101,7 +107,8 @@ TEST(ChartWindow, PaintsAnyDataWithoutFailing) {
     EXPECT_TRUE(window.bitmap().isNull());
 }
 
-TEST(ChartWindow, ColumnCullingLeavesThePictureUnchanged) {
+TEST(ChartWindow, ColumnCullingLeavesThePictureUnchanged)
+{
     auto window = plotWindow(5, 4000, 7);
     for (QSize size : {QSize(314, 234), QSize(900, 500)}) {
         window->resize(size);
@@ -112,7 +119,8 @@ TEST(ChartWindow, ColumnCullingLeavesThePictureUnchanged) {
     }
 }
 
-TEST(ChartWindow, PicturesForFilesAndClipboard) {
+TEST(ChartWindow, PicturesForFilesAndClipboard)
+{
     auto window = plotWindow(2, 50);
     window->setWindowTitle(QStringLiteral("Convergence"));
     QTemporaryDir dir;
@@ -151,7 +159,8 @@ TEST(ChartWindow, PicturesForFilesAndClipboard) {
     EXPECT_TRUE(svg.contains("Population"));
 }
 
-TEST(ChartWindow, PopupMenuItemsAndOptions) {
+TEST(ChartWindow, PopupMenuItemsAndOptions)
+{
     auto window = plotWindow(1, 10);
     const QMenu* menu = window->popupMenu();
     EXPECT_EQ(captions(menu),
