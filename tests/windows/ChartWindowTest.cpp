@@ -1,0 +1,195 @@
+#include "windows/ChartWindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+using namespace zyl;
+
+namespace {
+
+constexpr ColourValue palette[] = {0x000000, 0x0000FF, 0xFF0000, 0x008000, 0x800080};
+
+/// A chart window as a user plot sets it up, with `count` points per series.
+std::unique_ptr<TForm1> plotWindow(int seriesCount, int count, unsigned seed = 1)
+{
+    auto window = std::make_unique<TForm1>();
+    auto chart = std::make_unique<Chart>("Population", "Value");
+    chart->floatingX = false;
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> noise(0, 1);
+    for (int s = 0; s < seriesCount; ++s) {
+        chart->addPen(PenStyle::Solid, palette[s % 5], 1);
+        PolyLine& series = chart->addPolyLine();
+        for (int g = 1; g <= count; ++g)
+            series.append(g, 10.0 * (s + 1) / g + noise(gen));
+    }
+    window->setChart(std::move(chart));
+    return window;
+}
+
+QImage render(const TForm1& window)
+{
+    QImage image(window.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    window.paintChart(painter, image.rect());
+    return image;
+}
+
+bool hasColour(const QImage& image, QRgb colour)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
+                return true;
+    return false;
+}
+
+QStringList captions(const QMenu* menu)
+{
+    QStringList out;
+    for (const QAction* a : menu->actions())
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+QAction* item(const QMenu* menu, const QString& path)
+{
+    QAction* found = nullptr;
+    for (const QString& caption : path.split('/')) {
+        found = nullptr;
+        for (QAction* a : menu->actions())
+            if (a->text() == caption)
+                found = a;
+        if (!found)
+            return nullptr;
+        menu = found->menu();
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(ChartWindow, PaintsAnyDataWithoutFailing)
+{
+    TForm1 window;
+    QImage blank(window.size(), QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    EXPECT_EQ(render(window), blank) << "no chart attached";
+
+    auto single = plotWindow(1, 1);
+    EXPECT_EQ(render(*single), blank) << "one point shows only the background";
+
+    auto twoPoints = plotWindow(2, 2);
+    QImage drawn = render(*twoPoints);
+    EXPECT_TRUE(hasColour(drawn, qRgb(255, 0, 0))) << "the second series is red";
+    EXPECT_TRUE(hasColour(drawn, qRgb(0x88, 0x88, 0x88))) << "grey dotted grid";
+
+    auto odd = std::make_unique<Chart>("x", "y");
+    PolyLine& series = odd->addPolyLine();
+    const double inf = INFINITY;
+    for (double v : {std::nan(""), 1.0, inf, -inf, 3.4e38, -3.4e38, 1e300, 2.0, std::nan("")})
+        series.append(v, v);
+    window.setChart(std::move(odd));
+    render(window);
+    window.resize(2, 2);
+    EXPECT_EQ(render(window).size(), QSize(2, 2));
+    EXPECT_TRUE(window.bitmap().isNull());
+}
+
+TEST(ChartWindow, ColumnCullingLeavesThePictureUnchanged)
+{
+    auto window = plotWindow(5, 4000, 7);
+    for (QSize size : {QSize(314, 234), QSize(900, 500)}) {
+        window->resize(size);
+        window->setColumnCulling(false);
+        QImage exact = render(*window);
+        window->setColumnCulling(true);
+        EXPECT_EQ(render(*window), exact) << size.width();
+    }
+}
+
+TEST(ChartWindow, PicturesForFilesAndClipboard)
+{
+    auto window = plotWindow(2, 50);
+    window->setWindowTitle(QStringLiteral("Convergence"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+
+    for (const char* name : {"chart.bmp", "chart.PNG", "chart"}) {
+        QString path = dir.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(window->saveBitmap(path)) << name;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray head = file.read(8);
+        bool png = QString::fromLatin1(name).endsWith(QLatin1String(".PNG"));
+        EXPECT_TRUE(head.startsWith(png ? "\x89PNG" : "BM")) << name;
+        QImage back(path, png ? "PNG" : "BMP");
+        EXPECT_EQ(back.size(), QSize(312, 232)) << "the window less its frame";
+        EXPECT_EQ(back, window->bitmap().convertToFormat(back.format()));
+    }
+    EXPECT_FALSE(window->saveBitmap(dir.filePath(QStringLiteral("missing/dir/chart.bmp"))));
+
+    QByteArray svg = window->svgDocument();
+    ASSERT_FALSE(svg.isEmpty());
+    QXmlStreamReader xml(svg);
+    int polylines = 0;
+    QString root;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement) {
+            if (root.isEmpty())
+                root = xml.name().toString();
+            if (xml.name() == QLatin1String("polyline"))
+                ++polylines;
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(root, QStringLiteral("svg"));
+    EXPECT_GE(polylines, 2) << "one per series at least";
+    EXPECT_TRUE(svg.contains("Population"));
+}
+
+TEST(ChartWindow, PopupMenuItemsAndOptions)
+{
+    auto window = plotWindow(1, 10);
+    const QMenu* menu = window->popupMenu();
+    EXPECT_EQ(captions(menu),
+              (QStringList{"Save to file", "Copy to clipboard as", "-", "Show pitch", "Precision",
+                           "Floating", "Plot range", "Proportional", "Background colour"}));
+    EXPECT_EQ(captions(item(menu, "Copy to clipboard as")->menu()),
+              (QStringList{"Bitmap", "Metafile"}));
+    EXPECT_EQ(captions(item(menu, "Precision")->menu()), (QStringList{"x", "y"}));
+    EXPECT_EQ(captions(item(menu, "Floating")->menu()), (QStringList{"x", "y"}));
+    QAction* range = item(menu, "Plot range");
+    EXPECT_FALSE(range->isEnabled());
+    EXPECT_EQ(captions(range->menu()), (QStringList{"x start", "x end", "y start", "y end"}));
+
+    // The marks follow the chart when the menu opens, the chart follows the marks when clicked.
+    window->PopupMenu1Popup();
+    QAction* floatingX = item(menu, "Floating/x");
+    EXPECT_FALSE(floatingX->isChecked()) << "a user plot's x axis is whole numbers";
+    EXPECT_TRUE(item(menu, "Floating/y")->isChecked());
+    EXPECT_TRUE(item(menu, "Show pitch")->isChecked());
+    EXPECT_FALSE(item(menu, "Proportional")->isChecked());
+    floatingX->trigger();
+    EXPECT_TRUE(window->chart()->floatingX);
+    item(menu, "Show pitch")->trigger();
+    EXPECT_FALSE(window->chart()->showPitch);
+    item(menu, "Proportional")->trigger();
+    EXPECT_TRUE(window->chart()->proportional);
+
+    TForm1 empty;
+    QAction* pitch = item(empty.popupMenu(), "Show pitch");
+    pitch->trigger();
+    EXPECT_FALSE(pitch->isChecked()) << "without a chart only the mark changes";
+}
