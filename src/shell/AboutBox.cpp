@@ -26,8 +26,12 @@ QPixmap aboutPicture()
     painter.setPen(QPen(Qt::darkGray, 1));
     painter.drawRect(0, 0, size - 1, size - 1);
 
+    // Heights in [0; 1] over x in [0; 2]: a shallow valley at 0.45 and the deep one at 1.3.
     auto height = [](double x) {
-        return 0.55 + 0.25 * std::sin(3.0 * x) * std::cos(1.3 * x) - 0.1 * x / 2.0;
+        auto valley = [x](double at, double width) {
+            return std::exp(-(x - at) * (x - at) / (width * width));
+        };
+        return 0.7 - 0.2 * valley(0.45, 0.2) - 0.45 * valley(1.3, 0.18) + 0.04 * std::sin(6 * x);
     };
     QPainterPath curve;
     for (int px = 4; px <= size - 4; ++px) {
@@ -43,7 +47,7 @@ QPixmap aboutPicture()
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(200, 0, 0));
-    for (double x : {1.48, 1.52, 1.56, 1.6, 0.5}) {
+    for (double x : {0.45, 1.22, 1.27, 1.31, 1.36}) {
         const double px = 4 + x * (size - 8) / 2.0;
         painter.drawEllipse(QPointF(px, size * (1.0 - height(x)) - 4), 2.5, 2.5);
     }

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
@@ -302,8 +303,11 @@ QWidget* TOKBottomDlg::createExportPage()
 void TOKBottomDlg::showEvent(QShowEvent* event)
 {
     // Restoring a minimised dialog also shows it; only a real opening starts a new script.
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         FormShow();
+        if (const QScreen* screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
     QDialog::showEvent(event);
 }
 

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -34,9 +35,11 @@ QSpinBox* spinBox(QWidget* parent, int lo, int hi)
     return box;
 }
 
-QHBoxLayout* labelled(QWidget* parent, const QString& label, QWidget* field)
+/// A label and its field on one row; fields that belong to a radio button are indented.
+QHBoxLayout* labelled(QWidget* parent, const QString& label, QWidget* field, int indent = 0)
 {
     auto* row = new QHBoxLayout;
+    row->addSpacing(indent);
     row->addWidget(new QLabel(label, parent));
     row->addWidget(field);
     row->addStretch();
@@ -64,6 +67,7 @@ TOKBottomDlg1::TOKBottomDlg1(QWidget* parent) : QDialog(parent)
     PageControl1->addTab(createMutationPage(), QStringLiteral("Mutation"));
     PageControl1->addTab(createPopulationPage(), QStringLiteral("Population"));
     PageControl1->setCurrentIndex(1);
+    PageControl1->setUsesScrollButtons(false);
 
     auto* buttons = new QDialogButtonBox(this);
     OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -108,7 +112,8 @@ QWidget* TOKBottomDlg1::createSelectionPage()
 
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(RadioButtonTournament);
-    layout->addLayout(labelled(page, QStringLiteral("Tournament size"), UpDownTournamentSize));
+    layout->addLayout(
+        labelled(page, QStringLiteral("Tournament size"), UpDownTournamentSize, 24));
     layout->addWidget(RadioButtonRoulette);
     layout->addWidget(CheckBoxElite);
     layout->addStretch();
@@ -129,11 +134,11 @@ QWidget* TOKBottomDlg1::createCrossoverPage()
 
     auto* typeLayout = new QVBoxLayout(type);
     typeLayout->addWidget(RadioButtonMultipoint);
-    typeLayout->addLayout(labelled(type, QStringLiteral("Points"), UpDownPoints));
+    typeLayout->addLayout(labelled(type, QStringLiteral("Points"), UpDownPoints, 24));
     typeLayout->addWidget(RadioButtonArithmetical);
     typeLayout->addWidget(RadioButtonCrossUniform);
     typeLayout->addLayout(
-        labelled(type, QStringLiteral("Uniform cross. probability"), EditCrossUnifProb));
+        labelled(type, QStringLiteral("Uniform cross. probability"), EditCrossUnifProb, 24));
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(labelled(page, QStringLiteral("Crossover probability"), EditCrossProb));
@@ -156,7 +161,7 @@ QWidget* TOKBottomDlg1::createMutationPage()
     typeLayout->addWidget(RadioButtonMutUniform);
     typeLayout->addWidget(RadioButtonNonuniform);
     typeLayout->addLayout(
-        labelled(type, QStringLiteral("Uniformity coefficient"), EditUniformityCoeff));
+        labelled(type, QStringLiteral("Uniformity coefficient"), EditUniformityCoeff, 24));
 
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(labelled(page, QStringLiteral("Mutation probability"), EditMutProb));
@@ -200,8 +205,11 @@ int TOKBottomDlg1::execFor(ZYL& zyl, int& loopCounter, ProjectScript* script)
 
 void TOKBottomDlg1::showEvent(QShowEvent* event)
 {
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         FormShow();
+        if (const QScreen* screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
     QDialog::showEvent(event);
 }
 
