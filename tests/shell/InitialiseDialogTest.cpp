@@ -3,7 +3,6 @@
 #include "ShellSupport.h"
 #include "project/ProjectScript.h"
 #include "shell/ConsoleWindow.h"
-#include "shell/HelpWindow.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -337,22 +336,6 @@ TEST_F(InitialiseDialog, NamesTheScriptCannotHoldAreRefused)
     dialog.OKBtn->click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(value("VARIABLES", "a"), "real[0;3.1415]");
-}
-
-TEST_F(InitialiseDialog, HelpListsTheNamesForPlotsAndExports)
-{
-    open();
-    dialog.ButtonHelpExport->click();
-    EXPECT_TRUE(dialog.Form5->isVisible());
-    EXPECT_EQ(dialog.Form5->windowTitle(), "Variable names");
-    const QTreeWidget* list = dialog.Form5->ListView1;
-    ASSERT_EQ(list->topLevelItemCount(), 31);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), "Generation");
-    EXPECT_EQ(list->topLevelItem(25)->text(0), "MutProb");
-    EXPECT_EQ(list->topLevelItem(26)->text(0), "");
-    EXPECT_EQ(list->topLevelItem(30)->text(0), "CurrentMaxIndiv");
-    EXPECT_EQ(list->topLevelItem(30)->text(1), "vector");
-    dialog.Form5->hide();
 }
 
 } // namespace
