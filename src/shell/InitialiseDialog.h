@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+class QTreeWidget;
+
+namespace zyl {
+
+class ProjectScript;
+class TForm5;
+class TIOconsole;
+
+/// The editor of a new task: variables, how the function is given, what to show, plots and
+/// exports. Created once and reused, so the fields keep what the user entered.
+///
+/// The dialog works on the owner's current-script slot: showing it puts a fresh empty script
+/// there, OK writes the task into it, and every other way out (Cancel, Esc, the close box)
+/// empties the slot again. The console writes into the same slot while "I/O" has it open.
+class TOKBottomDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    /// `currentScript` and `console` must outlive the dialog.
+    TOKBottomDlg(std::unique_ptr<ProjectScript>& currentScript, TIOconsole& console,
+                 QWidget* parent = nullptr);
+
+    /// The variable-names window of the "?" buttons. The dialog owns it as a child window, so
+    /// that it takes input while the dialog is modal.
+    TForm5* Form5;
+
+    QTabWidget* PageControl1;
+    QWidget* TabSheetVariables;
+    QWidget* TabSheetFunction;
+    QWidget* TabSheetGeneral;
+    QWidget* TabSheetPlots;
+    QWidget* TabSheetExport;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+
+    // Variables page
+    QRadioButton* RadioButtonBoolean;
+    QRadioButton* RadioButtonInteger;
+    QRadioButton* RadioButtonReal;
+    QLineEdit* EditIntegerFrom;
+    QLineEdit* EditIntegerTo;
+    QLineEdit* EditRealFrom;
+    QLineEdit* EditRealTo;
+    QPushButton* ButtonAddVar;
+    QPushButton* ButtonRemoveVar;
+    /// Columns Name, Type, Range; the type text of each row is the UserRole data of column 0.
+    QTreeWidget* ListViewVariables;
+
+    // Function page
+    QRadioButton* RadioButtonManual;
+    QRadioButton* RadioButtonAnalytical;
+    QRadioButton* RadioButtonExternal;
+    QLineEdit* EditFormula;
+    QPushButton* ButtonIO;
+    QLineEdit* EditInputName;
+    QLineEdit* EditExternalName;
+    QLineEdit* EditOutputName;
+
+    // General page
+    QCheckBox* CheckBoxStatisticHistory;
+    QCheckBox* CheckBoxBufferIndividuals;
+    QCheckBox* CheckBoxShowBuffered;
+    QCheckBox* CheckBoxShowPopulation;
+    QCheckBox* CheckBoxPopulationHistory;
+    QCheckBox* CheckBoxShowVariables;
+    QSpinBox* UpDownPopSize;
+
+    // Plots page
+    QLineEdit* EditPlot;
+    QTreeWidget* ListViewPlots;
+    QPushButton* ButtonAddPlot;
+    QPushButton* ButtonRemovePlot;
+    QPushButton* ButtonHelpPlot;
+
+    // Export page
+    QLineEdit* EditExport;
+    QTreeWidget* ListViewExport;
+    QPushButton* ButtonAddExport;
+    QPushButton* ButtonRemoveExport;
+    QPushButton* ButtonHelpExport;
+    QLineEdit* EditExportName;
+    QCheckBox* CheckBoxEveryIteration;
+
+public slots:
+    /// A fresh empty script, without a file name, becomes the current script.
+    void FormShow();
+    /// Writes the task into the current script and closes with OK; with an empty variable
+    /// list (or a name that cannot be written) it warns and stays open.
+    void OKBtnClick();
+    /// Discards the current script and closes.
+    void reject() override;
+
+    void ButtonAddVarClick();
+    void ButtonRemoveVarClick();
+    void ButtonAddPlotClick();
+    void ButtonRemovePlotClick();
+    void ButtonAddExportClick();
+    void ButtonRemoveExportClick();
+    /// Empties the formula field and opens the console modally.
+    void ButtonIOClick();
+    /// Shows the variable-names window beside the dialog.
+    void ButtonHelpClick();
+    void RadioButtonVariableTypeClick();
+    void RadioButtonFunctionClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* createVariablesPage();
+    QWidget* createFunctionPage();
+    QWidget* createGeneralPage();
+    QWidget* createPlotsPage();
+    QWidget* createExportPage();
+    /// Steps of OK; throws Exception when a line cannot be written.
+    bool writeScript(ProjectScript& script);
+
+    std::unique_ptr<ProjectScript>& m_currentScript;
+    TIOconsole& m_console;
+};
+
+} // namespace zyl

@@ -1,0 +1,367 @@
+#include "shell/OptionsDialog.h"
+
+#include "common/Exception.h"
+#include "common/TextConvert.h"
+#include "engine/Zyl.h"
+#include "project/ProjectScript.h"
+#include "shell/Messages.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+
+namespace zyl {
+
+namespace {
+
+QSpinBox* spinBox(QWidget* parent, int lo, int hi)
+{
+    auto* box = new QSpinBox(parent);
+    box->setRange(lo, hi);
+    return box;
+}
+
+/// A label and its field on one row; fields that belong to a radio button are indented.
+QHBoxLayout* labelled(QWidget* parent, const QString& label, QWidget* field, int indent = 0)
+{
+    auto* row = new QHBoxLayout;
+    row->addSpacing(indent);
+    row->addWidget(new QLabel(label, parent));
+    row->addWidget(field);
+    row->addStretch();
+    return row;
+}
+
+QString shortText(double x) { return QString::fromStdString(realToShortText(x)); }
+
+double withinOr(double x, double lo, double hi, double fallback)
+{
+    return x >= lo && x <= hi ? x : fallback;
+}
+
+} // namespace
+
+TOKBottomDlg1::TOKBottomDlg1(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("OKBottomDlg1"));
+    setWindowTitle(QStringLiteral("Options"));
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->addTab(createGeneralPage(), QStringLiteral("General"));
+    PageControl1->addTab(createSelectionPage(), QStringLiteral("Selection"));
+    PageControl1->addTab(createCrossoverPage(), QStringLiteral("Crossover"));
+    PageControl1->addTab(createMutationPage(), QStringLiteral("Mutation"));
+    PageControl1->addTab(createPopulationPage(), QStringLiteral("Population"));
+    PageControl1->setCurrentIndex(1);
+    PageControl1->setUsesScrollButtons(false);
+
+    auto* buttons = new QDialogButtonBox(this);
+    OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    CancelBtn = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, &TOKBottomDlg1::OKBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl1);
+    layout->addWidget(buttons);
+}
+
+QWidget* TOKBottomDlg1::createGeneralPage()
+{
+    auto* page = new QWidget(this);
+    CheckBoxMaximisation = new QCheckBox(QStringLiteral("Maximisation"), page);
+    UpDownLoopCounter = spinBox(page, 1, 1000);
+    UpDownMaxIterations = spinBox(page, 1, 30000);
+    CheckBoxClose = new QCheckBox(QStringLiteral("Close ZYL when finished"), page);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(CheckBoxMaximisation);
+    layout->addLayout(labelled(page, QStringLiteral("Loop counter"), UpDownLoopCounter));
+    layout->addLayout(labelled(page, QStringLiteral("Max iterations"), UpDownMaxIterations));
+    layout->addWidget(CheckBoxClose);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* TOKBottomDlg1::createSelectionPage()
+{
+    auto* page = new QWidget(this);
+    RadioButtonTournament = new QRadioButton(QStringLiteral("Tournament"), page);
+    UpDownTournamentSize = spinBox(page, 1, 1000);
+    RadioButtonRoulette = new QRadioButton(QStringLiteral("Roulette"), page);
+    RadioButtonRoulette->setEnabled(false);
+    CheckBoxElite = new QCheckBox(QStringLiteral("Elite selection"), page);
+    auto* group = new QButtonGroup(page);
+    group->addButton(RadioButtonTournament);
+    group->addButton(RadioButtonRoulette);
+    RadioButtonTournament->setChecked(true);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(RadioButtonTournament);
+    layout->addLayout(
+        labelled(page, QStringLiteral("Tournament size"), UpDownTournamentSize, 24));
+    layout->addWidget(RadioButtonRoulette);
+    layout->addWidget(CheckBoxElite);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* TOKBottomDlg1::createCrossoverPage()
+{
+    auto* page = new QWidget(this);
+    EditCrossProb = new QLineEdit(page);
+    auto* type = new QGroupBox(QStringLiteral("Crossover type"), page);
+    RadioButtonMultipoint = new QRadioButton(QStringLiteral("Multipoint"), type);
+    UpDownPoints = spinBox(type, 1, 1);
+    RadioButtonArithmetical = new QRadioButton(QStringLiteral("Arithmetical"), type);
+    RadioButtonCrossUniform = new QRadioButton(QStringLiteral("Uniform"), type);
+    EditCrossUnifProb = new QLineEdit(type);
+    RadioButtonArithmetical->setChecked(true);
+
+    auto* typeLayout = new QVBoxLayout(type);
+    typeLayout->addWidget(RadioButtonMultipoint);
+    typeLayout->addLayout(labelled(type, QStringLiteral("Points"), UpDownPoints, 24));
+    typeLayout->addWidget(RadioButtonArithmetical);
+    typeLayout->addWidget(RadioButtonCrossUniform);
+    typeLayout->addLayout(
+        labelled(type, QStringLiteral("Uniform cross. probability"), EditCrossUnifProb, 24));
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(labelled(page, QStringLiteral("Crossover probability"), EditCrossProb));
+    layout->addWidget(type);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* TOKBottomDlg1::createMutationPage()
+{
+    auto* page = new QWidget(this);
+    EditMutProb = new QLineEdit(page);
+    auto* type = new QGroupBox(QStringLiteral("Mutation type"), page);
+    RadioButtonMutUniform = new QRadioButton(QStringLiteral("Uniform"), type);
+    RadioButtonNonuniform = new QRadioButton(QStringLiteral("Nonuniform"), type);
+    EditUniformityCoeff = new QLineEdit(QStringLiteral("2"), type);
+    RadioButtonNonuniform->setChecked(true);
+
+    auto* typeLayout = new QVBoxLayout(type);
+    typeLayout->addWidget(RadioButtonMutUniform);
+    typeLayout->addWidget(RadioButtonNonuniform);
+    typeLayout->addLayout(
+        labelled(type, QStringLiteral("Uniformity coefficient"), EditUniformityCoeff, 24));
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(labelled(page, QStringLiteral("Mutation probability"), EditMutProb));
+    layout->addWidget(type);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* TOKBottomDlg1::createPopulationPage()
+{
+    auto* page = new QWidget(this);
+    auto* size = new QGroupBox(QStringLiteral("Population size"), page);
+    RadioButtonConstant = new QRadioButton(QStringLiteral("Constant"), size);
+    RadioButtonVariable = new QRadioButton(QStringLiteral("Variable"), size);
+    RadioButtonVariable->setEnabled(false);
+    RadioButtonConstant->setChecked(true);
+    auto* sizeLayout = new QVBoxLayout(size);
+    sizeLayout->addWidget(RadioButtonConstant);
+    sizeLayout->addWidget(RadioButtonVariable);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(size);
+    layout->addStretch();
+    return page;
+}
+
+void TOKBottomDlg1::setProject(ZYL* zyl, int* loopCounter, ProjectScript* script)
+{
+    const bool bound = zyl && loopCounter;
+    m_zyl = bound ? zyl : nullptr;
+    m_loopCounter = bound ? loopCounter : nullptr;
+    m_script = bound ? script : nullptr;
+}
+
+int TOKBottomDlg1::execFor(ZYL& zyl, int& loopCounter, ProjectScript* script)
+{
+    setProject(&zyl, &loopCounter, script);
+    const int result = exec();
+    setProject(nullptr, nullptr, nullptr);
+    return result;
+}
+
+void TOKBottomDlg1::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous()) {
+        FormShow();
+        if (const QScreen* screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    QDialog::showEvent(event);
+}
+
+void TOKBottomDlg1::FormShow()
+{
+    if (!m_zyl)
+        return;
+    const ZYL& zyl = *m_zyl;
+    CheckBoxMaximisation->setChecked(zyl.maximise);
+    UpDownLoopCounter->setValue(*m_loopCounter);
+    UpDownMaxIterations->setValue(zyl.maxIteration);
+    // The box follows the script, so that OK never silently replaces a close=1 that the
+    // script file brought with it.
+    if (m_script)
+        CheckBoxClose->setChecked(m_script->ReadBool("OPTIONS", "close", false));
+
+    if (zyl.selection == 0)
+        RadioButtonRoulette->setChecked(true);
+    else
+        RadioButtonTournament->setChecked(true);
+    UpDownTournamentSize->setRange(1, zyl.popSize);
+    UpDownTournamentSize->setValue(zyl.tourSize);
+    CheckBoxElite->setChecked(zyl.elite);
+
+    EditCrossProb->setText(shortText(zyl.crossProb));
+    EditCrossUnifProb->setText(shortText(zyl.crossUnifProb));
+    UpDownPoints->setRange(1, zyl.count() > 1 ? zyl.count() - 1 : 1);
+    UpDownPoints->setValue(zyl.crossPoints);
+    if (zyl.crossoverType == 0)
+        RadioButtonMultipoint->setChecked(true);
+    else if (zyl.crossoverType == 2)
+        RadioButtonCrossUniform->setChecked(true);
+    else
+        RadioButtonArithmetical->setChecked(true);
+
+    EditMutProb->setText(shortText(zyl.mutProb));
+    if (zyl.mutationType == 0) {
+        RadioButtonMutUniform->setChecked(true);
+    } else {
+        RadioButtonNonuniform->setChecked(true);
+        if (!zyl.ranges.empty())
+            EditUniformityCoeff->setText(shortText(zyl.ranges.front().uniformityCoeff));
+    }
+
+    if (zyl.variablePopSize)
+        RadioButtonVariable->setChecked(true);
+    else
+        RadioButtonConstant->setChecked(true);
+}
+
+void TOKBottomDlg1::OKBtnClick()
+{
+    try {
+        apply();
+    } catch (const Exception& error) {
+        warningBox(this, QString::fromStdString(error.what()), programCaption());
+    }
+    accept();
+}
+
+void TOKBottomDlg1::apply()
+{
+    if (!m_zyl)
+        return;
+    ZYL& zyl = *m_zyl;
+    ProjectScript* script = m_script;
+    auto writeBool = [script](const char* section, const char* key, bool value) {
+        if (script)
+            script->WriteBool(section, key, value);
+    };
+    auto writeInteger = [script](const char* section, const char* key, int value) {
+        if (script)
+            script->WriteInteger(section, key, value);
+    };
+    auto writeFloat = [script](const char* section, const char* key, double value) {
+        if (script)
+            script->WriteFloat(section, key, value);
+    };
+    // The chosen alternative of a group is set; the others are cleared where the script
+    // already names them, so that loading the script again picks the same alternative.
+    auto writeChoice = [script](const char* section, const char* chosen,
+                                std::initializer_list<const char*> others) {
+        if (!script)
+            return;
+        script->WriteBool(section, chosen, true);
+        for (const char* other : others)
+            if (script->HasKey(section, other))
+                script->WriteBool(section, other, false);
+    };
+    auto real = [](const QLineEdit* edit) { return strToFloat(edit->text().toStdString()); };
+
+    // 1-4. General.
+    zyl.maximise = CheckBoxMaximisation->isChecked();
+    writeBool("OPTIONS", "maximisation", zyl.maximise);
+    writeBool("OPTIONS", "close", CheckBoxClose->isChecked());
+    *m_loopCounter = UpDownLoopCounter->value();
+    writeInteger("OPTIONS", "loop_counter", *m_loopCounter);
+    zyl.maxIteration = UpDownMaxIterations->value();
+    writeInteger("OPTIONS", "max_iteration", zyl.maxIteration);
+
+    // 5-6. Selection.
+    if (RadioButtonTournament->isChecked()) {
+        zyl.selection = 1;
+        zyl.tourSize = UpDownTournamentSize->value();
+        writeChoice("SELECTION", "tournament", {"roulette"});
+        writeInteger("SELECTION", "tournament_size", zyl.tourSize);
+    } else if (RadioButtonRoulette->isChecked()) {
+        zyl.selection = 0;
+        writeChoice("SELECTION", "roulette", {"tournament"});
+    }
+    zyl.elite = CheckBoxElite->isChecked();
+    writeBool("SELECTION", "elite", zyl.elite);
+
+    // 7-10. Each real is converted before its step changes anything, so a field that is not
+    // a number leaves its own step and the later ones undone.
+    zyl.crossProb = withinOr(real(EditCrossProb), 0.0, 1.0, 0.7);
+    writeFloat("CROSSOVER", "probability", zyl.crossProb);
+
+    if (RadioButtonMultipoint->isChecked()) {
+        zyl.crossoverType = 0;
+        writeChoice("CROSSOVER", "multipoint", {"arithmetical", "uniform"});
+        zyl.crossPoints = UpDownPoints->value();
+        writeInteger("CROSSOVER", "points", zyl.crossPoints);
+    } else if (RadioButtonArithmetical->isChecked()) {
+        zyl.crossoverType = 1;
+        writeChoice("CROSSOVER", "arithmetical", {"multipoint", "uniform"});
+    } else if (RadioButtonCrossUniform->isChecked()) {
+        const double unifProb = withinOr(real(EditCrossUnifProb), 0.0, 1.0, 0.5);
+        zyl.crossoverType = 2;
+        writeChoice("CROSSOVER", "uniform", {"multipoint", "arithmetical"});
+        zyl.crossUnifProb = unifProb;
+        writeFloat("CROSSOVER", "uniform_prob", zyl.crossUnifProb);
+    }
+
+    zyl.mutProb = withinOr(real(EditMutProb), 0.0, 1.0, 0.15);
+    writeFloat("MUTATION", "probability", zyl.mutProb);
+
+    if (RadioButtonMutUniform->isChecked()) {
+        zyl.mutationType = 0;
+        writeChoice("MUTATION", "uniform", {"nonuniform"});
+    } else if (RadioButtonNonuniform->isChecked()) {
+        const double coeff = withinOr(real(EditUniformityCoeff), 1.0, 100.0, 2.0);
+        zyl.mutationType = 1;
+        writeChoice("MUTATION", "nonuniform", {"uniform"});
+        for (VariableRange& range : zyl.ranges)
+            range.uniformityCoeff = coeff;
+        writeFloat("MUTATION", "uniformity_coeff", coeff);
+    }
+
+    // 11. Population.
+    zyl.variablePopSize = !RadioButtonConstant->isChecked();
+    writeBool("POPULATION", "constatnt", RadioButtonConstant->isChecked());
+}
+
+} // namespace zyl

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QDialog>
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+
+namespace zyl {
+
+class ProjectScript;
+class ZYL;
+
+/// The genetic-algorithm options of the loaded task. Showing fills the controls from the live
+/// settings; OK sets the live settings and writes the same values into the project script
+/// (not to its file: Save does that). Created once and reused.
+class TOKBottomDlg1 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TOKBottomDlg1(QWidget* parent = nullptr);
+
+    /// The task the dialog edits: the engine object, the loop counter of the project settings
+    /// and the script. All must outlive the binding; nullptr for `zyl` or `loopCounter` unbinds,
+    /// after which showing and OK leave everything alone. A null `script` edits the live
+    /// settings only.
+    void setProject(ZYL* zyl, int* loopCounter, ProjectScript* script);
+
+    /// Binds the task, shows the dialog modally, unbinds; returns the dialog's result.
+    int execFor(ZYL& zyl, int& loopCounter, ProjectScript* script);
+
+    QTabWidget* PageControl1;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+
+    // General
+    QCheckBox* CheckBoxMaximisation;
+    QSpinBox* UpDownLoopCounter;
+    QSpinBox* UpDownMaxIterations;
+    QCheckBox* CheckBoxClose;
+    // Selection
+    QRadioButton* RadioButtonTournament;
+    QSpinBox* UpDownTournamentSize;
+    QRadioButton* RadioButtonRoulette;
+    QCheckBox* CheckBoxElite;
+    // Crossover
+    QLineEdit* EditCrossProb;
+    QRadioButton* RadioButtonMultipoint;
+    QSpinBox* UpDownPoints;
+    QRadioButton* RadioButtonArithmetical;
+    QRadioButton* RadioButtonCrossUniform;
+    QLineEdit* EditCrossUnifProb;
+    // Mutation
+    QLineEdit* EditMutProb;
+    QRadioButton* RadioButtonMutUniform;
+    QRadioButton* RadioButtonNonuniform;
+    QLineEdit* EditUniformityCoeff;
+    // Population
+    QRadioButton* RadioButtonConstant;
+    QRadioButton* RadioButtonVariable;
+
+public slots:
+    /// Fills the controls from the bound task.
+    void FormShow();
+    /// Applies the controls to the bound task and its script, then closes. A probability or
+    /// coefficient that is not a number stops the applying at that field with a message; what
+    /// was applied before it stays.
+    void OKBtnClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* createGeneralPage();
+    QWidget* createSelectionPage();
+    QWidget* createCrossoverPage();
+    QWidget* createMutationPage();
+    QWidget* createPopulationPage();
+    void apply();
+
+    ZYL* m_zyl = nullptr;
+    int* m_loopCounter = nullptr;
+    ProjectScript* m_script = nullptr;
+};
+
+} // namespace zyl

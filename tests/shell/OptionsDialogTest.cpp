@@ -1,0 +1,201 @@
+#include "shell/OptionsDialog.h"
+
+#include "ShellSupport.h"
+#include "project/ProjectScript.h"
+#include "support/EngineHelpers.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+using namespace zyl;
+using zyl::test::MessageBoxAnswerer;
+
+namespace {
+
+using Keys = std::vector<std::string>;
+
+const char* const defaultTask = "[PLOTS]\n"
+                                "Convergence=Average;CurrentMin\n"
+                                "[SHOW]\n"
+                                "statistic_history=0\n"
+                                "buffered=0\n"
+                                "population=0\n"
+                                "population_history=0\n"
+                                "variables=0\n"
+                                "buffer_individuals=0\n"
+                                "[POPULATION]\n"
+                                "size=20\n"
+                                "[FUNCTION]\n"
+                                "analytical=1\n"
+                                "[EQUATIONS]\n"
+                                "f=-5.*sin(x1)*sin(x2) - sin(5*x1)*sin(5*x2)\n"
+                                "[VARIABLES]\n"
+                                "x1=real[0;3.1415]\n"
+                                "x2=real[0;3.1415]\n";
+
+class OptionsDialog : public ::testing::Test {
+protected:
+    void load(std::string_view kinds, const std::string& text = defaultTask)
+    {
+        zyl = test::makeZyl(20, kinds, rng);
+        script = ProjectScript::fromText(text);
+        dialog.setProject(zyl.get(), &loopCounter, &script);
+        dialog.show();
+    }
+    std::string value(const char* section, const char* key)
+    {
+        return script.ReadString(section, key, "<absent>");
+    }
+
+    LcgRng rng{7};
+    std::unique_ptr<ZYL> zyl;
+    int loopCounter = 1;
+    ProjectScript script;
+    TOKBottomDlg1 dialog;
+};
+
+TEST_F(OptionsDialog, AcceptingTheInitialSettingsWritesEveryOption)
+{
+    load("ff");
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    // The options come behind the task's own sections; only POPULATION grows in place.
+    std::string expected = ProjectScript::fromText(defaultTask).text();
+    const std::string pop = "[POPULATION]\r\nsize=20\r\n";
+    expected.replace(expected.find(pop), pop.size(), pop + "constatnt=1\r\n");
+    expected += "[OPTIONS]\r\nmaximisation=0\r\nclose=0\r\nloop_counter=1\r\n"
+                "max_iteration=100\r\n\r\n"
+                "[SELECTION]\r\ntournament=1\r\ntournament_size=3\r\nelite=0\r\n\r\n"
+                "[CROSSOVER]\r\nprobability=0.7\r\narithmetical=1\r\n\r\n"
+                "[MUTATION]\r\nprobability=0.15\r\nnonuniform=1\r\nuniformity_coeff=2\r\n\r\n";
+    EXPECT_EQ(script.text(), expected);
+}
+
+TEST_F(OptionsDialog, ShowsTheLiveSettingsAndAppliesChanges)
+{
+    zyl = test::makeZyl(10, "fif", rng);
+    zyl->maxIteration = 500;
+    zyl->tourSize = 4;
+    zyl->crossoverType = 2;
+    zyl->crossUnifProb = 0.25;
+    zyl->mutationType = 0;
+    loopCounter = 7;
+    script = ProjectScript::fromText("[OPTIONS]\nclose=1\n[CROSSOVER]\nmultipoint=1\n");
+    dialog.setProject(zyl.get(), &loopCounter, &script);
+    dialog.show();
+    EXPECT_EQ(dialog.UpDownLoopCounter->value(), 7);
+    EXPECT_EQ(dialog.UpDownMaxIterations->value(), 500);
+    EXPECT_EQ(dialog.UpDownTournamentSize->maximum(), 10);
+    EXPECT_EQ(dialog.UpDownTournamentSize->value(), 4);
+    EXPECT_EQ(dialog.UpDownPoints->maximum(), 2);
+    EXPECT_TRUE(dialog.RadioButtonCrossUniform->isChecked());
+    EXPECT_EQ(dialog.EditCrossUnifProb->text(), "0.25");
+    EXPECT_TRUE(dialog.RadioButtonMutUniform->isChecked());
+    EXPECT_TRUE(dialog.CheckBoxClose->isChecked());
+
+    dialog.UpDownLoopCounter->setValue(3);
+    dialog.CheckBoxMaximisation->setChecked(true);
+    dialog.EditCrossProb->setText("2");
+    dialog.RadioButtonArithmetical->setChecked(true);
+    dialog.EditMutProb->setText("0.05");
+    dialog.RadioButtonNonuniform->setChecked(true);
+    dialog.EditUniformityCoeff->setText("0.5");
+    dialog.OKBtn->click();
+
+    EXPECT_EQ(loopCounter, 3);
+    EXPECT_TRUE(zyl->maximise);
+    EXPECT_EQ(zyl->crossProb, 0.7);
+    EXPECT_EQ(zyl->crossoverType, 1);
+    EXPECT_EQ(zyl->mutProb, 0.05);
+    EXPECT_EQ(zyl->mutationType, 1);
+    for (const VariableRange& range : zyl->ranges)
+        EXPECT_EQ(range.uniformityCoeff, 2.0);
+    EXPECT_EQ(value("OPTIONS", "close"), "1");
+    EXPECT_EQ(value("OPTIONS", "loop_counter"), "3");
+    EXPECT_EQ(value("CROSSOVER", "probability"), "0.7");
+    EXPECT_EQ(value("MUTATION", "uniformity_coeff"), "2");
+    // The alternative the script named before is cleared, so a reload picks the same one.
+    EXPECT_EQ(script.ReadSection("CROSSOVER"), (Keys{"multipoint", "probability", "arithmetical"}));
+    EXPECT_EQ(value("CROSSOVER", "multipoint"), "0");
+}
+
+TEST_F(OptionsDialog, MultipointAndUniformCrossover)
+{
+    load("f");
+    EXPECT_EQ(dialog.UpDownPoints->minimum(), 1);
+    EXPECT_EQ(dialog.UpDownPoints->maximum(), 1);
+    dialog.RadioButtonMultipoint->setChecked(true);
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->crossoverType, 0);
+    EXPECT_EQ(zyl->crossPoints, 1);
+    EXPECT_EQ(script.ReadSection("CROSSOVER"), (Keys{"probability", "multipoint", "points"}));
+
+    dialog.show();
+    dialog.RadioButtonCrossUniform->setChecked(true);
+    dialog.EditCrossUnifProb->setText("1.5");
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->crossoverType, 2);
+    EXPECT_EQ(zyl->crossUnifProb, 0.5);
+    EXPECT_EQ(value("CROSSOVER", "multipoint"), "0");
+    EXPECT_EQ(value("CROSSOVER", "uniform"), "1");
+    EXPECT_EQ(value("CROSSOVER", "uniform_prob"), "0.5");
+}
+
+TEST_F(OptionsDialog, NotANumberStopsAtItsField)
+{
+    MessageBoxAnswerer boxes;
+    load("ff");
+    dialog.CheckBoxMaximisation->setChecked(true);
+    dialog.CheckBoxElite->setChecked(true);
+    dialog.RadioButtonMultipoint->setChecked(true);
+    dialog.EditCrossProb->setText("abc");
+    dialog.OKBtn->click();
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].caption, "ZYL");
+    EXPECT_EQ(boxes.shown[0].text, "'abc' is not a valid floating point value");
+    EXPECT_EQ(boxes.shown[0].icon, QMessageBox::Warning);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(zyl->maximise);
+    EXPECT_TRUE(zyl->elite);
+    EXPECT_EQ(value("SELECTION", "elite"), "1");
+    EXPECT_EQ(zyl->crossProb, 0.7);
+    EXPECT_EQ(zyl->crossoverType, 1);
+    EXPECT_TRUE(script.ReadSection("CROSSOVER").empty());
+    EXPECT_TRUE(script.ReadSection("MUTATION").empty());
+
+    // A bad coefficient leaves the mutation type as it was.
+    zyl->mutationType = 0;
+    dialog.show();
+    dialog.EditCrossProb->setText("0.9");
+    dialog.RadioButtonNonuniform->setChecked(true);
+    dialog.EditUniformityCoeff->setText("");
+    dialog.OKBtn->click();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, "'' is not a valid floating point value");
+    EXPECT_EQ(zyl->crossProb, 0.9);
+    EXPECT_EQ(zyl->mutationType, 0);
+    EXPECT_FALSE(script.HasKey("MUTATION", "nonuniform"));
+}
+
+TEST_F(OptionsDialog, CancelAndUnboundChangeNothing)
+{
+    load("ff");
+    dialog.CheckBoxMaximisation->setChecked(true);
+    dialog.CancelBtn->click();
+    EXPECT_FALSE(zyl->maximise);
+    EXPECT_TRUE(script.ReadSection("OPTIONS").empty());
+
+    dialog.setProject(nullptr, nullptr, nullptr);
+    dialog.show();
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(script.ReadSection("OPTIONS").empty());
+}
+
+} // namespace

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+namespace zyl::test {
+
+/// Answers every message box that opens while it lives by pressing its OK button, and keeps
+/// what each box said, so that a test can check the message and go on.
+class MessageBoxAnswerer {
+public:
+    struct Shown {
+        std::string caption;
+        std::string text;
+        QMessageBox::Icon icon;
+    };
+
+    MessageBoxAnswerer()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
+                             box->icon()});
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        });
+        m_timer.start();
+    }
+
+    std::vector<Shown> shown;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace zyl::test
