@@ -99,8 +99,14 @@ void TIOconsole::recordEquation(const std::string& key, const std::string& value
     ProjectScript* script = m_currentScript ? m_currentScript() : nullptr;
     if (!script)
         return;
+    // A name never holds blanks: "f = x^2" must be found as the objective "f" when the task
+    // is loaded from memory, where no blank stripping happens.
+    std::string name;
+    for (char c : key)
+        if (c != ' ' && c != '\t')
+            name.push_back(c);
     try {
-        script->WriteString("EQUATIONS", key, value);
+        script->WriteString("EQUATIONS", name, value);
     } catch (const Exception& error) {
         // The statement is still executed; the user learns why the project will not carry it.
         m_recordFailure = error.what();

@@ -1,5 +1,10 @@
 #include "shell/MainWindow.h"
 
+#include "shell/AboutBox.h"
+#include "shell/ConsoleWindow.h"
+#include "shell/InitialiseDialog.h"
+#include "shell/Messages.h"
+#include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
 
 #include <QCloseEvent>
@@ -39,12 +44,17 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
 
     showMessage = [this](const QString& kind, const QString& text) {
         if (kind == QLatin1String("information"))
-            QMessageBox::information(this, QStringLiteral("ZYL"), text);
+            informationBox(this, text);
         else if (kind == QLatin1String("error"))
-            QMessageBox::critical(this, QStringLiteral("ZYL"), text);
+            errorBox(this, text);
         else
-            QMessageBox::warning(this, QStringLiteral("ZYL"), text);
+            warningBox(this, text);
     };
+    // Created once and reused, in this order.
+    AboutBox = new TAboutBox(this);
+    IOconsole = new TIOconsole(m_table, [this] { return m_script.get(); }, this);
+    OKBottomDlg = new TOKBottomDlg(m_script, *IOconsole, this);
+    OKBottomDlg1 = new TOKBottomDlg1(this);
 
     m_hintPanel->setMinimumWidth(150);
     m_runPanel->setMinimumWidth(50);
@@ -212,11 +222,12 @@ void TMainForm::NewExecute()
 {
     if (m_script) {
         m_projectFileName = QString::fromStdString(m_script->fileName());
-    } else {
-        if (!m_initialise)
-            return;
+    } else if (m_initialise) {
         m_script = m_initialise();
         if (!m_script)
+            return;
+    } else {
+        if (OKBottomDlg->exec() != QDialog::Accepted || !m_script)
             return;
     }
     try {
@@ -321,6 +332,7 @@ void TMainForm::CloseallExecute()
     m_script.reset();
     m_projectFileName.clear();
     m_project.plots.clear();
+    IOconsole->clearText();
 }
 
 void TMainForm::RunExecute()
@@ -376,9 +388,13 @@ void TMainForm::TerminateExecute()
         m_task->terminateRun();
 }
 
-void TMainForm::OptionsExecute() {}
+void TMainForm::OptionsExecute()
+{
+    if (m_project.zyl)
+        OKBottomDlg1->execFor(*m_project.zyl, m_settings.loopCounter, m_script.get());
+}
 
-void TMainForm::AboutExecute() {}
+void TMainForm::AboutExecute() { AboutBox->exec(); }
 
 void TMainForm::CommandLineExecute()
 {

@@ -20,6 +20,10 @@
 namespace zyl {
 
 class TaskThread;
+class TAboutBox;
+class TOKBottomDlg;
+class TOKBottomDlg1;
+class TIOconsole;
 
 /// The multiple-document main window: the commands, the status bar, the run control and the
 /// project it owns (script, engine object, plots). The symbol table lives as long as it does.
@@ -66,7 +70,10 @@ public:
     QMdiArea* mdiArea() const { return m_mdi; }
     QString statusHint() const { return m_hintPanel->text(); }
     QString statusRun() const { return m_runPanel->text(); }
-    /// A new script for New without one (the Initialise dialog); null when cancelled.
+    TOKBottomDlg* initialiseDialog() const { return OKBottomDlg; }
+    TOKBottomDlg1* optionsDialog() const { return OKBottomDlg1; }
+    TIOconsole* console() const { return IOconsole; }
+    /// Replaces the Initialise dialog for New without a script (tests); null when cancelled.
     void setInitialiseDialog(std::function<std::unique_ptr<ProjectScript>()> dialog)
     {
         m_initialise = std::move(dialog);
@@ -106,6 +113,11 @@ private:
     void runEnded();
     void failLoad(const QString& message);
     void setProjectCommands(bool loaded);
+
+    TAboutBox* AboutBox;
+    TOKBottomDlg* OKBottomDlg;
+    TOKBottomDlg1* OKBottomDlg1;
+    TIOconsole* IOconsole;
 
     QStringList m_arguments;
     QMdiArea* m_mdi;

@@ -321,7 +321,6 @@ PixelPoint mapToPixel(float x, float y, const PixelRect& plot, float xmin, float
     return {toPixel(px), toPixel(py)};
 }
 
-double roundHalfAway(double x) { return std::round(x); }
 
 int autoPrecision(int spacing, double scale)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "expr/Functions.h"
+
 // The drawing model of a chart window and all of its arithmetic (ranges, scales, grids, labels),
 // written against the small ChartCanvas interface so that it needs no GUI toolkit: the window
 // only adapts a painter to ChartCanvas, and tests check the numbers through ChartLayout.
@@ -169,8 +171,8 @@ class PolyLine : public GraphObject {
 PixelPoint mapToPixel(float x, float y, const PixelRect& plot, float xmin, float ymin, float xscale,
                       float yscale);
 
-/// Rounds half away from zero, as the integer grid does.
-double roundHalfAway(double x);
+// The integer grid rounds half away from zero like the language's round: roundHalfAway of
+// expr/Functions.h.
 
 /// Digits after the point for an axis whose grid lines are at least `spacing` pixels apart:
 /// -floor(log10(spacing * scale)), at least 1.

@@ -55,10 +55,12 @@ TEST_F(ConsoleWindow, AnswersBelowTheTypedLineAndRecordsDefinitions)
     EXPECT_EQ(lines(), (QStringList{"x=2", ">> 2", "", ">> 2", "x+1", ">> 3", ""}));
     EXPECT_EQ(caretLine(), 2);
 
-    // The key and the value are recorded as typed; only the execution ignores the blanks.
+    // The value is recorded as typed; the key loses its blanks, since a name holds none and the
+    // loader looks the objective up as "f".
     type("f = x+x", Qt::ShiftModifier);
     EXPECT_EQ(lines().at(3), ">> 4");
-    EXPECT_EQ(script->ReadString("EQUATIONS", "f ", "?"), " x+x");
+    EXPECT_EQ(script->ReadString("EQUATIONS", "f", "?"), " x+x");
+    EXPECT_TRUE(script->HasKey("EQUATIONS", "f"));
 }
 
 TEST_F(ConsoleWindow, FailuresGoToTheEndAndAreStillRecorded)
