@@ -1,6 +1,7 @@
 #include "engine/Export.h"
 
 #include "common/Exception.h"
+#include "common/FileReplace.h"
 #include "common/TextConvert.h"
 #include "expr/Evaluator.h"
 #include "expr/Printer.h"
@@ -24,11 +25,6 @@ namespace {
 Exception fileFailure(const std::string& fileName, const std::string& reason)
 {
     return Exception("Cannot write the export file \"" + fileName + "\": " + reason);
-}
-
-std::string systemMessage(int error)
-{
-    return std::generic_category().message(error);
 }
 
 std::string definitionText(const Tensor& definition, SymbolTable& table)
@@ -61,52 +57,10 @@ void appendToFile(const std::string& fileName, const std::string& content)
         throw fileFailure(fileName, systemMessage(error));
 }
 
-/// Replaces the file's content through a temporary file beside it, renamed over it.
 void replaceFile(const std::string& fileName, const std::string& content)
 {
-    // Replace the file a link points to, not the link.
-    fs::path target(fileName);
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        fs::path resolved = fs::canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    if (fs::is_directory(target, ec))
-        throw fileFailure(fileName, "it is a directory");
-
-    // The temporary file must sit beside the target: a rename replaces atomically only within
-    // one file system.
-    std::random_device seedSource;
-    std::mt19937 pick(seedSource());
-    fs::path temp;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        temp = target;
-        temp += ".~" + std::to_string(pick() % 1000000) + ".tmp";
-        errno = 0;
-        file = std::fopen(temp.string().c_str(), "wbx"); // x: never reuse a file that exists
-        if (!file && errno != EEXIST)
-            break;
-    }
-    if (!file)
-        throw fileFailure(fileName, systemMessage(errno ? errno : EIO));
-    if (int error = writeAndClose(file, content)) {
-        fs::remove(temp, ec);
-        throw fileFailure(fileName, systemMessage(error));
-    }
-
-    // Keep the permissions of the file being replaced.
-    fs::file_status old = fs::status(target, ec);
-    if (!ec && fs::exists(old))
-        fs::permissions(temp, old.permissions(), ec);
-
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw fileFailure(fileName, ec.message());
-    }
+    if (auto reason = replaceFileContent(fileName, content))
+        throw fileFailure(fileName, *reason);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "project/ProjectScript.h"
 
 #include "common/Exception.h"
+#include "common/FileReplace.h"
 #include "common/TextConvert.h"
 
 #include <cerrno>
@@ -75,7 +76,6 @@ std::string stripLine(std::string_view line)
     return out;
 }
 
-std::string systemMessage(int error) { return std::generic_category().message(error); }
 
 } // namespace
 
@@ -275,60 +275,8 @@ void ProjectScript::UpdateFile() const
         return Exception("Cannot save the project script \"" + m_fileName + "\": " + reason);
     };
 
-    // Replace the file a link points to, not the link.
-    fs::path target(m_fileName);
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        fs::path resolved = fs::canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-    if (fs::is_directory(target, ec))
-        throw failure("it is a directory");
-
-    // The temporary file must sit beside the target: a rename only replaces atomically within
-    // one file system.
-    std::random_device seedSource;
-    std::mt19937 pick(seedSource());
-    fs::path temp;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        temp = target;
-        temp += ".~" + std::to_string(pick() % 1000000) + ".tmp";
-        file = std::fopen(temp.string().c_str(), "wbx"); // x: never reuse a file that exists
-        if (!file && errno != EEXIST)
-            break;
-    }
-    if (!file)
-        throw failure(systemMessage(errno));
-
-    const std::string content = text();
-    bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    int writeError = written ? 0 : errno;
-    if (std::fflush(file) != 0 && written) {
-        written = false;
-        writeError = errno;
-    }
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        writeError = errno;
-    }
-    if (!written) {
-        fs::remove(temp, ec);
-        throw failure(systemMessage(writeError));
-    }
-
-    // Keep the permissions of the file being replaced.
-    fs::file_status old = fs::status(target, ec);
-    if (!ec && fs::exists(old))
-        fs::permissions(temp, old.permissions(), ec);
-
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw failure(ec.message());
-    }
+    if (auto reason = replaceFileContent(m_fileName, text()))
+        throw failure(*reason);
 }
 
 } // namespace zyl

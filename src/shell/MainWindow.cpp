@@ -254,19 +254,7 @@ void TMainForm::openFile(const QString& fileName)
     m_projectFileName = fileName;
     const QString extension = extensionOf(fileName);
     if (extension == QLatin1String(".txt")) {
-        try {
-            m_script = std::make_unique<ProjectScript>(fileName.toStdString());
-            m_script->StripBlanks();
-        } catch (const std::exception& error) {
-            failLoad(QString::fromStdString(error.what()));
-            return;
-        }
-        NewExecute();
-        if (m_project.zyl) {
-            if (m_script->ReadBool("SHOW", "arrange", false))
-                WindowTileVertical1->trigger();
-            Run->trigger();
-        }
+        loadAndRun(fileName);
     } else if (extension == QLatin1String(".zyl")) {
         showMessage(QStringLiteral("information"),
                     QStringLiteral("Open internal format. Not implemented yet."));
@@ -416,8 +404,13 @@ void TMainForm::commandLineStart(const QString& argument)
                     QStringLiteral("File:\n") + name + QStringLiteral("\ndoes not exist."));
         return;
     }
+    loadAndRun(name);
+}
+
+void TMainForm::loadAndRun(const QString& fileName)
+{
     try {
-        m_script = std::make_unique<ProjectScript>(name.toStdString());
+        m_script = std::make_unique<ProjectScript>(fileName.toStdString());
         m_script->StripBlanks();
     } catch (const std::exception& error) {
         failLoad(QString::fromStdString(error.what()));

@@ -112,6 +112,8 @@ private:
     void Timer1Timer();
     void runEnded();
     void failLoad(const QString& message);
+    /// Reads a script file, loads it and starts its run (Open and the command line).
+    void loadAndRun(const QString& fileName);
     void setProjectCommands(bool loaded);
 
     TAboutBox* AboutBox;
