@@ -1,0 +1,246 @@
+#include "shell/MainWindow.h"
+
+#include "engine/Zyl.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace zyl;
+
+namespace {
+
+struct Message {
+    QString kind, text;
+    bool operator==(const Message&) const = default;
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    MainWindow()
+    {
+        form.showMessage = [this](const QString& kind, const QString& text) {
+            messages.push_back({kind, text});
+        };
+    }
+
+    QString file(const QString& name, const std::string& content)
+    {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString()) << content;
+        return path;
+    }
+
+    /// Waits until the running task has ended (at most 30 s).
+    bool waitForRun()
+    {
+        if (!form.running())
+            return true;
+        QEventLoop loop;
+        QObject::connect(&form, &TMainForm::runFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return !form.running();
+    }
+
+    static std::string analytical(const std::string& options)
+    {
+        return "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n[VARIABLES]\n"
+               "x1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=10\n[OPTIONS]\n" +
+               options;
+    }
+
+    QTemporaryDir dir;
+    TMainForm form;
+    std::vector<Message> messages;
+};
+
+} // namespace
+
+TEST_F(MainWindow, StartUpState)
+{
+    EXPECT_EQ(form.windowTitle(), "ZYL");
+    EXPECT_EQ(form.statusRun(), "Ready.");
+    for (QAction* enabled : {form.New, form.Open, form.About, form.Exit, form.CommandLine,
+                             form.WindowCascade1, form.WindowTileVertical1})
+        EXPECT_TRUE(enabled->isEnabled()) << enabled->text().toStdString();
+    for (QAction* disabled : {form.Closeall, form.Save, form.Saveas, form.Run, form.Terminate,
+                              form.Options})
+        EXPECT_FALSE(disabled->isEnabled()) << disabled->text().toStdString();
+    EXPECT_EQ(form.New->text(), "New...");
+    EXPECT_EQ(form.New->statusTip(), "Creatre a new project");
+    EXPECT_EQ(form.New->shortcut(), QKeySequence("Ctrl+N"));
+    EXPECT_EQ(form.Run->text(), "&Run");
+    EXPECT_EQ(form.Run->toolTip(), "Run");
+    EXPECT_EQ(form.Run->statusTip(), "Run optimisation process");
+    EXPECT_EQ(form.Options->shortcut(), QKeySequence("Ctrl+P"));
+    EXPECT_EQ(form.About->toolTip(), "Display informations");
+    EXPECT_EQ(form.Closeall->toolTip(), "Close the project");
+    EXPECT_EQ(form.symbolTable().size(), 30u);
+}
+
+TEST_F(MainWindow, ElapsedTimeText)
+{
+    EXPECT_EQ(TMainForm::elapsedText(3665),
+              "Calculating 0 day(s), 1 hour(s), 1 minute(s), 5 second(s)");
+    EXPECT_EQ(TMainForm::elapsedText(2 * 86400 + 59),
+              "Calculating 2 day(s), 0 hour(s), 0 minute(s), 59 second(s)");
+}
+
+TEST_F(MainWindow, OpeningByExtension)
+{
+    form.openFile(dir.filePath("missing.txt"));
+    EXPECT_TRUE(messages.empty());
+    form.openFile(file("task.zyl", "x"));
+    form.openFile(file("task.TXT", analytical("")));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], (Message{"information", "Open internal format. Not implemented yet."}));
+    EXPECT_EQ(messages[1], (Message{"information", "Unknown file extension."}));
+    EXPECT_EQ(form.engine(), nullptr);
+}
+
+TEST_F(MainWindow, OpeningAnAnalyticalTaskRunsIt)
+{
+    form.openFile(file("task.txt", analytical("loop_counter=3\nmax_iteration=100\n")));
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_TRUE(form.running());
+    EXPECT_TRUE(form.Terminate->isEnabled());
+    EXPECT_FALSE(form.Closeall->isEnabled());
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 3);
+    EXPECT_EQ(form.statusRun(), "Ready.");
+    EXPECT_TRUE(form.Run->isEnabled());
+    EXPECT_TRUE(form.Closeall->isEnabled());
+    EXPECT_TRUE(form.Options->isEnabled());
+    EXPECT_FALSE(form.Terminate->isEnabled());
+    EXPECT_FALSE(form.New->isEnabled());
+    EXPECT_EQ(form.projectFileName(), dir.filePath("task.txt"));
+    // A further Run continues the same task.
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 6);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, TerminateEndsARunEarly)
+{
+    form.openFile(file("long.txt", analytical("loop_counter=1000\nmax_iteration=30000\n")));
+    ASSERT_TRUE(form.running());
+    form.Terminate->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_LT(form.engine()->generation, 1000);
+    EXPECT_EQ(form.statusRun(), "Ready.");
+}
+
+TEST_F(MainWindow, ManualTasksOnlyLoad)
+{
+    form.openFile(file("manual.txt", "[FUNCTION]\nmanual=1\n[VARIABLES]\nx=real[0;1]\n"
+                                     "[POPULATION]\nsize=4\n[OPTIONS]\nloop_counter=5\n"));
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_FALSE(form.running());
+    EXPECT_FALSE(form.Run->isEnabled());
+    EXPECT_TRUE(form.settings().showPopulation);
+}
+
+TEST_F(MainWindow, AFailedLoadLeavesNoProject)
+{
+    form.openFile(file("bad.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\na=1\n"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], (Message{"warning", "Cannot find function f"}));
+    EXPECT_EQ(form.engine(), nullptr);
+    EXPECT_EQ(form.script(), nullptr);
+    EXPECT_TRUE(form.projectFileName().isEmpty());
+    EXPECT_TRUE(form.New->isEnabled());
+    EXPECT_TRUE(form.Open->isEnabled());
+    EXPECT_FALSE(form.Save->isEnabled());
+}
+
+TEST_F(MainWindow, SavingByExtension)
+{
+    form.openFile(file("task.txt", analytical("loop_counter=1\n")));
+    ASSERT_TRUE(waitForRun());
+    form.saveAsFile(dir.filePath("copy.TXT"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("copy.TXT")));
+    form.saveAsFile(dir.filePath("copy.zyl"));
+    form.saveAsFile(dir.filePath("no/such/folder/copy.txt"));
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], (Message{"information", "Unknown file extension."}));
+    EXPECT_EQ(messages[1], (Message{"information", "Saveas internal format. Not implemented yet."}));
+    EXPECT_EQ(messages[2],
+              (Message{"error", "Cannot create file " + dir.filePath("no/such/folder/copy.txt")}));
+    form.saveAsFile(dir.filePath("copy.txt"));
+    std::ifstream saved(dir.filePath("copy.txt").toStdString());
+    std::string text((std::istreambuf_iterator<char>(saved)), {});
+    EXPECT_NE(text.find("[EQUATIONS]\r\nf=x1^2+x2^2\r\n"), std::string::npos);
+    EXPECT_NE(form.engine(), nullptr);
+}
+
+TEST_F(MainWindow, CloseAllResetsEverything)
+{
+    form.openFile(file("task.txt", analytical("loop_counter=2\n")));
+    ASSERT_TRUE(waitForRun());
+    form.symbolTable().pushBack(makeSymbolFromValue(1, 0, "extra", false));
+    form.Closeall->trigger();
+    EXPECT_EQ(form.engine(), nullptr);
+    EXPECT_EQ(form.script(), nullptr);
+    EXPECT_EQ(form.symbolTable().size(), 30u);
+    EXPECT_TRUE(form.projectFileName().isEmpty());
+    EXPECT_TRUE(form.New->isEnabled());
+    EXPECT_FALSE(form.Run->isEnabled());
+    EXPECT_FALSE(form.Closeall->isEnabled());
+}
+
+TEST_F(MainWindow, CommandLineWithAMissingFile)
+{
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    form.commandLineStart("task.txt");
+    QDir::setCurrent(cwd);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "File:\n" + dir.filePath("task.txt") + "\ndoes not exist.");
+    EXPECT_EQ(form.engine(), nullptr);
+}
+
+TEST_F(MainWindow, ClosingDuringARunWaitsForTheWorker)
+{
+    form.show();
+    form.openFile(file("long.txt", analytical("loop_counter=1000\nmax_iteration=30000\n")));
+    ASSERT_TRUE(form.running());
+    form.close();
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_TRUE(waitForRun());
+    QApplication::processEvents();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.engine(), nullptr);
+}
+
+TEST(CommandLineProgram, ACloseTaskRunsAndEndsByItself)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath("batch.txt");
+    std::ofstream(script.toStdString())
+        << "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x^2\n[VARIABLES]\nx=real[-1;1]\n"
+           "[POPULATION]\nsize=10\n[OPTIONS]\nclose=1\nloop_counter=50\nmax_iteration=50\n"
+           "[EXPORT]\nbest=GlobalMin\n[EXPORT_NAMES]\nexport_every_iteration=1\nexport_name="
+        << dir.filePath("out.txt").toStdString() << "\n";
+    QProcess zyl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    zyl.setProcessEnvironment(env);
+    zyl.start(ZYL_PROGRAM, {script});
+    ASSERT_TRUE(zyl.waitForFinished(60000));
+    EXPECT_EQ(zyl.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zyl.exitCode(), 0);
+    std::ifstream out(dir.filePath("out.txt").toStdString());
+    int lines = 0;
+    for (std::string line; std::getline(out, line);)
+        ++lines;
+    EXPECT_EQ(lines, 51);
+}
