@@ -1,0 +1,36 @@
+#include "windows/StatisticsWindow.h"
+
+#include "engine/Statistics.h"
+#include "project/ProjectSettings.h"
+
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace zyl {
+
+TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidget* parent)
+    : QWidget(parent), m_zyl(zyl), m_settings(settings),
+      m_model({QStringLiteral("What?"), QStringLiteral("Value"), QStringLiteral("Info")})
+{
+    setWindowTitle(QStringLiteral("Statistics"));
+    ListView1 = makeReportView(&m_model, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ListView1);
+    ListView1->setColumnWidth(0, 80);
+    ListView1->setColumnWidth(1, 80);
+    if (m_settings.statisticHistory)
+        followEnd(ListView1);
+    resize(sizeHint());
+}
+
+void TStatistics::showStatistics()
+{
+    if (!m_settings.statisticHistory)
+        m_model.clear();
+    for (const StatisticsRow& row : statisticsRows(m_zyl, m_settings.showBuffered))
+        m_model.appendRow({row.what, row.value, row.info});
+    m_model.commit();
+}
+
+} // namespace zyl
