@@ -117,7 +117,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
     QVariant data(const QModelIndex& index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     /// An edited caption shows the typed text and is reported by `captionEdited`.
-    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     std::size_t storageBytes() const override;
 
   signals:
