@@ -44,7 +44,11 @@ void TForm2::fillPopulationList(bool keepHistory)
     for (const Indiv& ind : m_zyl.population)
         m_model.appendIndividual(ind);
     m_model.appendSeparator();
-    m_model.commit();
+    // One block replaced is shown at once: waiting would show the emptied list meanwhile.
+    if (keepHistory)
+        m_model.commit();
+    else
+        m_model.flush();
 }
 
 int TForm2::individualOfRow(int row) const

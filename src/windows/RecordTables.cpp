@@ -18,7 +18,6 @@ AppendOnlyTableModel::AppendOnlyTableModel(QStringList headers, QObject* parent)
     : QAbstractTableModel(parent), m_headers(std::move(headers))
 {
     m_batchTimer.setSingleShot(true);
-    m_batchTimer.setInterval(batchInterval);
     connect(&m_batchTimer, &QTimer::timeout, this, &AppendOnlyTableModel::flush);
 }
 
@@ -51,14 +50,18 @@ void AppendOnlyTableModel::flush()
     beginInsertRows({}, m_announced, m_stored - 1);
     m_announced = m_stored;
     endInsertRows();
+    m_sinceNotice.start();
 }
 
 void AppendOnlyTableModel::commit()
 {
-    if (m_announced < immediateRows)
+    if (m_batchTimer.isActive())
+        return;
+    const qint64 since = m_sinceNotice.isValid() ? m_sinceNotice.elapsed() : batchInterval;
+    if (since >= batchInterval)
         flush();
-    else if (!m_batchTimer.isActive())
-        m_batchTimer.start();
+    else
+        m_batchTimer.start(static_cast<int>(batchInterval - since));
 }
 
 void AppendOnlyTableModel::clear()

@@ -7,6 +7,7 @@
 // to all the rows it already has.
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
 
@@ -41,16 +42,15 @@ class AppendOnlyTableModel : public QAbstractTableModel {
     int storedRows() const { return m_stored; }
     /// Announces the stored rows now.
     void flush();
-    /// Announces the stored rows now while the table is small, otherwise within
-    /// `batchInterval`: a fast run then costs the views a few notices a second, not one a row.
+    /// Announces the stored rows at most once per `batchInterval`: at once when the last
+    /// notice is older, otherwise when the interval is up. A slow run shows each row as it
+    /// comes; a fast one costs the views a few notices a second instead of one a row.
     void commit();
     /// Removes every row, announced or not.
     void clear();
     /// Bytes of row storage (texts and numbers), for measurements.
     virtual std::size_t storageBytes() const = 0;
 
-    /// Tables with fewer announced rows than this take their rows at once.
-    static constexpr int immediateRows = 5000;
     static constexpr int batchInterval = 100; // milliseconds
 
   protected:
@@ -64,6 +64,7 @@ class AppendOnlyTableModel : public QAbstractTableModel {
     int m_stored = 0;
     int m_announced = 0;
     QTimer m_batchTimer;
+    QElapsedTimer m_sinceNotice;
 };
 
 /// Rows of texts, one per column (the Statistics and Variables windows). All texts share one

@@ -26,11 +26,16 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
 
 void TStatistics::showStatistics()
 {
-    if (!m_settings.statisticHistory)
+    const bool history = m_settings.statisticHistory;
+    if (!history)
         m_model.clear();
     for (const StatisticsRow& row : statisticsRows(m_zyl, m_settings.showBuffered))
         m_model.appendRow({row.what, row.value, row.info});
-    m_model.commit();
+    // One block replaced is shown at once: waiting would show the emptied list meanwhile.
+    if (history)
+        m_model.commit();
+    else
+        m_model.flush();
 }
 
 } // namespace zyl
