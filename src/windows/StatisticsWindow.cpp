@@ -3,6 +3,7 @@
 #include "engine/Statistics.h"
 #include "project/ProjectSettings.h"
 
+#include <QFontMetrics>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -17,8 +18,10 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);
-    ListView1->setColumnWidth(0, 80);
-    ListView1->setColumnWidth(1, 80);
+    // Wide enough for every name and for a real in its longest form.
+    const QFontMetrics metrics = ListView1->fontMetrics();
+    ListView1->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("MedianDev")) + 16);
+    ListView1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("-8.88888e-308")) + 16);
     if (m_settings.statisticHistory)
         followEnd(ListView1);
     resize(sizeHint());
