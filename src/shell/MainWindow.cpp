@@ -6,6 +6,7 @@
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
+#include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -236,6 +237,15 @@ void TMainForm::NewExecute()
         failLoad(QString::fromStdString(error.what()));
         return;
     }
+    ResultContext windows{m_mdi, *m_project.zyl, m_settings, m_project.plots,
+                          [this](const QString& text) { showMessage("warning", text); },
+                          [this] {
+                              if (m_running || !m_project.zyl)
+                                  return;
+                              Run->setEnabled(true);
+                              Run->trigger();
+                          }};
+    m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
 }
 
@@ -304,6 +314,7 @@ void TMainForm::saveAsFile(const QString& fileName)
 
 void TMainForm::CloseallExecute()
 {
+    m_windows.reset();
     m_mdi->closeAllSubWindows();
     for (QMdiSubWindow* window : m_mdi->subWindowList())
         delete window;
@@ -447,6 +458,36 @@ void TMainForm::Timer1Timer()
 void TMainForm::warning(const std::string& text)
 {
     showMessage(QStringLiteral("warning"), QString::fromStdString(text));
+}
+
+void TMainForm::evaluatedValue(int index)
+{
+    if (m_windows)
+        m_windows->evaluatedValue(index);
+}
+
+void TMainForm::buffered(const Indiv& entry)
+{
+    if (m_windows)
+        m_windows->buffered(entry);
+}
+
+void TMainForm::statistics()
+{
+    if (m_windows)
+        m_windows->statistics();
+}
+
+void TMainForm::plotUpdated(std::size_t plot)
+{
+    if (m_windows)
+        m_windows->plotUpdated(plot);
+}
+
+void TMainForm::populationChanged()
+{
+    if (m_windows)
+        m_windows->populationChanged();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

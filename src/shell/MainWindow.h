@@ -24,6 +24,7 @@ class TAboutBox;
 class TOKBottomDlg;
 class TOKBottomDlg1;
 class TIOconsole;
+class ResultWindows;
 
 /// The multiple-document main window: the commands, the status bar, the run control and the
 /// project it owns (script, engine object, plots). The symbol table lives as long as it does.
@@ -86,6 +87,13 @@ public:
 
     // RunObserver: what the run shows (on the GUI thread).
     void warning(const std::string& text) override;
+    void evaluatedValue(int index) override;
+    void buffered(const Indiv& entry) override;
+    void statistics() override;
+    void plotUpdated(std::size_t plot) override;
+    void populationChanged() override;
+    /// The result windows of the loaded project; null without one.
+    ResultWindows* resultWindows() const { return m_windows.get(); }
 
 signals:
     /// A run has ended and the controls are restored.
@@ -133,6 +141,8 @@ private:
     ProjectSettings m_settings;
     std::unique_ptr<ProjectScript> m_script;
     LoadedProject m_project;
+    // After the project: the windows show it, so they go first.
+    std::unique_ptr<ResultWindows> m_windows;
     QString m_projectFileName;
     std::function<std::unique_ptr<ProjectScript>()> m_initialise;
 

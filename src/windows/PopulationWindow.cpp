@@ -1,0 +1,96 @@
+#include "windows/PopulationWindow.h"
+
+#include "common/TextConvert.h"
+#include "engine/Task.h"
+#include "engine/Zyl.h"
+#include "project/ProjectSettings.h"
+
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+namespace zyl {
+
+TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* parent)
+    : QWidget(parent), m_zyl(zyl), m_settings(settings), m_hooks(std::move(hooks)),
+      m_model(zyl)
+{
+    setWindowTitle(QStringLiteral("Population"));
+    ListView1 = makeReportView(&m_model, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ListView1);
+    if (m_settings.functionMode == FunctionMode::Manual) {
+        m_model.setCaptionEditable(true);
+        ListView1->setEditTriggers(QAbstractItemView::DoubleClicked |
+                                   QAbstractItemView::EditKeyPressed |
+                                   QAbstractItemView::AnyKeyPressed);
+        // Queued: the handler may open a message box or start a run, neither of which
+        // belongs inside the view's commit of the editor.
+        connect(&m_model, &IndividualTableModel::captionEdited, this, &TForm2::ListView1Edited,
+                Qt::QueuedConnection);
+    }
+    if (m_settings.populationHistory)
+        followEnd(ListView1);
+    resize(sizeHint());
+}
+
+void TForm2::fillPopulationList(bool keepHistory)
+{
+    if (!keepHistory)
+        m_model.clear();
+    for (const Indiv& ind : m_zyl.population)
+        m_model.appendIndividual(ind);
+    m_model.appendSeparator();
+    // One block replaced is shown at once: waiting would show the emptied list meanwhile.
+    if (keepHistory)
+        m_model.commit();
+    else
+        m_model.flush();
+}
+
+int TForm2::individualOfRow(int row) const
+{
+    const int k = row + m_zyl.popSize - m_model.storedRows() + 1;
+    return k >= 0 && k < m_zyl.popSize && row >= 0 ? k : -1;
+}
+
+void TForm2::showEvaluatedValue(int index)
+{
+    if (index < 0 || index >= m_zyl.popSize)
+        return;
+    const int row = m_model.storedRows() - m_zyl.popSize - 1 + index;
+    if (row >= 0)
+        m_model.setCaptionValue(row, m_zyl.population[static_cast<std::size_t>(index)].value);
+}
+
+void TForm2::ListView1Edited(int row, const QString& text)
+{
+    if (row < 0 || row >= m_model.storedRows())
+        return;
+    m_model.setCaptionText(row, text);
+    const int k = individualOfRow(row);
+    if (k >= 0) {
+        Indiv& ind = m_zyl.population[static_cast<std::size_t>(k)];
+        ind.evaluated = false;
+        double value = 0;
+        try {
+            value = strToFloat(text.toStdString());
+        } catch (const std::exception& error) {
+            m_model.setCaptionText(row, QStringLiteral("?"));
+            if (m_hooks.warning)
+                m_hooks.warning(QString::fromStdString(error.what()));
+            return;
+        }
+        RunObserver fallback;
+        enterManualValue(m_zyl, k, value, m_hooks.observer ? *m_hooks.observer : fallback);
+    }
+    const bool complete = std::all_of(m_zyl.population.begin(), m_zyl.population.end(),
+                                      [](const Indiv& ind) { return ind.evaluated; });
+    if (complete && m_hooks.runWhenComplete)
+        m_hooks.runWhenComplete();
+}
+
+} // namespace zyl

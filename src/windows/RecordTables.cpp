@@ -1,0 +1,290 @@
+#include "windows/RecordTables.h"
+
+#include "common/TextConvert.h"
+#include "engine/Indiv.h"
+#include "engine/Zyl.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+#include <cmath>
+#include <limits>
+
+namespace zyl {
+
+// ---- AppendOnlyTableModel ----
+
+AppendOnlyTableModel::AppendOnlyTableModel(QStringList headers, QObject* parent)
+    : QAbstractTableModel(parent), m_headers(std::move(headers))
+{
+    m_batchTimer.setSingleShot(true);
+    connect(&m_batchTimer, &QTimer::timeout, this, &AppendOnlyTableModel::flush);
+}
+
+int AppendOnlyTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_announced;
+}
+
+int AppendOnlyTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QVariant AppendOnlyTableModel::headerData(int section, Qt::Orientation orientation,
+                                          int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_headers.size())
+        return m_headers[section];
+    return {};
+}
+
+void AppendOnlyTableModel::flush()
+{
+    m_batchTimer.stop();
+    if (m_stored == m_announced)
+        return;
+    // NOTE: the new rows are in storage already; rowCount() reports m_announced, so the views
+    // see the old count until endInsertRows, as the insertion protocol wants.
+    beginInsertRows({}, m_announced, m_stored - 1);
+    m_announced = m_stored;
+    endInsertRows();
+    m_sinceNotice.start();
+}
+
+void AppendOnlyTableModel::commit()
+{
+    if (m_batchTimer.isActive())
+        return;
+    const qint64 since = m_sinceNotice.isValid() ? m_sinceNotice.elapsed() : batchInterval;
+    if (since >= batchInterval)
+        flush();
+    else
+        m_batchTimer.start(static_cast<int>(batchInterval - since));
+}
+
+void AppendOnlyTableModel::clear()
+{
+    m_batchTimer.stop();
+    beginResetModel();
+    clearStorage();
+    m_stored = 0;
+    m_announced = 0;
+    endResetModel();
+}
+
+// ---- TextTableModel ----
+
+TextTableModel::TextTableModel(QStringList headers, QObject* parent)
+    : AppendOnlyTableModel(std::move(headers), parent)
+{
+}
+
+void TextTableModel::appendRow(const std::vector<std::string>& cells)
+{
+    const int columns = columnCount();
+    for (int c = 0; c < columns; ++c) {
+        if (static_cast<std::size_t>(c) < cells.size())
+            m_text += cells[static_cast<std::size_t>(c)];
+        m_ends.push_back(m_text.size());
+    }
+    rowStored();
+}
+
+QString TextTableModel::cellText(int row, int column) const
+{
+    const int columns = columnCount();
+    if (row < 0 || row >= storedRows() || column < 0 || column >= columns)
+        return {};
+    const std::size_t cell = static_cast<std::size_t>(row) * columns + column;
+    const std::uint64_t begin = cell == 0 ? 0 : m_ends[cell - 1];
+    return QString::fromUtf8(m_text.data() + begin,
+                             static_cast<qsizetype>(m_ends[cell] - begin));
+}
+
+QVariant TextTableModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !isAnnounced(index.row()))
+        return {};
+    return cellText(index.row(), index.column());
+}
+
+std::size_t TextTableModel::storageBytes() const
+{
+    return m_text.capacity() + m_ends.capacity() * sizeof(std::uint64_t);
+}
+
+void TextTableModel::clearStorage()
+{
+    // Give the memory back: a cleared list of a long run may have held many megabytes.
+    std::string().swap(m_text);
+    std::vector<std::uint64_t>().swap(m_ends);
+}
+
+// ---- IndividualTableModel ----
+
+namespace {
+
+QStringList individualHeaders(const ZYL& zyl)
+{
+    QStringList headers{QStringLiteral("f")};
+    for (const std::string& name : zyl.names)
+        headers << QString::fromStdString(name);
+    return headers;
+}
+
+} // namespace
+
+IndividualTableModel::IndividualTableModel(const ZYL& zyl, QObject* parent)
+    : AppendOnlyTableModel(individualHeaders(zyl), parent),
+      m_stride(1 + static_cast<int>(zyl.names.size()))
+{
+    for (int j = 0; j < m_stride - 1; ++j) {
+        const Variable_* gene = j < zyl.templateIndiv.count() ? zyl.templateIndiv.gene(j) : nullptr;
+        m_wholeNumbers.push_back(gene && !dynamic_cast<const Floating_*>(gene));
+    }
+}
+
+void IndividualTableModel::appendIndividual(const Indiv& ind, bool valueKnown)
+{
+    m_captions.push_back(ind.evaluated || valueKnown ? Caption::Value : Caption::Unknown);
+    m_numbers.push_back(ind.value);
+    for (int j = 0; j < m_stride - 1; ++j) {
+        const Variable_* gene = j < ind.count() ? ind.gene(j) : nullptr;
+        m_numbers.push_back(gene ? gene->getValue() : std::numeric_limits<double>::quiet_NaN());
+    }
+    rowStored();
+}
+
+void IndividualTableModel::appendSeparator()
+{
+    m_captions.push_back(Caption::Separator);
+    m_numbers.resize(m_numbers.size() + static_cast<std::size_t>(m_stride));
+    rowStored();
+}
+
+void IndividualTableModel::setCaptionValue(int row, double value)
+{
+    if (row < 0 || row >= storedRows())
+        return;
+    m_captions[static_cast<std::size_t>(row)] = Caption::Value;
+    m_numbers[static_cast<std::size_t>(row) * m_stride] = value;
+    m_texts.erase(row);
+    captionChanged(row);
+}
+
+void IndividualTableModel::setCaptionText(int row, const QString& text)
+{
+    if (row < 0 || row >= storedRows())
+        return;
+    m_captions[static_cast<std::size_t>(row)] = Caption::Text;
+    m_texts[row] = text;
+    captionChanged(row);
+}
+
+void IndividualTableModel::captionChanged(int row)
+{
+    if (isAnnounced(row))
+        emit dataChanged(index(row, 0), index(row, 0), {Qt::DisplayRole});
+}
+
+QString IndividualTableModel::cellText(int row, int column) const
+{
+    if (row < 0 || row >= storedRows() || column < 0 || column >= m_stride)
+        return {};
+    const std::size_t r = static_cast<std::size_t>(row);
+    const Caption caption = m_captions[r];
+    if (caption == Caption::Separator)
+        return {};
+    if (column == 0) {
+        switch (caption) {
+        case Caption::Unknown:
+            return QStringLiteral("?");
+        case Caption::Text: {
+            const auto found = m_texts.find(row);
+            return found == m_texts.end() ? QString() : found->second;
+        }
+        default:
+            return QString::fromStdString(realToText(m_numbers[r * m_stride]));
+        }
+    }
+    const double v = m_numbers[r * m_stride + static_cast<std::size_t>(column)];
+    if (std::isnan(v))
+        return {};
+    if (m_wholeNumbers[static_cast<std::size_t>(column - 1)])
+        return QString::number(static_cast<qint64>(v));
+    return QString::fromStdString(realToText(v));
+}
+
+QVariant IndividualTableModel::data(const QModelIndex& index, int role) const
+{
+    if ((role != Qt::DisplayRole && role != Qt::EditRole) || !isAnnounced(index.row()))
+        return {};
+    return cellText(index.row(), index.column());
+}
+
+Qt::ItemFlags IndividualTableModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (m_editable && index.isValid() && index.column() == 0)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool IndividualTableModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::EditRole || !m_editable || index.column() != 0 || !isAnnounced(index.row()))
+        return false;
+    const QString text = value.toString();
+    setCaptionText(index.row(), text);
+    emit captionEdited(index.row(), text);
+    return true;
+}
+
+std::size_t IndividualTableModel::storageBytes() const
+{
+    std::size_t bytes = m_captions.size() * sizeof(Caption) + m_numbers.size() * sizeof(double);
+    for (const auto& [row, text] : m_texts)
+        bytes += sizeof(row) + sizeof(text) + static_cast<std::size_t>(text.size()) * 2;
+    return bytes;
+}
+
+void IndividualTableModel::clearStorage()
+{
+    std::deque<Caption>().swap(m_captions);
+    std::deque<double>().swap(m_numbers);
+    m_texts.clear();
+}
+
+// ---- views ----
+
+QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent)
+{
+    auto* view = new QTableView(parent);
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setSortingEnabled(false);
+    view->verticalHeader()->hide();
+    // A fixed height: rows are never measured, however many there are.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    QHeaderView* columns = view->horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setHighlightSections(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setStretchLastSection(true);
+    return view;
+}
+
+void followEnd(QTableView* view)
+{
+    QObject::connect(view->model(), &QAbstractItemModel::rowsInserted, view,
+                     [view] { view->scrollToBottom(); });
+}
+
+} // namespace zyl

@@ -1,0 +1,106 @@
+#include "windows/ResultWindows.h"
+
+#include "engine/UserPlots.h"
+#include "project/ProjectSettings.h"
+#include "windows/BufferedWindow.h"
+#include "windows/ChartWindow.h"
+#include "windows/PopulationWindow.h"
+#include "windows/StatisticsWindow.h"
+#include "windows/UserChart.h"
+#include "windows/VariablesWindow.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+namespace zyl {
+
+ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(context))
+{
+    m_statistics = new TStatistics(m_context.zyl, m_context.settings);
+    addWindow(m_statistics);
+    for (const UserPlot& plot : m_context.plots) {
+        auto* form = new TForm1;
+        m_charts.push_back(std::make_unique<UserChart>(plot, form));
+        addWindow(form);
+    }
+    if (m_context.settings.showPopulation) {
+        TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this};
+        m_population = new TForm2(m_context.zyl, m_context.settings, std::move(hooks));
+        addWindow(m_population);
+        m_population->fillPopulationList(m_context.settings.populationHistory);
+    }
+    if (m_context.settings.showBuffered) {
+        m_buffered = new TForm3(m_context.zyl);
+        addWindow(m_buffered);
+    }
+    if (m_context.settings.showVariables) {
+        m_variables = new TForm4(m_context.zyl);
+        addWindow(m_variables);
+    }
+}
+
+ResultWindows::~ResultWindows()
+{
+    // The charts only point into their windows' charts; drop them before the windows go.
+    m_charts.clear();
+    for (const QPointer<QMdiSubWindow>& frame : m_frames)
+        delete frame.data();
+}
+
+TStatistics* ResultWindows::statisticsWindow() const { return m_statistics; }
+TForm2* ResultWindows::populationWindow() const { return m_population; }
+TForm3* ResultWindows::bufferedWindow() const { return m_buffered; }
+TForm4* ResultWindows::variablesWindow() const { return m_variables; }
+
+QMdiSubWindow* ResultWindows::addWindow(QWidget* window)
+{
+    // A window's default size is that of its frame, title bar included.
+    const QSize size = window->sizeHint();
+    QMdiSubWindow* frame = m_context.area->addSubWindow(window);
+    frame->resize(size);
+    frame->show();
+    m_frames.emplace_back(frame);
+    return frame;
+}
+
+void ResultWindows::evaluatedValue(int index)
+{
+    if (m_population)
+        m_population->showEvaluatedValue(index);
+}
+
+void ResultWindows::buffered(const Indiv& entry)
+{
+    if (m_buffered)
+        m_buffered->addBufferedRow(entry);
+}
+
+void ResultWindows::statistics()
+{
+    if (m_statistics)
+        m_statistics->showStatistics();
+}
+
+void ResultWindows::plotUpdated(std::size_t plot)
+{
+    if (plot < m_charts.size() && plot < m_context.plots.size())
+        m_charts[plot]->update(m_context.plots[plot]);
+}
+
+void ResultWindows::populationChanged()
+{
+    if (m_population)
+        m_population->fillPopulationList(m_context.settings.populationHistory);
+}
+
+void ResultWindows::flush()
+{
+    if (m_statistics)
+        m_statistics->model().flush();
+    if (m_population)
+        m_population->model().flush();
+    if (m_buffered)
+        m_buffered->model().flush();
+}
+
+} // namespace zyl

@@ -1,0 +1,44 @@
+#include "windows/StatisticsWindow.h"
+
+#include "engine/Statistics.h"
+#include "project/ProjectSettings.h"
+
+#include <QFontMetrics>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace zyl {
+
+TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidget* parent)
+    : QWidget(parent), m_zyl(zyl), m_settings(settings),
+      m_model({QStringLiteral("What?"), QStringLiteral("Value"), QStringLiteral("Info")})
+{
+    setWindowTitle(QStringLiteral("Statistics"));
+    ListView1 = makeReportView(&m_model, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ListView1);
+    // Wide enough for every name and for a real in its longest form.
+    const QFontMetrics metrics = ListView1->fontMetrics();
+    ListView1->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("MedianDev")) + 16);
+    ListView1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("-8.88888e-308")) + 16);
+    if (m_settings.statisticHistory)
+        followEnd(ListView1);
+    resize(sizeHint());
+}
+
+void TStatistics::showStatistics()
+{
+    const bool history = m_settings.statisticHistory;
+    if (!history)
+        m_model.clear();
+    for (const StatisticsRow& row : statisticsRows(m_zyl, m_settings.showBuffered))
+        m_model.appendRow({row.what, row.value, row.info});
+    // One block replaced is shown at once: waiting would show the emptied list meanwhile.
+    if (history)
+        m_model.commit();
+    else
+        m_model.flush();
+}
+
+} // namespace zyl

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "windows/RecordTables.h"
+
+#include <QWidget>
+
+class QTableView;
+
+namespace zyl {
+
+class ZYL;
+struct ProjectSettings;
+
+/// The Statistics window: one block of rows (What?, Value, Info) for the latest generation,
+/// or one block per generation with the statistic history on.
+class TStatistics : public QWidget {
+    Q_OBJECT
+  public:
+    TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidget* parent = nullptr);
+
+    /// Adds the block of the generation whose statistics were just computed; without history
+    /// it replaces the previous block.
+    void showStatistics();
+
+    TextTableModel& model() { return m_model; }
+    QSize sizeHint() const override { return {351, 301}; }
+
+    QTableView* ListView1;
+
+  private:
+    const ZYL& m_zyl;
+    const ProjectSettings& m_settings;
+    TextTableModel m_model;
+};
+
+} // namespace zyl

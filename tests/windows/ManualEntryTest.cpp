@@ -1,0 +1,147 @@
+#include "shell/MainWindow.h"
+
+#include "common/TextConvert.h"
+#include "windows/PopulationWindow.h"
+#include "windows/ResultWindows.h"
+#include "windows/StatisticsWindow.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMdiArea>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace zyl;
+
+namespace {
+
+/// A main window with a manual task of four individuals loaded from a file; messages are
+/// collected instead of shown.
+class ManualEntry : public ::testing::Test {
+  protected:
+    void open(const std::string& show = "")
+    {
+        ASSERT_TRUE(dir.isValid());
+        const QString path = dir.filePath("manual.txt");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("[FUNCTION]\nmanual=1\n[VARIABLES]\nspeed=real[0;10]\ngears=integer[1;6]\n"
+                    "[POPULATION]\nsize=4\n[SHOW]\n" +
+                    show + "\n")
+                       .c_str());
+        file.close();
+        form.showMessage = [this](const QString&, const QString& text) { messages << text; };
+        form.openFile(path);
+        ASSERT_NE(form.resultWindows(), nullptr);
+        population = form.resultWindows()->populationWindow();
+        ASSERT_NE(population, nullptr);
+    }
+
+    /// Types the values into the captions of the current generation, the last one starting
+    /// the run; returns when that run has ended.
+    void typeGeneration(const std::vector<QString>& texts)
+    {
+        QSignalSpy finished(&form, &TMainForm::runFinished);
+        const int first = population->model().storedRows() - 5;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            population->ListView1Edited(first + static_cast<int>(i), texts[i]);
+        ASSERT_TRUE(finished.wait(10000));
+        form.resultWindows()->flush();
+    }
+
+    QString caption(int row) { return population->model().cellText(row, 0); }
+
+    QTemporaryDir dir;
+    TMainForm form;
+    QStringList messages;
+    TForm2* population = nullptr;
+};
+
+} // namespace
+
+TEST_F(ManualEntry, TheLastValueTypedRunsTheGeneration)
+{
+    open();
+    EXPECT_FALSE(form.Run->isEnabled());
+    ASSERT_EQ(population->model().rowCount(), 5);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(caption(r), "?");
+    EXPECT_TRUE(population->model().flags(population->model().index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(population->model().flags(population->model().index(0, 1)) & Qt::ItemIsEditable);
+
+    // Typed through the view's editor: the handler runs once the editor has been closed.
+    ASSERT_TRUE(population->model().setData(population->model().index(0, 0), "1.5"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.engine()->population[0].value, 1.5);
+    EXPECT_TRUE(form.engine()->population[0].evaluated);
+    EXPECT_FALSE(form.running());
+
+    typeGeneration({"1.5", "2.5", "3", "-1"});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    EXPECT_EQ(form.engine()->generation, 1);
+    const TextTableModel& stats = form.resultWindows()->statisticsWindow()->model();
+    ASSERT_EQ(stats.rowCount(), 18);
+    EXPECT_EQ(stats.cellText(5, 0), "Average");
+    EXPECT_EQ(stats.cellText(5, 1), "1.5");
+    EXPECT_EQ(stats.cellText(4, 1), "-1");
+    // The next generation waits for its values; Run waits with it.
+    ASSERT_EQ(population->model().rowCount(), 5);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(caption(r), "?");
+    EXPECT_FALSE(form.Run->isEnabled());
+}
+
+TEST_F(ManualEntry, TextThatIsNoNumberIsRefusedAndTheRunWaits)
+{
+    open();
+    for (int r = 0; r < 3; ++r)
+        population->ListView1Edited(r, "4");
+    form.engine()->population[3].value = 9;
+    form.engine()->population[3].evaluated = true;
+    population->ListView1Edited(3, "abc");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), "'abc' is not a valid floating point value");
+    EXPECT_EQ(caption(3), "?");
+    EXPECT_FALSE(form.engine()->population[3].evaluated);
+    EXPECT_EQ(form.engine()->population[3].value, 9);
+    EXPECT_FALSE(form.Run->isEnabled());
+    EXPECT_FALSE(form.running());
+    // Editing the separator row changes no individual.
+    population->ListView1Edited(4, "5");
+    EXPECT_FALSE(form.engine()->population[3].evaluated);
+    EXPECT_EQ(caption(4), "5");
+}
+
+TEST_F(ManualEntry, WithHistoryAnEarlierRowOnlyChangesItsText)
+{
+    open("population_history=1\nbuffered=1");
+    typeGeneration({"1", "2", "3", "4"});
+    ASSERT_EQ(population->model().rowCount(), 10);
+    EXPECT_EQ(caption(0), "1");
+
+    population->ListView1Edited(0, "100");
+    EXPECT_EQ(caption(0), "100");
+    for (const Indiv& ind : form.engine()->population)
+        EXPECT_NE(ind.value, 100);
+    EXPECT_FALSE(form.running());
+
+    // Once the current generation is complete, even an edit of an old row goes on with the run.
+    for (Indiv& ind : form.engine()->population)
+        ind.evaluated = true;
+    QSignalSpy finished(&form, &TMainForm::runFinished);
+    population->ListView1Edited(1, "7");
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(form.engine()->generation, 2);
+}
+
+TEST_F(ManualEntry, CloseAllTakesTheWindowsAway)
+{
+    open("variables=1");
+    EXPECT_EQ(form.mdiArea()->subWindowList().size(), 3);
+    form.Closeall->trigger();
+    EXPECT_EQ(form.resultWindows(), nullptr);
+    EXPECT_TRUE(form.mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(form.engine(), nullptr);
+}
