@@ -7,6 +7,12 @@
 #include "engine/Task.h"
 #include "project/Loader.h"
 
+#ifdef ZYL_HAVE_PLOTS
+#include "windows/PlotPictures.h"
+
+#include <QApplication>
+#endif
+
 #include <unistd.h>
 
 #include <atomic>
@@ -44,12 +50,13 @@ void installSignalHandlers()
 
 void printUsage(std::ostream& out)
 {
-    out << "Usage: zyl-batch [--seed N] [--quiet] SCRIPT\n"
+    out << "Usage: zyl-batch [--seed N] [--quiet] [--plots DIR] SCRIPT\n"
            "Loads the project script SCRIPT and runs its task to the end: generations until\n"
            "max_iteration, or until a step fails or the program is interrupted. Prints the\n"
            "statistics of the last generation and the best individual on standard output.\n"
            "  --seed N   seed the random generator (the same seed repeats a run exactly)\n"
            "  --quiet    no progress on standard error\n"
+           "  --plots DIR  at the end, draw each plot of the script as DIR/<title>.png and .svg\n"
            "Exit status: 0 done, 1 a step failed, 2 the script could not be loaded,\n"
            "130/143 interrupted by SIGINT/SIGTERM.\n";
 }
@@ -57,6 +64,7 @@ void printUsage(std::ostream& out)
 struct Options {
     std::optional<std::uint64_t> seed;
     bool quiet = false;
+    std::string plotDirectory;
     std::string script;
 };
 
@@ -85,6 +93,16 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options)
                 return 2;
             }
             options.seed = seed;
+        } else if (arg == "--plots") {
+            if (i + 1 >= argc) {
+                std::cerr << "zyl-batch: --plots needs a folder\n";
+                return 2;
+            }
+            options.plotDirectory = argv[++i];
+#ifndef ZYL_HAVE_PLOTS
+            std::cerr << "zyl-batch: this build cannot draw plots (built without Qt)\n";
+            return 2;
+#endif
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             std::cerr << "zyl-batch: unknown option " << arg << "\n";
             printUsage(std::cerr);
@@ -296,5 +314,19 @@ int main(int argc, char** argv)
         status = 143;
     printReport(observer, zyl);
     std::cout.flush();
+#ifdef ZYL_HAVE_PLOTS
+    if (!options.plotDirectory.empty()) {
+        // The pictures are drawn off screen, so a batch run needs no display.
+        int qtArgc = 3;
+        char program[] = "zyl-batch", platform[] = "-platform", offscreen[] = "offscreen";
+        char* qtArgv[] = {program, platform, offscreen, nullptr};
+        QApplication app(qtArgc, qtArgv);
+        for (const std::string& failure : zyl::writePlotPictures(project.plots, options.plotDirectory)) {
+            std::cerr << failure << "\n";
+            if (status == 0)
+                status = 1;
+        }
+    }
+#endif
     return status;
 }

@@ -146,6 +146,22 @@ r = run(["--quiet", manual], stdin=b"1\n2\n")
 check("manual end of input", r.returncode == 1 and
       "The input ended before every value was given" in r.stderr.decode())
 
+# 8. Plots drawn at the end, when the program was built with the chart code.
+plots = os.path.join(work, "plots")
+r = run(["--seed", "4", "--quiet", "--plots", plots, os.path.join(examples, "rastrigin.txt")])
+if r.returncode == 2 and b"cannot draw plots" in r.stderr:
+    pass
+else:
+    check("plots exit", r.returncode == 0, r.stderr.decode()[-300:])
+    for ext in ("png", "svg"):
+        path = os.path.join(plots, "Convergence." + ext)
+        check("plot " + ext, os.path.exists(path) and os.path.getsize(path) > 1000)
+    if os.path.exists(os.path.join(plots, "Convergence.png")):
+        with open(os.path.join(plots, "Convergence.png"), "rb") as f:
+            check("png signature", f.read(8) == b"\x89PNG\r\n\x1a\n")
+        with open(os.path.join(plots, "Convergence.svg"), "rb") as f:
+            check("svg document", b"<svg" in f.read())
+
 shutil.rmtree(work, ignore_errors=True)
 print("%d passed, %d failed" % (passed, failed))
 sys.exit(1 if failed else 0)

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "engine/UserPlots.h"
+
+#include <string>
+#include <vector>
+
+namespace zyl {
+
+/// Draws each plot with the chart window's code and writes DIR/<title>.png and
+/// DIR/<title>.svg. Needs a QApplication. Characters a file name cannot hold ("/" and NUL)
+/// become "_". Returns one message per file that could not be written.
+std::vector<std::string> writePlotPictures(const std::vector<UserPlot>& plots,
+                                           const std::string& directory);
+
+} // namespace zyl
