@@ -12,6 +12,18 @@ namespace fs = std::filesystem;
 
 std::string systemMessage(int error) { return std::generic_category().message(error); }
 
+int writeAndClose(std::FILE* file, const std::string& content)
+{
+    int error = 0;
+    if (std::fwrite(content.data(), 1, content.size(), file) != content.size())
+        error = errno ? errno : EIO;
+    if (std::fflush(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    return error;
+}
+
 std::optional<std::string> replaceFileContent(const std::string& fileName,
                                               const std::string& content)
 {
@@ -42,14 +54,7 @@ std::optional<std::string> replaceFileContent(const std::string& fileName,
     if (!file)
         return systemMessage(errno ? errno : EIO);
 
-    int error = 0;
-    if (std::fwrite(content.data(), 1, content.size(), file) != content.size())
-        error = errno ? errno : EIO;
-    if (std::fflush(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
-    if (error) {
+    if (int error = writeAndClose(file, content)) {
         fs::remove(temp, ec);
         return systemMessage(error);
     }

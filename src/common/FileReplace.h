@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,9 @@ namespace zyl {
 /// message), or nothing on success.
 std::optional<std::string> replaceFileContent(const std::string& fileName,
                                               const std::string& content);
+
+/// Writes `content` to `file` and closes it; returns 0 or the first error number.
+int writeAndClose(std::FILE* file, const std::string& content);
 
 /// The system's message for an errno value.
 std::string systemMessage(int error);

@@ -34,19 +34,6 @@ std::string definitionText(const Tensor& definition, SymbolTable& table)
     return realToText(evaluateNumeric(definition, table).re);
 }
 
-/// Writes `content` to `file` and closes it; returns 0 or the first error number.
-int writeAndClose(std::FILE* file, const std::string& content)
-{
-    int error = 0;
-    if (std::fwrite(content.data(), 1, content.size(), file) != content.size())
-        error = errno ? errno : EIO;
-    if (std::fflush(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
-    return error;
-}
-
 void appendToFile(const std::string& fileName, const std::string& content)
 {
     errno = 0;
