@@ -18,7 +18,7 @@
 // Buffered: 1000 single buffer rows per iteration, the event loop turning after each one, as
 // it does between the run's steps.
 #include "engine/Statistics.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectSettings.h"
 #include "windows/BufferedWindow.h"
 #include "windows/PopulationWindow.h"
 #include "windows/StatisticsWindow.h"

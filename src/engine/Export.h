@@ -2,7 +2,7 @@
 
 #include "engine/Zyl.h"
 #include "expr/Tensor.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 
 #include <string>
 

@@ -5,8 +5,8 @@
 #include "engine/UserPlots.h"
 #include "engine/Zyl.h"
 #include "expr/Tensor.h"
-#include "project/ProjectScript.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectScript.h"
+#include "script/ProjectSettings.h"
 
 #include <atomic>
 #include <vector>

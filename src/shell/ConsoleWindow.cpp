@@ -1,7 +1,7 @@
 #include "shell/ConsoleWindow.h"
 
 #include "common/Exception.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>

@@ -2,7 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/HelpWindow.h"
 #include "shell/Messages.h"

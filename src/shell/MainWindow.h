@@ -3,8 +3,8 @@
 #include "common/Rng.h"
 #include "engine/RunHooks.h"
 #include "project/Loader.h"
-#include "project/ProjectScript.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectScript.h"
+#include "script/ProjectSettings.h"
 
 #include <QAction>
 #include <QLabel>

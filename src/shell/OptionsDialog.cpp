@@ -3,7 +3,7 @@
 #include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/Zyl.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 #include "shell/Messages.h"
 
 #include <QButtonGroup>

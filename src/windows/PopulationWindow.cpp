@@ -3,7 +3,7 @@
 #include "common/TextConvert.h"
 #include "engine/Task.h"
 #include "engine/Zyl.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectSettings.h"
 
 #include <QTableView>
 #include <QVBoxLayout>

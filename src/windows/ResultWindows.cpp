@@ -1,7 +1,7 @@
 #include "windows/ResultWindows.h"
 
 #include "engine/UserPlots.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectSettings.h"
 #include "windows/BufferedWindow.h"
 #include "windows/ChartWindow.h"
 #include "windows/PopulationWindow.h"

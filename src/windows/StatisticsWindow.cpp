@@ -1,7 +1,7 @@
 #include "windows/StatisticsWindow.h"
 
 #include "engine/Statistics.h"
-#include "project/ProjectSettings.h"
+#include "script/ProjectSettings.h"
 
 #include <QFontMetrics>
 #include <QTableView>

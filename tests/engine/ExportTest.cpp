@@ -4,7 +4,7 @@
 #include "engine/Statistics.h"
 #include "engine/Zyl.h"
 #include "expr/Statement.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 #include "support/EngineHelpers.h"
 
 #include <gmock/gmock.h>

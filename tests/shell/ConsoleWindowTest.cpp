@@ -1,6 +1,6 @@
 #include "shell/ConsoleWindow.h"
 
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 
 #include <QPlainTextEdit>
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "shell/InitialiseDialog.h"
 
 #include "ShellSupport.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 #include "shell/ConsoleWindow.h"
 
 #include <QCheckBox>

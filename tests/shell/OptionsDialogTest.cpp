@@ -1,7 +1,7 @@
 #include "shell/OptionsDialog.h"
 
 #include "ShellSupport.h"
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 #include "support/EngineHelpers.h"
 
 #include <QCheckBox>

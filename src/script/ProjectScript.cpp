@@ -1,4 +1,4 @@
-#include "project/ProjectScript.h"
+#include "script/ProjectScript.h"
 
 #include "common/Exception.h"
 #include "common/FileReplace.h"
