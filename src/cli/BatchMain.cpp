@@ -271,6 +271,9 @@ int main(int argc, char** argv)
     try {
         script = zyl::ProjectScript(path.string());
         script.StripBlanks();
+        // --seed overrides the script's own seed.
+        if (options.seed)
+            script.WriteString("OPTIONS", "seed", std::to_string(*options.seed));
         project = zyl::loadProject(script, settings, table, rng);
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";

@@ -20,6 +20,10 @@ public:
     /// A non-negative 31-bit draw, 0 to 2^31 - 1.
     virtual std::int32_t randomInt31() = 0;
 
+    /// Starts the sequence that `seed` stands for (a script's seed). A generator without
+    /// seeds (one that replays scripted draws) ignores it.
+    virtual void reseed(std::uint64_t /*seed*/) {}
+
     /// rand15() / 32767: a real in [0; 1] with both ends reachable.
     double uniform01() { return rand15() / 32767.0; }
 
@@ -40,7 +44,7 @@ public:
     /// Seeded with `seed`, so a run can be repeated exactly.
     explicit LcgRng(std::uint64_t seed) { reseed(seed); }
 
-    void reseed(std::uint64_t seed);
+    void reseed(std::uint64_t seed) override;
     /// A seed derived from the current time.
     static std::uint64_t clockSeed();
 

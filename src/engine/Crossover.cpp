@@ -6,18 +6,28 @@ namespace zyl {
 
 void ZYL::crossPair(Indiv& a, Indiv& b)
 {
+    StopPoll never(nullptr);
+    crossPair(a, b, never);
+}
+
+bool ZYL::crossPair(Indiv& a, Indiv& b, StopPoll& poll)
+{
     assert(a.count() == count() && b.count() == count());
     if (!rng().chance(crossProb))
-        return;
+        return true;
     ++crossovers;
     const int n = count();
     switch (crossoverType) {
     case 0:
         // Each cut exchanges the whole tail again, so the segments between successive cuts
         // alternate between the parents; a cut at 0 exchanges everything.
-        for (int p = 0; p < crossPoints; ++p)
-            for (int j = rng().randomIndex(n); j < n; ++j)
+        for (int p = 0; p < crossPoints; ++p) {
+            const int cut = rng().randomIndex(n);
+            if (poll.step(static_cast<std::uint64_t>(n - cut) + 1))
+                return false;
+            for (int j = cut; j < n; ++j)
                 a.swapGene(b, j);
+        }
         break;
     case 2:
         for (int j = 0; j < n; ++j)
@@ -36,6 +46,7 @@ void ZYL::crossPair(Indiv& a, Indiv& b)
         break;
     }
     }
+    return true;
 }
 
 } // namespace zyl

@@ -13,4 +13,43 @@ void evaluateAnalytical(Indiv& ind, const std::vector<std::string>& names, Symbo
     ind.value = value.re;
 }
 
+EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomic<bool>& abort)
+    : m_stop(stop), m_abort(abort)
+{
+}
+
+void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices)
+{
+    m_population = &population;
+    m_indices = std::move(indices);
+    m_outcomes.assign(m_indices.size(), EvaluationOutcome{});
+    m_reported.assign(m_indices.size(), false);
+    m_ready = 0;
+    m_shown = 0;
+    m_lastProgress = std::chrono::steady_clock::now();
+}
+
+void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
+{
+    const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
+    m_outcomes[k] = std::move(outcome);
+    m_reported[k] = true;
+    while (m_ready < m_reported.size() && m_reported[m_ready])
+        ++m_ready;
+    if (failed && m_failure)
+        m_failure();
+}
+
+void EvaluationBatch::progress()
+{
+    if (!m_progress || m_ready == m_shown)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastProgress < progressInterval)
+        return;
+    m_lastProgress = now;
+    m_shown = m_ready;
+    m_progress(m_ready);
+}
+
 } // namespace zyl

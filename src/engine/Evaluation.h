@@ -3,6 +3,10 @@
 #include "engine/Indiv.h"
 #include "expr/Tensor.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,5 +16,85 @@ namespace zyl {
 /// not defined) and evaluates the objective "f" numerically; the real part becomes
 /// `ind.value`. \throws InfoErr or a math error; `ind.value` is then unchanged.
 void evaluateAnalytical(Indiv& ind, const std::vector<std::string>& names, SymbolTable& table);
+
+/// What became of one individual of a batch.
+struct EvaluationOutcome {
+    enum class Status : std::uint8_t {
+        /// Not evaluated: the run stopped first (or its external program was ended). The
+        /// individual stays unevaluated.
+        NotRun,
+        Evaluated,
+        /// The evaluation failed: `message` is shown, the run stops after this individual, and
+        /// the individual counts as evaluated but is not buffered.
+        Failed,
+    };
+    Status status = Status::NotRun;
+    /// Whether `value` becomes the individual's value. A failed external program may still
+    /// have written one; a failed formula leaves the old value.
+    bool hasValue = false;
+    double value = 0.0;
+    /// For Failed: the warning's text as shown ("Analytical function\n...", ...).
+    std::string message;
+
+    static EvaluationOutcome evaluated(double value) { return {Status::Evaluated, true, value, {}}; }
+};
+
+/// The individuals of one generation that need a value, in index order, handed to an
+/// evaluation as one batch. The evaluation reports an outcome per item, in any order and from
+/// the thread it runs on; the run takes the values back into the population in index order
+/// (then records them in the buffer), so the draws, the buffer and every output are the same
+/// however the evaluation was spread out.
+class EvaluationBatch {
+public:
+    /// Called on the evaluation's thread with the number of leading items that have an
+    /// outcome, to show them; at most every `progressInterval`.
+    using ProgressHandler = std::function<void(std::size_t readyItems)>;
+
+    EvaluationBatch(const std::atomic<bool>& stop, const std::atomic<bool>& abort);
+
+    /// Starts a new batch over the individuals at `indices` (ascending) of `population`.
+    void reset(const std::vector<Indiv>& population, std::vector<int> indices);
+    void setProgressHandler(ProgressHandler handler) { m_progress = std::move(handler); }
+
+    std::size_t size() const { return m_indices.size(); }
+    /// The population index of item k.
+    int index(std::size_t k) const { return m_indices[k]; }
+    /// The individual of item k. Its variables may be read from any thread while the batch is
+    /// evaluated; nothing writes them meanwhile.
+    const Indiv& individual(std::size_t k) const { return (*m_population)[m_indices[k]]; }
+
+    /// True once the run was asked to stop (Terminate, a signal, a failed item): no further
+    /// item may be started; those not started stay NotRun.
+    bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
+    /// True when a running external program must be ended at once; its item stays NotRun.
+    const std::atomic<bool>& abortFlag() const { return m_abort; }
+
+    /// The outcome of item k. A Failed outcome asks the run to stop (through the handler given
+    /// to setFailureHandler) before the next item is started.
+    void report(std::size_t k, EvaluationOutcome outcome);
+    /// Lets the run show the values reported so far. Cheap: it acts at most every
+    /// `progressInterval`, so it may be called after every item.
+    void progress();
+
+    const EvaluationOutcome& outcome(std::size_t k) const { return m_outcomes[k]; }
+    /// Items 0 .. readyItems()-1 all have an outcome.
+    std::size_t readyItems() const { return m_ready; }
+    void setFailureHandler(std::function<void()> handler) { m_failure = std::move(handler); }
+
+    static constexpr std::chrono::milliseconds progressInterval{25};
+
+private:
+    const std::atomic<bool>& m_stop;
+    const std::atomic<bool>& m_abort;
+    const std::vector<Indiv>* m_population = nullptr;
+    std::vector<int> m_indices;
+    std::vector<EvaluationOutcome> m_outcomes;
+    std::vector<bool> m_reported;
+    std::size_t m_ready = 0;
+    std::size_t m_shown = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
+    ProgressHandler m_progress;
+    std::function<void()> m_failure;
+};
 
 } // namespace zyl

@@ -61,7 +61,7 @@ std::string exportColumnText(const std::string& text, SymbolTable& table)
 }
 
 void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& table,
-                      bool everyIteration)
+                      bool everyIteration, std::vector<CompiledText>* formulas)
 {
     const std::string fileName = script.ReadString("EXPORT_NAMES", "export_name", "");
     if (fileName.empty())
@@ -77,8 +77,21 @@ void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& 
     std::string row;
     std::optional<std::string> failure;
     try {
-        for (const std::string& key : keys)
-            row += exportColumnText(script.ReadString("EXPORT", key, "???"), table) + "\t";
+        if (formulas && formulas->size() > keys.size())
+            formulas->erase(formulas->begin() + static_cast<std::ptrdiff_t>(keys.size()),
+                            formulas->end());
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const std::string text = script.ReadString("EXPORT", keys[k], "???");
+            if (!formulas) {
+                row += exportColumnText(text, table) + "\t";
+                continue;
+            }
+            if (k == formulas->size())
+                formulas->emplace_back(text);
+            else if ((*formulas)[k].text() != text)
+                (*formulas)[k] = CompiledText(text);
+            row += (*formulas)[k].exportText(table) + "\t";
+        }
         row += "\n";
     } catch (const std::exception& error) {
         failure = error.what();

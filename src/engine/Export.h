@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Formulas.h"
 #include "engine/Zyl.h"
 #include "expr/Tensor.h"
 #include "script/ProjectScript.h"
@@ -36,7 +37,9 @@ std::string exportColumnText(const std::string& text, SymbolTable& table);
 /// written (where the Part would fail silently). When both fail, append mode reports the file
 /// (the Part opens it before evaluating the columns) and overwrite mode the column, leaving
 /// the file untouched. The caller adds the "Export\n" prefix.
+/// `formulas`, when given, keeps the columns compiled from one generation to the next (they
+/// are matched to the columns by their texts, which may change between calls).
 void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& table,
-                      bool everyIteration);
+                      bool everyIteration, std::vector<CompiledText>* formulas = nullptr);
 
 } // namespace zyl

@@ -32,6 +32,9 @@ public:
     virtual void evaluatedValue(int /*index*/) {}
     /// A new buffer entry was recorded.
     virtual void buffered(const Indiv& /*entry*/) {}
+    /// Every individual of the current generation has its value (and is in the buffer); the
+    /// generation step comes next. Once per generation, after the evaluatedValue calls.
+    virtual void generationEvaluated() {}
     /// The statistics of the generation just evaluated are computed.
     virtual void statistics() {}
     /// User plot `plot` has a new point in each of its series.

@@ -4,8 +4,16 @@ namespace zyl {
 
 int ZYL::tournamentSelect()
 {
+    StopPoll never(nullptr);
+    return tournamentSelect(never);
+}
+
+int ZYL::tournamentSelect(StopPoll& poll)
+{
     int winner = rng().randomIndex(popSize);
     for (int round = 1; round < tourSize; ++round) {
+        if (poll.step())
+            return -1;
         int c = rng().randomIndex(popSize);
         double challenger = population[c].value;
         double best = population[winner].value;

@@ -1,87 +1,243 @@
 #include "engine/Task.h"
 
-#include "engine/Evaluation.h"
 #include "engine/Export.h"
 #include "engine/Statistics.h"
 
+#include <chrono>
 #include <exception>
 
 namespace zyl {
 
+namespace {
+// How long the tree evaluates on the table's thread before it lets that thread breathe.
+constexpr std::chrono::milliseconds treeSlice{20};
+} // namespace
+
 Task::Task(RunContext context, Synchronizer& sync, RunObserver& observer)
-    : m_context(context), m_sync(sync), m_observer(observer)
+    : m_context(context), m_sync(sync), m_observer(observer), m_batch(m_stop, m_abortExternal)
 {
+    m_batch.setFailureHandler([this] { terminate(); });
 }
 
 void Task::execute()
 {
     ZYL& zyl = m_context.zyl;
-    const FunctionMode mode = m_context.settings.functionMode;
+    bool prepared = false;
     for (int loop = 0; loop < m_context.settings.loopCounter; ++loop) {
         if (zyl.generation >= zyl.maxIteration)
             break;
-        for (int i = 0; i < zyl.popSize; ++i) {
-            if (m_stop)
+        // The stop flag is looked at before every individual, the first one included.
+        if (m_stop)
+            return;
+        if (!prepared)
+            m_sync.run([this] { prepareGeneration(); });
+        evaluateBatch();
+        bool completed = false;
+        prepared = false;
+        const bool another = loop + 1 < m_context.settings.loopCounter;
+        m_sync.run([&] {
+            if (takeBack(m_batch.size()) != TakeBack::Complete)
                 return;
-            m_currentIndex = i;
-            if (zyl.population[i].evaluated)
-                continue;
-            m_evaluationFailed = false;
-            if (mode == FunctionMode::Analytical) {
-                m_sync.run([this] { evaluateCurrent(); });
-            } else if (mode == FunctionMode::External) {
-                evaluateCurrent();
-                // An aborted program evaluated nothing: the individual stays as it was.
-                if (m_abortExternal)
-                    return;
+            completed = true;
+            m_observer.generationEvaluated();
+            generationStep();
+            // Ready for the worker to go on at once, without another call.
+            if (another) {
+                prepareGeneration();
+                prepared = true;
             }
-            zyl.population[i].evaluated = true;
-            if (mode != FunctionMode::Manual)
-                m_sync.run([this, i] { m_observer.evaluatedValue(i); });
-            m_sync.run([this] { recordCurrentInBuffer(); });
-        }
-        m_sync.run([this] { generationStep(); });
+        });
+        if (!completed)
+            return;
     }
 }
 
-void Task::evaluateCurrent()
+void Task::prepareGeneration()
 {
-    ZYL& zyl = m_context.zyl;
-    Indiv& ind = zyl.population[m_currentIndex];
-    if (m_context.settings.functionMode == FunctionMode::Analytical) {
+    const ZYL& zyl = m_context.zyl;
+    std::vector<int> pending;
+    for (int i = 0; i < zyl.popSize; ++i)
+        if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
+            pending.push_back(i);
+    m_batch.reset(zyl.population, std::move(pending));
+    m_scan = 0;
+    m_taken = 0;
+    m_halted = false;
+    m_compiledBatch = false;
+    if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
+        m_objective.prepare(zyl.names, m_context.table);
+        m_compiledBatch = m_objective.compiled();
+    }
+}
+
+void Task::evaluateBatch()
+{
+    if (m_batch.size() == 0)
+        return;
+    m_batch.setProgressHandler([this](std::size_t ready) {
+        m_sync.run([this, ready] { takeBack(ready); });
+    });
+    switch (m_context.settings.functionMode) {
+    case FunctionMode::Analytical:
+        if (m_compiledBatch)
+            evaluateCompiled();
+        else
+            evaluateByTree();
+        break;
+    case FunctionMode::External:
+        evaluateExternalItems();
+        break;
+    default:
+        // A manual task's values were typed; an individual without one is taken as it is.
+        for (std::size_t k = 0; k < m_batch.size(); ++k)
+            m_batch.report(k, EvaluationOutcome{EvaluationOutcome::Status::Evaluated, false, 0, {}});
+        break;
+    }
+}
+
+void Task::evaluateCompiled()
+{
+    for (std::size_t k = 0; k < m_batch.size(); ++k) {
+        if (m_batch.stopRequested())
+            return;
+        m_currentIndex.store(m_batch.index(k), std::memory_order_relaxed);
         try {
-            evaluateAnalytical(ind, zyl.names, m_context.table);
+            m_batch.report(k, EvaluationOutcome::evaluated(m_objective.evaluate(m_batch.individual(k))));
         } catch (const std::exception& error) {
-            m_evaluationFailed = true;
-            m_observer.warning(std::string("Analytical function\n") + error.what());
-            terminate();
+            m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
+                               std::string("Analytical function\n") + error.what()});
         }
-        return;
-    }
-    const ProjectSettings& settings = m_context.settings;
-    ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
-                            settings.externalTimeout};
-    bool succeeded = false;
-    try {
-        succeeded = evaluateExternal(program, ind, m_abortExternal);
-    } catch (const std::exception&) {
-        succeeded = false;
-    }
-    if (!succeeded && !m_abortExternal) {
-        m_evaluationFailed = true;
-        m_sync.run([this] { m_observer.warning("A problem with external program."); });
-        terminate();
+        if (k % 64 == 63)
+            m_batch.progress();
     }
 }
 
-void Task::recordCurrentInBuffer()
+void Task::evaluateByTree()
+{
+    // The tree reads the variables from the table, so it runs where the table lives; each
+    // value is taken back at once, as a run always did, in slices that leave that thread free
+    // to answer its windows in between.
+    ZYL& zyl = m_context.zyl;
+    std::size_t k = 0;
+    while (k < m_batch.size() && !m_halted && !m_batch.stopRequested()) {
+        m_sync.run([&] {
+            const auto start = std::chrono::steady_clock::now();
+            while (k < m_batch.size() && !m_halted && !m_batch.stopRequested()) {
+                const int i = m_batch.index(k);
+                m_currentIndex.store(i, std::memory_order_relaxed);
+                Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
+                try {
+                    evaluateAnalytical(ind, zyl.names, m_context.table);
+                    m_batch.report(k, EvaluationOutcome::evaluated(ind.value));
+                } catch (const std::exception& error) {
+                    m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
+                                       std::string("Analytical function\n") + error.what()});
+                }
+                ++k;
+                takeBack(k);
+                if (std::chrono::steady_clock::now() - start >= treeSlice)
+                    break;
+            }
+        });
+    }
+}
+
+void Task::evaluateExternalItems()
+{
+    const ProjectSettings& settings = m_context.settings;
+    const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
+                                  settings.externalTimeout};
+    for (std::size_t k = 0; k < m_batch.size(); ++k) {
+        if (m_batch.stopRequested())
+            return;
+        m_currentIndex.store(m_batch.index(k), std::memory_order_relaxed);
+        // A copy: the windows may read the population while the program runs.
+        Indiv ind = m_batch.individual(k);
+        bool succeeded = false;
+        try {
+            succeeded = evaluateExternal(program, ind, m_batch.abortFlag());
+        } catch (const std::exception&) {
+            succeeded = false;
+        }
+        // An ended program evaluated nothing: the individual stays as it was.
+        if (m_batch.abortFlag())
+            return;
+        if (succeeded)
+            m_batch.report(k, EvaluationOutcome::evaluated(ind.value));
+        else
+            m_batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,
+                               "A problem with external program."});
+        m_batch.progress();
+    }
+}
+
+// NOTE: the take-back walks the population as a run always walked it, one individual at a
+// time with the stop flag looked at before each. An item evaluated before a stop request was
+// completed before it and is taken back; a stop requested while the values are being taken
+// back (from an observer, say) stops before the next individual, whose computed value is
+// then dropped and computed again by the next run.
+Task::TakeBack Task::takeBack(std::size_t readyItems)
 {
     ZYL& zyl = m_context.zyl;
-    // A failed evaluation leaves an inherited or stale value: remembering it would hand that
-    // value to every later copy of the individual.
-    if (m_evaluationFailed)
+    if (m_halted)
+        return TakeBack::Stopped;
+    const bool stopAtStart = m_stop;
+    int lastEvaluated = -1;
+    while (m_scan < zyl.popSize) {
+        const int i = m_scan;
+        if (m_taken < m_batch.size() && m_batch.index(m_taken) == i) {
+            if (m_taken >= readyItems)
+                break;
+            const EvaluationOutcome& outcome = m_batch.outcome(m_taken);
+            if (outcome.status == EvaluationOutcome::Status::NotRun || (m_stop && !stopAtStart)) {
+                m_halted = true;
+                break;
+            }
+            m_currentIndex.store(i, std::memory_order_relaxed);
+            takeBackOne(zyl.population[static_cast<std::size_t>(i)], i, outcome);
+            lastEvaluated = i;
+            ++m_taken;
+        } else if (m_stop) {
+            m_halted = true;
+            break;
+        }
+        ++m_scan;
+    }
+    // The table holds the variables of the last individual evaluated, as if the compiled
+    // program had written each individual's values there before evaluating it.
+    if (m_compiledBatch && lastEvaluated >= 0) {
+        const Indiv& last = zyl.population[static_cast<std::size_t>(lastEvaluated)];
+        for (int j = 0; j < last.count(); ++j)
+            setSymbolValue(m_context.table, zyl.names[static_cast<std::size_t>(j)],
+                           last.gene(j)->getValue());
+    }
+    if (m_halted)
+        return TakeBack::Stopped;
+    return m_scan == zyl.popSize ? TakeBack::Complete : TakeBack::Incomplete;
+}
+
+void Task::takeBackOne(Indiv& ind, int index, const EvaluationOutcome& outcome)
+{
+    ZYL& zyl = m_context.zyl;
+    const FunctionMode mode = m_context.settings.functionMode;
+    // A manual value typed since the batch was formed has been taken and recorded already.
+    if (mode == FunctionMode::Manual && ind.evaluated)
         return;
-    if (const Indiv* entry = zyl.recordInBuffer(zyl.population[m_currentIndex]))
+    if (outcome.hasValue)
+        ind.value = outcome.value;
+    if (outcome.status == EvaluationOutcome::Status::Failed) {
+        m_observer.warning(outcome.message);
+        terminate();
+        ind.evaluated = true;
+        m_observer.evaluatedValue(index);
+        // A failed evaluation leaves an inherited or stale value: remembering it would hand
+        // that value to every later copy of the individual.
+        return;
+    }
+    ind.evaluated = true;
+    if (mode != FunctionMode::Manual)
+        m_observer.evaluatedValue(index);
+    if (const Indiv* entry = zyl.recordInBuffer(ind))
         m_observer.buffered(*entry);
 }
 
@@ -99,19 +255,21 @@ void Task::generationStep()
         }
         try {
             exportStatistics(zyl, m_context.script, m_context.table,
-                             m_context.settings.exportEveryIteration);
+                             m_context.settings.exportEveryIteration, &m_exportFormulas);
         } catch (const std::exception& error) {
             m_observer.warning(std::string("Export\n") + error.what());
             terminate();
         }
         try {
-            updateUserPlots(m_context.plots, zyl.generation, m_context.table,
+            updateUserPlots(m_context.plots, zyl.generation, m_context.table, m_plotFormulas,
                             [this](std::size_t plot) { m_observer.plotUpdated(plot); });
         } catch (const std::exception& error) {
             m_observer.warning(std::string("User Plots\n") + error.what());
             terminate();
         }
-        zyl.nextGeneration();
+        // A stop during a very long breeding leaves the generation as it was.
+        if (!zyl.nextGeneration(&m_stop))
+            return;
         if (m_context.settings.showPopulation)
             m_observer.populationChanged();
         zyl.generation += 1;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "engine/Evaluation.h"
 #include "engine/External.h"
+#include "engine/Formulas.h"
 #include "engine/RunHooks.h"
 #include "engine/UserPlots.h"
 #include "engine/Zyl.h"
@@ -23,10 +25,23 @@ struct RunContext {
 };
 
 /// One run: up to `loopCounter` generations, never past `maxIteration`. `execute` is the
-/// worker's loop; every step that touches the symbol table, the random generator, the buffer,
-/// the statistics or the windows goes through the synchronizer, and the external program runs
-/// on the calling thread itself. A failing step shows its message through the observer and
-/// stops the run before the next individual.
+/// worker's loop. Per generation:
+///
+/// 1. The individuals without a value go, in index order, as one EvaluationBatch to the
+///    evaluation of the task's mode: an analytical objective runs as a compiled program on the
+///    worker (or, when the tree must evaluate it, in slices on the thread that owns the table);
+///    the external program runs on the worker, one individual after the other.
+/// 2. The values are taken back into the population in index order, each followed by the
+///    buffer; the windows are told (evaluatedValue, buffered). A slow evaluation has its
+///    values taken back as they come, at most every EvaluationBatch::progressInterval.
+/// 3. The generation step: statistics, publication, export, plots, the next generation.
+///
+/// Steps 2 and 3 run through the synchronizer: a fast generation costs one call. A failing
+/// step shows its message through the observer and stops the run before the next individual.
+///
+/// A definition changed while the worker evaluates a generation (in the console) takes effect
+/// with the next generation: the objective is brought in line with the table before each
+/// batch, and the batch evaluates without it.
 class Task {
 public:
     Task(RunContext context, Synchronizer& sync, RunObserver& observer);
@@ -35,7 +50,9 @@ public:
     /// requested.
     void execute();
 
-    /// Stops the run before the next individual; the individual in hand is completed.
+    /// Stops the run before the next individual; the individual in hand is completed. Also
+    /// abandons the breeding of a next generation that has gone on for long (a huge tournament
+    /// or number of cut points); the population then stays as it was.
     void terminate() { m_stop = true; }
     /// Also ends an external program that is running now (without a message); the
     /// individual it was evaluating stays unevaluated.
@@ -45,11 +62,18 @@ public:
         m_stop = true;
     }
     bool stopRequested() const { return m_stop; }
-    int currentIndex() const { return m_currentIndex; }
+    int currentIndex() const { return m_currentIndex.load(std::memory_order_relaxed); }
 
 private:
-    void evaluateCurrent();
-    void recordCurrentInBuffer();
+    enum class TakeBack { Incomplete, Complete, Stopped };
+
+    void prepareGeneration();
+    void evaluateBatch();
+    void evaluateCompiled();
+    void evaluateByTree();
+    void evaluateExternalItems();
+    TakeBack takeBack(std::size_t readyItems);
+    void takeBackOne(Indiv& ind, int index, const EvaluationOutcome& outcome);
     void generationStep();
 
     RunContext m_context;
@@ -58,8 +82,16 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_abortExternal{false};
     std::atomic<int> m_currentIndex{0};
-    // Whether the evaluation of the individual in hand failed (it is then not buffered).
-    bool m_evaluationFailed = false;
+
+    EvaluationBatch m_batch;
+    CompiledObjective m_objective;
+    bool m_compiledBatch = false;
+    std::vector<std::vector<CompiledText>> m_plotFormulas;
+    std::vector<CompiledText> m_exportFormulas;
+    // Where the take-back of the current generation stands.
+    int m_scan = 0;
+    std::size_t m_taken = 0;
+    bool m_halted = false;
 };
 
 /// A value typed for individual `index` of the current population (the manual entry): the

@@ -56,6 +56,30 @@ Complex evaluateExpressionText(const std::string& text, SymbolTable& table)
 }
 
 void updateUserPlots(std::vector<UserPlot>& plots, int generation, SymbolTable& table,
+                     std::vector<std::vector<CompiledText>>& formulas,
+                     const std::function<void(std::size_t)>& updated)
+{
+    const float x = static_cast<float>(generation + 1);
+    if (formulas.size() != plots.size())
+        formulas.resize(plots.size());
+    for (std::size_t p = 0; p < plots.size(); ++p) {
+        UserPlot& plot = plots[p];
+        std::vector<CompiledText>& compiled = formulas[p];
+        if (compiled.size() != plot.expressions.size()) {
+            compiled.clear();
+            for (const std::string& text : plot.expressions)
+                compiled.emplace_back(text);
+        }
+        for (std::size_t i = 0; i < plot.expressions.size(); ++i) {
+            const Complex value = compiled[i].value(table);
+            plot.series[i].push_back({x, toFloat(value.re)});
+        }
+        if (updated)
+            updated(p);
+    }
+}
+
+void updateUserPlots(std::vector<UserPlot>& plots, int generation, SymbolTable& table,
                      const std::function<void(std::size_t)>& updated)
 {
     const float x = static_cast<float>(generation + 1);

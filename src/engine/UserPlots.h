@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Formulas.h"
 #include "expr/Operators.h"
 #include "expr/Tensor.h"
 
@@ -36,6 +37,12 @@ UserPlot createUserPlot(const std::string& title, const std::string& expressionL
 /// get no point for this generation, and the error (InfoErr or a math error) is thrown on.
 /// `updated` is told each plot index once all its series have their new point.
 void updateUserPlots(std::vector<UserPlot>& plots, int generation, SymbolTable& table,
+                     const std::function<void(std::size_t)>& updated = {});
+
+/// The same, with the expressions compiled where that gives the same values: `formulas`
+/// keeps them from one generation to the next (one list per plot, made on first use).
+void updateUserPlots(std::vector<UserPlot>& plots, int generation, SymbolTable& table,
+                     std::vector<std::vector<CompiledText>>& formulas,
                      const std::function<void(std::size_t)>& updated = {});
 
 /// The value of a plot or export expression: a symbol's definition when the text is exactly a

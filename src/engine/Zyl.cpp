@@ -4,10 +4,23 @@
 
 #include <cfloat>
 #include <stdexcept>
+#include <typeinfo>
 
 namespace zyl {
 
 namespace {
+/// target = source, also when a caller has put individuals of other variable classes into the
+/// population since the last breeding (assignment then refuses; a fresh copy does not).
+void copyInto(Indiv& target, const Indiv& source)
+{
+    try {
+        target = source;
+    } catch (const std::bad_cast&) {
+        target = Indiv();
+        target = source;
+    }
+}
+
 Indiv validated(Indiv templateIndiv, int popSize, std::size_t names, std::size_t ranges)
 {
     if (popSize < 1)
@@ -46,22 +59,31 @@ const Indiv* ZYL::recordInBuffer(Indiv& ind)
     return &buffer.append(ind);
 }
 
-void ZYL::nextGeneration()
+bool ZYL::nextGeneration(const std::atomic<bool>* stop)
 {
     if (selection == 0)
         throw Exception("Roulette selection. Not implemented yet.");
+    StopPoll poll(stop);
     // NOTE: the order of the draws is observable (a seeded run repeats, tests script them):
     // all selections, then crossover pair by pair, then mutation individual by individual,
     // then the elite slot.
-    std::vector<Indiv> next;
-    next.reserve(population.size());
-    for (int i = 0; i < popSize; ++i)
-        next.push_back(population[tournamentSelect()]);
-    for (int i = 0; i + 1 < popSize; i += 2)
-        crossPair(next[i], next[i + 1]);
-    for (Indiv& child : next)
+    if (m_next.size() != population.size())
+        m_next = population;
+    for (std::size_t i = 0; i < population.size(); ++i) {
+        const int winner = tournamentSelect(poll);
+        if (winner < 0)
+            return false;
+        copyInto(m_next[i], population[static_cast<std::size_t>(winner)]);
+    }
+    for (std::size_t i = 0; i + 1 < m_next.size(); i += 2)
+        if (!crossPair(m_next[i], m_next[i + 1], poll))
+            return false;
+    for (Indiv& child : m_next) {
         mutate(child);
-    population = std::move(next);
+        if (poll.step(static_cast<std::uint64_t>(child.count())))
+            return false;
+    }
+    population.swap(m_next);
     if (elite)
         insertElite();
     for (Indiv& ind : population) {
@@ -69,6 +91,7 @@ void ZYL::nextGeneration()
         if (bufferIndividuals)
             bufferLookup(ind);
     }
+    return true;
 }
 
 } // namespace zyl

@@ -5,6 +5,7 @@
 #include "engine/Indiv.h"
 #include "engine/Variable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -115,12 +116,44 @@ public:
     /// Replaces the population by the next generation: selection, crossover of the pairs
     /// (0, 1), (2, 3), ..., mutation, elite, then every member is marked unevaluated and, with
     /// the buffer on, takes a buffered value when there is one. Does not advance `generation`.
+    /// `stop` is looked at about once per million steps (contestants, cut points, variables):
+    /// when it is set, the breeding is abandoned, the population stays as it was and false is
+    /// returned. A breeding shorter than that never looks, so its draws cannot depend on it.
     /// \throws Exception "Roulette selection. Not implemented yet." when selection is 0; the
     /// population is then unchanged.
-    void nextGeneration();
+    bool nextGeneration(const std::atomic<bool>* stop = nullptr);
 
 private:
+    /// Counts the steps of a breeding and looks at the stop flag now and then.
+    class StopPoll {
+    public:
+        explicit StopPoll(const std::atomic<bool>* stop) : m_stop(stop) {}
+        /// True when a stop was requested; reads the flag once per `interval` steps.
+        bool step(std::uint64_t steps = 1)
+        {
+            m_steps += steps;
+            if (!m_stop || m_steps < m_nextLook)
+                return false;
+            m_nextLook = m_steps + interval;
+            return m_stop->load(std::memory_order_relaxed);
+        }
+
+    private:
+        static constexpr std::uint64_t interval = 1u << 20;
+        const std::atomic<bool>* m_stop;
+        std::uint64_t m_steps = 0;
+        std::uint64_t m_nextLook = interval;
+    };
+
+    /// tournamentSelect, or -1 when `poll` reports a stop.
+    int tournamentSelect(StopPoll& poll);
+    /// crossPair; false when `poll` reports a stop (the pair is then partly crossed).
+    bool crossPair(Indiv& a, Indiv& b, StopPoll& poll);
+
     Rng* m_rng;
+    // The generation being bred; kept between generations so that breeding reuses the
+    // individuals' storage instead of allocating anew.
+    std::vector<Indiv> m_next;
 };
 
 } // namespace zyl

@@ -4,6 +4,9 @@
 #include "common/TextConvert.h"
 #include "expr/Statement.h"
 
+#include <charconv>
+#include <cstdint>
+
 namespace zyl {
 
 namespace {
@@ -22,6 +25,16 @@ void rangeBounds(const std::string& value, std::string& lower, std::string& uppe
     };
     lower = between(open, semicolon);
     upper = between(semicolon, close);
+}
+
+std::uint64_t seedValue(const std::string& text)
+{
+    std::uint64_t seed = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seed);
+    if (text.empty() || error != std::errc() || stop != end)
+        throw Exception("Seed ought to be a whole number from [0; 18446744073709551615]");
+    return seed;
 }
 
 std::string vectorOfThrees(int n)
@@ -75,6 +88,12 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     if (settings.loopCounter > 1000 || settings.loopCounter < 1)
         throw Exception("Loop counter ought to be a number from [1; 1000]");
     settings.exportEveryIteration = script.ReadBool("EXPORT_NAMES", "export_every_iteration", false);
+
+    // A seed makes the task repeatable: every draw, from the first variable's starting value
+    // on, follows from it. Without one the generator goes on as it stands (seeded from the
+    // clock when the program started).
+    if (script.HasKey("OPTIONS", "seed"))
+        rng.reseed(seedValue(script.ReadString("OPTIONS", "seed", "")));
 
     // 8-9. Decision variables.
     const std::vector<std::string> keys = script.ReadSection("VARIABLES");

@@ -39,8 +39,11 @@ TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* 
 
 void TForm2::fillPopulationList(bool keepHistory)
 {
-    if (!keepHistory)
+    if (!keepHistory) {
         m_model.clear();
+        m_notedFirst = 1;
+        m_notedLast = 0;
+    }
     for (const Indiv& ind : m_zyl.population)
         m_model.appendIndividual(ind);
     m_model.appendSeparator();
@@ -57,13 +60,31 @@ int TForm2::individualOfRow(int row) const
     return k >= 0 && k < m_zyl.popSize && row >= 0 ? k : -1;
 }
 
-void TForm2::showEvaluatedValue(int index)
+void TForm2::showEvaluatedValue(int index, bool announce)
 {
     if (index < 0 || index >= m_zyl.popSize)
         return;
     const int row = m_model.storedRows() - m_zyl.popSize - 1 + index;
-    if (row >= 0)
-        m_model.setCaptionValue(row, m_zyl.population[static_cast<std::size_t>(index)].value);
+    if (row < 0)
+        return;
+    m_model.setCaptionValue(row, m_zyl.population[static_cast<std::size_t>(index)].value,
+                            announce);
+    if (!announce) {
+        if (m_notedFirst > m_notedLast) {
+            m_notedFirst = m_notedLast = row;
+        } else {
+            m_notedFirst = std::min(m_notedFirst, row);
+            m_notedLast = std::max(m_notedLast, row);
+        }
+    }
+}
+
+void TForm2::showNotedValues()
+{
+    if (m_notedFirst <= m_notedLast)
+        m_model.announceCaptions(m_notedFirst, m_notedLast);
+    m_notedFirst = 1;
+    m_notedLast = 0;
 }
 
 void TForm2::ListView1Edited(int row, const QString& text)

@@ -36,8 +36,11 @@ class TForm2 : public QWidget {
     /// Adds one row per individual of the population and a separator row; without
     /// `keepHistory` the rows of earlier generations are removed first.
     void fillPopulationList(bool keepHistory);
-    /// The caption of individual `index` of the current generation shows its value.
-    void showEvaluatedValue(int index);
+    /// The caption of individual `index` of the current generation shows its value. Without
+    /// `announce` the list is not repainted until showNotedValues.
+    void showEvaluatedValue(int index, bool announce = true);
+    /// Repaints the captions given by showEvaluatedValue without announcing them.
+    void showNotedValues();
     /// The user typed `text` into the caption of `row`: a row of the current generation gives
     /// its individual that value; once all are evaluated the run goes on.
     void ListView1Edited(int row, const QString& text);
@@ -56,6 +59,9 @@ class TForm2 : public QWidget {
     const ProjectSettings& m_settings;
     Hooks m_hooks;
     IndividualTableModel m_model;
+    // Rows whose captions changed unannounced; first > last when none.
+    int m_notedFirst = 1;
+    int m_notedLast = 0;
 };
 
 } // namespace zyl

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QTableView>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -164,14 +165,24 @@ void IndividualTableModel::appendSeparator()
     rowStored();
 }
 
-void IndividualTableModel::setCaptionValue(int row, double value)
+void IndividualTableModel::setCaptionValue(int row, double value, bool announce)
 {
     if (row < 0 || row >= storedRows())
         return;
     m_captions[static_cast<std::size_t>(row)] = Caption::Value;
     m_numbers[static_cast<std::size_t>(row) * m_stride] = value;
-    m_texts.erase(row);
-    captionChanged(row);
+    if (!m_texts.empty())
+        m_texts.erase(row);
+    if (announce)
+        captionChanged(row);
+}
+
+void IndividualTableModel::announceCaptions(int first, int last)
+{
+    first = std::max(first, 0);
+    last = std::min(last, rowCount() - 1);
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, 0), {Qt::DisplayRole});
 }
 
 void IndividualTableModel::setCaptionText(int row, const QString& text)

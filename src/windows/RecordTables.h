@@ -106,8 +106,11 @@ class IndividualTableModel : public AppendOnlyTableModel {
     /// Stores a row with an empty caption and no cells.
     void appendSeparator();
 
-    /// The caption of a stored row becomes realToText(value).
-    void setCaptionValue(int row, double value);
+    /// The caption of a stored row becomes realToText(value). Without `announce` the views are
+    /// not told; announceCaptions does it later for a range of rows at once.
+    void setCaptionValue(int row, double value, bool announce = true);
+    /// Tells the views that the captions of rows first .. last (those announced) have changed.
+    void announceCaptions(int first, int last);
     /// The caption of a stored row becomes `text` as it stands.
     void setCaptionText(int row, const QString& text);
     QString cellText(int row, int column) const;

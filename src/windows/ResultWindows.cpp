@@ -16,6 +16,9 @@ namespace zyl {
 
 ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(context))
 {
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(refreshInterval);
+    QObject::connect(&m_refreshTimer, &QTimer::timeout, [this] { refresh(); });
     m_statistics = new TStatistics(m_context.zyl, m_context.settings);
     addWindow(m_statistics);
     for (const UserPlot& plot : m_context.plots) {
@@ -63,38 +66,96 @@ QMdiSubWindow* ResultWindows::addWindow(QWidget* window)
     return frame;
 }
 
+void ResultWindows::scheduleRefresh()
+{
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
 void ResultWindows::evaluatedValue(int index)
 {
-    if (m_population)
-        m_population->showEvaluatedValue(index);
+    // A population still to be filled shows the value when it is.
+    if (!m_population || m_populationPending)
+        return;
+    m_population->showEvaluatedValue(index, /*announce=*/false);
+    m_captionsPending = true;
+    scheduleRefresh();
 }
 
 void ResultWindows::buffered(const Indiv& entry)
 {
+    // The Buffered list keeps every entry and announces new rows in batches of its own.
     if (m_buffered)
         m_buffered->addBufferedRow(entry);
 }
 
 void ResultWindows::statistics()
 {
-    if (m_statistics)
+    if (!m_statistics)
+        return;
+    if (m_context.settings.statisticHistory) {
+        // Every block is kept; the list announces new rows in batches of its own.
         m_statistics->showStatistics();
+        return;
+    }
+    // Made now: the rows describe this population, which the next generation replaces.
+    m_statisticsRows = statisticsRows(m_context.zyl, m_context.settings.showBuffered);
+    m_statisticsPending = true;
+    scheduleRefresh();
 }
 
 void ResultWindows::plotUpdated(std::size_t plot)
 {
-    if (plot < m_charts.size() && plot < m_context.plots.size())
-        m_charts[plot]->update(m_context.plots[plot]);
+    if (m_plotsPending.size() < m_charts.size())
+        m_plotsPending.resize(m_charts.size(), false);
+    if (plot >= m_plotsPending.size())
+        return;
+    m_plotsPending[plot] = true;
+    scheduleRefresh();
 }
 
 void ResultWindows::populationChanged()
 {
-    if (m_population)
+    if (!m_population)
+        return;
+    // With the history each generation's block is kept; a manual task's rows are where the
+    // user types next, so they are there at once.
+    if (m_context.settings.populationHistory ||
+        m_context.settings.functionMode == FunctionMode::Manual) {
+        m_population->showNotedValues();
         m_population->fillPopulationList(m_context.settings.populationHistory);
+        return;
+    }
+    // Only the latest generation is shown: fill it from the population when it is shown.
+    m_populationPending = true;
+    m_captionsPending = false;
+    scheduleRefresh();
+}
+
+void ResultWindows::refresh()
+{
+    m_refreshTimer.stop();
+    if (m_statisticsPending && m_statistics)
+        m_statistics->showRows(m_statisticsRows);
+    m_statisticsPending = false;
+    if (m_population) {
+        if (m_populationPending)
+            m_population->fillPopulationList(/*keepHistory=*/false);
+        else if (m_captionsPending)
+            m_population->showNotedValues();
+    }
+    m_populationPending = false;
+    m_captionsPending = false;
+    for (std::size_t p = 0; p < m_plotsPending.size(); ++p) {
+        if (m_plotsPending[p] && p < m_charts.size() && p < m_context.plots.size())
+            m_charts[p]->update(m_context.plots[p]);
+        m_plotsPending[p] = false;
+    }
 }
 
 void ResultWindows::flush()
 {
+    refresh();
     if (m_statistics)
         m_statistics->model().flush();
     if (m_population)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "engine/RunHooks.h"
+#include "engine/Statistics.h"
 
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -41,6 +43,11 @@ struct ResultContext {
 /// window, one chart per user plot, and the Population, Buffered and Variables windows when
 /// the settings ask for them. Destroying it closes them. The run's observer calls that concern
 /// them are forwarded here.
+///
+/// A run may pass many generations a second; the windows keep every generation's data (the
+/// statistic and population histories, every plot point) but are repainted at display rate:
+/// each observer call stores what it brings and marks the window, and a timer shows the marked
+/// windows at most every `refreshInterval`. flush() shows everything at once.
 class ResultWindows : public RunObserver {
   public:
     explicit ResultWindows(ResultContext context);
@@ -54,8 +61,11 @@ class ResultWindows : public RunObserver {
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
 
-    /// Shows every row stored so far at once (the lists otherwise batch a fast run's rows).
+    /// Shows everything stored so far at once (the windows otherwise catch up at display
+    /// rate).
     void flush();
+
+    static constexpr int refreshInterval = 40; // milliseconds
 
     // The windows, or null when not made (or closed by the user since).
     TStatistics* statisticsWindow() const;
@@ -66,6 +76,8 @@ class ResultWindows : public RunObserver {
 
   private:
     QMdiSubWindow* addWindow(QWidget* window);
+    void scheduleRefresh();
+    void refresh();
 
     ResultContext m_context;
     std::vector<QPointer<QMdiSubWindow>> m_frames;
@@ -74,6 +86,14 @@ class ResultWindows : public RunObserver {
     QPointer<TForm2> m_population;
     QPointer<TForm3> m_buffered;
     QPointer<TForm4> m_variables;
+
+    QTimer m_refreshTimer;
+    // What the next refresh shows.
+    std::vector<StatisticsRow> m_statisticsRows;
+    bool m_statisticsPending = false;
+    bool m_populationPending = false;
+    bool m_captionsPending = false;
+    std::vector<bool> m_plotsPending;
 };
 
 } // namespace zyl

@@ -29,10 +29,15 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
 
 void TStatistics::showStatistics()
 {
+    showRows(statisticsRows(m_zyl, m_settings.showBuffered));
+}
+
+void TStatistics::showRows(const std::vector<StatisticsRow>& rows)
+{
     const bool history = m_settings.statisticHistory;
     if (!history)
         m_model.clear();
-    for (const StatisticsRow& row : statisticsRows(m_zyl, m_settings.showBuffered))
+    for (const StatisticsRow& row : rows)
         m_model.appendRow({row.what, row.value, row.info});
     // One block replaced is shown at once: waiting would show the emptied list meanwhile.
     if (history)

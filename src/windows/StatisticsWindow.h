@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Statistics.h"
 #include "windows/RecordTables.h"
 
 #include <QWidget>
@@ -21,6 +22,8 @@ class TStatistics : public QWidget {
     /// Adds the block of the generation whose statistics were just computed; without history
     /// it replaces the previous block.
     void showStatistics();
+    /// The same with rows made earlier by statisticsRows (for a window that catches up).
+    void showRows(const std::vector<StatisticsRow>& rows);
 
     TextTableModel& model() { return m_model; }
     QSize sizeHint() const override { return {351, 301}; }

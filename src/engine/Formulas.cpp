@@ -1,0 +1,101 @@
+#include "engine/Formulas.h"
+
+#include "common/TextConvert.h"
+#include "engine/Export.h"
+#include "engine/UserPlots.h"
+#include "expr/Evaluator.h"
+#include "expr/Parser.h"
+
+namespace zyl {
+
+namespace {
+
+/// Whether evaluating the statement can change the table (a definition), or leans on what
+/// only the tree does (derivatives, sums and products add and move symbols while they run).
+bool hasSideEffects(const Tensor& root)
+{
+    std::vector<const Tensor*> work{&root};
+    while (!work.empty()) {
+        const Tensor* node = work.back();
+        work.pop_back();
+        if (node->code == op::Assign || node->code == op::Derivative || node->code == op::Sum ||
+            node->code == op::Product)
+            return true;
+        for (const TensorPtr& element : node->elements)
+            if (element)
+                work.push_back(element.get());
+        if (node->left)
+            work.push_back(node->left.get());
+        if (node->right)
+            work.push_back(node->right.get());
+    }
+    return false;
+}
+
+} // namespace
+
+void CompiledObjective::prepare(const std::vector<std::string>& names, const SymbolTable& table)
+{
+    if (names == m_names && m_program.refresh(table))
+        return;
+    m_names = names;
+    m_inputs.assign(names.size(), 0.0);
+    // Through a reference, as evaluateAnalytical reaches "f", so that a missing "f" reports
+    // itself like any unknown name.
+    m_program.compile(*makeSymbolRef("f"), table, FormulaRules::Numeric, names);
+}
+
+double CompiledObjective::evaluate(const Indiv& ind)
+{
+    for (int j = 0; j < ind.count(); ++j)
+        m_inputs[static_cast<std::size_t>(j)] = ind.gene(j)->getValue();
+    return m_program.evaluate(m_inputs.data()).re;
+}
+
+CompiledExpression* CompiledText::program(const SymbolTable& table, const Funkcja* named)
+{
+    if (named) {
+        if (!m_named.refresh(table))
+            m_named.compile(*makeSymbolRef(m_text), table, FormulaRules::Numeric);
+        return m_named.compiled() ? &m_named : nullptr;
+    }
+    if (!m_parseTried) {
+        m_parseTried = true;
+        try {
+            TensorPtr tree;
+            if (parseExpression(m_text, tree) && tree && !hasSideEffects(*tree))
+                m_parsed = std::move(tree);
+        } catch (const std::exception&) {
+            // The statement pipeline reports it each time.
+        }
+    }
+    if (!m_parsed)
+        return nullptr;
+    if (!m_statement.refresh(table))
+        m_statement.compile(*m_parsed, table, FormulaRules::Symbolic);
+    return m_statement.compiled() ? &m_statement : nullptr;
+}
+
+Complex CompiledText::value(SymbolTable& table)
+{
+    const Funkcja* named = table.lookup(m_text);
+    CompiledExpression* compiled = program(table, named);
+    m_lastCompiled = compiled != nullptr;
+    return compiled ? compiled->evaluate(nullptr) : evaluateExpressionText(m_text, table);
+}
+
+std::string CompiledText::exportText(SymbolTable& table)
+{
+    const Funkcja* named = table.lookup(m_text);
+    // A vector is written in its printed form, which only the tree makes.
+    CompiledExpression* compiled =
+        named && named->definition && nestingDepth(*named->definition) != 0
+            ? nullptr
+            : program(table, named);
+    m_lastCompiled = compiled != nullptr;
+    if (!compiled)
+        return exportColumnText(m_text, table);
+    return realToText(compiled->evaluate(nullptr).re);
+}
+
+} // namespace zyl
