@@ -23,7 +23,6 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
     m_population = &population;
     m_indices = std::move(indices);
     m_outcomes.assign(m_indices.size(), EvaluationOutcome{});
-    m_reported.assign(m_indices.size(), false);
     m_ready = 0;
     m_shown = 0;
     m_lastProgress = std::chrono::steady_clock::now();
@@ -33,9 +32,7 @@ void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 {
     const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
     m_outcomes[k] = std::move(outcome);
-    m_reported[k] = true;
-    while (m_ready < m_reported.size() && m_reported[m_ready])
-        ++m_ready;
+    advanceReady();
     if (failed && m_failure)
         m_failure();
 }

@@ -70,8 +70,18 @@ public:
     const std::atomic<bool>& abortFlag() const { return m_abort; }
 
     /// The outcome of item k. A Failed outcome asks the run to stop (through the handler given
-    /// to setFailureHandler) before the next item is started.
+    /// to setFailureHandler) before the next item is started. Calls of report, reportValue
+    /// and progress must not overlap.
     void report(std::size_t k, EvaluationOutcome outcome);
+    /// report(k, EvaluationOutcome::evaluated(value)), without building an outcome.
+    void reportValue(std::size_t k, double value)
+    {
+        EvaluationOutcome& outcome = m_outcomes[k];
+        outcome.status = EvaluationOutcome::Status::Evaluated;
+        outcome.hasValue = true;
+        outcome.value = value;
+        advanceReady();
+    }
     /// Lets the run show the values reported so far. Cheap: it acts at most every
     /// `progressInterval`, so it may be called after every item.
     void progress();
@@ -84,12 +94,18 @@ public:
     static constexpr std::chrono::milliseconds progressInterval{25};
 
 private:
+    void advanceReady()
+    {
+        while (m_ready < m_outcomes.size() &&
+               m_outcomes[m_ready].status != EvaluationOutcome::Status::NotRun)
+            ++m_ready;
+    }
+
     const std::atomic<bool>& m_stop;
     const std::atomic<bool>& m_abort;
     const std::vector<Indiv>* m_population = nullptr;
     std::vector<int> m_indices;
     std::vector<EvaluationOutcome> m_outcomes;
-    std::vector<bool> m_reported;
     std::size_t m_ready = 0;
     std::size_t m_shown = 0;
     std::chrono::steady_clock::time_point m_lastProgress;

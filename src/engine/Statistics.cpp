@@ -19,17 +19,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-/// The sort order of the values: ascending, every NaN after everything else. A strict weak
-/// order (NaNs are all equivalent), unlike operator< with NaNs, which std::sort must not get.
-bool lessNaNLast(double a, double b)
-{
-    if (std::isnan(a))
-        return false;
-    if (std::isnan(b))
-        return true;
-    return a < b;
-}
-
 /// Equal values belong to one group; so do all NaNs.
 bool sameGroup(double a, double b)
 {
@@ -134,16 +123,21 @@ void computeStatistics(ZYL& zyl)
         return; // ZYL guarantees popSize >= 1
     const double count = static_cast<double>(n);
 
-    // 1. Work array and sum, in population order.
+    // 1. Work array and sum, in population order; the NaNs (all alike once canonical) go last.
     std::vector<double> sorted;
     sorted.reserve(n);
     double sum = 0.0;
+    std::size_t nans = 0;
     for (const Indiv& ind : population) {
-        sorted.push_back(canonical(ind.value));
+        if (std::isnan(ind.value))
+            ++nans;
+        else
+            sorted.push_back(ind.value);
         sum += ind.value;
     }
     // Stable, so that equal values of different sign (-0 and 0) keep a repeatable order.
-    std::stable_sort(sorted.begin(), sorted.end(), lessNaNLast);
+    std::stable_sort(sorted.begin(), sorted.end(), [](double a, double b) { return a < b; });
+    sorted.insert(sorted.end(), nans, kNaN);
 
     // 2. Quartiles.
     zyl.q1 = quantile(sorted, 0.25);

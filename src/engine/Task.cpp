@@ -9,8 +9,40 @@
 namespace zyl {
 
 namespace {
-// How long the tree evaluates on the table's thread before it lets that thread breathe.
-constexpr std::chrono::milliseconds treeSlice{20};
+
+/// Tells when a deadline has passed without reading the clock after every cheap step: the
+/// clock is read every `m_every` steps, a number that grows while steps are cheap and shrinks
+/// when they are slow, so that a slice overruns its deadline by about a millisecond at most.
+class SliceClock {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit SliceClock(Clock::time_point deadline) : m_deadline(deadline), m_last(Clock::now())
+    {
+    }
+
+    bool expired()
+    {
+        if (++m_count < m_every)
+            return false;
+        m_count = 0;
+        const Clock::time_point now = Clock::now();
+        const auto since = now - m_last;
+        m_last = now;
+        if (since < std::chrono::microseconds(250) && m_every < 4096)
+            m_every *= 2;
+        else if (since > std::chrono::milliseconds(1) && m_every > 1)
+            m_every /= 2;
+        return now >= m_deadline;
+    }
+
+private:
+    Clock::time_point m_deadline;
+    Clock::time_point m_last;
+    int m_every = 1;
+    int m_count = 0;
+};
+
 } // namespace
 
 Task::Task(RunContext context, Synchronizer& sync, RunObserver& observer)
@@ -21,17 +53,96 @@ Task::Task(RunContext context, Synchronizer& sync, RunObserver& observer)
 
 void Task::execute()
 {
+    if (m_context.settings.functionMode == FunctionMode::External) {
+        executeExternal();
+        return;
+    }
+    bool more = true;
+    while (more)
+        m_sync.run([&] { more = advance(Clock::now() + slice); });
+}
+
+bool Task::advance(Clock::time_point deadline)
+{
     ZYL& zyl = m_context.zyl;
+    for (;;) {
+        if (!m_inGeneration) {
+            if (m_loop >= m_context.settings.loopCounter || zyl.generation >= zyl.maxIteration)
+                return false;
+            // The stop flag is looked at before every individual, the first one included.
+            if (m_stop)
+                return false;
+            prepareGeneration();
+            m_inGeneration = true;
+        }
+        if (!evaluateItems(deadline)) {
+            takeBack(m_batch.readyItems());
+            return !m_halted;
+        }
+        if (takeBack(m_batch.size()) != TakeBack::Complete)
+            return false;
+        m_observer.generationEvaluated();
+        generationStep();
+        m_inGeneration = false;
+        ++m_loop;
+        if (Clock::now() >= deadline)
+            return true;
+    }
+}
+
+bool Task::evaluateItems(Clock::time_point deadline)
+{
+    ZYL& zyl = m_context.zyl;
+    const FunctionMode mode = m_context.settings.functionMode;
+    SliceClock clock(deadline);
+    for (; m_nextItem < m_batch.size(); ++m_nextItem) {
+        const std::size_t k = m_nextItem;
+        if (m_batch.stopRequested())
+            return true;
+        if (k > 0 && clock.expired())
+            return false;
+        const int i = m_batch.index(k);
+        m_currentIndex.store(i, std::memory_order_relaxed);
+        if (mode != FunctionMode::Analytical) {
+            // A manual task's values were typed; an individual without one is taken as it is.
+            m_batch.report(k, {EvaluationOutcome::Status::Evaluated, false, 0, {}});
+            continue;
+        }
+        try {
+            if (m_compiledBatch) {
+                m_batch.reportValue(k, m_objective.evaluate(m_batch.individual(k)));
+                continue;
+            }
+            // The tree reads the variables from the table and is taken back at once, as a run
+            // always did, so that the table and the buffer follow each individual.
+            Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
+            evaluateAnalytical(ind, zyl.names, m_context.table);
+            m_batch.reportValue(k, ind.value);
+        } catch (const std::exception& error) {
+            m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
+                               std::string("Analytical function\n") + error.what()});
+        }
+        if (!m_compiledBatch)
+            takeBack(k + 1);
+    }
+    return true;
+}
+
+void Task::executeExternal()
+{
+    ZYL& zyl = m_context.zyl;
+    m_batch.setProgressHandler([this](std::size_t ready) {
+        m_sync.run([this, ready] { takeBack(ready); });
+    });
     bool prepared = false;
     for (int loop = 0; loop < m_context.settings.loopCounter; ++loop) {
         if (zyl.generation >= zyl.maxIteration)
             break;
-        // The stop flag is looked at before every individual, the first one included.
         if (m_stop)
             return;
         if (!prepared)
             m_sync.run([this] { prepareGeneration(); });
-        evaluateBatch();
+        evaluateExternalItems();
         bool completed = false;
         prepared = false;
         const bool another = loop + 1 < m_context.settings.loopCounter;
@@ -56,10 +167,12 @@ void Task::prepareGeneration()
 {
     const ZYL& zyl = m_context.zyl;
     std::vector<int> pending;
+    pending.reserve(static_cast<std::size_t>(zyl.popSize));
     for (int i = 0; i < zyl.popSize; ++i)
         if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
             pending.push_back(i);
     m_batch.reset(zyl.population, std::move(pending));
+    m_nextItem = 0;
     m_scan = 0;
     m_taken = 0;
     m_halted = false;
@@ -67,78 +180,6 @@ void Task::prepareGeneration()
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
         m_objective.prepare(zyl.names, m_context.table);
         m_compiledBatch = m_objective.compiled();
-    }
-}
-
-void Task::evaluateBatch()
-{
-    if (m_batch.size() == 0)
-        return;
-    m_batch.setProgressHandler([this](std::size_t ready) {
-        m_sync.run([this, ready] { takeBack(ready); });
-    });
-    switch (m_context.settings.functionMode) {
-    case FunctionMode::Analytical:
-        if (m_compiledBatch)
-            evaluateCompiled();
-        else
-            evaluateByTree();
-        break;
-    case FunctionMode::External:
-        evaluateExternalItems();
-        break;
-    default:
-        // A manual task's values were typed; an individual without one is taken as it is.
-        for (std::size_t k = 0; k < m_batch.size(); ++k)
-            m_batch.report(k, EvaluationOutcome{EvaluationOutcome::Status::Evaluated, false, 0, {}});
-        break;
-    }
-}
-
-void Task::evaluateCompiled()
-{
-    for (std::size_t k = 0; k < m_batch.size(); ++k) {
-        if (m_batch.stopRequested())
-            return;
-        m_currentIndex.store(m_batch.index(k), std::memory_order_relaxed);
-        try {
-            m_batch.report(k, EvaluationOutcome::evaluated(m_objective.evaluate(m_batch.individual(k))));
-        } catch (const std::exception& error) {
-            m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
-                               std::string("Analytical function\n") + error.what()});
-        }
-        if (k % 64 == 63)
-            m_batch.progress();
-    }
-}
-
-void Task::evaluateByTree()
-{
-    // The tree reads the variables from the table, so it runs where the table lives; each
-    // value is taken back at once, as a run always did, in slices that leave that thread free
-    // to answer its windows in between.
-    ZYL& zyl = m_context.zyl;
-    std::size_t k = 0;
-    while (k < m_batch.size() && !m_halted && !m_batch.stopRequested()) {
-        m_sync.run([&] {
-            const auto start = std::chrono::steady_clock::now();
-            while (k < m_batch.size() && !m_halted && !m_batch.stopRequested()) {
-                const int i = m_batch.index(k);
-                m_currentIndex.store(i, std::memory_order_relaxed);
-                Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
-                try {
-                    evaluateAnalytical(ind, zyl.names, m_context.table);
-                    m_batch.report(k, EvaluationOutcome::evaluated(ind.value));
-                } catch (const std::exception& error) {
-                    m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
-                                       std::string("Analytical function\n") + error.what()});
-                }
-                ++k;
-                takeBack(k);
-                if (std::chrono::steady_clock::now() - start >= treeSlice)
-                    break;
-            }
-        });
     }
 }
 

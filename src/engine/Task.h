@@ -11,6 +11,7 @@
 #include "script/ProjectSettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 namespace zyl {
@@ -28,20 +29,23 @@ struct RunContext {
 /// worker's loop. Per generation:
 ///
 /// 1. The individuals without a value go, in index order, as one EvaluationBatch to the
-///    evaluation of the task's mode: an analytical objective runs as a compiled program on the
-///    worker (or, when the tree must evaluate it, in slices on the thread that owns the table);
-///    the external program runs on the worker, one individual after the other.
+///    evaluation of the task's mode.
 /// 2. The values are taken back into the population in index order, each followed by the
-///    buffer; the windows are told (evaluatedValue, buffered). A slow evaluation has its
-///    values taken back as they come, at most every EvaluationBatch::progressInterval.
+///    buffer; the observer is told (evaluatedValue, buffered, generationEvaluated).
 /// 3. The generation step: statistics, publication, export, plots, the next generation.
 ///
-/// Steps 2 and 3 run through the synchronizer: a fast generation costs one call. A failing
-/// step shows its message through the observer and stops the run before the next individual.
+/// An analytical (or manual) task does all three through the synchronizer, in slices of about
+/// `slice`: a compiled objective needs no other thread, and keeping the population on one
+/// thread (one processor's cache) is what makes a generation fast; between slices that thread
+/// answers its windows, Terminate included. An objective the tree must evaluate is taken back
+/// value by value, as it is computed. An external task runs its programs on the worker, one
+/// after the other, and has their values taken back as they come (at most every
+/// EvaluationBatch::progressInterval); steps 2 and 3 then cost one synchronized call.
 ///
-/// A definition changed while the worker evaluates a generation (in the console) takes effect
-/// with the next generation: the objective is brought in line with the table before each
-/// batch, and the batch evaluates without it.
+/// A failing step shows its message through the observer and stops the run before the next
+/// individual. A definition changed in the console while a generation is evaluated takes
+/// effect with the next generation: the objective is brought in line with the table before
+/// each batch and evaluates without it.
 class Task {
 public:
     Task(RunContext context, Synchronizer& sync, RunObserver& observer);
@@ -64,13 +68,21 @@ public:
     bool stopRequested() const { return m_stop; }
     int currentIndex() const { return m_currentIndex.load(std::memory_order_relaxed); }
 
+    /// How long a synchronized slice of an analytical run may last.
+    static constexpr std::chrono::milliseconds slice{20};
+
 private:
     enum class TakeBack { Incomplete, Complete, Stopped };
+    using Clock = std::chrono::steady_clock;
 
+    /// Runs an analytical or manual task's generations on the table's thread until
+    /// `deadline`. False once the run is over.
+    bool advance(Clock::time_point deadline);
+    /// Evaluates items of the batch from m_nextItem on. True when the batch is done (every
+    /// item reported, or a stop came first); false when the deadline came first.
+    bool evaluateItems(Clock::time_point deadline);
+    void executeExternal();
     void prepareGeneration();
-    void evaluateBatch();
-    void evaluateCompiled();
-    void evaluateByTree();
     void evaluateExternalItems();
     TakeBack takeBack(std::size_t readyItems);
     void takeBackOne(Indiv& ind, int index, const EvaluationOutcome& outcome);
@@ -86,6 +98,10 @@ private:
     EvaluationBatch m_batch;
     CompiledObjective m_objective;
     bool m_compiledBatch = false;
+    // Where an analytical run stands between slices.
+    int m_loop = 0;
+    bool m_inGeneration = false;
+    std::size_t m_nextItem = 0;
     std::vector<std::vector<CompiledText>> m_plotFormulas;
     std::vector<CompiledText> m_exportFormulas;
     // Where the take-back of the current generation stands.

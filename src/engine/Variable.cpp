@@ -27,6 +27,16 @@ template <class Int> Int truncateInto(double x)
     return static_cast<Int>(x);
 }
 
+/// `other` as a T. \throws std::bad_cast when it is of another class. The exact-class test is
+/// a comparison of two type records, much cheaper than a dynamic_cast, and copying variables
+/// is what breeding does most.
+template <class T> const T& sameClass(const Variable_& other)
+{
+    if (typeid(other) != typeid(T))
+        throw std::bad_cast();
+    return static_cast<const T&>(other);
+}
+
 std::int32_t saturate32(std::int64_t x)
 {
     if (x < std::numeric_limits<std::int32_t>::min())
@@ -65,7 +75,7 @@ void Boolean_::setValue(double x) { m_value = truncateInto<std::int16_t>(x); }
 
 void Boolean_::assign(const Variable_& other)
 {
-    m_value = dynamic_cast<const Boolean_&>(other).m_value;
+    m_value = sameClass<Boolean_>(other).m_value;
 }
 
 void Boolean_::randomInit(const VariableRange&, Rng& rng)
@@ -92,7 +102,7 @@ void Integer_::setValue(double x) { m_value = truncateInto<std::int32_t>(x); }
 
 void Integer_::assign(const Variable_& other)
 {
-    m_value = dynamic_cast<const Integer_&>(other).m_value;
+    m_value = sameClass<Integer_>(other).m_value;
 }
 
 void Integer_::randomInit(const VariableRange& range, Rng& rng) { mutateUniform(range, rng); }
@@ -136,7 +146,7 @@ std::string Integer_::valueText() const { return std::to_string(m_value); }
 
 void Floating_::assign(const Variable_& other)
 {
-    m_value = dynamic_cast<const Floating_&>(other).m_value;
+    m_value = sameClass<Floating_>(other).m_value;
 }
 
 void Floating_::randomInit(const VariableRange& range, Rng& rng) { mutateUniform(range, rng); }

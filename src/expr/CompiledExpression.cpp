@@ -396,13 +396,26 @@ std::size_t CompiledExpression::runReal(std::size_t pc)
         const double y = r[in.b];
         double v = 0.0;
         switch (in.op) {
-        case Op::Add: v = x + y; break;
-        case Op::Subtract: v = x - y; break;
-        case Op::Multiply: v = x * y; break;
-        case Op::Divide:
-            if (y == 0)
+        // Sums, differences, products and quotients of finite numbers may overflow.
+        case Op::Add:
+            v = x + y;
+            if (!std::isfinite(v))
                 return pc;
+            break;
+        case Op::Subtract:
+            v = x - y;
+            if (!std::isfinite(v))
+                return pc;
+            break;
+        case Op::Multiply:
+            v = x * y;
+            if (!std::isfinite(v))
+                return pc;
+            break;
+        case Op::Divide:
             v = x / y;
+            if (y == 0 || !std::isfinite(v))
+                return pc;
             break;
         case Op::Power:
         case Op::PowerNoZeroZero:
@@ -459,9 +472,9 @@ std::size_t CompiledExpression::runReal(std::size_t pc)
         }
         case Op::Throw: return pc;
         }
-        if (!std::isfinite(v))
-            return pc;
-        r[in.target] = v == 0 ? 0.0 : v;
+        // Every other case gives a finite value for finite operands, or throws. Adding +0
+        // turns -0 into +0 (cleanZero) and leaves every other value as it is.
+        r[in.target] = v + 0.0;
     }
     return pc;
 }
