@@ -4,11 +4,37 @@
 
 #include <exception>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
 namespace zyl {
+
+namespace {
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+__attribute__((target("avx"))) void zeroUpperHalves() { _mm256_zeroupper(); }
+
+/// Parts of the toolkit leave the upper halves of the vector registers in use. Until they are
+/// cleared, every scalar floating-point instruction of the engine (SSE code) waits on them: on
+/// recent processors a generation then takes three to four times as long. Cleared before each
+/// step, the engine runs as fast as in zyl-batch.
+void clearUpperVectorState()
+{
+    static const bool hasAvx = __builtin_cpu_supports("avx");
+    if (hasAvx)
+        zeroUpperHalves();
+}
+#else
+void clearUpperVectorState() {}
+#endif
+
+} // namespace
 
 void QtSynchronizer::run(const std::function<void()>& step)
 {
     if (QThread::currentThread() == m_guiObject->thread()) {
+        clearUpperVectorState();
         step();
         return;
     }
@@ -17,6 +43,7 @@ void QtSynchronizer::run(const std::function<void()>& step)
         m_guiObject,
         [&] {
             try {
+                clearUpperVectorState();
                 step();
             } catch (...) {
                 error = std::current_exception();
