@@ -52,6 +52,29 @@ double CompiledObjective::evaluate(const Indiv& ind)
     return m_program.evaluate(m_inputs.data()).re;
 }
 
+void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size_t rows,
+                                      double* values, std::size_t& done)
+{
+    const std::size_t width = m_names.size();
+    m_inputs.resize(width * rows);
+    m_results.resize(rows);
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t j = 0; j < width; ++j)
+            m_inputs[r * width + j] = individuals[r]->gene(static_cast<int>(j))->getValue();
+    std::size_t evaluated = 0;
+    try {
+        m_program.evaluateBlock(m_inputs.data(), rows, m_results.data(), evaluated);
+    } catch (...) {
+        done = evaluated;
+        for (std::size_t r = 0; r < evaluated; ++r)
+            values[r] = m_results[r].re;
+        throw;
+    }
+    done = rows;
+    for (std::size_t r = 0; r < rows; ++r)
+        values[r] = m_results[r].re;
+}
+
 CompiledExpression* CompiledText::program(const SymbolTable& table, const Funkcja* named)
 {
     if (named) {

@@ -22,11 +22,17 @@ public:
     /// The real part of f for the variables of `ind`.
     /// \throws what evaluateAnalytical would throw for the same individual.
     double evaluate(const Indiv& ind);
+    /// The same for up to CompiledExpression::blockRows individuals at once: values[r] for
+    /// individuals[r]. When one fails, `done` is its index and its error is thrown; the values
+    /// before it are there. Otherwise `done` becomes `rows`.
+    void evaluateBlock(const Indiv* const* individuals, std::size_t rows, double* values,
+                       std::size_t& done);
 
 private:
     CompiledExpression m_program;
     std::vector<std::string> m_names;
     std::vector<double> m_inputs;
+    std::vector<Complex> m_results;
 };
 
 /// A plot or export expression, evaluated each generation: through a compiled program where

@@ -3,6 +3,7 @@
 #include "engine/Export.h"
 #include "engine/Statistics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -90,8 +91,44 @@ bool Task::advance(Clock::time_point deadline)
     }
 }
 
+bool Task::evaluateCompiledItems(Clock::time_point deadline)
+{
+    SliceClock clock(deadline);
+    constexpr std::size_t block = CompiledExpression::blockRows;
+    const Indiv* individuals[block];
+    double values[block];
+    while (m_nextItem < m_batch.size()) {
+        if (m_batch.stopRequested())
+            return true;
+        if (m_nextItem > 0 && clock.expired())
+            return false;
+        const std::size_t first = m_nextItem;
+        const std::size_t rows = std::min(block, m_batch.size() - first);
+        for (std::size_t r = 0; r < rows; ++r)
+            individuals[r] = &m_batch.individual(first + r);
+        m_currentIndex.store(m_batch.index(first + rows - 1), std::memory_order_relaxed);
+        std::size_t done = 0;
+        try {
+            m_objective.evaluateBlock(individuals, rows, values, done);
+        } catch (const std::exception& error) {
+            for (std::size_t r = 0; r < done; ++r)
+                m_batch.reportValue(first + r, values[r]);
+            m_batch.report(first + done, {EvaluationOutcome::Status::Failed, false, 0,
+                                          std::string("Analytical function\n") + error.what()});
+            m_nextItem = first + done + 1;
+            continue;
+        }
+        for (std::size_t r = 0; r < rows; ++r)
+            m_batch.reportValue(first + r, values[r]);
+        m_nextItem = first + rows;
+    }
+    return true;
+}
+
 bool Task::evaluateItems(Clock::time_point deadline)
 {
+    if (m_compiledBatch)
+        return evaluateCompiledItems(deadline);
     ZYL& zyl = m_context.zyl;
     const FunctionMode mode = m_context.settings.functionMode;
     SliceClock clock(deadline);
@@ -109,10 +146,6 @@ bool Task::evaluateItems(Clock::time_point deadline)
             continue;
         }
         try {
-            if (m_compiledBatch) {
-                m_batch.reportValue(k, m_objective.evaluate(m_batch.individual(k)));
-                continue;
-            }
             // The tree reads the variables from the table and is taken back at once, as a run
             // always did, so that the table and the buffer follow each individual.
             Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
@@ -122,8 +155,7 @@ bool Task::evaluateItems(Clock::time_point deadline)
             m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
                                std::string("Analytical function\n") + error.what()});
         }
-        if (!m_compiledBatch)
-            takeBack(k + 1);
+        takeBack(k + 1);
     }
     return true;
 }

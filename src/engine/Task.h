@@ -81,6 +81,8 @@ private:
     /// Evaluates items of the batch from m_nextItem on. True when the batch is done (every
     /// item reported, or a stop came first); false when the deadline came first.
     bool evaluateItems(Clock::time_point deadline);
+    /// The same for a compiled objective: blocks of individuals at once.
+    bool evaluateCompiledItems(Clock::time_point deadline);
     void executeExternal();
     void prepareGeneration();
     void evaluateExternalItems();

@@ -3,6 +3,7 @@
 #include "expr/Functions.h"
 #include "expr/MathErrors.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +19,8 @@ namespace {
 // tree itself accepts.
 constexpr long long maxExpandedNodes = 50'000;
 constexpr int maxDepth = 200;
+// A block holds every slot for every row; larger programs evaluate row by row.
+constexpr std::size_t maxBlockSlots = 512;
 
 using Op = CompiledExpression::Op;
 
@@ -378,6 +381,191 @@ Complex CompiledExpression::evaluate(const double* inputs)
     runComplex(pc);
     const Complex result = m_complex[static_cast<std::size_t>(m_result)];
     return m_symbolic ? cleanZero(result) : result;
+}
+
+void CompiledExpression::evaluateBlock(const double* inputs, std::size_t rows, Complex* results,
+                                       std::size_t& done)
+{
+    done = 0;
+    const std::size_t width = static_cast<std::size_t>(m_inputCount);
+    if (!m_realOpen || m_real.size() > maxBlockSlots || rows > blockRows) {
+        for (; done < rows; ++done)
+            results[done] = evaluate(inputs + done * width);
+        return;
+    }
+    m_block.resize(m_real.size() * blockRows);
+    m_blockFailed.assign(rows, 0);
+    for (std::size_t i = 0; i < width; ++i) {
+        double* slot = m_block.data() + i * blockRows;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double x = inputs[r * width + i];
+            slot[r] = x == 0 ? 0.0 : x;
+            m_blockFailed[r] |= !std::isfinite(x);
+        }
+    }
+    for (std::int32_t value : m_valueSlots) {
+        double* slot = m_block.data() + static_cast<std::size_t>(value) * blockRows;
+        std::fill(slot, slot + rows, m_real[static_cast<std::size_t>(value)]);
+    }
+    runRealBlock(rows);
+    const double* result = m_block.data() + static_cast<std::size_t>(m_result) * blockRows;
+    for (; done < rows; ++done)
+        results[done] = m_blockFailed[done] ? evaluate(inputs + done * width)
+                                            : Complex{result[done], 0.0};
+}
+
+// NOTE: the same arithmetic as runReal, operation by operation over the rows; where runReal
+// would hand over to the complex path (or throw), the row is marked and evaluated alone
+// afterwards. The library functions are those the checked wrappers call, with the wrappers'
+// failures (an overflow, a pole) turned into marks: a marked row's later values are never
+// used.
+void CompiledExpression::runRealBlock(std::size_t rows)
+{
+    constexpr std::size_t width = blockRows;
+    double* block = m_block.data();
+    unsigned char* failed = m_blockFailed.data();
+    for (const Instruction& in : m_code) {
+        double* t = block + static_cast<std::size_t>(in.target) * width;
+        const double* a = block + static_cast<std::size_t>(in.a) * width;
+        const double* b = block + static_cast<std::size_t>(in.b) * width;
+        switch (in.op) {
+        case Op::Add:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = a[r] + b[r];
+                failed[r] |= !std::isfinite(v);
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Subtract:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = a[r] - b[r];
+                failed[r] |= !std::isfinite(v);
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Multiply:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = a[r] * b[r];
+                failed[r] |= !std::isfinite(v);
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Divide:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = a[r] / b[r];
+                failed[r] |= b[r] == 0 || !std::isfinite(v);
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Power:
+        case Op::PowerNoZeroZero:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double x = a[r], y = b[r];
+                double v = 0.0;
+                if (x > 0) {
+                    v = std::pow(std::hypot(x, 0.0), y);
+                    failed[r] |= std::isinf(v);
+                } else if (x == 0) {
+                    failed[r] |= y == 0 && in.op == Op::PowerNoZeroZero;
+                    v = y == 0 ? 1.0 : 0.0;
+                } else {
+                    failed[r] = 1;
+                }
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Greater:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] > b[r] ? 1.0 : 0.0;
+            break;
+        case Op::GreaterEq:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] >= b[r] ? 1.0 : 0.0;
+            break;
+        case Op::Less:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] < b[r] ? 1.0 : 0.0;
+            break;
+        case Op::LessEq:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] <= b[r] ? 1.0 : 0.0;
+            break;
+        case Op::Equal:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] == b[r] ? 1.0 : 0.0;
+            break;
+        case Op::NotEqual:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] == b[r] ? 0.0 : 1.0;
+            break;
+        case Op::And:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = (a[r] != 0 && b[r] != 0) ? 1.0 : 0.0;
+            break;
+        case Op::Or:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = (a[r] != 0 || b[r] != 0) ? 1.0 : 0.0;
+            break;
+        case Op::Not:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = a[r] == 0 ? 1.0 : 0.0;
+            break;
+        case Op::Negate:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = -a[r] + 0.0;
+            break;
+        case Op::Sin:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = std::sin(a[r]) + 0.0;
+            break;
+        case Op::Cos:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = std::cos(a[r]) + 0.0;
+            break;
+        case Op::Exp:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = std::exp(a[r]);
+                failed[r] |= std::isinf(v);
+                t[r] = v + 0.0;
+            }
+            break;
+        case Op::Ln:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double x = a[r];
+                failed[r] |= !(x > 0);
+                t[r] = x > 0 ? std::log(std::hypot(x, 0.0)) + 0.0 : 0.0;
+            }
+            break;
+        case Op::Sqrt:
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double x = a[r];
+                failed[r] |= !(x >= 0);
+                t[r] = x >= 0 ? std::sqrt(std::hypot(x, 0.0)) + 0.0 : 0.0;
+            }
+            break;
+        case Op::Abs:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = std::hypot(a[r], 0.0) + 0.0;
+            break;
+        case Op::CeilReal:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = std::ceil(a[r]) + 0.0;
+            break;
+        case Op::RoundReal:
+            for (std::size_t r = 0; r < rows; ++r)
+                t[r] = roundHalfAway(a[r]) + 0.0;
+            break;
+        case Op::Log:
+        case Op::Function:
+        case Op::Throw:
+            // Rare enough to leave to the rows' own evaluations.
+            for (std::size_t r = 0; r < rows; ++r) {
+                failed[r] = 1;
+                t[r] = 0.0;
+            }
+            break;
+        }
+    }
 }
 
 // NOTE: each case gives, for finite real operands, exactly the real part of what the complex

@@ -146,6 +146,32 @@ TEST_F(Compiled, AgreesWithTheNumericEvaluatorBitForBit)
             errors += !expected.error.empty();
             realAnswers += expected.error.empty() && expected.im == 0;
         }
+        // Many rows at once: each row as alone, the first failing one with its error.
+        setArguments(n);
+        ASSERT_TRUE(program.refresh(table));
+        std::vector<double> rows;
+        for (int k = 0; k < 16; ++k) {
+            setArguments(n + k);
+            rows.insert(rows.end(), {x, y});
+        }
+        setArguments(n);
+        for (std::size_t first = 0; first < 16;) {
+            Complex results[16];
+            std::size_t done = 0;
+            const Outcome failure = outcomeOf([&] {
+                program.evaluateBlock(rows.data() + 2 * first, 16 - first, results, done);
+                return Complex{};
+            });
+            for (std::size_t r = first; r <= first + done && r < 16; ++r) {
+                setSymbolValue(table, "x", rows[2 * r]);
+                setSymbolValue(table, "y", rows[2 * r + 1]);
+                const Outcome expected = outcomeOf([&] { return evaluateNumeric(*tree, table); });
+                const Outcome actual = r < first + done ? outcomeOf([&] { return results[r - first]; })
+                                                        : failure;
+                ASSERT_EQ(actual, expected) << text << " in a block, row " << r;
+            }
+            first += done + 1;
+        }
     }
     // The formulas reach both paths and the errors.
     EXPECT_GT(realAnswers, 1500);
