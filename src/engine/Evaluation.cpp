@@ -22,7 +22,8 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
 {
     m_population = &population;
     m_indices = std::move(indices);
-    m_outcomes.assign(m_indices.size(), EvaluationOutcome{});
+    m_entries.assign(m_indices.size(), Entry{});
+    m_messages.clear();
     m_ready = 0;
     m_shown = 0;
     m_lastProgress = std::chrono::steady_clock::now();
@@ -31,10 +32,22 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
 void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 {
     const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
-    m_outcomes[k] = std::move(outcome);
+    m_entries[k] = {outcome.status, outcome.hasValue, outcome.value};
+    if (!outcome.message.empty())
+        m_messages.emplace_back(k, std::move(outcome.message));
     advanceReady();
     if (failed && m_failure)
         m_failure();
+}
+
+EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
+{
+    const Entry& entry = m_entries[k];
+    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}};
+    for (const auto& [item, message] : m_messages)
+        if (item == k)
+            outcome.message = message;
+    return outcome;
 }
 
 void EvaluationBatch::progress()

@@ -76,17 +76,14 @@ public:
     /// report(k, EvaluationOutcome::evaluated(value)), without building an outcome.
     void reportValue(std::size_t k, double value)
     {
-        EvaluationOutcome& outcome = m_outcomes[k];
-        outcome.status = EvaluationOutcome::Status::Evaluated;
-        outcome.hasValue = true;
-        outcome.value = value;
+        m_entries[k] = {EvaluationOutcome::Status::Evaluated, true, value};
         advanceReady();
     }
     /// Lets the run show the values reported so far. Cheap: it acts at most every
     /// `progressInterval`, so it may be called after every item.
     void progress();
 
-    const EvaluationOutcome& outcome(std::size_t k) const { return m_outcomes[k]; }
+    EvaluationOutcome outcome(std::size_t k) const;
     /// Items 0 .. readyItems()-1 all have an outcome.
     std::size_t readyItems() const { return m_ready; }
     void setFailureHandler(std::function<void()> handler) { m_failure = std::move(handler); }
@@ -96,16 +93,24 @@ public:
 private:
     void advanceReady()
     {
-        while (m_ready < m_outcomes.size() &&
-               m_outcomes[m_ready].status != EvaluationOutcome::Status::NotRun)
+        while (m_ready < m_entries.size() &&
+               m_entries[m_ready].status != EvaluationOutcome::Status::NotRun)
             ++m_ready;
     }
+
+    // An outcome without its message, which only failures have.
+    struct Entry {
+        EvaluationOutcome::Status status = EvaluationOutcome::Status::NotRun;
+        bool hasValue = false;
+        double value = 0.0;
+    };
 
     const std::atomic<bool>& m_stop;
     const std::atomic<bool>& m_abort;
     const std::vector<Indiv>* m_population = nullptr;
     std::vector<int> m_indices;
-    std::vector<EvaluationOutcome> m_outcomes;
+    std::vector<Entry> m_entries;
+    std::vector<std::pair<std::size_t, std::string>> m_messages;
     std::size_t m_ready = 0;
     std::size_t m_shown = 0;
     std::chrono::steady_clock::time_point m_lastProgress;

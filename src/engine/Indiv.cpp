@@ -14,6 +14,14 @@ Indiv& Indiv::operator=(const Indiv& other)
 {
     if (this == &other)
         return *this;
+    if (count() == other.count() && sameKnownClasses(other)) {
+        // What breeding does a thousand times a generation: no virtual call, no allocation.
+        for (int j = 0; j < count(); ++j)
+            detail::copySameKind(*m_genes[j], *other.m_genes[j]);
+        value = other.value;
+        evaluated = other.evaluated;
+        return *this;
+    }
     if (count() == other.count()) {
         for (int j = 0; j < count(); ++j) {
             const Variable_* mine = m_genes[j].get();
@@ -37,6 +45,18 @@ Indiv& Indiv::operator=(const Indiv& other)
     value = other.value;
     evaluated = other.evaluated;
     return *this;
+}
+
+bool Indiv::sameKnownClasses(const Indiv& other) const
+{
+    for (int j = 0; j < count(); ++j) {
+        const Variable_* mine = m_genes[j].get();
+        const Variable_* theirs = other.m_genes[j].get();
+        if (!mine || !theirs || mine->kind() != theirs->kind() ||
+            mine->kind() == Variable_::Kind::Other)
+            return false;
+    }
+    return true;
 }
 
 bool Indiv::operator==(const Indiv& other) const

@@ -51,6 +51,10 @@ public:
     std::string text() const;
 
 private:
+    /// Whether every position holds, on both sides, a variable of the same of the three
+    /// classes. \pre same count.
+    bool sameKnownClasses(const Indiv& other) const;
+
     std::vector<std::unique_ptr<Variable_>> m_genes;
 };
 

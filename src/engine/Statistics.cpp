@@ -234,13 +234,17 @@ void publishStatistics(const ZYL& zyl, SymbolTable& table)
             {"MutProb", zyl.mutProb},
         };
         for (const auto& [name, value] : scalars) {
-            setSymbolValue(table, name, value);
-            // setSymbolValue keeps the number's old text, and the printer prints a number by
-            // its text: without this, listing "Average" or exporting "{Q1,Q3}" would show the
-            // values of the loading time (0) instead of the published ones.
             Funkcja* symbol = table.lookup(name);
-            if (symbol && symbol->definition && symbol->definition->isNumber())
-                symbol->definition->text = formatNumber(value, 0.0);
+            if (!symbol || !symbol->definition || !symbol->definition->isNumber()) {
+                setSymbolValue(table, name, value); // made a number again
+                continue;
+            }
+            // The printer prints a number by its text: a stale one would make listing
+            // "Average" or exporting "{Q1,Q3}" show an old value.
+            Tensor& number = *symbol->definition;
+            number.re = value;
+            number.im = 0.0;
+            number.text = formatNumber(value, 0.0);
         }
 
         publishVector(table, "GlobalMinIndiv", zyl.globalMin);

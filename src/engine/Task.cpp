@@ -261,7 +261,7 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
         if (m_taken < m_batch.size() && m_batch.index(m_taken) == i) {
             if (m_taken >= readyItems)
                 break;
-            const EvaluationOutcome& outcome = m_batch.outcome(m_taken);
+            const EvaluationOutcome outcome = m_batch.outcome(m_taken);
             if (outcome.status == EvaluationOutcome::Status::NotRun || (m_stop && !stopAtStart)) {
                 m_halted = true;
                 break;

@@ -60,6 +60,23 @@ double nonuniformTarget(double x, double lo, double hi, const VariableRange& ran
 } // namespace
 
 namespace detail {
+void copySameKind(Variable_& target, const Variable_& source) noexcept
+{
+    switch (target.kind()) {
+    case Variable_::Kind::Boolean:
+        static_cast<Boolean_&>(target).m_value = static_cast<const Boolean_&>(source).m_value;
+        break;
+    case Variable_::Kind::Integer:
+        static_cast<Integer_&>(target).m_value = static_cast<const Integer_&>(source).m_value;
+        break;
+    case Variable_::Kind::Floating:
+        static_cast<Floating_&>(target).m_value = static_cast<const Floating_&>(source).m_value;
+        break;
+    case Variable_::Kind::Other:
+        break;
+    }
+}
+
 double nonuniformStep(double u, int t, int T, double b)
 {
     double exponent = (1.0 - static_cast<double>(t) / T) / b;

@@ -26,6 +26,11 @@ class Variable_ {
 public:
     virtual ~Variable_() = default;
 
+    /// The class of a variable, so that copies between variables of one class need no virtual
+    /// call (Other: a class defined elsewhere, copied through assign).
+    enum class Kind : std::uint8_t { Other, Boolean, Integer, Floating };
+    Kind kind() const noexcept { return m_kind; }
+
     /// The value as a real (Boolean and integer values convert exactly).
     virtual double getValue() const = 0;
     /// Boolean_ and Integer_ truncate toward zero (saturating at the limits of their storage,
@@ -47,14 +52,28 @@ public:
     virtual std::string rangeText(const VariableRange& range) const = 0;
     /// The value as a table cell: a decimal integer, or realToText for a real.
     virtual std::string valueText() const = 0;
+
+protected:
+    explicit Variable_(Kind kind = Kind::Other) noexcept : m_kind(kind) {}
+
+private:
+    Kind m_kind;
 };
+
+class Boolean_;
+class Integer_;
+class Floating_;
+namespace detail {
+/// `target` takes the value of `source`. \pre both are of the same of the three classes.
+void copySameKind(Variable_& target, const Variable_& source) noexcept;
+} // namespace detail
 
 /// A Boolean variable, 0 or 1 after initialisation and mutation. setValue keeps any truncated
 /// integer, so arithmetical crossover can leave other values; mutation maps 1 to 0 and any other
 /// value to 1.
-class Boolean_ : public Variable_ {
+class Boolean_ final : public Variable_ {
 public:
-    explicit Boolean_(std::int16_t value = 0) : m_value(value) {}
+    explicit Boolean_(std::int16_t value = 0) : Variable_(Kind::Boolean), m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override;
     void assign(const Variable_& other) override;
@@ -67,14 +86,15 @@ public:
     std::string valueText() const override;
 
 private:
+    friend void detail::copySameKind(Variable_&, const Variable_&) noexcept;
     std::int16_t m_value;
 };
 
 /// An integer variable within [intLo; intHi]. Spans are computed in 64 bits, so the full 32-bit
 /// range neither overflows nor collapses to one value.
-class Integer_ : public Variable_ {
+class Integer_ final : public Variable_ {
 public:
-    explicit Integer_(std::int32_t value = 0) : m_value(value) {}
+    explicit Integer_(std::int32_t value = 0) : Variable_(Kind::Integer), m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override;
     void assign(const Variable_& other) override;
@@ -92,13 +112,14 @@ public:
     std::string valueText() const override;
 
 private:
+    friend void detail::copySameKind(Variable_&, const Variable_&) noexcept;
     std::int32_t m_value;
 };
 
 /// A real variable within [realLo; realLo + |realHi - realLo|].
-class Floating_ : public Variable_ {
+class Floating_ final : public Variable_ {
 public:
-    explicit Floating_(double value = 0.0) : m_value(value) {}
+    explicit Floating_(double value = 0.0) : Variable_(Kind::Floating), m_value(value) {}
     double getValue() const override { return m_value; }
     void setValue(double x) override { m_value = x; }
     void assign(const Variable_& other) override;
@@ -113,6 +134,7 @@ public:
     std::string valueText() const override;
 
 private:
+    friend void detail::copySameKind(Variable_&, const Variable_&) noexcept;
     double m_value;
 };
 
