@@ -258,45 +258,90 @@ void publishStatistics(const ZYL& zyl, SymbolTable& table)
     }
 }
 
-std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered)
+void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot)
 {
     const int count = zyl.count();
-    std::string means = "= f(";
+    snapshot.generation = zyl.generation;
+    snapshot.popSize = zyl.popSize;
+    snapshot.average = zyl.average;
+    snapshot.q2 = zyl.q2;
+    snapshot.range = zyl.range;
+    snapshot.iqr = zyl.iqr;
+    snapshot.stdDev = zyl.stdDev;
+    snapshot.meanDev = zyl.meanDev;
+    snapshot.medianDev = zyl.medianDev;
+    snapshot.entropy = zyl.entropy;
+    snapshot.discrepancy = zyl.discrepancy;
+    snapshot.different = zyl.different;
+    snapshot.buffered = zyl.buffer.size();
+    snapshot.mutations = zyl.mutations;
+    snapshot.crossovers = zyl.crossovers;
+    const Indiv* extremes[4] = {&zyl.globalMax, &zyl.globalMin, &zyl.currentMax, &zyl.currentMin};
+    for (int e = 0; e < 4; ++e) {
+        snapshot.extremes[e] = extremes[e]->value;
+        std::vector<double>& values = snapshot.extremeVariables[e];
+        values.resize(static_cast<std::size_t>(extremes[e]->count()));
+        for (int j = 0; j < extremes[e]->count(); ++j)
+            values[static_cast<std::size_t>(j)] = geneValue(*extremes[e], j);
+    }
+    snapshot.means.assign(static_cast<std::size_t>(count), 0.0);
     for (int j = 0; j < count; ++j) {
         double sum = 0.0;
         for (const Indiv& ind : zyl.population)
             sum += geneValue(ind, j);
-        if (j > 0)
-            means += "; ";
-        means += realToText(sum / static_cast<double>(zyl.popSize));
+        snapshot.means[static_cast<std::size_t>(j)] = sum / static_cast<double>(zyl.popSize);
     }
-    means += ")";
+}
 
-    std::vector<StatisticsRow> rows = {
-        {"Generation", std::to_string(static_cast<std::int64_t>(zyl.generation) + 1),
-         std::to_string(zyl.popSize) + " individuals"},
-        {"GlobalMax", realToText(zyl.globalMax.value), zyl.globalMax.text()},
-        {"GlobalMin", realToText(zyl.globalMin.value), zyl.globalMin.text()},
-        {"CurrentMax", realToText(zyl.currentMax.value), zyl.currentMax.text()},
-        {"CurrentMin", realToText(zyl.currentMin.value), zyl.currentMin.text()},
-        {"Average", realToText(zyl.average), means},
-        {"Q2", realToText(zyl.q2), "Median"},
-        {"Range", realToText(zyl.range), "CurrentMax-CurrentMin"},
-        {"IQR", realToText(zyl.iqr), "Interquartile range (Q3-Q1)"},
-        {"StdDev", realToText(zyl.stdDev), ""},
-        {"MeanDev", realToText(zyl.meanDev), ""},
-        {"MedianDev", realToText(zyl.medianDev), ""},
-        {"Entropy", realToText(zyl.entropy),
-         "(bit), 2^Entropy = " + realToText(std::pow(2.0, zyl.entropy))},
-        {"Discrepancy", realToText(zyl.discrepancy), "function value discrepancy"},
-        {"Different", std::to_string(zyl.different), "Number of different function values"},
-    };
+namespace {
+/// "= f(" the values by realToText separated by "; " ")", as Indiv::text writes them.
+std::string valuesText(const std::vector<double>& values)
+{
+    std::string out = "= f(";
+    for (std::size_t j = 0; j < values.size(); ++j) {
+        if (j > 0)
+            out += "; ";
+        out += realToText(values[j]);
+    }
+    return out + ")";
+}
+} // namespace
+
+std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered)
+{
+    const char* names[4] = {"GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin"};
+    std::vector<StatisticsRow> rows;
+    rows.reserve(19);
+    rows.push_back({"Generation", std::to_string(snapshot.generation + 1),
+                    std::to_string(snapshot.popSize) + " individuals"});
+    for (int e = 0; e < 4; ++e)
+        rows.push_back({names[e], realToText(snapshot.extremes[e]),
+                        valuesText(snapshot.extremeVariables[e])});
+    rows.push_back({"Average", realToText(snapshot.average), valuesText(snapshot.means)});
+    rows.push_back({"Q2", realToText(snapshot.q2), "Median"});
+    rows.push_back({"Range", realToText(snapshot.range), "CurrentMax-CurrentMin"});
+    rows.push_back({"IQR", realToText(snapshot.iqr), "Interquartile range (Q3-Q1)"});
+    rows.push_back({"StdDev", realToText(snapshot.stdDev), ""});
+    rows.push_back({"MeanDev", realToText(snapshot.meanDev), ""});
+    rows.push_back({"MedianDev", realToText(snapshot.medianDev), ""});
+    rows.push_back({"Entropy", realToText(snapshot.entropy),
+                    "(bit), 2^Entropy = " + realToText(std::pow(2.0, snapshot.entropy))});
+    rows.push_back({"Discrepancy", realToText(snapshot.discrepancy), "function value discrepancy"});
+    rows.push_back({"Different", std::to_string(snapshot.different),
+                    "Number of different function values"});
     if (showBuffered)
-        rows.push_back({"Buffered", std::to_string(zyl.buffer.size()), ""});
-    rows.push_back({"Mutations", std::to_string(zyl.mutations), ""});
-    rows.push_back({"Crossovers", std::to_string(zyl.crossovers), ""});
+        rows.push_back({"Buffered", std::to_string(snapshot.buffered), ""});
+    rows.push_back({"Mutations", std::to_string(snapshot.mutations), ""});
+    rows.push_back({"Crossovers", std::to_string(snapshot.crossovers), ""});
     rows.push_back({"", "", ""});
     return rows;
+}
+
+std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered)
+{
+    StatisticsSnapshot snapshot;
+    takeStatisticsSnapshot(zyl, snapshot);
+    return statisticsRows(snapshot, showBuffered);
 }
 
 } // namespace zyl

@@ -53,9 +53,32 @@ struct StatisticsRow {
     bool operator==(const StatisticsRow&) const = default;
 };
 
-/// The rows the Statistics window adds for the latest generation, in order: 17 rows (18 with
-/// the "Buffered" row when `showBuffered`), then an empty separator row. Reals are written by
+/// The numbers behind the Statistics window's rows for the latest generation, as they stand
+/// right after the statistics pass: the next generation replaces the population (whose means
+/// the rows show) and counts on, so a window that shows them later keeps a snapshot.
+struct StatisticsSnapshot {
+    std::int64_t generation = 0;
+    int popSize = 0;
+    double average = 0, q2 = 0, range = 0, iqr = 0, stdDev = 0, meanDev = 0, medianDev = 0;
+    double entropy = 0, discrepancy = 0;
+    int different = 0;
+    std::size_t buffered = 0;
+    std::int64_t mutations = 0, crossovers = 0;
+    /// globalMax, globalMin, currentMax, currentMin: the value and the variables' values.
+    double extremes[4] = {0, 0, 0, 0};
+    std::vector<double> extremeVariables[4];
+    /// Each variable's mean over the population.
+    std::vector<double> means;
+};
+
+/// Fills `snapshot` from the engine; its vectors keep their storage from one call to the next.
+void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
+
+/// The rows the Statistics window adds for a generation, in order: 17 rows (18 with the
+/// "Buffered" row when `showBuffered`), then an empty separator row. Reals are written by
 /// realToText, counts as decimal integers; "Generation" is generation + 1.
+std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
+/// The rows of the latest generation of `zyl`.
 std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered);
 
 } // namespace zyl

@@ -98,8 +98,8 @@ void ResultWindows::statistics()
         m_statistics->showStatistics();
         return;
     }
-    // Made now: the rows describe this population, which the next generation replaces.
-    m_statisticsRows = statisticsRows(m_context.zyl, m_context.settings.showBuffered);
+    // Taken now: the rows describe this population, which the next generation replaces.
+    takeStatisticsSnapshot(m_context.zyl, m_statisticsSnapshot);
     m_statisticsPending = true;
     scheduleRefresh();
 }
@@ -136,7 +136,8 @@ void ResultWindows::refresh()
 {
     m_refreshTimer.stop();
     if (m_statisticsPending && m_statistics)
-        m_statistics->showRows(m_statisticsRows);
+        m_statistics->showRows(
+            statisticsRows(m_statisticsSnapshot, m_context.settings.showBuffered));
     m_statisticsPending = false;
     if (m_population) {
         if (m_populationPending)

@@ -89,7 +89,7 @@ class ResultWindows : public RunObserver {
 
     QTimer m_refreshTimer;
     // What the next refresh shows.
-    std::vector<StatisticsRow> m_statisticsRows;
+    StatisticsSnapshot m_statisticsSnapshot;
     bool m_statisticsPending = false;
     bool m_populationPending = false;
     bool m_captionsPending = false;
