@@ -60,7 +60,7 @@ void Task::execute()
     }
     bool more = true;
     while (more)
-        m_sync.run([&] { more = advance(Clock::now() + slice); });
+        m_sync.run([&] { more = advance(Clock::now() + m_slice); });
 }
 
 bool Task::advance(Clock::time_point deadline)
@@ -97,30 +97,30 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
     constexpr std::size_t block = CompiledExpression::blockRows;
     const Indiv* individuals[block];
     double values[block];
-    while (m_nextItem < m_batch.size()) {
+    for (bool first = true; m_nextItem < m_batch.size(); first = false) {
         if (m_batch.stopRequested())
             return true;
-        if (m_nextItem > 0 && clock.expired())
+        if (!first && clock.expired())
             return false;
-        const std::size_t first = m_nextItem;
-        const std::size_t rows = std::min(block, m_batch.size() - first);
+        const std::size_t start = m_nextItem;
+        const std::size_t rows = std::min(block, m_batch.size() - start);
         for (std::size_t r = 0; r < rows; ++r)
-            individuals[r] = &m_batch.individual(first + r);
-        m_currentIndex.store(m_batch.index(first + rows - 1), std::memory_order_relaxed);
+            individuals[r] = &m_batch.individual(start + r);
+        m_currentIndex.store(m_batch.index(start + rows - 1), std::memory_order_relaxed);
         std::size_t done = 0;
         try {
             m_objective.evaluateBlock(individuals, rows, values, done);
         } catch (const std::exception& error) {
             for (std::size_t r = 0; r < done; ++r)
-                m_batch.reportValue(first + r, values[r]);
-            m_batch.report(first + done, {EvaluationOutcome::Status::Failed, false, 0,
+                m_batch.reportValue(start + r, values[r]);
+            m_batch.report(start + done, {EvaluationOutcome::Status::Failed, false, 0,
                                           std::string("Analytical function\n") + error.what()});
-            m_nextItem = first + done + 1;
+            m_nextItem = start + done + 1;
             continue;
         }
         for (std::size_t r = 0; r < rows; ++r)
-            m_batch.reportValue(first + r, values[r]);
-        m_nextItem = first + rows;
+            m_batch.reportValue(start + r, values[r]);
+        m_nextItem = start + rows;
     }
     return true;
 }
@@ -132,11 +132,11 @@ bool Task::evaluateItems(Clock::time_point deadline)
     ZYL& zyl = m_context.zyl;
     const FunctionMode mode = m_context.settings.functionMode;
     SliceClock clock(deadline);
-    for (; m_nextItem < m_batch.size(); ++m_nextItem) {
+    for (bool first = true; m_nextItem < m_batch.size(); ++m_nextItem, first = false) {
         const std::size_t k = m_nextItem;
         if (m_batch.stopRequested())
             return true;
-        if (k > 0 && clock.expired())
+        if (!first && clock.expired())
             return false;
         const int i = m_batch.index(k);
         m_currentIndex.store(i, std::memory_order_relaxed);

@@ -35,7 +35,7 @@ struct RunContext {
 /// 3. The generation step: statistics, publication, export, plots, the next generation.
 ///
 /// An analytical (or manual) task does all three through the synchronizer, in slices of about
-/// `slice`: a compiled objective needs no other thread, and keeping the population on one
+/// 20 ms (setSlice): a compiled objective needs no other thread, and keeping the population on one
 /// thread (one processor's cache) is what makes a generation fast; between slices that thread
 /// answers its windows, Terminate included. An objective the tree must evaluate is taken back
 /// value by value, as it is computed. An external task runs its programs on the worker, one
@@ -68,8 +68,9 @@ public:
     bool stopRequested() const { return m_stop; }
     int currentIndex() const { return m_currentIndex.load(std::memory_order_relaxed); }
 
-    /// How long a synchronized slice of an analytical run may last.
-    static constexpr std::chrono::milliseconds slice{20};
+    /// How long a synchronized slice of an analytical run lasts, about: at least one block of
+    /// individuals or one generation step. 20 ms unless changed (tests make it 0).
+    void setSlice(std::chrono::nanoseconds slice) { m_slice = slice; }
 
 private:
     enum class TakeBack { Incomplete, Complete, Stopped };
@@ -100,6 +101,7 @@ private:
     EvaluationBatch m_batch;
     CompiledObjective m_objective;
     bool m_compiledBatch = false;
+    std::chrono::nanoseconds m_slice = std::chrono::milliseconds(20);
     // Where an analytical run stands between slices.
     int m_loop = 0;
     bool m_inGeneration = false;

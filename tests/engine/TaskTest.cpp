@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -216,4 +217,85 @@ TEST_F(Runs, ManualValuesGoThroughTheBuffer)
     EXPECT_EQ(project.zyl->generation, 1);
     EXPECT_EQ(project.zyl->globalMin.value, 10.0);
     EXPECT_TRUE(recorder.evaluated.empty());
+}
+
+namespace {
+/// Runs every step directly and, before the step numbered `at`, does `edit`: as if the user
+/// typed into the console while the run's thread was between two steps.
+class EditingSynchronizer : public Synchronizer {
+public:
+    void run(const std::function<void()>& step) override
+    {
+        if (++calls == at && edit)
+            edit();
+        step();
+    }
+    int calls = 0;
+    int at = 0;
+    std::function<void()> edit;
+};
+} // namespace
+
+TEST_F(Runs, ADefinitionChangedDuringAGenerationCountsFromTheNext)
+{
+    // f names c, defined after it, so that f follows c's definitions.
+    load(analytical("[OPTIONS]\nloop_counter=2\n", "x1+c\nc=0", 200));
+    // Slices of one block each: the first generation takes four steps; the edit comes between
+    // the first two, in the middle of the generation's evaluation.
+    EditingSynchronizer editing;
+    editing.at = 2;
+    editing.edit = [this] { makeSymbolFromStatement("c=1000", "", false, table); };
+    struct Addends : RunObserver {
+        std::vector<std::vector<double>> perGeneration; // value - x1 per individual
+        const ZYL* zyl = nullptr;
+        void generationEvaluated() override
+        {
+            perGeneration.emplace_back();
+            for (const Indiv& ind : zyl->population) {
+                const double x1 = ind.gene(0)->getValue();
+                perGeneration.back().push_back(ind.value == x1 + 1000.0 ? 1000
+                                               : ind.value == x1      ? 0
+                                                                      : -1);
+            }
+        }
+    } observer;
+    observer.zyl = project.zyl.get();
+    Task task(RunContext{*project.zyl, settings, script, table, project.plots}, editing, observer);
+    task.setSlice(std::chrono::nanoseconds(0));
+    task.execute();
+    ASSERT_EQ(observer.perGeneration.size(), 2u);
+    EXPECT_GT(editing.calls, 4);
+    EXPECT_EQ(observer.perGeneration[0], std::vector<double>(200, 0)); // all with the old c
+    EXPECT_EQ(observer.perGeneration[1], std::vector<double>(200, 1000));
+}
+
+TEST_F(Runs, ExpressionsKeepTheirMeaningCompiledOrNot)
+{
+    const auto file = std::filesystem::temp_directory_path() / "zyl-task-compiled-export.txt";
+    std::filesystem::remove(file);
+    // The first column defines k through the statement pipeline each generation; the columns
+    // and plots after it that read k are compiled and must see the new definition at once.
+    load(analytical("[EXPORT]\nk=k=Average*2\ntwice=k*2\nbest=GlobalMinIndiv\n[EXPORT_NAMES]\n"
+                    "export_every_iteration=1\nexport_name=" +
+                    file.string() + "\n[PLOTS]\nP=k+1;Generation\n[OPTIONS]\nloop_counter=3\n"));
+    run();
+    ASSERT_TRUE(recorder.warnings.empty()) << recorder.warnings[0];
+    const auto& series = project.plots[0].series;
+    std::ifstream in(file);
+    std::string header, row;
+    std::getline(in, header);
+    EXPECT_EQ(header, "k\ttwice\tbest\t");
+    std::vector<double> ks;
+    for (std::size_t g = 0; g < 3; ++g) {
+        std::getline(in, row);
+        const std::size_t tab = row.find('\t');
+        const double k = std::stod(row.substr(0, tab));
+        ks.push_back(k);
+        EXPECT_NEAR(std::stod(row.substr(tab + 1)), 2 * k, 1e-5 * std::fabs(k)) << row;
+        EXPECT_NE(row.find("\t{"), std::string::npos) << row; // the vector, printed
+        EXPECT_NEAR(series[0][g].y, k + 1, 1e-5 * std::fabs(k + 1));
+        EXPECT_EQ(series[1][g].y, static_cast<float>(g + 1));
+    }
+    EXPECT_NE(ks[0], ks[2]); // the values moved, so a stale k would have shown
+    std::filesystem::remove(file);
 }

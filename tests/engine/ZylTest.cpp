@@ -7,7 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cfloat>
+#include <chrono>
+#include <thread>
 
 using namespace zyl;
 using namespace zyl::test;
@@ -140,4 +143,40 @@ TEST(NextGeneration, SeededRunsRepeatAndStayInRange)
     for (int c : {0, 1, 2})
         for (int m : {0, 1})
             EXPECT_EQ(run(c, m), run(c, m)) << "crossover " << c << ", mutation " << m;
+}
+
+TEST(NextGeneration, AStopReachesALongBreedingOnly)
+{
+    // A stop flag that is never set leaves every draw where it was.
+    LcgRng first(5), second(5);
+    auto a = makeZyl(6, "fib", first);
+    auto b = makeZyl(6, "fib", second);
+    std::atomic<bool> never{false};
+    for (int g = 0; g < 5; ++g) {
+        a->nextGeneration();
+        ASSERT_TRUE(b->nextGeneration(&never));
+    }
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(values(a->population[i]), values(b->population[i]));
+
+    // A short breeding does not even look at the flag, so a stop cannot change it.
+    std::atomic<bool> stop{true};
+    EXPECT_TRUE(a->nextGeneration(&stop));
+    EXPECT_TRUE(b->nextGeneration());
+    EXPECT_EQ(values(a->population[3]), values(b->population[3]));
+
+    // A tournament of two billion contestants would take minutes: the stop ends it, and
+    // also one asked for while it runs.
+    for (auto* zyl : {a.get(), b.get()}) {
+        zyl->tourSize = 2'000'000'000;
+        const auto before = values(zyl->population[0]);
+        std::atomic<bool> later{false};
+        std::thread asker([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            later = true;
+        });
+        EXPECT_FALSE(zyl->nextGeneration(zyl == a.get() ? &stop : &later));
+        asker.join();
+        EXPECT_EQ(values(zyl->population[0]), before);
+    }
 }

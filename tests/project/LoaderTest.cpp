@@ -192,3 +192,26 @@ TEST(UserPlotUpdate, PointsAndFailures)
     updateUserPlots(huge, 0, table);
     EXPECT_TRUE(std::isinf(huge[0].series[0][0].y));
 }
+
+TEST_F(Loading, ASeedMakesTheTaskRepeatable)
+{
+    const std::string seeded = std::string(defaultTask) + "[OPTIONS]\r\nseed=42\r\n";
+    auto firstValues = [this] {
+        std::vector<double> values;
+        for (const Indiv& ind : project.zyl->population)
+            values.push_back(ind.gene(0)->getValue());
+        return values;
+    };
+    ASSERT_EQ(load(seeded), "");
+    const std::vector<double> first = firstValues();
+    rng.randomInt31(); // whatever the generator went through before
+    ASSERT_EQ(load(seeded), "");
+    EXPECT_EQ(firstValues(), first);
+    // Without a seed the generator goes on from where it stands.
+    ASSERT_EQ(load(defaultTask), "");
+    EXPECT_NE(firstValues(), first);
+    for (const char* bad : {"-1", "1.5", "x", "18446744073709551616", ""})
+        EXPECT_EQ(load(std::string(defaultTask) + "[OPTIONS]\r\nseed=" + bad + "\r\n"),
+                  "Seed ought to be a whole number from [0; 18446744073709551615]")
+            << bad;
+}
