@@ -13,6 +13,8 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QApplication>
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -261,4 +263,38 @@ TEST_F(Windows, VariablesShowTypesAndRanges)
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
             EXPECT_EQ(model.cellText(r, c), expected[r][c]) << r << "," << c;
+}
+
+TEST_F(Windows, ObserverCallsAreShownAtDisplayRate)
+{
+    // Without the history only the latest generation is shown: the calls store it, the
+    // refresh (or flush) shows it once, whatever the number of generations in between.
+    load(task("[SHOW]\npopulation=1\n[PLOTS]\nP=Average\n[OPTIONS]\nloop_counter=1\n"));
+    run();
+    const TextTableModel& statistics = windows->statisticsWindow()->model();
+    const IndividualTableModel& population = windows->populationWindow()->model();
+    const QString shownGeneration = statistics.cellText(0, 1);
+    for (int g = 0; g < 5; ++g) {
+        project.zyl->generation += 1;
+        windows->statistics();
+        windows->populationChanged();
+        windows->plotUpdated(0);
+    }
+    EXPECT_EQ(statistics.cellText(0, 1), shownGeneration);
+    windows->flush();
+    EXPECT_EQ(statistics.cellText(0, 1).toInt(), project.zyl->generation + 1);
+    EXPECT_EQ(population.rowCount(), 7); // six individuals and the separator, once
+    // A value arriving for a shown population is stored at once and repainted later.
+    project.zyl->population[2].value = 123;
+    windows->evaluatedValue(2);
+    EXPECT_EQ(population.cellText(2, 0), "123");
+    // The refresh comes by itself, at display rate.
+    project.zyl->generation += 1;
+    windows->statistics();
+    QElapsedTimer waited;
+    waited.start();
+    while (statistics.cellText(0, 1).toInt() != project.zyl->generation + 1 &&
+           waited.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(statistics.cellText(0, 1).toInt(), project.zyl->generation + 1);
 }
