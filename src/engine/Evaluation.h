@@ -84,6 +84,13 @@ public:
     void progress();
 
     EvaluationOutcome outcome(std::size_t k) const;
+    /// Parts of outcome(k), without copying its message.
+    EvaluationOutcome::Status status(std::size_t k) const { return m_entries[k].status; }
+    /// The value item k brings, or null (see EvaluationOutcome::hasValue).
+    const double* value(std::size_t k) const
+    {
+        return m_entries[k].hasValue ? &m_entries[k].value : nullptr;
+    }
     /// Items 0 .. readyItems()-1 all have an outcome.
     std::size_t readyItems() const { return m_ready; }
     void setFailureHandler(std::function<void()> handler) { m_failure = std::move(handler); }

@@ -135,8 +135,17 @@ void computeStatistics(ZYL& zyl)
             sorted.push_back(ind.value);
         sum += ind.value;
     }
-    // Stable, so that equal values of different sign (-0 and 0) keep a repeatable order.
-    std::stable_sort(sorted.begin(), sorted.end(), [](double a, double b) { return a < b; });
+    // Equal values are the same number, except -0 and 0: they keep their population order
+    // (as a stable sort would leave them), so that a quartile that is a zero has a repeatable
+    // sign.
+    std::sort(sorted.begin(), sorted.end());
+    const auto zeros = std::equal_range(sorted.begin(), sorted.end(), 0.0);
+    if (zeros.first != zeros.second) {
+        auto zero = zeros.first;
+        for (const Indiv& ind : population)
+            if (ind.value == 0)
+                *zero++ = ind.value;
+    }
     sorted.insert(sorted.end(), nans, kNaN);
 
     // 2. Quartiles.

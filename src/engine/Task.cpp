@@ -261,13 +261,13 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
         if (m_taken < m_batch.size() && m_batch.index(m_taken) == i) {
             if (m_taken >= readyItems)
                 break;
-            const EvaluationOutcome outcome = m_batch.outcome(m_taken);
-            if (outcome.status == EvaluationOutcome::Status::NotRun || (m_stop && !stopAtStart)) {
+            if (m_batch.status(m_taken) == EvaluationOutcome::Status::NotRun ||
+                (m_stop && !stopAtStart)) {
                 m_halted = true;
                 break;
             }
             m_currentIndex.store(i, std::memory_order_relaxed);
-            takeBackOne(zyl.population[static_cast<std::size_t>(i)], i, outcome);
+            takeBackOne(zyl.population[static_cast<std::size_t>(i)], i, m_taken);
             lastEvaluated = i;
             ++m_taken;
         } else if (m_stop) {
@@ -289,17 +289,17 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
     return m_scan == zyl.popSize ? TakeBack::Complete : TakeBack::Incomplete;
 }
 
-void Task::takeBackOne(Indiv& ind, int index, const EvaluationOutcome& outcome)
+void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
 {
     ZYL& zyl = m_context.zyl;
     const FunctionMode mode = m_context.settings.functionMode;
     // A manual value typed since the batch was formed has been taken and recorded already.
     if (mode == FunctionMode::Manual && ind.evaluated)
         return;
-    if (outcome.hasValue)
-        ind.value = outcome.value;
-    if (outcome.status == EvaluationOutcome::Status::Failed) {
-        m_observer.warning(outcome.message);
+    if (const double* value = m_batch.value(item))
+        ind.value = *value;
+    if (m_batch.status(item) == EvaluationOutcome::Status::Failed) {
+        m_observer.warning(m_batch.outcome(item).message);
         terminate();
         ind.evaluated = true;
         m_observer.evaluatedValue(index);

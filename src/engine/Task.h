@@ -88,7 +88,7 @@ private:
     void prepareGeneration();
     void evaluateExternalItems();
     TakeBack takeBack(std::size_t readyItems);
-    void takeBackOne(Indiv& ind, int index, const EvaluationOutcome& outcome);
+    void takeBackOne(Indiv& ind, int index, std::size_t item);
     void generationStep();
 
     RunContext m_context;

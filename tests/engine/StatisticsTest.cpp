@@ -10,6 +10,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -322,6 +326,16 @@ TEST_F(StatisticsTest, RandomNonFiniteValuesGiveConsistentFigures)
             return !std::isnan(a) && a <= b;
         };
         ASSERT_TRUE(notAfter(zyl.q1, zyl.q2) && notAfter(zyl.q2, zyl.q3));
+        // The quartiles are those of a stable sort, a zero's sign included.
+        std::vector<double> reference;
+        for (double x : objective)
+            reference.push_back(std::isnan(x) ? kNaN : x);
+        std::stable_sort(reference.begin(), reference.end(), [](double a, double b) {
+            return !std::isnan(a) && (std::isnan(b) || a < b);
+        });
+        for (auto [q, p] : {std::pair{zyl.q1, 0.25}, {zyl.q2, 0.5}, {zyl.q3, 0.75}})
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(q),
+                      std::bit_cast<std::uint64_t>(quantile(reference, p)));
         ASSERT_TRUE(std::isnan(zyl.discrepancy) || (zyl.discrepancy >= 0 && zyl.discrepancy <= 1));
         bool allNaN = true;
         for (double x : objective)
