@@ -37,7 +37,7 @@ public:
 /// The generator used by the programs: a 64-bit linear congruential generator whose draws
 /// are taken from the high bits of the state (its low bits cycle with short periods, which
 /// would make Boolean variables alternate).
-class LcgRng : public Rng {
+class LcgRng final : public Rng {
 public:
     /// Seeded from the clock, so two runs of the same project differ.
     LcgRng();

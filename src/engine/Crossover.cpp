@@ -12,8 +12,13 @@ void ZYL::crossPair(Indiv& a, Indiv& b)
 
 bool ZYL::crossPair(Indiv& a, Indiv& b, StopPoll& poll)
 {
+    return m_lcg ? crossPairWith(*m_lcg, a, b, poll) : crossPairWith(*m_rng, a, b, poll);
+}
+
+template <class G> bool ZYL::crossPairWith(G& rng, Indiv& a, Indiv& b, StopPoll& poll)
+{
     assert(a.count() == count() && b.count() == count());
-    if (!rng().chance(crossProb))
+    if (!rng.chance(crossProb))
         return true;
     ++crossovers;
     const int n = count();
@@ -22,7 +27,7 @@ bool ZYL::crossPair(Indiv& a, Indiv& b, StopPoll& poll)
         // Each cut exchanges the whole tail again, so the segments between successive cuts
         // alternate between the parents; a cut at 0 exchanges everything.
         for (int p = 0; p < crossPoints; ++p) {
-            const int cut = rng().randomIndex(n);
+            const int cut = rng.randomIndex(n);
             if (poll.step(static_cast<std::uint64_t>(n - cut) + 1))
                 return false;
             for (int j = cut; j < n; ++j)
@@ -31,12 +36,12 @@ bool ZYL::crossPair(Indiv& a, Indiv& b, StopPoll& poll)
         break;
     case 2:
         for (int j = 0; j < n; ++j)
-            if (rng().chance(crossUnifProb))
+            if (rng.chance(crossUnifProb))
                 a.swapGene(b, j);
         break;
     default: {
         // One mixing factor for the whole pair; both values are read before either changes.
-        double alpha = rng().uniform01();
+        double alpha = rng.uniform01();
         for (int j = 0; j < n; ++j) {
             double x = a.gene(j)->getValue();
             double y = b.gene(j)->getValue();

@@ -10,11 +10,16 @@ int ZYL::tournamentSelect()
 
 int ZYL::tournamentSelect(StopPoll& poll)
 {
-    int winner = rng().randomIndex(popSize);
+    return m_lcg ? tournamentWith(*m_lcg, poll) : tournamentWith(*m_rng, poll);
+}
+
+template <class G> int ZYL::tournamentWith(G& rng, StopPoll& poll)
+{
+    int winner = rng.randomIndex(popSize);
     for (int round = 1; round < tourSize; ++round) {
         if (poll.step())
             return -1;
-        int c = rng().randomIndex(popSize);
+        int c = rng.randomIndex(popSize);
         double challenger = population[c].value;
         double best = population[winner].value;
         if (maximise ? challenger > best : challenger < best)

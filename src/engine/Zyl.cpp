@@ -43,7 +43,7 @@ ZYL::ZYL(int popSize, Indiv templateIndiv, std::vector<std::string> names,
       population(static_cast<std::size_t>(popSize), this->templateIndiv),
       globalMax(this->templateIndiv), globalMin(this->templateIndiv),
       currentMax(this->templateIndiv), currentMin(this->templateIndiv), ranges(std::move(ranges)),
-      names(std::move(names)), m_rng(&rng)
+      names(std::move(names)), m_rng(&rng), m_lcg(dynamic_cast<LcgRng*>(&rng))
 {
     globalMax.value = -DBL_MAX;
     globalMin.value = DBL_MAX;
