@@ -93,6 +93,28 @@ void TextTableModel::appendRow(const std::vector<std::string>& cells)
     rowStored();
 }
 
+bool TextTableModel::replaceRows(const std::vector<std::vector<std::string>>& rows)
+{
+    if (static_cast<int>(rows.size()) != storedRows() || storedRows() != rowCount() ||
+        rows.empty())
+        return false;
+    const int columns = columnCount();
+    std::string text;
+    std::vector<std::uint64_t> ends;
+    ends.reserve(m_ends.size());
+    for (const std::vector<std::string>& cells : rows) {
+        for (int c = 0; c < columns; ++c) {
+            if (static_cast<std::size_t>(c) < cells.size())
+                text += cells[static_cast<std::size_t>(c)];
+            ends.push_back(text.size());
+        }
+    }
+    m_text.swap(text);
+    m_ends.swap(ends);
+    emit dataChanged(index(0, 0), index(storedRows() - 1, columns - 1), {Qt::DisplayRole});
+    return true;
+}
+
 QString TextTableModel::cellText(int row, int column) const
 {
     const int columns = columnCount();

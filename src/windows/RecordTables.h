@@ -76,6 +76,10 @@ class TextTableModel : public AppendOnlyTableModel {
 
     /// Stores a row; missing cells are empty, extra ones are dropped.
     void appendRow(const std::vector<std::string>& cells);
+    /// Replaces every row by `rows` when their number is the number shown, telling the views
+    /// of changed texts rather than of a new list (cheaper to repaint); false, and nothing
+    /// done, otherwise.
+    bool replaceRows(const std::vector<std::vector<std::string>>& rows);
     QString cellText(int row, int column) const;
 
     QVariant data(const QModelIndex& index, int role) const override;

@@ -65,7 +65,7 @@ class ResultWindows : public RunObserver {
     /// rate).
     void flush();
 
-    static constexpr int refreshInterval = 40; // milliseconds
+    static constexpr int refreshInterval = 50; // milliseconds
 
     // The windows, or null when not made (or closed by the user since).
     TStatistics* statisticsWindow() const;

@@ -35,8 +35,16 @@ void TStatistics::showStatistics()
 void TStatistics::showRows(const std::vector<StatisticsRow>& rows)
 {
     const bool history = m_settings.statisticHistory;
-    if (!history)
+    if (!history) {
+        // The same rows with new values: only the texts change.
+        std::vector<std::vector<std::string>> cells;
+        cells.reserve(rows.size());
+        for (const StatisticsRow& row : rows)
+            cells.push_back({row.what, row.value, row.info});
+        if (m_model.replaceRows(cells))
+            return;
         m_model.clear();
+    }
     for (const StatisticsRow& row : rows)
         m_model.appendRow({row.what, row.value, row.info});
     // One block replaced is shown at once: waiting would show the emptied list meanwhile.
