@@ -6,6 +6,7 @@
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
+#include "windows/MdiLayout.h"
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QToolBar>
 
 namespace zyl {
@@ -121,38 +123,34 @@ void TMainForm::createActions()
     connect(WindowCascade1, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
     WindowTileHorizontal1 =
         make("Tile &Horizontally", "Tile Horizontally", "Tile Horizontally", {}, true, nullptr);
-    connect(WindowTileHorizontal1, &QAction::triggered, this, [this] {
-        // Side by side in a row: each child the full height and an equal share of the width.
-        const auto windows = m_mdi->subWindowList();
-        if (windows.isEmpty())
-            return;
-        const QSize area = m_mdi->viewport()->size();
-        const int height = area.height() / windows.size();
-        for (int i = 0; i < windows.size(); ++i) {
-            windows[i]->showNormal();
-            windows[i]->setGeometry(0, i * height, area.width(), height);
-        }
-    });
+    connect(WindowTileHorizontal1, &QAction::triggered, this,
+            [this] { tileWindows(m_mdi, /*inRows=*/true); });
     WindowTileVertical1 =
         make("Tile &Vertically", "Tile Vertically", "Tile Vertically", {}, true, nullptr);
-    connect(WindowTileVertical1, &QAction::triggered, this, [this] {
-        const auto windows = m_mdi->subWindowList();
-        if (windows.isEmpty())
-            return;
-        const QSize area = m_mdi->viewport()->size();
-        const int width = area.width() / windows.size();
-        for (int i = 0; i < windows.size(); ++i) {
-            windows[i]->showNormal();
-            windows[i]->setGeometry(i * width, 0, width, area.height());
-        }
-    });
+    connect(WindowTileVertical1, &QAction::triggered, this,
+            [this] { tileWindows(m_mdi, /*inRows=*/false); });
     WindowMinimizeAll1 = make("&Minimize All", "Minimize All", "Minimize All", {}, true, nullptr);
     connect(WindowMinimizeAll1, &QAction::triggered, this, [this] {
         for (QMdiSubWindow* w : m_mdi->subWindowList())
             w->showMinimized();
     });
     WindowArrangeAll1 = make("&Arrange All", "Arrange All", "Arrange All", {}, true, nullptr);
-    connect(WindowArrangeAll1, &QAction::triggered, m_mdi, &QMdiArea::tileSubWindows);
+    connect(WindowArrangeAll1, &QAction::triggered, this, [this] { arrangeIcons(m_mdi); });
+
+    // Pictures for the toolbar, so that all its commands fit the window at its first size; the
+    // theme's where the desktop has one, else the style's own.
+    auto icon = [this](const char* themeName, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(QString::fromLatin1(themeName), style()->standardIcon(fallback));
+    };
+    New->setIcon(icon("document-new", QStyle::SP_FileIcon));
+    Open->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
+    Save->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
+    WindowCascade1->setIcon(style()->standardIcon(QStyle::SP_TitleBarNormalButton));
+    WindowTileHorizontal1->setIcon(style()->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
+    WindowTileVertical1->setIcon(style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
+    Run->setIcon(icon("media-playback-start", QStyle::SP_MediaPlay));
+    Terminate->setIcon(icon("media-playback-stop", QStyle::SP_MediaStop));
+    Options->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
 }
 
 void TMainForm::createMenusAndToolbar()
@@ -166,18 +164,67 @@ void TMainForm::createMenusAndToolbar()
     file->addAction(About);
     file->addSeparator();
     file->addAction(Exit);
-    QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
-    window->menuAction()->setStatusTip(QStringLiteral("Window related commands"));
-    window->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1,
-                        WindowMinimizeAll1, WindowArrangeAll1});
+    m_windowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
+    m_windowMenu->menuAction()->setStatusTip(QStringLiteral("Window related commands"));
+    m_windowMenu->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1,
+                              WindowMinimizeAll1, WindowArrangeAll1});
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TMainForm::updateWindowMenu);
     addAction(CommandLine);
 
     QToolBar* tools = addToolBar(QStringLiteral("Commands"));
+    tools->setObjectName(QStringLiteral("Commands"));
+    tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    tools->setIconSize(QSize(16, 16));
     tools->addActions({New, Open, Save});
     tools->addSeparator();
     tools->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1});
     tools->addSeparator();
     tools->addActions({Run, Terminate, Options});
+
+    // A command's hint belongs to the command under the mouse: once a menu closes or the
+    // mouse leaves the toolbar there is none.
+    for (QMenu* menu : {file, m_windowMenu})
+        connect(menu, &QMenu::aboutToHide, m_hintPanel, &QLabel::clear);
+    tools->installEventFilter(this);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Leave && qobject_cast<QToolBar*>(watched))
+        m_hintPanel->clear();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::updateWindowMenu()
+{
+    // The open child windows follow the commands, numbered for the keyboard; the active one
+    // is checked, and choosing one brings it back if it was minimised.
+    for (QAction* entry : m_windowEntries) {
+        m_windowMenu->removeAction(entry);
+        entry->deleteLater();
+    }
+    m_windowEntries.clear();
+    const QList<QMdiSubWindow*> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    m_windowEntries << m_windowMenu->addSeparator();
+    for (int i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* window = windows[i];
+        const QString title = window->widget() ? window->widget()->windowTitle() : QString();
+        const QString caption = i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title)
+                                      : QStringLiteral("%1 %2").arg(i + 1).arg(title);
+        QAction* entry = m_windowMenu->addAction(caption);
+        entry->setCheckable(true);
+        entry->setChecked(window == m_mdi->activeSubWindow());
+        connect(entry, &QAction::triggered, this, [this, guarded = QPointer(window)] {
+            if (!guarded)
+                return;
+            if (guarded->isMinimized())
+                guarded->showNormal();
+            m_mdi->setActiveSubWindow(guarded);
+        });
+        m_windowEntries << entry;
+    }
 }
 
 bool TMainForm::event(QEvent* event)
@@ -338,6 +385,11 @@ void TMainForm::RunExecute()
 {
     if (!m_project.zyl || !m_script || m_task)
         return;
+    // A manual task processes one generation per Run from the first Run on, as zyl-batch does:
+    // a second generation in the same run would take the values its members inherited from
+    // their parents as if they had been typed.
+    if (m_settings.functionMode == FunctionMode::Manual)
+        m_settings.loopCounter = 1;
     RunContext context{*m_project.zyl, m_settings, *m_script, m_table, m_project.plots};
     auto* thread = new TaskThread(context, this, *this, this);
     m_task = thread;

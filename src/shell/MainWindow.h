@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMdiArea>
 #include <QPointer>
 #include <QTimer>
@@ -95,11 +96,15 @@ public:
     /// The result windows of the loaded project; null without one.
     ResultWindows* resultWindows() const { return m_windows.get(); }
 
+    /// The Window menu: the window commands, then the open child windows.
+    QMenu* windowMenu() const { return m_windowMenu; }
+
 signals:
     /// A run has ended and the controls are restored.
     void runFinished();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
@@ -107,6 +112,7 @@ protected:
 private:
     void createActions();
     void createMenusAndToolbar();
+    void updateWindowMenu();
     void NewExecute();
     void OpenExecute();
     void SaveExecute();
@@ -131,6 +137,8 @@ private:
 
     QStringList m_arguments;
     QMdiArea* m_mdi;
+    QMenu* m_windowMenu = nullptr;
+    QList<QAction*> m_windowEntries;
     QLabel* m_hintPanel;
     QLabel* m_runPanel;
     QTimer m_timer;
