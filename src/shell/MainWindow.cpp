@@ -2,6 +2,7 @@
 
 #include "shell/AboutBox.h"
 #include "shell/ConsoleWindow.h"
+#include "shell/DesktopSettings.h"
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
@@ -10,11 +11,15 @@
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -66,6 +71,9 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
 
     createActions();
     createMenusAndToolbar();
+    // Where the user left it last time; the first start keeps the size above.
+    DesktopSettings().restoreWindow(*this);
+    setAcceptDrops(true);
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }
@@ -157,7 +165,9 @@ void TMainForm::createMenusAndToolbar()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
-    file->addActions({New, Open, Closeall, Save, Saveas});
+    file->addActions({New, Open});
+    m_recentMenu = file->addMenu(QStringLiteral("Recent files"));
+    file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
     file->addActions({Run, Terminate, Options});
     file->addSeparator();
@@ -183,9 +193,16 @@ void TMainForm::createMenusAndToolbar()
 
     // A command's hint belongs to the command under the mouse: once a menu closes or the
     // mouse leaves the toolbar there is none.
-    for (QMenu* menu : {file, m_windowMenu})
+    for (QMenu* menu : {file, m_windowMenu, m_recentMenu})
         connect(menu, &QMenu::aboutToHide, m_hintPanel, &QLabel::clear);
     tools->installEventFilter(this);
+
+    // The recent files can be opened whenever Open can.
+    connect(Open, &QAction::changed, this, [this] {
+        m_recentMenu->menuAction()->setEnabled(Open->isEnabled() &&
+                                               !m_recentMenu->actions().isEmpty());
+    });
+    updateRecentMenu();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -298,9 +315,12 @@ void TMainForm::NewExecute()
 
 void TMainForm::OpenExecute()
 {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(), scriptFilter);
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), scriptFilter);
     if (name.isEmpty())
         return;
+    settings.rememberFolder(name);
     openFile(name);
 }
 
@@ -333,6 +353,7 @@ void TMainForm::SaveExecute()
         try {
             m_script->SetFileName(m_projectFileName.toStdString());
             m_script->UpdateFile();
+            addRecentFile(m_projectFileName);
         } catch (const std::exception&) {
             showMessage(QStringLiteral("error"),
                         QStringLiteral("Cannot create file %1").arg(m_projectFileName));
@@ -347,9 +368,12 @@ void TMainForm::SaveExecute()
 
 void TMainForm::SaveasExecute()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(), scriptFilter);
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getSaveFileName(this, QString(), settings.lastFolder(), scriptFilter);
     if (name.isEmpty())
         return;
+    settings.rememberFolder(name);
     saveAsFile(name);
 }
 
@@ -481,6 +505,7 @@ void TMainForm::loadAndRun(const QString& fileName)
     }
     NewExecute();
     if (m_project.zyl) {
+        addRecentFile(fileName);
         if (m_script->ReadBool("SHOW", "arrange", false))
             WindowTileVertical1->trigger();
         Run->trigger();
@@ -554,7 +579,67 @@ void TMainForm::closeEvent(QCloseEvent* event)
     }
     Closeall->setEnabled(true);
     Closeall->trigger();
+    DesktopSettings().saveWindow(*this);
     event->accept();
+}
+
+QString TMainForm::droppedFile(const QMimeData* data) const
+{
+    // One file at a time, as the open dialog gives it; only while Open is possible.
+    if (!Open->isEnabled() || !data || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QString fileName = droppedFile(event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: the program that dragged it need not wait for the load or
+    // a message box.
+    QTimer::singleShot(0, this, [this, fileName] { openFile(fileName); });
+}
+
+void TMainForm::addRecentFile(const QString& fileName)
+{
+    DesktopSettings().addRecentFile(fileName);
+    updateRecentMenu();
+}
+
+void TMainForm::updateRecentMenu()
+{
+    m_recentMenu->clear();
+    const QStringList files = DesktopSettings().recentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        QAction* entry = m_recentMenu->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
+        entry->setStatusTip(QStringLiteral("Open %1").arg(QDir::toNativeSeparators(path)));
+        connect(entry, &QAction::triggered, this, [this, path] { openRecentFile(path); });
+    }
+    m_recentMenu->menuAction()->setEnabled(Open->isEnabled() && !files.isEmpty());
+}
+
+void TMainForm::openRecentFile(const QString& fileName)
+{
+    if (!QFileInfo::exists(fileName)) {
+        DesktopSettings().removeRecentFile(fileName);
+        updateRecentMenu();
+        showMessage(QStringLiteral("warning"),
+                    QStringLiteral("File:\n") + fileName +
+                        QStringLiteral("\ndoes not exist.\nIt is removed from the recent files."));
+        return;
+    }
+    openFile(fileName);
 }
 
 } // namespace zyl

@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 
+class QMimeData;
+
 namespace zyl {
 
 class TaskThread;
@@ -98,6 +100,8 @@ public:
 
     /// The Window menu: the window commands, then the open child windows.
     QMenu* windowMenu() const { return m_windowMenu; }
+    /// The File menu's list of recent files; choosing a file that is gone removes it.
+    QMenu* recentMenu() const { return m_recentMenu; }
 
 signals:
     /// A run has ended and the controls are restored.
@@ -106,6 +110,8 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
@@ -113,6 +119,11 @@ private:
     void createActions();
     void createMenusAndToolbar();
     void updateWindowMenu();
+    void updateRecentMenu();
+    void addRecentFile(const QString& fileName);
+    void openRecentFile(const QString& fileName);
+    /// The one local file a drag carries, when Open may take it; empty otherwise.
+    QString droppedFile(const QMimeData* data) const;
     void NewExecute();
     void OpenExecute();
     void SaveExecute();
@@ -138,6 +149,7 @@ private:
     QStringList m_arguments;
     QMdiArea* m_mdi;
     QMenu* m_windowMenu = nullptr;
+    QMenu* m_recentMenu = nullptr;
     QList<QAction*> m_windowEntries;
     QLabel* m_hintPanel;
     QLabel* m_runPanel;

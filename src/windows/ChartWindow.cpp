@@ -1,6 +1,7 @@
 #include "windows/ChartWindow.h"
 
 #include "common/Exception.h"
+#include "shell/DesktopSettings.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -332,7 +333,10 @@ void TForm1::Savetofile1Click()
 {
     // The picture is taken before the dialog can cover the window.
     QImage image = bitmap();
+    DesktopSettings settings;
     QFileDialog dialog(this);
+    if (!settings.lastFolder().isEmpty())
+        dialog.setDirectory(settings.lastFolder());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(
@@ -344,6 +348,7 @@ void TForm1::Savetofile1Click()
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    settings.rememberFolder(dialog.selectedFiles().constFirst());
     savePicture(image, dialog.selectedFiles().constFirst());
 }
 

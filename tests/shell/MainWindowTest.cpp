@@ -355,6 +355,7 @@ TEST(CommandLineProgram, ACloseTaskRunsAndEndsByItself)
     QProcess zyl;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", dir.path()); // its settings stay in the test folder
     zyl.setProcessEnvironment(env);
     zyl.start(ZYL_PROGRAM, {script});
     ASSERT_TRUE(zyl.waitForFinished(60000));

@@ -1,0 +1,193 @@
+#include "shell/DesktopSettings.h"
+
+#include "engine/Zyl.h"
+#include "shell/MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+using namespace zyl;
+
+namespace {
+
+/// Starts every test with empty settings (the test program keeps them in a folder of its own).
+struct FreshSettings {
+    FreshSettings() { DesktopSettings().store().clear(); }
+};
+
+/// A main window on empty settings, manual tasks to open (they load without running), and the
+/// messages collected instead of shown.
+class Desktop : public ::testing::Test {
+  protected:
+    Desktop()
+    {
+        form.showMessage = [this](const QString&, const QString& text) { messages << text; };
+    }
+
+    QString task(const QString& name)
+    {
+        const QString path = dir.filePath(name);
+        std::ofstream(path.toStdString())
+            << "[FUNCTION]\nmanual=1\n[VARIABLES]\nx=real[-1;1]\n[POPULATION]\nsize=4\n";
+        return path;
+    }
+
+    /// The entries of the recent files menu, one a line.
+    std::string recentEntries() const
+    {
+        QStringList texts;
+        for (const QAction* action : form.recentMenu()->actions())
+            texts << action->text();
+        return texts.join('\n').toStdString();
+    }
+
+    FreshSettings fresh;
+    QTemporaryDir dir;
+    TMainForm form;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(Desktop, TheMainWindowComesBackAsItWasLeft)
+{
+    EXPECT_EQ(form.size(), QSize(376, 301)) << "the first start";
+    form.show();
+    form.resize(520, 410);
+    form.close();
+    TMainForm again;
+    EXPECT_EQ(again.size(), QSize(520, 410));
+
+    again.showMaximized();
+    again.close();
+    TMainForm maximised;
+    EXPECT_TRUE(maximised.windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(Desktop, RecentFilesKeepTheLatestEightOnce)
+{
+    DesktopSettings settings;
+    for (int i = 0; i < 10; ++i)
+        settings.addRecentFile(dir.filePath(QString("t%1.txt").arg(i)));
+    settings.addRecentFile(dir.filePath("t5.txt"));
+    QStringList expected;
+    for (int i : {5, 9, 8, 7, 6, 4, 3, 2})
+        expected << dir.filePath(QString("t%1.txt").arg(i));
+    EXPECT_EQ(settings.recentFiles(), expected);
+    // Relative names are kept as absolute paths.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    settings.addRecentFile("t3.txt");
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(settings.recentFiles().front(), dir.filePath("t3.txt"));
+    EXPECT_EQ(settings.recentFiles().size(), 8);
+}
+
+TEST_F(Desktop, TheRecentListOpensFilesAndForgetsMissingOnes)
+{
+    const QString gone = task("gone.txt");
+    const QString kept = task("kept.txt");
+    form.openFile(gone);
+    ASSERT_NE(form.engine(), nullptr);
+    form.Closeall->trigger();
+    form.openFile(kept);
+    form.Closeall->trigger();
+    EXPECT_EQ(recentEntries(), ("&1 " + kept + "\n&2 " + gone).toStdString());
+    EXPECT_TRUE(form.recentMenu()->menuAction()->isEnabled());
+
+    QFile::remove(gone);
+    form.recentMenu()->actions()[1]->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(),
+              "File:\n" + gone + "\ndoes not exist.\nIt is removed from the recent files.");
+    EXPECT_EQ(recentEntries(), ("&1 " + kept).toStdString());
+    EXPECT_EQ(form.engine(), nullptr);
+
+    form.recentMenu()->actions()[0]->trigger();
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_EQ(form.projectFileName(), kept);
+    // With a project loaded there is nothing to open it into.
+    EXPECT_FALSE(form.recentMenu()->menuAction()->isEnabled());
+}
+
+TEST_F(Desktop, ADroppedFileOpensAsOpenDoes)
+{
+    auto drop = [this](const QString& path) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&form, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&form, &dropped);
+        QApplication::processEvents();
+        return true;
+    };
+    const QString internal = dir.filePath("run.zyl");
+    std::ofstream(internal.toStdString()) << "x";
+    ASSERT_TRUE(drop(internal));
+    EXPECT_EQ(messages, QStringList{"Open internal format. Not implemented yet."});
+
+    const QString script = task("dropped.txt");
+    ASSERT_TRUE(drop(script));
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_EQ(form.projectFileName(), script);
+    EXPECT_FALSE(drop(script)) << "refused while a project is open";
+}
+
+TEST_F(Desktop, FileDialogsStartInTheLastFolder)
+{
+    QDir(dir.path()).mkdir("a");
+    QDir(dir.path()).mkdir("b");
+    DesktopSettings().rememberFolder(dir.filePath("a/earlier.txt"));
+    const QString chosen = task("b/chosen.txt");
+    QString shownFolder;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shownFolder = dialog->directory().absolutePath();
+            dialog->selectFile(chosen);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    });
+    answer.start(5);
+    form.Open->trigger();
+    EXPECT_EQ(shownFolder, dir.filePath("a"));
+    EXPECT_EQ(DesktopSettings().lastFolder(), dir.filePath("b"));
+    EXPECT_EQ(form.projectFileName(), chosen);
+}
+
+TEST_F(Desktop, EveryCommandIsInAMenuAndNoShortcutIsShared)
+{
+    std::map<QString, QStringList> byShortcut;
+    QList<QAction*> inMenus;
+    for (QAction* title : form.menuBar()->actions()) {
+        EXPECT_TRUE(title->text().contains('&')) << title->text().toStdString();
+        inMenus << title->menu()->actions();
+    }
+    for (QAction* command : {form.New, form.Open, form.Closeall, form.Save, form.Saveas,
+                             form.Run, form.Terminate, form.Options, form.About, form.Exit,
+                             form.WindowCascade1, form.WindowTileHorizontal1,
+                             form.WindowTileVertical1, form.WindowMinimizeAll1,
+                             form.WindowArrangeAll1}) {
+        EXPECT_TRUE(inMenus.contains(command)) << command->text().toStdString();
+        if (!command->shortcut().isEmpty())
+            byShortcut[command->shortcut().toString()] << command->text();
+    }
+    for (const auto& [shortcut, commands] : byShortcut)
+        EXPECT_EQ(commands.size(), 1) << shortcut.toStdString();
+}
