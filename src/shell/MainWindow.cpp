@@ -153,9 +153,10 @@ void TMainForm::createActions()
     New->setIcon(icon("document-new", QStyle::SP_FileIcon));
     Open->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
     Save->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
-    WindowCascade1->setIcon(style()->standardIcon(QStyle::SP_TitleBarNormalButton));
-    WindowTileHorizontal1->setIcon(style()->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
-    WindowTileVertical1->setIcon(style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
+    const QStyle* look = style();
+    WindowCascade1->setIcon(look->standardIcon(QStyle::SP_TitleBarNormalButton));
+    WindowTileHorizontal1->setIcon(look->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
+    WindowTileVertical1->setIcon(look->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
     Run->setIcon(icon("media-playback-start", QStyle::SP_MediaPlay));
     Terminate->setIcon(icon("media-playback-stop", QStyle::SP_MediaStop));
     Options->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
@@ -617,7 +618,11 @@ void TMainForm::addRecentFile(const QString& fileName)
 
 void TMainForm::updateRecentMenu()
 {
-    m_recentMenu->clear();
+    // The old entries go later: this may run inside the handler of one of them.
+    for (QAction* entry : m_recentMenu->actions()) {
+        m_recentMenu->removeAction(entry);
+        entry->deleteLater();
+    }
     const QStringList files = DesktopSettings().recentFiles();
     for (int i = 0; i < files.size(); ++i) {
         const QString path = files[i];

@@ -1,5 +1,6 @@
 #include "shell/DesktopSettings.h"
 
+#include "ShellSupport.h"
 #include "engine/Zyl.h"
 #include "shell/MainWindow.h"
 
@@ -22,11 +23,6 @@
 using namespace zyl;
 
 namespace {
-
-/// Starts every test with empty settings (the test program keeps them in a folder of its own).
-struct FreshSettings {
-    FreshSettings() { DesktopSettings().store().clear(); }
-};
 
 /// A main window on empty settings, manual tasks to open (they load without running), and the
 /// messages collected instead of shown.
@@ -54,7 +50,7 @@ class Desktop : public ::testing::Test {
         return texts.join('\n').toStdString();
     }
 
-    FreshSettings fresh;
+    test::FreshSettings fresh;
     QTemporaryDir dir;
     TMainForm form;
     QStringList messages;

@@ -1,8 +1,9 @@
 #include "shell/MainWindow.h"
 
+#include "ShellSupport.h"
 #include "engine/Zyl.h"
-#include "windows/ResultWindows.h"
 #include "windows/ChartWindow.h"
+#include "windows/ResultWindows.h"
 #include "windows/UserChart.h"
 
 #include <QApplication>
@@ -66,6 +67,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    test::FreshSettings fresh;
     TMainForm form;
     std::vector<Message> messages;
 };
