@@ -325,8 +325,6 @@ TEST_F(MainWindow, TheToolbarFitsTheFirstSizeAndHintsDoNotLinger)
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
     EXPECT_EQ(commands, 9);
-    EXPECT_EQ(form.Terminate->toolTip(), "Terminate");
-    EXPECT_EQ(form.Terminate->text(), "Terminate");
 
     // From a menu: the hint goes when the menu closes.
     QMenu* file = form.menuBar()->actions().front()->menu();
