@@ -2,6 +2,7 @@
 
 #include "ShellSupport.h"
 #include "engine/Zyl.h"
+#include "shell/AppIcon.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QMenuBar>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -181,4 +184,18 @@ TEST_F(Desktop, EveryCommandIsInAMenuAndNoShortcutIsShared)
             EXPECT_TRUE(command->shortcut().isEmpty()) << command->text().toStdString();
     }
     EXPECT_EQ(commands, 15);
+}
+
+TEST_F(Desktop, EveryWindowShowsTheProgramsIcon)
+{
+    installApplicationIcon();
+    const QIcon icon = QApplication::windowIcon();
+    ASSERT_FALSE(icon.pixmap(32, 32).isNull()) << "the resource must load, SVG plugin included";
+    form.openFile(task("shown.txt"));
+    ASSERT_FALSE(form.mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(form.windowIcon().cacheKey(), icon.cacheKey());
+    for (const QMdiSubWindow* child : form.mdiArea()->subWindowList())
+        EXPECT_EQ(child->windowIcon().cacheKey(), icon.cacheKey())
+            << child->windowTitle().toStdString();
+    QApplication::setWindowIcon(QIcon());
 }
