@@ -41,8 +41,9 @@ struct ResultContext {
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics
 /// window, one chart per user plot, and the Population, Buffered and Variables windows when
-/// the settings ask for them. Destroying it closes them. The run's observer calls that concern
-/// them are forwarded here.
+/// the settings ask for them, placed in a cascade. Closing one by hand only minimises it;
+/// destroying this destroys them. The run's observer calls that concern them are forwarded
+/// here.
 ///
 /// A run may pass many generations a second; the windows keep every generation's data (the
 /// statistic and population histories, every plot point) but are repainted at display rate:
@@ -67,7 +68,7 @@ class ResultWindows : public RunObserver {
 
     static constexpr int refreshInterval = 50; // milliseconds
 
-    // The windows, or null when not made (or closed by the user since).
+    // The windows, or null when not made.
     TStatistics* statisticsWindow() const;
     TForm2* populationWindow() const;
     TForm3* bufferedWindow() const;
