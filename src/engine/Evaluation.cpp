@@ -62,4 +62,29 @@ void EvaluationBatch::progress()
     m_progress(m_ready);
 }
 
+void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
+{
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+        if (batch.stopRequested())
+            return;
+        // A copy: the windows may read the population while the program runs.
+        Indiv ind = batch.individual(k);
+        bool succeeded = false;
+        try {
+            succeeded = evaluateExternal(m_program, ind, batch.abortFlag());
+        } catch (const std::exception&) {
+            succeeded = false;
+        }
+        // An ended program evaluated nothing: the individual stays as it was.
+        if (batch.abortFlag())
+            return;
+        if (succeeded)
+            batch.report(k, EvaluationOutcome::evaluated(ind.value));
+        else
+            batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,
+                             "A problem with external program."});
+        batch.progress();
+    }
+}
+
 } // namespace zyl

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/External.h"
 #include "engine/Indiv.h"
 #include "expr/Tensor.h"
 
@@ -123,6 +124,31 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
     ProgressHandler m_progress;
     std::function<void()> m_failure;
+};
+
+/// Where an external task's programs run. The run hands each generation's batch to
+/// evaluate, on its worker thread, and takes the outcomes back in index order.
+class EvaluationBackend {
+public:
+    virtual ~EvaluationBackend() = default;
+    /// Reports an outcome for the items of `batch` it evaluates (any order, any number at
+    /// once); starts no item once batch.stopRequested(); ends a running program at once when
+    /// batch.abortFlag() is set, leaving its item NotRun; and calls batch.progress() now and
+    /// then, so that the values are shown as they come. A failed item stops the batch.
+    virtual void evaluate(EvaluationBatch& batch) = 0;
+};
+
+/// The external program of the script, one run at a time, in index order, on the calling
+/// thread: each run writes the input file, waits for the program and reads the output file.
+/// A failure is "A problem with external program." (the value the program wrote, if any,
+/// still counts).
+class SequentialExternalBackend : public EvaluationBackend {
+public:
+    explicit SequentialExternalBackend(ExternalProgram program) : m_program(std::move(program)) {}
+    void evaluate(EvaluationBatch& batch) override;
+
+private:
+    ExternalProgram m_program;
 };
 
 } // namespace zyl

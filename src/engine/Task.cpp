@@ -217,31 +217,14 @@ void Task::prepareGeneration()
 
 void Task::evaluateExternalItems()
 {
-    const ProjectSettings& settings = m_context.settings;
-    const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
-                                  settings.externalTimeout};
-    for (std::size_t k = 0; k < m_batch.size(); ++k) {
-        if (m_batch.stopRequested())
-            return;
-        m_currentIndex.store(m_batch.index(k), std::memory_order_relaxed);
-        // A copy: the windows may read the population while the program runs.
-        Indiv ind = m_batch.individual(k);
-        bool succeeded = false;
-        try {
-            succeeded = evaluateExternal(program, ind, m_batch.abortFlag());
-        } catch (const std::exception&) {
-            succeeded = false;
-        }
-        // An ended program evaluated nothing: the individual stays as it was.
-        if (m_batch.abortFlag())
-            return;
-        if (succeeded)
-            m_batch.report(k, EvaluationOutcome::evaluated(ind.value));
-        else
-            m_batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,
-                               "A problem with external program."});
-        m_batch.progress();
+    if (m_context.backend) {
+        m_context.backend->evaluate(m_batch);
+        return;
     }
+    const ProjectSettings& settings = m_context.settings;
+    SequentialExternalBackend sequential({settings.inputName, settings.externalName,
+                                          settings.outputName, settings.externalTimeout});
+    sequential.evaluate(m_batch);
 }
 
 // NOTE: the take-back walks the population as a run always walked it, one individual at a

@@ -23,6 +23,9 @@ struct RunContext {
     const ProjectScript& script;
     SymbolTable& table;
     std::vector<UserPlot>& plots;
+    /// Where an external task's programs run; null: one at a time, as the script names them
+    /// (SequentialExternalBackend).
+    EvaluationBackend* backend = nullptr;
 };
 
 /// One run: up to `loopCounter` generations, never past `maxIteration`. `execute` is the
@@ -38,9 +41,10 @@ struct RunContext {
 /// 20 ms (setSlice): a compiled objective needs no other thread, and keeping the population on one
 /// thread (one processor's cache) is what makes a generation fast; between slices that thread
 /// answers its windows, Terminate included. An objective the tree must evaluate is taken back
-/// value by value, as it is computed. An external task runs its programs on the worker, one
-/// after the other, and has their values taken back as they come (at most every
-/// EvaluationBatch::progressInterval); steps 2 and 3 then cost one synchronized call.
+/// value by value, as it is computed. An external task runs its programs on the worker,
+/// through the EvaluationBackend of the context (by default one program after the other), and
+/// has their values taken back as they come (at most every EvaluationBatch::progressInterval);
+/// steps 2 and 3 then cost one synchronized call.
 ///
 /// A failing step shows its message through the observer and stops the run before the next
 /// individual. A definition changed in the console while a generation is evaluated takes
