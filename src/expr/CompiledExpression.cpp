@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 #include <unordered_map>
 #include <utility>
 
@@ -145,9 +146,36 @@ private:
 
     Compiled emit(Op op, int code, Compiled a, Compiled b = Compiled())
     {
+        const int height = std::max(a.height, b.height) + 1;
+        // An operation on constants is done now when it succeeds: at run time it would give
+        // the same value at the same point. One that fails stays, to fail where it is.
+        const bool unary = op >= Op::Not && op != Op::Throw;
+        if (op != Op::Throw && isConstant(a.slot) && (unary || isConstant(b.slot))) {
+            try {
+                const CompiledExpression::Instruction in{op, code, 0, 0, 0};
+                const Complex value = CompiledExpression::complexStep(
+                    in, constantValue(a.slot), unary ? Complex{} : constantValue(b.slot),
+                    m_symbolic);
+                return {addConstant(value), height};
+            } catch (const std::exception&) {
+            }
+        }
         const std::int32_t target = newSlot();
         m_out.m_code.push_back({op, code, target, a.slot, b.slot});
-        return {target, std::max(a.height, b.height) + 1};
+        return {target, height};
+    }
+
+    bool isConstant(std::int32_t slot) const { return m_constantIndex.count(slot) != 0; }
+    Complex constantValue(std::int32_t slot) const
+    {
+        return m_constants[m_constantIndex.at(slot)].second;
+    }
+    std::int32_t addConstant(Complex value)
+    {
+        const std::int32_t slot = newSlot();
+        m_constantIndex[slot] = m_constants.size();
+        m_constants.emplace_back(slot, value);
+        return slot;
     }
 
     Compiled throwing(const std::string& message)
@@ -163,12 +191,7 @@ private:
         return emit(Op::Throw, index, Compiled(), Compiled());
     }
 
-    Compiled constant(Complex value)
-    {
-        const std::int32_t slot = newSlot();
-        m_constants.emplace_back(slot, cleanZero(value));
-        return {slot, 1};
-    }
+    Compiled constant(Complex value) { return {addConstant(cleanZero(value)), 1}; }
 
     /// The dependency on `name`, recorded at its first look-up.
     CompiledExpression::Dependency& lookup(const std::string& name, const Funkcja*& symbol)
@@ -301,6 +324,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_dependencyIndex;
     std::unordered_map<const Tensor*, Memo> m_memo;
     std::vector<std::pair<std::int32_t, Complex>> m_constants;
+    std::unordered_map<std::int32_t, std::size_t> m_constantIndex;
 };
 
 void CompiledExpression::compile(const Tensor& root, const SymbolTable& table, FormulaRules rules,
@@ -667,68 +691,74 @@ std::size_t CompiledExpression::runReal(std::size_t pc)
     return pc;
 }
 
+Complex CompiledExpression::complexStep(const Instruction& in, Complex a, Complex b,
+                                        bool symbolic)
+{
+    Complex v;
+    switch (in.op) {
+    case Op::Add:
+    case Op::Subtract:
+    case Op::Multiply:
+    case Op::Divide:
+    case Op::Power:
+    case Op::Log: v = arithmeticValue(in.code, a, b); break;
+    case Op::PowerNoZeroZero:
+        if (a.re == 0 && a.im == 0 && b.re == 0 && b.im == 0)
+            throw InfoErr("0^0!");
+        v = arithmeticValue(in.code, a, b);
+        break;
+    case Op::Equal: v = {a.re == b.re && a.im == b.im ? 1.0 : 0.0, 0.0}; break;
+    case Op::NotEqual: v = {a.re == b.re && a.im == b.im ? 0.0 : 1.0, 0.0}; break;
+    case Op::Greater:
+    case Op::GreaterEq:
+    case Op::Less:
+    case Op::LessEq:
+    case Op::And:
+    case Op::Or: {
+        if (a.im != 0 || b.im != 0)
+            throw InfoErr("Not a real type");
+        bool truth = false;
+        switch (in.op) {
+        case Op::Greater: truth = a.re > b.re; break;
+        case Op::GreaterEq: truth = a.re >= b.re; break;
+        case Op::Less: truth = a.re < b.re; break;
+        case Op::LessEq: truth = a.re <= b.re; break;
+        case Op::And: truth = a.re != 0 && b.re != 0; break;
+        default: truth = a.re != 0 || b.re != 0; break;
+        }
+        v = {truth ? 1.0 : 0.0, 0.0};
+        break;
+    }
+    case Op::Not:
+        if (a.im != 0)
+            throw InfoErr("Not a real type");
+        v = {a.re == 0 ? 1.0 : 0.0, 0.0};
+        break;
+    case Op::Negate: v = cleanZero({-a.re, -a.im}); break;
+    case Op::Sin:
+    case Op::Cos:
+    case Op::Exp:
+    case Op::Ln:
+    case Op::Sqrt:
+    case Op::Abs:
+    case Op::Function: v = functionValue(in.code, a); break;
+    case Op::CeilReal: v = cleanZero({functionValue(in.code, a).re, 0.0}); break;
+    case Op::RoundReal: v = cleanZero({roundHalfAway(a.re), 0.0}); break;
+    case Op::Throw: throw std::logic_error("a throwing instruction has no value");
+    }
+    // The symbolic evaluator stores every result with makeNumber, which cleans zeros.
+    return symbolic ? cleanZero(v) : v;
+}
+
 void CompiledExpression::runComplex(std::size_t pc)
 {
     Complex* z = m_complex.data();
     const std::size_t n = m_code.size();
     for (; pc < n; ++pc) {
         const Instruction& in = m_code[pc];
-        const Complex a = z[in.a];
-        const Complex b = z[in.b];
-        Complex v;
-        switch (in.op) {
-        case Op::Add:
-        case Op::Subtract:
-        case Op::Multiply:
-        case Op::Divide:
-        case Op::Power:
-        case Op::Log: v = arithmeticValue(in.code, a, b); break;
-        case Op::PowerNoZeroZero:
-            if (a.re == 0 && a.im == 0 && b.re == 0 && b.im == 0)
-                throw InfoErr("0^0!");
-            v = arithmeticValue(in.code, a, b);
-            break;
-        case Op::Equal: v = {a.re == b.re && a.im == b.im ? 1.0 : 0.0, 0.0}; break;
-        case Op::NotEqual: v = {a.re == b.re && a.im == b.im ? 0.0 : 1.0, 0.0}; break;
-        case Op::Greater:
-        case Op::GreaterEq:
-        case Op::Less:
-        case Op::LessEq:
-        case Op::And:
-        case Op::Or: {
-            if (a.im != 0 || b.im != 0)
-                throw InfoErr("Not a real type");
-            bool truth = false;
-            switch (in.op) {
-            case Op::Greater: truth = a.re > b.re; break;
-            case Op::GreaterEq: truth = a.re >= b.re; break;
-            case Op::Less: truth = a.re < b.re; break;
-            case Op::LessEq: truth = a.re <= b.re; break;
-            case Op::And: truth = a.re != 0 && b.re != 0; break;
-            default: truth = a.re != 0 || b.re != 0; break;
-            }
-            v = {truth ? 1.0 : 0.0, 0.0};
-            break;
-        }
-        case Op::Not:
-            if (a.im != 0)
-                throw InfoErr("Not a real type");
-            v = {a.re == 0 ? 1.0 : 0.0, 0.0};
-            break;
-        case Op::Negate: v = cleanZero({-a.re, -a.im}); break;
-        case Op::Sin:
-        case Op::Cos:
-        case Op::Exp:
-        case Op::Ln:
-        case Op::Sqrt:
-        case Op::Abs:
-        case Op::Function: v = functionValue(in.code, a); break;
-        case Op::CeilReal: v = cleanZero({functionValue(in.code, a).re, 0.0}); break;
-        case Op::RoundReal: v = cleanZero({roundHalfAway(a.re), 0.0}); break;
-        case Op::Throw: throw InfoErr(m_messages[static_cast<std::size_t>(in.code)]);
-        }
-        // The symbolic evaluator stores every result with makeNumber, which cleans zeros.
-        z[in.target] = m_symbolic ? cleanZero(v) : v;
+        if (in.op == Op::Throw)
+            throw InfoErr(m_messages[static_cast<std::size_t>(in.code)]);
+        z[in.target] = complexStep(in, z[in.a], z[in.b], m_symbolic);
     }
 }
 

@@ -73,6 +73,7 @@ public:
     std::size_t size() const { return m_code.size(); }
 
     /// The operations of a program. Public for the compiler's helpers only.
+    /// NOTE: the operations from Not on take one operand (Throw none).
     enum class Op : std::uint8_t {
         Add, Subtract, Multiply, Divide, Power, PowerNoZeroZero, Log,
         Greater, GreaterEq, Less, LessEq, Equal, NotEqual, And, Or, Not, Negate,
@@ -101,6 +102,8 @@ public:
 private:
     friend class FormulaCompiler;
 
+    /// One operation on complex values, as the tree evaluator computes it (not Throw).
+    static Complex complexStep(const Instruction& in, Complex a, Complex b, bool symbolic);
     std::size_t runReal(std::size_t pc);
     /// The real path over the rows of a block; marks in m_blockFailed the rows it cannot
     /// follow (they are evaluated one by one afterwards).

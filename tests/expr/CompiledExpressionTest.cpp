@@ -224,6 +224,15 @@ TEST_F(Compiled, FollowsTheTableAndRefusesWhatOnlyTheTreeDoes)
     table.remove(table.lookup("a"));
     EXPECT_FALSE(program.refresh(table));
 
+    // Operations on constants are done once, unless they fail: then they fail in their place.
+    CompiledExpression folded;
+    folded.compile(*parsed("x*(2+3)"), table, FormulaRules::Numeric, {"x", "y"});
+    EXPECT_EQ(folded.size(), 1u);
+    EXPECT_EQ(folded.evaluate(inputs).re, 7.5);
+    folded.compile(*parsed("1/0+x"), table, FormulaRules::Numeric, {"x", "y"});
+    EXPECT_EQ(folded.size(), 2u);
+    EXPECT_THROW(folded.evaluate(inputs), Exception);
+
     // Definitions made before the names they use hold those names, not copies: written out,
     // each level doubles.
     for (int k = 20; k >= 2; --k)
