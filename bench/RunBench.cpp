@@ -60,6 +60,34 @@ void BM_CompiledDefaultObjective(benchmark::State& state)
 }
 BENCHMARK(BM_CompiledDefaultObjective);
 
+// The same, 64 individuals at a time, as a run's generation is evaluated.
+void BM_CompiledDefaultObjectiveBlock(benchmark::State& state)
+{
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    makeSymbolFromStatement("f=-5.*sin(x1)*sin(x2)-sin(5*x1)*sin(5*x2)", "", false, table);
+    std::vector<Indiv> individuals;
+    for (int i = 0; i < 64; ++i) {
+        Indiv ind(2);
+        ind.setGene(0, std::make_unique<Floating_>(0.01 * i));
+        ind.setGene(1, std::make_unique<Floating_>(3.0 - 0.02 * i));
+        individuals.push_back(std::move(ind));
+    }
+    const Indiv* rows[64];
+    for (int i = 0; i < 64; ++i)
+        rows[i] = &individuals[static_cast<std::size_t>(i)];
+    CompiledObjective objective;
+    objective.prepare({"x1", "x2"}, table);
+    double values[64];
+    for (auto _ : state) {
+        std::size_t done = 0;
+        objective.evaluateBlock(rows, 64, values, done);
+        benchmark::DoNotOptimize(values);
+    }
+    state.SetItemsProcessed(state.iterations() * 64);
+}
+BENCHMARK(BM_CompiledDefaultObjectiveBlock);
+
 void BM_GenerationsOfTheDefaultTask(benchmark::State& state)
 {
     const int size = static_cast<int>(state.range(0));
