@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
+          libsqlite3-dev
           qt6-base-dev qt6-svg-dev libgl-dev)
 
 missing=()
