@@ -143,7 +143,7 @@ std::optional<std::string> objectiveChange(const Objective& before, const Object
         return "the formula has changed";
     if (before.program != now.program)
         return "the program is now \"" + now.program + "\", it was \"" + before.program + "\"";
-    if (now.programSize < 0)
+    if (now.mode == "external" && now.programSize < 0)
         return "the program \"" + now.program + "\" cannot be found";
     if (before.programSize != now.programSize)
         return "the program's size has changed";

@@ -38,7 +38,7 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
     std::unique_ptr<StoredSession> session(new StoredSession(settings, table));
     if (RunStore::probe(request.storePath) == RunStore::Content::Run) {
         if (!request.resume) {
-            RunStore::openExisting(request.storePath, /*lock=*/false); // damage first
+            inspectRunStore(request.storePath); // a damaged store is refused as such
             throw Exception("The run store " + quoted(request.storePath) +
                             " already holds a run: resume it, or choose another file.");
         }

@@ -431,8 +431,16 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
             if (!check.step())
                 store.damaged("the check of the file gave no answer");
             const std::string verdict = check.columnText(0);
-            if (verdict != "ok")
-                store.damaged(verdict);
+            if (verdict != "ok") {
+                // The check lists every fault, the first line naming the database: the first
+                // fault says enough.
+                std::string first = verdict;
+                const std::size_t banner = first.find("***\n");
+                if (first.rfind("***", 0) == 0 && banner != std::string::npos)
+                    first.erase(0, banner + 4);
+                first = first.substr(0, first.find('\n'));
+                store.damaged("the file is corrupt (" + first + ")");
+            }
         }
         {
             sql::Statement schema(store.m_db, "SELECT type, name FROM sqlite_schema");
@@ -490,7 +498,8 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
-                               "script) VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                               "script, owner_pid, owner_host, owner_since) "
+                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             run.bindText(1, header.created).bindText(2, header.program).bindText(3, header.scriptName);
             if (header.seed)
                 run.bind(4, static_cast<std::int64_t>(*header.seed));
@@ -500,7 +509,10 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                 .bind(6, header.exportEveryIteration ? 1 : 0)
                 .bind(7, header.exportBase)
                 .bindText(8, header.objective)
-                .bindText(9, header.scriptText);
+                .bindText(9, header.scriptText)
+                .bind(10, static_cast<std::int64_t>(::getpid()))
+                .bindText(11, hostName())
+                .bindText(12, header.created);
             run.run();
             sql::Statement plot(store.m_db, "INSERT INTO plots VALUES (?, ?, ?, ?)");
             for (std::size_t p = 0; p < header.plots.size(); ++p)
