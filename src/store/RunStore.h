@@ -206,6 +206,7 @@ private:
     [[noreturn]] void failed(const std::exception& error) const;
     [[noreturn]] void cannotWrite(const std::string& reason) const;
     void setSynchronous(int level);
+    void setUpWriting();
 
     std::string m_path;
     // Declared before the connection, so that it is released after it (see FileLock).

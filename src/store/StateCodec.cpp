@@ -2,22 +2,39 @@
 
 #include "common/Exception.h"
 
+#include <bit>
 #include <cstring>
 #include <utility>
 
 namespace zyl::codec {
 
+namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+template <class T> void putLittle(char* out, T x)
+{
+    if constexpr (kLittleEndian) {
+        std::memcpy(out, &x, sizeof x);
+    } else {
+        for (std::size_t i = 0; i < sizeof x; ++i)
+            out[i] = static_cast<char>((x >> (8 * i)) & 0xFF);
+    }
+}
+
+} // namespace
+
 void ByteWriter::u32(std::uint32_t x)
 {
-    for (int i = 0; i < 4; ++i)
-        m_bytes.push_back(static_cast<char>((x >> (8 * i)) & 0xFF));
+    char raw[4];
+    putLittle(raw, x);
+    m_bytes.append(raw, 4);
 }
 
 void ByteWriter::u64(std::uint64_t x)
 {
     char raw[8];
-    for (int i = 0; i < 8; ++i)
-        raw[i] = static_cast<char>((x >> (8 * i)) & 0xFF);
+    putLittle(raw, x);
     m_bytes.append(raw, 8);
 }
 
@@ -122,29 +139,47 @@ void applyData(const IndivData& data, Indiv& ind)
     ind.evaluated = data.evaluated;
 }
 
+namespace {
+
+// Written in one pass into space reserved beforehand: a commit encodes a thousand
+// individuals, and byte-by-byte appends would cost more than the database does.
+template <class Each> void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each)
+{
+    std::string& bytes = out.bytes();
+    const std::size_t start = bytes.size();
+    const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables);
+    bytes.resize(start + 8 + per * count);
+    char* at = bytes.data() + start;
+    putLittle(at, static_cast<std::uint32_t>(count));
+    putLittle(at + 4, static_cast<std::uint32_t>(variables));
+    at += 8;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Indiv& ind = each(i);
+        std::uint64_t bits;
+        std::memcpy(&bits, &ind.value, 8);
+        putLittle(at, bits);
+        at[8] = ind.evaluated ? 1 : 0;
+        at += 9;
+        for (int j = 0; j < variables; ++j) {
+            const double x = j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0;
+            std::memcpy(&bits, &x, 8);
+            putLittle(at, bits);
+            at += 8;
+        }
+    }
+}
+
+} // namespace
+
 void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables)
 {
-    out.u32(static_cast<std::uint32_t>(count));
-    out.u32(static_cast<std::uint32_t>(variables));
-    for (std::size_t i = 0; i < count; ++i) {
-        const Indiv& ind = *inds[i];
-        out.f64(ind.value);
-        out.u8(ind.evaluated ? 1 : 0);
-        for (int j = 0; j < variables; ++j)
-            out.f64(j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
-    }
+    encodeList(out, count, variables, [&](std::size_t i) -> const Indiv& { return *inds[i]; });
 }
 
 void encodePopulation(ByteWriter& out, const ZYL& zyl)
 {
-    out.u32(static_cast<std::uint32_t>(zyl.population.size()));
-    out.u32(static_cast<std::uint32_t>(zyl.count()));
-    for (const Indiv& ind : zyl.population) {
-        out.f64(ind.value);
-        out.u8(ind.evaluated ? 1 : 0);
-        for (int j = 0; j < zyl.count(); ++j)
-            out.f64(j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
-    }
+    encodeList(out, zyl.population.size(), zyl.count(),
+               [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
 }
 
 void encodeExtremes(ByteWriter& out, const ZYL& zyl)
