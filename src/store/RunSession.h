@@ -51,7 +51,9 @@ struct StoreRequest {
 class StoredSession {
 public:
     /// \throws Exception with the message of the first refusal or failure, or the loader's
-    /// message for a new run whose script does not load (no file is created then).
+    /// message for a new run whose script does not load (no file is created then). After a
+    /// failure the table and the settings hold whatever the failed load left in them, as
+    /// after any failed load: the caller starts afresh (Close all).
     static std::unique_ptr<StoredSession> open(const StoreRequest& request,
                                                ProjectSettings& settings, SymbolTable& table);
     StoredSession(const StoredSession&) = delete;

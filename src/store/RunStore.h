@@ -160,8 +160,10 @@ public:
 
     /// What a file at a path is, as far as creating or resuming a run is concerned.
     enum class Content { Missing, Empty, Run };
-    /// Missing: no file; Empty: an empty file (or a store that holds no run yet); Run: a
-    /// store with a run. Anything else throws with openExisting's messages.
+    /// Missing: no file; Empty: an empty file, or an SQLite database without tables (a
+    /// creation killed before its first transaction); Run: a file with the store's
+    /// application id (whole or not: openExisting tells). Anything else throws with
+    /// openExisting's messages ("is not a ZYL run store", "is damaged").
     static Content probe(const std::string& path);
 
     /// Opens a store that holds a run, after these checks, each with its message:
