@@ -272,7 +272,14 @@ void RecordingObserver::evaluatedValue(int index)
         if (m_externalFailed)
             record.message = "A problem with external program.";
         m_externalFailed = false;
-        m_recorder.evaluationFinished(record);
+        // A store that cannot be written is reported like any failing step; the value itself
+        // is in the engine, and the run loop decides what comes next.
+        try {
+            m_recorder.evaluationFinished(record);
+        } catch (const std::exception& error) {
+            m_storeFailed = true;
+            m_inner.warning(error.what());
+        }
     }
     m_inner.evaluatedValue(index);
 }
@@ -286,7 +293,12 @@ void RecordingObserver::statistics()
 void RecordingObserver::generationDone()
 {
     m_inner.generationDone();
-    m_recorder.generationDone();
+    try {
+        m_recorder.generationDone();
+    } catch (const std::exception& error) {
+        m_storeFailed = true;
+        m_inner.warning(error.what());
+    }
 }
 
 } // namespace zyl

@@ -112,9 +112,11 @@ private:
 
 /// An observer that tells the recorder what a run shows and passes every call on to the
 /// front end's own observer: with it the run loop records into a store without knowing it.
-/// It also counts computed evaluations for the stop rules and, for an external objective,
-/// commits each evaluation (a value after the warning "A problem with external program."
-/// is recorded as failed).
+/// It also counts computed evaluations for the stop rules (a run loop that counts them itself
+/// must not have this count them too) and, for an external objective, commits each
+/// evaluation (a value after the warning "A problem with external program." is recorded as
+/// failed). A commit that fails is told to the inner observer as a warning with the store's
+/// message.
 class RecordingObserver : public RunObserver {
 public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
@@ -127,6 +129,8 @@ public:
     void plotUpdated(std::size_t plot) override { m_inner.plotUpdated(plot); }
     void populationChanged() override { m_inner.populationChanged(); }
     void generationDone() override;
+    /// A commit failed; its message went to the inner observer as a warning.
+    bool storeFailed() const { return m_storeFailed; }
 
 private:
     RunRecorder& m_recorder;
@@ -135,6 +139,7 @@ private:
     const ProjectSettings& m_settings;
     StopRuleState& m_stop;
     bool m_externalFailed = false;
+    bool m_storeFailed = false;
 };
 
 } // namespace zyl

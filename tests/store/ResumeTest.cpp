@@ -164,6 +164,15 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
     fourth.run(5);
     EXPECT_TRUE(fourth.rows->rows.empty());
     EXPECT_EQ(fourth.session->zyl().generation, 25);
+
+    // Save as: a copy that another process can open while this one holds the original.
+    fourth.session->store().copyTo(dir / "copy.zyl");
+    StoreRequest copy = request;
+    copy.storePath = dir / "copy.zyl";
+    copy.script.reset();
+    Process fifth(copy);
+    EXPECT_EQ(fifth.session->statistics, reference.statistics);
+    EXPECT_EQ(fifth.session->zyl().buffer.size(), reference.buffer.size());
 }
 
 TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
