@@ -10,9 +10,9 @@ namespace zyl {
 
 namespace {
 
-// A commit waits for this many times its own duration, so the store takes at most about a
-// tenth of the run's time; and never longer than the cap, so a kill loses little work.
-constexpr double kPacingFactor = 9.0;
+// A commit waits for this many times its own duration, so commits take at most a twentieth of
+// the run's time; and never longer than the cap, so a kill loses little work.
+constexpr double kPacingFactor = 19.0;
 constexpr double kLongestWait = 10.0;
 
 /// The bytes of a file from `offset` on ("" when the file is missing or shorter).

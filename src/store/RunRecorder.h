@@ -44,9 +44,10 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 ///   what the generations since the previous commit added (their statistics rows and
 ///   figures, export bytes, plot points, new buffer entries). A boundary whose generation
 ///   took far less time than a commit is folded into the next commit: a commit waits until
-///   nine times its own average duration has passed since the previous one, so the store
-///   never costs a run more than about a tenth of its time. A boundary after which an
-///   evaluation was committed, or after requestCommit(), always commits.
+///   nineteen times its own average duration has passed since the previous one, so commits
+///   take at most a twentieth of a run's time and, with what every generation costs besides
+///   (its statistics rows, its plot points), the store stays under a tenth. A boundary after
+///   which an evaluation was committed, or after requestCommit(), always commits.
 /// - each finished external evaluation or typed value at once (evaluationFinished).
 ///
 /// What a kill can lose is therefore the generations folded into a commit that did not come,
