@@ -20,7 +20,7 @@ struct Objective {
     std::string formula;
     std::string program;
     std::int64_t programSize = -1;
-    std::int64_t programModified = -1; ///< nanoseconds since the epoch; -1 when missing
+    std::int64_t programModified = -1;  ///< nanoseconds since the epoch; -1 when missing
     std::vector<std::string> variables; ///< "name:Kind"
 
     /// The text kept in a run store (lines of key=value).

@@ -14,8 +14,7 @@ namespace zyl {
 namespace {
 
 void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& settings,
-                SymbolTable& table, LcgRng& rng)
-{
+                SymbolTable& table, LcgRng& rng) {
     ZYL& zyl = *run.project.zyl;
     const Snapshot& s = stored.state;
 
@@ -71,8 +70,7 @@ void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& sett
 
 // The generation in progress: typed values are entered again in their order (each entry
 // records in the buffer at once, as it did); external values wait for the run.
-void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
-{
+void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run) {
     ZYL& zyl = *run.project.zyl;
     std::map<int, std::size_t> latest;
     RunObserver quiet;
@@ -96,8 +94,7 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
     }
 }
 
-std::string readWholeFile(const std::string& name, bool& exists)
-{
+std::string readWholeFile(const std::string& name, bool& exists) {
     std::ifstream in(name, std::ios::binary);
     exists = static_cast<bool>(in);
     return exists ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
@@ -105,17 +102,16 @@ std::string readWholeFile(const std::string& name, bool& exists)
 
 } // namespace
 
-RestoredRun restoreRun(const StoredRun& stored, const std::string& path,
-                       ProjectSettings& settings, SymbolTable& table, LcgRng& rng)
-{
+RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
+                       SymbolTable& table, LcgRng& rng) {
     RestoredRun run;
     run.script = ProjectScript::fromText(stored.header.scriptText);
     run.script.StripBlanks();
     try {
         run.project = loadProject(run.script, settings, table, rng);
     } catch (const std::exception& error) {
-        throw Exception("The run store \"" + path + "\" holds a script that no longer loads: " +
-                        error.what());
+        throw Exception("The run store \"" + path +
+                        "\" holds a script that no longer loads: " + error.what());
     }
     try {
         applyState(stored, run, settings, table, rng);
@@ -130,8 +126,7 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path,
     return run;
 }
 
-std::int64_t restoreExportFile(const StoredRun& stored)
-{
+std::int64_t restoreExportFile(const StoredRun& stored) {
     const RunHeader& header = stored.header;
     if (header.exportName.empty())
         return 0;
@@ -162,7 +157,8 @@ std::int64_t restoreExportFile(const StoredRun& stored)
         return 0;
     if (!exists || current != wanted)
         if (auto reason = replaceFileContent(header.exportName, wanted))
-            throw Exception("Cannot write the export file \"" + header.exportName + "\": " + *reason);
+            throw Exception("Cannot write the export file \"" + header.exportName +
+                            "\": " + *reason);
     return static_cast<std::int64_t>(wanted.size());
 }
 

@@ -37,8 +37,8 @@ struct RestoredRun {
 /// \throws Exception "The run store \"<path>\" holds a script that no longer loads: <message>"
 /// or "The run store \"<path>\" is damaged: <detail>" when the stored state does not fit the
 /// loaded task.
-RestoredRun restoreRun(const StoredRun& stored, const std::string& path,
-                       ProjectSettings& settings, SymbolTable& table, LcgRng& rng);
+RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
+                       SymbolTable& table, LcgRng& rng);
 
 /// Puts the export file back as it was at the store's last snapshot, whatever a killed
 /// process wrote after it: in append mode the bytes it held before the run followed by every

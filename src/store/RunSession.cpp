@@ -10,10 +10,11 @@ namespace zyl {
 
 namespace {
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
 
-std::int64_t fileSize(const std::string& name)
-{
+std::int64_t fileSize(const std::string& name) {
     struct stat info {};
     return !name.empty() && ::stat(name.c_str(), &info) == 0 ? info.st_size : 0;
 }
@@ -22,19 +23,16 @@ std::int64_t fileSize(const std::string& name)
 
 StoredSession::~StoredSession() = default;
 
-RecordedRun StoredSession::recorded()
-{
+RecordedRun StoredSession::recorded() {
     return RecordedRun{*project.zyl, m_settings, m_table, project.plots, rng, stop, clock};
 }
 
-bool StoredSession::finished() const
-{
+bool StoredSession::finished() const {
     return stop.finished() || project.zyl->generation >= project.zyl->maxIteration;
 }
 
 std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
-                                                   ProjectSettings& settings, SymbolTable& table)
-{
+                                                   ProjectSettings& settings, SymbolTable& table) {
     std::unique_ptr<StoredSession> session(new StoredSession(settings, table));
     if (RunStore::probe(request.storePath) == RunStore::Content::Run) {
         if (!request.resume) {
@@ -52,8 +50,7 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
     return session;
 }
 
-void StoredSession::start(const StoreRequest& request)
-{
+void StoredSession::start(const StoreRequest& request) {
     script = *request.script;
     const std::uint64_t seed = request.seed ? *request.seed : LcgRng::clockSeed();
     rng.reseed(seed);
@@ -82,8 +79,7 @@ void StoredSession::start(const StoreRequest& request)
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
 }
 
-void StoredSession::resume(const StoreRequest& request)
-{
+void StoredSession::resume(const StoreRequest& request) {
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
     const StoredRun stored = m_store->read();
     if (request.script && request.script->text() != stored.header.scriptText)

@@ -4,8 +4,8 @@
 // the run goes. This class is the file and its tables; RunRecorder fills it from a running
 // engine and restoreRun rebuilds a project from it. Neither the engine nor the windows see SQL.
 
-#include "engine/StopRules.h"
 #include "engine/Statistics.h"
+#include "engine/StopRules.h"
 #include "store/FileLock.h"
 #include "store/Sqlite.h"
 
@@ -144,7 +144,7 @@ struct StoredRun {
 ///
 /// Every message names the file: see the static functions for their exact texts.
 class RunStore {
-public:
+  public:
     RunStore() = default;
     RunStore(RunStore&&) noexcept = default;
     // No move assignment: it would release the old lock before closing the old connection.
@@ -202,7 +202,7 @@ public:
     const std::string& path() const { return m_path; }
     bool writable() const { return m_writable; }
 
-private:
+  private:
     void prepareWriting();
     [[noreturn]] void damaged(const std::string& detail) const;
     [[noreturn]] void failed(const std::exception& error) const;

@@ -7,8 +7,7 @@ namespace zyl {
 
 namespace {
 
-std::vector<StatisticsRow> parseRows(const std::string& text)
-{
+std::vector<StatisticsRow> parseRows(const std::string& text) {
     std::vector<StatisticsRow> rows;
     std::vector<std::string> cells(1);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -32,8 +31,7 @@ std::vector<StatisticsRow> parseRows(const std::string& text)
     return rows;
 }
 
-void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
-{
+void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record) {
     codec::ByteReader in(bytes, "an evaluation");
     record.variables.resize(in.count(8));
     for (double& x : record.variables)
@@ -42,8 +40,7 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
     in.expectEnd();
 }
 
-EvaluationStatus parseStatus(const std::string& text)
-{
+EvaluationStatus parseStatus(const std::string& text) {
     for (EvaluationStatus status : {EvaluationStatus::Ok, EvaluationStatus::Failed,
                                     EvaluationStatus::TimedOut, EvaluationStatus::Cancelled})
         if (statusText(status) == text)
@@ -53,8 +50,7 @@ EvaluationStatus parseStatus(const std::string& text)
 
 } // namespace
 
-StoredRun RunStore::read()
-{
+StoredRun RunStore::read() {
     StoredRun run;
     try {
         {
@@ -137,13 +133,14 @@ StoredRun RunStore::read()
             while (q.step()) {
                 GenerationRecord g;
                 g.generation = static_cast<std::int32_t>(q.columnInt(0));
-                if (!run.generations.empty() && g.generation != run.generations.back().generation + 1)
+                if (!run.generations.empty() &&
+                    g.generation != run.generations.back().generation + 1)
                     damaged("generation " + std::to_string(run.generations.back().generation + 1) +
                             " is missing");
                 GenerationFigures& f = g.figures;
                 int i = 1;
-                for (double* x : {&f.average, &f.stdDev, &f.meanDev, &f.medianDev, &f.range,
-                                  &f.q1, &f.q2, &f.q3, &f.iqr, &f.entropy, &f.discrepancy})
+                for (double* x : {&f.average, &f.stdDev, &f.meanDev, &f.medianDev, &f.range, &f.q1,
+                                  &f.q2, &f.q3, &f.iqr, &f.entropy, &f.discrepancy})
                     *x = q.columnReal(i++);
                 f.different = static_cast<std::int32_t>(q.columnInt(i++));
                 for (double* x : {&f.globalMin, &f.globalMax, &f.currentMin, &f.currentMax})
@@ -158,7 +155,8 @@ StoredRun RunStore::read()
             }
             // A store saved from a project that ran before it had a store may lack the
             // first generations, never the latest.
-            if (!run.generations.empty() && run.generations.back().generation != run.state.generation)
+            if (!run.generations.empty() &&
+                run.generations.back().generation != run.state.generation)
                 damaged("its last generation is " +
                         std::to_string(run.generations.back().generation) +
                         " where its state has " + std::to_string(run.state.generation));
@@ -196,8 +194,7 @@ StoredRun RunStore::read()
     return run;
 }
 
-std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool successfulOnly)
-{
+std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool successfulOnly) {
     std::vector<EvaluationRecord> records;
     try {
         sql::Statement q(m_db, successfulOnly
@@ -229,8 +226,7 @@ std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool s
     return records;
 }
 
-StoredRun inspectRunStore(const std::string& path)
-{
+StoredRun inspectRunStore(const std::string& path) {
     RunStore store = RunStore::openExisting(path, /*lock=*/false);
     StoredRun run = store.read();
     try {

@@ -12,8 +12,7 @@ namespace {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-template <class T> void putLittle(char* out, T x)
-{
+template <class T> void putLittle(char* out, T x) {
     if constexpr (kLittleEndian) {
         std::memcpy(out, &x, sizeof x);
     } else {
@@ -24,52 +23,44 @@ template <class T> void putLittle(char* out, T x)
 
 } // namespace
 
-void ByteWriter::u32(std::uint32_t x)
-{
+void ByteWriter::u32(std::uint32_t x) {
     char raw[4];
     putLittle(raw, x);
     m_bytes.append(raw, 4);
 }
 
-void ByteWriter::u64(std::uint64_t x)
-{
+void ByteWriter::u64(std::uint64_t x) {
     char raw[8];
     putLittle(raw, x);
     m_bytes.append(raw, 8);
 }
 
-void ByteWriter::f64(double x)
-{
+void ByteWriter::f64(double x) {
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     u64(bits);
 }
 
-void ByteWriter::text(std::string_view s)
-{
+void ByteWriter::text(std::string_view s) {
     u32(static_cast<std::uint32_t>(s.size()));
     m_bytes.append(s);
 }
 
-void ByteReader::damaged(const std::string& detail) const
-{
+void ByteReader::damaged(const std::string& detail) const {
     throw Exception(m_what + " " + detail);
 }
 
-void ByteReader::need(std::size_t n)
-{
+void ByteReader::need(std::size_t n) {
     if (left() < n)
         damaged("is cut short");
 }
 
-std::uint8_t ByteReader::u8()
-{
+std::uint8_t ByteReader::u8() {
     need(1);
     return static_cast<std::uint8_t>(m_bytes[m_pos++]);
 }
 
-std::uint32_t ByteReader::u32()
-{
+std::uint32_t ByteReader::u32() {
     need(4);
     std::uint32_t x = 0;
     for (int i = 0; i < 4; ++i)
@@ -78,8 +69,7 @@ std::uint32_t ByteReader::u32()
     return x;
 }
 
-std::uint64_t ByteReader::u64()
-{
+std::uint64_t ByteReader::u64() {
     need(8);
     std::uint64_t x = 0;
     for (int i = 0; i < 8; ++i)
@@ -88,16 +78,14 @@ std::uint64_t ByteReader::u64()
     return x;
 }
 
-double ByteReader::f64()
-{
+double ByteReader::f64() {
     const std::uint64_t bits = u64();
     double x;
     std::memcpy(&x, &bits, sizeof x);
     return x;
 }
 
-std::string ByteReader::text()
-{
+std::string ByteReader::text() {
     const std::uint32_t size = u32();
     need(size);
     std::string s(m_bytes.substr(m_pos, size));
@@ -105,30 +93,26 @@ std::string ByteReader::text()
     return s;
 }
 
-std::uint32_t ByteReader::count(std::size_t itemBytes)
-{
+std::uint32_t ByteReader::count(std::size_t itemBytes) {
     const std::uint32_t n = u32();
     if (itemBytes > 0 && n > left() / itemBytes)
         damaged("is cut short");
     return n;
 }
 
-void ByteReader::expectEnd() const
-{
+void ByteReader::expectEnd() const {
     if (!atEnd())
         damaged("has bytes left over");
 }
 
-IndivData toData(const Indiv& ind)
-{
+IndivData toData(const Indiv& ind) {
     IndivData data{ind.value, ind.evaluated, {}};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
 }
 
-void applyData(const IndivData& data, Indiv& ind)
-{
+void applyData(const IndivData& data, Indiv& ind) {
     if (static_cast<int>(data.variables.size()) != ind.count())
         throw Exception("an individual has " + std::to_string(data.variables.size()) +
                         " variables where the task has " + std::to_string(ind.count()));
@@ -143,8 +127,8 @@ namespace {
 
 // Written in one pass into space reserved beforehand: a commit encodes a thousand
 // individuals, and byte-by-byte appends would cost more than the database does.
-template <class Each> void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each)
-{
+template <class Each>
+void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each) {
     std::string& bytes = out.bytes();
     const std::size_t start = bytes.size();
     const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables);
@@ -171,25 +155,21 @@ template <class Each> void encodeList(ByteWriter& out, std::size_t count, int va
 
 } // namespace
 
-void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables)
-{
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables) {
     encodeList(out, count, variables, [&](std::size_t i) -> const Indiv& { return *inds[i]; });
 }
 
-void encodePopulation(ByteWriter& out, const ZYL& zyl)
-{
+void encodePopulation(ByteWriter& out, const ZYL& zyl) {
     encodeList(out, zyl.population.size(), zyl.count(),
                [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
 }
 
-void encodeExtremes(ByteWriter& out, const ZYL& zyl)
-{
+void encodeExtremes(ByteWriter& out, const ZYL& zyl) {
     const Indiv* extremes[] = {&zyl.globalMin, &zyl.globalMax, &zyl.currentMin, &zyl.currentMax};
     encodeIndivs(out, extremes, 4, zyl.count());
 }
 
-std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what)
-{
+std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what) {
     ByteReader in(bytes, what);
     const std::uint32_t count = in.u32();
     const std::uint32_t variables = in.u32();
@@ -212,8 +192,7 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     return inds;
 }
 
-void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter)
-{
+void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter) {
     out.f64(zyl.crossProb);
     out.f64(zyl.mutProb);
     out.f64(zyl.crossUnifProb);
@@ -222,8 +201,8 @@ void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter)
     out.u8(zyl.variablePopSize);
     out.u8(zyl.bufferIndividuals);
     out.u8(zyl.elite);
-    for (std::int32_t x : {zyl.selection, zyl.mutationType, zyl.crossoverType, zyl.tourSize,
-                           zyl.crossPoints})
+    for (std::int32_t x :
+         {zyl.selection, zyl.mutationType, zyl.crossoverType, zyl.tourSize, zyl.crossPoints})
         out.i32(x);
     out.u32(static_cast<std::uint32_t>(zyl.ranges.size()));
     for (const VariableRange& range : zyl.ranges) {
@@ -236,8 +215,7 @@ void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter)
     out.i32(loopCounter);
 }
 
-Parameters decodeParameters(std::string_view bytes)
-{
+Parameters decodeParameters(std::string_view bytes) {
     ByteReader in(bytes, "the parameters");
     Parameters p;
     p.crossProb = in.f64();
@@ -266,16 +244,14 @@ Parameters decodeParameters(std::string_view bytes)
     return p;
 }
 
-void applyParameters(const Parameters& p, ZYL& zyl)
-{
+void applyParameters(const Parameters& p, ZYL& zyl) {
     if (p.ranges.size() != zyl.ranges.size())
         throw Exception("the parameters hold " + std::to_string(p.ranges.size()) +
-                        " variable ranges where the task has " +
-                        std::to_string(zyl.ranges.size()));
+                        " variable ranges where the task has " + std::to_string(zyl.ranges.size()));
     // The same bounds the loader and the Options dialog keep, so that a hostile store cannot
     // hand the engine values it never sees otherwise.
-    if (p.maxIteration < 1 || p.maxIteration > 30000 || p.loopCounter < 1 ||
-        p.loopCounter > 1000 || p.variablePopSize)
+    if (p.maxIteration < 1 || p.maxIteration > 30000 || p.loopCounter < 1 || p.loopCounter > 1000 ||
+        p.variablePopSize)
         throw Exception("the parameters are out of their ranges");
     zyl.crossProb = p.crossProb;
     zyl.mutProb = p.mutProb;
@@ -293,16 +269,14 @@ void applyParameters(const Parameters& p, ZYL& zyl)
     zyl.ranges = p.ranges;
 }
 
-void encodeStatistics(ByteWriter& out, const ZYL& zyl)
-{
+void encodeStatistics(ByteWriter& out, const ZYL& zyl) {
     out.i32(zyl.different);
-    for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1,
-                     zyl.q2, zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
+    for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1, zyl.q2,
+                     zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
         out.f64(x);
 }
 
-StatisticsFields decodeStatistics(std::string_view bytes)
-{
+StatisticsFields decodeStatistics(std::string_view bytes) {
     ByteReader in(bytes, "the statistics");
     StatisticsFields s;
     s.different = in.i32();
@@ -313,8 +287,7 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     return s;
 }
 
-void applyStatistics(const StatisticsFields& s, ZYL& zyl)
-{
+void applyStatistics(const StatisticsFields& s, ZYL& zyl) {
     zyl.different = s.different;
     zyl.average = s.average;
     zyl.stdDev = s.stdDev;
@@ -333,10 +306,10 @@ namespace {
 
 constexpr std::uint8_t kHasLeft = 1, kHasRight = 2;
 // dimension is not written: it always equals the number of elements.
-constexpr std::size_t kNodeBytes = 4 + 4 + 4 + 8 + 8 + 4 + 1; // level, code, text size, re, im, elements, flags
+constexpr std::size_t kNodeBytes =
+    4 + 4 + 4 + 8 + 8 + 4 + 1; // level, code, text size, re, im, elements, flags
 
-void encodeTree(ByteWriter& out, const Tensor& root)
-{
+void encodeTree(ByteWriter& out, const Tensor& root) {
     std::vector<const Tensor*> stack{&root};
     while (!stack.empty()) {
         const Tensor* node = stack.back();
@@ -358,8 +331,7 @@ void encodeTree(ByteWriter& out, const Tensor& root)
     }
 }
 
-TensorPtr decodeTree(ByteReader& in)
-{
+TensorPtr decodeTree(ByteReader& in) {
     TensorPtr root;
     std::vector<TensorPtr*> slots{&root};
     while (!slots.empty()) {
@@ -396,8 +368,7 @@ TensorPtr decodeTree(ByteReader& in)
 
 } // namespace
 
-void encodeSymbols(ByteWriter& out, const SymbolTable& table)
-{
+void encodeSymbols(ByteWriter& out, const SymbolTable& table) {
     out.u32(static_cast<std::uint32_t>(table.size()));
     for (const Funkcja& symbol : table.symbols()) {
         out.text(symbol.name);
@@ -410,8 +381,7 @@ void encodeSymbols(ByteWriter& out, const SymbolTable& table)
     }
 }
 
-std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes)
-{
+std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes) {
     ByteReader in(bytes, "the symbol table");
     const std::uint32_t count = in.count(4 + 1 + 1);
     std::vector<std::unique_ptr<Funkcja>> symbols;

@@ -17,7 +17,7 @@
 namespace zyl::codec {
 
 class ByteWriter {
-public:
+  public:
     void u8(std::uint8_t x) { m_bytes.push_back(static_cast<char>(x)); }
     void u32(std::uint32_t x);
     void i32(std::int32_t x) { u32(static_cast<std::uint32_t>(x)); }
@@ -30,15 +30,16 @@ public:
     std::string& bytes() { return m_bytes; }
     void clear() { m_bytes.clear(); }
 
-private:
+  private:
     std::string m_bytes;
 };
 
 /// Reads what a ByteWriter wrote. \throws Exception "<what> is cut short" when the bytes end
 /// early.
 class ByteReader {
-public:
-    ByteReader(std::string_view bytes, std::string what) : m_bytes(bytes), m_what(std::move(what)) {}
+  public:
+    ByteReader(std::string_view bytes, std::string what)
+        : m_bytes(bytes), m_what(std::move(what)) {}
 
     std::uint8_t u8();
     std::uint32_t u32();
@@ -56,7 +57,7 @@ public:
     void expectEnd() const;
     [[noreturn]] void damaged(const std::string& detail) const;
 
-private:
+  private:
     void need(std::size_t n);
 
     std::string_view m_bytes;
@@ -92,8 +93,7 @@ struct Parameters {
     double crossProb = 0, mutProb = 0, crossUnifProb = 0;
     std::int32_t maxIteration = 0;
     bool maximise = false, variablePopSize = false, bufferIndividuals = false, elite = false;
-    std::int32_t selection = 0, mutationType = 0, crossoverType = 0, tourSize = 0,
-                 crossPoints = 0;
+    std::int32_t selection = 0, mutationType = 0, crossoverType = 0, tourSize = 0, crossPoints = 0;
     std::vector<VariableRange> ranges;
     std::int32_t loopCounter = 1;
 };

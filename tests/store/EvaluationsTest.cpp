@@ -17,16 +17,16 @@ using namespace zyl::test;
 
 namespace {
 
-std::string variablesScript(const std::string& function, const std::string& extra = "")
-{
-    return "[FUNCTION]\n" + function + "\n[VARIABLES]\nx1=real[-1;1]\nn=integer[0;3]\n"
-           "[POPULATION]\nsize=8\n[OPTIONS]\nmax_iteration=10\n" + extra;
+std::string variablesScript(const std::string& function, const std::string& extra = "") {
+    return "[FUNCTION]\n" + function +
+           "\n[VARIABLES]\nx1=real[-1;1]\nn=integer[0;3]\n"
+           "[POPULATION]\nsize=8\n[OPTIONS]\nmax_iteration=10\n" +
+           extra;
 }
 
 struct Opened {
     Opened(const std::string& store, const std::string& script, std::uint64_t seed = 1,
-           const std::string& reuse = "")
-    {
+           const std::string& reuse = "") {
         table.registerBuiltinSymbols();
         StoreRequest request;
         request.storePath = store;
@@ -37,8 +37,7 @@ struct Opened {
         request.reusePath = reuse;
         session = StoredSession::open(request, settings, table);
     }
-    EvaluationRecord record(int index, double value, EvaluationStatus status, const char* kind)
-    {
+    EvaluationRecord record(int index, double value, EvaluationStatus status, const char* kind) {
         EvaluationRecord r;
         r.generation = session->zyl().generation + 1;
         r.individual = index;
@@ -57,8 +56,7 @@ struct Opened {
 
 /// Runs a stored session's task to its end with the recorder listening; returns the number of
 /// values computed.
-std::int64_t runToEnd(Opened& opened)
-{
+std::int64_t runToEnd(Opened& opened) {
     RowCollector rows(opened.session->zyl(), opened.settings);
     RecordingObserver observer(opened.session->recorder(), rows, opened.session->zyl(),
                                opened.settings, opened.session->stop);
@@ -70,8 +68,7 @@ std::int64_t runToEnd(Opened& opened)
 
 } // namespace
 
-TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill)
-{
+TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill) {
     TempDir dir;
     const std::string script =
         variablesScript("external=1\nexternal_name=objective.sh\ninput_name=in\noutput_name=out",
@@ -103,8 +100,7 @@ TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill)
     EXPECT_EQ(second.session->store().evaluations(0, false).size(), 5u);
 }
 
-TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder)
-{
+TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder) {
     TempDir dir;
     const std::string script = variablesScript("manual=1", "[SHOW]\nbuffer_individuals=1\n");
     std::vector<codec::IndivData> expected;
@@ -129,8 +125,7 @@ TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder)
     EXPECT_EQ(second.session->zyl().buffer.size(), 2u);
 }
 
-TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame)
-{
+TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame) {
     TempDir dir;
     const std::string formula = "analytical=1\n[EQUATIONS]\nf=x1^2+n";
     {
@@ -148,9 +143,8 @@ TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame)
     EXPECT_LT(runToEnd(reusing), computedFresh);
 
     // The key in the script works like --reuse; a changed objective is refused by name.
-    Opened keyed(dir / "d.zyl",
-                 variablesScript("analytical=1\nreuse_store=" + dir / "a.zyl" +
-                                 "\n[EQUATIONS]\nf=x1^2+n"));
+    Opened keyed(dir / "d.zyl", variablesScript("analytical=1\nreuse_store=" + dir / "a.zyl" +
+                                                "\n[EQUATIONS]\nf=x1^2+n"));
     EXPECT_EQ(keyed.session->reused, reusing.session->reused);
     auto refusal = [&](const std::string& script) {
         try {
@@ -174,13 +168,12 @@ TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame)
     EXPECT_FALSE(fs::exists(dir / "e.zyl"));
 }
 
-TEST(Reuse, AProgramThatChangedIsAnotherObjective)
-{
+TEST(Reuse, AProgramThatChangedIsAnotherObjective) {
     TempDir dir;
     const std::string program = dir / "objective.sh";
     writeFile(program, "#!/bin/sh\necho 1 > \"$2\"\n");
-    const std::string external = "external=1\nexternal_name=" + program + "\ninput_name=" +
-                                 dir / "in" + "\noutput_name=" + dir / "out";
+    const std::string external = "external=1\nexternal_name=" + program +
+                                 "\ninput_name=" + dir / "in" + "\noutput_name=" + dir / "out";
     { Opened earlier(dir / "a.zyl", variablesScript(external)); }
     EXPECT_NO_THROW(Opened(dir / "b.zyl", variablesScript(external), 1, dir / "a.zyl"));
     writeFile(program, "#!/bin/sh\necho 2 > \"$2\"\n");
@@ -188,12 +181,12 @@ TEST(Reuse, AProgramThatChangedIsAnotherObjective)
         Opened(dir / "c.zyl", variablesScript(external), 1, dir / "a.zyl");
         ADD_FAILURE() << "a changed program was reused";
     } catch (const std::exception& error) {
-        EXPECT_THAT(error.what(), ::testing::EndsWith("the program's modification time has changed."));
+        EXPECT_THAT(error.what(),
+                    ::testing::EndsWith("the program's modification time has changed."));
     }
 }
 
-TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused)
-{
+TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused) {
     SymbolTable table;
     table.registerBuiltinSymbols();
     makeSymbolFromStatement("g=x^2+sin(y)*{1,2,3}", "", false, table);

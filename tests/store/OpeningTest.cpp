@@ -24,8 +24,7 @@ const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
                       "[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=6\n"
                       "[OPTIONS]\nmax_iteration=10\n";
 
-StoreRequest request(const std::string& store, const char* script, bool resume)
-{
+StoreRequest request(const std::string& store, const char* script, bool resume) {
     StoreRequest r;
     r.storePath = store;
     r.resume = resume;
@@ -39,8 +38,7 @@ StoreRequest request(const std::string& store, const char* script, bool resume)
 }
 
 /// Opens a session in a fresh table; the message when it is refused, "" when it opens.
-std::string openMessage(const StoreRequest& r)
-{
+std::string openMessage(const StoreRequest& r) {
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -53,8 +51,7 @@ std::string openMessage(const StoreRequest& r)
 }
 
 /// A store holding a run of kScript with two committed generations.
-void makeStore(const std::string& path)
-{
+void makeStore(const std::string& path) {
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -66,8 +63,7 @@ void makeStore(const std::string& path)
                    observer, 2);
 }
 
-void sqlOn(const std::string& path, const char* sql)
-{
+void sqlOn(const std::string& path, const char* sql) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
@@ -76,13 +72,13 @@ void sqlOn(const std::string& path, const char* sql)
 
 } // namespace
 
-TEST(Opening, ARunStartsOnlyWhereThereIsNone)
-{
+TEST(Opening, ARunStartsOnlyWhereThereIsNone) {
     TempDir dir;
     const std::string store = dir / "run.zyl";
     EXPECT_EQ(openMessage(request(store, nullptr, true)),
-              "The run store \"" + store + "\" holds no run to resume, and no script was given "
-              "to start one.");
+              "The run store \"" + store +
+                  "\" holds no run to resume, and no script was given "
+                  "to start one.");
     // A script that does not load creates no file.
     EXPECT_EQ(openMessage(request(store, "[FUNCTION]\n", false)), "Invalid function");
     EXPECT_FALSE(fs::exists(store));
@@ -90,8 +86,9 @@ TEST(Opening, ARunStartsOnlyWhereThereIsNone)
     makeStore(store);
     const std::string before = fileBytes(store);
     EXPECT_EQ(openMessage(request(store, kScript, false)),
-              "The run store \"" + store + "\" already holds a run: resume it, or choose another "
-              "file.");
+              "The run store \"" + store +
+                  "\" already holds a run: resume it, or choose another "
+                  "file.");
     std::string other = kScript;
     other.replace(other.find("x1^2"), 4, "x1^4");
     EXPECT_EQ(openMessage(request(store, other.c_str(), true)),
@@ -108,8 +105,7 @@ TEST(Opening, ARunStartsOnlyWhereThereIsNone)
     EXPECT_EQ(RunStore::probe(dir / "empty.zyl"), RunStore::Content::Run);
 }
 
-TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
-{
+TEST(Opening, DamagedStoresAreRefusedAndLeftAlone) {
     TempDir dir;
     const std::string good = dir / "good.zyl";
     makeStore(good);
@@ -119,16 +115,19 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
     struct Case {
         const char* name;
         std::function<void(const std::string&)> damage;
-        std::string expected; // the message after the path's closing quote
+        std::string expected;   // the message after the path's closing quote
         bool structural = true; // found without loading the stored script
     };
     const std::vector<Case> cases = {
         {"text", [](const std::string& p) { writeFile(p, "[FUNCTION]\nanalytical=1\n"); },
          " is not a ZYL run store."},
         {"foreign",
-         [](const std::string& p) { sqlOn(p, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1)"); },
+         [](const std::string& p) {
+             sqlOn(p, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1)");
+         },
          " is not a ZYL run store."},
-        {"cut", [&](const std::string& p) { writeFile(p, goodBytes.substr(0, goodBytes.size() / 2)); },
+        {"cut",
+         [&](const std::string& p) { writeFile(p, goodBytes.substr(0, goodBytes.size() / 2)); },
          " is damaged: "},
         {"header", [&](const std::string& p) { writeFile(p, goodBytes.substr(0, 60)); },
          " is damaged: the file is cut short"},
@@ -191,8 +190,7 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
     }
 }
 
-TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
-{
+TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds) {
     TempDir dir;
     const std::string store = dir / "run.zyl";
     makeStore(store);
@@ -202,7 +200,8 @@ TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
         ProjectSettings settings;
         auto running = StoredSession::open(request(store, nullptr, true), settings, table);
         EXPECT_THAT(openMessage(request(store, nullptr, true)),
-                    StartsWith("The run store \"" + store + "\" is in use by another ZYL (process " +
+                    StartsWith("The run store \"" + store +
+                               "\" is in use by another ZYL (process " +
                                std::to_string(::getpid()) + " on "));
         // Reading another run's evaluations needs no lock.
         EXPECT_NO_THROW(inspectRunStore(store));

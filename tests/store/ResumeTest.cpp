@@ -16,27 +16,26 @@ namespace {
 // Every kind of variable, the buffer (small integer ranges make hits common), the elite,
 // plots (one of which counts in a symbol of its own, which only the stored symbol table
 // carries over), and an export in append mode with a vector column.
-std::string taskScript(const std::string& exportName, const std::string& options = "")
-{
+std::string taskScript(const std::string& exportName, const std::string& options = "") {
     return "[FUNCTION]\nanalytical=1\n[EQUATIONS]\na=3\nk=0\nf=(x1-a)^2+x2^2+b1\n"
            "[VARIABLES]\nx1=real[-5;5]\nx2=integer[-3;3]\nb1=boolean\n[POPULATION]\nsize=12\n"
-           "[OPTIONS]\nmax_iteration=25\nloop_counter=1\n" + options +
+           "[OPTIONS]\nmax_iteration=25\nloop_counter=1\n" +
+           options +
            "[SELECTION]\ntournament=1\nelite=1\n[CROSSOVER]\nmultipoint=1\n"
            "[MUTATION]\nnonuniform=1\n[SHOW]\nbuffer_individuals=1\n"
            "[PLOTS]\nConvergence=Average;CurrentMin\nCounter=k=k+1\n"
            "[EXPORT]\navg=Average\nbest=GlobalMin\nvec=CurrentMinIndiv\n"
-           "[EXPORT_NAMES]\nexport_every_iteration=1\nexport_name=" + exportName + "\n";
+           "[EXPORT_NAMES]\nexport_every_iteration=1\nexport_name=" +
+           exportName + "\n";
 }
 
-ProjectScript scriptOf(const std::string& text)
-{
+ProjectScript scriptOf(const std::string& text) {
     ProjectScript script = ProjectScript::fromText(text);
     script.StripBlanks();
     return script;
 }
 
-StoreRequest resumeRequest(const std::string& store, const std::string& script)
-{
+StoreRequest resumeRequest(const std::string& store, const std::string& script) {
     StoreRequest request;
     request.storePath = store;
     request.resume = true;
@@ -49,8 +48,7 @@ StoreRequest resumeRequest(const std::string& store, const std::string& script)
 /// One process of a stored run: opens (or resumes) the store and runs generations through
 /// today's Task with the recorder listening and the stop rules checked.
 struct Process {
-    explicit Process(const StoreRequest& request)
-    {
+    explicit Process(const StoreRequest& request) {
         table.registerBuiltinSymbols();
         session = StoredSession::open(request, settings, table);
         rows.emplace(session->zyl(), settings);
@@ -59,13 +57,12 @@ struct Process {
         checker->countEvaluations = false;
         checker->lastPlot = session->project.plots.size() - 1;
     }
-    void run(int generations, bool withStopper = false)
-    {
+    void run(int generations, bool withStopper = false) {
         RecordingObserver observer(session->recorder(), *checker, session->zyl(), settings,
                                    session->stop);
         for (int g = 0; g < generations && !session->finished(); ++g)
-            runGenerations(session->zyl(), settings, session->script, table,
-                           session->project.plots, observer, 1, withStopper ? &*rows : nullptr);
+            runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
+                           observer, 1, withStopper ? &*rows : nullptr);
     }
     SymbolTable table;
     ProjectSettings settings;
@@ -74,8 +71,7 @@ struct Process {
     std::optional<StopChecker> checker;
 };
 
-Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedIn)
-{
+Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedIn) {
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -98,8 +94,7 @@ Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedI
 
 } // namespace
 
-TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
-{
+TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit) {
     TempDir dir;
     int ignored = 0;
     const Outcome reference = uninterrupted(taskScript(dir / "ref.tsv"), 7, ignored);
@@ -127,8 +122,8 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
         Process second(request);
         ASSERT_TRUE(second.session->resumed);
         EXPECT_EQ(second.session->zyl().generation, 6);
-        EXPECT_EQ(second.session->statistics, std::vector(reference.statistics.begin(),
-                                                          reference.statistics.begin() + 6));
+        EXPECT_EQ(second.session->statistics,
+                  std::vector(reference.statistics.begin(), reference.statistics.begin() + 6));
         second.run(9);
         second.rows->stopAfter = 1;
         second.run(1, /*withStopper=*/true);
@@ -175,8 +170,7 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
     EXPECT_EQ(fifth.session->zyl().buffer.size(), reference.buffer.size());
 }
 
-TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
-{
+TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops) {
     TempDir dir;
     // A flat objective: the best never improves after the first generation, so the stall
     // rule ends the task, and max_evaluations would end it a little later.

@@ -12,15 +12,12 @@ namespace zyl::test {
 /// today's Task tells an observer through the update of its last plot (`lastPlot`). Passes
 /// every call on.
 class StopChecker : public RunObserver {
-public:
+  public:
     StopChecker(RunObserver& inner, const StopRuleSettings& rules, StopRuleState& state,
                 const ZYL& zyl, SymbolTable& table, const RunClock& clock)
         : m_inner(inner), m_rules(rules), m_state(state), m_zyl(zyl), m_table(table),
-          m_clock(clock)
-    {
-    }
-    void plotUpdated(std::size_t plot) override
-    {
+          m_clock(clock) {}
+    void plotUpdated(std::size_t plot) override {
         m_inner.plotUpdated(plot);
         if (plot != lastPlot)
             return;
@@ -33,14 +30,12 @@ public:
                 task->terminate();
         }
     }
-    void evaluatedValue(int index) override
-    {
+    void evaluatedValue(int index) override {
         if (countEvaluations)
             ++m_state.evaluations;
         m_inner.evaluatedValue(index);
     }
-    void warning(const std::string& text) override
-    {
+    void warning(const std::string& text) override {
         lastWarning = text;
         m_inner.warning(text);
     }
@@ -54,7 +49,7 @@ public:
     std::string lastWarning;
     Task* task = nullptr;
 
-private:
+  private:
     RunObserver& m_inner;
     const StopRuleSettings& m_rules;
     StopRuleState& m_state;
