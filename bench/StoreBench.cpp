@@ -31,7 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string taskText(int generations) {
+std::string taskText(int generations)
+{
     std::ifstream in(std::string(ZYL_SOURCE_DIR) + "/bench/tasks/default-1000x1000.txt");
     std::string text(std::istreambuf_iterator<char>(in), {});
     // One Run of `generations` generations, with the default plot.
@@ -39,7 +40,8 @@ std::string taskText(int generations) {
     return text + "[PLOTS]\nConvergence=Average;CurrentMin\n";
 }
 
-std::string scratchStore() {
+std::string scratchStore()
+{
     const fs::path path =
         fs::temp_directory_path() / ("zyl-bench-" + std::to_string(::getpid()) + ".zyl");
     for (const char* suffix : {"", "-wal", "-shm"})
@@ -47,19 +49,22 @@ std::string scratchStore() {
     return path.string();
 }
 
-double threadSeconds() {
+double threadSeconds()
+{
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-void removeStore(const std::string& path) {
+void removeStore(const std::string& path)
+{
     for (const char* suffix : {"", "-wal", "-shm"})
         fs::remove(path + suffix);
 }
 
 struct Opened {
-    explicit Opened(const std::string& store, int generations) {
+    explicit Opened(const std::string& store, int generations)
+    {
         table.registerBuiltinSymbols();
         StoreRequest request;
         request.storePath = store;
@@ -73,7 +78,8 @@ struct Opened {
     std::unique_ptr<StoredSession> session;
 };
 
-void BM_GenerationCommit(benchmark::State& state) {
+void BM_GenerationCommit(benchmark::State& state)
+{
     const std::string store = scratchStore();
     {
         Opened opened(store, 1);
@@ -125,7 +131,8 @@ BENCHMARK(BM_GenerationCommit)
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(2000);
 
-void runDefaultTask(benchmark::State& state, int mode) {
+void runDefaultTask(benchmark::State& state, int mode)
+{
     const int generations = 100;
     std::int64_t commits = 0;
     for (auto _ : state) {
@@ -179,13 +186,16 @@ void runDefaultTask(benchmark::State& state, int mode) {
     state.counters["commits/run"] = static_cast<double>(commits) / state.iterations();
 }
 
-void BM_DefaultTaskWithoutStore(benchmark::State& state) {
+void BM_DefaultTaskWithoutStore(benchmark::State& state)
+{
     runDefaultTask(state, 0);
 }
-void BM_DefaultTaskPacedStore(benchmark::State& state) {
+void BM_DefaultTaskPacedStore(benchmark::State& state)
+{
     runDefaultTask(state, 1);
 }
-void BM_DefaultTaskCommitEveryGeneration(benchmark::State& state) {
+void BM_DefaultTaskCommitEveryGeneration(benchmark::State& state)
+{
     runDefaultTask(state, 2);
 }
 BENCHMARK(BM_DefaultTaskWithoutStore)->Unit(benchmark::kMillisecond)->MinTime(2);

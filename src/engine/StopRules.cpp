@@ -13,20 +13,23 @@ namespace zyl {
 namespace {
 
 /// The key's text, or nothing when it is absent or empty.
-std::optional<std::string> optionText(const ProjectScript& script, const char* key) {
+std::optional<std::string> optionText(const ProjectScript& script, const char* key)
+{
     std::string text = script.ReadString("OPTIONS", key, "");
     if (text.empty())
         return std::nullopt;
     return text;
 }
 
-std::string generationText(const ZYL& zyl) {
+std::string generationText(const ZYL& zyl)
+{
     return " in generation " + std::to_string(static_cast<std::int64_t>(zyl.generation) + 1);
 }
 
 } // namespace
 
-StopRuleSettings readStopRules(const ProjectScript& script) {
+StopRuleSettings readStopRules(const ProjectScript& script)
+{
     StopRuleSettings rules;
     if (auto text = optionText(script, "time_limit")) {
         const std::optional<double> seconds = parseReal(*text);
@@ -67,17 +70,20 @@ StopRuleSettings readStopRules(const ProjectScript& script) {
     return rules;
 }
 
-void RunClock::start() {
+void RunClock::start()
+{
     if (!m_since)
         m_since = std::chrono::steady_clock::now();
 }
 
-void RunClock::stop() {
+void RunClock::stop()
+{
     m_earlier = seconds();
     m_since.reset();
 }
 
-double RunClock::seconds() const {
+double RunClock::seconds() const
+{
     if (!m_since)
         return m_earlier;
     return m_earlier +
@@ -85,7 +91,8 @@ double RunClock::seconds() const {
 }
 
 bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const ZYL& zyl,
-                    SymbolTable& table, double runSeconds) {
+                    SymbolTable& table, double runSeconds)
+{
     if (state.finished())
         return true;
 

@@ -19,7 +19,8 @@ constexpr off_t kLockByte = 0x40000000 - 0x100;
 
 } // namespace
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
     if (this != &other) {
         release();
         m_fd = other.m_fd;
@@ -28,7 +29,8 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     return *this;
 }
 
-FileLock::Result FileLock::acquire(const std::string& path, bool create) {
+FileLock::Result FileLock::acquire(const std::string& path, bool create)
+{
     release();
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0)
@@ -58,7 +60,8 @@ FileLock::Result FileLock::acquire(const std::string& path, bool create) {
     return Result::Locked;
 }
 
-void FileLock::release() {
+void FileLock::release()
+{
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -12,7 +12,8 @@ namespace zyl {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& items) {
+std::string joined(const std::vector<std::string>& items)
+{
     std::string text;
     for (std::size_t i = 0; i < items.size(); ++i)
         text += (i ? ";" : "") + items[i];
@@ -20,14 +21,16 @@ std::string joined(const std::vector<std::string>& items) {
 }
 
 // A value on one line: line breaks and backslashes escaped.
-std::string escaped(const std::string& value) {
+std::string escaped(const std::string& value)
+{
     std::string out;
     for (char c : value)
         out += c == '\\' ? std::string("\\\\") : c == '\n' ? std::string("\\n") : std::string(1, c);
     return out;
 }
 
-std::string unescaped(const std::string& value) {
+std::string unescaped(const std::string& value)
+{
     std::string out;
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (value[i] == '\\' && i + 1 < value.size()) {
@@ -42,7 +45,8 @@ std::string unescaped(const std::string& value) {
 
 } // namespace
 
-std::string Objective::text() const {
+std::string Objective::text() const
+{
     std::string out = "mode=" + mode + "\n";
     if (!formula.empty())
         out += "formula=" + escaped(formula) + "\n";
@@ -52,7 +56,8 @@ std::string Objective::text() const {
     return out + "variables=" + escaped(joined(variables)) + "\n";
 }
 
-Objective Objective::parse(const std::string& text) {
+Objective Objective::parse(const std::string& text)
+{
     Objective objective;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -95,7 +100,8 @@ Objective Objective::parse(const std::string& text) {
 }
 
 Objective describeObjective(const ProjectScript& script, const ProjectSettings& settings,
-                            const ZYL& zyl) {
+                            const ZYL& zyl)
+{
     Objective objective;
     switch (settings.functionMode) {
     case FunctionMode::Analytical: {
@@ -130,7 +136,8 @@ Objective describeObjective(const ProjectScript& script, const ProjectSettings& 
     return objective;
 }
 
-std::optional<std::string> objectiveChange(const Objective& before, const Objective& now) {
+std::optional<std::string> objectiveChange(const Objective& before, const Objective& now)
+{
     if (before.mode != now.mode)
         return "the objective is now " + now.mode + ", it was " + before.mode;
     if (before.formula != now.formula)
@@ -149,7 +156,8 @@ std::optional<std::string> objectiveChange(const Objective& before, const Object
     return std::nullopt;
 }
 
-std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& otherStore) {
+std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& otherStore)
+{
     RunStore store = RunStore::openExisting(otherStore, /*lock=*/false);
     const StoredRun other = store.read();
     // Every evaluation, not only those after the last snapshot.

@@ -14,7 +14,8 @@ namespace zyl {
 namespace {
 
 void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& settings,
-                SymbolTable& table, LcgRng& rng) {
+                SymbolTable& table, LcgRng& rng)
+{
     ZYL& zyl = *run.project.zyl;
     const Snapshot& s = stored.state;
 
@@ -70,7 +71,8 @@ void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& sett
 
 // The generation in progress: typed values are entered again in their order (each entry
 // records in the buffer at once, as it did); external values wait for the run.
-void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run) {
+void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
+{
     ZYL& zyl = *run.project.zyl;
     std::map<int, std::size_t> latest;
     RunObserver quiet;
@@ -94,7 +96,8 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run) {
     }
 }
 
-std::string readWholeFile(const std::string& name, bool& exists) {
+std::string readWholeFile(const std::string& name, bool& exists)
+{
     std::ifstream in(name, std::ios::binary);
     exists = static_cast<bool>(in);
     return exists ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
@@ -103,7 +106,8 @@ std::string readWholeFile(const std::string& name, bool& exists) {
 } // namespace
 
 RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
-                       SymbolTable& table, LcgRng& rng) {
+                       SymbolTable& table, LcgRng& rng)
+{
     RestoredRun run;
     run.script = ProjectScript::fromText(stored.header.scriptText);
     run.script.StripBlanks();
@@ -126,7 +130,8 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path, Project
     return run;
 }
 
-std::int64_t restoreExportFile(const StoredRun& stored) {
+std::int64_t restoreExportFile(const StoredRun& stored)
+{
     const RunHeader& header = stored.header;
     if (header.exportName.empty())
         return 0;

@@ -16,7 +16,8 @@ constexpr double kPacingFactor = 19.0;
 constexpr double kLongestWait = 10.0;
 
 /// The bytes of a file from `offset` on ("" when the file is missing or shorter).
-std::string fileTail(const std::string& name, std::int64_t offset) {
+std::string fileTail(const std::string& name, std::int64_t offset)
+{
     std::string bytes;
     std::FILE* file = std::fopen(name.c_str(), "rb");
     if (!file)
@@ -33,7 +34,8 @@ std::string fileTail(const std::string& name, std::int64_t offset) {
 
 } // namespace
 
-void fillSnapshot(Snapshot& s, const RecordedRun& run, codec::ByteWriter& writer) {
+void fillSnapshot(Snapshot& s, const RecordedRun& run, codec::ByteWriter& writer)
+{
     const ZYL& zyl = run.zyl;
     s.generation = zyl.generation;
     s.rngState = run.rng.state();
@@ -58,7 +60,8 @@ void fillSnapshot(Snapshot& s, const RecordedRun& run, codec::ByteWriter& writer
 }
 
 Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> history,
-                         std::int64_t exportSize) {
+                         std::int64_t exportSize)
+{
     Snapshot s;
     codec::ByteWriter writer;
     fillSnapshot(s, run, writer);
@@ -85,7 +88,8 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportName,
                          std::int64_t exportSize)
     : m_store(store), m_run(run), m_exportName(std::move(exportName)), m_exportSize(exportSize),
-      m_storedBuffer(run.zyl.buffer.size()), m_lastCommitEnd(std::chrono::steady_clock::now()) {
+      m_storedBuffer(run.zyl.buffer.size()), m_lastCommitEnd(std::chrono::steady_clock::now())
+{
     for (const UserPlot& plot : run.plots) {
         m_storedPoints.emplace_back();
         for (const auto& series : plot.series)
@@ -93,7 +97,8 @@ RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportNam
     }
 }
 
-GenerationFigures RunRecorder::figures() const {
+GenerationFigures RunRecorder::figures() const
+{
     const ZYL& zyl = m_run.zyl;
     GenerationFigures f;
     f.different = zyl.different;
@@ -120,11 +125,13 @@ GenerationFigures RunRecorder::figures() const {
     return f;
 }
 
-void RunRecorder::statisticsComputed() {
+void RunRecorder::statisticsComputed()
+{
     statisticsComputed(statisticsRows(m_run.zyl, m_run.settings.showBuffered));
 }
 
-void RunRecorder::statisticsComputed(std::vector<StatisticsRow> rows) {
+void RunRecorder::statisticsComputed(std::vector<StatisticsRow> rows)
+{
     GenerationRecord record;
     record.generation = m_run.zyl.generation + 1;
     record.figures = figures();
@@ -132,7 +139,8 @@ void RunRecorder::statisticsComputed(std::vector<StatisticsRow> rows) {
     m_current = std::move(record);
 }
 
-std::optional<std::string> RunRecorder::exportBytes() {
+std::optional<std::string> RunRecorder::exportBytes()
+{
     if (m_exportName.empty())
         return std::nullopt;
     if (!m_run.settings.exportEveryIteration)
@@ -144,7 +152,8 @@ std::optional<std::string> RunRecorder::exportBytes() {
     return tail;
 }
 
-void RunRecorder::generationDone() {
+void RunRecorder::generationDone()
+{
     // A generation step that failed before its counter moved on never reaches here; one that
     // did but whose statistics were not seen (a recorder attached mid-generation) has no row.
     GenerationRecord record = m_current ? std::move(*m_current) : GenerationRecord{};
@@ -157,7 +166,8 @@ void RunRecorder::generationDone() {
         commit();
 }
 
-bool RunRecorder::due() const {
+bool RunRecorder::due() const
+{
     if (!m_pacing || m_forceNext || m_evaluationSinceCommit)
         return true;
     const double waited =
@@ -165,18 +175,21 @@ bool RunRecorder::due() const {
     return waited >= std::min(kPacingFactor * m_averageCommitSeconds, kLongestWait);
 }
 
-void RunRecorder::evaluationFinished(const EvaluationRecord& record) {
+void RunRecorder::evaluationFinished(const EvaluationRecord& record)
+{
     m_atBoundary = false;
     m_store.commitEvaluation(record);
     m_evaluationSinceCommit = true;
 }
 
-void RunRecorder::finish() {
+void RunRecorder::finish()
+{
     if (m_atBoundary && !m_snapshot.generations.empty())
         commit();
 }
 
-void RunRecorder::commit() {
+void RunRecorder::commit()
+{
     const auto start = std::chrono::steady_clock::now();
     const ZYL& zyl = m_run.zyl;
     Snapshot& s = m_snapshot;
@@ -231,15 +244,19 @@ void RunRecorder::commit() {
 
 RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
                                      const ProjectSettings& settings, StopRuleState& stop)
-    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings), m_stop(stop) {}
+    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings), m_stop(stop)
+{
+}
 
-void RecordingObserver::warning(const std::string& text) {
+void RecordingObserver::warning(const std::string& text)
+{
     if (text == "A problem with external program.")
         m_externalFailed = true;
     m_inner.warning(text);
 }
 
-void RecordingObserver::evaluatedValue(int index) {
+void RecordingObserver::evaluatedValue(int index)
+{
     ++m_stop.evaluations;
     m_recorder.individualEvaluated();
     if (m_settings.functionMode == FunctionMode::External) {
@@ -266,12 +283,14 @@ void RecordingObserver::evaluatedValue(int index) {
     m_inner.evaluatedValue(index);
 }
 
-void RecordingObserver::statistics() {
+void RecordingObserver::statistics()
+{
     m_recorder.statisticsComputed();
     m_inner.statistics();
 }
 
-void RecordingObserver::generationDone() {
+void RecordingObserver::generationDone()
+{
     m_inner.generationDone();
     try {
         m_recorder.generationDone();

@@ -31,6 +31,14 @@ struct StoreRequest {
     std::string reusePath;
 };
 
+/// The header of a new store for a loaded project: its script, seed, objective, export file
+/// (in append mode the bytes the file holds now are kept as they are) and plots. With
+/// RunStore::create, initialSnapshot and a RunRecorder it also serves the desktop program's
+/// Save as of a project that has run without a store.
+RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& settings,
+                        const LoadedProject& project, std::optional<std::uint64_t> seed,
+                        const std::string& scriptName);
+
 /// A project whose run is recorded in a store, opened or started by the rules of `--store`:
 ///
 /// - a new run (no --resume): the store must not exist, be empty, or be a store that holds
@@ -83,7 +91,9 @@ class StoredSession {
 
   private:
     StoredSession(ProjectSettings& settings, SymbolTable& table)
-        : m_settings(settings), m_table(table) {}
+        : m_settings(settings), m_table(table)
+    {
+    }
     void start(const StoreRequest& request);
     void resume(const StoreRequest& request);
     RecordedRun recorded();

@@ -107,11 +107,13 @@ CREATE INDEX evaluations_by_generation ON evaluations (generation, individual);
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
-std::string quoted(const std::string& path) {
+std::string quoted(const std::string& path)
+{
     return "\"" + path + "\"";
 }
 
-std::string utcNow() {
+std::string utcNow()
+{
     std::time_t now = std::time(nullptr);
     std::tm parts{};
     gmtime_r(&now, &parts);
@@ -120,7 +122,8 @@ std::string utcNow() {
     return text;
 }
 
-std::string hostName() {
+std::string hostName()
+{
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0)
         return "?";
@@ -129,7 +132,8 @@ std::string hostName() {
 
 /// A JSON number, exact for every finite double (17 significant digits); SQLite's JSON
 /// functions read 1e999 as infinity, and null stands for NaN.
-std::string jsonNumber(double x) {
+std::string jsonNumber(double x)
+{
     if (std::isnan(x))
         return "null";
     if (std::isinf(x))
@@ -139,7 +143,8 @@ std::string jsonNumber(double x) {
     return text;
 }
 
-std::string jsonArray(const std::vector<double>& xs) {
+std::string jsonArray(const std::vector<double>& xs)
+{
     std::string text = "[";
     for (std::size_t i = 0; i < xs.size(); ++i)
         text += (i ? "," : "") + jsonNumber(xs[i]);
@@ -148,7 +153,8 @@ std::string jsonArray(const std::vector<double>& xs) {
 
 // The statistics rows as text: one line per row, cells separated by tabs; a backslash, a tab
 // or a line break inside a cell is escaped, so any cell reads back as it was.
-std::string escapeCell(const std::string& cell) {
+std::string escapeCell(const std::string& cell)
+{
     std::string out;
     for (char c : cell) {
         if (c == '\\')
@@ -163,7 +169,8 @@ std::string escapeCell(const std::string& cell) {
     return out;
 }
 
-std::string rowsText(const std::vector<StatisticsRow>& rows) {
+std::string rowsText(const std::vector<StatisticsRow>& rows)
+{
     std::string text;
     for (const StatisticsRow& row : rows)
         text += escapeCell(row.what) + "\t" + escapeCell(row.value) + "\t" + escapeCell(row.info) +
@@ -171,7 +178,8 @@ std::string rowsText(const std::vector<StatisticsRow>& rows) {
     return text;
 }
 
-std::string exactEvaluation(const EvaluationRecord& record) {
+std::string exactEvaluation(const EvaluationRecord& record)
+{
     codec::ByteWriter out;
     out.u32(static_cast<std::uint32_t>(record.variables.size()));
     for (double x : record.variables)
@@ -180,7 +188,8 @@ std::string exactEvaluation(const EvaluationRecord& record) {
     return std::move(out.bytes());
 }
 
-std::string doubleBits(double x) {
+std::string doubleBits(double x)
+{
     codec::ByteWriter out;
     out.f64(x);
     return std::move(out.bytes());
@@ -189,7 +198,8 @@ std::string doubleBits(double x) {
 /// The first bytes of the file: SQLite's magic text, then our application id.
 enum class FileKind { Missing, Empty, NotSqlite, CutShort, Sqlite };
 
-FileKind fileKind(const std::string& path, std::int32_t& applicationId) {
+FileKind fileKind(const std::string& path, std::int32_t& applicationId)
+{
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return errno == ENOENT ? FileKind::Missing : FileKind::NotSqlite;
@@ -214,7 +224,8 @@ FileKind fileKind(const std::string& path, std::int32_t& applicationId) {
 }
 
 /// Settings that keep a hostile file from doing more than being read.
-void harden(sql::Database& db) {
+void harden(sql::Database& db)
+{
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
@@ -224,7 +235,8 @@ void harden(sql::Database& db) {
 
 } // namespace
 
-std::string_view statusText(EvaluationStatus status) {
+std::string_view statusText(EvaluationStatus status)
+{
     switch (status) {
     case EvaluationStatus::Ok:
         return "ok";
@@ -238,7 +250,8 @@ std::string_view statusText(EvaluationStatus status) {
     return "ok";
 }
 
-void Snapshot::clearIncrements() {
+void Snapshot::clearIncrements()
+{
     generations.clear();
     points.clear();
     bufferFirst = bufferCount = 0;
@@ -260,15 +273,19 @@ struct RunStore::Writers {
                     "symbols = ?, population = ? WHERE id = 1"),
           evaluation(db, "INSERT INTO evaluations (generation, individual, variables, value, "
                          "status, kind, seconds, attempts, host, folder, message, finished, "
-                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)") {}
+                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+    {
+    }
     sql::Statement generation, point, buffer, state, evaluation;
 };
 
-void RunStore::damaged(const std::string& detail) const {
+void RunStore::damaged(const std::string& detail) const
+{
     throw Exception("The run store " + quoted(m_path) + " is damaged: " + detail);
 }
 
-void RunStore::failed(const std::exception& error) const {
+void RunStore::failed(const std::exception& error) const
+{
     const std::string text = error.what();
     // Our own messages pass; SQLite's and the decoders' become the damage they reveal.
     if (text.rfind("The run store ", 0) == 0 || text.rfind("The file ", 0) == 0)
@@ -278,11 +295,13 @@ void RunStore::failed(const std::exception& error) const {
     damaged(text);
 }
 
-void RunStore::cannotWrite(const std::string& reason) const {
+void RunStore::cannotWrite(const std::string& reason) const
+{
     throw Exception("The run store " + quoted(m_path) + " cannot be written: " + reason);
 }
 
-RunStore::Content RunStore::probe(const std::string& path) {
+RunStore::Content RunStore::probe(const std::string& path)
+{
     std::int32_t applicationId = 0;
     switch (fileKind(path, applicationId)) {
     case FileKind::Missing:
@@ -312,7 +331,8 @@ RunStore::Content RunStore::probe(const std::string& path) {
     return Content::Run;
 }
 
-RunStore RunStore::openExisting(const std::string& path, bool lock) {
+RunStore RunStore::openExisting(const std::string& path, bool lock)
+{
     RunStore store;
     store.m_path = path;
     std::int32_t applicationId = 0;
@@ -407,7 +427,8 @@ RunStore RunStore::openExisting(const std::string& path, bool lock) {
     return store;
 }
 
-RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first) {
+RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first)
+{
     RunStore store;
     store.m_path = path;
     FileLock::Result result;
@@ -483,11 +504,13 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
     return store;
 }
 
-void RunStore::prepareWriting() {
+void RunStore::prepareWriting()
+{
     m_writers = std::make_shared<Writers>(m_db);
 }
 
-void RunStore::setUpWriting() {
+void RunStore::setUpWriting()
+{
     // A checkpoint copies each page once, however often the WAL holds it, and syncs the file:
     // the larger the WAL may grow between checkpoints, the more of the population's pages,
     // rewritten at every commit, share one copy and one sync. 10000 pages are 40 MB at most.
@@ -495,14 +518,16 @@ void RunStore::setUpWriting() {
     setSynchronous(1);
 }
 
-void RunStore::setSynchronous(int level) {
+void RunStore::setSynchronous(int level)
+{
     if (m_synchronous == level)
         return;
     m_db.exec(level == 2 ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
     m_synchronous = level;
 }
 
-void RunStore::beginWriting() {
+void RunStore::beginWriting()
+{
     if (m_writable)
         return;
     try {
@@ -525,7 +550,8 @@ void RunStore::beginWriting() {
     }
 }
 
-void RunStore::commitSnapshot(const Snapshot& s) {
+void RunStore::commitSnapshot(const Snapshot& s)
+{
     if (!m_writable)
         cannotWrite("it is open for reading only");
     try {
@@ -593,7 +619,8 @@ void RunStore::commitSnapshot(const Snapshot& s) {
     }
 }
 
-std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r) {
+std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r)
+{
     if (!m_writable)
         cannotWrite("it is open for reading only");
     try {
@@ -612,7 +639,8 @@ std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r) {
     }
 }
 
-void RunStore::copyTo(const std::string& path) {
+void RunStore::copyTo(const std::string& path)
+{
     const std::string temporary = path + ".partial";
     std::error_code ignored;
     fs::remove(temporary, ignored);

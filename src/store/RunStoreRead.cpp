@@ -7,7 +7,8 @@ namespace zyl {
 
 namespace {
 
-std::vector<StatisticsRow> parseRows(const std::string& text) {
+std::vector<StatisticsRow> parseRows(const std::string& text)
+{
     std::vector<StatisticsRow> rows;
     std::vector<std::string> cells(1);
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -31,7 +32,8 @@ std::vector<StatisticsRow> parseRows(const std::string& text) {
     return rows;
 }
 
-void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record) {
+void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
+{
     codec::ByteReader in(bytes, "an evaluation");
     record.variables.resize(in.count(8));
     for (double& x : record.variables)
@@ -40,7 +42,8 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record) {
     in.expectEnd();
 }
 
-EvaluationStatus parseStatus(const std::string& text) {
+EvaluationStatus parseStatus(const std::string& text)
+{
     for (EvaluationStatus status : {EvaluationStatus::Ok, EvaluationStatus::Failed,
                                     EvaluationStatus::TimedOut, EvaluationStatus::Cancelled})
         if (statusText(status) == text)
@@ -50,7 +53,8 @@ EvaluationStatus parseStatus(const std::string& text) {
 
 } // namespace
 
-StoredRun RunStore::read() {
+StoredRun RunStore::read()
+{
     StoredRun run;
     try {
         {
@@ -194,7 +198,8 @@ StoredRun RunStore::read() {
     return run;
 }
 
-std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool successfulOnly) {
+std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool successfulOnly)
+{
     std::vector<EvaluationRecord> records;
     try {
         sql::Statement q(m_db, successfulOnly
@@ -226,7 +231,8 @@ std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool s
     return records;
 }
 
-StoredRun inspectRunStore(const std::string& path) {
+StoredRun inspectRunStore(const std::string& path)
+{
     RunStore store = RunStore::openExisting(path, /*lock=*/false);
     StoredRun run = store.read();
     try {

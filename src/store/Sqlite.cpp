@@ -11,13 +11,15 @@ namespace zyl::sql {
 
 namespace {
 
-[[noreturn]] void fail(sqlite3* db, int code) {
+[[noreturn]] void fail(sqlite3* db, int code)
+{
     throw Exception(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
 }
 
 } // namespace
 
-Database::Database(const std::string& path, int flags) {
+Database::Database(const std::string& path, int flags)
+{
     const int code = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
     if (code != SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(code);
@@ -27,7 +29,8 @@ Database::Database(const std::string& path, int flags) {
     sqlite3_extended_result_codes(m_db, 1);
 }
 
-Database& Database::operator=(Database&& other) noexcept {
+Database& Database::operator=(Database&& other) noexcept
+{
     if (this != &other) {
         close();
         m_db = other.m_db;
@@ -36,14 +39,16 @@ Database& Database::operator=(Database&& other) noexcept {
     return *this;
 }
 
-void Database::close() {
+void Database::close()
+{
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
 }
 
-void Database::exec(const char* sql) {
+void Database::exec(const char* sql)
+{
     char* error = nullptr;
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : sqlite3_errmsg(m_db);
@@ -52,26 +57,31 @@ void Database::exec(const char* sql) {
     }
 }
 
-std::string Database::queryText(const char* sql) {
+std::string Database::queryText(const char* sql)
+{
     Statement statement(*this, sql);
     return statement.step() ? statement.columnText(0) : std::string();
 }
 
-std::int64_t Database::queryInt(const char* sql) {
+std::int64_t Database::queryInt(const char* sql)
+{
     Statement statement(*this, sql);
     return statement.step() ? statement.columnInt(0) : 0;
 }
 
-std::string Database::errorMessage() const {
+std::string Database::errorMessage() const
+{
     return m_db ? sqlite3_errmsg(m_db) : "";
 }
 
-Statement::Statement(Database& db, const char* sql) {
+Statement::Statement(Database& db, const char* sql)
+{
     if (sqlite3_prepare_v2(db.handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK)
         fail(db.handle(), 0);
 }
 
-Statement& Statement::operator=(Statement&& other) noexcept {
+Statement& Statement::operator=(Statement&& other) noexcept
+{
     if (this != &other) {
         sqlite3_finalize(m_stmt);
         m_stmt = other.m_stmt;
@@ -80,17 +90,20 @@ Statement& Statement::operator=(Statement&& other) noexcept {
     return *this;
 }
 
-Statement::~Statement() {
+Statement::~Statement()
+{
     sqlite3_finalize(m_stmt);
 }
 
-Statement& Statement::bind(int index, std::int64_t value) {
+Statement& Statement::bind(int index, std::int64_t value)
+{
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
         fail(sqlite3_db_handle(m_stmt), 0);
     return *this;
 }
 
-Statement& Statement::bind(int index, double value) {
+Statement& Statement::bind(int index, double value)
+{
     if (std::isnan(value))
         return bindNull(index);
     if (sqlite3_bind_double(m_stmt, index, value) != SQLITE_OK)
@@ -98,14 +111,16 @@ Statement& Statement::bind(int index, double value) {
     return *this;
 }
 
-Statement& Statement::bindText(int index, std::string_view text) {
+Statement& Statement::bindText(int index, std::string_view text)
+{
     if (sqlite3_bind_text64(m_stmt, index, text.data(), text.size(), SQLITE_TRANSIENT,
                             SQLITE_UTF8) != SQLITE_OK)
         fail(sqlite3_db_handle(m_stmt), 0);
     return *this;
 }
 
-Statement& Statement::bindBlob(int index, std::string_view bytes) {
+Statement& Statement::bindBlob(int index, std::string_view bytes)
+{
     // A zero-length blob still has to be a BLOB, not NULL: give SQLite a valid pointer.
     static const char empty = 0;
     if (sqlite3_bind_blob64(m_stmt, index, bytes.empty() ? &empty : bytes.data(), bytes.size(),
@@ -114,13 +129,15 @@ Statement& Statement::bindBlob(int index, std::string_view bytes) {
     return *this;
 }
 
-Statement& Statement::bindNull(int index) {
+Statement& Statement::bindNull(int index)
+{
     if (sqlite3_bind_null(m_stmt, index) != SQLITE_OK)
         fail(sqlite3_db_handle(m_stmt), 0);
     return *this;
 }
 
-bool Statement::step() {
+bool Statement::step()
+{
     const int code = sqlite3_step(m_stmt);
     if (code == SQLITE_ROW)
         return true;
@@ -132,36 +149,43 @@ bool Statement::step() {
     throw Exception(message);
 }
 
-void Statement::reset() {
+void Statement::reset()
+{
     sqlite3_reset(m_stmt);
 }
 
-void Statement::run() {
+void Statement::run()
+{
     step();
     reset();
 }
 
-bool Statement::isNull(int column) const {
+bool Statement::isNull(int column) const
+{
     return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
 }
 
-std::int64_t Statement::columnInt(int column) const {
+std::int64_t Statement::columnInt(int column) const
+{
     return sqlite3_column_int64(m_stmt, column);
 }
 
-double Statement::columnReal(int column) const {
+double Statement::columnReal(int column) const
+{
     if (isNull(column))
         return std::numeric_limits<double>::quiet_NaN();
     return sqlite3_column_double(m_stmt, column);
 }
 
-std::string Statement::columnText(int column) const {
+std::string Statement::columnText(int column) const
+{
     const unsigned char* text = sqlite3_column_text(m_stmt, column);
     const int size = sqlite3_column_bytes(m_stmt, column);
     return text ? std::string(reinterpret_cast<const char*>(text), size) : std::string();
 }
 
-std::string_view Statement::columnBlob(int column) const {
+std::string_view Statement::columnBlob(int column) const
+{
     if (sqlite3_column_type(m_stmt, column) != SQLITE_BLOB)
         throw Exception("a binary field holds something else");
     const void* data = sqlite3_column_blob(m_stmt, column);
@@ -169,11 +193,13 @@ std::string_view Statement::columnBlob(int column) const {
     return data ? std::string_view(static_cast<const char*>(data), size) : std::string_view();
 }
 
-Transaction::Transaction(Database& db, bool immediate) : m_db(db) {
+Transaction::Transaction(Database& db, bool immediate) : m_db(db)
+{
     m_db.exec(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
 }
 
-Transaction::~Transaction() {
+Transaction::~Transaction()
+{
     if (m_open) {
         try {
             m_db.exec("ROLLBACK");
@@ -183,7 +209,8 @@ Transaction::~Transaction() {
     }
 }
 
-void Transaction::commit() {
+void Transaction::commit()
+{
     m_db.exec("COMMIT");
     m_open = false;
 }

@@ -12,7 +12,8 @@ namespace {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
-template <class T> void putLittle(char* out, T x) {
+template <class T> void putLittle(char* out, T x)
+{
     if constexpr (kLittleEndian) {
         std::memcpy(out, &x, sizeof x);
     } else {
@@ -23,44 +24,52 @@ template <class T> void putLittle(char* out, T x) {
 
 } // namespace
 
-void ByteWriter::u32(std::uint32_t x) {
+void ByteWriter::u32(std::uint32_t x)
+{
     char raw[4];
     putLittle(raw, x);
     m_bytes.append(raw, 4);
 }
 
-void ByteWriter::u64(std::uint64_t x) {
+void ByteWriter::u64(std::uint64_t x)
+{
     char raw[8];
     putLittle(raw, x);
     m_bytes.append(raw, 8);
 }
 
-void ByteWriter::f64(double x) {
+void ByteWriter::f64(double x)
+{
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     u64(bits);
 }
 
-void ByteWriter::text(std::string_view s) {
+void ByteWriter::text(std::string_view s)
+{
     u32(static_cast<std::uint32_t>(s.size()));
     m_bytes.append(s);
 }
 
-void ByteReader::damaged(const std::string& detail) const {
+void ByteReader::damaged(const std::string& detail) const
+{
     throw Exception(m_what + " " + detail);
 }
 
-void ByteReader::need(std::size_t n) {
+void ByteReader::need(std::size_t n)
+{
     if (left() < n)
         damaged("is cut short");
 }
 
-std::uint8_t ByteReader::u8() {
+std::uint8_t ByteReader::u8()
+{
     need(1);
     return static_cast<std::uint8_t>(m_bytes[m_pos++]);
 }
 
-std::uint32_t ByteReader::u32() {
+std::uint32_t ByteReader::u32()
+{
     need(4);
     std::uint32_t x = 0;
     for (int i = 0; i < 4; ++i)
@@ -69,7 +78,8 @@ std::uint32_t ByteReader::u32() {
     return x;
 }
 
-std::uint64_t ByteReader::u64() {
+std::uint64_t ByteReader::u64()
+{
     need(8);
     std::uint64_t x = 0;
     for (int i = 0; i < 8; ++i)
@@ -78,14 +88,16 @@ std::uint64_t ByteReader::u64() {
     return x;
 }
 
-double ByteReader::f64() {
+double ByteReader::f64()
+{
     const std::uint64_t bits = u64();
     double x;
     std::memcpy(&x, &bits, sizeof x);
     return x;
 }
 
-std::string ByteReader::text() {
+std::string ByteReader::text()
+{
     const std::uint32_t size = u32();
     need(size);
     std::string s(m_bytes.substr(m_pos, size));
@@ -93,26 +105,30 @@ std::string ByteReader::text() {
     return s;
 }
 
-std::uint32_t ByteReader::count(std::size_t itemBytes) {
+std::uint32_t ByteReader::count(std::size_t itemBytes)
+{
     const std::uint32_t n = u32();
     if (itemBytes > 0 && n > left() / itemBytes)
         damaged("is cut short");
     return n;
 }
 
-void ByteReader::expectEnd() const {
+void ByteReader::expectEnd() const
+{
     if (!atEnd())
         damaged("has bytes left over");
 }
 
-IndivData toData(const Indiv& ind) {
+IndivData toData(const Indiv& ind)
+{
     IndivData data{ind.value, ind.evaluated, {}};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
 }
 
-void applyData(const IndivData& data, Indiv& ind) {
+void applyData(const IndivData& data, Indiv& ind)
+{
     if (static_cast<int>(data.variables.size()) != ind.count())
         throw Exception("an individual has " + std::to_string(data.variables.size()) +
                         " variables where the task has " + std::to_string(ind.count()));
@@ -128,7 +144,8 @@ namespace {
 // Written in one pass into space reserved beforehand: a commit encodes a thousand
 // individuals, and byte-by-byte appends would cost more than the database does.
 template <class Each>
-void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each) {
+void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each)
+{
     std::string& bytes = out.bytes();
     const std::size_t start = bytes.size();
     const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables);
@@ -155,21 +172,25 @@ void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each) 
 
 } // namespace
 
-void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables) {
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables)
+{
     encodeList(out, count, variables, [&](std::size_t i) -> const Indiv& { return *inds[i]; });
 }
 
-void encodePopulation(ByteWriter& out, const ZYL& zyl) {
+void encodePopulation(ByteWriter& out, const ZYL& zyl)
+{
     encodeList(out, zyl.population.size(), zyl.count(),
                [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
 }
 
-void encodeExtremes(ByteWriter& out, const ZYL& zyl) {
+void encodeExtremes(ByteWriter& out, const ZYL& zyl)
+{
     const Indiv* extremes[] = {&zyl.globalMin, &zyl.globalMax, &zyl.currentMin, &zyl.currentMax};
     encodeIndivs(out, extremes, 4, zyl.count());
 }
 
-std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what) {
+std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what)
+{
     ByteReader in(bytes, what);
     const std::uint32_t count = in.u32();
     const std::uint32_t variables = in.u32();
@@ -192,7 +213,8 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     return inds;
 }
 
-void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter) {
+void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter)
+{
     out.f64(zyl.crossProb);
     out.f64(zyl.mutProb);
     out.f64(zyl.crossUnifProb);
@@ -215,7 +237,8 @@ void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter) {
     out.i32(loopCounter);
 }
 
-Parameters decodeParameters(std::string_view bytes) {
+Parameters decodeParameters(std::string_view bytes)
+{
     ByteReader in(bytes, "the parameters");
     Parameters p;
     p.crossProb = in.f64();
@@ -244,7 +267,8 @@ Parameters decodeParameters(std::string_view bytes) {
     return p;
 }
 
-void applyParameters(const Parameters& p, ZYL& zyl) {
+void applyParameters(const Parameters& p, ZYL& zyl)
+{
     if (p.ranges.size() != zyl.ranges.size())
         throw Exception("the parameters hold " + std::to_string(p.ranges.size()) +
                         " variable ranges where the task has " + std::to_string(zyl.ranges.size()));
@@ -269,14 +293,16 @@ void applyParameters(const Parameters& p, ZYL& zyl) {
     zyl.ranges = p.ranges;
 }
 
-void encodeStatistics(ByteWriter& out, const ZYL& zyl) {
+void encodeStatistics(ByteWriter& out, const ZYL& zyl)
+{
     out.i32(zyl.different);
     for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1, zyl.q2,
                      zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
         out.f64(x);
 }
 
-StatisticsFields decodeStatistics(std::string_view bytes) {
+StatisticsFields decodeStatistics(std::string_view bytes)
+{
     ByteReader in(bytes, "the statistics");
     StatisticsFields s;
     s.different = in.i32();
@@ -287,7 +313,8 @@ StatisticsFields decodeStatistics(std::string_view bytes) {
     return s;
 }
 
-void applyStatistics(const StatisticsFields& s, ZYL& zyl) {
+void applyStatistics(const StatisticsFields& s, ZYL& zyl)
+{
     zyl.different = s.different;
     zyl.average = s.average;
     zyl.stdDev = s.stdDev;
@@ -309,7 +336,8 @@ constexpr std::uint8_t kHasLeft = 1, kHasRight = 2;
 constexpr std::size_t kNodeBytes =
     4 + 4 + 4 + 8 + 8 + 4 + 1; // level, code, text size, re, im, elements, flags
 
-void encodeTree(ByteWriter& out, const Tensor& root) {
+void encodeTree(ByteWriter& out, const Tensor& root)
+{
     std::vector<const Tensor*> stack{&root};
     while (!stack.empty()) {
         const Tensor* node = stack.back();
@@ -331,7 +359,8 @@ void encodeTree(ByteWriter& out, const Tensor& root) {
     }
 }
 
-TensorPtr decodeTree(ByteReader& in) {
+TensorPtr decodeTree(ByteReader& in)
+{
     TensorPtr root;
     std::vector<TensorPtr*> slots{&root};
     while (!slots.empty()) {
@@ -368,7 +397,8 @@ TensorPtr decodeTree(ByteReader& in) {
 
 } // namespace
 
-void encodeSymbols(ByteWriter& out, const SymbolTable& table) {
+void encodeSymbols(ByteWriter& out, const SymbolTable& table)
+{
     out.u32(static_cast<std::uint32_t>(table.size()));
     for (const Funkcja& symbol : table.symbols()) {
         out.text(symbol.name);
@@ -381,7 +411,8 @@ void encodeSymbols(ByteWriter& out, const SymbolTable& table) {
     }
 }
 
-std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes) {
+std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes)
+{
     ByteReader in(bytes, "the symbol table");
     const std::uint32_t count = in.count(4 + 1 + 1);
     std::vector<std::unique_ptr<Funkcja>> symbols;

@@ -38,8 +38,9 @@ class ByteWriter {
 /// early.
 class ByteReader {
   public:
-    ByteReader(std::string_view bytes, std::string what)
-        : m_bytes(bytes), m_what(std::move(what)) {}
+    ByteReader(std::string_view bytes, std::string what) : m_bytes(bytes), m_what(std::move(what))
+    {
+    }
 
     std::uint8_t u8();
     std::uint32_t u32();

@@ -19,7 +19,8 @@ class StopRules : public ::testing::Test {
     StopRules() { table.registerBuiltinSymbols(); }
 
     /// The message of a failed load, "" when it loads.
-    std::string load(const std::string& options) {
+    std::string load(const std::string& options)
+    {
         script = ProjectScript::fromText(
             "[FUNCTION]\nanalytical=1\nreuse_store=old.zyl\n[EQUATIONS]\nf=x1^2\n"
             "[VARIABLES]\nx1=real[-1;1]\n[POPULATION]\nsize=10\n[PLOTS]\nP=Average\n"
@@ -34,7 +35,8 @@ class StopRules : public ::testing::Test {
         return "";
     }
     /// One check with the best value set to `best`.
-    bool check(double best, double seconds = 0) {
+    bool check(double best, double seconds = 0)
+    {
         project.zyl->globalMin.value = best;
         project.zyl->globalMax.value = best;
         publishStatistics(*project.zyl, table);
@@ -51,7 +53,8 @@ class StopRules : public ::testing::Test {
 
 } // namespace
 
-TEST_F(StopRules, TheKeysAreCheckedWhenTheProjectLoads) {
+TEST_F(StopRules, TheKeysAreCheckedWhenTheProjectLoads)
+{
     EXPECT_EQ(load(""), "");
     EXPECT_FALSE(settings.stopRules.any());
     EXPECT_EQ(settings.reuseStore, "old.zyl");
@@ -80,7 +83,8 @@ TEST_F(StopRules, TheKeysAreCheckedWhenTheProjectLoads) {
     EXPECT_EQ(load("stop_when=StdDev<<1\n"), "Stop rule\nSyntax error!");
 }
 
-TEST_F(StopRules, TheStallCountAddsUpSmallGainsAndFollowsTheDirection) {
+TEST_F(StopRules, TheStallCountAddsUpSmallGainsAndFollowsTheDirection)
+{
     ASSERT_EQ(load("stall_generations=3\nstall_tolerance=0.5\n"), "");
     // A gain of exactly the tolerance is no improvement; 9.5 and 9.2 together are one.
     for (double best : {10.0, 9.5, 9.2, 9.0, 8.95}) {
@@ -99,7 +103,8 @@ TEST_F(StopRules, TheStallCountAddsUpSmallGainsAndFollowsTheDirection) {
     EXPECT_EQ(state.stallCount, 1); // falling is no gain when maximising; 1 -> 2 was one
 }
 
-TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason) {
+TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason)
+{
     ASSERT_EQ(load("stop_when=q>0\nmax_evaluations=30\ntime_limit=60\n"), "");
     setSymbolValue(table, "q", std::nan(""));
     EXPECT_FALSE(check(1.0, 59.9)); // NaN is no true value
@@ -125,7 +130,8 @@ TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason) {
     EXPECT_FALSE(state.finished());
 }
 
-TEST_F(StopRules, TodaysRunLoopStopsInTheGenerationTheRuleIsMet) {
+TEST_F(StopRules, TodaysRunLoopStopsInTheGenerationTheRuleIsMet)
+{
     ASSERT_EQ(load("stop_when=Generation>=5\n"), "");
     RunObserver quiet;
     RunClock clock;

@@ -17,7 +17,8 @@ using namespace zyl::test;
 
 namespace {
 
-std::string variablesScript(const std::string& function, const std::string& extra = "") {
+std::string variablesScript(const std::string& function, const std::string& extra = "")
+{
     return "[FUNCTION]\n" + function +
            "\n[VARIABLES]\nx1=real[-1;1]\nn=integer[0;3]\n"
            "[POPULATION]\nsize=8\n[OPTIONS]\nmax_iteration=10\n" +
@@ -26,7 +27,8 @@ std::string variablesScript(const std::string& function, const std::string& extr
 
 struct Opened {
     Opened(const std::string& store, const std::string& script, std::uint64_t seed = 1,
-           const std::string& reuse = "") {
+           const std::string& reuse = "")
+    {
         table.registerBuiltinSymbols();
         StoreRequest request;
         request.storePath = store;
@@ -37,7 +39,8 @@ struct Opened {
         request.reusePath = reuse;
         session = StoredSession::open(request, settings, table);
     }
-    EvaluationRecord record(int index, double value, EvaluationStatus status, const char* kind) {
+    EvaluationRecord record(int index, double value, EvaluationStatus status, const char* kind)
+    {
         EvaluationRecord r;
         r.generation = session->zyl().generation + 1;
         r.individual = index;
@@ -56,7 +59,8 @@ struct Opened {
 
 /// Runs a stored session's task to its end with the recorder listening; returns the number of
 /// values computed.
-std::int64_t runToEnd(Opened& opened) {
+std::int64_t runToEnd(Opened& opened)
+{
     RowCollector rows(opened.session->zyl(), opened.settings);
     RecordingObserver observer(opened.session->recorder(), rows, opened.session->zyl(),
                                opened.settings, opened.session->stop);
@@ -68,7 +72,8 @@ std::int64_t runToEnd(Opened& opened) {
 
 } // namespace
 
-TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill) {
+TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill)
+{
     TempDir dir;
     const std::string script =
         variablesScript("external=1\nexternal_name=objective.sh\ninput_name=in\noutput_name=out",
@@ -100,7 +105,8 @@ TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill) {
     EXPECT_EQ(second.session->store().evaluations(0, false).size(), 5u);
 }
 
-TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder) {
+TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder)
+{
     TempDir dir;
     const std::string script = variablesScript("manual=1", "[SHOW]\nbuffer_individuals=1\n");
     std::vector<codec::IndivData> expected;
@@ -125,7 +131,8 @@ TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder) {
     EXPECT_EQ(second.session->zyl().buffer.size(), 2u);
 }
 
-TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame) {
+TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame)
+{
     TempDir dir;
     const std::string formula = "analytical=1\n[EQUATIONS]\nf=x1^2+n";
     {
@@ -168,13 +175,16 @@ TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame) {
     EXPECT_FALSE(fs::exists(dir / "e.zyl"));
 }
 
-TEST(Reuse, AProgramThatChangedIsAnotherObjective) {
+TEST(Reuse, AProgramThatChangedIsAnotherObjective)
+{
     TempDir dir;
     const std::string program = dir / "objective.sh";
     writeFile(program, "#!/bin/sh\necho 1 > \"$2\"\n");
     const std::string external = "external=1\nexternal_name=" + program +
                                  "\ninput_name=" + dir / "in" + "\noutput_name=" + dir / "out";
-    { Opened earlier(dir / "a.zyl", variablesScript(external)); }
+    {
+        Opened earlier(dir / "a.zyl", variablesScript(external));
+    }
     EXPECT_NO_THROW(Opened(dir / "b.zyl", variablesScript(external), 1, dir / "a.zyl"));
     writeFile(program, "#!/bin/sh\necho 2 > \"$2\"\n");
     try {
@@ -186,7 +196,8 @@ TEST(Reuse, AProgramThatChangedIsAnotherObjective) {
     }
 }
 
-TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused) {
+TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused)
+{
     SymbolTable table;
     table.registerBuiltinSymbols();
     makeSymbolFromStatement("g=x^2+sin(y)*{1,2,3}", "", false, table);

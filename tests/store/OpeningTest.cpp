@@ -24,7 +24,8 @@ const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
                       "[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=6\n"
                       "[OPTIONS]\nmax_iteration=10\n";
 
-StoreRequest request(const std::string& store, const char* script, bool resume) {
+StoreRequest request(const std::string& store, const char* script, bool resume)
+{
     StoreRequest r;
     r.storePath = store;
     r.resume = resume;
@@ -38,7 +39,8 @@ StoreRequest request(const std::string& store, const char* script, bool resume) 
 }
 
 /// Opens a session in a fresh table; the message when it is refused, "" when it opens.
-std::string openMessage(const StoreRequest& r) {
+std::string openMessage(const StoreRequest& r)
+{
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -51,7 +53,8 @@ std::string openMessage(const StoreRequest& r) {
 }
 
 /// A store holding a run of kScript with two committed generations.
-void makeStore(const std::string& path) {
+void makeStore(const std::string& path)
+{
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -63,7 +66,8 @@ void makeStore(const std::string& path) {
                    observer, 2);
 }
 
-void sqlOn(const std::string& path, const char* sql) {
+void sqlOn(const std::string& path, const char* sql)
+{
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
@@ -72,7 +76,8 @@ void sqlOn(const std::string& path, const char* sql) {
 
 } // namespace
 
-TEST(Opening, ARunStartsOnlyWhereThereIsNone) {
+TEST(Opening, ARunStartsOnlyWhereThereIsNone)
+{
     TempDir dir;
     const std::string store = dir / "run.zyl";
     EXPECT_EQ(openMessage(request(store, nullptr, true)),
@@ -105,7 +110,8 @@ TEST(Opening, ARunStartsOnlyWhereThereIsNone) {
     EXPECT_EQ(RunStore::probe(dir / "empty.zyl"), RunStore::Content::Run);
 }
 
-TEST(Opening, DamagedStoresAreRefusedAndLeftAlone) {
+TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
+{
     TempDir dir;
     const std::string good = dir / "good.zyl";
     makeStore(good);
@@ -190,7 +196,8 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone) {
     }
 }
 
-TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds) {
+TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
+{
     TempDir dir;
     const std::string store = dir / "run.zyl";
     makeStore(store);

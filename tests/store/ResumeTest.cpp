@@ -16,7 +16,8 @@ namespace {
 // Every kind of variable, the buffer (small integer ranges make hits common), the elite,
 // plots (one of which counts in a symbol of its own, which only the stored symbol table
 // carries over), and an export in append mode with a vector column.
-std::string taskScript(const std::string& exportName, const std::string& options = "") {
+std::string taskScript(const std::string& exportName, const std::string& options = "")
+{
     return "[FUNCTION]\nanalytical=1\n[EQUATIONS]\na=3\nk=0\nf=(x1-a)^2+x2^2+b1\n"
            "[VARIABLES]\nx1=real[-5;5]\nx2=integer[-3;3]\nb1=boolean\n[POPULATION]\nsize=12\n"
            "[OPTIONS]\nmax_iteration=25\nloop_counter=1\n" +
@@ -29,13 +30,15 @@ std::string taskScript(const std::string& exportName, const std::string& options
            exportName + "\n";
 }
 
-ProjectScript scriptOf(const std::string& text) {
+ProjectScript scriptOf(const std::string& text)
+{
     ProjectScript script = ProjectScript::fromText(text);
     script.StripBlanks();
     return script;
 }
 
-StoreRequest resumeRequest(const std::string& store, const std::string& script) {
+StoreRequest resumeRequest(const std::string& store, const std::string& script)
+{
     StoreRequest request;
     request.storePath = store;
     request.resume = true;
@@ -48,7 +51,8 @@ StoreRequest resumeRequest(const std::string& store, const std::string& script) 
 /// One process of a stored run: opens (or resumes) the store and runs generations through
 /// today's Task with the recorder listening and the stop rules checked.
 struct Process {
-    explicit Process(const StoreRequest& request) {
+    explicit Process(const StoreRequest& request)
+    {
         table.registerBuiltinSymbols();
         session = StoredSession::open(request, settings, table);
         rows.emplace(session->zyl(), settings);
@@ -57,7 +61,8 @@ struct Process {
         checker->countEvaluations = false;
         checker->lastPlot = session->project.plots.size() - 1;
     }
-    void run(int generations, bool withStopper = false) {
+    void run(int generations, bool withStopper = false)
+    {
         RecordingObserver observer(session->recorder(), *checker, session->zyl(), settings,
                                    session->stop);
         for (int g = 0; g < generations && !session->finished(); ++g)
@@ -71,7 +76,8 @@ struct Process {
     std::optional<StopChecker> checker;
 };
 
-Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedIn) {
+Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedIn)
+{
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
@@ -94,7 +100,8 @@ Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedI
 
 } // namespace
 
-TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit) {
+TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
+{
     TempDir dir;
     int ignored = 0;
     const Outcome reference = uninterrupted(taskScript(dir / "ref.tsv"), 7, ignored);
@@ -170,7 +177,8 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit) {
     EXPECT_EQ(fifth.session->zyl().buffer.size(), reference.buffer.size());
 }
 
-TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops) {
+TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
+{
     TempDir dir;
     // A flat objective: the best never improves after the first generation, so the stall
     // rule ends the task, and max_evaluations would end it a little later.

@@ -15,7 +15,8 @@
 #include <vector>
 
 namespace zyl {
-inline bool operator==(const PlotPoint& a, const PlotPoint& b) {
+inline bool operator==(const PlotPoint& a, const PlotPoint& b)
+{
     return a.x == b.x && a.y == b.y;
 }
 } // namespace zyl
@@ -27,7 +28,8 @@ namespace fs = std::filesystem;
 /// A folder of its own for one test, removed afterwards.
 class TempDir {
   public:
-    TempDir() {
+    TempDir()
+    {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_path =
             fs::temp_directory_path() / ("zyl-store-" + std::string(info->test_suite_name()) + "-" +
@@ -42,12 +44,14 @@ class TempDir {
     fs::path m_path;
 };
 
-inline std::string fileBytes(const std::string& name) {
+inline std::string fileBytes(const std::string& name)
+{
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void writeFile(const std::string& name, const std::string& bytes) {
+inline void writeFile(const std::string& name, const std::string& bytes)
+{
     std::ofstream(name, std::ios::binary) << bytes;
 }
 
@@ -60,8 +64,8 @@ struct Outcome {
     std::int32_t generation = 0;
     std::int64_t mutations = 0, crossovers = 0;
 
-    void take(const ZYL& zyl, const std::vector<UserPlot>& userPlots,
-              const std::string& exportName) {
+    void take(const ZYL& zyl, const std::vector<UserPlot>& userPlots, const std::string& exportName)
+    {
         population.clear();
         for (const Indiv& ind : zyl.population)
             population.push_back(codec::toData(ind));
@@ -80,7 +84,8 @@ struct Outcome {
     }
 };
 
-inline void expectSame(const Outcome& a, const Outcome& b) {
+inline void expectSame(const Outcome& a, const Outcome& b)
+{
     EXPECT_EQ(a.generation, b.generation);
     EXPECT_EQ(a.statistics, b.statistics);
     EXPECT_EQ(a.population, b.population);
@@ -95,10 +100,12 @@ inline void expectSame(const Outcome& a, const Outcome& b) {
 /// Collects the Statistics window's rows; optionally stops the task after some evaluations.
 class RowCollector : public RunObserver {
   public:
-    RowCollector(const ZYL& zyl, const ProjectSettings& settings)
-        : m_zyl(zyl), m_settings(settings) {}
+    RowCollector(const ZYL& zyl, const ProjectSettings& settings) : m_zyl(zyl), m_settings(settings)
+    {
+    }
     void statistics() override { rows.push_back(statisticsRows(m_zyl, m_settings.showBuffered)); }
-    void evaluatedValue(int) override {
+    void evaluatedValue(int) override
+    {
         if (stopAfter > 0 && --stopAfter == 0 && task)
             task->terminate();
     }
@@ -118,7 +125,8 @@ class RowCollector : public RunObserver {
 /// `generations` of them, and never past the task's end.
 inline void runGenerations(ZYL& zyl, ProjectSettings& settings, const ProjectScript& script,
                            SymbolTable& table, std::vector<UserPlot>& plots, RunObserver& observer,
-                           int generations, RowCollector* stopper = nullptr) {
+                           int generations, RowCollector* stopper = nullptr)
+{
     DirectSynchronizer sync;
     for (int g = 0; g < generations && zyl.generation < zyl.maxIteration; ++g) {
         Task task(RunContext{zyl, settings, script, table, plots}, sync, observer);

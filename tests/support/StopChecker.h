@@ -15,9 +15,11 @@ class StopChecker : public RunObserver {
   public:
     StopChecker(RunObserver& inner, const StopRuleSettings& rules, StopRuleState& state,
                 const ZYL& zyl, SymbolTable& table, const RunClock& clock)
-        : m_inner(inner), m_rules(rules), m_state(state), m_zyl(zyl), m_table(table),
-          m_clock(clock) {}
-    void plotUpdated(std::size_t plot) override {
+        : m_inner(inner), m_rules(rules), m_state(state), m_zyl(zyl), m_table(table), m_clock(clock)
+    {
+    }
+    void plotUpdated(std::size_t plot) override
+    {
         m_inner.plotUpdated(plot);
         if (plot != lastPlot)
             return;
@@ -30,12 +32,14 @@ class StopChecker : public RunObserver {
                 task->terminate();
         }
     }
-    void evaluatedValue(int index) override {
+    void evaluatedValue(int index) override
+    {
         if (countEvaluations)
             ++m_state.evaluations;
         m_inner.evaluatedValue(index);
     }
-    void warning(const std::string& text) override {
+    void warning(const std::string& text) override
+    {
         lastWarning = text;
         m_inner.warning(text);
     }
