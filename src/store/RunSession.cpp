@@ -10,7 +10,7 @@ namespace zyl {
 
 namespace {
 
-std::string quoted(const std::string& path)
+std::string inQuotes(const std::string& path)
 {
     return "\"" + path + "\"";
 }
@@ -60,13 +60,13 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
     if (RunStore::probe(request.storePath) == RunStore::Content::Run) {
         if (!request.resume) {
             inspectRunStore(request.storePath); // a damaged store is refused as such
-            throw Exception("The run store " + quoted(request.storePath) +
+            throw Exception("The run store " + inQuotes(request.storePath) +
                             " already holds a run: resume it, or choose another file.");
         }
         session->resume(request);
     } else {
         if (!request.script)
-            throw Exception("The run store " + quoted(request.storePath) +
+            throw Exception("The run store " + inQuotes(request.storePath) +
                             " holds no run to resume, and no script was given to start one.");
         session->start(request);
     }
@@ -97,8 +97,8 @@ void StoredSession::resume(const StoreRequest& request)
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
     const StoredRun stored = m_store->read();
     if (request.script && request.script->text() != stored.header.scriptText)
-        throw Exception("The script " + quoted(request.scriptName) +
-                        " differs from the one the run store " + quoted(request.storePath) +
+        throw Exception("The script " + inQuotes(request.scriptName) +
+                        " differs from the one the run store " + inQuotes(request.storePath) +
                         " holds.");
     RestoredRun restored = restoreRun(stored, request.storePath, m_settings, m_table, rng);
     script = std::move(restored.script);

@@ -107,7 +107,7 @@ CREATE INDEX evaluations_by_generation ON evaluations (generation, individual);
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
-std::string quoted(const std::string& path)
+std::string inQuotes(const std::string& path)
 {
     return "\"" + path + "\"";
 }
@@ -195,10 +195,12 @@ std::string doubleBits(double x)
     return std::move(out.bytes());
 }
 
-/// The first bytes of the file: SQLite's magic text, then our application id.
+/// What the first bytes of the file say: SQLite's magic text or not. The application id in
+/// the header is not read here: in WAL mode the newest first page may still be in the WAL (a
+/// process killed before any checkpoint), so only SQLite itself can tell it.
 enum class FileKind { Missing, Empty, NotSqlite, CutShort, Sqlite };
 
-FileKind fileKind(const std::string& path, std::int32_t& applicationId)
+FileKind fileKind(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
@@ -208,19 +210,13 @@ FileKind fileKind(const std::string& path, std::int32_t& applicationId)
     if (info.st_size == 0)
         return FileKind::Empty;
     std::ifstream in(path, std::ios::binary);
-    unsigned char header[100] = {};
-    in.read(reinterpret_cast<char*>(header), sizeof header);
+    char header[100] = {};
+    in.read(header, sizeof header);
     const std::streamsize got = in.gcount();
     static const char magic[] = "SQLite format 3";
-    const std::size_t compared = std::min<std::size_t>(static_cast<std::size_t>(got), 16);
-    if (got <= 0 || std::memcmp(header, magic, compared) != 0)
+    if (got < 16 || std::memcmp(header, magic, 16) != 0)
         return FileKind::NotSqlite;
-    if (got < 100)
-        return got < 16 ? FileKind::NotSqlite : FileKind::CutShort;
-    applicationId = static_cast<std::int32_t>((std::uint32_t(header[68]) << 24) |
-                                              (std::uint32_t(header[69]) << 16) |
-                                              (std::uint32_t(header[70]) << 8) | header[71]);
-    return FileKind::Sqlite;
+    return got < 100 ? FileKind::CutShort : FileKind::Sqlite;
 }
 
 /// Settings that keep a hostile file from doing more than being read.
@@ -231,6 +227,33 @@ void harden(sql::Database& db)
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
     db.exec("PRAGMA cell_size_check = ON");
+}
+
+/// A connection that reads and never writes the database. A process killed in the middle of
+/// a run leaves a WAL whose index must be rebuilt before anything can be read, which SQLite
+/// refuses to a read-only connection; so the file is opened for writing when it may be, with
+/// every SQL write refused (query_only) and without the checkpoint a last connection makes
+/// when it closes, so that the database and its WAL stay byte for byte as they were.
+sql::Database openForReading(const std::string& path)
+{
+    // NOTE: a rollback journal beside the file would be played back by a writable connection:
+    // such a file (never one of ours, which are WAL files) is only ever opened read-only.
+    struct stat journal {};
+    const bool hotJournal = ::stat((path + "-journal").c_str(), &journal) == 0;
+    try {
+        if (hotJournal)
+            throw Exception("read-only");
+        sql::Database db(path, SQLITE_OPEN_READWRITE);
+        sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        harden(db);
+        db.exec("PRAGMA query_only = ON");
+        return db;
+    } catch (const Exception&) {
+        // A file we may not write (or not open at all): as read-only as it gets.
+    }
+    sql::Database db(path, SQLITE_OPEN_READONLY);
+    harden(db);
+    return db;
 }
 
 } // namespace
@@ -281,7 +304,7 @@ struct RunStore::Writers {
 
 void RunStore::damaged(const std::string& detail) const
 {
-    throw Exception("The run store " + quoted(m_path) + " is damaged: " + detail);
+    throw Exception("The run store " + inQuotes(m_path) + " is damaged: " + detail);
 }
 
 void RunStore::failed(const std::exception& error) const
@@ -291,37 +314,34 @@ void RunStore::failed(const std::exception& error) const
     if (text.rfind("The run store ", 0) == 0 || text.rfind("The file ", 0) == 0)
         throw Exception(text);
     if (text == sqlite3_errstr(SQLITE_NOTADB))
-        throw Exception("The file " + quoted(m_path) + " is not a ZYL run store.");
+        throw Exception("The file " + inQuotes(m_path) + " is not a ZYL run store.");
     damaged(text);
 }
 
 void RunStore::cannotWrite(const std::string& reason) const
 {
-    throw Exception("The run store " + quoted(m_path) + " cannot be written: " + reason);
+    throw Exception("The run store " + inQuotes(m_path) + " cannot be written: " + reason);
 }
 
 RunStore::Content RunStore::probe(const std::string& path)
 {
-    std::int32_t applicationId = 0;
-    switch (fileKind(path, applicationId)) {
+    switch (fileKind(path)) {
     case FileKind::Missing:
         return Content::Missing;
     case FileKind::Empty:
         return Content::Empty;
     case FileKind::Sqlite:
-        if (applicationId == kStoreApplicationId)
-            return Content::Run; // whole or not: openExisting tells
-        if (applicationId == 0) {
-            // An SQLite file without our id: an empty database (a creation killed before its
+        try {
+            sql::Database db = openForReading(path);
+            const std::int64_t id = db.queryInt("PRAGMA application_id");
+            if (id == kStoreApplicationId)
+                return Content::Run; // whole or not: openExisting tells
+            // A database without our id and without tables (a creation killed before its
             // first transaction) holds nothing to lose; anything else is someone's data.
-            try {
-                sql::Database db(path, SQLITE_OPEN_READONLY);
-                harden(db);
-                if (db.queryInt("SELECT count(*) FROM sqlite_schema") == 0)
-                    return Content::Empty;
-            } catch (const Exception&) {
-                // Unreadable: refused below, with the message that fits.
-            }
+            if (id == 0 && db.queryInt("SELECT count(*) FROM sqlite_schema") == 0)
+                return Content::Empty;
+        } catch (const Exception&) {
+            // Unreadable: refused below, with the message that fits.
         }
         break;
     default:
@@ -331,63 +351,62 @@ RunStore::Content RunStore::probe(const std::string& path)
     return Content::Run;
 }
 
+void RunStore::lockAgainstOthers()
+{
+    FileLock::Result result;
+    try {
+        result = m_lock.acquire(m_path, /*create=*/false);
+    } catch (const Exception& error) {
+        throw Exception("The run store " + inQuotes(m_path) + " cannot be opened: " + error.what());
+    }
+    if (result == FileLock::Result::Busy) {
+        std::string owner;
+        try {
+            sql::Database db = openForReading(m_path);
+            sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
+            if (who.step() && !who.isNull(0))
+                owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
+                        who.columnText(1) + " since " + who.columnText(2) + ")";
+        } catch (const std::exception&) {
+            // The owner is only a detail of the message.
+        }
+        throw Exception("The run store " + inQuotes(m_path) + " is in use by another ZYL" + owner +
+                        ".");
+    }
+}
+
 RunStore RunStore::openExisting(const std::string& path, bool lock)
 {
     RunStore store;
     store.m_path = path;
-    std::int32_t applicationId = 0;
-    switch (fileKind(path, applicationId)) {
+    switch (fileKind(path)) {
     case FileKind::Missing:
-        throw Exception("The run store " + quoted(path) + " does not exist.");
+        throw Exception("The run store " + inQuotes(path) + " does not exist.");
     case FileKind::Empty:
-        throw Exception("The run store " + quoted(path) + " holds no run.");
+        throw Exception("The run store " + inQuotes(path) + " holds no run.");
     case FileKind::CutShort:
         store.damaged("the file is cut short");
     case FileKind::NotSqlite:
-        throw Exception("The file " + quoted(path) + " is not a ZYL run store.");
+        throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
     case FileKind::Sqlite:
         break;
     }
-    if (applicationId != kStoreApplicationId)
-        throw Exception("The file " + quoted(path) + " is not a ZYL run store.");
-
-    if (lock) {
-        FileLock::Result result;
-        try {
-            result = store.m_lock.acquire(path, /*create=*/false);
-        } catch (const Exception& error) {
-            throw Exception("The run store " + quoted(path) + " cannot be opened: " + error.what());
-        }
-        if (result == FileLock::Result::Busy) {
-            std::string owner;
-            try {
-                sql::Database db(path, SQLITE_OPEN_READONLY);
-                harden(db);
-                sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
-                if (who.step() && !who.isNull(0))
-                    owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
-                            who.columnText(1) + " since " + who.columnText(2) + ")";
-            } catch (const std::exception&) {
-                // The owner is only a detail of the message.
-            }
-            throw Exception("The run store " + quoted(path) + " is in use by another ZYL" + owner +
-                            ".");
-        }
-    }
 
     try {
-        store.m_db = sql::Database(path, SQLITE_OPEN_READONLY);
-        harden(store.m_db);
+        store.m_db = openForReading(path);
         const std::int64_t version = store.m_db.queryInt("PRAGMA user_version");
         if (store.m_db.queryInt("PRAGMA application_id") != kStoreApplicationId)
-            throw Exception("The file " + quoted(path) + " is not a ZYL run store.");
+            throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
         if (version > kStoreVersion)
-            throw Exception("The run store " + quoted(path) +
+            throw Exception("The run store " + inQuotes(path) +
                             " was written by a newer ZYL (store version " +
                             std::to_string(version) + "; this ZYL reads version " +
                             std::to_string(kStoreVersion) + ").");
         if (version < 1)
             store.damaged("it has no version");
+        // Only now, so that someone else's file is refused without being opened for writing.
+        if (lock)
+            store.lockAgainstOthers();
         {
             sql::Statement check(store.m_db, "PRAGMA quick_check");
             if (!check.step())
@@ -435,21 +454,27 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
     try {
         result = store.m_lock.acquire(path, /*create=*/true);
     } catch (const Exception& error) {
-        throw Exception("The run store " + quoted(path) + " cannot be created: " + error.what());
+        throw Exception("The run store " + inQuotes(path) + " cannot be created: " + error.what());
     }
     if (result == FileLock::Result::Busy)
-        throw Exception("The run store " + quoted(path) + " is in use by another ZYL.");
+        throw Exception("The run store " + inQuotes(path) + " is in use by another ZYL.");
     if (probe(path) == Content::Run) {
         openExisting(path, /*lock=*/false); // a damaged store is refused as such
-        throw Exception("The run store " + quoted(path) +
+        throw Exception("The run store " + inQuotes(path) +
                         " already holds a run: resume it, or choose another file.");
     }
 
     header.created = utcNow();
     try {
         store.m_db = sql::Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        // Straight to WAL without a rollback journal (so before harden(), whose defensive
+        // mode refuses journal_mode=OFF): the switch writes the first page, and a rollback
+        // journal left by a kill in that moment would make the file unreadable without
+        // writing to it. A kill cannot tear a single write, so the page is there or not.
+        store.m_db.exec("PRAGMA journal_mode = OFF");
+        if (store.m_db.queryText("PRAGMA journal_mode = WAL") != "wal")
+            throw Exception("it cannot be put in WAL mode");
         harden(store.m_db);
-        store.m_db.exec("PRAGMA journal_mode = WAL");
         store.setUpWriting();
         {
             sql::Transaction transaction(store.m_db);
@@ -499,7 +524,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         const std::string text = error.what();
         if (text.rfind("The run store ", 0) == 0)
             throw;
-        throw Exception("The run store " + quoted(path) + " cannot be created: " + text);
+        throw Exception("The run store " + inQuotes(path) + " cannot be created: " + text);
     }
     return store;
 }
@@ -664,7 +689,7 @@ void RunStore::copyTo(const std::string& path)
         fs::rename(temporary, path);
     } catch (const std::exception& error) {
         fs::remove(temporary, ignored);
-        throw Exception("The run store " + quoted(path) + " cannot be written: " + error.what());
+        throw Exception("The run store " + inQuotes(path) + " cannot be written: " + error.what());
     }
 }
 

@@ -204,6 +204,8 @@ class RunStore {
 
   private:
     void prepareWriting();
+    /// Takes the lock; \throws Exception "... is in use by another ZYL ..." when it is held.
+    void lockAgainstOthers();
     [[noreturn]] void damaged(const std::string& detail) const;
     [[noreturn]] void failed(const std::exception& error) const;
     [[noreturn]] void cannotWrite(const std::string& reason) const;

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 #include <optional>
+#include <random>
 
 using namespace zyl;
 using namespace zyl::test;
@@ -220,4 +226,50 @@ TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
     EXPECT_TRUE(third.session->finished());
     third.run(5);
     EXPECT_EQ(third.session->zyl().generation, 7);
+}
+
+TEST(Resume, RunsKilledWithSigkillAtRandomMomentsContinueBitForBit)
+{
+    TempDir dir;
+    auto longer = [](const std::string& exportName) {
+        std::string text = taskScript(exportName);
+        text.replace(text.find("max_iteration=25"), 16, "max_iteration=80");
+        text.replace(text.find("size=12"), 7, "size=60");
+        return text;
+    };
+    int ignored = 0;
+    const Outcome reference = uninterrupted(longer(dir / "ref.tsv"), 5, ignored);
+    StoreRequest request = resumeRequest(dir / "run.zyl", longer(dir / "run.tsv"));
+    request.seed = 5;
+    // Each process is killed outright at a random moment (while creating the store, in a
+    // commit, between two, or after the end) and the next one resumes what it left.
+    std::mt19937 random(11);
+    for (int round = 0; round < 5; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // The child leaves by _exit whatever happens, so that it never goes on with the
+            // test (and removes its folder) as a copy of the parent.
+            try {
+                Process process(request);
+                process.run(1000);
+                process.session->recorder().finish();
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                _exit(1);
+            }
+            _exit(0);
+        }
+        usleep(static_cast<useconds_t>(2000 + random() % 40000));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    Process last(request);
+    last.run(1000);
+    Outcome resumed;
+    resumed.take(last.session->zyl(), last.session->project.plots, dir / "run.tsv");
+    resumed.statistics = last.session->statistics;
+    resumed.statistics.insert(resumed.statistics.end(), last.rows->rows.begin(),
+                              last.rows->rows.end());
+    expectSame(reference, resumed);
 }
