@@ -29,7 +29,7 @@ StopRuleSettings readStopRules(const ProjectScript& script);
 /// between start() and stop(), added to what earlier sessions counted. Time while no run is
 /// going (between Runs, or while a killed job waits in a queue) does not count.
 class RunClock {
-  public:
+public:
     explicit RunClock(double earlierSeconds = 0) : m_earlier(earlierSeconds) {}
 
     /// A run begins; nothing happens when one is already being timed.
@@ -40,7 +40,7 @@ class RunClock {
     /// The total so far, the running stretch included.
     double seconds() const;
 
-  private:
+private:
     double m_earlier;
     std::optional<std::chrono::steady_clock::time_point> m_since;
 };

@@ -14,7 +14,7 @@ namespace zyl {
 /// closing a descriptor drops the process's ordinary (POSIX) locks on the file, SQLite's
 /// among them. Owners declare the lock before the connection, so it is destroyed last.
 class FileLock {
-  public:
+public:
     FileLock() = default;
     FileLock(FileLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
     FileLock& operator=(FileLock&& other) noexcept;
@@ -31,7 +31,7 @@ class FileLock {
     bool held() const { return m_fd >= 0; }
     void release();
 
-  private:
+private:
     int m_fd = -1;
 };
 

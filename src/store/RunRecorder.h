@@ -57,7 +57,7 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 /// created or the run restored): it takes the engine's plot series, buffer and export file
 /// as already stored.
 class RunRecorder {
-  public:
+public:
     RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize);
 
     /// The statistics of the generation in hand were just computed: its rows and figures are
@@ -84,7 +84,7 @@ class RunRecorder {
     /// Commits so far, for measurements.
     std::int64_t commits() const { return m_commits; }
 
-  private:
+private:
     void commit();
     bool due() const;
     GenerationFigures figures() const;
@@ -119,7 +119,7 @@ class RunRecorder {
 /// failed). A commit that fails is told to the inner observer as a warning with the store's
 /// message.
 class RecordingObserver : public RunObserver {
-  public:
+public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
                       const ProjectSettings& settings, StopRuleState& stop);
 
@@ -133,7 +133,7 @@ class RecordingObserver : public RunObserver {
     /// A commit failed; its message went to the inner observer as a warning.
     bool storeFailed() const { return m_storeFailed; }
 
-  private:
+private:
     RunRecorder& m_recorder;
     RunObserver& m_inner;
     const ZYL& m_zyl;

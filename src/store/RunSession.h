@@ -57,7 +57,7 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 /// store and its recorder; the caller owns the settings and the symbol table (which must hold
 /// the built-in symbols only).
 class StoredSession {
-  public:
+public:
     /// \throws Exception with the message of the first refusal or failure, or the loader's
     /// message for a new run whose script does not load (no file is created then). After a
     /// failure the table and the settings hold whatever the failed load left in them, as
@@ -89,7 +89,7 @@ class StoredSession {
     /// True when the task can compute nothing more: max_iteration reached or a stop rule met.
     bool finished() const;
 
-  private:
+private:
     StoredSession(ProjectSettings& settings, SymbolTable& table)
         : m_settings(settings), m_table(table)
     {

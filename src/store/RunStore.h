@@ -144,7 +144,7 @@ struct StoredRun {
 ///
 /// Every message names the file: see the static functions for their exact texts.
 class RunStore {
-  public:
+public:
     RunStore() = default;
     RunStore(RunStore&&) noexcept = default;
     // No move assignment: it would release the old lock before closing the old connection.
@@ -202,7 +202,7 @@ class RunStore {
     const std::string& path() const { return m_path; }
     bool writable() const { return m_writable; }
 
-  private:
+private:
     void prepareWriting();
     /// Takes the lock; \throws Exception "... is in use by another ZYL ..." when it is held.
     void lockAgainstOthers();

@@ -15,7 +15,7 @@ namespace zyl::sql {
 /// One connection. Move-only; closing waits for nothing (statements must be gone first,
 /// which their owners' lifetimes ensure).
 class Database {
-  public:
+public:
     Database() = default;
     /// \throws Exception "<SQLite's message>" when the file cannot be opened. `flags` are
     /// SQLite's open flags.
@@ -38,13 +38,13 @@ class Database {
     std::int64_t queryInt(const char* sql);
     std::string errorMessage() const;
 
-  private:
+private:
     sqlite3* m_db = nullptr;
 };
 
 /// One prepared statement, reused with reset().
 class Statement {
-  public:
+public:
     Statement() = default;
     /// \throws Exception with SQLite's message when the text does not compile (for a store,
     /// a sign of a missing table or column).
@@ -81,20 +81,20 @@ class Statement {
     /// which in a store means damage.
     std::string_view columnBlob(int column) const;
 
-  private:
+private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
 /// BEGIN ... COMMIT, rolled back when left by an exception.
 class Transaction {
-  public:
+public:
     explicit Transaction(Database& db, bool immediate = true);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     ~Transaction();
     void commit();
 
-  private:
+private:
     Database& m_db;
     bool m_open = true;
 };

@@ -17,7 +17,7 @@
 namespace zyl::codec {
 
 class ByteWriter {
-  public:
+public:
     void u8(std::uint8_t x) { m_bytes.push_back(static_cast<char>(x)); }
     void u32(std::uint32_t x);
     void i32(std::int32_t x) { u32(static_cast<std::uint32_t>(x)); }
@@ -30,14 +30,14 @@ class ByteWriter {
     std::string& bytes() { return m_bytes; }
     void clear() { m_bytes.clear(); }
 
-  private:
+private:
     std::string m_bytes;
 };
 
 /// Reads what a ByteWriter wrote. \throws Exception "<what> is cut short" when the bytes end
 /// early.
 class ByteReader {
-  public:
+public:
     ByteReader(std::string_view bytes, std::string what) : m_bytes(bytes), m_what(std::move(what))
     {
     }
@@ -58,7 +58,7 @@ class ByteReader {
     void expectEnd() const;
     [[noreturn]] void damaged(const std::string& detail) const;
 
-  private:
+private:
     void need(std::size_t n);
 
     std::string_view m_bytes;

@@ -15,7 +15,7 @@ using namespace zyl;
 namespace {
 
 class StopRules : public ::testing::Test {
-  protected:
+protected:
     StopRules() { table.registerBuiltinSymbols(); }
 
     /// The message of a failed load, "" when it loads.

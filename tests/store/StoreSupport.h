@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 /// A folder of its own for one test, removed afterwards.
 class TempDir {
-  public:
+public:
     TempDir()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -40,7 +40,7 @@ class TempDir {
     ~TempDir() { fs::remove_all(m_path); }
     std::string operator/(const std::string& name) const { return (m_path / name).string(); }
 
-  private:
+private:
     fs::path m_path;
 };
 
@@ -99,7 +99,7 @@ inline void expectSame(const Outcome& a, const Outcome& b)
 
 /// Collects the Statistics window's rows; optionally stops the task after some evaluations.
 class RowCollector : public RunObserver {
-  public:
+public:
     RowCollector(const ZYL& zyl, const ProjectSettings& settings) : m_zyl(zyl), m_settings(settings)
     {
     }
@@ -116,7 +116,7 @@ class RowCollector : public RunObserver {
     int stopAfter = 0;
     Task* task = nullptr;
 
-  private:
+private:
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
 };

@@ -12,7 +12,7 @@ namespace zyl::test {
 /// today's Task tells an observer through the update of its last plot (`lastPlot`). Passes
 /// every call on.
 class StopChecker : public RunObserver {
-  public:
+public:
     StopChecker(RunObserver& inner, const StopRuleSettings& rules, StopRuleState& state,
                 const ZYL& zyl, SymbolTable& table, const RunClock& clock)
         : m_inner(inner), m_rules(rules), m_state(state), m_zyl(zyl), m_table(table), m_clock(clock)
@@ -53,7 +53,7 @@ class StopChecker : public RunObserver {
     std::string lastWarning;
     Task* task = nullptr;
 
-  private:
+private:
     RunObserver& m_inner;
     const StopRuleSettings& m_rules;
     StopRuleState& m_state;
