@@ -12,10 +12,9 @@ namespace zyl {
 
 namespace {
 
-/// The key's text, or nothing when it is absent or empty.
-std::optional<std::string> optionText(const ProjectScript& script, const char* key)
+/// A key's text, or nothing when it is absent or empty.
+std::optional<std::string> present(std::string text)
 {
-    std::string text = script.ReadString("OPTIONS", key, "");
     if (text.empty())
         return std::nullopt;
     return text;
@@ -31,31 +30,31 @@ std::string generationText(const ZYL& zyl)
 StopRuleSettings readStopRules(const ProjectScript& script)
 {
     StopRuleSettings rules;
-    if (auto text = optionText(script, "time_limit")) {
+    if (auto text = present(script.ReadString("OPTIONS", "time_limit", ""))) {
         const std::optional<double> seconds = parseReal(*text);
         if (!seconds || !(*seconds >= 0) || std::isinf(*seconds))
             throw Exception("Time limit ought to be a number of seconds not below 0");
         rules.timeLimit = *seconds;
     }
-    if (auto text = optionText(script, "max_evaluations")) {
+    if (auto text = present(script.ReadString("OPTIONS", "max_evaluations", ""))) {
         const std::optional<int> count = parseInteger(*text);
         if (!count || *count < 0)
             throw Exception("Max evaluations ought to be a whole number not below 0");
         rules.maxEvaluations = *count;
     }
-    if (auto text = optionText(script, "stall_generations")) {
+    if (auto text = present(script.ReadString("OPTIONS", "stall_generations", ""))) {
         const std::optional<int> count = parseInteger(*text);
         if (!count || *count < 0 || *count > 30000)
             throw Exception("Stall generations ought to be a number from [0; 30000]");
         rules.stallGenerations = *count;
-        if (auto tolerance = optionText(script, "stall_tolerance")) {
+        if (auto tolerance = present(script.ReadString("OPTIONS", "stall_tolerance", ""))) {
             const std::optional<double> value = parseReal(*tolerance);
             if (!value || !(*value >= 0) || std::isinf(*value))
                 throw Exception("Stall tolerance ought to be a number not below 0");
             rules.stallTolerance = *value;
         }
     }
-    if (auto text = optionText(script, "stop_when")) {
+    if (auto text = present(script.ReadString("OPTIONS", "stop_when", ""))) {
         // Checked now so that a typing error shows when the project is opened, not after the
         // first (perhaps hour-long) generation.
         TensorPtr tree;

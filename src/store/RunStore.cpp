@@ -520,6 +520,10 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             store.commitSnapshot(first);
             transaction.commit();
         }
+        // The first page, with the application id, goes into the file itself at once, so
+        // that tools which read only the file's header (file(1), the desktop's MIME magic)
+        // know a store from its first moment, even one whose WAL a kill left behind.
+        store.m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
     } catch (const Exception& error) {
         const std::string text = error.what();
         if (text.rfind("The run store ", 0) == 0)

@@ -90,6 +90,8 @@ TEST(Opening, ARunStartsOnlyWhereThereIsNone)
 
     makeStore(store);
     const std::string before = fileBytes(store);
+    // The file's own header names it a store (what file(1) and the MIME magic read).
+    EXPECT_EQ(before.substr(68, 4), std::string("ZYL\0", 4));
     EXPECT_EQ(openMessage(request(store, kScript, false)),
               "The run store \"" + store +
                   "\" already holds a run: resume it, or choose another "
