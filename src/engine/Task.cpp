@@ -228,10 +228,12 @@ void Task::evaluateExternalItems()
 }
 
 // NOTE: the take-back walks the population as a run always walked it, one individual at a
-// time with the stop flag looked at before each. An item evaluated before a stop request was
-// completed before it and is taken back; a stop requested while the values are being taken
-// back (from an observer, say) stops before the next individual, whose computed value is
-// then dropped and computed again by the next run.
+// time with the stop flag looked at before each, as that flag stood when the run was there:
+// an item evaluated before a stop request was completed before it and is taken back, and an
+// individual that needed no evaluation sees the stop only if the evaluation stopped before the
+// next item (or had none left). A stop requested while the values are being taken back (from
+// an observer, say) stops before the next individual, whose computed value is then dropped
+// and computed again by the next run.
 Task::TakeBack Task::takeBack(std::size_t readyItems)
 {
     ZYL& zyl = m_context.zyl;
@@ -253,9 +255,21 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
             takeBackOne(zyl.population[static_cast<std::size_t>(i)], i, m_taken);
             lastEvaluated = i;
             ++m_taken;
-        } else if (m_stop) {
-            m_halted = true;
-            break;
+        } else {
+            // The flag as a run would have found it here: set when the evaluation stopped
+            // before the next item (a failure, Terminate), or after the last one.
+            bool stopHere = m_stop && !stopAtStart;
+            if (m_taken < m_batch.size()) {
+                if (m_taken >= readyItems)
+                    break; // not known yet
+                stopHere = stopHere || m_batch.status(m_taken) == EvaluationOutcome::Status::NotRun;
+            } else {
+                stopHere = stopHere || m_stop;
+            }
+            if (stopHere) {
+                m_halted = true;
+                break;
+            }
         }
         ++m_scan;
     }

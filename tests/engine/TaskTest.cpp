@@ -187,6 +187,22 @@ TEST_F(Runs, AnalyticalFailureStopsAfterTheIndividual)
     EXPECT_EQ(project.zyl->generation, 1);
 }
 
+TEST_F(Runs, AFailureAfterAnIndividualThatNeededNoEvaluationIsShown)
+{
+    // Individual 1 has its value already (a buffer hit, say); individual 3 fails.
+    load(analytical("", "ln(x1)+x2"));
+    ZYL& zyl = *project.zyl;
+    for (int i = 0; i < 10; ++i)
+        zyl.population[i].gene(0)->setValue(0.5);
+    zyl.population[1].evaluated = true;
+    zyl.population[3].gene(0)->setValue(0.0);
+    run();
+    EXPECT_EQ(recorder.warnings, (std::vector<std::string>{"Analytical function\nSING "}));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(zyl.population[i].evaluated, i <= 3) << i;
+    EXPECT_EQ(recorder.evaluated, (std::vector<int>{0, 2, 3}));
+}
+
 TEST_F(Runs, FailingPlotsAndExportsCompleteTheGeneration)
 {
     const auto file = std::filesystem::temp_directory_path() / "zyl-task-export.txt";
