@@ -113,7 +113,11 @@ void BM_GenerationsOfTheDefaultTask(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations() * generations),
                            benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_GenerationsOfTheDefaultTask)->Arg(20)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GenerationsOfTheDefaultTask)
+    ->Arg(20)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

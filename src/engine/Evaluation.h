@@ -37,7 +37,10 @@ struct EvaluationOutcome {
     /// For Failed: the warning's text as shown ("Analytical function\n...", ...).
     std::string message;
 
-    static EvaluationOutcome evaluated(double value) { return {Status::Evaluated, true, value, {}}; }
+    static EvaluationOutcome evaluated(double value)
+    {
+        return {Status::Evaluated, true, value, {}};
+    }
 };
 
 /// The individuals of one generation that need a value, in index order, handed to an

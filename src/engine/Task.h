@@ -38,13 +38,13 @@ struct RunContext {
 /// 3. The generation step: statistics, publication, export, plots, the next generation.
 ///
 /// An analytical (or manual) task does all three through the synchronizer, in slices of about
-/// 20 ms (setSlice): a compiled objective needs no other thread, and keeping the population on one
-/// thread (one processor's cache) is what makes a generation fast; between slices that thread
-/// answers its windows, Terminate included. An objective the tree must evaluate is taken back
-/// value by value, as it is computed. An external task runs its programs on the worker,
-/// through the EvaluationBackend of the context (by default one program after the other), and
-/// has their values taken back as they come (at most every EvaluationBatch::progressInterval);
-/// steps 2 and 3 then cost one synchronized call.
+/// 20 ms (setSlice): a compiled objective needs no other thread, and keeping the population on
+/// one thread (one processor's cache) is what makes a generation fast; between slices that
+/// thread answers its windows, Terminate included. An objective the tree must evaluate is
+/// taken back value by value, as it is computed. An external task runs its programs on the
+/// worker, through the EvaluationBackend of the context (by default one program after the
+/// other), and has their values taken back as they come (at most every
+/// EvaluationBatch::progressInterval); steps 2 and 3 then cost one synchronized call.
 ///
 /// A failing step shows its message through the observer and stops the run before the next
 /// individual. A definition changed in the console while a generation is evaluated takes

@@ -81,7 +81,10 @@ private:
         static const char* rare[] = {"{1,x}", "zz", "D(x,x)", "sum(i,{i,1,3})", "e", "pi"};
         return pick(40) == 0 ? rare[pick(6)] : leaves[pick(16)];
     }
-    unsigned pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(m_random); }
+    unsigned pick(unsigned n)
+    {
+        return std::uniform_int_distribution<unsigned>(0, n - 1)(m_random);
+    }
 
     std::mt19937 m_random;
 };
@@ -166,8 +169,8 @@ TEST_F(Compiled, AgreesWithTheNumericEvaluatorBitForBit)
                 setSymbolValue(table, "x", rows[2 * r]);
                 setSymbolValue(table, "y", rows[2 * r + 1]);
                 const Outcome expected = outcomeOf([&] { return evaluateNumeric(*tree, table); });
-                const Outcome actual = r < first + done ? outcomeOf([&] { return results[r - first]; })
-                                                        : failure;
+                const Outcome actual =
+                    r < first + done ? outcomeOf([&] { return results[r - first]; }) : failure;
                 ASSERT_EQ(actual, expected) << text << " in a block, row " << r;
             }
             first += done + 1;

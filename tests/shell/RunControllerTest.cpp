@@ -87,7 +87,8 @@ TEST_F(DesktopRun, GivesTheStatisticsAndExportOfTheBatchRun)
     form.openFile(file("desktop.txt", seededTask(dir.filePath("desktop.out"), 40)));
     ASSERT_TRUE(waitForRun());
     ASSERT_TRUE(messages.isEmpty()) << messages.front().toStdString();
-    const std::string report = runBatch(file("batch.txt", seededTask(dir.filePath("batch.out"), 40)));
+    const std::string report =
+        runBatch(file("batch.txt", seededTask(dir.filePath("batch.out"), 40)));
     EXPECT_EQ(readFile(dir.filePath("desktop.out")), readFile(dir.filePath("batch.out")));
     EXPECT_NE(readFile(dir.filePath("batch.out")), "");
 
