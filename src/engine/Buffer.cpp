@@ -21,7 +21,7 @@ bool Buffer::hashOf(const Indiv& ind, std::uint64_t& hash)
         const Variable_* gene = ind.gene(j);
         if (!gene)
             return false;
-        double x = gene->getValue();
+        double x = detail::valueOf(*gene);
         if (std::isnan(x))
             return false;
         if (x == 0.0)

@@ -48,7 +48,7 @@ void CompiledObjective::prepare(const std::vector<std::string>& names, const Sym
 double CompiledObjective::evaluate(const Indiv& ind)
 {
     for (int j = 0; j < ind.count(); ++j)
-        m_inputs[static_cast<std::size_t>(j)] = ind.gene(j)->getValue();
+        m_inputs[static_cast<std::size_t>(j)] = detail::valueOf(*ind.gene(j));
     return m_program.evaluate(m_inputs.data()).re;
 }
 
@@ -60,7 +60,7 @@ void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size
     m_results.resize(rows);
     for (std::size_t r = 0; r < rows; ++r)
         for (std::size_t j = 0; j < width; ++j)
-            m_inputs[r * width + j] = individuals[r]->gene(static_cast<int>(j))->getValue();
+            m_inputs[r * width + j] = detail::valueOf(*individuals[r]->gene(static_cast<int>(j)));
     std::size_t evaluated = 0;
     try {
         m_program.evaluateBlock(m_inputs.data(), rows, m_results.data(), evaluated);

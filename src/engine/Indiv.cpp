@@ -66,7 +66,7 @@ bool Indiv::operator==(const Indiv& other) const
     for (int j = 0; j < count(); ++j) {
         const Variable_* a = m_genes[j].get();
         const Variable_* b = other.m_genes[j].get();
-        if (!a || !b || !(a->getValue() == b->getValue()))
+        if (!a || !b || !(detail::valueOf(*a) == detail::valueOf(*b)))
             return false;
     }
     return true;

@@ -34,7 +34,7 @@ double canonical(double x)
 double geneValue(const Indiv& ind, int j)
 {
     const Variable_* gene = ind.gene(j);
-    return gene ? gene->getValue() : 0.0;
+    return gene ? detail::valueOf(*gene) : 0.0;
 }
 
 /// Index of the first individual with the largest (or smallest) value; NaN values take part

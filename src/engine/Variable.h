@@ -139,6 +139,18 @@ private:
 };
 
 namespace detail {
+/// getValue without a virtual call for the program's three classes: statistics, the buffer and
+/// the compiled objective read values by the million.
+inline double valueOf(const Variable_& variable)
+{
+    switch (variable.kind()) {
+    case Variable_::Kind::Boolean: return static_cast<const Boolean_&>(variable).getValue();
+    case Variable_::Kind::Integer: return static_cast<const Integer_&>(variable).getValue();
+    case Variable_::Kind::Floating: return static_cast<const Floating_&>(variable).getValue();
+    default: return variable.getValue();
+    }
+}
+
 /// The fraction of the distance to a bound that nonuniform mutation covers: 1 - u^((1-t/T)/b).
 /// 0 when the exponent is not positive (t >= T, T <= 0) or not a number.
 double nonuniformStep(double u, int t, int T, double b);
