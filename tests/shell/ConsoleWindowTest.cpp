@@ -1,5 +1,6 @@
 #include "shell/ConsoleWindow.h"
 
+#include "expr/Statement.h"
 #include "script/ProjectScript.h"
 
 #include <QPlainTextEdit>
@@ -107,6 +108,31 @@ TEST_F(ConsoleWindow, BracketCommands)
     type("Exit[]");
     EXPECT_FALSE(console.isVisible());
     EXPECT_EQ(console.result(), QDialog::Accepted);
+}
+
+TEST_F(ConsoleWindow, ExplodingLinesEndInAMessageAndTheWindowGoesOn)
+{
+    // Definitions that double at every step, made directly so that the window does not have
+    // to show their long values.
+    makeSymbolFromStatement("s1=x+y", "", false, table);
+    for (int k = 2; k <= 16; ++k)
+        makeSymbolFromStatement("s" + std::to_string(k) + "=s" + std::to_string(k - 1) + "+s" +
+                                    std::to_string(k - 1),
+                                "", false, table);
+    QString hundred = "s16";
+    for (int i = 1; i < 100; ++i)
+        hundred += "+s16";
+    const QStringList typed{hundred, "g=" + hundred, "sum(x,{i,1,1e9})", "D(x/x/x,x)"};
+    for (const QString& line : typed) {
+        console.RichEdit1->textCursor().insertText(line);
+        QTest::keyClick(console.RichEdit1, Qt::Key_Return);
+    }
+    const QStringList shown = lines();
+    ASSERT_EQ(shown.size(), 9);
+    const QString tooLarge = ">> Expression too large";
+    EXPECT_EQ((QStringList{shown.at(1), shown.at(3), shown.at(5), shown.at(7)}),
+              (QStringList{tooLarge, tooLarge, tooLarge, ">> (-1)/x^2"}));
+    EXPECT_EQ(table.lookup("g"), nullptr);
 }
 
 TEST_F(ConsoleWindow, WorksWithoutAProject)
