@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs everything ZYL needs to build and test, from Debian's packages.
 # Idempotent: does nothing when every package is already present. Needs root to install.
+# Usage: scripts/install-deps.sh [fuzz]   (fuzz: also clang and libFuzzer, for scripts/fuzz.sh)
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
           qt6-base-dev qt6-svg-dev libgl-dev)
+if [ "${1:-}" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

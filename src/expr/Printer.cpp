@@ -1,5 +1,6 @@
 #include "expr/Printer.h"
 
+#include "expr/Parser.h"
 #include "expr/StackGuard.h"
 
 namespace zyl {
@@ -75,6 +76,47 @@ bool printsLeadingMinus(const Tensor* node, int parentLevel)
     }
 }
 
+/// The name or number whose text ends the node's print under parentLevel, or an empty view
+/// when the print ends with a bracket. Walks the rightmost path of the subtree.
+std::string_view trailingToken(const Tensor* node, int parentLevel)
+{
+    for (;;) {
+        if (node->dimension > 0 || bracketedUnder(*node, parentLevel))
+            return {};
+        if (node->code == op::Symbol || node->code == op::Number)
+            return node->text;
+        if (isInfixForm(*node)) {
+            const int level = node->level + childBump(*node);
+            const bool sign = node->code == op::Plus || node->code == op::Minus;
+            if (sign && printsLeadingMinus(node->right.get(), level))
+                return {};
+            node = node->right.get();
+            parentLevel = level;
+        } else if (isPrefixForm(*node) && !isLogCall(*node)) {
+            if (node->code == op::Negate && printsLeadingMinus(node->left.get(), node->level))
+                return {};
+            parentLevel = node->level;
+            node = node->left.get();
+        } else {
+            return {};
+        }
+    }
+}
+
+/// True when a "+" or "-" written right after `token` would not read back as the operator:
+/// after a name ending in "." or "_" a minus is read as a negation (a.-b), and after a digit
+/// and an "e" the sign is read as part of the name (x2e-1 is one name).
+bool joinsTheSign(std::string_view token, int code)
+{
+    if (token.empty())
+        return false;
+    const unsigned char last = static_cast<unsigned char>(token.back());
+    if (code == op::Minus && isPunctuation(last) && last != ')')
+        return true;
+    return token.size() >= 2 && (last == 'e' || last == 'E') &&
+           token[token.size() - 2] >= '0' && token[token.size() - 2] <= '9';
+}
+
 /// The printer's rules, once, for every kind of output: `Sink` receives the pieces of text
 /// through put(), and decides through own() how a node's unbracketed text is produced.
 template <class Sink> class Walk {
@@ -121,9 +163,13 @@ private:
         // D, sum and product are written as calls, so that their text reads back.
         if (isInfixForm(node)) {
             const int level = node.level + childBump(node);
-            print(*node.left, level);
+            const bool sign = node.code == op::Plus || node.code == op::Minus;
+            if (sign && joinsTheSign(trailingToken(node.left.get(), level), node.code))
+                printBracketed(*node.left);
+            else
+                print(*node.left, level);
             m_sink.put(node.text);
-            printOperand(*node.right, level, node.code == op::Plus || node.code == op::Minus);
+            printOperand(*node.right, level, sign);
             return;
         }
         if (isPrefixForm(node)) {
@@ -144,13 +190,17 @@ private:
 
     void printOperand(const Tensor& node, int parentLevel, bool afterSign)
     {
-        if (afterSign && printsLeadingMinus(&node, parentLevel)) {
-            m_sink.put("(");
-            print(node, 0);
-            m_sink.put(")");
-        } else {
+        if (afterSign && printsLeadingMinus(&node, parentLevel))
+            printBracketed(node);
+        else
             print(node, parentLevel);
-        }
+    }
+
+    void printBracketed(const Tensor& node)
+    {
+        m_sink.put("(");
+        print(node, 0);
+        m_sink.put(")");
     }
 
     Sink& m_sink;

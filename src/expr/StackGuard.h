@@ -24,8 +24,15 @@ void checkStack();
 /// Outside any WorkBudget nothing is counted: the host's own trees are not limited.
 class WorkBudget {
 public:
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Under the fuzzer's instrumentation and sanitizers work is some twenty times slower;
+    // smaller budgets keep each input quick while taking the same paths.
+    static constexpr long long workLimit = 500'000;
+    static constexpr long long nodeLimit = 150'000;
+#else
     static constexpr long long workLimit = 10'000'000;
     static constexpr long long nodeLimit = 3'000'000;
+#endif
     static constexpr std::size_t textBytesPerNode = 64;
 
     WorkBudget();
