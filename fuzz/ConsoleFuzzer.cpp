@@ -3,8 +3,9 @@
 //
 // Contracts beyond "no crash": every statement line gets exactly one answer, beginning with
 // ">> "; a result that the console prints reads back: it parses, and printing the parsed
-// tree and parsing that again gives the same tree up to the grouping of associative operators;
-// a printed real number reads back as its value.
+// tree and parsing that again gives the same tree up to the grouping within chains of
+// additions, multiplications or logical operators; a printed real number reads back as its
+// value.
 #include "FuzzSupport.h"
 
 #include "common/TextConvert.h"
@@ -22,25 +23,46 @@ using namespace zyl;
 
 namespace {
 
-bool isAssociative(int code)
+/// The family of an operator whose grouping printing may change: a+(b-c) prints as a+b-c,
+/// which reads back as (a+b)-c; a*(b/c) as a*b/c; a&&(b&&c) as a&&b&&c. 0 for the others.
+int family(const Tensor& node)
 {
-    return code == op::Plus || code == op::Times || code == op::And || code == op::Or;
-}
-
-/// The operands of a chain of one associative operator, in order: a+(b+c) and (a+b)+c both
-/// give a, b, c.
-void chainOperands(const Tensor& node, int code, std::vector<const Tensor*>& out)
-{
-    for (const Tensor* side : {node.left.get(), node.right.get()}) {
-        if (side->code == code && side->left && side->right)
-            chainOperands(*side, code, out);
-        else
-            out.push_back(side);
+    if (!node.left || !node.right)
+        return 0;
+    switch (node.code) {
+    case op::Plus:
+    case op::Minus:
+        return op::Plus;
+    case op::Times:
+    case op::Divide:
+        return op::Times;
+    case op::And:
+    case op::Or:
+        return node.code;
+    default:
+        return 0;
     }
 }
 
-/// A structural form in which only the grouping of associative operators is lost, which
-/// printing does not keep (a+(b+c) prints as a+b+c).
+/// The operands of a chain of one family, in order, each with its sign (or its place above or
+/// below the fraction bar): a+(b-c) and (a+b)-c both give +a, +b, -c.
+void chainOperands(const Tensor& node, int kind, bool inverted,
+                   std::vector<std::pair<bool, const Tensor*>>& out)
+{
+    checkStack();
+    const bool flips = node.code == op::Minus || node.code == op::Divide;
+    const std::pair<const Tensor*, bool> sides[] = {{node.left.get(), inverted},
+                                                    {node.right.get(), inverted != flips}};
+    for (const auto& [side, sign] : sides) {
+        if (family(*side) == kind)
+            chainOperands(*side, kind, sign, out);
+        else
+            out.emplace_back(sign, side);
+    }
+}
+
+/// A structural form in which only what printing does not keep is lost: the grouping within
+/// a chain of additions and subtractions, of multiplications and divisions, of && or of ||.
 std::string canonical(const Tensor& node)
 {
     checkStack();
@@ -53,18 +75,19 @@ std::string canonical(const Tensor& node)
     }
     if (node.code == op::Symbol || node.code == op::Number)
         return (node.code == op::Symbol ? "$" : "#") + node.text;
-    out = node.text + "(";
-    if (isAssociative(node.code) && node.left && node.right) {
-        std::vector<const Tensor*> operands;
-        chainOperands(node, node.code, operands);
-        for (const Tensor* operand : operands)
-            out += canonical(*operand) + ",";
-    } else {
-        if (node.left)
-            out += canonical(*node.left) + ",";
-        if (node.right)
-            out += canonical(*node.right);
+    if (const int kind = family(node)) {
+        std::vector<std::pair<bool, const Tensor*>> operands;
+        chainOperands(node, kind, false, operands);
+        out = "chain" + std::to_string(kind) + "(";
+        for (const auto& [inverted, operand] : operands)
+            out += (inverted ? "~" : "") + canonical(*operand) + ",";
+        return out + ")";
     }
+    out = node.text + "(";
+    if (node.left)
+        out += canonical(*node.left) + ",";
+    if (node.right)
+        out += canonical(*node.right);
     return out + ")";
 }
 
