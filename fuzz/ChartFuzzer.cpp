@@ -17,9 +17,8 @@ using namespace zyl;
 namespace {
 
 class CountingCanvas : public ChartCanvas {
-public:
-    int textWidth(FontRole, std::string_view text) override
-    {
+  public:
+    int textWidth(FontRole, std::string_view text) override {
         return 7 * static_cast<int>(text.size());
     }
     void setPen(PenStyle, ColourValue, int) override {}
@@ -36,8 +35,7 @@ public:
 };
 
 /// A real that is often ordinary and sometimes extreme or not a number at all.
-double anyReal(FuzzedDataProvider& in)
-{
+double anyReal(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
     case 0:
         return in.ConsumeIntegralInRange(-1000, 1000);
@@ -50,8 +48,7 @@ double anyReal(FuzzedDataProvider& in)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     Chart chart(in.ConsumeRandomLengthString(40), in.ConsumeRandomLengthString(40));
     chart.showPitch = in.ConsumeBool();

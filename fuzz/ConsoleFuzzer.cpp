@@ -25,8 +25,7 @@ namespace {
 
 /// The family of an operator whose grouping printing may change: a+(b-c) prints as a+b-c,
 /// which reads back as (a+b)-c; a*(b/c) as a*b/c; a&&(b&&c) as a&&b&&c. 0 for the others.
-int family(const Tensor& node)
-{
+int family(const Tensor& node) {
     if (!node.left || !node.right)
         return 0;
     switch (node.code) {
@@ -47,8 +46,7 @@ int family(const Tensor& node)
 /// The operands of a chain of one family, in order, each with its sign (or its place above or
 /// below the fraction bar): a+(b-c) and (a+b)-c both give +a, +b, -c.
 void chainOperands(const Tensor& node, int kind, bool inverted,
-                   std::vector<std::pair<bool, const Tensor*>>& out)
-{
+                   std::vector<std::pair<bool, const Tensor*>>& out) {
     checkStack();
     const bool flips = node.code == op::Minus || node.code == op::Divide;
     const std::pair<const Tensor*, bool> sides[] = {{node.left.get(), inverted},
@@ -63,8 +61,7 @@ void chainOperands(const Tensor& node, int kind, bool inverted,
 
 /// A structural form in which only what printing does not keep is lost: the grouping within
 /// a chain of additions and subtractions, of multiplications and divisions, of && or of ||.
-std::string canonical(const Tensor& node)
-{
+std::string canonical(const Tensor& node) {
     checkStack();
     std::string out;
     if (node.dimension > 0) {
@@ -91,8 +88,7 @@ std::string canonical(const Tensor& node)
     return out + ")";
 }
 
-TensorPtr parsedOrAbort(const std::string& text, const char* what)
-{
+TensorPtr parsedOrAbort(const std::string& text, const char* what) {
     TensorPtr tree;
     bool parsed = false;
     try {
@@ -104,8 +100,7 @@ TensorPtr parsedOrAbort(const std::string& text, const char* what)
     return tree;
 }
 
-void checkReadsBack(const std::string& printed, SymbolTable& table)
-{
+void checkReadsBack(const std::string& printed, SymbolTable& table) {
     const TensorPtr tree = parsedOrAbort(printed, "a printed result");
     const std::string again = printToString(*tree);
     const TensorPtr second = parsedOrAbort(again, "a reprinted result");
@@ -134,14 +129,12 @@ void checkReadsBack(const std::string& printed, SymbolTable& table)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     SymbolTable table;
     table.registerBuiltinSymbols();
     std::map<std::string, std::string> equations;
-    Console console(table, [&](const std::string& key, const std::string& value) {
-        equations[key] = value;
-    });
+    Console console(
+        table, [&](const std::string& key, const std::string& value) { equations[key] = value; });
     for (const std::string& line : fuzz::linesOf(fuzz::asText(data, size), 8)) {
         const ConsoleResult result = console.execute(line);
         std::string statement;

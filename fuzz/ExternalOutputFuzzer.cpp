@@ -14,8 +14,7 @@
 
 using namespace zyl;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = fuzz::asText(data, size);
     const std::optional<double> value = parseOutputValue(text);
 

@@ -11,26 +11,24 @@
 #include <vector>
 
 /// A contract of the code under test; a broken one is reported and ends the run.
-#define FUZZ_CHECK(condition, what)                                                          \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
-            std::fprintf(stderr, "contract broken at %s:%d: %s\n", __FILE__, __LINE__,      \
-                         std::string(what).c_str());                                         \
-            std::abort();                                                                    \
-        }                                                                                    \
+#define FUZZ_CHECK(condition, what)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "contract broken at %s:%d: %s\n", __FILE__, __LINE__,             \
+                         std::string(what).c_str());                                               \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 
 namespace zyl::fuzz {
 
-inline std::string_view asText(const std::uint8_t* data, std::size_t size)
-{
+inline std::string_view asText(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }
 
 /// The input cut at line feeds (a carriage return before one is dropped), at most `limit`
 /// lines: a person types that many before the input counts as one test.
-inline std::vector<std::string> linesOf(std::string_view text, std::size_t limit)
-{
+inline std::vector<std::string> linesOf(std::string_view text, std::size_t limit) {
     std::vector<std::string> lines;
     while (!text.empty() && lines.size() < limit) {
         std::size_t end = text.find('\n');

@@ -22,8 +22,7 @@ namespace {
 
 /// Nodes a numeric evaluation of `root` visits, following the names it uses, counted up to
 /// `cap` (a definition used twice is visited twice, as the evaluator does).
-long long evaluationCost(const Tensor& root, const SymbolTable& table, long long cap)
-{
+long long evaluationCost(const Tensor& root, const SymbolTable& table, long long cap) {
     long long visited = 0;
     std::vector<const Tensor*> work{&root};
     while (!work.empty() && visited <= cap) {
@@ -43,8 +42,7 @@ long long evaluationCost(const Tensor& root, const SymbolTable& table, long long
     return visited;
 }
 
-void checkBounds(const ZYL& zyl, const ProjectSettings& settings)
-{
+void checkBounds(const ZYL& zyl, const ProjectSettings& settings) {
     FUZZ_CHECK(zyl.popSize >= 2 && zyl.popSize <= 1000 && zyl.popSize % 2 == 0, "population");
     FUZZ_CHECK(settings.loopCounter >= 1 && settings.loopCounter <= 1000, "loop counter");
     FUZZ_CHECK(zyl.maxIteration >= 1 && zyl.maxIteration <= 30000, "max iteration");
@@ -58,8 +56,7 @@ void checkBounds(const ZYL& zyl, const ProjectSettings& settings)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ProjectScript script = ProjectScript::fromText(fuzz::asText(data, size));
     FUZZ_CHECK(ProjectScript::fromText(script.text()).text() == script.text(),
                "the script's text does not read back");

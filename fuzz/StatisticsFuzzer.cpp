@@ -20,19 +20,16 @@ using namespace zyl;
 namespace {
 
 /// A count up to `limit`, mostly small: the largest values cost many draws per generation.
-int anyCount(FuzzedDataProvider& in, int low, int limit)
-{
+int anyCount(FuzzedDataProvider& in, int low, int limit) {
     return in.ConsumeIntegralInRange(0, 7) == 0 ? in.ConsumeIntegralInRange(low, limit)
                                                 : in.ConsumeIntegralInRange(low, low + 8);
 }
 
-double anyValue(FuzzedDataProvider& in)
-{
+double anyValue(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.ConsumeIntegralInRange(-3, 3) : in.ConsumeFloatingPoint<double>();
 }
 
-void checkStatistics(const ZYL& zyl)
-{
+void checkStatistics(const ZYL& zyl) {
     FUZZ_CHECK(zyl.different >= 1 && zyl.different <= zyl.popSize, "different");
     if (!std::isnan(zyl.q1) && !std::isnan(zyl.q2) && !std::isnan(zyl.q3))
         FUZZ_CHECK(zyl.q1 <= zyl.q2 && zyl.q2 <= zyl.q3, "quartiles out of order");
@@ -45,8 +42,7 @@ void checkStatistics(const ZYL& zyl)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     LcgRng rng(in.ConsumeIntegral<std::uint64_t>());
     const int popSize = 2 * in.ConsumeIntegralInRange(1, 50);

@@ -21,13 +21,11 @@ using namespace zyl;
 
 namespace {
 
-bool near(double a, double b, double relative)
-{
+bool near(double a, double b, double relative) {
     return a == b || std::fabs(a - b) <= relative * std::max(std::fabs(a), std::fabs(b));
 }
 
-void checkReal(double x)
-{
+void checkReal(double x) {
     const std::string script = realToShortText(x);
     const std::optional<double> back = parseReal(script);
     if (!std::isfinite(x)) {
@@ -49,8 +47,7 @@ void checkReal(double x)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = fuzz::asText(data, size);
 
     // 1. The readers on arbitrary text.

@@ -119,19 +119,17 @@ TEST_F(ConsoleWindow, ExplodingLinesEndInAMessageAndTheWindowGoesOn)
         makeSymbolFromStatement("s" + std::to_string(k) + "=s" + std::to_string(k - 1) + "+s" +
                                     std::to_string(k - 1),
                                 "", false, table);
-    QString hundred = "s16";
+    QString hundred = "g=s16";
     for (int i = 1; i < 100; ++i)
         hundred += "+s16";
-    const QStringList typed{hundred, "g=" + hundred, "sum(x,{i,1,1e9})", "D(x/x/x,x)"};
-    for (const QString& line : typed) {
+    for (const QString& line : {hundred, QString("D(x/x/x,x)")}) {
         console.RichEdit1->textCursor().insertText(line);
         QTest::keyClick(console.RichEdit1, Qt::Key_Return);
     }
     const QStringList shown = lines();
-    ASSERT_EQ(shown.size(), 9);
-    const QString tooLarge = ">> Expression too large";
-    EXPECT_EQ((QStringList{shown.at(1), shown.at(3), shown.at(5), shown.at(7)}),
-              (QStringList{tooLarge, tooLarge, tooLarge, ">> (-1)/x^2"}));
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown.at(1), ">> Expression too large");
+    EXPECT_EQ(shown.at(3), ">> (-1)/x^2");
     EXPECT_EQ(table.lookup("g"), nullptr);
 }
 
