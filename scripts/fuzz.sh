@@ -48,9 +48,9 @@ run() {
 summary() {
     local target=$1 status=$2 log="build/fuzz/logs/$1.log"
     local stats
-    stats=$(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "$log" | tail -1 | grep -oE 'cov: [0-9]+ ft: [0-9]+' || true)
+    stats=$(grep -aE '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "$log" | tail -1 | grep -oE 'cov: [0-9]+ ft: [0-9]+' || true)
     local runs
-    runs=$(grep -E '^stat::number_of_executed_units' "$log" | grep -oE '[0-9]+$' || echo '?')
+    runs=$(grep -aE '^stat::number_of_executed_units' "$log" | grep -oE '[0-9]+$' || echo '?')
     printf '%-16s %s  executions: %s  %s\n' "$target" \
         "$([ "$status" -eq 0 ] && echo ok || echo "FAILED (status $status, see $log)")" \
         "$runs" "$stats"
