@@ -4,13 +4,13 @@
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]   one target
 #   scripts/fuzz.sh --all SECONDS                            every target, two at a time
 #
-# Targets: console script chart statistics text external-output. New inputs are kept in
+# Targets: console script chart statistics text external-output store. New inputs are kept in
 # build/fuzz/corpus/TARGET, the seeds are read from fuzz/corpus/TARGET; a crash, a single input
 # running longer than 10 s or a process above 2 GB stops the campaign with a non-zero status and
 # leaves the input in build/fuzz/artifacts/ and the log in build/fuzz/logs/TARGET.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-targets=(console script chart statistics text external-output)
+targets=(console script chart statistics text external-output store)
 
 usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 [ $# -ge 2 ] || usage
@@ -25,7 +25,7 @@ cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWith
 max_len() {
     case "$1" in
         console) echo 2048 ;; script) echo 8192 ;; chart) echo 16384 ;; statistics) echo 4096 ;;
-        text) echo 512 ;; *) echo 256 ;;
+        text) echo 512 ;; store) echo 65536 ;; *) echo 256 ;;
     esac
 }
 
