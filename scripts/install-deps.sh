@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything ZYL needs to build and test, from Debian's packages.
 # Idempotent: does nothing when every package is already present. Needs root to install.
+# Usage: scripts/install-deps.sh [fuzz]   (fuzz: also clang and libFuzzer, for scripts/fuzz.sh)
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
@@ -8,6 +9,9 @@ packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchma
           qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev
           # The icon's PNG sizes, the Debian package and its checks (scripts/package.sh).
           librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db)
+if [ "${1:-}" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -37,16 +37,17 @@ std::string realToText(double x) { return toChars(x, 6); }
 
 std::string realToShortText(double x)
 {
+    // "%.15g" already gives the fewest digits that read back (trailing zeros dropped) for
+    // every double that 15 digits can tell apart, with the fixed notation for exponents from
+    // -4 to 14: 0.7, 10, 1000, 1e-07, 1.23456789012346e+20.
+    std::string text = toChars(x, 15);
     if (!std::isfinite(x))
-        return toChars(x, 15);
-    for (int precision = 1; precision < 15; ++precision) {
-        std::string text = toChars(x, precision);
-        double back = 0;
-        std::from_chars(text.data(), text.data() + text.size(), back);
-        if (back == x)
-            return text;
-    }
-    return toChars(x, 15);
+        return text;
+    // Only at the very ends of the range does rounding to 15 digits step past the largest
+    // double ("1.79769313486232e+308"); the digits that identify the value read back finite.
+    for (int precision = 16; precision <= 17 && !parseReal(text); ++precision)
+        text = toChars(x, precision);
+    return text;
 }
 
 bool isDecimalLiteral(std::string_view text)

@@ -10,8 +10,9 @@ namespace zyl {
 /// always with "." whatever the process locale ("inf", "nan" for the non-finite).
 std::string realToText(double x);
 
-/// The shortest general form of x with at most 15 significant digits (0.7, 0.15, 2),
-/// the form in which reals are written into project scripts.
+/// The shortest general form of x with at most 15 significant digits (0.7, 0.15, 2, 10,
+/// 1e-07), the form in which reals are written into project scripts. Every finite value
+/// reads back as a finite value: near the largest double more digits are written.
 std::string realToShortText(double x);
 
 /// True when `text` is a decimal literal: digits with an optional point (or a point and

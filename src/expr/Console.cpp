@@ -2,6 +2,7 @@
 
 #include "expr/Evaluator.h"
 #include "expr/Printer.h"
+#include "expr/StackGuard.h"
 #include "expr/Statement.h"
 
 #include <exception>
@@ -24,6 +25,8 @@ ConsoleResult Console::execute(const std::string& line)
     // Output collected so far; a failure appends its message to it as the last line.
     std::string output;
     try {
+        // One budget for the whole line: the statement and the evaluation of its result.
+        WorkBudget budget;
         if (statement.find('[') == std::string::npos) {
             output = ">> ";
             if (const Funkcja* symbol = m_table.lookup(statement)) {

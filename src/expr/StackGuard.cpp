@@ -14,7 +14,6 @@ namespace {
 // Kept free below the deepest frame we allow; C library calls and the handlers' own frames
 // run in it.
 constexpr std::size_t minimumReserve = 256 * 1024;
-constexpr long long workLimit = 10'000'000;
 
 struct StackBounds {
     std::uintptr_t low = 0;
@@ -24,6 +23,7 @@ struct StackBounds {
 thread_local StackBounds bounds;
 thread_local int budgetDepth = 0;
 thread_local long long workDone = 0;
+thread_local long long nodesMade = 0;
 
 StackBounds findBounds()
 {
@@ -61,7 +61,7 @@ void checkStack()
 WorkBudget::WorkBudget()
 {
     if (budgetDepth++ == 0)
-        workDone = 0;
+        workDone = nodesMade = 0;
 }
 
 WorkBudget::~WorkBudget() { --budgetDepth; }
@@ -69,6 +69,15 @@ WorkBudget::~WorkBudget() { --budgetDepth; }
 void WorkBudget::spend()
 {
     if (++workDone > workLimit)
+        throw InfoErr("Expression too large");
+}
+
+void WorkBudget::chargeNode(std::size_t textBytes)
+{
+    if (budgetDepth == 0)
+        return;
+    nodesMade += 1 + static_cast<long long>(textBytes / textBytesPerNode);
+    if (nodesMade > nodeLimit)
         throw InfoErr("Expression too large");
 }
 

@@ -21,9 +21,9 @@ bool isNumberWithText(const TensorPtr& node, const char* text)
     return node && node->isNumber() && node->text == text;
 }
 
-bool sameExpression(const Tensor& a, const Tensor& b)
+bool sameExpression(const Tensor& a, const Tensor& b, PrintComparer& comparer)
 {
-    return a.text == b.text && printToString(a) == printToString(b);
+    return a.text == b.text && comparer.samePrint(a, b);
 }
 
 void replaceWith(TensorPtr& slot, TensorPtr replacement, int& counter)
@@ -133,14 +133,16 @@ void applyDefinitions(TensorPtr& node, SymbolTable& table)
     node = std::move(value);
 }
 
-void simplify(TensorPtr& node, int& counter, SymbolTable& table)
+namespace {
+
+void simplifyNode(TensorPtr& node, int& counter, SymbolTable& table, PrintComparer& comparer)
 {
     checkStack();
     WorkBudget::spend();
     // 1. Vectors element by element.
     if (node->isVector()) {
         for (TensorPtr& element : node->elements)
-            simplify(element, counter, table);
+            simplifyNode(element, counter, table, comparer);
         return;
     }
     // 2. Products with 0 or 1 (by value).
@@ -160,7 +162,7 @@ void simplify(TensorPtr& node, int& counter, SymbolTable& table)
             replaceWith(node, std::move(node->left), counter);
         else if (isNumberWithText(node->right, "1"))
             replaceWith(node, std::move(node->left), counter);
-        else if (sameExpression(*node->left, *node->right))
+        else if (sameExpression(*node->left, *node->right, comparer))
             replaceWith(node, makeNumber(1, 0), counter);
     }
     // 4. Sums with a literal 0.
@@ -178,7 +180,7 @@ void simplify(TensorPtr& node, int& counter, SymbolTable& table)
             TensorPtr negation = makeOperator(op::Negate, 11, "~");
             negation->left = std::move(node->right);
             replaceWith(node, std::move(negation), counter);
-        } else if (sameExpression(*node->left, *node->right)) {
+        } else if (sameExpression(*node->left, *node->right, comparer)) {
             replaceWith(node, makeNumber(0, 0), counter);
         }
     }
@@ -195,12 +197,20 @@ void simplify(TensorPtr& node, int& counter, SymbolTable& table)
     }
     // 7. The operands.
     if (node->left && (node->left->isVector() || !node->left->isNumber()))
-        simplify(node->left, counter, table);
+        simplifyNode(node->left, counter, table, comparer);
     if (node->right && (node->right->isVector() || !node->right->isNumber()))
-        simplify(node->right, counter, table);
+        simplifyNode(node->right, counter, table, comparer);
     // 8. Folding of an operation on numbers.
     if (node->left && node->left->isNumber() && (!node->right || node->right->isNumber()))
         replaceWith(node, evaluate(*node, table), counter);
+}
+
+} // namespace
+
+void simplify(TensorPtr& node, int& counter, SymbolTable& table)
+{
+    PrintComparer comparer;
+    simplifyNode(node, counter, table, comparer);
 }
 
 void simplifyFully(TensorPtr& node, SymbolTable& table)

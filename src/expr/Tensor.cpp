@@ -1,17 +1,64 @@
 #include "expr/Tensor.h"
 
 #include "common/TextConvert.h"
+#include "expr/StackGuard.h"
 
 #include <cmath>
 #include <utility>
 
 namespace zyl {
 
+namespace {
+
+/// A stack of nodes waiting to be destroyed, linked through their own `left` slots so that
+/// it needs no memory of its own: a node's original left child is pushed before the node
+/// takes the link.
+class Dismantler {
+public:
+    void push(TensorPtr node) noexcept
+    {
+        while (node) {
+            TensorPtr child = std::move(node->left);
+            node->left = std::move(m_top);
+            m_top = std::move(node);
+            node = std::move(child);
+        }
+    }
+
+    void push(std::vector<TensorPtr>& nodes) noexcept
+    {
+        for (TensorPtr& node : nodes)
+            push(std::move(node));
+        nodes.clear();
+    }
+
+    /// Destroys every node pushed, and every node they own.
+    void run() noexcept
+    {
+        while (m_top) {
+            TensorPtr node = std::move(m_top);
+            m_top = std::move(node->left);
+            push(std::move(node->right));
+            push(node->elements);
+            // `node` now owns nothing, so its destructor has nothing to walk.
+        }
+    }
+
+private:
+    TensorPtr m_top;
+};
+
+} // namespace
+
+Tensor::Tensor() { WorkBudget::chargeNode(); }
+
 Tensor::Tensor(const Tensor& other)
     : dimension(other.dimension), level(other.level), code(other.code), text(other.text),
       re(other.re), im(other.im)
 {
-    // Explicit work list: a recursive copy would overflow the stack on deep trees.
+    WorkBudget::chargeNode(other.text.size());
+    // Explicit work list: a recursive copy would overflow the stack on deep trees. If a
+    // charge or an allocation throws, the members built so far are destroyed as usual.
     std::vector<std::pair<const Tensor*, Tensor*>> work;
     work.emplace_back(&other, this);
     bool first = true;
@@ -19,6 +66,7 @@ Tensor::Tensor(const Tensor& other)
         auto [src, dst] = work.back();
         work.pop_back();
         if (!first) {
+            WorkBudget::chargeNode(src->text.size());
             dst->dimension = src->dimension;
             dst->level = src->level;
             dst->code = src->code;
@@ -29,15 +77,15 @@ Tensor::Tensor(const Tensor& other)
         first = false;
         dst->elements.reserve(src->elements.size());
         for (const TensorPtr& element : src->elements) {
-            dst->elements.push_back(std::make_unique<Tensor>());
+            dst->elements.push_back(TensorPtr(new Tensor(Uncharged{})));
             work.emplace_back(element.get(), dst->elements.back().get());
         }
         if (src->left) {
-            dst->left = std::make_unique<Tensor>();
+            dst->left = TensorPtr(new Tensor(Uncharged{}));
             work.emplace_back(src->left.get(), dst->left.get());
         }
         if (src->right) {
-            dst->right = std::make_unique<Tensor>();
+            dst->right = TensorPtr(new Tensor(Uncharged{}));
             work.emplace_back(src->right.get(), dst->right.get());
         }
     }
@@ -65,16 +113,14 @@ Tensor& Tensor::operator=(Tensor&& other) noexcept
         text = std::move(other.text);
         re = other.re;
         im = other.im;
-        std::vector<TensorPtr> oldElements = std::move(this->elements);
-        TensorPtr oldLeft = std::move(this->left);
-        TensorPtr oldRight = std::move(this->right);
+        Dismantler old;
+        old.push(this->elements);
+        old.push(std::move(this->left));
+        old.push(std::move(this->right));
         this->elements = std::move(elements);
         this->left = std::move(left);
         this->right = std::move(right);
-        Tensor graveyard;
-        graveyard.elements = std::move(oldElements);
-        graveyard.left = std::move(oldLeft);
-        graveyard.right = std::move(oldRight);
+        old.run();
     }
     return *this;
 }
@@ -83,29 +129,12 @@ Tensor::~Tensor() { releaseChildren(); }
 
 void Tensor::releaseChildren() noexcept
 {
-    // Dismantle the subtree level by level so that no destructor recurses.
-    std::vector<TensorPtr> work;
-    // Elements may have been moved out by a handler: skip the empty slots.
-    for (TensorPtr& element : elements)
-        if (element)
-            work.push_back(std::move(element));
-    elements.clear();
-    if (left)
-        work.push_back(std::move(left));
-    if (right)
-        work.push_back(std::move(right));
-    while (!work.empty()) {
-        TensorPtr node = std::move(work.back());
-        work.pop_back();
-        for (TensorPtr& element : node->elements)
-            if (element)
-                work.push_back(std::move(element));
-        node->elements.clear();
-        if (node->left)
-            work.push_back(std::move(node->left));
-        if (node->right)
-            work.push_back(std::move(node->right));
-    }
+    Dismantler dismantler;
+    // Elements may have been moved out by a handler: the empty slots push nothing.
+    dismantler.push(elements);
+    dismantler.push(std::move(left));
+    dismantler.push(std::move(right));
+    dismantler.run();
 }
 
 void Tensor::appendElement(TensorPtr element)

@@ -34,7 +34,7 @@ inline bool isUnary(int code) { return code >= 101 && code <= 999; }
 
 /// The one record of the language: parse-tree node, number, vector and symbolic value.
 /// Owns its elements and children; copies are deep. Copying and destroying work without
-/// recursion, so trees of any depth are safe to hold.
+/// recursion, so trees of any depth are safe to hold, and destroying never allocates.
 struct Tensor {
     int dimension = 0; ///< vector elements; 0 when not a vector
     int level = 0;     ///< precedence level of the token; drives the printer's brackets
@@ -46,7 +46,9 @@ struct Tensor {
     double re = 0.0;
     double im = 0.0;
 
-    Tensor() = default;
+    /// Charges the node to the statement's budget (WorkBudget), so it may throw InfoErr.
+    Tensor();
+    /// Charges every node copied; a copy that fails part way destroys what it built.
     Tensor(const Tensor& other);
     Tensor& operator=(const Tensor& other);
     Tensor(Tensor&& other) noexcept = default;
@@ -66,6 +68,12 @@ struct Tensor {
     void appendElement(TensorPtr element);
 
 private:
+    /// The nodes of a copy, which the copy charges itself, text included.
+    struct Uncharged {};
+    explicit Tensor(Uncharged) {}
+
+    /// Destroys the subtree without recursion and without allocating, so that it is safe in
+    /// a destructor and while memory is exhausted.
     void releaseChildren() noexcept;
 };
 

@@ -143,6 +143,9 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     if (script.ReadBool("SELECTION", "tournament", false)) {
         zyl.selection = 1;
         zyl.tourSize = script.ReadInteger("SELECTION", "tournament_size", 3);
+        if (zyl.tourSize < 1 || zyl.tourSize > maxTournamentSize)
+            throw Exception("Tournament size ought to be a number from [1; " +
+                            std::to_string(maxTournamentSize) + "]");
     }
     zyl.elite = script.ReadBool("SELECTION", "elite", false);
     zyl.crossProb = script.ReadFloat("CROSSOVER", "probability", 0.7);
@@ -153,6 +156,9 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
         zyl.crossPoints = script.ReadInteger("CROSSOVER", "points", 1);
         if (n != 1 && zyl.crossPoints >= n)
             zyl.crossPoints = n - 1;
+        if (zyl.crossPoints < 0 || zyl.crossPoints > maxCrossoverPoints)
+            throw Exception("Crossover points ought to be a number from [0; " +
+                            std::to_string(maxCrossoverPoints) + "]");
     } else if (script.ReadBool("CROSSOVER", "arithmetical", false)) {
         zyl.crossoverType = 1;
     } else if (script.ReadBool("CROSSOVER", "uniform", false)) {

@@ -12,6 +12,13 @@
 
 namespace zyl {
 
+/// The largest tournament and the most crossover points a script may ask for. Each contestant
+/// and each point takes a random draw of its own for every pair or slot of every generation,
+/// so a typing slip of a few digits would keep a run from ever ending; far larger values than
+/// any population (at most 1000) or sensible crossover needs are still allowed.
+constexpr int maxTournamentSize = 10000;
+constexpr int maxCrossoverPoints = 10000;
+
 /// What a successful load builds besides the settings.
 struct LoadedProject {
     std::unique_ptr<ZYL> zyl;

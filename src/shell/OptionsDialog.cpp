@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/Zyl.h"
+#include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "shell/Messages.h"
 
@@ -22,6 +23,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace zyl {
@@ -230,13 +232,14 @@ void TOKBottomDlg1::FormShow()
         RadioButtonRoulette->setChecked(true);
     else
         RadioButtonTournament->setChecked(true);
-    UpDownTournamentSize->setRange(1, zyl.popSize);
+    // The loader's bounds hold here too, so the dialog never writes what loading refuses.
+    UpDownTournamentSize->setRange(1, std::min(zyl.popSize, maxTournamentSize));
     UpDownTournamentSize->setValue(zyl.tourSize);
     CheckBoxElite->setChecked(zyl.elite);
 
     EditCrossProb->setText(shortText(zyl.crossProb));
     EditCrossUnifProb->setText(shortText(zyl.crossUnifProb));
-    UpDownPoints->setRange(1, zyl.count() > 1 ? zyl.count() - 1 : 1);
+    UpDownPoints->setRange(1, std::min(zyl.count() > 1 ? zyl.count() - 1 : 1, maxCrossoverPoints));
     UpDownPoints->setValue(zyl.crossPoints);
     if (zyl.crossoverType == 0)
         RadioButtonMultipoint->setChecked(true);

@@ -32,6 +32,25 @@ TEST(RealToShortText, ShortestFormThatReadsBack)
     EXPECT_EQ(realToShortText(3.1415), "3.1415");
     EXPECT_EQ(realToShortText(1.0 / 3.0), "0.333333333333333");
     EXPECT_EQ(realToShortText(-1e-20), "-1e-20");
+    // The general form: whole numbers up to 15 digits as such, small and large exponents not.
+    EXPECT_EQ(realToShortText(10), "10");
+    EXPECT_EQ(realToShortText(20), "20");
+    EXPECT_EQ(realToShortText(100), "100");
+    EXPECT_EQ(realToShortText(-1000), "-1000");
+    EXPECT_EQ(realToShortText(0.1), "0.1");
+    EXPECT_EQ(realToShortText(1e-7), "1e-07");
+    EXPECT_EQ(realToShortText(123456789012345.0), "123456789012345");
+    EXPECT_EQ(realToShortText(1.23456789012346e20), "1.23456789012346e+20");
+}
+
+TEST(RealToShortText, EveryFiniteValueReadsBackFinite)
+{
+    const double max = std::numeric_limits<double>::max();
+    EXPECT_EQ(realToShortText(max), "1.7976931348623157e+308");
+    EXPECT_EQ(parseReal(realToShortText(max)), max);
+    EXPECT_EQ(parseReal(realToShortText(-max)), -max);
+    EXPECT_EQ(realToShortText(1.5e308), "1.5e+308");
+    EXPECT_EQ(realToShortText(std::numeric_limits<double>::infinity()), "inf");
 }
 
 TEST(DecimalLiteral, OnlyDigitsPointAndExponent)

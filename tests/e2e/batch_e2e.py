@@ -91,6 +91,19 @@ check("load failure", r.returncode == 2 and r.stderr.decode() == "Cannot find fu
 r = run([write("bad2.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x+\n[VARIABLES]\nx=real[0;1]\n")])
 check("syntax failure", r.returncode == 2 and r.stderr.decode() == "Syntax error!\n")
 check("usage", run([]).returncode == 2 and run(["--help"]).returncode == 0)
+# Hostile scripts end in a message at load time instead of exhausting memory or never ending.
+doubling = "\n".join(["s1=x+y"] + ["s%d=s%d+s%d" % (k, k - 1, k - 1) for k in range(2, 17)])
+r = run([write("doubling.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\n%s\nf=%s\n"
+                "[VARIABLES]\nx=real[0;1]\ny=real[0;1]\n[POPULATION]\nsize=2\n"
+                % (doubling, "+".join(["s16"] * 100)))], timeout=20)
+check("doubling definitions", r.returncode == 2 and r.stderr.decode() == "Expression too large\n",
+      r.stderr.decode())
+for name, section in [("tournament", "[SELECTION]\ntournament=1\ntournament_size=2000000000\n"),
+                      ("points", "[CROSSOVER]\nmultipoint=1\npoints=2000000000\n")]:
+    r = run([write(name + ".txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x\n[VARIABLES]\n"
+                   "x=real[0;1]\n[POPULATION]\nsize=2\n" + section)], timeout=20)
+    check("bounded " + name, r.returncode == 2 and "ought to be a number from [" in r.stderr.decode(),
+          r.stderr.decode())
 
 # 5. A step that fails: its message with line breaks kept, exit 1 after the final report.
 r = run(["--quiet", write("fails.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x/y\n"

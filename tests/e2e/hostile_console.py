@@ -19,6 +19,11 @@ lines = [
     b"nan+inf*info",
     b"0^0",
 ]
+# Trees that would take gigabytes: definitions that double, broadcasts, endless sums.
+lines += [b"s1=x+y"] + [b"s%d=s%d+s%d" % (k, k - 1, k - 1) for k in range(2, 17)]
+lines += [b"+".join([b"s16"] * 100), b"D(x" + b"/x" * 1600 + b",x)",
+          b"v={1,1,1,1,1,1,1,1,1,1}", b"w={v,v,v,v,v,v,v,v,v,v}", b"u={w,w,w,w,w,w,w,w,w,w}",
+          b"t={u,u,u,u,u,u,u,u,u,u}", b"t*sum(x,{i,1,20000})"]
 # A definition chain a hundred thousand symbols long, then its use.
 chain = [b"a%d=a%d" % (i, i + 1) for i in range(100000)]
 lines += chain + [b"a100000=5", b"a0", b"a0+1", b"a100000=a0"]
@@ -34,6 +39,10 @@ if len(out) != len(lines):
 bad = [o for o in out if not o.startswith(b">> ")]
 if bad:
     sys.exit("answer without prompt: %r" % bad[0][:80])
+too_large = [i for i, line in enumerate(lines)
+             if line.startswith(b"s16+") or line.startswith(b"t*") or line.startswith(b"D(x/x")]
+if [out[i] for i in too_large] != [b">> Expression too large"] * 3:
+    sys.exit("exploding lines answered %r" % [out[i][:80] for i in too_large])
 expect_tail = [b">> 5", b">> 5", b">> 6", b">> Recursion error !"]
 if out[-4:] != expect_tail:
     sys.exit("chain answers were %r" % out[-4:])

@@ -34,6 +34,19 @@ TEST(Printer, BracketsFollowThePrecedence)
         EXPECT_EQ(reprinted(c.source), c.printed) << c.source;
 }
 
+TEST(Printer, ASignThatANameWouldSwallowIsKeptApart)
+{
+    // After "x." a minus reads as a negation, after "x2e" a sign as part of the name.
+    EXPECT_EQ(reprinted("(x.)-y"), "(x.)-y");
+    EXPECT_EQ(reprinted("(x_)-(2.)"), "(x_)-2.");
+    EXPECT_EQ(reprinted("(x2e)+1"), "(x2e)+1");
+    EXPECT_EQ(reprinted("(a-x2E)-1"), "(a-x2E)-1");
+    EXPECT_EQ(reprinted("(x.)+y"), "x.+y");
+    EXPECT_EQ(reprinted("(x.)*y-(e)-1"), "x.*y-e-1");
+    for (const char* text : {"(x.)-y", "(x2e)+1", "(a-x2E)-1", "-(x_)-1", "(5.)-x"})
+        EXPECT_EQ(dump(*parsed(printToString(*parsed(text)))), dump(*parsed(text))) << text;
+}
+
 TEST(Printer, NumbersAreBracketedWhenNegativeOrComplexInsideAnOperator)
 {
     auto product = makeOperator(op::Times, 10, "*");

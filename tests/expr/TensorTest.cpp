@@ -1,9 +1,56 @@
 #include "ExprSupport.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <new>
 
 using namespace zyl;
 using namespace zyl::test;
+
+// The allocator of this test program counts allocations and, when asked, fails them as an
+// exhausted memory does: after `allocationsLeft` more successes every allocation throws.
+namespace {
+thread_local long long allocationCount = 0;
+thread_local long long allocationsLeft = -1; // -1: never fail
+} // namespace
+
+// The pairs below are matched (malloc with free); the compiler sees only the new and the free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size)
+{
+    ++allocationCount;
+    if (allocationsLeft == 0)
+        throw std::bad_alloc();
+    if (allocationsLeft > 0)
+        --allocationsLeft;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+/// A vector of `width` chains of `depth` negations: wide and deep at once.
+TensorPtr wideAndDeepTree(int width, int depth)
+{
+    auto vector = std::make_unique<Tensor>();
+    for (int i = 0; i < width; ++i) {
+        TensorPtr chain = makeSymbolRef("x");
+        for (int j = 0; j < depth; ++j) {
+            auto node = makeOperator(op::Negate, 11, "~");
+            node->left = std::move(chain);
+            chain = std::move(node);
+        }
+        vector->appendElement(std::move(chain));
+    }
+    return vector;
+}
+
+} // namespace
 
 TEST(FormatNumber, ComplexTextForms)
 {
@@ -138,4 +185,28 @@ TEST(Tensor, VeryDeepTreesCopyAndDestroyWithoutRecursion)
     for (const Tensor* t = &copy; t->left; t = t->left.get())
         ++depth;
     EXPECT_EQ(depth, 1'000'000);
+}
+
+TEST(Tensor, CleanupNeverAllocatesEvenWhenMemoryRunsOut)
+{
+    TensorPtr tree = wideAndDeepTree(1000, 200);
+    long long before = allocationCount;
+    tree.reset();
+    EXPECT_EQ(allocationCount, before);
+
+    tree = wideAndDeepTree(1000, 200);
+    Tensor target;
+    target = Tensor(*tree);
+    before = allocationCount;
+    target = Tensor(); // the move assignment destroys the old content
+    EXPECT_EQ(allocationCount, before);
+
+    // A copy that runs out of memory half way destroys what it built and leaves the source.
+    allocationsLeft = 50'000;
+    EXPECT_THROW(Tensor copy(*tree), std::bad_alloc);
+    allocationsLeft = -1;
+    int depth = 0;
+    for (const Tensor* t = tree->elements[999].get(); t->left; t = t->left.get())
+        ++depth;
+    EXPECT_EQ(depth, 200);
 }

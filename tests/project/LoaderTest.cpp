@@ -153,6 +153,31 @@ TEST_F(Loading, ModesAndAlternatives)
     EXPECT_TRUE(project.zyl->maximise);
 }
 
+TEST_F(Loading, CountsThatDriveRandomDrawsAreBounded)
+{
+    const std::string head = "[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n";
+    const std::string one = head + "[VARIABLES]\nx=real[0;1]\n";
+    const std::string three = head + "[VARIABLES]\nx=real[0;1]\ny=boolean\nz=boolean\n";
+    const std::string tournament = "[SELECTION]\ntournament=1\ntournament_size=";
+    const std::string multipoint = "[CROSSOVER]\nmultipoint=1\npoints=";
+    const std::string tooLarge = "Tournament size ought to be a number from [1; 10000]";
+    EXPECT_EQ(load(one + tournament + "2000000000\n"), tooLarge);
+    EXPECT_EQ(load(one + tournament + "0\n"), tooLarge);
+    EXPECT_EQ(load(one + tournament + "10000\n"), "");
+    EXPECT_EQ(project.zyl->tourSize, 10000);
+    // Without tournament=1 the size is not read, as before.
+    EXPECT_EQ(load(one + "[SELECTION]\ntournament_size=0\n"), "");
+
+    const std::string tooMany = "Crossover points ought to be a number from [0; 10000]";
+    EXPECT_EQ(load(one + multipoint + "2000000000\n"), tooMany);
+    EXPECT_EQ(load(one + multipoint + "-1\n"), tooMany);
+    EXPECT_EQ(load(one + multipoint + "10000\n"), "");
+    EXPECT_EQ(load(one + multipoint + "0\n"), "");
+    // With more variables the count is first limited to their number less one.
+    EXPECT_EQ(load(three + multipoint + "2000000000\n"), "");
+    EXPECT_EQ(project.zyl->crossPoints, 2);
+}
+
 TEST(UserPlotSetUp, ExpressionListsAreCutAtSemicolons)
 {
     using V = std::vector<std::string>;

@@ -1,5 +1,6 @@
 #include "shell/ConsoleWindow.h"
 
+#include "expr/Statement.h"
 #include "script/ProjectScript.h"
 
 #include <QPlainTextEdit>
@@ -107,6 +108,29 @@ TEST_F(ConsoleWindow, BracketCommands)
     type("Exit[]");
     EXPECT_FALSE(console.isVisible());
     EXPECT_EQ(console.result(), QDialog::Accepted);
+}
+
+TEST_F(ConsoleWindow, ExplodingLinesEndInAMessageAndTheWindowGoesOn)
+{
+    // Definitions that double at every step, made directly so that the window does not have
+    // to show their long values.
+    makeSymbolFromStatement("s1=x+y", "", false, table);
+    for (int k = 2; k <= 16; ++k)
+        makeSymbolFromStatement("s" + std::to_string(k) + "=s" + std::to_string(k - 1) + "+s" +
+                                    std::to_string(k - 1),
+                                "", false, table);
+    QString hundred = "g=s16";
+    for (int i = 1; i < 100; ++i)
+        hundred += "+s16";
+    for (const QString& line : {hundred, QString("D(x/x/x,x)")}) {
+        console.RichEdit1->textCursor().insertText(line);
+        QTest::keyClick(console.RichEdit1, Qt::Key_Return);
+    }
+    const QStringList shown = lines();
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown.at(1), ">> Expression too large");
+    EXPECT_EQ(shown.at(3), ">> (-1)/x^2");
+    EXPECT_EQ(table.lookup("g"), nullptr);
 }
 
 TEST_F(ConsoleWindow, WorksWithoutAProject)

@@ -1,6 +1,7 @@
 #include "shell/OptionsDialog.h"
 
 #include "ShellSupport.h"
+#include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "support/EngineHelpers.h"
 
@@ -144,6 +145,12 @@ TEST_F(OptionsDialog, MultipointAndUniformCrossover)
     EXPECT_EQ(value("CROSSOVER", "multipoint"), "0");
     EXPECT_EQ(value("CROSSOVER", "uniform"), "1");
     EXPECT_EQ(value("CROSSOVER", "uniform_prob"), "0.5");
+}
+
+TEST_F(OptionsDialog, PointsStayWithinWhatTheLoaderAccepts)
+{
+    load(std::string(maxCrossoverPoints + 2, 'b'));
+    EXPECT_EQ(dialog.UpDownPoints->maximum(), maxCrossoverPoints);
 }
 
 TEST_F(OptionsDialog, NotANumberStopsAtItsField)
