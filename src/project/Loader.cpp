@@ -4,6 +4,10 @@
 #include "common/TextConvert.h"
 #include "expr/Statement.h"
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
 namespace zyl {
 
 namespace {
@@ -22,6 +26,103 @@ void rangeBounds(const std::string& value, std::string& lower, std::string& uppe
     };
     lower = between(open, semicolon);
     upper = between(semicolon, close);
+}
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string absolutePath(const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    return error ? name : path.lexically_normal().string();
+}
+
+int readCount(const ProjectScript& script, const char* section, const char* key, int def,
+              int lo, int hi, const char* what)
+{
+    const int value = script.ReadInteger(section, key, def);
+    if (value < lo || value > hi)
+        throw Exception(std::string(what) + " ought to be a number from [" + std::to_string(lo) +
+                        "; " + std::to_string(hi) + "]");
+    return value;
+}
+
+// How the external program's evaluations run: how many at once, in which folders, what a
+// failure does, and the CLUSTER section. Every field is set on every load, so that a script
+// without these keys runs exactly as one always did.
+void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settings)
+{
+    settings.workers = 1;
+    settings.workRoot.clear();
+    settings.templateDir.clear();
+    settings.keepWorkDirs = false;
+    settings.retries = 0;
+    settings.failureValue.reset();
+    settings.cluster = ClusterSettings{};
+    if (settings.functionMode != FunctionMode::External)
+        return;
+
+    settings.workers = readCount(script, "FUNCTION", "workers", 1, 1, 1024, "Workers");
+    settings.retries = readCount(script, "FUNCTION", "retries", 0, 0, 100, "Retries");
+    if (script.HasKey("FUNCTION", "failure_value")) {
+        const std::string text = script.ReadString("FUNCTION", "failure_value", "");
+        const std::optional<double> value = parseReal(text);
+        if (!value)
+            throw Exception("Failure value ought to be a number: " + text);
+        settings.failureValue = value;
+    }
+    settings.keepWorkDirs = script.ReadBool("FUNCTION", "keep_work_dirs", false);
+    const std::string templateDir = script.ReadString("FUNCTION", "template_dir", "");
+    if (!templateDir.empty())
+        settings.templateDir = absolutePath(templateDir);
+    std::string workRoot = script.ReadString("FUNCTION", "work_root", "");
+    if (workRoot.empty()) {
+        const std::filesystem::path file(script.fileName());
+        workRoot = file.empty() ? std::string("zyl-runs")
+                                : (file.parent_path() / (file.stem().string() + "-runs")).string();
+    }
+    settings.workRoot = absolutePath(workRoot);
+
+    ClusterSettings& cluster = settings.cluster;
+    const std::string scheduler = lowerCase(script.ReadString("CLUSTER", "scheduler", ""));
+    if (scheduler == "slurm")
+        cluster.scheduler = Scheduler::Slurm;
+    else if (!scheduler.empty())
+        throw Exception("Unknown scheduler: " + script.ReadString("CLUSTER", "scheduler", ""));
+    const std::string mode = lowerCase(script.ReadString("CLUSTER", "mode", ""));
+    if (mode == "steps")
+        cluster.mode = ClusterMode::Steps;
+    else if (!mode.empty() && mode != "array")
+        throw Exception("Unknown cluster mode: " + script.ReadString("CLUSTER", "mode", ""));
+    cluster.partition = script.ReadString("CLUSTER", "partition", "");
+    cluster.account = script.ReadString("CLUSTER", "account", "");
+    if (script.HasKey("CLUSTER", "time_limit"))
+        cluster.timeLimitMinutes =
+            readCount(script, "CLUSTER", "time_limit", 0, 1, 525600, "Time limit");
+    if (script.HasKey("CLUSTER", "cpus_per_task"))
+        cluster.cpusPerTask =
+            readCount(script, "CLUSTER", "cpus_per_task", 0, 1, 4096, "CPUs per task");
+    if (script.HasKey("CLUSTER", "memory"))
+        cluster.memoryMiB = readCount(script, "CLUSTER", "memory", 0, 1, 1 << 24, "Memory");
+    const std::string options = script.ReadString("CLUSTER", "options", "");
+    for (std::size_t from = 0; from <= options.size();) {
+        std::size_t comma = std::min(options.find(',', from), options.size());
+        if (comma > from)
+            cluster.options.push_back(options.substr(from, comma - from));
+        from = comma + 1;
+    }
+
+    // Programs side by side must not share files: an absolute name would be one file for all.
+    if (settings.usesWorkFolders() &&
+        (std::filesystem::path(settings.inputName).is_absolute() ||
+         std::filesystem::path(settings.outputName).is_absolute()))
+        throw Exception(
+            "With workers or a cluster, input_name and output_name ought to be relative names");
 }
 
 std::string vectorOfThrees(int n)
@@ -66,6 +167,7 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     }
     if (settings.functionMode == FunctionMode::Invalid)
         throw Exception("Invalid function");
+    readEvaluationSettings(script, settings);
 
     // 5-7. Counts.
     const int popSize = script.ReadInteger("POPULATION", "size", -1);

@@ -1,0 +1,41 @@
+#include "engine/backends/Backends.h"
+
+#include "common/Exception.h"
+#include "engine/backends/LocalBackend.h"
+#include "engine/backends/SlurmArrayBackend.h"
+#include "engine/backends/SlurmStepsBackend.h"
+
+#include <cstdlib>
+
+namespace zyl {
+
+std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
+                                                   BatchEvaluator::Report report)
+{
+    const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
+                                  settings.externalTimeout};
+    const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};
+    std::unique_ptr<EvaluationBackend> backend;
+    if (settings.cluster.scheduler == Scheduler::Slurm &&
+        settings.cluster.mode == ClusterMode::Steps) {
+        if (!std::getenv("SLURM_JOB_ID"))
+            throw Exception("Slurm steps need an allocation: start ZYL with sbatch or salloc");
+        backend = std::make_unique<SlurmStepsBackend>(
+            SlurmStepsOptions{program, settings.workers, folders, settings.cluster, ""});
+    } else if (settings.cluster.scheduler == Scheduler::Slurm) {
+        backend = std::make_unique<SlurmArrayBackend>(
+            SlurmArrayOptions{program, settings.workers, folders, settings.cluster});
+    } else {
+        LocalBackendOptions local;
+        local.program = program;
+        local.workers = settings.workers;
+        if (settings.usesWorkFolders())
+            local.folders = folders;
+        backend = std::make_unique<LocalBackend>(std::move(local));
+    }
+    return std::make_unique<BatchEvaluator>(
+        std::move(backend), FailurePolicy{settings.retries, settings.failureValue},
+        std::move(report));
+}
+
+} // namespace zyl
