@@ -4,7 +4,9 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
-          qt6-base-dev qt6-svg-dev libgl-dev)
+          qt6-base-dev qt6-svg-dev libgl-dev
+          # The one-node cluster of scripts/local-slurm.sh, for the cluster tests.
+          slurm-wlm munge)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,5 +24,12 @@ if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+# The Slurm and munge packages would start their daemons with the system's configuration;
+# scripts/local-slurm.sh starts them with its own, so the package scripts may start nothing.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    $SUDO sh -c "printf '#!/bin/sh\nexit 101\n' > $policy && chmod 755 $policy"
+    trap '$SUDO rm -f "$policy"' EXIT
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -63,6 +63,19 @@ inline std::vector<EvaluationRequest> requestsFor(int n, int generation = 1)
     return requests;
 }
 
+/// Whether process `pid` exists and is not a zombie.
+inline bool processRunning(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string state;
+    fields >> state;
+    return state != "Z";
+}
+
 /// Whether any live (not zombie) process belongs to process group `group`.
 inline bool groupAlive(int group)
 {
