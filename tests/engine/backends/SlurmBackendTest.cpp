@@ -220,3 +220,27 @@ TEST_F(SlurmBatch, StepsRunInsideAnAllocation)
     EXPECT_EQ(activeStates(job, /*steps=*/true), std::vector<std::string>{});
     runCommand({"scancel", job});
 }
+
+TEST(SlurmText, ArraySpecsAndQueueListings)
+{
+    EXPECT_EQ(slurm::arraySpec({0, 1, 2, 3, 5, 9, 10}, 4), "0-3,5,9-10%4");
+    EXPECT_EQ(slurm::arraySpec({7}, 0), "7");
+
+    EXPECT_EQ(slurm::parseElapsed("0:07"), 7);
+    EXPECT_EQ(slurm::parseElapsed("3:04:05"), 3 * 3600 + 4 * 60 + 5);
+    EXPECT_EQ(slurm::parseElapsed("2-03:04:05"), 2 * 86400 + 3 * 3600 + 4 * 60 + 5);
+    EXPECT_EQ(slurm::parseElapsed("INVALID"), 0);
+
+    const auto queue = slurm::parseQueue("12_3|RUNNING|1:02\n12_[4-9%2]|PENDING|0:00\n"
+                                         "12_1|CANCELLED by 0|0:05\n13.4|zyl-1-gen1-ind0|0:01\n");
+    ASSERT_EQ(queue.size(), 3u);
+    EXPECT_EQ(queue.at("12_3").state, "RUNNING");
+    EXPECT_EQ(queue.at("12_3").seconds, 62);
+    EXPECT_EQ(queue.at("12_1").state, "CANCELLED");
+    EXPECT_EQ(queue.at("13.4").state, "zyl-1-gen1-ind0");
+
+    EXPECT_EQ(slurm::scontrolField("JobId=5 ArrayJobId=5 JobState=TIMEOUT Reason=TimeLimit",
+                                   "JobState"),
+              "TIMEOUT");
+    EXPECT_EQ(slurm::scontrolField("JobId=5 ArrayJobId=7", "JobId"), "5");
+}
