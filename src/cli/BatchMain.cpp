@@ -1,9 +1,11 @@
 // zyl-batch: runs an optimisation task from its project script to the end, without windows,
 // and reports the result on standard output. Meant to be called by other programs.
+#include "cli/BatchObserver.h"
+#include "cli/BatchOptions.h"
+#include "cli/BatchReport.h"
 #include "common/Rng.h"
 #include "common/TextConvert.h"
 #include "engine/RunHooks.h"
-#include "engine/Statistics.h"
 #include "engine/Task.h"
 #include "project/Loader.h"
 
@@ -13,13 +15,8 @@
 #include <QApplication>
 #endif
 
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -27,6 +24,10 @@
 #include <string>
 
 namespace {
+
+using zyl::cli::OutputFormat;
+using zyl::cli::RunEnd;
+using zyl::cli::RunOutcome;
 
 std::atomic<zyl::Task*> runningTask{nullptr};
 volatile std::sig_atomic_t caughtSignal = 0;
@@ -47,149 +48,6 @@ void installSignalHandlers()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
-
-void printUsage(std::ostream& out)
-{
-    out << "Usage: zyl-batch [--seed N] [--quiet] [--plots DIR] SCRIPT\n"
-           "Loads the project script SCRIPT and runs its task to the end: generations until\n"
-           "max_iteration, or until a step fails or the program is interrupted. Prints the\n"
-           "statistics of the last generation and the best individual on standard output.\n"
-           "  --seed N   seed the random generator (the same seed repeats a run exactly)\n"
-           "  --quiet    no progress on standard error\n"
-           "  --plots DIR  at the end, draw each plot of the script as DIR/<title>.png and .svg\n"
-           "Exit status: 0 done, 1 a step failed, 2 the script could not be loaded,\n"
-           "130/143 interrupted by SIGINT/SIGTERM.\n";
-}
-
-struct Options {
-    std::optional<std::uint64_t> seed;
-    bool quiet = false;
-    std::string plotDirectory;
-    std::string script;
-};
-
-// Returns the exit status to end with when the arguments say so (help or a usage error).
-std::optional<int> parseArguments(int argc, char** argv, Options& options)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            printUsage(std::cout);
-            return 0;
-        }
-        if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg == "--seed") {
-            if (i + 1 >= argc) {
-                std::cerr << "zyl-batch: --seed needs a number\n";
-                return 2;
-            }
-            const std::string value = argv[++i];
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || value[0] == '-') {
-                std::cerr << "zyl-batch: '" << value << "' is not a valid seed\n";
-                return 2;
-            }
-            options.seed = seed;
-        } else if (arg == "--plots") {
-            if (i + 1 >= argc) {
-                std::cerr << "zyl-batch: --plots needs a folder\n";
-                return 2;
-            }
-            options.plotDirectory = argv[++i];
-#ifndef ZYL_HAVE_PLOTS
-            std::cerr << "zyl-batch: this build cannot draw plots (built without Qt)\n";
-            return 2;
-#endif
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            std::cerr << "zyl-batch: unknown option " << arg << "\n";
-            printUsage(std::cerr);
-            return 2;
-        } else if (options.script.empty()) {
-            options.script = arg;
-        } else {
-            std::cerr << "zyl-batch: one script only\n";
-            return 2;
-        }
-    }
-    if (options.script.empty()) {
-        printUsage(std::cerr);
-        return 2;
-    }
-    return std::nullopt;
-}
-
-/// Progress on standard error and the latest statistics rows for the final report.
-class BatchObserver : public zyl::RunObserver {
-public:
-    BatchObserver(const zyl::ZYL& zyl, const zyl::ProjectSettings& settings, bool quiet)
-        : m_zyl(zyl), m_settings(settings), m_quiet(quiet), m_tty(isatty(STDERR_FILENO)),
-          m_start(std::chrono::steady_clock::now())
-    {
-    }
-
-    void warning(const std::string& text) override
-    {
-        endProgressLine();
-        std::cerr << text << "\n";
-        m_failed = true;
-    }
-    void evaluatedValue(int) override { ++m_evaluations; }
-    void statistics() override
-    {
-        m_rows = zyl::statisticsRows(m_zyl, m_settings.showBuffered);
-        m_computed = true;
-    }
-    void generationDone() override
-    {
-        if (m_quiet)
-            return;
-        const double elapsed = secondsSinceStart();
-        const int done = m_zyl.generation, total = m_zyl.maxIteration;
-        const double left = done > 0 ? elapsed / done * (total - done) : 0;
-        std::string line = "generation " + std::to_string(done) + " of " + std::to_string(total) +
-                           "  CurrentMin " + zyl::realToText(m_zyl.currentMin.value) +
-                           "  GlobalMin " + zyl::realToText(m_zyl.globalMin.value) +
-                           "  evaluations " + std::to_string(m_evaluations) + "  elapsed " +
-                           zyl::realToText(elapsed) + " s  left " + zyl::realToText(left) + " s";
-        if (m_tty) {
-            std::cerr << "\r\033[K" << line << std::flush;
-            m_lineOpen = true;
-        } else {
-            std::cerr << line << "\n";
-        }
-    }
-
-    void endProgressLine()
-    {
-        if (m_lineOpen) {
-            std::cerr << "\n";
-            m_lineOpen = false;
-        }
-    }
-    bool failed() const { return m_failed; }
-    bool computed() const { return m_computed; }
-    const std::vector<zyl::StatisticsRow>& rows() const { return m_rows; }
-
-private:
-    double secondsSinceStart() const
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    }
-
-    const zyl::ZYL& m_zyl;
-    const zyl::ProjectSettings& m_settings;
-    bool m_quiet;
-    bool m_tty;
-    std::chrono::steady_clock::time_point m_start;
-    long long m_evaluations = 0;
-    bool m_failed = false;
-    bool m_computed = false;
-    bool m_lineOpen = false;
-    std::vector<zyl::StatisticsRow> m_rows;
-};
 
 std::string variablesText(const zyl::Indiv& ind, const std::vector<std::string>& names)
 {
@@ -228,26 +86,81 @@ bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer)
     return true;
 }
 
-void printReport(const BatchObserver& observer, const zyl::ZYL& zyl)
+// Runs generation after generation until the limit, a failure, the end of a manual task's
+// input or a signal.
+RunOutcome runToEnd(zyl::RunContext& context, zyl::cli::BatchObserver& observer)
 {
-    if (!observer.computed()) {
-        std::cout << "No generation was computed.\n";
-        return;
+    zyl::ZYL& zyl = context.zyl;
+    zyl::ProjectSettings& settings = context.settings;
+    zyl::DirectSynchronizer sync;
+    RunOutcome outcome;
+    while (zyl.generation < zyl.maxIteration && !caughtSignal) {
+        if (settings.functionMode == zyl::FunctionMode::Manual) {
+            // One generation per run: later generations need values of their own.
+            settings.loopCounter = 1;
+            if (!readManualValues(zyl, observer)) {
+                if (!caughtSignal) {
+                    outcome = {RunEnd::InputEnded,
+                               "The input ended before every value was given: the run stops.", 1};
+                    observer.endProgressLine();
+                    std::cerr << outcome.message << "\n";
+                }
+                break;
+            }
+        }
+        zyl::Task task(context, sync, observer);
+        runningTask = &task;
+        task.execute();
+        runningTask = nullptr;
+        if (observer.failed()) {
+            outcome = {RunEnd::Failed, observer.failureMessage(), 1};
+            break;
+        }
+        if (task.stopRequested())
+            break;
     }
-    std::cout << "What?\tValue\tInfo\n";
-    for (const zyl::StatisticsRow& row : observer.rows())
-        if (!row.what.empty())
-            std::cout << row.what << "\t" << row.value << "\t" << row.info << "\n";
-    const zyl::Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
-    std::cout << "Best: " << zyl::realToText(best.value) << " " << best.text() << "\n";
+    observer.endProgressLine();
+    if (caughtSignal == SIGINT)
+        outcome = {RunEnd::Interrupted, "Interrupted by SIGINT.", 130};
+    else if (caughtSignal == SIGTERM)
+        outcome = {RunEnd::Interrupted, "Interrupted by SIGTERM.", 143};
+    return outcome;
 }
+
+// The script could not be read: the message on standard error, and with a JSON report an
+// object that says so, so that a calling program always has one to parse.
+int loadFailure(const std::string& message, OutputFormat report)
+{
+    std::cerr << message << "\n";
+    if (report == OutputFormat::Json)
+        zyl::cli::printJsonReport(std::cout, nullptr, nullptr, {RunEnd::LoadFailed, message, 2});
+    return 2;
+}
+
+#ifdef ZYL_HAVE_PLOTS
+// The pictures are drawn off screen, so a batch run needs no display. Returns whether every
+// picture was written.
+bool drawPlots(const std::vector<zyl::UserPlot>& plots, const std::string& directory)
+{
+    int qtArgc = 3;
+    char program[] = "zyl-batch", platform[] = "-platform", offscreen[] = "offscreen";
+    char* qtArgv[] = {program, platform, offscreen, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    bool ok = true;
+    for (const std::string& failure : zyl::writePlotPictures(plots, directory)) {
+        std::cerr << failure << "\n";
+        ok = false;
+    }
+    return ok;
+}
+#endif
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    Options options;
-    if (auto status = parseArguments(argc, argv, options))
+    zyl::cli::BatchOptions options;
+    if (std::optional<int> status = zyl::cli::parseBatchArguments(argc, argv, options))
         return *status;
 
     // The script is read as the desktop program's command line reads it.
@@ -255,10 +168,8 @@ int main(int argc, char** argv)
     if (!path.has_parent_path())
         path = std::filesystem::absolute(path);
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        std::cerr << "File:\n" << path.string() << "\ndoes not exist.\n";
-        return 2;
-    }
+    if (!std::filesystem::exists(path, error))
+        return loadFailure("File:\n" + path.string() + "\ndoes not exist.", options.report);
 
     zyl::LcgRng rng;
     if (options.seed)
@@ -273,60 +184,29 @@ int main(int argc, char** argv)
         script.StripBlanks();
         project = zyl::loadProject(script, settings, table, rng);
     } catch (const std::exception& e) {
-        std::cerr << e.what() << "\n";
-        return 2;
+        return loadFailure(e.what(), options.report);
     }
     zyl::ZYL& zyl = *project.zyl;
 
     installSignalHandlers();
-    BatchObserver observer(zyl, settings, options.quiet);
-    zyl::DirectSynchronizer sync;
+    std::optional<OutputFormat> progress;
+    if (!options.quiet)
+        progress = options.progress;
+    zyl::cli::BatchObserver observer(zyl, settings, progress, options.report);
     zyl::RunContext context{zyl, settings, script, table, project.plots};
-    int status = 0;
-    while (zyl.generation < zyl.maxIteration && !caughtSignal) {
-        if (settings.functionMode == zyl::FunctionMode::Manual) {
-            // One generation per run: later generations need values of their own.
-            settings.loopCounter = 1;
-            if (!readManualValues(zyl, observer)) {
-                if (!caughtSignal) {
-                    observer.endProgressLine();
-                    std::cerr << "The input ended before every value was given: the run stops.\n";
-                    status = 1;
-                }
-                break;
-            }
-        }
-        zyl::Task task(context, sync, observer);
-        runningTask = &task;
-        task.execute();
-        runningTask = nullptr;
-        if (observer.failed()) {
-            status = 1;
-            break;
-        }
-        if (task.stopRequested())
-            break;
-    }
-    observer.endProgressLine();
-    if (caughtSignal == SIGINT)
-        status = 130;
-    else if (caughtSignal == SIGTERM)
-        status = 143;
-    printReport(observer, zyl);
-    std::cout.flush();
+    RunOutcome outcome = runToEnd(context, observer);
 #ifdef ZYL_HAVE_PLOTS
-    if (!options.plotDirectory.empty()) {
-        // The pictures are drawn off screen, so a batch run needs no display.
-        int qtArgc = 3;
-        char program[] = "zyl-batch", platform[] = "-platform", offscreen[] = "offscreen";
-        char* qtArgv[] = {program, platform, offscreen, nullptr};
-        QApplication app(qtArgc, qtArgv);
-        for (const std::string& failure : zyl::writePlotPictures(project.plots, options.plotDirectory)) {
-            std::cerr << failure << "\n";
-            if (status == 0)
-                status = 1;
-        }
+    // Drawn before the report, so that the report's exit status counts a failed picture.
+    if (!options.plotDirectory.empty() && !drawPlots(project.plots, options.plotDirectory) &&
+        outcome.exitStatus == 0) {
+        outcome.exitStatus = 1;
+        outcome.message = "A plot could not be written.";
     }
 #endif
-    return status;
+    if (options.report == OutputFormat::Json)
+        zyl::cli::printJsonReport(std::cout, observer.statisticsJson(), &zyl, outcome);
+    else
+        zyl::cli::printTextReport(std::cout, observer.rows(), zyl);
+    std::cout.flush();
+    return outcome.exitStatus;
 }

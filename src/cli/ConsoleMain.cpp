@@ -1,12 +1,16 @@
 // zyl-console: the expression language at a terminal. Reads statements line by line from
 // standard input and prints what the console window would show for each.
+#include "cli/CommandLine.h"
 #include "expr/Console.h"
+
+#include <CLI/CLI.hpp>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #ifdef ZYL_HAVE_READLINE
@@ -42,23 +46,17 @@ bool readLine(bool interactive, std::string& line)
     return true;
 }
 
-void printUsage()
-{
-    std::cout << "Usage: zyl-console [--help]\n"
-                 "Reads statements of the ZYL expression language from standard input, one per\n"
-                 "line, and prints the result of each. List[] lists the symbols, Clear[name]\n"
-                 "removes one (Clear[] resets the table), Exit[] ends the session.\n";
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1) {
-        const std::string arg = argv[1];
-        printUsage();
-        return arg == "--help" || arg == "-h" ? 0 : 2;
-    }
+    CLI::App app("Reads statements of the ZYL expression language from standard input, one per "
+                 "line, and prints the result of each. List[] lists the symbols, Clear[name] "
+                 "removes one (Clear[] resets the table), Exit[] ends the session.",
+                 "zyl-console");
+    zyl::cli::addVersionFlag(app);
+    if (std::optional<int> status = zyl::cli::parseArguments(app, argc, argv))
+        return *status;
     std::ios::sync_with_stdio(false);
     const bool interactive = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
 

@@ -42,10 +42,8 @@ std::string absolutePath(const std::string& name)
     return error ? name : path.lexically_normal().string();
 }
 
-int readCount(const ProjectScript& script, const char* section, const char* key, int def,
-              int lo, int hi, const char* what)
+int checkedCount(int value, int lo, int hi, const char* what)
 {
-    const int value = script.ReadInteger(section, key, def);
     if (value < lo || value > hi)
         throw Exception(std::string(what) + " ought to be a number from [" + std::to_string(lo) +
                         "; " + std::to_string(hi) + "]");
@@ -67,8 +65,10 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     if (settings.functionMode != FunctionMode::External)
         return;
 
-    settings.workers = readCount(script, "FUNCTION", "workers", 1, 1, 1024, "Workers");
-    settings.retries = readCount(script, "FUNCTION", "retries", 0, 0, 100, "Retries");
+    settings.workers =
+        checkedCount(script.ReadInteger("FUNCTION", "workers", 1), 1, 1024, "Workers");
+    settings.retries =
+        checkedCount(script.ReadInteger("FUNCTION", "retries", 0), 0, 100, "Retries");
     if (script.HasKey("FUNCTION", "failure_value")) {
         const std::string text = script.ReadString("FUNCTION", "failure_value", "");
         const std::optional<double> value = parseReal(text);
@@ -101,14 +101,16 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
         throw Exception("Unknown cluster mode: " + script.ReadString("CLUSTER", "mode", ""));
     cluster.partition = script.ReadString("CLUSTER", "partition", "");
     cluster.account = script.ReadString("CLUSTER", "account", "");
+    // Absent: Slurm's default. Present: a count in range.
     if (script.HasKey("CLUSTER", "time_limit"))
         cluster.timeLimitMinutes =
-            readCount(script, "CLUSTER", "time_limit", 0, 1, 525600, "Time limit");
+            checkedCount(script.ReadInteger("CLUSTER", "time_limit", 0), 1, 525600, "Time limit");
     if (script.HasKey("CLUSTER", "cpus_per_task"))
-        cluster.cpusPerTask =
-            readCount(script, "CLUSTER", "cpus_per_task", 0, 1, 4096, "CPUs per task");
+        cluster.cpusPerTask = checkedCount(script.ReadInteger("CLUSTER", "cpus_per_task", 0), 1,
+                                           4096, "CPUs per task");
     if (script.HasKey("CLUSTER", "memory"))
-        cluster.memoryMiB = readCount(script, "CLUSTER", "memory", 0, 1, 1 << 24, "Memory");
+        cluster.memoryMiB =
+            checkedCount(script.ReadInteger("CLUSTER", "memory", 0), 1, 1 << 24, "Memory");
     const std::string options = script.ReadString("CLUSTER", "options", "");
     for (std::size_t from = 0; from <= options.size();) {
         std::size_t comma = std::min(options.find(',', from), options.size());

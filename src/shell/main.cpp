@@ -1,18 +1,62 @@
 // zyl: the desktop application.
+#include "ZylVersion.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// Answered before the toolkit starts, so that they work without a display.
+std::optional<int> answerInformationRequest(int argc, char** argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs("Usage: zyl [SCRIPT]\n"
+                       "The ZYL desktop optimiser. With a project script it loads the script and\n"
+                       "runs its task at once; with close=1 in [OPTIONS] it ends after the run.\n"
+                       "  -h, --help     print this help and exit\n"
+                       "  --version      print the version and exit\n"
+                       "The toolkit's own options (-platform, -style, ...) are accepted too.\n",
+                       stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("zyl " ZYL_VERSION);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (std::optional<int> status = answerInformationRequest(argc, argv))
+        return *status;
     QApplication app(argc, argv);
+    // The toolkit has taken its own options out; what remains is ours.
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
+    const qsizetype separator = arguments.indexOf(QStringLiteral("--"));
+    for (qsizetype i = 0; i < (separator < 0 ? arguments.size() : separator); ++i) {
+        if (arguments[i].size() > 1 && arguments[i].startsWith(QLatin1Char('-'))) {
+            std::fprintf(stderr, "zyl: unknown option %s\n", qPrintable(arguments[i]));
+            return 2;
+        }
+    }
+    if (separator >= 0)
+        arguments.removeAt(separator);
     if (arguments.size() >= 2) {
+        std::fputs("zyl: One parameter allowed only! Aplication terminated.\n", stderr);
         QMessageBox::critical(nullptr, QStringLiteral("ZYL"),
                               QStringLiteral("One parameter allowed only!\nAplication terminated."));
-        return 0;
+        return 2;
     }
     zyl::TMainForm mainForm(arguments);
     mainForm.show();

@@ -195,8 +195,9 @@ TEST(UserPlotUpdate, PointsAndFailures)
 
 TEST_F(Loading, EvaluationKeysAndTheClusterSection)
 {
-    const std::string head = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
-                             "external_name=prog\ninput_name=in.txt\noutput_name=out.txt\n";
+    const std::string head = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n"
+                             "[FUNCTION]\nexternal=1\nexternal_name=prog\n"
+                             "input_name=in.txt\noutput_name=out.txt\n";
 
     // Without the keys: one program at a time, no folders, failures stop the run. A load also
     // forgets what an earlier script set.

@@ -10,8 +10,7 @@
 namespace zyl {
 
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
-                                                   BatchEvaluator::Report report)
-{
+                                                   BatchEvaluator::Report report) {
     const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
                                   settings.externalTimeout};
     const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};
@@ -33,9 +32,9 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
             local.folders = folders;
         backend = std::make_unique<LocalBackend>(std::move(local));
     }
-    return std::make_unique<BatchEvaluator>(
-        std::move(backend), FailurePolicy{settings.retries, settings.failureValue},
-        std::move(report));
+    return std::make_unique<BatchEvaluator>(std::move(backend),
+                                            FailurePolicy{settings.retries, settings.failureValue},
+                                            std::move(report));
 }
 
 } // namespace zyl

@@ -9,14 +9,12 @@ namespace zyl {
 
 namespace {
 
-std::string subject(const EvaluationRequest& request)
-{
+std::string subject(const EvaluationRequest& request) {
     return "Evaluation of individual " + std::to_string(request.index) + " (generation " +
            std::to_string(request.generation) + ")";
 }
 
-std::string folderNote(const AttemptOutcome& outcome)
-{
+std::string folderNote(const AttemptOutcome& outcome) {
     if (outcome.workDir.empty() || !outcome.workDirKept)
         return "";
     return " Work folder: " + outcome.workDir;
@@ -26,13 +24,10 @@ std::string folderNote(const AttemptOutcome& outcome)
 
 BatchEvaluator::BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy,
                                Report report)
-    : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report))
-{
-}
+    : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report)) {}
 
 BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
-                                      const Finished& finished, const BatchControl& control)
-{
+                                      const Finished& finished, const BatchControl& control) {
     BatchOutcome outcome;
     outcome.results.resize(requests.size());
     std::vector<EvaluationRequest> unique;
@@ -63,8 +58,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
         if (m_report)
             m_report(text);
     };
-    auto settle = [&](const EvaluationRequest& request,
-                      const AttemptOutcome& attempt) -> NextStep {
+    auto settle = [&](const EvaluationRequest& request, const AttemptOutcome& attempt) -> NextStep {
         const std::size_t k = positionOfIndex.at(request.index);
         EvaluationResult& result = outcome.results[k];
         result.attempts = request.attempt;
@@ -128,8 +122,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
     return outcome;
 }
 
-std::vector<int> findDuplicates(const std::vector<const Indiv*>& individuals)
-{
+std::vector<int> findDuplicates(const std::vector<const Indiv*>& individuals) {
     std::vector<int> first(individuals.size(), -1);
     for (std::size_t k = 1; k < individuals.size(); ++k)
         for (std::size_t j = 0; j < k; ++j)

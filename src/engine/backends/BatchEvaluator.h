@@ -65,7 +65,7 @@ struct BatchOutcome {
 /// The one failure policy above every backend: retries, failure_value, duplicates, the
 /// per-evaluation callback, results in request order, and the progress counts.
 class BatchEvaluator {
-public:
+  public:
     /// Called on the thread that called evaluate(), once per individual as soon as its value
     /// is final (Succeeded, FailureValue or Failed), in whatever order the programs end; a
     /// duplicate's call follows its original's at once. Not called for Cancelled or NotRun.
@@ -75,8 +75,7 @@ public:
     /// failure_value: that failure stops the run with the usual message alone.
     using Report = std::function<void(const std::string&)>;
 
-    BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy,
-                   Report report);
+    BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy, Report report);
 
     /// Evaluates the requests (in index order; see findDuplicates for duplicateOf). While
     /// it runs, a failure without failure_value stops new starts; the programs already running
@@ -91,7 +90,7 @@ public:
     EvaluationProgress progress() const { return m_progress.snapshot(); }
     const FailurePolicy& policy() const { return m_policy; }
 
-private:
+  private:
     std::unique_ptr<EvaluationBackend> m_backend;
     FailurePolicy m_policy;
     Report m_report;

@@ -21,16 +21,14 @@ using Clock = std::chrono::steady_clock;
 /// Terminate feels immediate, long enough to cost no measurable CPU.
 constexpr int controlPollMs = 5;
 
-std::string hostName()
-{
+std::string hostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return "localhost";
     return name;
 }
 
-std::string secondsText(double seconds)
-{
+std::string secondsText(double seconds) {
     std::ostringstream text;
     text << seconds;
     return text.str();
@@ -47,8 +45,7 @@ struct LocalBackend::Attempt {
 };
 
 LocalBackend::LocalBackend(LocalBackendOptions options)
-    : m_options(std::move(options)), m_host(hostName())
-{
+    : m_options(std::move(options)), m_host(hostName()) {
     m_programPath = m_options.folders ? absoluteProgramPath(m_options.program.externalName)
                                       : m_options.program.externalName;
     if (m_options.workers < 1)
@@ -58,21 +55,18 @@ LocalBackend::LocalBackend(LocalBackendOptions options)
         m_options.workers = 1;
 }
 
-std::vector<std::string> LocalBackend::launcherExtras(const EvaluationRequest&) const
-{
+std::vector<std::string> LocalBackend::launcherExtras(const EvaluationRequest&) const {
     return {};
 }
 
-std::string LocalBackend::describeWhere(const std::string&) const
-{
+std::string LocalBackend::describeWhere(const std::string&) const {
     return "host " + m_host;
 }
 
 void LocalBackend::afterBatch(bool) {}
 
 std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest& request,
-                                                         AttemptOutcome& failure)
-{
+                                                         AttemptOutcome& failure) {
     const ExternalProgram& program = m_options.program;
     Attempt attempt{request, {}, Clock::now(), "", ""};
     Launch launch;
@@ -119,8 +113,7 @@ std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest
 }
 
 AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status,
-                                    bool timedOut) const
-{
+                                    bool timedOut) const {
     AttemptOutcome outcome;
     outcome.seconds = std::chrono::duration<double>(Clock::now() - attempt.started).count();
     outcome.workDir = attempt.workDir;
@@ -131,8 +124,8 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status,
         outcome.value = value;
 
     if (timedOut)
-        outcome.failure = "past external_timeout (" +
-                          secondsText(m_options.program.timeoutSeconds) + " s)";
+        outcome.failure =
+            "past external_timeout (" + secondsText(m_options.program.timeoutSeconds) + " s)";
     else if (!status.succeeded())
         outcome.failure = status.text();
     else if (nan)
@@ -149,8 +142,7 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status,
 }
 
 void LocalBackend::run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
-                       const BatchControl& control, ProgressCounters& progress)
-{
+                       const BatchControl& control, ProgressCounters& progress) {
     if (m_options.folders)
         checkWorkFolders(*m_options.folders);
     try {
@@ -165,8 +157,7 @@ void LocalBackend::run(const std::vector<EvaluationRequest>& requests, const Att
 
 void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
                                const AttemptDone& done, const BatchControl& control,
-                               ProgressCounters& progress)
-{
+                               ProgressCounters& progress) {
     const double timeout = m_options.program.timeoutSeconds;
     const bool timed = timeout > 0 && std::isfinite(timeout);
     std::deque<EvaluationRequest> pending(requests.begin(), requests.end());
@@ -222,9 +213,8 @@ void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
         for (const Attempt& attempt : running) {
             children.push_back(&attempt.child);
             if (timed) {
-                double left = timeout - std::chrono::duration<double>(Clock::now() -
-                                                                      attempt.started)
-                                            .count();
+                double left =
+                    timeout - std::chrono::duration<double>(Clock::now() - attempt.started).count();
                 sliceMs = std::min(sliceMs, std::max(0, static_cast<int>(left * 1000) + 1));
             }
         }
@@ -235,8 +225,9 @@ void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
             ExitStatus status;
             bool timedOut = false;
             if (!it->child.tryReap(status)) {
-                timedOut = timed && std::chrono::duration<double>(Clock::now() - it->started)
-                                            .count() >= timeout;
+                timedOut =
+                    timed &&
+                    std::chrono::duration<double>(Clock::now() - it->started).count() >= timeout;
                 if (!timedOut) {
                     ++it;
                     continue;

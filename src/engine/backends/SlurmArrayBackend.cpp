@@ -4,11 +4,11 @@
 #include "engine/backends/ChildProcess.h"
 #include "engine/backends/Slurm.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -45,8 +45,7 @@ echo "$status" > zyl-exit-status
 exit "$status"
 )";
 
-std::string numberText(double x)
-{
+std::string numberText(double x) {
     std::ostringstream text;
     text << x;
     return text.str();
@@ -63,18 +62,15 @@ struct Task {
 };
 
 class ArrayRun {
-public:
+  public:
     ArrayRun(const SlurmArrayOptions& options, const std::string& programPath,
              const EvaluationBackend::AttemptDone& done, const BatchControl& control,
              ProgressCounters& progress)
         : m_options(options), m_programPath(programPath), m_done(done), m_control(control),
-          m_progress(progress)
-    {
-    }
+          m_progress(progress) {}
 
     /// Whatever is still queued when the run ends by an exception is cancelled.
-    ~ArrayRun()
-    {
+    ~ArrayRun() {
         if (!m_live.empty())
             scancelAndWait(liveJobs());
     }
@@ -83,7 +79,7 @@ public:
 
     void run(const std::vector<EvaluationRequest>& requests);
 
-private:
+  private:
     static void scancelAndWait(const std::set<std::string>& jobs);
     void submit(std::vector<EvaluationRequest> requests);
     void submitGeneration(int generation, const std::vector<EvaluationRequest>& requests);
@@ -107,8 +103,7 @@ private:
     std::optional<Clock::time_point> m_troubleSince;
 };
 
-void ArrayRun::run(const std::vector<EvaluationRequest>& requests)
-{
+void ArrayRun::run(const std::vector<EvaluationRequest>& requests) {
     submit(requests);
     for (;;) {
         if (m_control.cancelled()) {
@@ -134,8 +129,7 @@ void ArrayRun::run(const std::vector<EvaluationRequest>& requests)
     }
 }
 
-void ArrayRun::submit(std::vector<EvaluationRequest> requests)
-{
+void ArrayRun::submit(std::vector<EvaluationRequest> requests) {
     std::map<int, std::vector<EvaluationRequest>> byGeneration;
     for (EvaluationRequest& request : requests)
         byGeneration[request.generation].push_back(std::move(request));
@@ -143,8 +137,7 @@ void ArrayRun::submit(std::vector<EvaluationRequest> requests)
         submitGeneration(generation, batch);
 }
 
-void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequest>& requests)
-{
+void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequest>& requests) {
     const ExternalProgram& program = m_options.program;
     std::vector<int> indices;
     std::vector<Task> ready;
@@ -179,7 +172,9 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
     const std::string log = root.find('%') == std::string::npos
                                 ? root + "/gen" + std::to_string(generation) + "-ind%a/zyl-log.txt"
                                 : std::string("/dev/null");
-    std::vector<std::string> argv = {"sbatch", "--parsable", "--no-requeue",
+    std::vector<std::string> argv = {"sbatch",
+                                     "--parsable",
+                                     "--no-requeue",
                                      "--array=" + slurm::arraySpec(indices, m_options.workers),
                                      "--job-name=zyl-gen" + std::to_string(generation),
                                      "--output=" + log};
@@ -215,8 +210,7 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
     }
 }
 
-bool ArrayRun::waitWatching(double seconds) const
-{
+bool ArrayRun::waitWatching(double seconds) const {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < end) {
         if (m_control.cancelled())
@@ -226,21 +220,19 @@ bool ArrayRun::waitWatching(double seconds) const
     return true;
 }
 
-std::set<std::string> ArrayRun::liveJobs() const
-{
+std::set<std::string> ArrayRun::liveJobs() const {
     std::set<std::string> jobs;
     for (const auto& [index, task] : m_live)
         jobs.insert(task.jobId);
     return jobs;
 }
 
-void ArrayRun::poll()
-{
+void ArrayRun::poll() {
     std::string ids;
     for (const std::string& job : liveJobs())
         ids += (ids.empty() ? "" : ",") + job;
-    const CommandResult result = runCommand({"squeue", "--noheader", "--array", "--states=all",
-                                             "--jobs=" + ids, "--format=%i|%T|%M"});
+    const CommandResult result = runCommand(
+        {"squeue", "--noheader", "--array", "--states=all", "--jobs=" + ids, "--format=%i|%T|%M"});
     if (!result.succeeded()) {
         if (!m_troubleSince)
             m_troubleSince = Clock::now();
@@ -303,8 +295,7 @@ void ArrayRun::poll()
     }
 }
 
-AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& entry) const
-{
+AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& entry) const {
     const ExternalProgram& program = m_options.program;
     AttemptOutcome outcome;
     outcome.seconds = entry.seconds;
@@ -320,14 +311,14 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
         if (nan)
             outcome.failure = "output is NaN";
         else if (!value)
-            outcome.failure = fs::exists(output) ? "output is not a number"
-                                                 : "no output file \"" + output + "\"";
+            outcome.failure =
+                fs::exists(output) ? "output is not a number" : "no output file \"" + output + "\"";
     } else if (entry.state == "FAILED") {
         int status = -1;
         std::ifstream(pathInFolder(task.workDir, "zyl-exit-status")) >> status;
         if ((status == 124 || status == 137) && program.timeoutSeconds > 0)
-            outcome.failure = "past external_timeout (" + numberText(program.timeoutSeconds) +
-                              " s)";
+            outcome.failure =
+                "past external_timeout (" + numberText(program.timeoutSeconds) + " s)";
         else if (status > 128 && status < 160)
             outcome.failure = "killed by signal " + std::to_string(status - 128);
         else if (status >= 0)
@@ -345,8 +336,7 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     return outcome;
 }
 
-void ArrayRun::settle(int index, const AttemptOutcome& outcome)
-{
+void ArrayRun::settle(int index, const AttemptOutcome& outcome) {
     auto found = m_live.find(index);
     if (found == m_live.end())
         return;
@@ -369,8 +359,7 @@ void ArrayRun::settle(int index, const AttemptOutcome& outcome)
     }
 }
 
-void ArrayRun::withdrawPending()
-{
+void ArrayRun::withdrawPending() {
     m_withdrawn = true;
     std::vector<std::string> scancel = {"scancel"};
     for (auto& [index, task] : m_live) {
@@ -383,8 +372,7 @@ void ArrayRun::withdrawPending()
         runCommand(scancel);
 }
 
-void ArrayRun::scancelAndWait(const std::set<std::string>& jobs)
-{
+void ArrayRun::scancelAndWait(const std::set<std::string>& jobs) {
     if (jobs.empty())
         return;
     std::vector<std::string> scancel = {"scancel"};
@@ -397,9 +385,8 @@ void ArrayRun::scancelAndWait(const std::set<std::string>& jobs)
         ids += (ids.empty() ? "" : ",") + job;
     const auto deadline = Clock::now() + std::chrono::duration<double>(cancelPatienceSeconds);
     while (Clock::now() < deadline) {
-        const CommandResult listed = runCommand({"squeue", "--noheader", "--array",
-                                                 "--jobs=" + ids, "--states=all",
-                                                 "--format=%i|%T|%M"});
+        const CommandResult listed = runCommand({"squeue", "--noheader", "--array", "--jobs=" + ids,
+                                                 "--states=all", "--format=%i|%T|%M"});
         bool active = false;
         for (const auto& [id, entry] : slurm::parseQueue(listed.out))
             active = active || !slurm::isFinal(entry.state);
@@ -409,8 +396,7 @@ void ArrayRun::scancelAndWait(const std::set<std::string>& jobs)
     }
 }
 
-void ArrayRun::cancelAll()
-{
+void ArrayRun::cancelAll() {
     scancelAndWait(liveJobs());
     for (auto& [index, task] : m_live) {
         AttemptOutcome outcome;
@@ -436,16 +422,14 @@ void ArrayRun::cancelAll()
 } // namespace
 
 SlurmArrayBackend::SlurmArrayBackend(SlurmArrayOptions options)
-    : m_options(std::move(options)), m_programPath(absoluteProgramPath(m_options.program.externalName))
-{
+    : m_options(std::move(options)),
+      m_programPath(absoluteProgramPath(m_options.program.externalName)) {
     if (m_options.workers < 1)
         m_options.workers = 1;
 }
 
-void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests,
-                            const AttemptDone& done, const BatchControl& control,
-                            ProgressCounters& progress)
-{
+void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
+                            const BatchControl& control, ProgressCounters& progress) {
     checkWorkFolders(m_options.folders);
     const fs::path script = fs::path(m_options.folders.root) / jobScriptName;
     {
@@ -455,8 +439,9 @@ void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests,
             throw Exception("Cannot write the job script \"" + script.string() + "\"");
     }
     std::error_code error;
-    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec,
+    fs::permissions(script,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
                     error);
     if (requests.empty())
         return;

@@ -14,30 +14,26 @@ using namespace zyl::test;
 namespace {
 
 class LocalBatch : public ScratchTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ScratchTest::SetUp();
         options.program = {"in.txt", "", "out.txt", 0};
         options.folders = WorkFolders{(dir / "runs").string(), "", false};
     }
 
-    void prepare(FailurePolicy policy = {})
-    {
+    void prepare(FailurePolicy policy = {}) {
         evaluator = std::make_unique<BatchEvaluator>(
             std::make_unique<LocalBackend>(options), policy,
             [this](const std::string& line) { reports.push_back(line); });
     }
 
-    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {})
-    {
+    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {}) {
         prepare(policy);
         return evaluatePrepared(std::move(requests));
     }
 
     BatchOutcome evaluatePrepared(std::vector<EvaluationRequest> requests,
-                                  const std::atomic<bool>* cancel = nullptr)
-    {
+                                  const std::atomic<bool>* cancel = nullptr) {
         finished.clear();
         reports.clear();
         BatchControl control;
@@ -47,8 +43,7 @@ protected:
             control);
     }
 
-    static std::vector<double> values(const BatchOutcome& outcome)
-    {
+    static std::vector<double> values(const BatchOutcome& outcome) {
         std::vector<double> out;
         for (const EvaluationResult& result : outcome.results)
             out.push_back(result.value.value_or(-1));
@@ -63,8 +58,7 @@ protected:
 
 } // namespace
 
-TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd)
-{
+TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd) {
     // Each program waits for the next individual's to end first, so they end last to first.
     options.program.externalName = script(
         "chain.sh", "read a b < \"$1\"; while [ $a -lt 5 ] && [ ! -e \"$D/done$((a + 1))\" ]; do "
@@ -86,8 +80,7 @@ TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd)
     EXPECT_EQ(progress.running + progress.queued + progress.failed, 0);
 }
 
-TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders)
-{
+TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders) {
     options.program.externalName = script("square.sh", squarePlus);
     std::vector<double> expected;
     for (int k = 0; k < 16; ++k)
@@ -110,15 +103,14 @@ TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders)
     EXPECT_EQ(finished.at(0).workDir, "");
 }
 
-TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept)
-{
+TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept) {
     fs::create_directories(dir / "deck" / "sub");
     std::ofstream(dir / "deck" / "sub" / "offset") << "100\n";
     options.folders->templateDir = (dir / "deck").string();
     // The program starts in its folder, sees the deck there, and fails for individual 2.
-    options.program.externalName = script(
-        "deck.sh", "read a b < \"$1\"; read o < sub/offset; pwd; echo $((a + o)) > \"$2\"; "
-                   "[ $a -ne 2 ]");
+    options.program.externalName =
+        script("deck.sh", "read a b < \"$1\"; read o < sub/offset; pwd; echo $((a + o)) > \"$2\"; "
+                          "[ $a -ne 2 ]");
     options.workers = 2;
     BatchOutcome outcome = evaluate(requestsFor(3), FailurePolicy{0, 7.5});
 
@@ -146,8 +138,7 @@ TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept)
     EXPECT_THROW(evaluate(requestsFor(1)), std::exception);
 }
 
-TEST_F(LocalBatch, EveryKindOfFailureIsOne)
-{
+TEST_F(LocalBatch, EveryKindOfFailureIsOne) {
     options.workers = 4;
     const double timeout = 0.3;
     options.program.timeoutSeconds = timeout;
@@ -170,7 +161,8 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne)
         BatchOutcome outcome = evaluate(requestsFor(1));
         const EvaluationResult& result = outcome.results.at(0);
         EXPECT_EQ(result.failure.substr(0, std::string(c.failure).size()), c.failure) << c.body;
-        EXPECT_EQ(result.status, *c.failure ? EvaluationStatus::Failed : EvaluationStatus::Succeeded)
+        EXPECT_EQ(result.status,
+                  *c.failure ? EvaluationStatus::Failed : EvaluationStatus::Succeeded)
             << c.body;
         EXPECT_EQ(result.value, c.value) << c.body;
         EXPECT_EQ(outcome.failed, *c.failure != 0);
@@ -181,12 +173,12 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne)
               "the program \"" + options.program.externalName + "\" is missing or cannot start");
 }
 
-TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
-{
+TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun) {
     // Individual 1 fails on its first run only; individual 3 always fails.
-    options.program.externalName = script(
-        "flaky.sh", "read a b < \"$1\"; if [ $a -eq 1 ] && [ ! -e \"$D/tried\" ]; then touch "
-                    "\"$D/tried\"; exit 1; fi; [ $a -eq 3 ] && exit 2; echo $((a * a + b)) > \"$2\"");
+    options.program.externalName =
+        script("flaky.sh",
+               "read a b < \"$1\"; if [ $a -eq 1 ] && [ ! -e \"$D/tried\" ]; then touch "
+               "\"$D/tried\"; exit 1; fi; [ $a -eq 3 ] && exit 2; echo $((a * a + b)) > \"$2\"");
     options.workers = 1;
     BatchOutcome outcome = evaluate(requestsFor(6), FailurePolicy{1, std::nullopt});
     EXPECT_EQ(outcome.results[1].status, EvaluationStatus::Succeeded);
@@ -210,16 +202,15 @@ TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue)
-{
+TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue) {
     Indiv a(1), b(1), c(1);
     a.setGene(0, std::make_unique<Floating_>(0.5));
     b.setGene(0, std::make_unique<Floating_>(0.25));
     c.setGene(0, std::make_unique<Floating_>(0.5));
     EXPECT_EQ(findDuplicates({&a, &b, &c, &b}), (std::vector<int>{-1, -1, 0, 1}));
 
-    options.program.externalName =
-        script("count.sh", "read a b < \"$1\"; echo x >> \"$D/runs.log\"; echo $((a + b)) > \"$2\"");
+    options.program.externalName = script(
+        "count.sh", "read a b < \"$1\"; echo x >> \"$D/runs.log\"; echo $((a + b)) > \"$2\"");
     options.workers = 4;
     std::vector<EvaluationRequest> requests = requestsFor(4);
     requests[2].line = requests[0].line;
@@ -235,8 +226,7 @@ TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue)
     EXPECT_EQ(evaluator->progress().done, 2);
 }
 
-TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore)
-{
+TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore) {
     // Each program leaves a grandchild behind in its group, as a simulation's tool would.
     options.program.externalName =
         script("hang.sh", "sleep 100 & echo $$ > \"$D/group$(cut -d' ' -f1 < \"$1\")\"; wait");
@@ -245,7 +235,7 @@ TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore)
     prepare();
     std::thread canceller([&] {
         for (int i = 0; i < 1000 && !(fs::exists(dir / "group0") && fs::exists(dir / "group1") &&
-                                     fs::exists(dir / "group2"));
+                                      fs::exists(dir / "group2"));
              ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,0 +1,84 @@
+#include "cli/BatchObserver.h"
+
+#include "common/TextConvert.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+namespace zyl::cli {
+
+BatchObserver::BatchObserver(const ZYL& zyl, const ProjectSettings& settings,
+                             std::optional<OutputFormat> progress, OutputFormat report)
+    : m_zyl(zyl), m_settings(settings), m_progress(progress), m_report(report),
+      m_tty(isatty(STDERR_FILENO)), m_start(std::chrono::steady_clock::now())
+{
+}
+
+void BatchObserver::warning(const std::string& text)
+{
+    endProgressLine();
+    std::cerr << text << "\n";
+    if (!m_failed)
+        m_failureMessage = text;
+    m_failed = true;
+}
+
+void BatchObserver::evaluatedValue(int)
+{
+    ++m_evaluations;
+}
+
+void BatchObserver::statistics()
+{
+    m_rows = statisticsRows(m_zyl, m_settings.showBuffered);
+    if (m_report == OutputFormat::Json)
+        m_statisticsJson = cli::statisticsJson(m_zyl, m_settings.showBuffered);
+}
+
+void BatchObserver::generationDone()
+{
+    if (!m_progress)
+        return;
+    const double elapsed = secondsSinceStart();
+    const int done = m_zyl.generation, total = m_zyl.maxIteration;
+    const double left = done > 0 ? elapsed / done * (total - done) : 0;
+    if (*m_progress == OutputFormat::Json) {
+        // One object per line, never rewritten in place, so that a reader can parse each line.
+        const Json line = {{"generation", done},
+                           {"maxIteration", total},
+                           {"evaluations", m_evaluations},
+                           {"CurrentMin", jsonNumber(m_zyl.currentMin.value)},
+                           {"GlobalMin", jsonNumber(m_zyl.globalMin.value)},
+                           {"elapsed", elapsed},
+                           {"estimated", left}};
+        std::cerr << line.dump() << "\n";
+        return;
+    }
+    std::string line = "generation " + std::to_string(done) + " of " + std::to_string(total) +
+                       "  CurrentMin " + realToText(m_zyl.currentMin.value) + "  GlobalMin " +
+                       realToText(m_zyl.globalMin.value) + "  evaluations " +
+                       std::to_string(m_evaluations) + "  elapsed " + realToText(elapsed) +
+                       " s  left " + realToText(left) + " s";
+    if (m_tty) {
+        std::cerr << "\r\033[K" << line << std::flush;
+        m_lineOpen = true;
+    } else {
+        std::cerr << line << "\n";
+    }
+}
+
+void BatchObserver::endProgressLine()
+{
+    if (m_lineOpen) {
+        std::cerr << "\n";
+        m_lineOpen = false;
+    }
+}
+
+double BatchObserver::secondsSinceStart() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+}
+
+} // namespace zyl::cli

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cli/BatchOptions.h"
+#include "cli/BatchReport.h"
+#include "engine/RunHooks.h"
+#include "engine/Statistics.h"
+#include "engine/Zyl.h"
+#include "script/ProjectSettings.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace zyl::cli {
+
+/// zyl-batch's view of a run: the progress on standard error (a text line or a JSON object
+/// per generation, or nothing) and the latest statistics for the final report.
+class BatchObserver : public RunObserver {
+public:
+    /// `progress` is std::nullopt for no progress at all (--quiet).
+    BatchObserver(const ZYL& zyl, const ProjectSettings& settings,
+                  std::optional<OutputFormat> progress, OutputFormat report);
+
+    void warning(const std::string& text) override;
+    void evaluatedValue(int index) override;
+    void statistics() override;
+    void generationDone() override;
+
+    /// Ends a progress line that is being rewritten in place, before other text follows it.
+    void endProgressLine();
+    bool failed() const { return m_failed; }
+    /// The text of the first warning, the one that stopped the run.
+    const std::string& failureMessage() const { return m_failureMessage; }
+    /// The Statistics window's rows of the latest generation; empty before the first one.
+    const std::vector<StatisticsRow>& rows() const { return m_rows; }
+    /// The same statistics as JSON numbers (with a JSON report only); null before the first.
+    const Json& statisticsJson() const { return m_statisticsJson; }
+
+private:
+    double secondsSinceStart() const;
+
+    const ZYL& m_zyl;
+    const ProjectSettings& m_settings;
+    std::optional<OutputFormat> m_progress;
+    OutputFormat m_report;
+    bool m_tty;
+    std::chrono::steady_clock::time_point m_start;
+    long long m_evaluations = 0;
+    bool m_failed = false;
+    bool m_lineOpen = false;
+    std::string m_failureMessage;
+    std::vector<StatisticsRow> m_rows;
+    Json m_statisticsJson;
+};
+
+} // namespace zyl::cli

@@ -1,0 +1,93 @@
+#include "cli/BatchOptions.h"
+
+#include "cli/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+
+namespace zyl::cli {
+
+namespace {
+
+// Decimal only, as the option has always been read: CLI11's own integer conversion would take
+// "010" as octal and so silently change a seed that scripts already pass.
+std::optional<std::uint64_t> decimalSeed(const std::string& text)
+{
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0)
+        return std::nullopt;
+    return value;
+}
+
+// "text" or "json", checked by CLI11 so that a wrong name is an error in the arguments.
+CLI::Validator formatName()
+{
+    return CLI::Validator(
+        [](std::string& text) {
+            return text == "text" || text == "json" ? std::string()
+                                                    : "'" + text + "' is not text or json";
+        },
+        "");
+}
+
+OutputFormat formatOf(const std::string& name)
+{
+    return name == "json" ? OutputFormat::Json : OutputFormat::Text;
+}
+
+} // namespace
+
+std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& options)
+{
+    CLI::App app("Loads the project script SCRIPT and runs its task to the end: generations until\n"
+                 "max_iteration, or until a step fails or the program is interrupted. Prints the\n"
+                 "statistics of the last generation and the best individual on standard output.",
+                 "zyl-batch");
+    app.footer("Exit status: 0 done, 1 a step failed, 2 wrong arguments or a script that cannot\n"
+               "be loaded, 130/143 interrupted by SIGINT/SIGTERM.\n");
+    addVersionFlag(app);
+
+    std::string seedText, progressName = "text", reportName = "text";
+    app.add_option("--seed", seedText, "Seed the random generator (same seed, same run)")
+        ->type_name("N")
+        ->check([](const std::string& text) {
+            return decimalSeed(text) ? std::string() : "'" + text + "' is not a valid seed";
+        });
+    CLI::Option* quiet = app.add_flag("-q,--quiet", options.quiet, "No progress on standard error");
+    app.add_option("--progress", progressName, "Progress on standard error, one per generation")
+        ->type_name("text|json")
+        ->check(formatName())
+        ->excludes(quiet);
+    app.add_option("--report", reportName, "The final report on standard output")
+        ->type_name("text|json")
+        ->check(formatName());
+    CLI::Option* plots =
+        app.add_option("--plots", options.plotDirectory, "Draw each plot as DIR/<title>.png, .svg")
+            ->type_name("DIR");
+    app.add_option("SCRIPT", options.script, "The project script")->required();
+
+    if (std::optional<int> status = parseArguments(app, argc, argv))
+        return status;
+    if (!seedText.empty())
+        options.seed = decimalSeed(seedText);
+    options.progress = formatOf(progressName);
+    options.report = formatOf(reportName);
+#ifndef ZYL_HAVE_PLOTS
+    if (plots->count() > 0) {
+        std::cerr << "zyl-batch: this build cannot draw plots (built without Qt)\n";
+        return usageErrorStatus;
+    }
+#else
+    (void)plots;
+#endif
+    return std::nullopt;
+}
+
+} // namespace zyl::cli

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zyl::cli {
+
+/// How zyl-batch writes its progress and its final report.
+enum class OutputFormat { Text, Json };
+
+/// What the command line of zyl-batch asks for.
+struct BatchOptions {
+    std::optional<std::uint64_t> seed;
+    bool quiet = false;
+    OutputFormat progress = OutputFormat::Text;
+    OutputFormat report = OutputFormat::Text;
+    std::string plotDirectory;
+    std::string script;
+};
+
+/// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after
+/// --help, --version or an error in the arguments), std::nullopt when the run is to go on.
+std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& options);
+
+} // namespace zyl::cli

@@ -1,0 +1,104 @@
+#include "cli/BatchReport.h"
+
+#include "common/TextConvert.h"
+
+#include <cmath>
+#include <ostream>
+
+namespace zyl::cli {
+
+Json jsonNumber(double value)
+{
+    if (!std::isfinite(value))
+        return nullptr;
+    return value;
+}
+
+const char* runEndName(RunEnd end)
+{
+    switch (end) {
+    case RunEnd::Finished:
+        return "finished";
+    case RunEnd::Failed:
+        return "failed";
+    case RunEnd::Interrupted:
+        return "interrupted";
+    case RunEnd::InputEnded:
+        return "input-ended";
+    case RunEnd::LoadFailed:
+        return "load-failed";
+    }
+    return "unknown";
+}
+
+Json statisticsJson(const ZYL& zyl, bool showBuffered)
+{
+    Json stats = Json::object();
+    stats["Generation"] = static_cast<std::int64_t>(zyl.generation) + 1;
+    stats["GlobalMax"] = jsonNumber(zyl.globalMax.value);
+    stats["GlobalMin"] = jsonNumber(zyl.globalMin.value);
+    stats["CurrentMax"] = jsonNumber(zyl.currentMax.value);
+    stats["CurrentMin"] = jsonNumber(zyl.currentMin.value);
+    stats["Average"] = jsonNumber(zyl.average);
+    stats["Q2"] = jsonNumber(zyl.q2);
+    stats["Range"] = jsonNumber(zyl.range);
+    stats["IQR"] = jsonNumber(zyl.iqr);
+    stats["StdDev"] = jsonNumber(zyl.stdDev);
+    stats["MeanDev"] = jsonNumber(zyl.meanDev);
+    stats["MedianDev"] = jsonNumber(zyl.medianDev);
+    stats["Entropy"] = jsonNumber(zyl.entropy);
+    stats["Discrepancy"] = jsonNumber(zyl.discrepancy);
+    stats["Different"] = zyl.different;
+    if (showBuffered)
+        stats["Buffered"] = zyl.buffer.size();
+    stats["Mutations"] = zyl.mutations;
+    stats["Crossovers"] = zyl.crossovers;
+    return stats;
+}
+
+Json bestJson(const ZYL& zyl)
+{
+    const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
+    // An array rather than an object keyed by name: names may repeat, and the order is the
+    // order of the script's VARIABLES section.
+    Json variables = Json::array();
+    for (int j = 0; j < best.count(); ++j) {
+        const Variable_* gene = best.gene(j);
+        const std::string& name = j < static_cast<int>(zyl.names.size()) ? zyl.names[j] : "";
+        variables.push_back({{"name", name}, {"value", gene ? jsonNumber(gene->getValue()) : nullptr}});
+    }
+    return {{"value", jsonNumber(best.value)}, {"variables", std::move(variables)}};
+}
+
+void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl)
+{
+    if (rows.empty()) {
+        out << "No generation was computed.\n";
+        return;
+    }
+    out << "What?\tValue\tInfo\n";
+    for (const StatisticsRow& row : rows)
+        if (!row.what.empty())
+            out << row.what << "\t" << row.value << "\t" << row.info << "\n";
+    const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
+    out << "Best: " << realToText(best.value) << " " << best.text() << "\n";
+}
+
+void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,
+                     const RunOutcome& outcome)
+{
+    Json report = Json::object();
+    report["generation"] = zyl ? zyl->generation : 0;
+    report["maxIteration"] = zyl ? Json(zyl->maxIteration) : Json(nullptr);
+    report["populationSize"] = zyl ? Json(zyl->popSize) : Json(nullptr);
+    report["maximisation"] = zyl ? Json(zyl->maximise) : Json(nullptr);
+    report["statistics"] = statistics;
+    report["best"] = zyl && !statistics.is_null() ? bestJson(*zyl) : Json(nullptr);
+    report["end"] = runEndName(outcome.end);
+    report["message"] = outcome.message.empty() ? Json(nullptr) : Json(outcome.message);
+    report["exitStatus"] = outcome.exitStatus;
+    // Text from scripts is 8-bit and need not be UTF-8: replace what is not, rather than fail.
+    out << report.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+} // namespace zyl::cli

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "engine/Statistics.h"
+#include "engine/Zyl.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace zyl::cli {
+
+/// JSON objects keep their keys in the order written, so that the report reads like the table.
+using Json = nlohmann::ordered_json;
+
+/// A real as JSON: a number with every digit kept, or null for NaN and the infinities, which
+/// JSON cannot write.
+Json jsonNumber(double value);
+
+/// Why a batch run ended.
+enum class RunEnd {
+    Finished,    // the generation limit (max_iteration) was reached
+    Failed,      // a step failed; its message is on standard error
+    Interrupted, // SIGINT or SIGTERM
+    InputEnded,  // a manual task's standard input ended before every value was given
+    LoadFailed,  // the script could not be loaded
+};
+
+/// The name of `end` in the JSON report: "finished", "failed", "interrupted", "input-ended",
+/// "load-failed".
+const char* runEndName(RunEnd end);
+
+/// How a run ended, for the report.
+struct RunOutcome {
+    RunEnd end = RunEnd::Finished;
+    /// The message that ended the run, empty when it ended normally.
+    std::string message;
+    int exitStatus = 0;
+};
+
+/// The statistics of the latest generation as JSON numbers, with the names and in the order of
+/// the rows of statisticsRows ("Buffered" only when `showBuffered`).
+Json statisticsJson(const ZYL& zyl, bool showBuffered);
+
+/// The best individual so far (globalMax when maximising, else globalMin): its value and each
+/// variable by name with its value.
+Json bestJson(const ZYL& zyl);
+
+/// The tab-separated report: the statistics rows, then "Best: " and the best individual; or
+/// "No generation was computed." when `rows` is empty.
+void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl);
+
+/// The report as one JSON object on one line. `zyl` is null when the script did not load;
+/// `statistics` is null when no generation was computed.
+void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,
+                     const RunOutcome& outcome);
+
+} // namespace zyl::cli
