@@ -34,7 +34,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 /// A scratch folder for the objectives and their work folders, removed at exit.
-const fs::path& scratch() {
+const fs::path& scratch()
+{
     static const fs::path dir = [] {
         fs::path made =
             fs::temp_directory_path() / ("zyl-evaluation-bench-" + std::to_string(::getpid()));
@@ -48,7 +49,8 @@ const fs::path& scratch() {
     return dir;
 }
 
-std::string objective(const std::string& name, const std::string& body) {
+std::string objective(const std::string& name, const std::string& body)
+{
     const fs::path path = scratch() / name;
     if (!fs::exists(path)) {
         std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
@@ -57,16 +59,19 @@ std::string objective(const std::string& name, const std::string& body) {
     return path.string();
 }
 
-std::string sleeper() {
+std::string sleeper()
+{
     return objective("sleep.sh", "sleep 0.2; read a b < \"$1\"; echo $((a + b)) > \"$2\"");
 }
 
-std::string cruncher() {
+std::string cruncher()
+{
     return objective("crunch.sh", "read a b < \"$1\"; awk -v a=$a 'BEGIN { for (i = 0; i < "
                                   "2000000; i++) s += (i % 7) * a; print s }' > \"$2\"");
 }
 
-std::vector<EvaluationRequest> generation(int size) {
+std::vector<EvaluationRequest> generation(int size)
+{
     std::vector<EvaluationRequest> requests;
     for (int k = 0; k < size; ++k)
         requests.push_back({1, k, std::to_string(k) + " 1 "});
@@ -74,7 +79,8 @@ std::vector<EvaluationRequest> generation(int size) {
 }
 
 /// Runs one batch; false when an evaluation failed.
-double runBatch(std::unique_ptr<EvaluationBackend> backend, int size, bool& ok) {
+double runBatch(std::unique_ptr<EvaluationBackend> backend, int size, bool& ok)
+{
     BatchEvaluator evaluator(std::move(backend), {}, nullptr);
     const auto start = Clock::now();
     BatchOutcome outcome = evaluator.evaluate(generation(size), nullptr, {});
@@ -83,11 +89,13 @@ double runBatch(std::unique_ptr<EvaluationBackend> backend, int size, bool& ok) 
     return seconds;
 }
 
-WorkFolders folders(const std::string& name) {
+WorkFolders folders(const std::string& name)
+{
     return WorkFolders{(scratch() / name).string(), "", false};
 }
 
-std::unique_ptr<EvaluationBackend> local(const std::string& program, int workers) {
+std::unique_ptr<EvaluationBackend> local(const std::string& program, int workers)
+{
     LocalBackendOptions options;
     options.program = {"in.txt", program, "out.txt", 0};
     options.workers = workers;
@@ -96,19 +104,22 @@ std::unique_ptr<EvaluationBackend> local(const std::string& program, int workers
 }
 
 /// The one-worker time of each objective, for the speedup counter.
-std::map<std::string, double>& baseline() {
+std::map<std::string, double>& baseline()
+{
     static std::map<std::string, double> times;
     return times;
 }
 
-void report(benchmark::State& state, const std::string& key, double seconds, int workers) {
+void report(benchmark::State& state, const std::string& key, double seconds, int workers)
+{
     if (workers == 1)
         baseline()[key] = seconds;
     if (baseline().count(key))
         state.counters["speedup"] = baseline()[key] / seconds;
 }
 
-void Sleep(benchmark::State& state) {
+void Sleep(benchmark::State& state)
+{
     const int workers = static_cast<int>(state.range(0));
     double total = 0;
     for (auto _ : state) {
@@ -124,7 +135,8 @@ void Sleep(benchmark::State& state) {
 BENCHMARK(Sleep)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Arg(16)->UseManualTime()->Iterations(3)->Unit(
     benchmark::kMillisecond);
 
-void Cpu(benchmark::State& state) {
+void Cpu(benchmark::State& state)
+{
     const int workers = static_cast<int>(state.range(0));
     double total = 0;
     for (auto _ : state) {
@@ -139,14 +151,16 @@ void Cpu(benchmark::State& state) {
 }
 BENCHMARK(Cpu)->Arg(1)->Arg(2)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-bool clusterAnswers() {
+bool clusterAnswers()
+{
     if (!std::getenv("SLURM_CONF") && fs::exists("/tmp/zyl-slurm/slurm.conf"))
         ::setenv("SLURM_CONF", "/tmp/zyl-slurm/slurm.conf", 0);
     const CommandResult ping = runCommand({"scontrol", "ping"}, 20);
     return ping.succeeded() && ping.out.find("UP") != std::string::npos;
 }
 
-void SlurmArray(benchmark::State& state) {
+void SlurmArray(benchmark::State& state)
+{
     if (!clusterAnswers()) {
         state.SkipWithError("no Slurm cluster answers (scripts/local-slurm.sh start)");
         return;

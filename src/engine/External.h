@@ -39,12 +39,12 @@ struct ExternalProgram {
 ///
 /// Returns true when the program ran and exited with status 0. Returns false, touching no
 /// file, when inputName or outputName names the program file itself. Returns false when the
-/// input file cannot be written (the program is then not started), the program is missing or cannot
-/// start, exits non-zero, dies on a signal, runs past the timeout (its whole process group is
-/// killed), leaves a NaN as its output, or `cancel` is true when the call begins or becomes
-/// true while the program runs (the group is killed at once, and the output file is not read). The caller tells a
-/// cancellation from a failure by testing `cancel`. A killed program is always reaped.
-/// ind.evaluated is not touched.
+/// input file cannot be written (the program is then not started), the program is missing or
+/// cannot start, exits non-zero, dies on a signal, runs past the timeout (its whole process group
+/// is killed), leaves a NaN as its output, or `cancel` is true when the call begins or becomes
+/// true while the program runs (the group is killed at once, and the output file is not read).
+/// The caller tells a cancellation from a failure by testing `cancel`. A killed program is always
+/// reaped. ind.evaluated is not touched.
 bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel);
 
 /// The number at the beginning of an external program's output: leading white space skipped,

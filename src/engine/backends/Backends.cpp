@@ -10,7 +10,8 @@
 namespace zyl {
 
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
-                                                   BatchEvaluator::Report report) {
+                                                   BatchEvaluator::Report report)
+{
     const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
                                   settings.externalTimeout};
     const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};

@@ -9,12 +9,14 @@ namespace zyl {
 
 namespace {
 
-std::string subject(const EvaluationRequest& request) {
+std::string subject(const EvaluationRequest& request)
+{
     return "Evaluation of individual " + std::to_string(request.index) + " (generation " +
            std::to_string(request.generation) + ")";
 }
 
-std::string folderNote(const AttemptOutcome& outcome) {
+std::string folderNote(const AttemptOutcome& outcome)
+{
     if (outcome.workDir.empty() || !outcome.workDirKept)
         return "";
     return " Work folder: " + outcome.workDir;
@@ -24,10 +26,13 @@ std::string folderNote(const AttemptOutcome& outcome) {
 
 BatchEvaluator::BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy,
                                Report report)
-    : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report)) {}
+    : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report))
+{
+}
 
 BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
-                                      const Finished& finished, const BatchControl& control) {
+                                      const Finished& finished, const BatchControl& control)
+{
     BatchOutcome outcome;
     outcome.results.resize(requests.size());
     std::vector<EvaluationRequest> unique;
@@ -122,7 +127,8 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
     return outcome;
 }
 
-std::vector<int> findDuplicates(const std::vector<const Indiv*>& individuals) {
+std::vector<int> findDuplicates(const std::vector<const Indiv*>& individuals)
+{
     std::vector<int> first(individuals.size(), -1);
     for (std::size_t k = 1; k < individuals.size(); ++k)
         for (std::size_t j = 0; j < k; ++j)

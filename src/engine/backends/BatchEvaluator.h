@@ -65,7 +65,7 @@ struct BatchOutcome {
 /// The one failure policy above every backend: retries, failure_value, duplicates, the
 /// per-evaluation callback, results in request order, and the progress counts.
 class BatchEvaluator {
-  public:
+public:
     /// Called on the thread that called evaluate(), once per individual as soon as its value
     /// is final (Succeeded, FailureValue or Failed), in whatever order the programs end; a
     /// duplicate's call follows its original's at once. Not called for Cancelled or NotRun.
@@ -90,7 +90,7 @@ class BatchEvaluator {
     EvaluationProgress progress() const { return m_progress.snapshot(); }
     const FailurePolicy& policy() const { return m_policy; }
 
-  private:
+private:
     std::unique_ptr<EvaluationBackend> m_backend;
     FailurePolicy m_policy;
     Report m_report;

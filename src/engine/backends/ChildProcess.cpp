@@ -20,7 +20,8 @@ namespace zyl {
 
 namespace {
 
-int openPidfd(pid_t pid) {
+int openPidfd(pid_t pid)
+{
 #ifdef SYS_pidfd_open
     int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (fd >= 0)
@@ -32,7 +33,8 @@ int openPidfd(pid_t pid) {
 #endif
 }
 
-ExitStatus decode(int raw) {
+ExitStatus decode(int raw)
+{
     ExitStatus status;
     if (WIFEXITED(raw)) {
         status.exited = true;
@@ -43,7 +45,8 @@ ExitStatus decode(int raw) {
     return status;
 }
 
-void nap(std::chrono::microseconds length) {
+void nap(std::chrono::microseconds length)
+{
     timespec ts{static_cast<time_t>(length.count() / 1000000),
                 static_cast<long>(length.count() % 1000000) * 1000};
     ::nanosleep(&ts, nullptr);
@@ -51,7 +54,8 @@ void nap(std::chrono::microseconds length) {
 
 } // namespace
 
-std::string ExitStatus::text() const {
+std::string ExitStatus::text() const
+{
     if (exited)
         return "exit code " + std::to_string(code);
     if (signal == 0)
@@ -62,12 +66,14 @@ std::string ExitStatus::text() const {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : m_pid(other.m_pid), m_pidfd(other.m_pidfd) {
+    : m_pid(other.m_pid), m_pidfd(other.m_pidfd)
+{
     other.m_pid = -1;
     other.m_pidfd = -1;
 }
 
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
+{
     if (this != &other) {
         kill();
         m_pid = other.m_pid;
@@ -78,11 +84,13 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     return *this;
 }
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess()
+{
     kill();
 }
 
-bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd) {
+bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
+{
     kill();
     if (launch.argv.empty() || launch.argv[0].empty())
         return false;
@@ -147,14 +155,16 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd) {
     return true;
 }
 
-void ChildProcess::release() {
+void ChildProcess::release()
+{
     if (m_pidfd >= 0)
         ::close(m_pidfd);
     m_pidfd = -1;
     m_pid = -1;
 }
 
-bool ChildProcess::tryReap(ExitStatus& status) {
+bool ChildProcess::tryReap(ExitStatus& status)
+{
     if (m_pid <= 0)
         return false;
     int raw = 0;
@@ -168,7 +178,8 @@ bool ChildProcess::tryReap(ExitStatus& status) {
     return true;
 }
 
-ExitStatus ChildProcess::wait() {
+ExitStatus ChildProcess::wait()
+{
     ExitStatus status;
     if (m_pid <= 0)
         return status;
@@ -182,7 +193,8 @@ ExitStatus ChildProcess::wait() {
     return status;
 }
 
-void ChildProcess::kill() {
+void ChildProcess::kill()
+{
     if (m_pid <= 0)
         return;
     // The program itself too: it may have left its group (setsid) while its children stayed.
@@ -191,12 +203,14 @@ void ChildProcess::kill() {
     wait();
 }
 
-void ChildProcess::signalGroup(int signal) const {
+void ChildProcess::signalGroup(int signal) const
+{
     if (m_pid > 0)
         ::kill(-m_pid, signal);
 }
 
-void waitForAny(const std::vector<const ChildProcess*>& children, int timeoutMs) {
+void waitForAny(const std::vector<const ChildProcess*>& children, int timeoutMs)
+{
     std::vector<pollfd> fds;
     bool allHavePidfds = true;
     for (const ChildProcess* child : children) {
@@ -213,7 +227,8 @@ void waitForAny(const std::vector<const ChildProcess*>& children, int timeoutMs)
     nap(std::min(std::chrono::microseconds(500), std::chrono::microseconds(timeoutMs * 1000L)));
 }
 
-std::string CommandResult::failureText() const {
+std::string CommandResult::failureText() const
+{
     if (!started)
         return "cannot be started";
     if (timedOut)
@@ -224,7 +239,8 @@ std::string CommandResult::failureText() const {
     return status.text();
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds) {
+CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds)
+{
     using Clock = std::chrono::steady_clock;
     CommandResult result;
     int outPipe[2], errPipe[2];

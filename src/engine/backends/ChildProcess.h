@@ -37,7 +37,7 @@ struct ExitStatus {
 /// Owning: destroying a running ChildProcess kills its group and reaps it, so that no
 /// program outlives the object that started it.
 class ChildProcess {
-  public:
+public:
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -66,7 +66,7 @@ class ChildProcess {
     /// Sends `signal` to the whole group without waiting.
     void signalGroup(int signal) const;
 
-  private:
+private:
     void release();
 
     pid_t m_pid = -1;

@@ -62,10 +62,12 @@ struct ProgressCounters {
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
 
-    EvaluationProgress snapshot() const {
+    EvaluationProgress snapshot() const
+    {
         return {running.load(), queued.load(), done.load(), failed.load()};
     }
-    void reset(int queuedNow) {
+    void reset(int queuedNow)
+    {
         running = 0;
         queued = queuedNow;
         done = 0;
@@ -96,7 +98,7 @@ struct BatchControl {
 /// A backend knows nothing of retries, failure values or duplicates (see BatchEvaluator);
 /// it runs attempts and reports each one as it ends.
 class EvaluationBackend {
-  public:
+public:
     /// Called on the thread that called run(), once per attempt, in the order attempts end.
     using AttemptDone = std::function<NextStep(const EvaluationRequest&, const AttemptOutcome&)>;
 

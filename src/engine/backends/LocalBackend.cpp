@@ -21,14 +21,16 @@ using Clock = std::chrono::steady_clock;
 /// Terminate feels immediate, long enough to cost no measurable CPU.
 constexpr int controlPollMs = 5;
 
-std::string hostName() {
+std::string hostName()
+{
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return "localhost";
     return name;
 }
 
-std::string secondsText(double seconds) {
+std::string secondsText(double seconds)
+{
     std::ostringstream text;
     text << seconds;
     return text.str();
@@ -45,7 +47,8 @@ struct LocalBackend::Attempt {
 };
 
 LocalBackend::LocalBackend(LocalBackendOptions options)
-    : m_options(std::move(options)), m_host(hostName()) {
+    : m_options(std::move(options)), m_host(hostName())
+{
     m_programPath = m_options.folders ? absoluteProgramPath(m_options.program.externalName)
                                       : m_options.program.externalName;
     if (m_options.workers < 1)
@@ -55,18 +58,21 @@ LocalBackend::LocalBackend(LocalBackendOptions options)
         m_options.workers = 1;
 }
 
-std::vector<std::string> LocalBackend::launcherExtras(const EvaluationRequest&) const {
+std::vector<std::string> LocalBackend::launcherExtras(const EvaluationRequest&) const
+{
     return {};
 }
 
-std::string LocalBackend::describeWhere(const std::string&) const {
+std::string LocalBackend::describeWhere(const std::string&) const
+{
     return "host " + m_host;
 }
 
 void LocalBackend::afterBatch(bool) {}
 
 std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest& request,
-                                                         AttemptOutcome& failure) {
+                                                         AttemptOutcome& failure)
+{
     const ExternalProgram& program = m_options.program;
     Attempt attempt{request, {}, Clock::now(), "", ""};
     Launch launch;
@@ -112,8 +118,8 @@ std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest
     return attempt;
 }
 
-AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status,
-                                    bool timedOut) const {
+AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, bool timedOut) const
+{
     AttemptOutcome outcome;
     outcome.seconds = std::chrono::duration<double>(Clock::now() - attempt.started).count();
     outcome.workDir = attempt.workDir;
@@ -142,7 +148,8 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status,
 }
 
 void LocalBackend::run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
-                       const BatchControl& control, ProgressCounters& progress) {
+                       const BatchControl& control, ProgressCounters& progress)
+{
     if (m_options.folders)
         checkWorkFolders(*m_options.folders);
     try {
@@ -157,7 +164,8 @@ void LocalBackend::run(const std::vector<EvaluationRequest>& requests, const Att
 
 void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
                                const AttemptDone& done, const BatchControl& control,
-                               ProgressCounters& progress) {
+                               ProgressCounters& progress)
+{
     const double timeout = m_options.program.timeoutSeconds;
     const bool timed = timeout > 0 && std::isfinite(timeout);
     std::deque<EvaluationRequest> pending(requests.begin(), requests.end());

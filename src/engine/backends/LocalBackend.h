@@ -31,7 +31,7 @@ struct LocalBackendOptions {
 /// own; all waiting happens on the calling thread, without a thread per program. A timed-out
 /// or cancelled program is killed with its whole group.
 class LocalBackend : public EvaluationBackend {
-  public:
+public:
     explicit LocalBackend(LocalBackendOptions options);
 
     void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
@@ -39,7 +39,7 @@ class LocalBackend : public EvaluationBackend {
 
     const LocalBackendOptions& options() const { return m_options; }
 
-  protected:
+protected:
     /// Extra launcher words for one attempt (a step name); none by default.
     virtual std::vector<std::string> launcherExtras(const EvaluationRequest& request) const;
     /// Where an attempt ran, once it has ended: "host NAME" by default.
@@ -48,7 +48,7 @@ class LocalBackend : public EvaluationBackend {
     /// is cleared here).
     virtual void afterBatch(bool cancelled);
 
-  private:
+private:
     struct Attempt;
 
     void runAttempts(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,

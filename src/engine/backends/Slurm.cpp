@@ -4,7 +4,8 @@
 
 namespace zyl::slurm {
 
-std::vector<std::string> resourceOptions(const ClusterSettings& cluster, bool forSteps) {
+std::vector<std::string> resourceOptions(const ClusterSettings& cluster, bool forSteps)
+{
     std::vector<std::string> words;
     if (!forSteps && !cluster.partition.empty())
         words.push_back("--partition=" + cluster.partition);
@@ -20,7 +21,8 @@ std::vector<std::string> resourceOptions(const ClusterSettings& cluster, bool fo
     return words;
 }
 
-std::string arraySpec(const std::vector<int>& indices, int limit) {
+std::string arraySpec(const std::vector<int>& indices, int limit)
+{
     std::string spec;
     for (std::size_t k = 0; k < indices.size();) {
         std::size_t last = k;
@@ -38,7 +40,8 @@ std::string arraySpec(const std::vector<int>& indices, int limit) {
     return spec;
 }
 
-std::map<std::string, QueueEntry> parseQueue(const std::string& text) {
+std::map<std::string, QueueEntry> parseQueue(const std::string& text)
+{
     std::map<std::string, QueueEntry> entries;
     std::istringstream lines(text);
     std::string line;
@@ -60,7 +63,8 @@ std::map<std::string, QueueEntry> parseQueue(const std::string& text) {
     return entries;
 }
 
-double parseElapsed(const std::string& text) {
+double parseElapsed(const std::string& text)
+{
     double days = 0;
     std::string rest = text;
     if (const std::size_t dash = rest.find('-'); dash != std::string::npos) {
@@ -86,7 +90,8 @@ double parseElapsed(const std::string& text) {
     return days * 86400 + total;
 }
 
-bool isFinal(const std::string& state) {
+bool isFinal(const std::string& state)
+{
     for (const char* final :
          {"COMPLETED", "FAILED", "TIMEOUT", "CANCELLED", "NODE_FAIL", "OUT_OF_MEMORY", "BOOT_FAIL",
           "DEADLINE", "PREEMPTED", "SPECIAL_EXIT", "REVOKED"})
@@ -95,12 +100,14 @@ bool isFinal(const std::string& state) {
     return false;
 }
 
-bool isWaiting(const std::string& state) {
+bool isWaiting(const std::string& state)
+{
     return state == "PENDING" || state == "REQUEUED" || state == "REQUEUE_HOLD" ||
            state == "REQUEUE_FED" || state == "RESV_DEL_HOLD";
 }
 
-std::string scontrolField(const std::string& text, const std::string& key) {
+std::string scontrolField(const std::string& text, const std::string& key)
+{
     const std::string mark = key + "=";
     std::size_t at = 0;
     while ((at = text.find(mark, at)) != std::string::npos) {

@@ -45,7 +45,8 @@ echo "$status" > zyl-exit-status
 exit "$status"
 )";
 
-std::string numberText(double x) {
+std::string numberText(double x)
+{
     std::ostringstream text;
     text << x;
     return text.str();
@@ -62,15 +63,18 @@ struct Task {
 };
 
 class ArrayRun {
-  public:
+public:
     ArrayRun(const SlurmArrayOptions& options, const std::string& programPath,
              const EvaluationBackend::AttemptDone& done, const BatchControl& control,
              ProgressCounters& progress)
         : m_options(options), m_programPath(programPath), m_done(done), m_control(control),
-          m_progress(progress) {}
+          m_progress(progress)
+    {
+    }
 
     /// Whatever is still queued when the run ends by an exception is cancelled.
-    ~ArrayRun() {
+    ~ArrayRun()
+    {
         if (!m_live.empty())
             scancelAndWait(liveJobs());
     }
@@ -79,7 +83,7 @@ class ArrayRun {
 
     void run(const std::vector<EvaluationRequest>& requests);
 
-  private:
+private:
     static void scancelAndWait(const std::set<std::string>& jobs);
     void submit(std::vector<EvaluationRequest> requests);
     void submitGeneration(int generation, const std::vector<EvaluationRequest>& requests);
@@ -103,7 +107,8 @@ class ArrayRun {
     std::optional<Clock::time_point> m_troubleSince;
 };
 
-void ArrayRun::run(const std::vector<EvaluationRequest>& requests) {
+void ArrayRun::run(const std::vector<EvaluationRequest>& requests)
+{
     submit(requests);
     for (;;) {
         if (m_control.cancelled()) {
@@ -129,7 +134,8 @@ void ArrayRun::run(const std::vector<EvaluationRequest>& requests) {
     }
 }
 
-void ArrayRun::submit(std::vector<EvaluationRequest> requests) {
+void ArrayRun::submit(std::vector<EvaluationRequest> requests)
+{
     std::map<int, std::vector<EvaluationRequest>> byGeneration;
     for (EvaluationRequest& request : requests)
         byGeneration[request.generation].push_back(std::move(request));
@@ -137,7 +143,8 @@ void ArrayRun::submit(std::vector<EvaluationRequest> requests) {
         submitGeneration(generation, batch);
 }
 
-void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequest>& requests) {
+void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequest>& requests)
+{
     const ExternalProgram& program = m_options.program;
     std::vector<int> indices;
     std::vector<Task> ready;
@@ -210,7 +217,8 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
     }
 }
 
-bool ArrayRun::waitWatching(double seconds) const {
+bool ArrayRun::waitWatching(double seconds) const
+{
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (Clock::now() < end) {
         if (m_control.cancelled())
@@ -220,14 +228,16 @@ bool ArrayRun::waitWatching(double seconds) const {
     return true;
 }
 
-std::set<std::string> ArrayRun::liveJobs() const {
+std::set<std::string> ArrayRun::liveJobs() const
+{
     std::set<std::string> jobs;
     for (const auto& [index, task] : m_live)
         jobs.insert(task.jobId);
     return jobs;
 }
 
-void ArrayRun::poll() {
+void ArrayRun::poll()
+{
     std::string ids;
     for (const std::string& job : liveJobs())
         ids += (ids.empty() ? "" : ",") + job;
@@ -295,7 +305,8 @@ void ArrayRun::poll() {
     }
 }
 
-AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& entry) const {
+AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& entry) const
+{
     const ExternalProgram& program = m_options.program;
     AttemptOutcome outcome;
     outcome.seconds = entry.seconds;
@@ -336,7 +347,8 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     return outcome;
 }
 
-void ArrayRun::settle(int index, const AttemptOutcome& outcome) {
+void ArrayRun::settle(int index, const AttemptOutcome& outcome)
+{
     auto found = m_live.find(index);
     if (found == m_live.end())
         return;
@@ -359,7 +371,8 @@ void ArrayRun::settle(int index, const AttemptOutcome& outcome) {
     }
 }
 
-void ArrayRun::withdrawPending() {
+void ArrayRun::withdrawPending()
+{
     m_withdrawn = true;
     std::vector<std::string> scancel = {"scancel"};
     for (auto& [index, task] : m_live) {
@@ -372,7 +385,8 @@ void ArrayRun::withdrawPending() {
         runCommand(scancel);
 }
 
-void ArrayRun::scancelAndWait(const std::set<std::string>& jobs) {
+void ArrayRun::scancelAndWait(const std::set<std::string>& jobs)
+{
     if (jobs.empty())
         return;
     std::vector<std::string> scancel = {"scancel"};
@@ -396,7 +410,8 @@ void ArrayRun::scancelAndWait(const std::set<std::string>& jobs) {
     }
 }
 
-void ArrayRun::cancelAll() {
+void ArrayRun::cancelAll()
+{
     scancelAndWait(liveJobs());
     for (auto& [index, task] : m_live) {
         AttemptOutcome outcome;
@@ -423,13 +438,15 @@ void ArrayRun::cancelAll() {
 
 SlurmArrayBackend::SlurmArrayBackend(SlurmArrayOptions options)
     : m_options(std::move(options)),
-      m_programPath(absoluteProgramPath(m_options.program.externalName)) {
+      m_programPath(absoluteProgramPath(m_options.program.externalName))
+{
     if (m_options.workers < 1)
         m_options.workers = 1;
 }
 
 void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
-                            const BatchControl& control, ProgressCounters& progress) {
+                            const BatchControl& control, ProgressCounters& progress)
+{
     checkWorkFolders(m_options.folders);
     const fs::path script = fs::path(m_options.folders.root) / jobScriptName;
     {

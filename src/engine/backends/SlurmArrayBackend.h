@@ -29,7 +29,7 @@ struct SlurmArrayOptions {
 /// COMPLETED with a number in the output file is a success, every other final state a
 /// failure. Cancelling runs scancel and waits until the queue holds none of the batch's tasks.
 class SlurmArrayBackend : public EvaluationBackend {
-  public:
+public:
     explicit SlurmArrayBackend(SlurmArrayOptions options);
 
     void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
@@ -38,7 +38,7 @@ class SlurmArrayBackend : public EvaluationBackend {
     /// The job script's file name inside the work root.
     static constexpr const char* jobScriptName = "zyl-array-task.sh";
 
-  private:
+private:
     SlurmArrayOptions m_options;
     std::string m_programPath;
 };

@@ -14,7 +14,8 @@ namespace zyl {
 
 namespace {
 
-LocalBackendOptions localOptions(const SlurmStepsOptions& options) {
+LocalBackendOptions localOptions(const SlurmStepsOptions& options)
+{
     LocalBackendOptions local;
     local.program = options.program;
     local.workers = options.workers;
@@ -29,7 +30,8 @@ LocalBackendOptions localOptions(const SlurmStepsOptions& options) {
     return local;
 }
 
-std::string allocationOf(const SlurmStepsOptions& options) {
+std::string allocationOf(const SlurmStepsOptions& options)
+{
     if (!options.jobId.empty())
         return options.jobId;
     const char* fromEnvironment = std::getenv("SLURM_JOB_ID");
@@ -40,13 +42,17 @@ std::string allocationOf(const SlurmStepsOptions& options) {
 
 SlurmStepsBackend::SlurmStepsBackend(SlurmStepsOptions options)
     : LocalBackend(localOptions(options)), m_jobId(allocationOf(options)),
-      m_stepPrefix("zyl-" + std::to_string(::getpid()) + "-") {}
+      m_stepPrefix("zyl-" + std::to_string(::getpid()) + "-")
+{
+}
 
-std::vector<std::string> SlurmStepsBackend::launcherExtras(const EvaluationRequest& request) const {
+std::vector<std::string> SlurmStepsBackend::launcherExtras(const EvaluationRequest& request) const
+{
     return {"--job-name=" + m_stepPrefix + workFolderName(request.generation, request.index)};
 }
 
-std::string SlurmStepsBackend::describeWhere(const std::string& workDir) const {
+std::string SlurmStepsBackend::describeWhere(const std::string& workDir) const
+{
     // srun -v says "launching StepId=123.4 on host node1, 1 tasks: 0".
     std::ifstream log(pathInFolder(workDir, "zyl-log.txt"));
     std::string line;
@@ -66,7 +72,8 @@ std::string SlurmStepsBackend::describeWhere(const std::string& workDir) const {
     return m_jobId.empty() ? "Slurm step" : "Slurm step of job " + m_jobId;
 }
 
-void SlurmStepsBackend::afterBatch(bool) {
+void SlurmStepsBackend::afterBatch(bool)
+{
     if (m_jobId.empty())
         return;
     // A step whose srun was killed is ended by Slurm a little later; cancel it outright and

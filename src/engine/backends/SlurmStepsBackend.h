@@ -23,15 +23,15 @@ struct SlurmStepsOptions {
 /// programs (timeouts and cancellation kill them); steps that outlive their srun are cancelled
 /// with scancel when the batch ends, so none is left.
 class SlurmStepsBackend : public LocalBackend {
-  public:
+public:
     explicit SlurmStepsBackend(SlurmStepsOptions options);
 
-  protected:
+protected:
     std::vector<std::string> launcherExtras(const EvaluationRequest& request) const override;
     std::string describeWhere(const std::string& workDir) const override;
     void afterBatch(bool cancelled) override;
 
-  private:
+private:
     std::string m_jobId;
     /// Every step of this ZYL process is named with it, so that leftovers can be found.
     std::string m_stepPrefix;

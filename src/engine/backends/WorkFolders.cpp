@@ -9,15 +9,18 @@ namespace zyl {
 
 namespace fs = std::filesystem;
 
-std::string workFolderName(int generation, int index) {
+std::string workFolderName(int generation, int index)
+{
     return "gen" + std::to_string(generation) + "-ind" + std::to_string(index);
 }
 
-std::string workFolderPath(const WorkFolders& folders, int generation, int index) {
+std::string workFolderPath(const WorkFolders& folders, int generation, int index)
+{
     return (fs::path(folders.root) / workFolderName(generation, index)).string();
 }
 
-void checkWorkFolders(const WorkFolders& folders) {
+void checkWorkFolders(const WorkFolders& folders)
+{
     std::error_code error;
     if (!folders.templateDir.empty() && !fs::is_directory(folders.templateDir, error))
         throw Exception("Cannot find the template folder \"" + folders.templateDir + "\"");
@@ -27,7 +30,8 @@ void checkWorkFolders(const WorkFolders& folders) {
                         "\": " + (error ? error.message() : "it is not a folder"));
 }
 
-std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path) {
+std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path)
+{
     std::error_code error;
     fs::remove_all(path, error);
     if (error)
@@ -43,7 +47,8 @@ std::string prepareWorkFolder(const WorkFolders& folders, const std::string& pat
     return "";
 }
 
-bool settleWorkFolder(const WorkFolders& folders, const std::string& path, bool succeeded) {
+bool settleWorkFolder(const WorkFolders& folders, const std::string& path, bool succeeded)
+{
     if (!succeeded || folders.keepAll)
         return true;
     std::error_code error;
@@ -51,11 +56,13 @@ bool settleWorkFolder(const WorkFolders& folders, const std::string& path, bool 
     return fs::exists(path, error);
 }
 
-std::string pathInFolder(const std::string& folder, const std::string& name) {
+std::string pathInFolder(const std::string& folder, const std::string& name)
+{
     return (fs::path(folder) / name).string();
 }
 
-std::string absoluteProgramPath(const std::string& name) {
+std::string absoluteProgramPath(const std::string& name)
+{
     if (name.empty())
         return name;
     std::error_code error;

@@ -17,26 +17,30 @@ namespace fs = std::filesystem;
 
 /// A scratch folder with executable sh scripts, removed afterwards.
 class ScratchTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         std::string pattern = (fs::temp_directory_path() / "zyl-backend-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir = pattern;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
 
     /// Writes an executable sh script; $D in `body` is the scratch folder.
-    std::string script(const std::string& name, const std::string& body) const {
+    std::string script(const std::string& name, const std::string& body) const
+    {
         fs::path path = dir / name;
         std::ofstream(path) << "#!/bin/sh\nD='" << dir.string() << "'\n" << body << "\n";
         fs::permissions(path, fs::perms::owner_all);
         return path.string();
     }
 
-    static std::string read(const fs::path& path) {
+    static std::string read(const fs::path& path)
+    {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
@@ -51,7 +55,8 @@ class ScratchTest : public ::testing::Test {
 inline const char* squarePlus = "read a b < \"$1\"; echo $((a * a + b)) > \"$2\"";
 
 /// Requests for individuals 0..n-1 of `generation`, whose lines are "k k+1 " (value k*k+k+1).
-inline std::vector<EvaluationRequest> requestsFor(int n, int generation = 1) {
+inline std::vector<EvaluationRequest> requestsFor(int n, int generation = 1)
+{
     std::vector<EvaluationRequest> requests;
     for (int k = 0; k < n; ++k)
         requests.push_back({generation, k, std::to_string(k) + " " + std::to_string(k + 1) + " "});
@@ -59,7 +64,8 @@ inline std::vector<EvaluationRequest> requestsFor(int n, int generation = 1) {
 }
 
 /// Whether process `pid` exists and is not a zombie.
-inline bool processRunning(int pid) {
+inline bool processRunning(int pid)
+{
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     if (!std::getline(stat, line))
@@ -71,7 +77,8 @@ inline bool processRunning(int pid) {
 }
 
 /// Whether any live (not zombie) process belongs to process group `group`.
-inline bool groupAlive(int group) {
+inline bool groupAlive(int group)
+{
     DIR* proc = ::opendir("/proc");
     bool alive = false;
     while (dirent* entry = proc ? ::readdir(proc) : nullptr) {

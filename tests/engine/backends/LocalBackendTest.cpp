@@ -14,26 +14,30 @@ using namespace zyl::test;
 namespace {
 
 class LocalBatch : public ScratchTest {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         ScratchTest::SetUp();
         options.program = {"in.txt", "", "out.txt", 0};
         options.folders = WorkFolders{(dir / "runs").string(), "", false};
     }
 
-    void prepare(FailurePolicy policy = {}) {
+    void prepare(FailurePolicy policy = {})
+    {
         evaluator = std::make_unique<BatchEvaluator>(
             std::make_unique<LocalBackend>(options), policy,
             [this](const std::string& line) { reports.push_back(line); });
     }
 
-    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {}) {
+    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {})
+    {
         prepare(policy);
         return evaluatePrepared(std::move(requests));
     }
 
     BatchOutcome evaluatePrepared(std::vector<EvaluationRequest> requests,
-                                  const std::atomic<bool>* cancel = nullptr) {
+                                  const std::atomic<bool>* cancel = nullptr)
+    {
         finished.clear();
         reports.clear();
         BatchControl control;
@@ -43,7 +47,8 @@ class LocalBatch : public ScratchTest {
             control);
     }
 
-    static std::vector<double> values(const BatchOutcome& outcome) {
+    static std::vector<double> values(const BatchOutcome& outcome)
+    {
         std::vector<double> out;
         for (const EvaluationResult& result : outcome.results)
             out.push_back(result.value.value_or(-1));
@@ -58,7 +63,8 @@ class LocalBatch : public ScratchTest {
 
 } // namespace
 
-TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd) {
+TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd)
+{
     // Each program waits for the next individual's to end first, so they end last to first.
     options.program.externalName = script(
         "chain.sh", "read a b < \"$1\"; while [ $a -lt 5 ] && [ ! -e \"$D/done$((a + 1))\" ]; do "
@@ -80,7 +86,8 @@ TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd) {
     EXPECT_EQ(progress.running + progress.queued + progress.failed, 0);
 }
 
-TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders) {
+TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders)
+{
     options.program.externalName = script("square.sh", squarePlus);
     std::vector<double> expected;
     for (int k = 0; k < 16; ++k)
@@ -103,7 +110,8 @@ TEST_F(LocalBatch, ValuesDoNotDependOnWorkersOrFolders) {
     EXPECT_EQ(finished.at(0).workDir, "");
 }
 
-TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept) {
+TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept)
+{
     fs::create_directories(dir / "deck" / "sub");
     std::ofstream(dir / "deck" / "sub" / "offset") << "100\n";
     options.folders->templateDir = (dir / "deck").string();
@@ -138,7 +146,8 @@ TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept) {
     EXPECT_THROW(evaluate(requestsFor(1)), std::exception);
 }
 
-TEST_F(LocalBatch, EveryKindOfFailureIsOne) {
+TEST_F(LocalBatch, EveryKindOfFailureIsOne)
+{
     options.workers = 4;
     const double timeout = 0.3;
     options.program.timeoutSeconds = timeout;
@@ -173,7 +182,8 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne) {
               "the program \"" + options.program.externalName + "\" is missing or cannot start");
 }
 
-TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun) {
+TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
+{
     // Individual 1 fails on its first run only; individual 3 always fails.
     options.program.externalName =
         script("flaky.sh",
@@ -202,7 +212,8 @@ TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue) {
+TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue)
+{
     Indiv a(1), b(1), c(1);
     a.setGene(0, std::make_unique<Floating_>(0.5));
     b.setGene(0, std::make_unique<Floating_>(0.25));
@@ -226,7 +237,8 @@ TEST_F(LocalBatch, DuplicatesRunOnceAndShareTheValue) {
     EXPECT_EQ(evaluator->progress().done, 2);
 }
 
-TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore) {
+TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore)
+{
     // Each program leaves a grandchild behind in its group, as a simulation's tool would.
     options.program.externalName =
         script("hang.sh", "sleep 100 & echo $$ > \"$D/group$(cut -d' ' -f1 < \"$1\")\"; wait");

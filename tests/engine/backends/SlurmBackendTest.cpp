@@ -16,7 +16,8 @@ namespace {
 
 /// Why the Slurm tests cannot run here, or "" when a cluster answers. Without SLURM_CONF the
 /// cluster of scripts/local-slurm.sh is looked for in its folder.
-std::string slurmUnavailable() {
+std::string slurmUnavailable()
+{
     static const std::string reason = [] {
         if (!std::getenv("SLURM_CONF")) {
             const char* folder = std::getenv("ZYL_SLURM_DIR");
@@ -36,14 +37,16 @@ std::string slurmUnavailable() {
 }
 
 /// The job id of "Slurm job 12_3".
-std::string jobOf(const EvaluationResult& result) {
+std::string jobOf(const EvaluationResult& result)
+{
     const std::string where = result.where;
     const std::size_t from = where.rfind(' ') + 1;
     return where.substr(from, where.find('_') - from);
 }
 
 /// The states squeue still lists for a job that are not final.
-std::vector<std::string> activeStates(const std::string& job, bool steps = false) {
+std::vector<std::string> activeStates(const std::string& job, bool steps = false)
+{
     const CommandResult listed =
         runCommand({"squeue", "--noheader", steps ? "--steps" : "--array", "--states=all",
                     "--jobs=" + job, steps ? "--format=%i|%j|%M" : "--format=%i|%T|%M"});
@@ -55,8 +58,9 @@ std::vector<std::string> activeStates(const std::string& job, bool steps = false
 }
 
 class SlurmBatch : public ScratchTest {
-  protected:
-    void SetUp() override {
+protected:
+    void SetUp() override
+    {
         const std::string reason = slurmUnavailable();
         if (!reason.empty())
             GTEST_SKIP() << "Slurm tests skipped: " << reason;
@@ -67,18 +71,21 @@ class SlurmBatch : public ScratchTest {
         options.pollSeconds = 0.2;
     }
 
-    void prepare(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy = {}) {
+    void prepare(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy = {})
+    {
         evaluator = std::make_unique<BatchEvaluator>(
             std::move(backend), policy,
             [this](const std::string& line) { reports.push_back(line); });
     }
     BatchOutcome run(std::vector<EvaluationRequest> requests,
-                     const std::atomic<bool>* cancel = nullptr) {
+                     const std::atomic<bool>* cancel = nullptr)
+    {
         BatchControl control;
         control.cancel = cancel;
         return evaluator->evaluate(std::move(requests), nullptr, control);
     }
-    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {}) {
+    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, FailurePolicy policy = {})
+    {
         prepare(std::make_unique<SlurmArrayBackend>(options), policy);
         return run(std::move(requests));
     }
@@ -90,24 +97,27 @@ class SlurmBatch : public ScratchTest {
 
 /// Cancels once `ready` holds, from another thread; joins on destruction.
 class Canceller {
-  public:
+public:
     template <class Ready>
     explicit Canceller(Ready ready)
         : m_thread([this, ready] {
               for (int i = 0; i < 3000 && !ready(); ++i)
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
               flag = true;
-          }) {}
+          })
+    {
+    }
     ~Canceller() { m_thread.join(); }
     std::atomic<bool> flag{false};
 
-  private:
+private:
     std::thread m_thread;
 };
 
 } // namespace
 
-TEST_F(SlurmBatch, AnArrayGivesTheValuesOfTheLocalRun) {
+TEST_F(SlurmBatch, AnArrayGivesTheValuesOfTheLocalRun)
+{
     BatchOutcome outcome = evaluate(requestsFor(6, 3));
     ASSERT_EQ(outcome.results.size(), 6u);
     for (int k = 0; k < 6; ++k) {
@@ -121,7 +131,8 @@ TEST_F(SlurmBatch, AnArrayGivesTheValuesOfTheLocalRun) {
     EXPECT_TRUE(activeStates(jobOf(outcome.results[0])).empty());
 }
 
-TEST_F(SlurmBatch, FailedTasksRetriesAndFailureValues) {
+TEST_F(SlurmBatch, FailedTasksRetriesAndFailureValues)
+{
     options.program.timeoutSeconds = 1;
     // 0 fails on its first run only; 1 exits 3; 2 writes NaN; 3 outlives external_timeout.
     options.program.externalName =
@@ -148,7 +159,8 @@ TEST_F(SlurmBatch, FailedTasksRetriesAndFailureValues) {
     EXPECT_TRUE(fs::exists(dir / "runs" / "gen1-ind1" / "zyl-log.txt"));
 }
 
-TEST_F(SlurmBatch, ATaskPastItsTimeLimitIsATimeout) {
+TEST_F(SlurmBatch, ATaskPastItsTimeLimitIsATimeout)
+{
     // Slurm's limits are whole minutes: this test takes one at least, so it runs once in CI,
     // in the release suite; the code it checks is the same in the sanitizer build.
 #if defined(__SANITIZE_ADDRESS__)
@@ -163,7 +175,8 @@ TEST_F(SlurmBatch, ATaskPastItsTimeLimitIsATimeout) {
     EXPECT_GE(outcome.results[0].seconds, 60);
 }
 
-TEST_F(SlurmBatch, CancellingLeavesNothingRunningOrQueued) {
+TEST_F(SlurmBatch, CancellingLeavesNothingRunningOrQueued)
+{
     options.workers = 1;
     options.program.externalName =
         script("hang.sh", "sleep 300 & echo $! > \"$D/sleep.pid\"; wait");
@@ -180,7 +193,8 @@ TEST_F(SlurmBatch, CancellingLeavesNothingRunningOrQueued) {
     EXPECT_EQ(evaluator->progress().running + evaluator->progress().queued, 0);
 }
 
-TEST_F(SlurmBatch, StepsRunInsideAnAllocation) {
+TEST_F(SlurmBatch, StepsRunInsideAnAllocation)
+{
     const CommandResult granted = runCommand(
         {"salloc", "--no-shell", "--ntasks=1", "--time=5", "--job-name=zyl-steps-test"}, 120);
     const std::size_t at = granted.err.find("Granted job allocation ");
@@ -207,7 +221,8 @@ TEST_F(SlurmBatch, StepsRunInsideAnAllocation) {
     runCommand({"scancel", job});
 }
 
-TEST(SlurmText, ArraySpecsAndQueueListings) {
+TEST(SlurmText, ArraySpecsAndQueueListings)
+{
     EXPECT_EQ(slurm::arraySpec({0, 1, 2, 3, 5, 9, 10}, 4), "0-3,5,9-10%4");
     EXPECT_EQ(slurm::arraySpec({7}, 0), "7");
 
