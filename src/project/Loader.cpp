@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "engine/backends/Backends.h"
 #include "expr/Statement.h"
 
 #include <algorithm>
@@ -57,6 +58,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
 {
     settings.workers = 1;
     settings.workRoot.clear();
+    settings.workFoldersAsked = false;
     settings.templateDir.clear();
     settings.keepWorkDirs = false;
     settings.retries = 0;
@@ -81,6 +83,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     if (!templateDir.empty())
         settings.templateDir = absolutePath(templateDir);
     std::string workRoot = script.ReadString("FUNCTION", "work_root", "");
+    settings.workFoldersAsked = !workRoot.empty() || !templateDir.empty();
     if (workRoot.empty()) {
         const std::filesystem::path file(script.fileName());
         workRoot = file.empty() ? std::string("zyl-runs")
@@ -119,12 +122,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
         from = comma + 1;
     }
 
-    // Programs side by side must not share files: an absolute name would be one file for all.
-    if (settings.usesWorkFolders() &&
-        (std::filesystem::path(settings.inputName).is_absolute() ||
-         std::filesystem::path(settings.outputName).is_absolute()))
-        throw Exception(
-            "With workers or a cluster, input_name and output_name ought to be relative names");
+    checkWorkFolderNames(settings);
 }
 
 std::string vectorOfThrees(int n)

@@ -50,9 +50,11 @@ struct ProjectSettings {
     // runs one program at a time in ZYL's folder, as it always has.
     /// Programs run at once (1 to 1024); with a scheduler, evaluations queued or running.
     int workers = 1;
-    /// Absolute folder holding one folder per evaluation, used with workers above 1 or a
-    /// scheduler; by default beside the script, named after it with "-runs" appended.
+    /// Absolute folder holding one folder per evaluation (see usesWorkFolders); by default
+    /// beside the script, named after it with "-runs" appended.
     std::string workRoot;
+    /// The script names work_root or template_dir: folders even for one worker.
+    bool workFoldersAsked = false;
     /// Absolute folder copied into each evaluation's folder first; empty: none.
     std::string templateDir;
     bool keepWorkDirs = false;
@@ -62,8 +64,12 @@ struct ProjectSettings {
     std::optional<double> failureValue;
     ClusterSettings cluster;
 
-    /// Whether each evaluation needs a folder of its own.
-    bool usesWorkFolders() const { return workers > 1 || cluster.scheduler != Scheduler::None; }
+    /// Whether each evaluation runs in a folder of its own: with several workers, a scheduler,
+    /// or a script that asks for the folders (a template needs one to be copied into).
+    bool usesWorkFolders() const
+    {
+        return workers > 1 || cluster.scheduler != Scheduler::None || workFoldersAsked;
+    }
 };
 
 } // namespace zyl

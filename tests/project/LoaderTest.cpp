@@ -256,8 +256,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
         EXPECT_EQ(load(head + keys + "\n"), message) << keys;
 
     // Programs side by side would share an absolute file.
-    const char* shared =
-        "With workers or a cluster, input_name and output_name ought to be relative names";
+    const char* shared = "In work folders, input_name and output_name ought to be relative names";
     EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
                    "input_name=/tmp/in.txt\noutput_name=out.txt\nworkers=2\n"),
               shared);
@@ -267,4 +266,8 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
                    "input_name=/tmp/in.txt\noutput_name=/tmp/out.txt\n"),
               "");
+    EXPECT_FALSE(settings.usesWorkFolders());
+    // A template needs a folder to be copied into, whatever the worker count.
+    EXPECT_EQ(load(head + "template_dir=deck\n"), "");
+    EXPECT_TRUE(settings.usesWorkFolders());
 }

@@ -6,12 +6,22 @@
 #include "engine/backends/SlurmStepsBackend.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace zyl {
+
+void checkWorkFolderNames(const ProjectSettings& settings)
+{
+    if (settings.usesWorkFolders() &&
+        (std::filesystem::path(settings.inputName).is_absolute() ||
+         std::filesystem::path(settings.outputName).is_absolute()))
+        throw Exception("In work folders, input_name and output_name ought to be relative names");
+}
 
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
                                                    BatchEvaluator::Report report)
 {
+    checkWorkFolderNames(settings);
     const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
                                   settings.externalTimeout};
     const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};

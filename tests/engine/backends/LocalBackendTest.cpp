@@ -65,10 +65,12 @@ protected:
 
 TEST_F(LocalBatch, ResultsInIndexOrderWhateverOrderTheProgramsEnd)
 {
-    // Each program waits for the next individual's to end first, so they end last to first.
+    // Each program waits for the next individual's to end first, and a while more so that no
+    // two end together: they end last to first.
     options.program.externalName = script(
         "chain.sh", "read a b < \"$1\"; while [ $a -lt 5 ] && [ ! -e \"$D/done$((a + 1))\" ]; do "
-                    "sleep 0.01; done; echo $((a * a + b)) > \"$2\"; touch \"$D/done$a\"");
+                    "sleep 0.01; done; sleep 0.1; echo $((a * a + b)) > \"$2\"; "
+                    "touch \"$D/done$a\"");
     options.workers = 6;
     BatchOutcome outcome = evaluate(requestsFor(6));
     ASSERT_EQ(outcome.results.size(), 6u);
@@ -149,7 +151,8 @@ TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept)
 TEST_F(LocalBatch, EveryKindOfFailureIsOne)
 {
     options.workers = 4;
-    const double timeout = 0.3;
+    // Long enough that no quick case runs out of time on a loaded machine.
+    const double timeout = 2;
     options.program.timeoutSeconds = timeout;
     struct Case {
         const char* body;
@@ -162,7 +165,7 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne)
         {"echo 'not a number' > \"$2\"", "output is not a number", std::nullopt},
         {"echo 4.5 > \"$2\"; exit 3", "exit code 3", 4.5},
         {"kill -KILL $$", "killed by signal 9 (Killed)", std::nullopt},
-        {"sleep 30", "past external_timeout (0.3 s)", std::nullopt},
+        {"sleep 30", "past external_timeout (2 s)", std::nullopt},
         {"exit 0", "no output file", std::nullopt},
     };
     for (const Case& c : cases) {

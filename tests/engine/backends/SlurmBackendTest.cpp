@@ -133,7 +133,7 @@ TEST_F(SlurmBatch, AnArrayGivesTheValuesOfTheLocalRun)
 
 TEST_F(SlurmBatch, FailedTasksRetriesAndFailureValues)
 {
-    options.program.timeoutSeconds = 1;
+    options.program.timeoutSeconds = 2;
     // 0 fails on its first run only; 1 exits 3; 2 writes NaN; 3 outlives external_timeout.
     options.program.externalName =
         script("mixed.sh", "read a b < \"$1\"; case $a in\n"
@@ -142,7 +142,7 @@ TEST_F(SlurmBatch, FailedTasksRetriesAndFailureValues)
                            "echo $((a * a + b)) > \"$2\"");
     BatchOutcome outcome = evaluate(requestsFor(4), FailurePolicy{1, 99});
     const std::vector<std::string> failures = {"", "exit code 3", "output is NaN",
-                                               "past external_timeout (1 s)"};
+                                               "past external_timeout (2 s)"};
     for (int k = 0; k < 4; ++k) {
         const EvaluationResult& result = outcome.results[k];
         EXPECT_EQ(result.failure, failures[k]) << k;
