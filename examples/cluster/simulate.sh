@@ -18,10 +18,10 @@ LC_ALL=C awk -v k="$k" -v c="$c" '
 FNR == NR { p[$1] = $2; next }
 { t[n + 0] = $1; y[n + 0] = $2; n++ }
 END {
-    x = p["x0"]; v = 0; dt = p["dt"]; m = p["mass"]; time = 0; i = 0; err = 0
+    x = p["x0"]; v = 0; dt = p["dt"]; m = p["mass"]; now = 0; i = 0; err = 0
     while (i < n) {
-        while (i < n && t[i] <= time + dt / 2) { err += (x - y[i]) ^ 2; i++ }
-        a = -(k * x + c * v) / m; v += a * dt; x += v * dt; time += dt
+        while (i < n && t[i] <= now + dt / 2) { err += (x - y[i]) ^ 2; i++ }
+        a = -(k * x + c * v) / m; v += a * dt; x += v * dt; now += dt
     }
     printf "%.12g\n", err / n
 }' model.txt measured.txt >"$2.partial"
