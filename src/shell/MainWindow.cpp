@@ -2,20 +2,27 @@
 
 #include "shell/AboutBox.h"
 #include "shell/ConsoleWindow.h"
+#include "shell/DesktopSettings.h"
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
+#include "windows/MdiLayout.h"
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QToolBar>
 
 namespace zyl {
@@ -64,6 +71,9 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
 
     createActions();
     createMenusAndToolbar();
+    // Where the user left it last time; the first start keeps the size above.
+    DesktopSettings().restoreWindow(*this);
+    setAcceptDrops(true);
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, [this] { Timer1Timer(); });
 }
@@ -121,63 +131,118 @@ void TMainForm::createActions()
     connect(WindowCascade1, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
     WindowTileHorizontal1 =
         make("Tile &Horizontally", "Tile Horizontally", "Tile Horizontally", {}, true, nullptr);
-    connect(WindowTileHorizontal1, &QAction::triggered, this, [this] {
-        // Side by side in a row: each child the full height and an equal share of the width.
-        const auto windows = m_mdi->subWindowList();
-        if (windows.isEmpty())
-            return;
-        const QSize area = m_mdi->viewport()->size();
-        const int height = area.height() / windows.size();
-        for (int i = 0; i < windows.size(); ++i) {
-            windows[i]->showNormal();
-            windows[i]->setGeometry(0, i * height, area.width(), height);
-        }
-    });
+    connect(WindowTileHorizontal1, &QAction::triggered, this,
+            [this] { tileWindows(m_mdi, /*inRows=*/true); });
     WindowTileVertical1 =
         make("Tile &Vertically", "Tile Vertically", "Tile Vertically", {}, true, nullptr);
-    connect(WindowTileVertical1, &QAction::triggered, this, [this] {
-        const auto windows = m_mdi->subWindowList();
-        if (windows.isEmpty())
-            return;
-        const QSize area = m_mdi->viewport()->size();
-        const int width = area.width() / windows.size();
-        for (int i = 0; i < windows.size(); ++i) {
-            windows[i]->showNormal();
-            windows[i]->setGeometry(i * width, 0, width, area.height());
-        }
-    });
+    connect(WindowTileVertical1, &QAction::triggered, this,
+            [this] { tileWindows(m_mdi, /*inRows=*/false); });
     WindowMinimizeAll1 = make("&Minimize All", "Minimize All", "Minimize All", {}, true, nullptr);
     connect(WindowMinimizeAll1, &QAction::triggered, this, [this] {
         for (QMdiSubWindow* w : m_mdi->subWindowList())
             w->showMinimized();
     });
     WindowArrangeAll1 = make("&Arrange All", "Arrange All", "Arrange All", {}, true, nullptr);
-    connect(WindowArrangeAll1, &QAction::triggered, m_mdi, &QMdiArea::tileSubWindows);
+    connect(WindowArrangeAll1, &QAction::triggered, this, [this] { arrangeIcons(m_mdi); });
+
+    // Pictures for the toolbar, so that all its commands fit the window at its first size; the
+    // theme's where the desktop has one, else the style's own.
+    auto icon = [this](const char* themeName, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(QString::fromLatin1(themeName), style()->standardIcon(fallback));
+    };
+    New->setIcon(icon("document-new", QStyle::SP_FileIcon));
+    Open->setIcon(icon("document-open", QStyle::SP_DialogOpenButton));
+    Save->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
+    const QStyle* look = style();
+    WindowCascade1->setIcon(look->standardIcon(QStyle::SP_TitleBarNormalButton));
+    WindowTileHorizontal1->setIcon(look->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
+    WindowTileVertical1->setIcon(look->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
+    Run->setIcon(icon("media-playback-start", QStyle::SP_MediaPlay));
+    Terminate->setIcon(icon("media-playback-stop", QStyle::SP_MediaStop));
+    Options->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
 }
 
 void TMainForm::createMenusAndToolbar()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
-    file->addActions({New, Open, Closeall, Save, Saveas});
+    file->addActions({New, Open});
+    m_recentMenu = file->addMenu(QStringLiteral("Recent files"));
+    file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
     file->addActions({Run, Terminate, Options});
     file->addSeparator();
     file->addAction(About);
     file->addSeparator();
     file->addAction(Exit);
-    QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
-    window->menuAction()->setStatusTip(QStringLiteral("Window related commands"));
-    window->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1,
-                        WindowMinimizeAll1, WindowArrangeAll1});
+    m_windowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
+    m_windowMenu->menuAction()->setStatusTip(QStringLiteral("Window related commands"));
+    m_windowMenu->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1,
+                              WindowMinimizeAll1, WindowArrangeAll1});
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TMainForm::updateWindowMenu);
     addAction(CommandLine);
 
     QToolBar* tools = addToolBar(QStringLiteral("Commands"));
+    tools->setObjectName(QStringLiteral("Commands"));
+    tools->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    tools->setIconSize(QSize(16, 16));
     tools->addActions({New, Open, Save});
     tools->addSeparator();
     tools->addActions({WindowCascade1, WindowTileHorizontal1, WindowTileVertical1});
     tools->addSeparator();
     tools->addActions({Run, Terminate, Options});
+
+    // A command's hint belongs to the command under the mouse: once a menu closes or the
+    // mouse leaves the toolbar there is none.
+    for (QMenu* menu : {file, m_windowMenu, m_recentMenu})
+        connect(menu, &QMenu::aboutToHide, m_hintPanel, &QLabel::clear);
+    tools->installEventFilter(this);
+
+    // The recent files can be opened whenever Open can.
+    connect(Open, &QAction::changed, this, [this] {
+        m_recentMenu->menuAction()->setEnabled(Open->isEnabled() &&
+                                               !m_recentMenu->actions().isEmpty());
+    });
+    updateRecentMenu();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Leave && qobject_cast<QToolBar*>(watched))
+        m_hintPanel->clear();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::updateWindowMenu()
+{
+    // The open child windows follow the commands, numbered for the keyboard; the active one
+    // is checked, and choosing one brings it back if it was minimised.
+    for (QAction* entry : m_windowEntries) {
+        m_windowMenu->removeAction(entry);
+        entry->deleteLater();
+    }
+    m_windowEntries.clear();
+    const QList<QMdiSubWindow*> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    m_windowEntries << m_windowMenu->addSeparator();
+    for (int i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* window = windows[i];
+        const QString title = window->widget() ? window->widget()->windowTitle() : QString();
+        const QString caption = i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title)
+                                      : QStringLiteral("%1 %2").arg(i + 1).arg(title);
+        QAction* entry = m_windowMenu->addAction(caption);
+        entry->setCheckable(true);
+        entry->setChecked(window == m_mdi->activeSubWindow());
+        connect(entry, &QAction::triggered, this, [this, guarded = QPointer(window)] {
+            if (!guarded)
+                return;
+            if (guarded->isMinimized())
+                guarded->showNormal();
+            m_mdi->setActiveSubWindow(guarded);
+        });
+        m_windowEntries << entry;
+    }
 }
 
 bool TMainForm::event(QEvent* event)
@@ -251,9 +316,12 @@ void TMainForm::NewExecute()
 
 void TMainForm::OpenExecute()
 {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(), scriptFilter);
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), scriptFilter);
     if (name.isEmpty())
         return;
+    settings.rememberFolder(name);
     openFile(name);
 }
 
@@ -286,6 +354,7 @@ void TMainForm::SaveExecute()
         try {
             m_script->SetFileName(m_projectFileName.toStdString());
             m_script->UpdateFile();
+            addRecentFile(m_projectFileName);
         } catch (const std::exception&) {
             showMessage(QStringLiteral("error"),
                         QStringLiteral("Cannot create file %1").arg(m_projectFileName));
@@ -300,9 +369,12 @@ void TMainForm::SaveExecute()
 
 void TMainForm::SaveasExecute()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QString(), QString(), scriptFilter);
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getSaveFileName(this, QString(), settings.lastFolder(), scriptFilter);
     if (name.isEmpty())
         return;
+    settings.rememberFolder(name);
     saveAsFile(name);
 }
 
@@ -338,6 +410,11 @@ void TMainForm::RunExecute()
 {
     if (!m_project.zyl || !m_script || m_task)
         return;
+    // A manual task processes one generation per Run from the first Run on, as zyl-batch does:
+    // a second generation in the same run would take the values its members inherited from
+    // their parents as if they had been typed.
+    if (m_settings.functionMode == FunctionMode::Manual)
+        m_settings.loopCounter = 1;
     RunContext context{*m_project.zyl, m_settings, *m_script, m_table, m_project.plots};
     auto* thread = new TaskThread(context, this, *this, this);
     m_task = thread;
@@ -429,6 +506,7 @@ void TMainForm::loadAndRun(const QString& fileName)
     }
     NewExecute();
     if (m_project.zyl) {
+        addRecentFile(fileName);
         if (m_script->ReadBool("SHOW", "arrange", false))
             WindowTileVertical1->trigger();
         Run->trigger();
@@ -502,7 +580,71 @@ void TMainForm::closeEvent(QCloseEvent* event)
     }
     Closeall->setEnabled(true);
     Closeall->trigger();
+    DesktopSettings().saveWindow(*this);
     event->accept();
+}
+
+QString TMainForm::droppedFile(const QMimeData* data) const
+{
+    // One file at a time, as the open dialog gives it; only while Open is possible.
+    if (!Open->isEnabled() || !data || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QString fileName = droppedFile(event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop is over: the program that dragged it need not wait for the load or
+    // a message box.
+    QTimer::singleShot(0, this, [this, fileName] { openFile(fileName); });
+}
+
+void TMainForm::addRecentFile(const QString& fileName)
+{
+    DesktopSettings().addRecentFile(fileName);
+    updateRecentMenu();
+}
+
+void TMainForm::updateRecentMenu()
+{
+    // The old entries go later: this may run inside the handler of one of them.
+    for (QAction* entry : m_recentMenu->actions()) {
+        m_recentMenu->removeAction(entry);
+        entry->deleteLater();
+    }
+    const QStringList files = DesktopSettings().recentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        QAction* entry = m_recentMenu->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(path)));
+        entry->setStatusTip(QStringLiteral("Open %1").arg(QDir::toNativeSeparators(path)));
+        connect(entry, &QAction::triggered, this, [this, path] { openRecentFile(path); });
+    }
+    m_recentMenu->menuAction()->setEnabled(Open->isEnabled() && !files.isEmpty());
+}
+
+void TMainForm::openRecentFile(const QString& fileName)
+{
+    if (!QFileInfo::exists(fileName)) {
+        DesktopSettings().removeRecentFile(fileName);
+        updateRecentMenu();
+        showMessage(QStringLiteral("warning"),
+                    QStringLiteral("File:\n") + fileName +
+                        QStringLiteral("\ndoes not exist.\nIt is removed from the recent files."));
+        return;
+    }
+    openFile(fileName);
 }
 
 } // namespace zyl

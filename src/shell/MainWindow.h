@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMdiArea>
 #include <QPointer>
 #include <QTimer>
@@ -16,6 +17,8 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+
+class QMimeData;
 
 namespace zyl {
 
@@ -95,18 +98,32 @@ public:
     /// The result windows of the loaded project; null without one.
     ResultWindows* resultWindows() const { return m_windows.get(); }
 
+    /// The Window menu: the window commands, then the open child windows.
+    QMenu* windowMenu() const { return m_windowMenu; }
+    /// The File menu's list of recent files; choosing a file that is gone removes it.
+    QMenu* recentMenu() const { return m_recentMenu; }
+
 signals:
     /// A run has ended and the controls are restored.
     void runFinished();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
     void createActions();
     void createMenusAndToolbar();
+    void updateWindowMenu();
+    void updateRecentMenu();
+    void addRecentFile(const QString& fileName);
+    void openRecentFile(const QString& fileName);
+    /// The one local file a drag carries, when Open may take it; empty otherwise.
+    QString droppedFile(const QMimeData* data) const;
     void NewExecute();
     void OpenExecute();
     void SaveExecute();
@@ -131,6 +148,9 @@ private:
 
     QStringList m_arguments;
     QMdiArea* m_mdi;
+    QMenu* m_windowMenu = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QList<QAction*> m_windowEntries;
     QLabel* m_hintPanel;
     QLabel* m_runPanel;
     QTimer m_timer;

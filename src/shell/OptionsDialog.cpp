@@ -323,8 +323,8 @@ void TOKBottomDlg1::apply()
     zyl.elite = CheckBoxElite->isChecked();
     writeBool("SELECTION", "elite", zyl.elite);
 
-    // 7-10. Each real is converted before its step changes anything, so a field that is not
-    // a number leaves its own step and the later ones undone.
+    // 7-10. A real field that is not a number stops the applying where it is converted: the
+    // steps before it, and the type and key of its own step, keep their new values.
     zyl.crossProb = withinOr(real(EditCrossProb), 0.0, 1.0, 0.7);
     writeFloat("CROSSOVER", "probability", zyl.crossProb);
 
@@ -337,10 +337,9 @@ void TOKBottomDlg1::apply()
         zyl.crossoverType = 1;
         writeChoice("CROSSOVER", "arithmetical", {"multipoint", "uniform"});
     } else if (RadioButtonCrossUniform->isChecked()) {
-        const double unifProb = withinOr(real(EditCrossUnifProb), 0.0, 1.0, 0.5);
         zyl.crossoverType = 2;
         writeChoice("CROSSOVER", "uniform", {"multipoint", "arithmetical"});
-        zyl.crossUnifProb = unifProb;
+        zyl.crossUnifProb = withinOr(real(EditCrossUnifProb), 0.0, 1.0, 0.5);
         writeFloat("CROSSOVER", "uniform_prob", zyl.crossUnifProb);
     }
 
@@ -351,9 +350,9 @@ void TOKBottomDlg1::apply()
         zyl.mutationType = 0;
         writeChoice("MUTATION", "uniform", {"nonuniform"});
     } else if (RadioButtonNonuniform->isChecked()) {
-        const double coeff = withinOr(real(EditUniformityCoeff), 1.0, 100.0, 2.0);
         zyl.mutationType = 1;
         writeChoice("MUTATION", "nonuniform", {"uniform"});
+        const double coeff = withinOr(real(EditUniformityCoeff), 1.0, 100.0, 2.0);
         for (VariableRange& range : zyl.ranges)
             range.uniformityCoeff = coeff;
         writeFloat("MUTATION", "uniformity_coeff", coeff);

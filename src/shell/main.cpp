@@ -1,5 +1,6 @@
 // zyl: the desktop application.
 #include "ZylVersion.h"
+#include "shell/AppIcon.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     if (std::optional<int> status = answerInformationRequest(argc, argv))
         return *status;
     QApplication app(argc, argv);
+    zyl::installApplicationIcon();
     // The toolkit has taken its own options out; what remains is ours.
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();

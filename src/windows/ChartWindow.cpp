@@ -1,6 +1,7 @@
 #include "windows/ChartWindow.h"
 
 #include "common/Exception.h"
+#include "shell/DesktopSettings.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -10,6 +11,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -175,6 +177,8 @@ bool writeImage(const QImage& image, const QString& path)
 TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Focus, so that the keyboard reaches the popup menu.
+    setFocusPolicy(Qt::StrongFocus);
     resize(314, 234);
     buildMenu();
 }
@@ -261,11 +265,41 @@ void TForm1::paintWindow(QPainter& painter) const
 
 void TForm1::paintEvent(QPaintEvent*)
 {
+    // The hourglass while painting: a long run's series take a while to draw.
+    struct WaitCursor {
+        WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    } wait;
     QPainter painter(this);
     paintWindow(painter);
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }
+void TForm1::contextMenuEvent(QContextMenuEvent* event)
+{
+    // From the keyboard the mouse may be anywhere: the menu opens over the window instead.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        showPopupMenu();
+    else
+        PopupMenu1->popup(event->globalPos());
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event)
+{
+    // The context-menu key and Shift+F10, where the platform does not turn them into a
+    // context-menu event of its own.
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        showPopupMenu();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TForm1::showPopupMenu()
+{
+    if (!PopupMenu1->isVisible())
+        PopupMenu1->popup(mapToGlobal(rect().center()));
+}
 
 QImage TForm1::bitmap() const
 {
@@ -299,7 +333,10 @@ void TForm1::Savetofile1Click()
 {
     // The picture is taken before the dialog can cover the window.
     QImage image = bitmap();
+    DesktopSettings settings;
     QFileDialog dialog(this);
+    if (!settings.lastFolder().isEmpty())
+        dialog.setDirectory(settings.lastFolder());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(
@@ -311,9 +348,14 @@ void TForm1::Savetofile1Click()
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QString path = dialog.selectedFiles().constFirst();
+    settings.rememberFolder(dialog.selectedFiles().constFirst());
+    savePicture(image, dialog.selectedFiles().constFirst());
+}
+
+void TForm1::savePicture(const QImage& image, const QString& path)
+{
     if (!writeImage(image, path))
-        QMessageBox::warning(this, QGuiApplication::applicationDisplayName(),
+        QMessageBox::warning(this, QStringLiteral("ZYL"),
                              QStringLiteral("Cannot write the picture to %1").arg(path));
 }
 
@@ -377,8 +419,7 @@ void TForm1::inputPrecision(bool xAxis)
     try {
         m_chart->inputPrecision(xAxis, text.toStdString());
     } catch (const Exception& e) {
-        QMessageBox::warning(this, QGuiApplication::applicationDisplayName(),
-                             QString::fromStdString(e.what()));
+        QMessageBox::warning(this, QStringLiteral("ZYL"), QString::fromStdString(e.what()));
     }
     update();
 }

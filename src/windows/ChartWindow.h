@@ -45,6 +45,8 @@ class TForm1 : public QWidget {
     /// Writes `bitmap()` to `path`: PNG when the name ends in ".png" (any case), otherwise the
     /// bitmap file format. Returns false when the picture or the file cannot be written.
     bool saveBitmap(const QString& path) const;
+    /// Writes `image` as `saveBitmap` does; a failure is told in a message box.
+    void savePicture(const QImage& image, const QString& path);
     /// The chart painted afresh as an SVG document of the window's size, without background.
     QByteArray svgDocument() const;
 
@@ -68,8 +70,11 @@ class TForm1 : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    /// Opens the popup menu over the middle of the window (the keyboard's way).
+    void showPopupMenu();
     void buildMenu();
     void inputPrecision(bool xAxis);
     void paintWindow(QPainter& painter) const;

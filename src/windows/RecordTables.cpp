@@ -160,7 +160,9 @@ void IndividualTableModel::appendIndividual(const Indiv& ind, bool valueKnown)
 void IndividualTableModel::appendSeparator()
 {
     m_captions.push_back(Caption::Separator);
-    m_numbers.resize(m_numbers.size() + static_cast<std::size_t>(m_stride));
+    // No numbers: a separator whose caption is edited still shows empty variable cells.
+    m_numbers.resize(m_numbers.size() + static_cast<std::size_t>(m_stride),
+                     std::numeric_limits<double>::quiet_NaN());
     rowStored();
 }
 

@@ -4,15 +4,39 @@
 #include "script/ProjectSettings.h"
 #include "windows/BufferedWindow.h"
 #include "windows/ChartWindow.h"
+#include "windows/MdiLayout.h"
 #include "windows/PopulationWindow.h"
 #include "windows/StatisticsWindow.h"
 #include "windows/UserChart.h"
 #include "windows/VariablesWindow.h"
 
+#include <QEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
 namespace zyl {
+
+namespace {
+
+/// Turns the closing of a result window into minimising it: the windows live as long as the
+/// project (a manual task's Population window is where its values are typed), and the Window
+/// menu brings one back. Close all destroys them without closing them.
+class MinimiseOnClose : public QObject {
+  public:
+    explicit MinimiseOnClose(QObject* parent) : QObject(parent) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Close)
+            return false;
+        event->ignore();
+        if (auto* frame = qobject_cast<QMdiSubWindow*>(watched))
+            frame->showMinimized();
+        return true;
+    }
+};
+
+} // namespace
 
 ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(context))
 {
@@ -58,6 +82,8 @@ QMdiSubWindow* ResultWindows::addWindow(QWidget* window)
     const QSize size = window->sizeHint();
     QMdiSubWindow* frame = m_context.area->addSubWindow(window);
     frame->resize(size);
+    frame->move(cascadePosition(m_context.area, static_cast<int>(m_frames.size())));
+    frame->installEventFilter(new MinimiseOnClose(frame));
     frame->show();
     m_frames.emplace_back(frame);
     return frame;

@@ -39,8 +39,9 @@ struct ResultContext {
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics
 /// window, one chart per user plot, and the Population, Buffered and Variables windows when
-/// the settings ask for them. Destroying it closes them. The run's observer calls that concern
-/// them are forwarded here.
+/// the settings ask for them, placed in a cascade. Closing one by hand only minimises it;
+/// destroying this destroys them. The run's observer calls that concern them are forwarded
+/// here.
 class ResultWindows : public RunObserver {
   public:
     explicit ResultWindows(ResultContext context);
@@ -57,7 +58,7 @@ class ResultWindows : public RunObserver {
     /// Shows every row stored so far at once (the lists otherwise batch a fast run's rows).
     void flush();
 
-    // The windows, or null when not made (or closed by the user since).
+    // The windows, or null when not made.
     TStatistics* statisticsWindow() const;
     TForm2* populationWindow() const;
     TForm3* bufferedWindow() const;

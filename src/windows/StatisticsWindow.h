@@ -27,10 +27,16 @@ class TStatistics : public QWidget {
 
     QTableView* ListView1;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void fitInfoColumn();
+
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
     TextTableModel m_model;
+    int m_infoWidth = 0; // what the widest Info text of the latest rows needs
 };
 
 } // namespace zyl

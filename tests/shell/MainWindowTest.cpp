@@ -1,13 +1,22 @@
 #include "shell/MainWindow.h"
 
+#include "ShellSupport.h"
 #include "engine/Zyl.h"
+#include "windows/ChartWindow.h"
+#include "windows/ResultWindows.h"
+#include "windows/UserChart.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEnterEvent>
 #include <QEventLoop>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +67,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    test::FreshSettings fresh;
     TMainForm form;
     std::vector<Message> messages;
 };
@@ -221,6 +231,118 @@ TEST_F(MainWindow, ClosingDuringARunWaitsForTheWorker)
     EXPECT_EQ(form.engine(), nullptr);
 }
 
+namespace {
+
+/// The child-window entries of the Window menu as it shows them: caption and check mark.
+std::vector<std::pair<QString, bool>> windowEntries(TMainForm& form)
+{
+    emit form.windowMenu()->aboutToShow();
+    std::vector<std::pair<QString, bool>> entries;
+    bool listed = false;
+    for (QAction* action : form.windowMenu()->actions()) {
+        if (action->isSeparator())
+            listed = true;
+        else if (listed)
+            entries.emplace_back(action->text(), action->isChecked());
+    }
+    return entries;
+}
+
+QAction* windowEntry(TMainForm& form, int index)
+{
+    emit form.windowMenu()->aboutToShow();
+    const QList<QAction*> actions = form.windowMenu()->actions();
+    return actions[actions.size() - 4 + index];
+}
+
+} // namespace
+
+TEST_F(MainWindow, TheWindowMenuListsTheChildWindowsAndBringsThemBack)
+{
+    form.resize(900, 700);
+    form.show();
+    EXPECT_TRUE(windowEntries(form).empty());
+    form.openFile(file("task.txt", analytical("loop_counter=1\n") +
+                                       "[PLOTS]\nA=Average\nB=StdDev\n[SHOW]\nvariables=1\n"));
+    ASSERT_TRUE(waitForRun());
+    const QList<QMdiSubWindow*> frames = form.mdiArea()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(frames.size(), 4);
+
+    form.mdiArea()->setActiveSubWindow(frames[3]);
+    const auto entries = windowEntries(form);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0], std::make_pair(QString("&1 Statistics"), false));
+    EXPECT_EQ(entries[1], std::make_pair(QString("&2 A"), false));
+    EXPECT_EQ(entries[2], std::make_pair(QString("&3 B"), false));
+    EXPECT_EQ(entries[3], std::make_pair(QString("&4 Variables"), true));
+
+    // Closing a chart only minimises it: it keeps its points and goes on growing.
+    frames[1]->close();
+    ASSERT_EQ(form.mdiArea()->subWindowList().size(), 4);
+    EXPECT_TRUE(frames[1]->isMinimized());
+    ASSERT_NE(form.resultWindows()->charts()[0]->form(), nullptr);
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.resultWindows()->charts()[0]->series()[0]->size(), 2u);
+
+    // Chosen from the menu, it comes back and is the active window.
+    windowEntry(form, 1)->trigger();
+    EXPECT_FALSE(frames[1]->isMinimized());
+    EXPECT_EQ(form.mdiArea()->activeSubWindow(), frames[1]);
+    EXPECT_TRUE(windowEntries(form)[1].second);
+
+    // Arrange All lines up the minimised windows only.
+    const QRect normal(30, 40, 300, 200);
+    frames[0]->setGeometry(normal);
+    frames[2]->showMinimized();
+    frames[3]->showMinimized();
+    frames[2]->move(200, 100);
+    form.WindowArrangeAll1->trigger();
+    EXPECT_EQ(frames[0]->geometry(), normal);
+    EXPECT_FALSE(frames[0]->isMinimized());
+    const int bottom = form.mdiArea()->viewport()->height();
+    EXPECT_EQ(frames[2]->geometry().bottom() + 1, bottom);
+    EXPECT_EQ(frames[3]->geometry().bottom() + 1, bottom);
+    EXPECT_EQ(frames[2]->x(), 0);
+    EXPECT_EQ(frames[3]->x(), frames[2]->width());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, TheToolbarFitsTheFirstSizeAndHintsDoNotLinger)
+{
+    form.show();
+    ASSERT_EQ(form.size(), QSize(376, 301));
+    QToolBar* tools = form.findChild<QToolBar*>();
+    ASSERT_NE(tools, nullptr);
+    int commands = 0;
+    for (QAction* action : tools->actions()) {
+        if (action->isSeparator())
+            continue;
+        ++commands;
+        QWidget* button = tools->widgetForAction(action);
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(button->isVisible()) << action->text().toStdString();
+        EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
+    }
+    EXPECT_EQ(commands, 9);
+
+    // From a menu: the hint goes when the menu closes.
+    QMenu* file = form.menuBar()->actions().front()->menu();
+    form.Open->showStatusText(form.menuBar()); // as the menu does it
+    EXPECT_EQ(form.statusHint(), "Open a project");
+    emit file->aboutToHide();
+    EXPECT_EQ(form.statusHint(), "");
+    // From the toolbar: the hint goes when the mouse leaves it.
+    QWidget* run = tools->widgetForAction(form.Run);
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(run, &enter);
+    EXPECT_EQ(form.statusHint(), "Run optimisation process");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(run, &leave);
+    QApplication::sendEvent(tools, &leave);
+    EXPECT_EQ(form.statusHint(), "");
+}
+
 TEST(CommandLineProgram, ACloseTaskRunsAndEndsByItself)
 {
     QTemporaryDir dir;
@@ -233,6 +355,7 @@ TEST(CommandLineProgram, ACloseTaskRunsAndEndsByItself)
     QProcess zyl;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", dir.path()); // its settings stay in the test folder
     zyl.setProcessEnvironment(env);
     zyl.start(ZYL_PROGRAM, {script});
     ASSERT_TRUE(zyl.waitForFinished(60000));

@@ -169,18 +169,40 @@ TEST_F(OptionsDialog, NotANumberStopsAtItsField)
     EXPECT_TRUE(script.ReadSection("CROSSOVER").empty());
     EXPECT_TRUE(script.ReadSection("MUTATION").empty());
 
-    // A bad coefficient leaves the mutation type as it was.
+    // The type and key of a step come before its real field: a bad uniform crossover
+    // probability keeps the uniform type, and the mutation steps after it stay undone.
+    const double unifProb = zyl->crossUnifProb;
     zyl->mutationType = 0;
     dialog.show();
     dialog.EditCrossProb->setText("0.9");
+    dialog.RadioButtonCrossUniform->setChecked(true);
+    dialog.EditCrossUnifProb->setText("x");
+    dialog.RadioButtonNonuniform->setChecked(true);
+    dialog.OKBtn->click();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, "'x' is not a valid floating point value");
+    EXPECT_EQ(zyl->crossProb, 0.9);
+    EXPECT_EQ(zyl->crossoverType, 2);
+    EXPECT_EQ(value("CROSSOVER", "uniform"), "1");
+    EXPECT_EQ(zyl->crossUnifProb, unifProb);
+    EXPECT_FALSE(script.HasKey("CROSSOVER", "uniform_prob"));
+    EXPECT_EQ(zyl->mutationType, 0);
+    EXPECT_TRUE(script.ReadSection("MUTATION").empty());
+
+    // Likewise a bad coefficient: the nonuniform type is set, the coefficients are not.
+    const double coeff = zyl->ranges.front().uniformityCoeff;
+    dialog.show();
+    dialog.EditCrossUnifProb->setText("0.4");
     dialog.RadioButtonNonuniform->setChecked(true);
     dialog.EditUniformityCoeff->setText("");
     dialog.OKBtn->click();
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[1].text, "'' is not a valid floating point value");
-    EXPECT_EQ(zyl->crossProb, 0.9);
-    EXPECT_EQ(zyl->mutationType, 0);
-    EXPECT_FALSE(script.HasKey("MUTATION", "nonuniform"));
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].text, "'' is not a valid floating point value");
+    EXPECT_EQ(zyl->crossUnifProb, 0.4);
+    EXPECT_EQ(zyl->mutationType, 1);
+    EXPECT_EQ(value("MUTATION", "nonuniform"), "1");
+    EXPECT_EQ(zyl->ranges.front().uniformityCoeff, coeff);
+    EXPECT_FALSE(script.HasKey("MUTATION", "uniformity_coeff"));
 }
 
 TEST_F(OptionsDialog, CancelAndUnboundChangeNothing)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/DesktopSettings.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -41,6 +43,12 @@ public:
 
 private:
     QTimer m_timer;
+};
+
+/// Empties the desktop settings (which the test program keeps in a folder of its own), so that
+/// a main window made after it starts as on a first start.
+struct FreshSettings {
+    FreshSettings() { DesktopSettings().store().clear(); }
 };
 
 } // namespace zyl::test

@@ -1,6 +1,13 @@
 #include "windows/ChartWindow.h"
 
+#include "shell/ShellSupport.h"
+
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -192,4 +199,75 @@ TEST(ChartWindow, PopupMenuItemsAndOptions)
     QAction* pitch = item(empty.popupMenu(), "Show pitch");
     pitch->trigger();
     EXPECT_FALSE(pitch->isChecked()) << "without a chart only the mark changes";
+}
+
+namespace {
+
+/// An item that notes the cursor the application shows while it is drawn.
+class CursorProbe : public Line {
+  public:
+    CursorProbe() : Line(0, 0, 1, 1) {}
+    void draw(ChartCanvas&, const PixelRect&, float, float, float, float) const override
+    {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        shape = cursor ? cursor->shape() : Qt::ArrowCursor;
+        ++draws;
+    }
+    mutable Qt::CursorShape shape = Qt::ArrowCursor;
+    mutable int draws = 0;
+};
+
+} // namespace
+
+TEST(ChartWindow, TheHourglassShowsWhileThePaintLasts)
+{
+    TForm1 window;
+    auto chart = std::make_unique<Chart>("x", "y");
+    auto probe = std::make_unique<CursorProbe>();
+    const CursorProbe* seen = probe.get();
+    chart->items.pushBack(std::move(probe));
+    window.setChart(std::move(chart));
+    window.grab();
+    ASSERT_GT(seen->draws, 0);
+    EXPECT_EQ(seen->shape, Qt::WaitCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST(ChartWindow, BoxesAreCaptionedZylAndThePopupMenuOpensFromTheKeyboard)
+{
+    test::MessageBoxAnswerer boxes;
+    auto window = plotWindow(1, 10);
+    // The precision input answered with text that is no number.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            input->setTextValue("abc");
+            input->accept();
+        }
+    });
+    answer.start(5);
+    window->Precisionx1Click();
+    QTemporaryDir dir;
+    window->savePicture(window->bitmap(), dir.filePath("missing/folder/chart.bmp"));
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].caption, "ZYL");
+    EXPECT_EQ(boxes.shown[0].text, "'abc' is not a valid integer value");
+    EXPECT_EQ(boxes.shown[1].caption, "ZYL");
+
+    window->show();
+    QMenu* menu = window->popupMenu();
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        QKeyEvent press(QEvent::KeyPress, key[0].key(), key[0].keyboardModifiers());
+        QApplication::sendEvent(window.get(), &press);
+        EXPECT_TRUE(menu->isVisible()) << key.toString().toStdString();
+        menu->hide();
+    }
+    // The platform's own keyboard event opens it over the window, wherever the mouse is.
+    QContextMenuEvent fromKeyboard(QContextMenuEvent::Keyboard, QPoint(-500, -500),
+                                   QPoint(-500, -500));
+    QApplication::sendEvent(window.get(), &fromKeyboard);
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_TRUE(window->frameGeometry().contains(menu->pos()));
+    menu->hide();
 }

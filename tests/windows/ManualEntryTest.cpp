@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -21,14 +22,14 @@ namespace {
 /// collected instead of shown.
 class ManualEntry : public ::testing::Test {
   protected:
-    void open(const std::string& show = "")
+    void open(const std::string& show = "", const std::string& extra = "")
     {
         ASSERT_TRUE(dir.isValid());
         const QString path = dir.filePath("manual.txt");
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(("[FUNCTION]\nmanual=1\n[VARIABLES]\nspeed=real[0;10]\ngears=integer[1;6]\n"
-                    "[POPULATION]\nsize=4\n[SHOW]\n" +
+                    "[POPULATION]\nsize=4\n" + extra + "[SHOW]\n" +
                     show + "\n")
                        .c_str());
         file.close();
@@ -108,10 +109,31 @@ TEST_F(ManualEntry, TextThatIsNoNumberIsRefusedAndTheRunWaits)
     EXPECT_EQ(form.engine()->population[3].value, 9);
     EXPECT_FALSE(form.Run->isEnabled());
     EXPECT_FALSE(form.running());
-    // Editing the separator row changes no individual.
+    // Editing the separator row changes no individual, and nothing but its text.
     population->ListView1Edited(4, "5");
     EXPECT_FALSE(form.engine()->population[3].evaluated);
     EXPECT_EQ(caption(4), "5");
+    EXPECT_EQ(population->model().cellText(4, 1), "");
+    EXPECT_EQ(population->model().cellText(4, 2), "");
+}
+
+TEST_F(ManualEntry, EachRunIsOneGenerationAndThePopulationWindowCannotBeLost)
+{
+    // A loop counter above 1 would go on with values the next generation only inherited.
+    open("", "[OPTIONS]\nloop_counter=5\n");
+    QMdiSubWindow* frame = qobject_cast<QMdiSubWindow*>(population->parentWidget());
+    ASSERT_NE(frame, nullptr);
+    frame->close();
+    EXPECT_TRUE(frame->isMinimized());
+    EXPECT_EQ(form.resultWindows()->populationWindow(), population);
+
+    typeGeneration({"1", "2", "3", "4"});
+    EXPECT_EQ(form.engine()->generation, 1);
+    EXPECT_EQ(form.settings().loopCounter, 1);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(caption(r), "?");
+    typeGeneration({"5", "6", "7", "8"});
+    EXPECT_EQ(form.engine()->generation, 2);
 }
 
 TEST_F(ManualEntry, WithHistoryAnEarlierRowOnlyChangesItsText)

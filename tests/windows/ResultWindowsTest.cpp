@@ -11,8 +11,10 @@
 #include "windows/UserChart.h"
 #include "windows/VariablesWindow.h"
 
+#include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTableView>
 
 #include <gtest/gtest.h>
 
@@ -261,4 +263,38 @@ TEST_F(Windows, VariablesShowTypesAndRanges)
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
             EXPECT_EQ(model.cellText(r, c), expected[r][c]) << r << "," << c;
+}
+
+TEST_F(Windows, NewWindowsCascadeAndTheInfoColumnIsNeverCut)
+{
+    area.resize(800, 600);
+    area.show();
+    load(task("[PLOTS]\nA=Average\nB=StdDev\n[SHOW]\nvariables=1\n"));
+    const QList<QMdiSubWindow*> frames = area.subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(frames.size(), 4);
+    const int step = frames[1]->pos().x() - frames[0]->pos().x();
+    EXPECT_GT(step, 0);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(frames[i]->pos(), QPoint(i * step, i * step)) << i;
+
+    // The Info column reaches the right edge, and is wider than that when its texts need it.
+    run();
+    QTableView* view = windows->statisticsWindow()->ListView1;
+    const TextTableModel& model = windows->statisticsWindow()->model();
+    auto columnsWidth = [view] {
+        return view->columnWidth(0) + view->columnWidth(1) + view->columnWidth(2);
+    };
+    auto widestInfo = [&] {
+        int widest = 0;
+        for (int r = 0; r < model.rowCount(); ++r)
+            widest = std::max(widest, view->fontMetrics().horizontalAdvance(model.cellText(r, 2)));
+        return widest;
+    };
+    for (QSize size : {QSize(300, 300), QSize(900, 300)}) {
+        frames[0]->resize(size);
+        QApplication::processEvents();
+        EXPECT_GE(columnsWidth(), view->viewport()->width()) << size.width();
+        EXPECT_GT(view->columnWidth(2), widestInfo()) << size.width();
+    }
+    EXPECT_EQ(columnsWidth(), view->viewport()->width()) << "no wider than needed";
 }
