@@ -155,7 +155,7 @@ bool clusterAnswers()
 {
     if (!std::getenv("SLURM_CONF") && fs::exists("/tmp/zyl-slurm/slurm.conf"))
         ::setenv("SLURM_CONF", "/tmp/zyl-slurm/slurm.conf", 0);
-    const CommandResult ping = runCommand({"scontrol", "ping"}, 20);
+    const CommandResult ping = runCommand({"scontrol", "ping"}, 5);
     return ping.succeeded() && ping.out.find("UP") != std::string::npos;
 }
 

@@ -25,7 +25,7 @@ std::string slurmUnavailable()
             if (fs::exists(conf))
                 ::setenv("SLURM_CONF", conf.c_str(), 0);
         }
-        const CommandResult ping = runCommand({"scontrol", "ping"}, 20);
+        const CommandResult ping = runCommand({"scontrol", "ping"}, 5);
         if (!ping.started)
             return std::string("no Slurm commands here (the package slurm-wlm)");
         if (!ping.succeeded() || ping.out.find("UP") == std::string::npos)
