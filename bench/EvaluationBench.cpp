@@ -6,7 +6,7 @@
 //
 // Sleep/W: an objective that sleeps 0.2 s, with W workers. Waiting programs need no cores, so
 //   the time falls with W up to 16 (the floor is 0.2 s plus starting 16 programs).
-// Cpu/W: an objective that computes for about 0.3 s on one core (awk), 8 per batch, W workers.
+// Cpu/W: an objective that computes for about 0.6 s on one core (awk), 8 per batch, W workers.
 // SlurmArray/W: the sleeping objective as one job array on the cluster SLURM_CONF names (or the
 //   one of scripts/local-slurm.sh), at most W tasks at once; skipped without a cluster.
 // "speedup" is the time of the same batch with one worker (measured once per objective) over
@@ -67,7 +67,7 @@ std::string sleeper()
 std::string cruncher()
 {
     return objective("crunch.sh", "read a b < \"$1\"; awk -v a=$a 'BEGIN { for (i = 0; i < "
-                                  "2000000; i++) s += (i % 7) * a; print s }' > \"$2\"");
+                                  "12000000; i++) s += (i % 7) * a; print s }' > \"$2\"");
 }
 
 std::vector<EvaluationRequest> generation(int size)
