@@ -41,6 +41,10 @@ public:
     explicit LcgRng(std::uint64_t seed) { reseed(seed); }
 
     void reseed(std::uint64_t seed);
+    /// The whole state of the generator: setState(state()) later continues the same sequence,
+    /// which is how a stored run resumes.
+    std::uint64_t state() const { return m_state; }
+    void setState(std::uint64_t state) { m_state = state; }
     /// A seed derived from the current time.
     static std::uint64_t clockSeed();
 

@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "engine/StopRules.h"
 #include "engine/backends/Backends.h"
 #include "expr/Statement.h"
 
@@ -259,6 +260,11 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     zyl.variablePopSize = !script.ReadBool("POPULATION", "constatnt", true);
     if (zyl.variablePopSize)
         throw Exception("Variable population size. Not implemented yet.");
+
+    // Run store and stop rules: keys newer than the others, read after every older check so
+    // that an old script fails, if it fails, with the message it always had.
+    settings.reuseStore = script.ReadString("FUNCTION", "reuse_store", "");
+    settings.stopRules = readStopRules(script);
 
     // 21. Plots.
     for (const std::string& key : script.ReadSection("PLOTS"))

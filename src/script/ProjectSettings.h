@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,27 @@ struct ClusterSettings {
     int memoryMiB = 0;
     /// Further options for sbatch (or srun with steps), one per entry, as written.
     std::vector<std::string> options;
+};
+
+/// The optional rules that end a task before max_iteration (OPTIONS keys). A zero or empty
+/// field is a rule that is not in force.
+struct StopRuleSettings {
+    /// stop_when: an expression evaluated after each generation's statistics are published;
+    /// a non-zero real value ends the task.
+    std::string stopWhen;
+    /// time_limit: seconds of run time, counted over every session of the task.
+    double timeLimit = 0;
+    /// max_evaluations: objective values actually computed (buffer hits are not counted).
+    std::int64_t maxEvaluations = 0;
+    /// stall_generations and stall_tolerance: the best value has not improved by more than
+    /// the tolerance for that many generations.
+    int stallGenerations = 0;
+    double stallTolerance = 0;
+
+    bool any() const
+    {
+        return !stopWhen.empty() || timeLimit > 0 || maxEvaluations > 0 || stallGenerations > 0;
+    }
 };
 
 /// The task settings held outside the engine object. One instance lives as long as the
@@ -70,6 +92,11 @@ struct ProjectSettings {
     {
         return workers > 1 || cluster.scheduler != Scheduler::None || workFoldersAsked;
     }
+
+    // ---- Run store and stop rules ----
+    /// FUNCTION reuse_store: a run store whose evaluations fill the buffer when a run starts.
+    std::string reuseStore;
+    StopRuleSettings stopRules;
 };
 
 } // namespace zyl

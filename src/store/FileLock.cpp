@@ -1,0 +1,71 @@
+#include "store/FileLock.h"
+
+#include "common/Exception.h"
+#include "common/FileReplace.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace zyl {
+
+namespace {
+
+// SQLite locks the bytes from 0x40000000 on; this byte lies just below them. A byte beyond
+// the end of the file may be locked like any other.
+constexpr off_t kLockByte = 0x40000000 - 0x100;
+
+} // namespace
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+FileLock::Result FileLock::acquire(const std::string& path, bool create)
+{
+    release();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    if (fd < 0)
+        throw Exception(systemMessage(errno));
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kLockByte;
+    lock.l_len = 1;
+    int result = ::fcntl(fd, F_OFD_SETLK, &lock);
+    int error = result == 0 ? 0 : errno;
+    if (error == EINVAL) {
+        // A kernel without open-file-description locks: a whole-file flock() serves, since on
+        // local file systems it never meets SQLite's fcntl() locks.
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+        error = result == 0 ? 0 : errno;
+    }
+    if (error == EAGAIN || error == EACCES || error == EWOULDBLOCK) {
+        ::close(fd);
+        return Result::Busy;
+    }
+    if (error != 0) {
+        ::close(fd);
+        throw Exception(systemMessage(error));
+    }
+    m_fd = fd;
+    return Result::Locked;
+}
+
+void FileLock::release()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+} // namespace zyl

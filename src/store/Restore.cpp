@@ -1,0 +1,170 @@
+#include "store/Restore.h"
+
+#include "common/Exception.h"
+#include "common/FileReplace.h"
+#include "engine/Task.h"
+#include "store/StateCodec.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace zyl {
+
+namespace {
+
+void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& settings,
+                SymbolTable& table, LcgRng& rng)
+{
+    ZYL& zyl = *run.project.zyl;
+    const Snapshot& s = stored.state;
+
+    const codec::Parameters parameters = codec::decodeParameters(s.parameters);
+    codec::applyParameters(parameters, zyl);
+    settings.loopCounter = parameters.loopCounter;
+    codec::applyStatistics(codec::decodeStatistics(s.statistics), zyl);
+
+    const auto population = codec::decodeIndivs(s.population, "the population");
+    if (population.size() != zyl.population.size())
+        throw Exception("the population has " + std::to_string(population.size()) +
+                        " individuals where the task has " + std::to_string(zyl.popSize));
+    for (std::size_t i = 0; i < population.size(); ++i)
+        codec::applyData(population[i], zyl.population[i]);
+    const auto extremes = codec::decodeIndivs(s.extremes, "the best individuals");
+    if (extremes.size() != 4)
+        throw Exception("the best individuals are not four");
+    codec::applyData(extremes[0], zyl.globalMin);
+    codec::applyData(extremes[1], zyl.globalMax);
+    codec::applyData(extremes[2], zyl.currentMin);
+    codec::applyData(extremes[3], zyl.currentMax);
+
+    zyl.buffer.clear();
+    Indiv scratch = zyl.templateIndiv;
+    for (const std::string& chunk : stored.bufferChunks)
+        for (const codec::IndivData& entry : codec::decodeIndivs(chunk, "the buffer")) {
+            codec::applyData(entry, scratch);
+            zyl.buffer.append(scratch);
+        }
+
+    zyl.generation = s.generation;
+    zyl.mutations = s.mutations;
+    zyl.crossovers = s.crossovers;
+    rng.setState(s.rngState);
+
+    for (const PlotPointRecord& p : stored.points) {
+        if (p.plot < 0 || static_cast<std::size_t>(p.plot) >= run.project.plots.size())
+            throw Exception("a plot point belongs to no plot");
+        auto& series = run.project.plots[p.plot].series;
+        if (p.series < 0 || static_cast<std::size_t>(p.series) >= series.size() ||
+            static_cast<std::size_t>(p.point) != series[p.series].size())
+            throw Exception("the plot points are out of order");
+        series[p.series].push_back({p.x, p.y});
+    }
+
+    // The table as it was: the statistics published last, the variables of the last
+    // individual evaluated, whatever plot and export expressions defined on the way.
+    auto symbols = codec::decodeSymbols(s.symbols);
+    table.clear();
+    for (auto& symbol : symbols)
+        table.pushBack(std::move(symbol));
+}
+
+// The generation in progress: typed values are entered again in their order (each entry
+// records in the buffer at once, as it did); external values wait for the run.
+void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
+{
+    ZYL& zyl = *run.project.zyl;
+    std::map<int, std::size_t> latest;
+    RunObserver quiet;
+    for (const EvaluationRecord& r : stored.unfinishedGeneration) {
+        if (r.status != EvaluationStatus::Ok || r.generation != zyl.generation + 1 ||
+            r.individual < 0 || r.individual >= zyl.popSize)
+            continue;
+        // A value belongs to the individual it was computed for; one that does not match
+        // (a store edited by hand) is computed again rather than trusted.
+        if (codec::toData(zyl.population[r.individual]).variables != r.variables)
+            continue;
+        if (r.kind == "manual") {
+            enterManualValue(zyl, r.individual, r.value, quiet);
+        } else {
+            auto [it, inserted] = latest.try_emplace(r.individual, run.finishedEvaluations.size());
+            if (inserted)
+                run.finishedEvaluations.push_back(r);
+            else
+                run.finishedEvaluations[it->second] = r;
+        }
+    }
+}
+
+std::string readWholeFile(const std::string& name, bool& exists)
+{
+    std::ifstream in(name, std::ios::binary);
+    exists = static_cast<bool>(in);
+    return exists ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string();
+}
+
+} // namespace
+
+RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
+                       SymbolTable& table, LcgRng& rng)
+{
+    RestoredRun run;
+    run.script = ProjectScript::fromText(stored.header.scriptText);
+    run.script.StripBlanks();
+    try {
+        run.project = loadProject(run.script, settings, table, rng);
+    } catch (const std::exception& error) {
+        throw Exception("The run store \"" + path +
+                        "\" holds a script that no longer loads: " + error.what());
+    }
+    try {
+        applyState(stored, run, settings, table, rng);
+        applyUnfinishedGeneration(stored, run);
+    } catch (const std::exception& error) {
+        throw Exception("The run store \"" + path + "\" is damaged: " + error.what());
+    }
+    run.stop = stored.state.stop;
+    run.runSeconds = stored.state.runSeconds;
+    for (const GenerationRecord& g : stored.generations)
+        run.statistics.push_back(g.rows);
+    return run;
+}
+
+std::int64_t restoreExportFile(const StoredRun& stored)
+{
+    const RunHeader& header = stored.header;
+    if (header.exportName.empty())
+        return 0;
+    bool exists = false;
+    const std::string current = readWholeFile(header.exportName, exists);
+    std::string wanted;
+    bool any = false;
+    if (header.exportEveryIteration) {
+        wanted = current.substr(0, static_cast<std::size_t>(header.exportBase));
+        for (const GenerationRecord& g : stored.generations)
+            if (g.exportText) {
+                wanted += *g.exportText;
+                any = true;
+            }
+    } else {
+        for (const GenerationRecord& g : stored.generations)
+            if (g.exportText) {
+                wanted = *g.exportText;
+                any = true;
+            }
+    }
+    // In overwrite mode a run that has stored no generation yet leaves the file as it is:
+    // its first generation rewrites it whole anyway. In append mode the file is cut back to
+    // what it held before the run even then.
+    if (!header.exportEveryIteration && !any)
+        return static_cast<std::int64_t>(current.size());
+    if (!exists && wanted.empty())
+        return 0;
+    if (!exists || current != wanted)
+        if (auto reason = replaceFileContent(header.exportName, wanted))
+            throw Exception("Cannot write the export file \"" + header.exportName +
+                            "\": " + *reason);
+    return static_cast<std::int64_t>(wanted.size());
+}
+
+} // namespace zyl

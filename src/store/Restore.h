@@ -1,0 +1,51 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/StopRules.h"
+#include "project/Loader.h"
+#include "store/RunStore.h"
+
+#include <vector>
+
+namespace zyl {
+
+/// A project rebuilt from a store, at the store's last generation boundary.
+struct RestoredRun {
+    ProjectScript script;
+    LoadedProject project;
+    StopRuleState stop;
+    /// Run time of the earlier sessions (seed a RunClock with it).
+    double runSeconds = 0;
+    /// The Statistics window's rows of every generation, oldest first; the report prints the
+    /// last.
+    std::vector<std::vector<StatisticsRow>> statistics;
+    /// Successful external evaluations of the generation in progress when the store was last
+    /// written, at most one per individual (the latest), in commit order. The population
+    /// members they belong to are left unevaluated: the run's evaluation step must take these
+    /// values instead of running the program again, and then record them in the buffer in
+    /// index order with the others, as the uninterrupted run did.
+    std::vector<EvaluationRecord> finishedEvaluations;
+};
+
+/// Rebuilds the project a store holds into `table` (which must hold the built-in symbols
+/// only) and `settings`, and sets `rng` to the stored state, so that the run continues bit for
+/// bit as the uninterrupted one would: the stored script is loaded, then the engine's
+/// parameters, counters, statistics, population, best individuals and buffer, the plots'
+/// points and the whole symbol table are put back. Values typed for the generation in
+/// progress are entered again in the order they were typed.
+/// Touches no file.
+/// \throws Exception "The run store \"<path>\" holds a script that no longer loads: <message>"
+/// or "The run store \"<path>\" is damaged: <detail>" when the stored state does not fit the
+/// loaded task.
+RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
+                       SymbolTable& table, LcgRng& rng);
+
+/// Puts the export file back as it was at the store's last snapshot, whatever a killed
+/// process wrote after it: in append mode the bytes it held before the run followed by every
+/// stored generation's bytes, in overwrite mode the last generation's file. The file is
+/// replaced only when it differs, through a temporary file beside it. Returns the export
+/// file's size afterwards (what the recorder continues from).
+/// \throws Exception "Cannot write the export file \"<name>\": <reason>".
+std::int64_t restoreExportFile(const StoredRun& stored);
+
+} // namespace zyl

@@ -1,0 +1,303 @@
+#include "store/RunRecorder.h"
+
+#include "engine/Statistics.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace zyl {
+
+namespace {
+
+// A commit waits for this many times its own duration, so commits take at most a twentieth of
+// the run's time; and never longer than the cap, so a kill loses little work.
+constexpr double kPacingFactor = 19.0;
+constexpr double kLongestWait = 10.0;
+
+/// The bytes of a file from `offset` on ("" when the file is missing or shorter).
+std::string fileTail(const std::string& name, std::int64_t offset)
+{
+    std::string bytes;
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (!file)
+        return bytes;
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0) {
+        char chunk[65536];
+        std::size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+            bytes.append(chunk, got);
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+} // namespace
+
+void fillSnapshot(Snapshot& s, const RecordedRun& run, codec::ByteWriter& writer)
+{
+    const ZYL& zyl = run.zyl;
+    s.generation = zyl.generation;
+    s.rngState = run.rng.state();
+    s.mutations = zyl.mutations;
+    s.crossovers = zyl.crossovers;
+    s.stop = run.stop;
+    s.runSeconds = run.clock.seconds();
+    // Each blob is encoded into the writer and swapped into place, so that the buffers are
+    // reused from one snapshot to the next instead of allocated again.
+    auto encode = [&writer](std::string& target, auto&& write) {
+        writer.clear();
+        write(writer);
+        target.swap(writer.bytes());
+    };
+    encode(s.parameters, [&](codec::ByteWriter& w) {
+        codec::encodeParameters(w, zyl, run.settings.loopCounter);
+    });
+    encode(s.statistics, [&](codec::ByteWriter& w) { codec::encodeStatistics(w, zyl); });
+    encode(s.population, [&](codec::ByteWriter& w) { codec::encodePopulation(w, zyl); });
+    encode(s.extremes, [&](codec::ByteWriter& w) { codec::encodeExtremes(w, zyl); });
+    encode(s.symbols, [&](codec::ByteWriter& w) { codec::encodeSymbols(w, run.table); });
+}
+
+Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> history,
+                         std::int64_t exportSize)
+{
+    Snapshot s;
+    codec::ByteWriter writer;
+    fillSnapshot(s, run, writer);
+    s.exportSize = exportSize;
+    s.generations = std::move(history);
+    for (std::size_t p = 0; p < run.plots.size(); ++p)
+        for (std::size_t i = 0; i < run.plots[p].series.size(); ++i)
+            for (std::size_t k = 0; k < run.plots[p].series[i].size(); ++k)
+                s.points.push_back({static_cast<std::int32_t>(p), static_cast<std::int32_t>(i),
+                                    static_cast<std::int32_t>(k), run.plots[p].series[i][k].x,
+                                    run.plots[p].series[i][k].y});
+    std::vector<const Indiv*> entries;
+    for (const Indiv& entry : run.zyl.buffer.entries())
+        entries.push_back(&entry);
+    s.bufferCount = static_cast<std::int64_t>(entries.size());
+    if (!entries.empty()) {
+        writer.clear();
+        codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count());
+        s.bufferEntries.swap(writer.bytes());
+    }
+    return s;
+}
+
+RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportName,
+                         std::int64_t exportSize)
+    : m_store(store), m_run(run), m_exportName(std::move(exportName)), m_exportSize(exportSize),
+      m_storedBuffer(run.zyl.buffer.size()), m_lastCommitEnd(std::chrono::steady_clock::now())
+{
+    for (const UserPlot& plot : run.plots) {
+        m_storedPoints.emplace_back();
+        for (const auto& series : plot.series)
+            m_storedPoints.back().push_back(series.size());
+    }
+}
+
+GenerationFigures RunRecorder::figures() const
+{
+    const ZYL& zyl = m_run.zyl;
+    GenerationFigures f;
+    f.different = zyl.different;
+    f.average = zyl.average;
+    f.stdDev = zyl.stdDev;
+    f.meanDev = zyl.meanDev;
+    f.medianDev = zyl.medianDev;
+    f.range = zyl.range;
+    f.q1 = zyl.q1;
+    f.q2 = zyl.q2;
+    f.q3 = zyl.q3;
+    f.iqr = zyl.iqr;
+    f.entropy = zyl.entropy;
+    f.discrepancy = zyl.discrepancy;
+    f.globalMin = zyl.globalMin.value;
+    f.globalMax = zyl.globalMax.value;
+    f.currentMin = zyl.currentMin.value;
+    f.currentMax = zyl.currentMax.value;
+    f.mutations = zyl.mutations;
+    f.crossovers = zyl.crossovers;
+    f.buffered = static_cast<std::int64_t>(zyl.buffer.size());
+    f.evaluations = m_run.stop.evaluations;
+    f.runSeconds = m_run.clock.seconds();
+    return f;
+}
+
+void RunRecorder::statisticsComputed()
+{
+    statisticsComputed(statisticsRows(m_run.zyl, m_run.settings.showBuffered));
+}
+
+void RunRecorder::statisticsComputed(std::vector<StatisticsRow> rows)
+{
+    GenerationRecord record;
+    record.generation = m_run.zyl.generation + 1;
+    record.figures = figures();
+    record.rows = std::move(rows);
+    m_current = std::move(record);
+}
+
+std::optional<std::string> RunRecorder::exportBytes()
+{
+    if (m_exportName.empty())
+        return std::nullopt;
+    if (!m_run.settings.exportEveryIteration)
+        return fileTail(m_exportName, 0);
+    // NOTE: what the export step appended is read back from the file, so that the store
+    // holds what the file holds, a failed write included.
+    std::string tail = fileTail(m_exportName, m_exportSize);
+    m_exportSize += static_cast<std::int64_t>(tail.size());
+    return tail;
+}
+
+void RunRecorder::generationDone()
+{
+    // A generation step that failed before its counter moved on never reaches here; one that
+    // did but whose statistics were not seen (a recorder attached mid-generation) has no row.
+    GenerationRecord record = m_current ? std::move(*m_current) : GenerationRecord{};
+    m_current.reset();
+    record.generation = m_run.zyl.generation;
+    record.exportText = exportBytes();
+    m_snapshot.generations.push_back(std::move(record));
+    m_atBoundary = true;
+    if (due())
+        commit();
+}
+
+bool RunRecorder::due() const
+{
+    if (!m_pacing || m_forceNext || m_evaluationSinceCommit)
+        return true;
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_lastCommitEnd).count();
+    return waited >= std::min(kPacingFactor * m_averageCommitSeconds, kLongestWait);
+}
+
+void RunRecorder::evaluationFinished(const EvaluationRecord& record)
+{
+    m_atBoundary = false;
+    m_store.commitEvaluation(record);
+    m_evaluationSinceCommit = true;
+}
+
+void RunRecorder::finish()
+{
+    if (m_atBoundary && !m_snapshot.generations.empty())
+        commit();
+}
+
+void RunRecorder::commit()
+{
+    const auto start = std::chrono::steady_clock::now();
+    const ZYL& zyl = m_run.zyl;
+    Snapshot& s = m_snapshot;
+    s.exportSize = m_exportSize;
+    fillSnapshot(s, m_run, m_writer);
+    auto encode = [this](std::string& target, auto&& write) {
+        m_writer.clear();
+        write(m_writer);
+        target.swap(m_writer.bytes());
+    };
+
+    for (std::size_t p = 0; p < m_run.plots.size() && p < m_storedPoints.size(); ++p) {
+        const UserPlot& plot = m_run.plots[p];
+        for (std::size_t i = 0; i < plot.series.size() && i < m_storedPoints[p].size(); ++i)
+            for (std::size_t k = m_storedPoints[p][i]; k < plot.series[i].size(); ++k)
+                s.points.push_back({static_cast<std::int32_t>(p), static_cast<std::int32_t>(i),
+                                    static_cast<std::int32_t>(k), plot.series[i][k].x,
+                                    plot.series[i][k].y});
+    }
+
+    // The new entries are the newest ones: walked back from the end, so a commit costs what
+    // was added, not what the buffer holds.
+    const std::size_t size = zyl.buffer.size();
+    s.bufferFirst = static_cast<std::int64_t>(m_storedBuffer);
+    s.bufferCount = static_cast<std::int64_t>(size - m_storedBuffer);
+    if (s.bufferCount > 0) {
+        m_newEntries.assign(static_cast<std::size_t>(s.bufferCount), nullptr);
+        const auto* node = zyl.buffer.entries().last();
+        for (std::size_t k = m_newEntries.size(); k-- > 0; node = node->prev)
+            m_newEntries[k] = node->item.get();
+        encode(s.bufferEntries, [&](codec::ByteWriter& w) {
+            codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count());
+        });
+    }
+
+    m_store.commitSnapshot(s);
+
+    for (std::size_t p = 0; p < m_run.plots.size() && p < m_storedPoints.size(); ++p)
+        for (std::size_t i = 0; i < m_storedPoints[p].size(); ++i)
+            m_storedPoints[p][i] = m_run.plots[p].series[i].size();
+    m_storedBuffer = size;
+    s.clearIncrements();
+    m_forceNext = false;
+    m_evaluationSinceCommit = false;
+    ++m_commits;
+    m_lastCommitEnd = std::chrono::steady_clock::now();
+    const double took = std::chrono::duration<double>(m_lastCommitEnd - start).count();
+    // A slowly moving average: one slow commit (a checkpoint syncing the file) must not
+    // stretch the pacing for long.
+    m_averageCommitSeconds = m_commits == 1 ? took : 0.8 * m_averageCommitSeconds + 0.2 * took;
+}
+
+RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
+                                     const ProjectSettings& settings, StopRuleState& stop)
+    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings), m_stop(stop)
+{
+}
+
+void RecordingObserver::warning(const std::string& text)
+{
+    if (text == "A problem with external program.")
+        m_externalFailed = true;
+    m_inner.warning(text);
+}
+
+void RecordingObserver::evaluatedValue(int index)
+{
+    ++m_stop.evaluations;
+    m_recorder.individualEvaluated();
+    if (m_settings.functionMode == FunctionMode::External) {
+        const Indiv& ind = m_zyl.population[index];
+        EvaluationRecord record;
+        record.generation = m_zyl.generation + 1;
+        record.individual = index;
+        record.variables = codec::toData(ind).variables;
+        record.value = ind.value;
+        record.status = m_externalFailed ? EvaluationStatus::Failed : EvaluationStatus::Ok;
+        record.kind = "external";
+        if (m_externalFailed)
+            record.message = "A problem with external program.";
+        m_externalFailed = false;
+        // A store that cannot be written is reported like any failing step; the value itself
+        // is in the engine, and the run loop decides what comes next.
+        try {
+            m_recorder.evaluationFinished(record);
+        } catch (const std::exception& error) {
+            m_storeFailed = true;
+            m_inner.warning(error.what());
+        }
+    }
+    m_inner.evaluatedValue(index);
+}
+
+void RecordingObserver::statistics()
+{
+    m_recorder.statisticsComputed();
+    m_inner.statistics();
+}
+
+void RecordingObserver::generationDone()
+{
+    m_inner.generationDone();
+    try {
+        m_recorder.generationDone();
+    } catch (const std::exception& error) {
+        m_storeFailed = true;
+        m_inner.warning(error.what());
+    }
+}
+
+} // namespace zyl

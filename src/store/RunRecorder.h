@@ -1,0 +1,146 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/RunHooks.h"
+#include "engine/StopRules.h"
+#include "engine/UserPlots.h"
+#include "engine/Zyl.h"
+#include "script/ProjectScript.h"
+#include "script/ProjectSettings.h"
+#include "store/RunStore.h"
+#include "store/StateCodec.h"
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+namespace zyl {
+
+/// Everything of a run the recorder reads. The owner keeps these alive as long as the
+/// recorder.
+struct RecordedRun {
+    ZYL& zyl;
+    const ProjectSettings& settings;
+    SymbolTable& table;
+    std::vector<UserPlot>& plots;
+    LcgRng& rng;
+    StopRuleState& stop;
+    RunClock& clock;
+};
+
+/// The engine's state into `snapshot` (not its incremental part); `writer` is scratch space.
+void fillSnapshot(Snapshot& snapshot, const RecordedRun& run, codec::ByteWriter& writer);
+
+/// The first snapshot of a new store: the engine's state with everything it already holds
+/// (plot points, buffer entries, such as a reuse filled in or a run made before the store),
+/// and the generations it can account for (consecutive, the last being zyl.generation).
+Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> history,
+                         std::int64_t exportSize);
+
+/// Writes a running engine into its store. It is told what the windows are told (the
+/// statistics of a generation, the end of a generation step) and commits:
+///
+/// - at a generation boundary (generationDone), one transaction with the engine's state and
+///   what the generations since the previous commit added (their statistics rows and
+///   figures, export bytes, plot points, new buffer entries). A boundary whose generation
+///   took far less time than a commit is folded into the next commit: a commit waits until
+///   nineteen times its own average duration has passed since the previous one, so commits
+///   take at most a twentieth of a run's time and, with what every generation costs besides
+///   (its statistics rows, its plot points), the store stays under a tenth. A boundary after
+///   which an evaluation was committed, or after requestCommit(), always commits.
+/// - each finished external evaluation or typed value at once (evaluationFinished).
+///
+/// What a kill can lose is therefore the generations folded into a commit that did not come,
+/// each of them quick, which a resume computes again, the same bit for bit.
+///
+/// NOTE: it must be created when the store and the engine agree (right after the store was
+/// created or the run restored): it takes the engine's plot series, buffer and export file
+/// as already stored.
+class RunRecorder {
+public:
+    RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize);
+
+    /// The statistics of the generation in hand were just computed: its rows and figures are
+    /// taken now (the counters move on before the generation ends).
+    void statisticsComputed();
+    /// The same, with the rows the front end has already made for its window.
+    void statisticsComputed(std::vector<StatisticsRow> rows);
+    /// The generation step ended (the counter moved on): a boundary. May commit.
+    void generationDone();
+    /// A finished evaluation, committed at once. Also for failures, so that they can be
+    /// queried; only successful ones are handed back when the run resumes.
+    void evaluationFinished(const EvaluationRecord& record);
+    /// An individual of the generation in hand got its value (in any mode): the engine has
+    /// left the boundary, so finish() must not take its state for one.
+    void individualEvaluated() { m_atBoundary = false; }
+    /// The next boundary commits whatever the pacing says (before a stop, at SIGTERM).
+    void requestCommit() { m_forceNext = true; }
+    /// Commits now when the engine is at a boundary (no evaluation since the last one) and
+    /// something is not yet stored; otherwise the store already holds the last boundary and
+    /// every finished evaluation after it. Call when a run ends, however it ends.
+    void finish();
+    /// Every boundary commits (tests, and runs where each generation is precious).
+    void setPacing(bool on) { m_pacing = on; }
+    /// Commits so far, for measurements.
+    std::int64_t commits() const { return m_commits; }
+
+private:
+    void commit();
+    bool due() const;
+    GenerationFigures figures() const;
+    std::optional<std::string> exportBytes();
+
+    RunStore& m_store;
+    RecordedRun m_run;
+    std::string m_exportName;
+    std::int64_t m_exportSize;
+
+    std::optional<GenerationRecord> m_current;
+    Snapshot m_snapshot;
+    codec::ByteWriter m_writer;
+    std::vector<std::vector<std::size_t>> m_storedPoints;
+    std::size_t m_storedBuffer;
+    std::vector<const Indiv*> m_newEntries;
+
+    bool m_atBoundary = true;
+    bool m_forceNext = false;
+    bool m_pacing = true;
+    bool m_evaluationSinceCommit = false;
+    std::chrono::steady_clock::time_point m_lastCommitEnd;
+    double m_averageCommitSeconds = 0;
+    std::int64_t m_commits = 0;
+};
+
+/// An observer that tells the recorder what a run shows and passes every call on to the
+/// front end's own observer: with it the run loop records into a store without knowing it.
+/// It also counts computed evaluations for the stop rules (a run loop that counts them itself
+/// must not have this count them too) and, for an external objective, commits each
+/// evaluation (a value after the warning "A problem with external program." is recorded as
+/// failed). A commit that fails is told to the inner observer as a warning with the store's
+/// message.
+class RecordingObserver : public RunObserver {
+public:
+    RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
+                      const ProjectSettings& settings, StopRuleState& stop);
+
+    void warning(const std::string& text) override;
+    void evaluatedValue(int index) override;
+    void buffered(const Indiv& entry) override { m_inner.buffered(entry); }
+    void statistics() override;
+    void plotUpdated(std::size_t plot) override { m_inner.plotUpdated(plot); }
+    void populationChanged() override { m_inner.populationChanged(); }
+    void generationDone() override;
+    /// A commit failed; its message went to the inner observer as a warning.
+    bool storeFailed() const { return m_storeFailed; }
+
+private:
+    RunRecorder& m_recorder;
+    RunObserver& m_inner;
+    const ZYL& m_zyl;
+    const ProjectSettings& m_settings;
+    StopRuleState& m_stop;
+    bool m_externalFailed = false;
+    bool m_storeFailed = false;
+};
+
+} // namespace zyl

@@ -1,0 +1,700 @@
+#include "store/RunStore.h"
+
+#include "common/Exception.h"
+#include "common/FileReplace.h"
+#include "store/StateCodec.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+namespace zyl {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Small columns first in every table: SQLite reads a row's columns in order, so the big
+// binary ones at the end are only fetched by the queries that name them.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE run (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    created TEXT NOT NULL,
+    program TEXT NOT NULL,
+    script_name TEXT NOT NULL,
+    seed INTEGER,
+    export_name TEXT NOT NULL,
+    export_every_iteration INTEGER NOT NULL,
+    export_base INTEGER NOT NULL,
+    owner_pid INTEGER,
+    owner_host TEXT,
+    owner_since TEXT,
+    objective TEXT NOT NULL,
+    script TEXT NOT NULL
+);
+CREATE TABLE state (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    generation INTEGER NOT NULL,
+    rng INTEGER NOT NULL,
+    mutations INTEGER NOT NULL,
+    crossovers INTEGER NOT NULL,
+    evaluations INTEGER NOT NULL,
+    run_seconds REAL NOT NULL,
+    stall_count INTEGER NOT NULL,
+    stop_reason TEXT,
+    export_size INTEGER NOT NULL,
+    buffer_entries INTEGER NOT NULL,
+    last_evaluation INTEGER NOT NULL,
+    updated TEXT NOT NULL,
+    stall_best BLOB,
+    parameters BLOB NOT NULL,
+    statistics BLOB NOT NULL,
+    extremes BLOB NOT NULL,
+    symbols BLOB NOT NULL,
+    population BLOB NOT NULL
+);
+CREATE TABLE generations (
+    generation INTEGER PRIMARY KEY,
+    average REAL, std_dev REAL, mean_dev REAL, median_dev REAL, range REAL,
+    q1 REAL, q2 REAL, q3 REAL, iqr REAL, entropy REAL, discrepancy REAL,
+    different INTEGER,
+    global_min REAL, global_max REAL, current_min REAL, current_max REAL,
+    mutations INTEGER, crossovers INTEGER, buffered INTEGER, evaluations INTEGER,
+    run_seconds REAL,
+    statistics TEXT NOT NULL,
+    export TEXT
+);
+CREATE TABLE plots (
+    plot INTEGER, series INTEGER, title TEXT NOT NULL, expression TEXT NOT NULL,
+    PRIMARY KEY (plot, series)
+) WITHOUT ROWID;
+CREATE TABLE plot_points (
+    plot INTEGER, series INTEGER, point INTEGER, x REAL, y REAL,
+    PRIMARY KEY (plot, series, point)
+) WITHOUT ROWID;
+CREATE TABLE buffer (
+    first INTEGER PRIMARY KEY,
+    count INTEGER NOT NULL,
+    entries BLOB NOT NULL
+);
+CREATE TABLE evaluations (
+    id INTEGER PRIMARY KEY,
+    generation INTEGER NOT NULL,
+    individual INTEGER NOT NULL,
+    variables TEXT NOT NULL,
+    value REAL,
+    status TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    seconds REAL,
+    attempts INTEGER,
+    host TEXT,
+    folder TEXT,
+    message TEXT,
+    finished TEXT NOT NULL,
+    exact BLOB NOT NULL
+);
+CREATE INDEX evaluations_by_generation ON evaluations (generation, individual);
+)sql";
+
+constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
+                                   "plot_points", "buffer", "evaluations"};
+
+std::string inQuotes(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+std::string utcNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string hostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "?";
+    return name;
+}
+
+/// A JSON number, exact for every finite double (17 significant digits); SQLite's JSON
+/// functions read 1e999 as infinity, and null stands for NaN.
+std::string jsonNumber(double x)
+{
+    if (std::isnan(x))
+        return "null";
+    if (std::isinf(x))
+        return x > 0 ? "1e999" : "-1e999";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", x);
+    return text;
+}
+
+std::string jsonArray(const std::vector<double>& xs)
+{
+    std::string text = "[";
+    for (std::size_t i = 0; i < xs.size(); ++i)
+        text += (i ? "," : "") + jsonNumber(xs[i]);
+    return text + "]";
+}
+
+// The statistics rows as text: one line per row, cells separated by tabs; a backslash, a tab
+// or a line break inside a cell is escaped, so any cell reads back as it was.
+std::string escapeCell(const std::string& cell)
+{
+    std::string out;
+    for (char c : cell) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string rowsText(const std::vector<StatisticsRow>& rows)
+{
+    std::string text;
+    for (const StatisticsRow& row : rows)
+        text += escapeCell(row.what) + "\t" + escapeCell(row.value) + "\t" + escapeCell(row.info) +
+                "\n";
+    return text;
+}
+
+std::string exactEvaluation(const EvaluationRecord& record)
+{
+    codec::ByteWriter out;
+    out.u32(static_cast<std::uint32_t>(record.variables.size()));
+    for (double x : record.variables)
+        out.f64(x);
+    out.f64(record.value);
+    return std::move(out.bytes());
+}
+
+std::string doubleBits(double x)
+{
+    codec::ByteWriter out;
+    out.f64(x);
+    return std::move(out.bytes());
+}
+
+/// What the first bytes of the file say: SQLite's magic text or not. The application id in
+/// the header is not read here: in WAL mode the newest first page may still be in the WAL (a
+/// process killed before any checkpoint), so only SQLite itself can tell it.
+enum class FileKind { Missing, Empty, NotSqlite, CutShort, Sqlite };
+
+FileKind fileKind(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? FileKind::Missing : FileKind::NotSqlite;
+    if (!S_ISREG(info.st_mode))
+        return FileKind::NotSqlite;
+    if (info.st_size == 0)
+        return FileKind::Empty;
+    std::ifstream in(path, std::ios::binary);
+    char header[100] = {};
+    in.read(header, sizeof header);
+    const std::streamsize got = in.gcount();
+    static const char magic[] = "SQLite format 3";
+    if (got < 16 || std::memcmp(header, magic, 16) != 0)
+        return FileKind::NotSqlite;
+    return got < 100 ? FileKind::CutShort : FileKind::Sqlite;
+}
+
+/// Settings that keep a hostile file from doing more than being read.
+void harden(sql::Database& db)
+{
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    db.exec("PRAGMA cell_size_check = ON");
+}
+
+/// A connection that reads and never writes the database. A process killed in the middle of
+/// a run leaves a WAL whose index must be rebuilt before anything can be read, which SQLite
+/// refuses to a read-only connection; so the file is opened for writing when it may be, with
+/// every SQL write refused (query_only) and without the checkpoint a last connection makes
+/// when it closes, so that the database and its WAL stay byte for byte as they were.
+sql::Database openForReading(const std::string& path)
+{
+    // NOTE: a rollback journal beside the file would be played back by a writable connection:
+    // such a file (never one of ours, which are WAL files) is only ever opened read-only.
+    struct stat journal {};
+    const bool hotJournal = ::stat((path + "-journal").c_str(), &journal) == 0;
+    try {
+        if (hotJournal)
+            throw Exception("read-only");
+        sql::Database db(path, SQLITE_OPEN_READWRITE);
+        sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        harden(db);
+        db.exec("PRAGMA query_only = ON");
+        return db;
+    } catch (const Exception&) {
+        // A file we may not write (or not open at all): as read-only as it gets.
+    }
+    sql::Database db(path, SQLITE_OPEN_READONLY);
+    harden(db);
+    return db;
+}
+
+} // namespace
+
+std::string_view statusText(EvaluationStatus status)
+{
+    switch (status) {
+    case EvaluationStatus::Ok:
+        return "ok";
+    case EvaluationStatus::Failed:
+        return "failed";
+    case EvaluationStatus::TimedOut:
+        return "timeout";
+    case EvaluationStatus::Cancelled:
+        return "cancelled";
+    }
+    return "ok";
+}
+
+void Snapshot::clearIncrements()
+{
+    generations.clear();
+    points.clear();
+    bufferFirst = bufferCount = 0;
+    bufferEntries.clear();
+}
+
+/// The statements of the write path, prepared once.
+struct RunStore::Writers {
+    explicit Writers(sql::Database& db)
+        : generation(db, "INSERT INTO generations VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                         "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          point(db, "INSERT OR REPLACE INTO plot_points VALUES (?, ?, ?, ?, ?)"),
+          buffer(db, "INSERT INTO buffer VALUES (?, ?, ?)"),
+          state(db, "UPDATE state SET generation = ?, rng = ?, mutations = ?, crossovers = ?, "
+                    "evaluations = ?, run_seconds = ?, stall_count = ?, stop_reason = ?, "
+                    "export_size = ?, buffer_entries = ?, "
+                    "last_evaluation = (SELECT ifnull(max(id), 0) FROM evaluations), "
+                    "updated = ?, stall_best = ?, parameters = ?, statistics = ?, extremes = ?, "
+                    "symbols = ?, population = ? WHERE id = 1"),
+          evaluation(db, "INSERT INTO evaluations (generation, individual, variables, value, "
+                         "status, kind, seconds, attempts, host, folder, message, finished, "
+                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+    {
+    }
+    sql::Statement generation, point, buffer, state, evaluation;
+};
+
+void RunStore::damaged(const std::string& detail) const
+{
+    throw Exception("The run store " + inQuotes(m_path) + " is damaged: " + detail);
+}
+
+void RunStore::failed(const std::exception& error) const
+{
+    const std::string text = error.what();
+    // Our own messages pass; SQLite's and the decoders' become the damage they reveal.
+    if (text.rfind("The run store ", 0) == 0 || text.rfind("The file ", 0) == 0)
+        throw Exception(text);
+    if (text == sqlite3_errstr(SQLITE_NOTADB))
+        throw Exception("The file " + inQuotes(m_path) + " is not a ZYL run store.");
+    damaged(text);
+}
+
+void RunStore::cannotWrite(const std::string& reason) const
+{
+    throw Exception("The run store " + inQuotes(m_path) + " cannot be written: " + reason);
+}
+
+RunStore::Content RunStore::probe(const std::string& path)
+{
+    switch (fileKind(path)) {
+    case FileKind::Missing:
+        return Content::Missing;
+    case FileKind::Empty:
+        return Content::Empty;
+    case FileKind::Sqlite:
+        try {
+            sql::Database db = openForReading(path);
+            const std::int64_t id = db.queryInt("PRAGMA application_id");
+            if (id == kStoreApplicationId)
+                return Content::Run; // whole or not: openExisting tells
+            // A database without our id and without tables (a creation killed before its
+            // first transaction) holds nothing to lose; anything else is someone's data.
+            if (id == 0 && db.queryInt("SELECT count(*) FROM sqlite_schema") == 0)
+                return Content::Empty;
+        } catch (const Exception&) {
+            // Unreadable: refused below, with the message that fits.
+        }
+        break;
+    default:
+        break;
+    }
+    openExisting(path, /*lock=*/false); // throws the message that fits the file
+    return Content::Run;
+}
+
+void RunStore::lockAgainstOthers()
+{
+    FileLock::Result result;
+    try {
+        result = m_lock.acquire(m_path, /*create=*/false);
+    } catch (const Exception& error) {
+        throw Exception("The run store " + inQuotes(m_path) + " cannot be opened: " + error.what());
+    }
+    if (result == FileLock::Result::Busy) {
+        std::string owner;
+        try {
+            sql::Database db = openForReading(m_path);
+            sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
+            if (who.step() && !who.isNull(0))
+                owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
+                        who.columnText(1) + " since " + who.columnText(2) + ")";
+        } catch (const std::exception&) {
+            // The owner is only a detail of the message.
+        }
+        throw Exception("The run store " + inQuotes(m_path) + " is in use by another ZYL" + owner +
+                        ".");
+    }
+}
+
+RunStore RunStore::openExisting(const std::string& path, bool lock)
+{
+    RunStore store;
+    store.m_path = path;
+    switch (fileKind(path)) {
+    case FileKind::Missing:
+        throw Exception("The run store " + inQuotes(path) + " does not exist.");
+    case FileKind::Empty:
+        throw Exception("The run store " + inQuotes(path) + " holds no run.");
+    case FileKind::CutShort:
+        store.damaged("the file is cut short");
+    case FileKind::NotSqlite:
+        throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
+    case FileKind::Sqlite:
+        break;
+    }
+
+    try {
+        store.m_db = openForReading(path);
+        const std::int64_t version = store.m_db.queryInt("PRAGMA user_version");
+        if (store.m_db.queryInt("PRAGMA application_id") != kStoreApplicationId)
+            throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
+        if (version > kStoreVersion)
+            throw Exception("The run store " + inQuotes(path) +
+                            " was written by a newer ZYL (store version " +
+                            std::to_string(version) + "; this ZYL reads version " +
+                            std::to_string(kStoreVersion) + ").");
+        if (version < 1)
+            store.damaged("it has no version");
+        // Only now, so that someone else's file is refused without being opened for writing.
+        if (lock)
+            store.lockAgainstOthers();
+        {
+            sql::Statement check(store.m_db, "PRAGMA quick_check");
+            if (!check.step())
+                store.damaged("the check of the file gave no answer");
+            const std::string verdict = check.columnText(0);
+            if (verdict != "ok") {
+                // The check lists every fault, the first line naming the database: the first
+                // fault says enough.
+                std::string first = verdict;
+                const std::size_t banner = first.find("***\n");
+                if (first.rfind("***", 0) == 0 && banner != std::string::npos)
+                    first.erase(0, banner + 4);
+                first = first.substr(0, first.find('\n'));
+                store.damaged("the file is corrupt (" + first + ")");
+            }
+        }
+        {
+            sql::Statement schema(store.m_db, "SELECT type, name FROM sqlite_schema");
+            int tables = 0;
+            while (schema.step()) {
+                const std::string type = schema.columnText(0), name = schema.columnText(1);
+                if (type == "trigger")
+                    store.damaged("it holds the trigger " + name);
+                for (const char* table : kTables)
+                    if (name == table)
+                        tables += type == "table" ? 1 : 0;
+            }
+            if (tables != static_cast<int>(std::size(kTables)))
+                store.damaged("tables are missing");
+        }
+        if (store.m_db.queryInt("SELECT count(*) FROM run") != 1 ||
+            store.m_db.queryInt("SELECT count(*) FROM state") != 1)
+            store.damaged("the run is missing");
+    } catch (const std::exception& error) {
+        store.failed(error);
+    }
+    return store;
+}
+
+RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first)
+{
+    RunStore store;
+    store.m_path = path;
+    FileLock::Result result;
+    try {
+        result = store.m_lock.acquire(path, /*create=*/true);
+    } catch (const Exception& error) {
+        throw Exception("The run store " + inQuotes(path) + " cannot be created: " + error.what());
+    }
+    if (result == FileLock::Result::Busy)
+        throw Exception("The run store " + inQuotes(path) + " is in use by another ZYL.");
+    if (probe(path) == Content::Run) {
+        openExisting(path, /*lock=*/false); // a damaged store is refused as such
+        throw Exception("The run store " + inQuotes(path) +
+                        " already holds a run: resume it, or choose another file.");
+    }
+
+    header.created = utcNow();
+    try {
+        store.m_db = sql::Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        // Straight to WAL without a rollback journal (so before harden(), whose defensive
+        // mode refuses journal_mode=OFF): the switch writes the first page, and a rollback
+        // journal left by a kill in that moment would make the file unreadable without
+        // writing to it. A kill cannot tear a single write, so the page is there or not.
+        store.m_db.exec("PRAGMA journal_mode = OFF");
+        if (store.m_db.queryText("PRAGMA journal_mode = WAL") != "wal")
+            throw Exception("it cannot be put in WAL mode");
+        harden(store.m_db);
+        store.setUpWriting();
+        {
+            sql::Transaction transaction(store.m_db);
+            store.m_db.exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId) +
+                             "; PRAGMA user_version = " + std::to_string(kStoreVersion) + ";")
+                                .c_str());
+            store.m_db.exec(kSchema);
+            sql::Statement run(store.m_db,
+                               "INSERT INTO run (id, created, program, script_name, seed, "
+                               "export_name, export_every_iteration, export_base, objective, "
+                               "script, owner_pid, owner_host, owner_since) "
+                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            run.bindText(1, header.created)
+                .bindText(2, header.program)
+                .bindText(3, header.scriptName);
+            if (header.seed)
+                run.bind(4, static_cast<std::int64_t>(*header.seed));
+            else
+                run.bindNull(4);
+            run.bindText(5, header.exportName)
+                .bind(6, header.exportEveryIteration ? 1 : 0)
+                .bind(7, header.exportBase)
+                .bindText(8, header.objective)
+                .bindText(9, header.scriptText)
+                .bind(10, static_cast<std::int64_t>(::getpid()))
+                .bindText(11, hostName())
+                .bindText(12, header.created);
+            run.run();
+            sql::Statement plot(store.m_db, "INSERT INTO plots VALUES (?, ?, ?, ?)");
+            for (std::size_t p = 0; p < header.plots.size(); ++p)
+                for (std::size_t s = 0; s < header.plots[p].expressions.size(); ++s) {
+                    plot.bind(1, static_cast<std::int64_t>(p))
+                        .bind(2, static_cast<std::int64_t>(s));
+                    plot.bindText(3, header.plots[p].title)
+                        .bindText(4, header.plots[p].expressions[s]);
+                    plot.run();
+                }
+            // The state row starts empty; the first snapshot fills it in the same transaction.
+            store.m_db.exec("INSERT INTO state VALUES (1, 0, 0, 0, 0, 0, 0, 0, NULL, 0, 0, 0, '', "
+                            "NULL, x'', x'', x'', x'', x'')");
+            store.prepareWriting();
+            store.m_writable = true;
+            store.commitSnapshot(first);
+            transaction.commit();
+        }
+        // The first page, with the application id, goes into the file itself at once, so
+        // that tools which read only the file's header (file(1), the desktop's MIME magic)
+        // know a store from its first moment, even one whose WAL a kill left behind.
+        store.m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+    } catch (const Exception& error) {
+        const std::string text = error.what();
+        if (text.rfind("The run store ", 0) == 0)
+            throw;
+        throw Exception("The run store " + inQuotes(path) + " cannot be created: " + text);
+    }
+    return store;
+}
+
+void RunStore::prepareWriting()
+{
+    m_writers = std::make_shared<Writers>(m_db);
+}
+
+void RunStore::setUpWriting()
+{
+    // A checkpoint copies each page once, however often the WAL holds it, and syncs the file:
+    // the larger the WAL may grow between checkpoints, the more of the population's pages,
+    // rewritten at every commit, share one copy and one sync. 10000 pages are 40 MB at most.
+    m_db.exec("PRAGMA wal_autocheckpoint = 10000");
+    setSynchronous(1);
+}
+
+void RunStore::setSynchronous(int level)
+{
+    if (m_synchronous == level)
+        return;
+    m_db.exec(level == 2 ? "PRAGMA synchronous = FULL" : "PRAGMA synchronous = NORMAL");
+    m_synchronous = level;
+}
+
+void RunStore::beginWriting()
+{
+    if (m_writable)
+        return;
+    try {
+        if (!m_lock.held() && m_lock.acquire(m_path, /*create=*/false) == FileLock::Result::Busy)
+            throw Exception("another ZYL has it open");
+        m_db.close();
+        m_db = sql::Database(m_path, SQLITE_OPEN_READWRITE);
+        harden(m_db);
+        m_db.exec("PRAGMA journal_mode = WAL");
+        setUpWriting();
+        sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, owner_since = ?");
+        owner.bind(1, static_cast<std::int64_t>(::getpid()))
+            .bindText(2, hostName())
+            .bindText(3, utcNow());
+        owner.run();
+        prepareWriting();
+        m_writable = true;
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+void RunStore::commitSnapshot(const Snapshot& s)
+{
+    if (!m_writable)
+        cannotWrite("it is open for reading only");
+    try {
+        // Inside create() the transaction is already open.
+        std::optional<sql::Transaction> transaction;
+        if (sqlite3_get_autocommit(m_db.handle())) {
+            setSynchronous(1);
+            transaction.emplace(m_db);
+        }
+        Writers& w = *m_writers;
+        for (const GenerationRecord& g : s.generations) {
+            const GenerationFigures& f = g.figures;
+            sql::Statement& st = w.generation;
+            st.bind(1, g.generation);
+            int i = 2;
+            for (double x : {f.average, f.stdDev, f.meanDev, f.medianDev, f.range, f.q1, f.q2, f.q3,
+                             f.iqr, f.entropy, f.discrepancy})
+                st.bind(i++, x);
+            st.bind(i++, f.different);
+            for (double x : {f.globalMin, f.globalMax, f.currentMin, f.currentMax})
+                st.bind(i++, x);
+            for (std::int64_t x : {f.mutations, f.crossovers, f.buffered, f.evaluations})
+                st.bind(i++, x);
+            st.bind(i++, f.runSeconds);
+            st.bindText(i++, rowsText(g.rows));
+            if (g.exportText)
+                st.bindText(i++, *g.exportText);
+            else
+                st.bindNull(i++);
+            st.run();
+        }
+        for (const PlotPointRecord& p : s.points) {
+            w.point.bind(1, p.plot).bind(2, p.series).bind(3, p.point);
+            w.point.bind(4, static_cast<double>(p.x)).bind(5, static_cast<double>(p.y));
+            w.point.run();
+        }
+        if (s.bufferCount > 0) {
+            w.buffer.bind(1, s.bufferFirst).bind(2, s.bufferCount).bindBlob(3, s.bufferEntries);
+            w.buffer.run();
+        }
+        sql::Statement& st = w.state;
+        st.bind(1, s.generation)
+            .bind(2, static_cast<std::int64_t>(s.rngState))
+            .bind(3, s.mutations)
+            .bind(4, s.crossovers)
+            .bind(5, s.stop.evaluations)
+            .bind(6, s.runSeconds)
+            .bind(7, s.stop.stallCount);
+        if (s.stop.finished())
+            st.bindText(8, s.stop.stopReason);
+        else
+            st.bindNull(8);
+        st.bind(9, s.exportSize).bind(10, s.bufferFirst + s.bufferCount).bindText(11, utcNow());
+        if (s.stop.hasStallBest)
+            st.bindBlob(12, doubleBits(s.stop.stallBest));
+        else
+            st.bindNull(12);
+        st.bindBlob(13, s.parameters).bindBlob(14, s.statistics).bindBlob(15, s.extremes);
+        st.bindBlob(16, s.symbols).bindBlob(17, s.population);
+        st.run();
+        if (transaction)
+            transaction->commit();
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r)
+{
+    if (!m_writable)
+        cannotWrite("it is open for reading only");
+    try {
+        setSynchronous(2);
+        sql::Statement& st = m_writers->evaluation;
+        st.bind(1, r.generation).bind(2, r.individual).bindText(3, jsonArray(r.variables));
+        st.bind(4, r.value).bindText(5, statusText(r.status)).bindText(6, r.kind);
+        st.bind(7, r.seconds).bind(8, r.attempts).bindText(9, r.host).bindText(10, r.folder);
+        st.bindText(11, r.message).bindText(12, utcNow()).bindBlob(13, exactEvaluation(r));
+        st.run();
+        const std::int64_t id = sqlite3_last_insert_rowid(m_db.handle());
+        setSynchronous(1);
+        return id;
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+void RunStore::copyTo(const std::string& path)
+{
+    const std::string temporary = path + ".partial";
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    try {
+        {
+            sql::Database copy(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            sqlite3_backup* backup =
+                sqlite3_backup_init(copy.handle(), "main", m_db.handle(), "main");
+            if (!backup)
+                throw Exception(copy.errorMessage());
+            const int code = sqlite3_backup_step(backup, -1);
+            sqlite3_backup_finish(backup);
+            if (code != SQLITE_DONE)
+                throw Exception(sqlite3_errstr(code));
+            copy.exec("PRAGMA journal_mode = WAL");
+            copy.exec("UPDATE run SET owner_pid = NULL, owner_host = NULL, owner_since = NULL");
+            copy.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        }
+        fs::remove(temporary + "-wal", ignored);
+        fs::remove(temporary + "-shm", ignored);
+        fs::rename(temporary, path);
+    } catch (const std::exception& error) {
+        fs::remove(temporary, ignored);
+        throw Exception("The run store " + inQuotes(path) + " cannot be written: " + error.what());
+    }
+}
+
+} // namespace zyl

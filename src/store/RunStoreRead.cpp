@@ -1,0 +1,254 @@
+#include "store/RunStore.h"
+
+#include "common/Exception.h"
+#include "store/StateCodec.h"
+
+namespace zyl {
+
+namespace {
+
+std::vector<StatisticsRow> parseRows(const std::string& text)
+{
+    std::vector<StatisticsRow> rows;
+    std::vector<std::string> cells(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            const char next = text[++i];
+            cells.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next;
+        } else if (c == '\t') {
+            cells.emplace_back();
+        } else if (c == '\n') {
+            if (cells.size() != 3)
+                throw Exception("a statistics row does not have three cells");
+            rows.push_back({cells[0], cells[1], cells[2]});
+            cells.assign(1, "");
+        } else {
+            cells.back() += c;
+        }
+    }
+    if (cells.size() != 1 || !cells[0].empty())
+        throw Exception("a statistics row does not end");
+    return rows;
+}
+
+void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
+{
+    codec::ByteReader in(bytes, "an evaluation");
+    record.variables.resize(in.count(8));
+    for (double& x : record.variables)
+        x = in.f64();
+    record.value = in.f64();
+    in.expectEnd();
+}
+
+EvaluationStatus parseStatus(const std::string& text)
+{
+    for (EvaluationStatus status : {EvaluationStatus::Ok, EvaluationStatus::Failed,
+                                    EvaluationStatus::TimedOut, EvaluationStatus::Cancelled})
+        if (statusText(status) == text)
+            return status;
+    throw Exception("an evaluation has the unknown status \"" + text + "\"");
+}
+
+} // namespace
+
+StoredRun RunStore::read()
+{
+    StoredRun run;
+    try {
+        {
+            sql::Statement q(m_db, "SELECT created, program, script_name, seed, export_name, "
+                                   "export_every_iteration, export_base, objective, script "
+                                   "FROM run");
+            if (!q.step())
+                damaged("the run is missing");
+            RunHeader& h = run.header;
+            h.created = q.columnText(0);
+            h.program = q.columnText(1);
+            h.scriptName = q.columnText(2);
+            if (!q.isNull(3))
+                h.seed = static_cast<std::uint64_t>(q.columnInt(3));
+            h.exportName = q.columnText(4);
+            h.exportEveryIteration = q.columnInt(5) != 0;
+            h.exportBase = q.columnInt(6);
+            h.objective = q.columnText(7);
+            h.scriptText = q.columnText(8);
+            if (h.exportBase < 0)
+                damaged("the export file's starting size is negative");
+        }
+        {
+            sql::Statement plots(m_db, "SELECT plot, series, title, expression FROM plots "
+                                       "ORDER BY plot, series");
+            while (plots.step()) {
+                const std::int64_t p = plots.columnInt(0), s = plots.columnInt(1);
+                if (p < 0 || s < 0 || p > static_cast<std::int64_t>(run.header.plots.size()))
+                    damaged("the plots are out of order");
+                if (p == static_cast<std::int64_t>(run.header.plots.size()))
+                    run.header.plots.push_back({plots.columnText(2), {}});
+                if (s != static_cast<std::int64_t>(run.header.plots[p].expressions.size()))
+                    damaged("the plots are out of order");
+                run.header.plots[p].expressions.push_back(plots.columnText(3));
+            }
+        }
+        std::int64_t lastEvaluation = 0;
+        {
+            sql::Statement q(m_db, "SELECT generation, rng, mutations, crossovers, evaluations, "
+                                   "run_seconds, stall_count, stop_reason, export_size, "
+                                   "buffer_entries, last_evaluation, stall_best, parameters, "
+                                   "statistics, extremes, symbols, population FROM state");
+            if (!q.step())
+                damaged("the run is missing");
+            Snapshot& s = run.state;
+            s.generation = static_cast<std::int32_t>(q.columnInt(0));
+            s.rngState = static_cast<std::uint64_t>(q.columnInt(1));
+            s.mutations = q.columnInt(2);
+            s.crossovers = q.columnInt(3);
+            s.stop.evaluations = q.columnInt(4);
+            s.runSeconds = q.columnReal(5);
+            s.stop.stallCount = static_cast<int>(q.columnInt(6));
+            if (!q.isNull(7))
+                s.stop.stopReason = q.columnText(7);
+            s.exportSize = q.columnInt(8);
+            run.bufferEntries = q.columnInt(9);
+            lastEvaluation = q.columnInt(10);
+            if (!q.isNull(11)) {
+                codec::ByteReader best(q.columnBlob(11), "the stall rule's best value");
+                s.stop.stallBest = best.f64();
+                best.expectEnd();
+                s.stop.hasStallBest = true;
+            }
+            s.parameters = q.columnBlob(12);
+            s.statistics = q.columnBlob(13);
+            s.extremes = q.columnBlob(14);
+            s.symbols = q.columnBlob(15);
+            s.population = q.columnBlob(16);
+            if (q.columnInt(0) != s.generation || s.generation < 0 || s.stop.evaluations < 0 ||
+                s.stop.stallCount < 0 || s.exportSize < 0 || run.bufferEntries < 0 ||
+                !(s.runSeconds >= 0) || (s.stop.finished() && s.stop.stopReason.empty()))
+                damaged("the state holds impossible counts");
+        }
+        {
+            sql::Statement q(m_db, "SELECT generation, average, std_dev, mean_dev, median_dev, "
+                                   "range, q1, q2, q3, iqr, entropy, discrepancy, different, "
+                                   "global_min, global_max, current_min, current_max, "
+                                   "mutations, crossovers, buffered, evaluations, run_seconds, "
+                                   "statistics, export FROM generations ORDER BY generation");
+            while (q.step()) {
+                GenerationRecord g;
+                g.generation = static_cast<std::int32_t>(q.columnInt(0));
+                if (!run.generations.empty() &&
+                    g.generation != run.generations.back().generation + 1)
+                    damaged("generation " + std::to_string(run.generations.back().generation + 1) +
+                            " is missing");
+                GenerationFigures& f = g.figures;
+                int i = 1;
+                for (double* x : {&f.average, &f.stdDev, &f.meanDev, &f.medianDev, &f.range, &f.q1,
+                                  &f.q2, &f.q3, &f.iqr, &f.entropy, &f.discrepancy})
+                    *x = q.columnReal(i++);
+                f.different = static_cast<std::int32_t>(q.columnInt(i++));
+                for (double* x : {&f.globalMin, &f.globalMax, &f.currentMin, &f.currentMax})
+                    *x = q.columnReal(i++);
+                for (std::int64_t* x : {&f.mutations, &f.crossovers, &f.buffered, &f.evaluations})
+                    *x = q.columnInt(i++);
+                f.runSeconds = q.columnReal(i++);
+                g.rows = parseRows(q.columnText(i++));
+                if (!q.isNull(i))
+                    g.exportText = q.columnText(i);
+                run.generations.push_back(std::move(g));
+            }
+            // A store saved from a project that ran before it had a store may lack the
+            // first generations, never the latest.
+            if (!run.generations.empty() &&
+                run.generations.back().generation != run.state.generation)
+                damaged("its last generation is " +
+                        std::to_string(run.generations.back().generation) +
+                        " where its state has " + std::to_string(run.state.generation));
+        }
+        {
+            sql::Statement q(m_db, "SELECT plot, series, point, x, y FROM plot_points "
+                                   "ORDER BY plot, series, point");
+            while (q.step()) {
+                PlotPointRecord p;
+                p.plot = static_cast<std::int32_t>(q.columnInt(0));
+                p.series = static_cast<std::int32_t>(q.columnInt(1));
+                p.point = static_cast<std::int32_t>(q.columnInt(2));
+                p.x = static_cast<float>(q.columnReal(3));
+                p.y = static_cast<float>(q.columnReal(4));
+                run.points.push_back(p);
+            }
+        }
+        {
+            sql::Statement q(m_db, "SELECT first, count, entries FROM buffer ORDER BY first");
+            std::int64_t total = 0;
+            while (q.step()) {
+                if (q.columnInt(0) != total || q.columnInt(1) <= 0)
+                    damaged("the buffer has a gap");
+                total += q.columnInt(1);
+                run.bufferChunks.emplace_back(q.columnBlob(2));
+            }
+            if (total != run.bufferEntries)
+                damaged("the buffer holds " + std::to_string(total) + " entries where " +
+                        std::to_string(run.bufferEntries) + " are expected");
+        }
+        run.unfinishedGeneration = evaluations(lastEvaluation, /*successfulOnly=*/false);
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return run;
+}
+
+std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool successfulOnly)
+{
+    std::vector<EvaluationRecord> records;
+    try {
+        sql::Statement q(m_db, successfulOnly
+                                   ? "SELECT id, generation, individual, status, kind, seconds, "
+                                     "attempts, host, folder, message, exact FROM evaluations "
+                                     "WHERE id > ? AND status = 'ok' ORDER BY id"
+                                   : "SELECT id, generation, individual, status, kind, seconds, "
+                                     "attempts, host, folder, message, exact FROM evaluations "
+                                     "WHERE id > ? ORDER BY id");
+        q.bind(1, afterId);
+        while (q.step()) {
+            EvaluationRecord r;
+            r.id = q.columnInt(0);
+            r.generation = static_cast<std::int32_t>(q.columnInt(1));
+            r.individual = static_cast<std::int32_t>(q.columnInt(2));
+            r.status = parseStatus(q.columnText(3));
+            r.kind = q.columnText(4);
+            r.seconds = q.columnReal(5);
+            r.attempts = static_cast<std::int32_t>(q.columnInt(6));
+            r.host = q.columnText(7);
+            r.folder = q.columnText(8);
+            r.message = q.columnText(9);
+            decodeExactEvaluation(q.columnBlob(10), r);
+            records.push_back(std::move(r));
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return records;
+}
+
+StoredRun inspectRunStore(const std::string& path)
+{
+    RunStore store = RunStore::openExisting(path, /*lock=*/false);
+    StoredRun run = store.read();
+    try {
+        codec::decodeParameters(run.state.parameters);
+        codec::decodeStatistics(run.state.statistics);
+        const auto population = codec::decodeIndivs(run.state.population, "the population");
+        const auto extremes = codec::decodeIndivs(run.state.extremes, "the best individuals");
+        if (extremes.size() != 4)
+            throw Exception("the best individuals are not four");
+        for (const std::string& chunk : run.bufferChunks)
+            codec::decodeIndivs(chunk, "the buffer");
+        codec::decodeSymbols(run.state.symbols);
+    } catch (const Exception& error) {
+        throw Exception("The run store \"" + path + "\" is damaged: " + error.what());
+    }
+    return run;
+}
+
+} // namespace zyl

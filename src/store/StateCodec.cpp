@@ -1,0 +1,433 @@
+#include "store/StateCodec.h"
+
+#include "common/Exception.h"
+
+#include <bit>
+#include <cstring>
+#include <utility>
+
+namespace zyl::codec {
+
+namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+template <class T> void putLittle(char* out, T x)
+{
+    if constexpr (kLittleEndian) {
+        std::memcpy(out, &x, sizeof x);
+    } else {
+        for (std::size_t i = 0; i < sizeof x; ++i)
+            out[i] = static_cast<char>((x >> (8 * i)) & 0xFF);
+    }
+}
+
+} // namespace
+
+void ByteWriter::u32(std::uint32_t x)
+{
+    char raw[4];
+    putLittle(raw, x);
+    m_bytes.append(raw, 4);
+}
+
+void ByteWriter::u64(std::uint64_t x)
+{
+    char raw[8];
+    putLittle(raw, x);
+    m_bytes.append(raw, 8);
+}
+
+void ByteWriter::f64(double x)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    u64(bits);
+}
+
+void ByteWriter::text(std::string_view s)
+{
+    u32(static_cast<std::uint32_t>(s.size()));
+    m_bytes.append(s);
+}
+
+void ByteReader::damaged(const std::string& detail) const
+{
+    throw Exception(m_what + " " + detail);
+}
+
+void ByteReader::need(std::size_t n)
+{
+    if (left() < n)
+        damaged("is cut short");
+}
+
+std::uint8_t ByteReader::u8()
+{
+    need(1);
+    return static_cast<std::uint8_t>(m_bytes[m_pos++]);
+}
+
+std::uint32_t ByteReader::u32()
+{
+    need(4);
+    std::uint32_t x = 0;
+    for (int i = 0; i < 4; ++i)
+        x |= static_cast<std::uint32_t>(static_cast<unsigned char>(m_bytes[m_pos + i])) << (8 * i);
+    m_pos += 4;
+    return x;
+}
+
+std::uint64_t ByteReader::u64()
+{
+    need(8);
+    std::uint64_t x = 0;
+    for (int i = 0; i < 8; ++i)
+        x |= static_cast<std::uint64_t>(static_cast<unsigned char>(m_bytes[m_pos + i])) << (8 * i);
+    m_pos += 8;
+    return x;
+}
+
+double ByteReader::f64()
+{
+    const std::uint64_t bits = u64();
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+std::string ByteReader::text()
+{
+    const std::uint32_t size = u32();
+    need(size);
+    std::string s(m_bytes.substr(m_pos, size));
+    m_pos += size;
+    return s;
+}
+
+std::uint32_t ByteReader::count(std::size_t itemBytes)
+{
+    const std::uint32_t n = u32();
+    if (itemBytes > 0 && n > left() / itemBytes)
+        damaged("is cut short");
+    return n;
+}
+
+void ByteReader::expectEnd() const
+{
+    if (!atEnd())
+        damaged("has bytes left over");
+}
+
+IndivData toData(const Indiv& ind)
+{
+    IndivData data{ind.value, ind.evaluated, {}};
+    for (int j = 0; j < ind.count(); ++j)
+        data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
+    return data;
+}
+
+void applyData(const IndivData& data, Indiv& ind)
+{
+    if (static_cast<int>(data.variables.size()) != ind.count())
+        throw Exception("an individual has " + std::to_string(data.variables.size()) +
+                        " variables where the task has " + std::to_string(ind.count()));
+    for (int j = 0; j < ind.count(); ++j)
+        if (ind.gene(j))
+            ind.gene(j)->setValue(data.variables[j]);
+    ind.value = data.value;
+    ind.evaluated = data.evaluated;
+}
+
+namespace {
+
+// Written in one pass into space reserved beforehand: a commit encodes a thousand
+// individuals, and byte-by-byte appends would cost more than the database does.
+template <class Each>
+void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each)
+{
+    std::string& bytes = out.bytes();
+    const std::size_t start = bytes.size();
+    const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables);
+    bytes.resize(start + 8 + per * count);
+    char* at = bytes.data() + start;
+    putLittle(at, static_cast<std::uint32_t>(count));
+    putLittle(at + 4, static_cast<std::uint32_t>(variables));
+    at += 8;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Indiv& ind = each(i);
+        std::uint64_t bits;
+        std::memcpy(&bits, &ind.value, 8);
+        putLittle(at, bits);
+        at[8] = ind.evaluated ? 1 : 0;
+        at += 9;
+        for (int j = 0; j < variables; ++j) {
+            const double x = j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0;
+            std::memcpy(&bits, &x, 8);
+            putLittle(at, bits);
+            at += 8;
+        }
+    }
+}
+
+} // namespace
+
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables)
+{
+    encodeList(out, count, variables, [&](std::size_t i) -> const Indiv& { return *inds[i]; });
+}
+
+void encodePopulation(ByteWriter& out, const ZYL& zyl)
+{
+    encodeList(out, zyl.population.size(), zyl.count(),
+               [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
+}
+
+void encodeExtremes(ByteWriter& out, const ZYL& zyl)
+{
+    const Indiv* extremes[] = {&zyl.globalMin, &zyl.globalMax, &zyl.currentMin, &zyl.currentMax};
+    encodeIndivs(out, extremes, 4, zyl.count());
+}
+
+std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what)
+{
+    ByteReader in(bytes, what);
+    const std::uint32_t count = in.u32();
+    const std::uint32_t variables = in.u32();
+    // Each individual takes 9 bytes and 8 per variable; checked before anything is allocated.
+    const std::uint64_t each = 9 + 8 * static_cast<std::uint64_t>(variables);
+    if (count > 0 && each * count != in.left())
+        in.damaged(each * count > in.left() ? "is cut short" : "has bytes left over");
+    std::vector<IndivData> inds(count);
+    for (IndivData& ind : inds) {
+        ind.value = in.f64();
+        const std::uint8_t flag = in.u8();
+        if (flag > 1)
+            in.damaged("holds an evaluated flag that is neither 0 nor 1");
+        ind.evaluated = flag == 1;
+        ind.variables.resize(variables);
+        for (double& x : ind.variables)
+            x = in.f64();
+    }
+    in.expectEnd();
+    return inds;
+}
+
+void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter)
+{
+    out.f64(zyl.crossProb);
+    out.f64(zyl.mutProb);
+    out.f64(zyl.crossUnifProb);
+    out.i32(zyl.maxIteration);
+    out.u8(zyl.maximise);
+    out.u8(zyl.variablePopSize);
+    out.u8(zyl.bufferIndividuals);
+    out.u8(zyl.elite);
+    for (std::int32_t x :
+         {zyl.selection, zyl.mutationType, zyl.crossoverType, zyl.tourSize, zyl.crossPoints})
+        out.i32(x);
+    out.u32(static_cast<std::uint32_t>(zyl.ranges.size()));
+    for (const VariableRange& range : zyl.ranges) {
+        out.i32(range.intLo);
+        out.i32(range.intHi);
+        out.f64(range.realLo);
+        out.f64(range.realHi);
+        out.f64(range.uniformityCoeff);
+    }
+    out.i32(loopCounter);
+}
+
+Parameters decodeParameters(std::string_view bytes)
+{
+    ByteReader in(bytes, "the parameters");
+    Parameters p;
+    p.crossProb = in.f64();
+    p.mutProb = in.f64();
+    p.crossUnifProb = in.f64();
+    p.maxIteration = in.i32();
+    p.maximise = in.u8() != 0;
+    p.variablePopSize = in.u8() != 0;
+    p.bufferIndividuals = in.u8() != 0;
+    p.elite = in.u8() != 0;
+    p.selection = in.i32();
+    p.mutationType = in.i32();
+    p.crossoverType = in.i32();
+    p.tourSize = in.i32();
+    p.crossPoints = in.i32();
+    p.ranges.resize(in.count(32));
+    for (VariableRange& range : p.ranges) {
+        range.intLo = in.i32();
+        range.intHi = in.i32();
+        range.realLo = in.f64();
+        range.realHi = in.f64();
+        range.uniformityCoeff = in.f64();
+    }
+    p.loopCounter = in.i32();
+    in.expectEnd();
+    return p;
+}
+
+void applyParameters(const Parameters& p, ZYL& zyl)
+{
+    if (p.ranges.size() != zyl.ranges.size())
+        throw Exception("the parameters hold " + std::to_string(p.ranges.size()) +
+                        " variable ranges where the task has " + std::to_string(zyl.ranges.size()));
+    // The same bounds the loader and the Options dialog keep, so that a hostile store cannot
+    // hand the engine values it never sees otherwise.
+    if (p.maxIteration < 1 || p.maxIteration > 30000 || p.loopCounter < 1 || p.loopCounter > 1000 ||
+        p.variablePopSize)
+        throw Exception("the parameters are out of their ranges");
+    zyl.crossProb = p.crossProb;
+    zyl.mutProb = p.mutProb;
+    zyl.crossUnifProb = p.crossUnifProb;
+    zyl.maxIteration = p.maxIteration;
+    zyl.maximise = p.maximise;
+    zyl.variablePopSize = p.variablePopSize;
+    zyl.bufferIndividuals = p.bufferIndividuals;
+    zyl.elite = p.elite;
+    zyl.selection = p.selection;
+    zyl.mutationType = p.mutationType;
+    zyl.crossoverType = p.crossoverType;
+    zyl.tourSize = p.tourSize;
+    zyl.crossPoints = p.crossPoints;
+    zyl.ranges = p.ranges;
+}
+
+void encodeStatistics(ByteWriter& out, const ZYL& zyl)
+{
+    out.i32(zyl.different);
+    for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1, zyl.q2,
+                     zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
+        out.f64(x);
+}
+
+StatisticsFields decodeStatistics(std::string_view bytes)
+{
+    ByteReader in(bytes, "the statistics");
+    StatisticsFields s;
+    s.different = in.i32();
+    for (double* x : {&s.average, &s.stdDev, &s.meanDev, &s.medianDev, &s.range, &s.q1, &s.q2,
+                      &s.q3, &s.iqr, &s.entropy, &s.discrepancy})
+        *x = in.f64();
+    in.expectEnd();
+    return s;
+}
+
+void applyStatistics(const StatisticsFields& s, ZYL& zyl)
+{
+    zyl.different = s.different;
+    zyl.average = s.average;
+    zyl.stdDev = s.stdDev;
+    zyl.meanDev = s.meanDev;
+    zyl.medianDev = s.medianDev;
+    zyl.range = s.range;
+    zyl.q1 = s.q1;
+    zyl.q2 = s.q2;
+    zyl.q3 = s.q3;
+    zyl.iqr = s.iqr;
+    zyl.entropy = s.entropy;
+    zyl.discrepancy = s.discrepancy;
+}
+
+namespace {
+
+constexpr std::uint8_t kHasLeft = 1, kHasRight = 2;
+// dimension is not written: it always equals the number of elements.
+constexpr std::size_t kNodeBytes =
+    4 + 4 + 4 + 8 + 8 + 4 + 1; // level, code, text size, re, im, elements, flags
+
+void encodeTree(ByteWriter& out, const Tensor& root)
+{
+    std::vector<const Tensor*> stack{&root};
+    while (!stack.empty()) {
+        const Tensor* node = stack.back();
+        stack.pop_back();
+        out.i32(node->level);
+        out.i32(node->code);
+        out.text(node->text);
+        out.f64(node->re);
+        out.f64(node->im);
+        out.u32(static_cast<std::uint32_t>(node->elements.size()));
+        out.u8((node->left ? kHasLeft : 0) | (node->right ? kHasRight : 0));
+        // Pushed in reverse, so that they come out as elements, left, right.
+        if (node->right)
+            stack.push_back(node->right.get());
+        if (node->left)
+            stack.push_back(node->left.get());
+        for (auto it = node->elements.rbegin(); it != node->elements.rend(); ++it)
+            stack.push_back(it->get());
+    }
+}
+
+TensorPtr decodeTree(ByteReader& in)
+{
+    TensorPtr root;
+    std::vector<TensorPtr*> slots{&root};
+    while (!slots.empty()) {
+        TensorPtr* slot = slots.back();
+        slots.pop_back();
+        auto node = std::make_unique<Tensor>();
+        node->level = in.i32();
+        node->code = in.i32();
+        node->text = in.text();
+        node->re = in.f64();
+        node->im = in.f64();
+        const std::uint32_t elements = in.count(kNodeBytes);
+        const std::uint8_t flags = in.u8();
+        if (flags > (kHasLeft | kHasRight))
+            in.damaged("holds a node with unknown flags");
+        node->elements.resize(elements);
+        node->dimension = static_cast<int>(elements);
+        // The slots point into the node object, which stays where it is when the pointer to
+        // it is moved into its own slot below.
+        if (flags & kHasRight)
+            slots.push_back(&node->right);
+        if (flags & kHasLeft)
+            slots.push_back(&node->left);
+        for (auto it = node->elements.rbegin(); it != node->elements.rend(); ++it)
+            slots.push_back(&*it);
+        *slot = std::move(node);
+        // Every open slot still needs a node of its own: a blob that claims more nodes than
+        // its bytes can hold is refused before the slots pile up.
+        if (slots.size() > in.left() / kNodeBytes)
+            in.damaged("is cut short");
+    }
+    return root;
+}
+
+} // namespace
+
+void encodeSymbols(ByteWriter& out, const SymbolTable& table)
+{
+    out.u32(static_cast<std::uint32_t>(table.size()));
+    for (const Funkcja& symbol : table.symbols()) {
+        out.text(symbol.name);
+        out.u8(symbol.isProtected ? 1 : 0);
+        // The evaluator relies on every symbol having a definition; one without is written as
+        // such and refused when read, rather than handed on.
+        out.u8(symbol.definition ? 1 : 0);
+        if (symbol.definition)
+            encodeTree(out, *symbol.definition);
+    }
+}
+
+std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes)
+{
+    ByteReader in(bytes, "the symbol table");
+    const std::uint32_t count = in.count(4 + 1 + 1);
+    std::vector<std::unique_ptr<Funkcja>> symbols;
+    symbols.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto symbol = std::make_unique<Funkcja>();
+        symbol->name = in.text();
+        symbol->isProtected = in.u8() != 0;
+        if (in.u8() != 1)
+            in.damaged("holds a symbol without a definition");
+        symbol->definition = decodeTree(in);
+        symbols.push_back(std::move(symbol));
+    }
+    in.expectEnd();
+    return symbols;
+}
+
+} // namespace zyl::codec

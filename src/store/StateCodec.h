@@ -1,0 +1,122 @@
+#pragma once
+
+// The binary forms in which a run store keeps the engine's state: individuals, the
+// population, the parameters, the statistics and the symbol table. Little-endian, doubles by
+// their exact bits, so that a restored run continues bit for bit (SQLite's REAL columns would
+// lose the sign of a zero and every NaN). Decoding checks every length against the bytes at
+// hand: a damaged or hostile blob gives an Exception, never a crash or a huge allocation.
+
+#include "engine/Zyl.h"
+#include "expr/Tensor.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zyl::codec {
+
+class ByteWriter {
+public:
+    void u8(std::uint8_t x) { m_bytes.push_back(static_cast<char>(x)); }
+    void u32(std::uint32_t x);
+    void i32(std::int32_t x) { u32(static_cast<std::uint32_t>(x)); }
+    void u64(std::uint64_t x);
+    void i64(std::int64_t x) { u64(static_cast<std::uint64_t>(x)); }
+    void f64(double x);
+    /// A length (u32) and the bytes.
+    void text(std::string_view s);
+
+    std::string& bytes() { return m_bytes; }
+    void clear() { m_bytes.clear(); }
+
+private:
+    std::string m_bytes;
+};
+
+/// Reads what a ByteWriter wrote. \throws Exception "<what> is cut short" when the bytes end
+/// early.
+class ByteReader {
+public:
+    ByteReader(std::string_view bytes, std::string what) : m_bytes(bytes), m_what(std::move(what))
+    {
+    }
+
+    std::uint8_t u8();
+    std::uint32_t u32();
+    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+    std::uint64_t u64();
+    std::int64_t i64() { return static_cast<std::int64_t>(u64()); }
+    double f64();
+    std::string text();
+    /// A count of items of at least `itemBytes` bytes each, checked against the bytes left.
+    std::uint32_t count(std::size_t itemBytes);
+
+    std::size_t left() const { return m_bytes.size() - m_pos; }
+    bool atEnd() const { return m_pos == m_bytes.size(); }
+    /// \throws Exception "<what> has bytes left over" unless every byte was read.
+    void expectEnd() const;
+    [[noreturn]] void damaged(const std::string& detail) const;
+
+private:
+    void need(std::size_t n);
+
+    std::string_view m_bytes;
+    std::string m_what;
+    std::size_t m_pos = 0;
+};
+
+/// An individual as plain data.
+struct IndivData {
+    double value = 0;
+    bool evaluated = false;
+    std::vector<double> variables;
+
+    bool operator==(const IndivData&) const = default;
+};
+
+IndivData toData(const Indiv& ind);
+/// Gives `ind` the data's value, flag and variable values (setValue of getValue is exact for
+/// every kind of variable). \throws Exception when the numbers of variables differ.
+void applyData(const IndivData& data, Indiv& ind);
+
+/// A list of individuals: u32 count, u32 variables, then per individual the value, the
+/// evaluated flag and the variables. Written straight from the engine, with no copies.
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables);
+void encodePopulation(ByteWriter& out, const ZYL& zyl);
+/// globalMin, globalMax, currentMin, currentMax.
+void encodeExtremes(ByteWriter& out, const ZYL& zyl);
+std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what);
+
+/// The genetic-algorithm parameters of the engine (which the Options dialog may have changed
+/// since the script was written), with the ranges and the loop counter.
+struct Parameters {
+    double crossProb = 0, mutProb = 0, crossUnifProb = 0;
+    std::int32_t maxIteration = 0;
+    bool maximise = false, variablePopSize = false, bufferIndividuals = false, elite = false;
+    std::int32_t selection = 0, mutationType = 0, crossoverType = 0, tourSize = 0, crossPoints = 0;
+    std::vector<VariableRange> ranges;
+    std::int32_t loopCounter = 1;
+};
+void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter);
+Parameters decodeParameters(std::string_view bytes);
+void applyParameters(const Parameters& parameters, ZYL& zyl);
+
+/// The statistics fields of the latest generation (different and the eleven reals).
+struct StatisticsFields {
+    std::int32_t different = 0;
+    double average = 0, stdDev = 0, meanDev = 0, medianDev = 0, range = 0;
+    double q1 = 0, q2 = 0, q3 = 0, iqr = 0, entropy = 0, discrepancy = 0;
+};
+void encodeStatistics(ByteWriter& out, const ZYL& zyl);
+StatisticsFields decodeStatistics(std::string_view bytes);
+void applyStatistics(const StatisticsFields& fields, ZYL& zyl);
+
+/// Every symbol of the table, front to back: name, protection and the definition tree, node
+/// by node without recursion, so trees of any depth are safe.
+void encodeSymbols(ByteWriter& out, const SymbolTable& table);
+/// \throws Exception when the bytes do not form a table (a vector node whose dimension is not
+/// its number of elements included).
+std::vector<std::unique_ptr<Funkcja>> decodeSymbols(std::string_view bytes);
+
+} // namespace zyl::codec

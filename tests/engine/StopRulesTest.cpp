@@ -1,0 +1,159 @@
+#include "engine/StopRules.h"
+
+#include "engine/Statistics.h"
+#include "engine/Task.h"
+#include "project/Loader.h"
+#include "support/StopChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+using namespace zyl;
+
+namespace {
+
+class StopRules : public ::testing::Test {
+protected:
+    StopRules() { table.registerBuiltinSymbols(); }
+
+    /// The message of a failed load, "" when it loads.
+    std::string load(const std::string& options)
+    {
+        script = ProjectScript::fromText(
+            "[FUNCTION]\nanalytical=1\nreuse_store=old.zyl\n[EQUATIONS]\nf=x1^2\n"
+            "[VARIABLES]\nx1=real[-1;1]\n[POPULATION]\nsize=10\n[PLOTS]\nP=Average\n"
+            "[OPTIONS]\nmax_iteration=50\n" +
+            options);
+        script.StripBlanks();
+        try {
+            project = loadProject(script, settings, table, rng);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "";
+    }
+    /// One check with the best value set to `best`.
+    bool check(double best, double seconds = 0)
+    {
+        project.zyl->globalMin.value = best;
+        project.zyl->globalMax.value = best;
+        publishStatistics(*project.zyl, table);
+        return checkStopRules(settings.stopRules, state, *project.zyl, table, seconds);
+    }
+
+    SymbolTable table;
+    ProjectSettings settings;
+    ProjectScript script;
+    LcgRng rng{1};
+    LoadedProject project;
+    StopRuleState state;
+};
+
+} // namespace
+
+TEST_F(StopRules, TheKeysAreCheckedWhenTheProjectLoads)
+{
+    EXPECT_EQ(load(""), "");
+    EXPECT_FALSE(settings.stopRules.any());
+    EXPECT_EQ(settings.reuseStore, "old.zyl");
+    EXPECT_EQ(load("time_limit=0\nmax_evaluations=0\nstall_generations=0\nstop_when=\n"), "");
+    EXPECT_FALSE(settings.stopRules.any());
+    EXPECT_EQ(load("time_limit=3600\nmax_evaluations=500\nstall_generations=20\n"
+                   "stall_tolerance=1e-6\nstop_when=StdDev<1e-6||GlobalMin<-5.999\n"),
+              "");
+    EXPECT_EQ(settings.stopRules.timeLimit, 3600);
+    EXPECT_EQ(settings.stopRules.maxEvaluations, 500);
+    EXPECT_EQ(settings.stopRules.stallGenerations, 20);
+    EXPECT_EQ(settings.stopRules.stallTolerance, 1e-6);
+    EXPECT_EQ(settings.stopRules.stopWhen, "StdDev<1e-6||GlobalMin<-5.999");
+
+    // Unlike the older keys, a value that is not a number is an error, not a default.
+    EXPECT_EQ(load("time_limit=an hour\n"),
+              "Time limit ought to be a number of seconds not below 0");
+    EXPECT_EQ(load("time_limit=-1\n"), "Time limit ought to be a number of seconds not below 0");
+    EXPECT_EQ(load("max_evaluations=1.5\n"),
+              "Max evaluations ought to be a whole number not below 0");
+    EXPECT_EQ(load("stall_generations=30001\n"),
+              "Stall generations ought to be a number from [0; 30000]");
+    EXPECT_EQ(load("stall_generations=5\nstall_tolerance=-0.1\n"),
+              "Stall tolerance ought to be a number not below 0");
+    EXPECT_EQ(load("stall_tolerance=-0.1\n"), ""); // read only with stall_generations
+    EXPECT_EQ(load("stop_when=StdDev<<1\n"), "Stop rule\nSyntax error!");
+}
+
+TEST_F(StopRules, TheStallCountAddsUpSmallGainsAndFollowsTheDirection)
+{
+    ASSERT_EQ(load("stall_generations=3\nstall_tolerance=0.5\n"), "");
+    // A gain of exactly the tolerance is no improvement; 9.5 and 9.2 together are one.
+    for (double best : {10.0, 9.5, 9.2, 9.0, 8.95}) {
+        EXPECT_FALSE(check(best)) << best;
+    }
+    EXPECT_EQ(state.stallCount, 2);
+    EXPECT_TRUE(check(8.95));
+    EXPECT_EQ(state.stopReason, "stall_generations=3: GlobalMin has not improved by more than "
+                                "0.5 for 3 generations in generation 1");
+    EXPECT_TRUE(check(-100)); // a finished task stays finished
+
+    state = {};
+    project.zyl->maximise = true;
+    for (double best : {1.0, 0.0, 2.0, 2.4})
+        EXPECT_FALSE(check(best));
+    EXPECT_EQ(state.stallCount, 1); // falling is no gain when maximising; 1 -> 2 was one
+}
+
+TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason)
+{
+    ASSERT_EQ(load("stop_when=q>0\nmax_evaluations=30\ntime_limit=60\n"), "");
+    setSymbolValue(table, "q", std::nan(""));
+    EXPECT_FALSE(check(1.0, 59.9)); // NaN is no true value
+    setSymbolValue(table, "q", 2);
+    state.evaluations = 30;
+    EXPECT_TRUE(check(1.0, 60));
+    EXPECT_EQ(state.stopReason, "stop_when=q>0 was met in generation 1");
+
+    state = {};
+    setSymbolValue(table, "q", 0);
+    state.evaluations = 30;
+    EXPECT_TRUE(check(1.0, 60));
+    EXPECT_EQ(state.stopReason, "max_evaluations=30 was reached in generation 1 (30 evaluations)");
+
+    state = {};
+    EXPECT_TRUE(check(1.0, 60.5));
+    EXPECT_EQ(state.stopReason, "time_limit=60 was reached in generation 1 (60.5 s of run time)");
+
+    // A failing expression is an error for the caller to show; the task goes on.
+    ASSERT_EQ(load("stop_when=nothing+1\n"), "");
+    state = {};
+    EXPECT_THROW(check(1.0), InfoErr);
+    EXPECT_FALSE(state.finished());
+}
+
+TEST_F(StopRules, TodaysRunLoopStopsInTheGenerationTheRuleIsMet)
+{
+    ASSERT_EQ(load("stop_when=Generation>=5\n"), "");
+    RunObserver quiet;
+    RunClock clock;
+    test::StopChecker checker(quiet, settings.stopRules, state, *project.zyl, table, clock);
+    DirectSynchronizer sync;
+    clock.start();
+    while (!state.finished() && project.zyl->generation < project.zyl->maxIteration) {
+        Task task(RunContext{*project.zyl, settings, script, table, project.plots}, sync, checker);
+        task.execute();
+    }
+    clock.stop();
+    EXPECT_EQ(checker.stoppedIn, 5);
+    EXPECT_EQ(project.zyl->generation, 5); // the generation step itself went to its end
+    EXPECT_EQ(state.evaluations, 50);
+
+    // Run time counts only while running, added over the runs.
+    RunClock total(2.0);
+    total.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    total.stop();
+    const double afterOne = total.seconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(total.seconds(), afterOne);
+    EXPECT_GE(afterOne, 2.02);
+}

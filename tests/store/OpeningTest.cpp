@@ -1,0 +1,236 @@
+#include "store/RunSession.h"
+
+#include "store/FileLock.h"
+#include "store/StoreSupport.h"
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+using namespace zyl;
+using namespace zyl::test;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
+                      "[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=6\n"
+                      "[OPTIONS]\nmax_iteration=10\n";
+
+StoreRequest request(const std::string& store, const char* script, bool resume)
+{
+    StoreRequest r;
+    r.storePath = store;
+    r.resume = resume;
+    if (script) {
+        r.script = ProjectScript::fromText(script);
+        r.script->StripBlanks();
+    }
+    r.scriptName = "task.txt";
+    r.seed = 1;
+    return r;
+}
+
+/// Opens a session in a fresh table; the message when it is refused, "" when it opens.
+std::string openMessage(const StoreRequest& r)
+{
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    ProjectSettings settings;
+    try {
+        StoredSession::open(r, settings, table);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
+/// A store holding a run of kScript with two committed generations.
+void makeStore(const std::string& path)
+{
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    ProjectSettings settings;
+    auto session = StoredSession::open(request(path, kScript, false), settings, table);
+    RowCollector rows(session->zyl(), settings);
+    RecordingObserver observer(session->recorder(), rows, session->zyl(), settings, session->stop);
+    session->recorder().setPacing(false);
+    runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
+                   observer, 2);
+}
+
+void sqlOn(const std::string& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+} // namespace
+
+TEST(Opening, ARunStartsOnlyWhereThereIsNone)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    EXPECT_EQ(openMessage(request(store, nullptr, true)),
+              "The run store \"" + store +
+                  "\" holds no run to resume, and no script was given "
+                  "to start one.");
+    // A script that does not load creates no file.
+    EXPECT_EQ(openMessage(request(store, "[FUNCTION]\n", false)), "Invalid function");
+    EXPECT_FALSE(fs::exists(store));
+
+    makeStore(store);
+    const std::string before = fileBytes(store);
+    // The file's own header names it a store (what file(1) and the MIME magic read).
+    EXPECT_EQ(before.substr(68, 4), std::string("ZYL\0", 4));
+    EXPECT_EQ(openMessage(request(store, kScript, false)),
+              "The run store \"" + store +
+                  "\" already holds a run: resume it, or choose another "
+                  "file.");
+    std::string other = kScript;
+    other.replace(other.find("x1^2"), 4, "x1^4");
+    EXPECT_EQ(openMessage(request(store, other.c_str(), true)),
+              "The script \"task.txt\" differs from the one the run store \"" + store +
+                  "\" holds.");
+    EXPECT_EQ(fileBytes(store), before);
+    // Blanks and comments do not make a script another one; no script at all resumes too.
+    EXPECT_EQ(openMessage(request(store, (std::string(";note\n") + kScript).c_str(), true)), "");
+    EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
+
+    // An empty file (say, made by a job script) takes a new run.
+    writeFile(dir / "empty.zyl", "");
+    EXPECT_EQ(openMessage(request(dir / "empty.zyl", kScript, false)), "");
+    EXPECT_EQ(RunStore::probe(dir / "empty.zyl"), RunStore::Content::Run);
+}
+
+TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
+{
+    TempDir dir;
+    const std::string good = dir / "good.zyl";
+    makeStore(good);
+    const std::string goodBytes = fileBytes(good);
+    ASSERT_GT(goodBytes.size(), 8192u);
+
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> damage;
+        std::string expected;   // the message after the path's closing quote
+        bool structural = true; // found without loading the stored script
+    };
+    const std::vector<Case> cases = {
+        {"text", [](const std::string& p) { writeFile(p, "[FUNCTION]\nanalytical=1\n"); },
+         " is not a ZYL run store."},
+        {"foreign",
+         [](const std::string& p) {
+             sqlOn(p, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1)");
+         },
+         " is not a ZYL run store."},
+        {"cut",
+         [&](const std::string& p) { writeFile(p, goodBytes.substr(0, goodBytes.size() / 2)); },
+         " is damaged: "},
+        {"header", [&](const std::string& p) { writeFile(p, goodBytes.substr(0, 60)); },
+         " is damaged: the file is cut short"},
+        {"newer",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "PRAGMA user_version = 2");
+         },
+         " was written by a newer ZYL (store version 2; this ZYL reads version 1)."},
+        {"script",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE run SET script = '[FUNCTION]\r\n'");
+         },
+         " holds a script that no longer loads: Invalid function", false},
+        {"state",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE state SET population = x'0100000002000000'");
+         },
+         " is damaged: the population is cut short"},
+        {"symbols",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE state SET symbols = x'ffffffff'");
+         },
+         " is damaged: the symbol table is cut short"},
+        {"gap",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "DELETE FROM generations WHERE generation = 2");
+         },
+         " is damaged: "},
+        {"pages",
+         [&](const std::string& p) {
+             std::string bytes = goodBytes;
+             for (std::size_t i = 4096; i < bytes.size(); i += 7)
+                 bytes[i] = static_cast<char>(bytes[i] * 31 + 7);
+             writeFile(p, bytes);
+         },
+         " is damaged: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string(c.name) + ".zyl");
+        c.damage(path);
+        const std::string before = fileBytes(path);
+        // "not a store" names a file, the others a run store.
+        auto refused = [&](const std::string& text) {
+            return AnyOf(StartsWith("The file \"" + path + "\"" + text),
+                         StartsWith("The run store \"" + path + "\"" + text));
+        };
+        EXPECT_THAT(openMessage(request(path, nullptr, true)), refused(c.expected));
+        EXPECT_THAT(openMessage(request(path, kScript, false)),
+                    refused(c.structural ? c.expected : " already holds a run"));
+        EXPECT_EQ(fileBytes(path), before);
+        if (c.structural) {
+            EXPECT_THROW(inspectRunStore(path), Exception);
+        }
+    }
+}
+
+TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    makeStore(store);
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto running = StoredSession::open(request(store, nullptr, true), settings, table);
+        EXPECT_THAT(openMessage(request(store, nullptr, true)),
+                    StartsWith("The run store \"" + store +
+                               "\" is in use by another ZYL (process " +
+                               std::to_string(::getpid()) + " on "));
+        // Reading another run's evaluations needs no lock.
+        EXPECT_NO_THROW(inspectRunStore(store));
+    }
+    // A process killed while it holds the store leaves no lock behind.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        FileLock lock;
+        const bool held = lock.acquire(store, false) == FileLock::Result::Locked;
+        (void)!write(ready[1], held ? "1" : "0", 1);
+        pause();
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(read(ready[0], &held, 1), 1);
+    EXPECT_EQ(held, '1');
+    EXPECT_THAT(openMessage(request(store, nullptr, true)), HasSubstr("is in use by another ZYL"));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
+}
