@@ -8,7 +8,9 @@ packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchma
           libsqlite3-dev
           qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev
           # The icon's PNG sizes, the Debian package and its checks (scripts/package.sh).
-          librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db)
+          librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db
+          # The one-node cluster of scripts/local-slurm.sh, for the cluster tests.
+          slurm-wlm munge)
 if [ "${1:-}" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
@@ -29,5 +31,12 @@ if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+# The Slurm and munge packages would start their daemons with the system's configuration;
+# scripts/local-slurm.sh starts them with its own, so the package scripts may start nothing.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    $SUDO sh -c "printf '#!/bin/sh\nexit 101\n' > $policy && chmod 755 $policy"
+    trap '$SUDO rm -f "$policy"' EXIT
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -34,15 +34,17 @@ struct ExternalProgram {
 ///    and standard input from /dev/null. The call waits for it without spinning.
 /// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
 ///    when the file is missing or does not begin with a number, ind.value is left unchanged.
+///    A NaN is no value: ind.value is left unchanged and the call fails; "inf" and "-inf" are
+///    values.
 ///
 /// Returns true when the program ran and exited with status 0. Returns false, touching no
 /// file, when inputName or outputName names the program file itself. Returns false when the
-/// input file cannot be written (the program is then not started), the program is missing or cannot
-/// start, exits non-zero, dies on a signal, runs past the timeout (its whole process group is
-/// killed), or `cancel` is true when the call begins or becomes true while the program runs
-/// (the group is killed at once, and the output file is not read). The caller tells a
-/// cancellation from a failure by testing `cancel`. A killed program is always reaped.
-/// ind.evaluated is not touched.
+/// input file cannot be written (the program is then not started), the program is missing or
+/// cannot start, exits non-zero, dies on a signal, runs past the timeout (its whole process group
+/// is killed), leaves a NaN as its output, or `cancel` is true when the call begins or becomes
+/// true while the program runs (the group is killed at once, and the output file is not read).
+/// The caller tells a cancellation from a failure by testing `cancel`. A killed program is always
+/// reaped. ind.evaluated is not touched.
 bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel);
 
 /// The number at the beginning of an external program's output: leading white space skipped,
@@ -51,5 +53,19 @@ bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::ato
 /// small for a double gives +-inf or +-0. Whatever follows the number is ignored ("  3.5e2\n"
 /// and "350 apples" give 350). Nothing when the text does not begin with a number.
 std::optional<double> parseOutputValue(std::string_view text);
+
+// The steps of an evaluation, shared with the evaluation backends.
+
+/// True when the input or the output file is the program file itself (writing the input there,
+/// or emptying the output there, would destroy the user's program).
+bool namesTheProgram(const ExternalProgram& program);
+/// Empties a stale output file, so that a program that writes nothing cannot hand back the
+/// value of the previous individual. Only a regular file: a device or FIFO is left alone.
+void clearOutputFile(const std::string& name);
+/// Creates or truncates `name` and writes `text`; false when it cannot. A FIFO without a
+/// reader fails at once instead of blocking.
+bool writeInputFile(const std::string& name, const std::string& text);
+/// parseOutputValue of the file's first MiB; nothing when it cannot be opened.
+std::optional<double> readOutputFile(const std::string& name);
 
 } // namespace zyl

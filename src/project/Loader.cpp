@@ -3,10 +3,14 @@
 #include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/StopRules.h"
+#include "engine/backends/Backends.h"
 #include "expr/Statement.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <filesystem>
 
 namespace zyl {
 
@@ -36,6 +40,102 @@ std::uint64_t seedValue(const std::string& text)
     if (text.empty() || error != std::errc() || stop != end)
         throw Exception("Seed ought to be a whole number from [0; 18446744073709551615]");
     return seed;
+}
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string absolutePath(const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    return error ? name : path.lexically_normal().string();
+}
+
+int checkedCount(int value, int lo, int hi, const char* what)
+{
+    if (value < lo || value > hi)
+        throw Exception(std::string(what) + " ought to be a number from [" + std::to_string(lo) +
+                        "; " + std::to_string(hi) + "]");
+    return value;
+}
+
+// How the external program's evaluations run: how many at once, in which folders, what a
+// failure does, and the CLUSTER section. Every field is set on every load, so that a script
+// without these keys runs exactly as one always did.
+void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settings)
+{
+    settings.workers = 1;
+    settings.workRoot.clear();
+    settings.workFoldersAsked = false;
+    settings.templateDir.clear();
+    settings.keepWorkDirs = false;
+    settings.retries = 0;
+    settings.failureValue.reset();
+    settings.cluster = ClusterSettings{};
+    if (settings.functionMode != FunctionMode::External)
+        return;
+
+    settings.workers =
+        checkedCount(script.ReadInteger("FUNCTION", "workers", 1), 1, 1024, "Workers");
+    settings.retries =
+        checkedCount(script.ReadInteger("FUNCTION", "retries", 0), 0, 100, "Retries");
+    if (script.HasKey("FUNCTION", "failure_value")) {
+        const std::string text = script.ReadString("FUNCTION", "failure_value", "");
+        const std::optional<double> value = parseReal(text);
+        if (!value)
+            throw Exception("Failure value ought to be a number: " + text);
+        settings.failureValue = value;
+    }
+    settings.keepWorkDirs = script.ReadBool("FUNCTION", "keep_work_dirs", false);
+    const std::string templateDir = script.ReadString("FUNCTION", "template_dir", "");
+    if (!templateDir.empty())
+        settings.templateDir = absolutePath(templateDir);
+    std::string workRoot = script.ReadString("FUNCTION", "work_root", "");
+    settings.workFoldersAsked = !workRoot.empty() || !templateDir.empty();
+    if (workRoot.empty()) {
+        const std::filesystem::path file(script.fileName());
+        workRoot = file.empty() ? std::string("zyl-runs")
+                                : (file.parent_path() / (file.stem().string() + "-runs")).string();
+    }
+    settings.workRoot = absolutePath(workRoot);
+
+    ClusterSettings& cluster = settings.cluster;
+    const std::string scheduler = lowerCase(script.ReadString("CLUSTER", "scheduler", ""));
+    if (scheduler == "slurm")
+        cluster.scheduler = Scheduler::Slurm;
+    else if (!scheduler.empty())
+        throw Exception("Unknown scheduler: " + script.ReadString("CLUSTER", "scheduler", ""));
+    const std::string mode = lowerCase(script.ReadString("CLUSTER", "mode", ""));
+    if (mode == "steps")
+        cluster.mode = ClusterMode::Steps;
+    else if (!mode.empty() && mode != "array")
+        throw Exception("Unknown cluster mode: " + script.ReadString("CLUSTER", "mode", ""));
+    cluster.partition = script.ReadString("CLUSTER", "partition", "");
+    cluster.account = script.ReadString("CLUSTER", "account", "");
+    // Absent: Slurm's default. Present: a count in range.
+    if (script.HasKey("CLUSTER", "time_limit"))
+        cluster.timeLimitMinutes =
+            checkedCount(script.ReadInteger("CLUSTER", "time_limit", 0), 1, 525600, "Time limit");
+    if (script.HasKey("CLUSTER", "cpus_per_task"))
+        cluster.cpusPerTask = checkedCount(script.ReadInteger("CLUSTER", "cpus_per_task", 0), 1,
+                                           4096, "CPUs per task");
+    if (script.HasKey("CLUSTER", "memory"))
+        cluster.memoryMiB =
+            checkedCount(script.ReadInteger("CLUSTER", "memory", 0), 1, 1 << 24, "Memory");
+    const std::string options = script.ReadString("CLUSTER", "options", "");
+    for (std::size_t from = 0; from <= options.size();) {
+        std::size_t comma = std::min(options.find(',', from), options.size());
+        if (comma > from)
+            cluster.options.push_back(options.substr(from, comma - from));
+        from = comma + 1;
+    }
+
+    checkWorkFolderNames(settings);
 }
 
 std::string vectorOfThrees(int n)
@@ -80,6 +180,7 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     }
     if (settings.functionMode == FunctionMode::Invalid)
         throw Exception("Invalid function");
+    readEvaluationSettings(script, settings);
 
     // 5-7. Counts.
     const int popSize = script.ReadInteger("POPULATION", "size", -1);

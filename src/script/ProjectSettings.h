@@ -1,12 +1,34 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace zyl {
 
 /// Where the objective value of an individual comes from.
 enum class FunctionMode { Invalid = -1, Manual = 0, Analytical = 1, External = 2 };
+
+/// Which scheduler runs the evaluations (CLUSTER scheduler); None: this machine.
+enum class Scheduler { None, Slurm };
+/// How Slurm runs them (CLUSTER mode): one job array per generation, or one srun step per
+/// evaluation inside the allocation ZYL itself runs in.
+enum class ClusterMode { Array, Steps };
+
+/// The CLUSTER section. A zero means "Slurm's default".
+struct ClusterSettings {
+    Scheduler scheduler = Scheduler::None;
+    ClusterMode mode = ClusterMode::Array;
+    std::string partition;
+    std::string account;
+    /// Slurm's time limit per evaluation, in minutes.
+    int timeLimitMinutes = 0;
+    int cpusPerTask = 0;
+    int memoryMiB = 0;
+    /// Further options for sbatch (or srun with steps), one per entry, as written.
+    std::vector<std::string> options;
+};
 
 /// The optional rules that end a task before max_iteration (OPTIONS keys). A zero or empty
 /// field is a rule that is not in force.
@@ -45,6 +67,31 @@ struct ProjectSettings {
     std::string outputName;
     /// Seconds an external program may run before it is killed; 0 waits as long as it takes.
     double externalTimeout = 0;
+
+    // How external evaluations run. Every load sets all of these, so a script without the keys
+    // runs one program at a time in ZYL's folder, as it always has.
+    /// Programs run at once (1 to 1024); with a scheduler, evaluations queued or running.
+    int workers = 1;
+    /// Absolute folder holding one folder per evaluation (see usesWorkFolders); by default
+    /// beside the script, named after it with "-runs" appended.
+    std::string workRoot;
+    /// The script names work_root or template_dir: folders even for one worker.
+    bool workFoldersAsked = false;
+    /// Absolute folder copied into each evaluation's folder first; empty: none.
+    std::string templateDir;
+    bool keepWorkDirs = false;
+    /// How many times a failed evaluation is started again (0 to 100).
+    int retries = 0;
+    /// The value a failed evaluation gives; absent: a failure stops the run.
+    std::optional<double> failureValue;
+    ClusterSettings cluster;
+
+    /// Whether each evaluation runs in a folder of its own: with several workers, a scheduler,
+    /// or a script that asks for the folders (a template needs one to be copied into).
+    bool usesWorkFolders() const
+    {
+        return workers > 1 || cluster.scheduler != Scheduler::None || workFoldersAsked;
+    }
 
     // ---- Run store and stop rules ----
     /// FUNCTION reuse_store: a run store whose evaluations fill the buffer when a run starts.

@@ -121,9 +121,10 @@ check("json failed step", r.returncode == 1 and report["end"] == "failed" and re
 
 external = ("[FUNCTION]\nexternal=1\nexternal_name=%s\ninput_name=in.txt\noutput_name=out.txt\n"
             "[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n[OPTIONS]\nmax_iteration=2\n")
-# An objective that answers "nan": JSON has no NaN, so the affected numbers are null.
-nan = write("nan.sh", "#!/bin/sh\necho nan > \"$2\"\n", 0o755)
-r = run(batch, ["--report", "json", "--progress", "json", write("nan.txt", external % nan)])
+# An objective that answers "inf" (a NaN is a failed evaluation): JSON has no infinity, so the
+# affected numbers are null.
+inf = write("inf.sh", "#!/bin/sh\necho inf > \"$2\"\n", 0o755)
+r = run(batch, ["--report", "json", "--progress", "json", write("inf.txt", external % inf)])
 report = strict_json(r.stdout.decode())
 progress = [strict_json(line) for line in r.stderr.decode().splitlines()]
 check("json non-finite", r.returncode == 0 and report["statistics"]["Average"] is None

@@ -203,6 +203,19 @@ TEST_F(ExternalTest, OutputThatIsNoNumberLeavesTheValue)
     EXPECT_EQ(ind.value, 6);
 }
 
+TEST_F(ExternalTest, NanIsAFailureWhileInfinitiesAreValues)
+{
+    ind.value = 3;
+    EXPECT_FALSE(run("echo nan > \"$2\""));
+    EXPECT_EQ(ind.value, 3);
+    EXPECT_FALSE(run("echo -NaN > \"$2\"; exit 1"));
+    EXPECT_EQ(ind.value, 3);
+    EXPECT_TRUE(run("echo inf > \"$2\""));
+    EXPECT_EQ(ind.value, HUGE_VAL);
+    EXPECT_TRUE(run("echo -inf > \"$2\""));
+    EXPECT_EQ(ind.value, -HUGE_VAL);
+}
+
 TEST_F(ExternalTest, TimeoutKillsTheProgramAndWhatItStarted)
 {
     ind.value = 8;

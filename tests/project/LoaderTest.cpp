@@ -240,3 +240,82 @@ TEST_F(Loading, ASeedMakesTheTaskRepeatable)
                   "Seed ought to be a whole number from [0; 18446744073709551615]")
             << bad;
 }
+
+TEST_F(Loading, EvaluationKeysAndTheClusterSection)
+{
+    const std::string head = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n"
+                             "[FUNCTION]\nexternal=1\nexternal_name=prog\n"
+                             "input_name=in.txt\noutput_name=out.txt\n";
+
+    // Without the keys: one program at a time, no folders, failures stop the run. A load also
+    // forgets what an earlier script set.
+    settings.workers = 9;
+    settings.failureValue = 1;
+    settings.cluster.scheduler = Scheduler::Slurm;
+    ProjectScript named = ProjectScript::fromText(head);
+    named.SetFileName("/data/tasks/wing.txt");
+    ASSERT_NO_THROW(project = loadProject(named, settings, table, rng));
+    EXPECT_EQ(settings.workers, 1);
+    EXPECT_FALSE(settings.usesWorkFolders());
+    EXPECT_FALSE(settings.failureValue.has_value());
+    EXPECT_EQ(settings.retries, 0);
+    EXPECT_EQ(settings.cluster.scheduler, Scheduler::None);
+    EXPECT_EQ(settings.workRoot, "/data/tasks/wing-runs");
+
+    ASSERT_EQ(load(head + "workers=16\nretries=2\nfailure_value=-1e9\nkeep_work_dirs=1\n"
+                          "work_root=/scratch/r\ntemplate_dir=/deck\n[CLUSTER]\nscheduler=Slurm\n"
+                          "mode=steps\npartition=short\naccount=lab\ntime_limit=30\n"
+                          "cpus_per_task=4\nmemory=2048\noptions=--qos=high,,--exclusive\n"),
+              "");
+    EXPECT_EQ(settings.workers, 16);
+    EXPECT_EQ(settings.retries, 2);
+    EXPECT_EQ(settings.failureValue, -1e9);
+    EXPECT_TRUE(settings.keepWorkDirs);
+    EXPECT_EQ(settings.workRoot, "/scratch/r");
+    EXPECT_EQ(settings.templateDir, "/deck");
+    const ClusterSettings& cluster = settings.cluster;
+    EXPECT_EQ(cluster.scheduler, Scheduler::Slurm);
+    EXPECT_EQ(cluster.mode, ClusterMode::Steps);
+    EXPECT_EQ(cluster.partition, "short");
+    EXPECT_EQ(cluster.timeLimitMinutes, 30);
+    EXPECT_EQ(cluster.cpusPerTask, 4);
+    EXPECT_EQ(cluster.memoryMiB, 2048);
+    EXPECT_EQ(cluster.options, (std::vector<std::string>{"--qos=high", "--exclusive"}));
+
+    // The keys belong to the external program: an analytical task ignores them.
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nanalytical=1\n"
+                   "workers=5000\n[EQUATIONS]\nf=x\n"),
+              "");
+    EXPECT_EQ(settings.workers, 1);
+
+    const std::pair<const char*, const char*> rejected[] = {
+        {"workers=0", "Workers ought to be a number from [1; 1024]"},
+        {"workers=1025", "Workers ought to be a number from [1; 1024]"},
+        {"retries=101", "Retries ought to be a number from [0; 100]"},
+        {"failure_value=high", "Failure value ought to be a number: high"},
+        {"failure_value=nan", "Failure value ought to be a number: nan"},
+        {"[CLUSTER]\nscheduler=pbs", "Unknown scheduler: pbs"},
+        {"[CLUSTER]\nmode=tasks", "Unknown cluster mode: tasks"},
+        {"[CLUSTER]\ntime_limit=0", "Time limit ought to be a number from [1; 525600]"},
+        {"[CLUSTER]\ncpus_per_task=0", "CPUs per task ought to be a number from [1; 4096]"},
+        {"[CLUSTER]\nmemory=-5", "Memory ought to be a number from [1; 16777216]"},
+    };
+    for (const auto& [keys, message] : rejected)
+        EXPECT_EQ(load(head + keys + "\n"), message) << keys;
+
+    // Programs side by side would share an absolute file.
+    const char* shared = "In work folders, input_name and output_name ought to be relative names";
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
+                   "input_name=/tmp/in.txt\noutput_name=out.txt\nworkers=2\n"),
+              shared);
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
+                   "input_name=in.txt\noutput_name=/tmp/out.txt\n[CLUSTER]\nscheduler=slurm\n"),
+              shared);
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nexternal=1\n"
+                   "input_name=/tmp/in.txt\noutput_name=/tmp/out.txt\n"),
+              "");
+    EXPECT_FALSE(settings.usesWorkFolders());
+    // A template needs a folder to be copied into, whatever the worker count.
+    EXPECT_EQ(load(head + "template_dir=deck\n"), "");
+    EXPECT_TRUE(settings.usesWorkFolders());
+}

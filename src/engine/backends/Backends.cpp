@@ -1,0 +1,51 @@
+#include "engine/backends/Backends.h"
+
+#include "common/Exception.h"
+#include "engine/backends/LocalBackend.h"
+#include "engine/backends/SlurmArrayBackend.h"
+#include "engine/backends/SlurmStepsBackend.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace zyl {
+
+void checkWorkFolderNames(const ProjectSettings& settings)
+{
+    if (settings.usesWorkFolders() &&
+        (std::filesystem::path(settings.inputName).is_absolute() ||
+         std::filesystem::path(settings.outputName).is_absolute()))
+        throw Exception("In work folders, input_name and output_name ought to be relative names");
+}
+
+std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
+                                                   BatchEvaluator::Report report)
+{
+    checkWorkFolderNames(settings);
+    const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
+                                  settings.externalTimeout};
+    const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};
+    std::unique_ptr<EvaluationBackend> backend;
+    if (settings.cluster.scheduler == Scheduler::Slurm &&
+        settings.cluster.mode == ClusterMode::Steps) {
+        if (!std::getenv("SLURM_JOB_ID"))
+            throw Exception("Slurm steps need an allocation: start ZYL with sbatch or salloc");
+        backend = std::make_unique<SlurmStepsBackend>(
+            SlurmStepsOptions{program, settings.workers, folders, settings.cluster, ""});
+    } else if (settings.cluster.scheduler == Scheduler::Slurm) {
+        backend = std::make_unique<SlurmArrayBackend>(
+            SlurmArrayOptions{program, settings.workers, folders, settings.cluster});
+    } else {
+        LocalBackendOptions local;
+        local.program = program;
+        local.workers = settings.workers;
+        if (settings.usesWorkFolders())
+            local.folders = folders;
+        backend = std::make_unique<LocalBackend>(std::move(local));
+    }
+    return std::make_unique<BatchEvaluator>(std::move(backend),
+                                            FailurePolicy{settings.retries, settings.failureValue},
+                                            std::move(report));
+}
+
+} // namespace zyl

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "engine/backends/BatchEvaluator.h"
+#include "script/ProjectSettings.h"
+
+#include <memory>
+
+namespace zyl {
+
+/// The evaluator a run of the external program uses, as the settings ask: processes on this
+/// machine (in ZYL's folder with one worker and no scheduler, exactly as a run always did;
+/// otherwise one work folder per evaluation), Slurm job arrays, or Slurm steps. `report`
+/// receives the failure lines (see BatchEvaluator::Report). Call it after any override of the
+/// worker count (zyl-batch --workers).
+/// \throws Exception "Slurm steps need an allocation: start ZYL with sbatch or salloc" for
+/// mode=steps outside an allocation, or the message of checkWorkFolderNames.
+std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
+                                                   BatchEvaluator::Report report);
+
+/// Programs in work folders take their files inside them; an absolute name would be one file
+/// shared by every program running at once.
+/// \throws Exception "In work folders, input_name and output_name ought to be relative names".
+void checkWorkFolderNames(const ProjectSettings& settings);
+
+} // namespace zyl

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "engine/backends/EvaluationBackend.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zyl {
+
+class Indiv;
+
+/// What happens when an evaluation fails (the script keys retries and failure_value).
+struct FailurePolicy {
+    /// How many times a failed evaluation is started again (0 to 100).
+    int retries = 0;
+    /// Absent: a failure, once its retries are spent, stops the run. Present: the individual
+    /// takes this value, the failure is reported, and the run goes on.
+    std::optional<double> failureValue;
+};
+
+/// How an individual's evaluation ended, retries included.
+enum class EvaluationStatus {
+    Succeeded,    ///< `value` is the program's
+    FailureValue, ///< failed; `value` is failure_value and the run goes on
+    Failed,       ///< failed without failure_value: the run must stop ("A problem with external
+                  ///< program."); `value` holds the number the program left, if any
+    Cancelled,    ///< ended or dropped by the cancel flag: the individual stays unevaluated
+    NotRun        ///< never started because the batch stopped starting: stays unevaluated
+};
+
+/// One individual's evaluation, as the caller and the run store see it.
+struct EvaluationResult {
+    int generation = 0;
+    int index = 0;
+    std::string line;
+    EvaluationStatus status = EvaluationStatus::NotRun;
+    std::optional<double> value;
+    /// Why the last attempt failed; empty on success.
+    std::string failure;
+    /// Wall time of all attempts together.
+    double seconds = 0;
+    /// Programs started for it (0 for a duplicate).
+    int attempts = 0;
+    /// Where the last attempt ran: "host NAME", "Slurm job 123_4", "Slurm step 123.5".
+    std::string where;
+    /// The last attempt's folder (empty when it ran in ZYL's folder) and whether it is kept.
+    std::string workDir;
+    bool workDirKept = false;
+    /// The index of the individual whose evaluation this one took over, or -1.
+    int duplicateOf = -1;
+};
+
+/// A batch's results, one per request in the order the requests were given.
+struct BatchOutcome {
+    std::vector<EvaluationResult> results;
+    /// Some evaluation has the status Failed: the caller shows "A problem with external
+    /// program." and stops the run.
+    bool failed = false;
+    bool cancelled = false;
+};
+
+/// The one failure policy above every backend: retries, failure_value, duplicates, the
+/// per-evaluation callback, results in request order, and the progress counts.
+class BatchEvaluator {
+public:
+    /// Called on the thread that called evaluate(), once per individual as soon as its value
+    /// is final (Succeeded, FailureValue or Failed), in whatever order the programs end; a
+    /// duplicate's call follows its original's at once. Not called for Cancelled or NotRun.
+    using Finished = std::function<void(const EvaluationResult&)>;
+    /// Receives one line per failed attempt worth telling (the front end writes it to standard
+    /// error). Nothing is said about a run in ZYL's own folder without retries or
+    /// failure_value: that failure stops the run with the usual message alone.
+    using Report = std::function<void(const std::string&)>;
+
+    BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy, Report report);
+
+    /// Evaluates the requests (in index order; see findDuplicates for duplicateOf). While
+    /// it runs, a failure without failure_value stops new starts; the programs already running
+    /// finish and are reported. Cancellation through control.cancel ends every program and
+    /// leaves nothing running or queued when this returns.
+    /// \throws Exception when the batch cannot be set up (see EvaluationBackend::run), or
+    /// whatever `finished` throws, after every program has been ended.
+    BatchOutcome evaluate(std::vector<EvaluationRequest> requests, const Finished& finished,
+                          const BatchControl& control);
+
+    /// Counts of the current (or last) batch; safe to call from any thread.
+    EvaluationProgress progress() const { return m_progress.snapshot(); }
+    const FailurePolicy& policy() const { return m_policy; }
+
+private:
+    std::unique_ptr<EvaluationBackend> m_backend;
+    FailurePolicy m_policy;
+    Report m_report;
+    ProgressCounters m_progress;
+};
+
+/// For each position, the position of the first earlier individual equal to it (Indiv
+/// equality: every variable's value), or -1: the duplicateOf of a batch when the buffer is on,
+/// so that an individual equal to one being evaluated is not started twice.
+std::vector<int> findDuplicates(const std::vector<const Indiv*>& individuals);
+
+} // namespace zyl

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zyl {
+
+/// One individual to evaluate by the external program.
+struct EvaluationRequest {
+    int generation = 0;
+    /// The individual's index in the population; unique within a batch.
+    int index = 0;
+    /// The program's input line without its line end (Indiv::lineText()).
+    std::string line;
+    /// 1 for the first run of the program, 2 for the first retry, ... (set by BatchEvaluator).
+    int attempt = 1;
+    /// Position in the batch of an earlier request for an equal individual, or -1. Such a
+    /// request is not run: it takes the earlier one's outcome (see findDuplicates).
+    int duplicateOf = -1;
+};
+
+/// How one run of the program ended.
+enum class AttemptStatus { Succeeded, Failed, Cancelled };
+
+/// What one run of the program gave.
+struct AttemptOutcome {
+    AttemptStatus status = AttemptStatus::Failed;
+    /// The number the program left in its output file, also after some failures (a non-zero
+    /// exit); never NaN. Always present on success.
+    std::optional<double> value;
+    /// Why it failed, for reports: "exit code 3", "past external_timeout (10 s)", "output is
+    /// not a number", "Slurm state TIMEOUT", ...; empty on success.
+    std::string failure;
+    /// Wall time of this run (for Slurm, from the first sight of the task running to the first
+    /// sight of its end).
+    double seconds = 0;
+    /// "host NAME", "Slurm job 123_4" or "Slurm step 123.5".
+    std::string where;
+    /// The evaluation's own folder, or empty when the program ran in ZYL's folder.
+    std::string workDir;
+    /// Whether workDir is still there: the folder of a success is removed unless every folder
+    /// is kept; those of failures and cancelled runs stay.
+    bool workDirKept = false;
+};
+
+/// Counts of the current batch, for a status bar or a progress line. They count programs to
+/// run (duplicates are not), and stay readable after the batch until the next one starts.
+struct EvaluationProgress {
+    int running = 0; ///< started and not ended
+    int queued = 0;  ///< waiting for a worker or for the scheduler (retries included)
+    int done = 0;    ///< ended with a value
+    int failed = 0;  ///< ended as a failure, retries spent
+};
+
+/// The counters behind EvaluationProgress; written by the evaluating thread, read by any.
+struct ProgressCounters {
+    std::atomic<int> running{0};
+    std::atomic<int> queued{0};
+    std::atomic<int> done{0};
+    std::atomic<int> failed{0};
+
+    EvaluationProgress snapshot() const
+    {
+        return {running.load(), queued.load(), done.load(), failed.load()};
+    }
+    void reset(int queuedNow)
+    {
+        running = 0;
+        queued = queuedNow;
+        done = 0;
+        failed = 0;
+    }
+};
+
+/// What the caller wants done after an attempt has ended.
+enum class NextStep {
+    Continue,    ///< go on with the batch
+    Retry,       ///< run the same request once more (its attempt number raised by one)
+    StopStarting ///< start nothing more; programs already running are let finish
+};
+
+/// The flags a batch obeys. Both may be set from any thread (a signal handler included).
+struct BatchControl {
+    /// Ends every running program at once (its whole process group, or its Slurm task or
+    /// step) and starts nothing more; nothing is left running or queued when run() returns.
+    const std::atomic<bool>* cancel = nullptr;
+    /// Starts nothing more; running programs finish and are reported.
+    const std::atomic<bool>* stopStarting = nullptr;
+
+    bool cancelled() const { return cancel && cancel->load(); }
+    bool stopping() const { return stopStarting && stopStarting->load(); }
+};
+
+/// Where evaluations run: processes on this machine, Slurm job arrays, Slurm steps.
+/// A backend knows nothing of retries, failure values or duplicates (see BatchEvaluator);
+/// it runs attempts and reports each one as it ends.
+class EvaluationBackend {
+public:
+    /// Called on the thread that called run(), once per attempt, in the order attempts end.
+    using AttemptDone = std::function<NextStep(const EvaluationRequest&, const AttemptOutcome&)>;
+
+    virtual ~EvaluationBackend() = default;
+
+    /// Runs the program once for every request (none is a duplicate), calling `done` as each
+    /// ends; a Retry answer queues the request again with attempt + 1. Returns when every
+    /// request has ended, or when the control flags leave nothing to wait for; requests never
+    /// started are reported as Cancelled when `cancel` was set, and not at all when starting
+    /// stopped (StopStarting or control.stopStarting). Updates `progress` (running, queued)
+    /// as it goes.
+    /// \throws Exception when the batch cannot be set up at all (a work root that cannot be
+    /// created, a job script that cannot be written); nothing is left running then.
+    virtual void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
+                     const BatchControl& control, ProgressCounters& progress) = 0;
+};
+
+} // namespace zyl

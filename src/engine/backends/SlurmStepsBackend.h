@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine/backends/LocalBackend.h"
+#include "script/ProjectSettings.h"
+
+#include <string>
+
+namespace zyl {
+
+struct SlurmStepsOptions {
+    ExternalProgram program;
+    /// How many steps run at once.
+    int workers = 1;
+    WorkFolders folders;
+    ClusterSettings cluster;
+    /// The allocation the steps run in; empty: the one srun finds in its environment (ZYL
+    /// started by sbatch or salloc).
+    std::string jobId;
+};
+
+/// Runs each evaluation as an srun step of the allocation ZYL itself runs in: no queueing, the
+/// allocation's own resources. The srun processes are ZYL's children, followed like local
+/// programs (timeouts and cancellation kill them); steps that outlive their srun are cancelled
+/// with scancel when the batch ends, so none is left.
+class SlurmStepsBackend : public LocalBackend {
+public:
+    explicit SlurmStepsBackend(SlurmStepsOptions options);
+
+protected:
+    std::vector<std::string> launcherExtras(const EvaluationRequest& request) const override;
+    std::string describeWhere(const std::string& workDir) const override;
+    void afterBatch(bool cancelled) override;
+
+private:
+    std::string m_jobId;
+    /// Every step of this ZYL process is named with it, so that leftovers can be found.
+    std::string m_stepPrefix;
+};
+
+} // namespace zyl
