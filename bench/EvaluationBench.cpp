@@ -79,7 +79,7 @@ std::vector<EvaluationRequest> generation(int size)
 }
 
 /// Runs one batch; false when an evaluation failed.
-double runBatch(std::unique_ptr<EvaluationBackend> backend, int size, bool& ok)
+double runBatch(std::unique_ptr<ProgramBackend> backend, int size, bool& ok)
 {
     BatchEvaluator evaluator(std::move(backend), {}, nullptr);
     const auto start = Clock::now();
@@ -94,7 +94,7 @@ WorkFolders folders(const std::string& name)
     return WorkFolders{(scratch() / name).string(), "", false};
 }
 
-std::unique_ptr<EvaluationBackend> local(const std::string& program, int workers)
+std::unique_ptr<ProgramBackend> local(const std::string& program, int workers)
 {
     LocalBackendOptions options;
     options.program = {"in.txt", program, "out.txt", 0};

@@ -72,6 +72,8 @@ public:
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
     /// True when a running external program must be ended at once; its item stays NotRun.
     const std::atomic<bool>& abortFlag() const { return m_abort; }
+    /// The flag behind stopRequested(), for evaluations that hand it on to their workers.
+    const std::atomic<bool>& stopFlag() const { return m_stop; }
 
     /// The outcome of item k. A Failed outcome asks the run to stop (through the handler given
     /// to setFailureHandler) before the next item is started. Calls of report, reportValue

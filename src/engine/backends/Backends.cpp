@@ -25,7 +25,7 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
     const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
                                   settings.externalTimeout};
     const WorkFolders folders{settings.workRoot, settings.templateDir, settings.keepWorkDirs};
-    std::unique_ptr<EvaluationBackend> backend;
+    std::unique_ptr<ProgramBackend> backend;
     if (settings.cluster.scheduler == Scheduler::Slurm &&
         settings.cluster.mode == ClusterMode::Steps) {
         if (!std::getenv("SLURM_JOB_ID"))

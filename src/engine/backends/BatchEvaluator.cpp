@@ -24,7 +24,7 @@ std::string folderNote(const AttemptOutcome& outcome)
 
 } // namespace
 
-BatchEvaluator::BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy,
+BatchEvaluator::BatchEvaluator(std::unique_ptr<ProgramBackend> backend, FailurePolicy policy,
                                Report report)
     : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report))
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/backends/EvaluationBackend.h"
+#include "engine/backends/ProgramBackend.h"
 
 #include <functional>
 #include <memory>
@@ -75,13 +75,13 @@ public:
     /// failure_value: that failure stops the run with the usual message alone.
     using Report = std::function<void(const std::string&)>;
 
-    BatchEvaluator(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy, Report report);
+    BatchEvaluator(std::unique_ptr<ProgramBackend> backend, FailurePolicy policy, Report report);
 
     /// Evaluates the requests (in index order; see findDuplicates for duplicateOf). While
     /// it runs, a failure without failure_value stops new starts; the programs already running
     /// finish and are reported. Cancellation through control.cancel ends every program and
     /// leaves nothing running or queued when this returns.
-    /// \throws Exception when the batch cannot be set up (see EvaluationBackend::run), or
+    /// \throws Exception when the batch cannot be set up (see ProgramBackend::run), or
     /// whatever `finished` throws, after every program has been ended.
     BatchOutcome evaluate(std::vector<EvaluationRequest> requests, const Finished& finished,
                           const BatchControl& control);
@@ -91,7 +91,7 @@ public:
     const FailurePolicy& policy() const { return m_policy; }
 
 private:
-    std::unique_ptr<EvaluationBackend> m_backend;
+    std::unique_ptr<ProgramBackend> m_backend;
     FailurePolicy m_policy;
     Report m_report;
     ProgressCounters m_progress;

@@ -2,7 +2,7 @@
 
 #include "engine/External.h"
 #include "engine/backends/ChildProcess.h"
-#include "engine/backends/EvaluationBackend.h"
+#include "engine/backends/ProgramBackend.h"
 #include "engine/backends/WorkFolders.h"
 
 #include <optional>
@@ -30,7 +30,7 @@ struct LocalBackendOptions {
 /// Runs the program on this machine, up to `workers` at once, each in a process group of its
 /// own; all waiting happens on the calling thread, without a thread per program. A timed-out
 /// or cancelled program is killed with its whole group.
-class LocalBackend : public EvaluationBackend {
+class LocalBackend : public ProgramBackend {
 public:
     explicit LocalBackend(LocalBackendOptions options);
 

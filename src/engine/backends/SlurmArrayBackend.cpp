@@ -65,7 +65,7 @@ struct Task {
 class ArrayRun {
 public:
     ArrayRun(const SlurmArrayOptions& options, const std::string& programPath,
-             const EvaluationBackend::AttemptDone& done, const BatchControl& control,
+             const ProgramBackend::AttemptDone& done, const BatchControl& control,
              ProgressCounters& progress)
         : m_options(options), m_programPath(programPath), m_done(done), m_control(control),
           m_progress(progress)
@@ -97,7 +97,7 @@ private:
 
     const SlurmArrayOptions& m_options;
     const std::string& m_programPath;
-    const EvaluationBackend::AttemptDone& m_done;
+    const ProgramBackend::AttemptDone& m_done;
     const BatchControl& m_control;
     ProgressCounters& m_progress;
     std::map<int, Task> m_live;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/External.h"
-#include "engine/backends/EvaluationBackend.h"
+#include "engine/backends/ProgramBackend.h"
 #include "engine/backends/WorkFolders.h"
 #include "script/ProjectSettings.h"
 
@@ -28,7 +28,7 @@ struct SlurmArrayOptions {
 /// in the folder's "zyl-log.txt". States are followed with squeue (no accounting needed);
 /// COMPLETED with a number in the output file is a success, every other final state a
 /// failure. Cancelling runs scancel and waits until the queue holds none of the batch's tasks.
-class SlurmArrayBackend : public EvaluationBackend {
+class SlurmArrayBackend : public ProgramBackend {
 public:
     explicit SlurmArrayBackend(SlurmArrayOptions options);
 

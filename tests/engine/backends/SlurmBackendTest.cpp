@@ -71,7 +71,7 @@ protected:
         options.pollSeconds = 0.2;
     }
 
-    void prepare(std::unique_ptr<EvaluationBackend> backend, FailurePolicy policy = {})
+    void prepare(std::unique_ptr<ProgramBackend> backend, FailurePolicy policy = {})
     {
         evaluator = std::make_unique<BatchEvaluator>(
             std::move(backend), policy,

@@ -97,12 +97,12 @@ struct BatchControl {
 /// Where evaluations run: processes on this machine, Slurm job arrays, Slurm steps.
 /// A backend knows nothing of retries, failure values or duplicates (see BatchEvaluator);
 /// it runs attempts and reports each one as it ends.
-class EvaluationBackend {
+class ProgramBackend {
 public:
     /// Called on the thread that called run(), once per attempt, in the order attempts end.
     using AttemptDone = std::function<NextStep(const EvaluationRequest&, const AttemptOutcome&)>;
 
-    virtual ~EvaluationBackend() = default;
+    virtual ~ProgramBackend() = default;
 
     /// Runs the program once for every request (none is a duplicate), calling `done` as each
     /// ends; a Retry answer queues the request again with attempt + 1. Returns when every
