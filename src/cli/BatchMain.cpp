@@ -7,6 +7,8 @@
 #include "common/TextConvert.h"
 #include "engine/RunHooks.h"
 #include "engine/Task.h"
+#include "engine/backends/Backends.h"
+#include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 
 #ifdef ZYL_HAVE_PLOTS
@@ -20,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -127,6 +130,30 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::cli::BatchObserver& observer)
     return outcome;
 }
 
+// An external task that asks for more than one program at a time in ZYL's folder (workers,
+// work folders, a scheduler, retries, a failure value) runs through the batch evaluator;
+// otherwise null, and the programs run one after the other as they always did.
+std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSettings& settings,
+                                                          const zyl::ZYL& zyl,
+                                                          zyl::cli::BatchObserver& observer)
+{
+    if (settings.functionMode != zyl::FunctionMode::External ||
+        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+        return nullptr;
+    auto evaluator = zyl::makeBatchEvaluator(settings, [&observer](const std::string& line) {
+        observer.endProgressLine();
+        std::cerr << line << "\n";
+    });
+    const zyl::BatchEvaluator* counts = evaluator.get();
+    auto programs = std::make_unique<zyl::ProgramEvaluation>(std::move(evaluator), zyl.generation,
+                                                             zyl.bufferIndividuals);
+    observer.setEvaluationCounts([counts] { return counts->progress(); });
+    programs->setFinishedHook([&observer](const zyl::EvaluationResult&) {
+        observer.evaluationsChanged();
+    });
+    return programs;
+}
+
 // The script could not be read: the message on standard error, and with a JSON report an
 // object that says so, so that a calling program always has one to parse.
 int loadFailure(const std::string& message, OutputFormat report)
@@ -186,6 +213,8 @@ int main(int argc, char** argv)
         if (options.seed)
             script.WriteString("OPTIONS", "seed", std::to_string(*options.seed));
         project = zyl::loadProject(script, settings, table, rng);
+        if (options.workers && settings.functionMode == zyl::FunctionMode::External)
+            settings.workers = *options.workers;
     } catch (const std::exception& e) {
         return loadFailure(e.what(), options.report);
     }
@@ -197,7 +226,19 @@ int main(int argc, char** argv)
         progress = options.progress;
     zyl::cli::BatchObserver observer(zyl, settings, progress, options.report);
     zyl::RunContext context{zyl, settings, script, table, project.plots};
+    std::unique_ptr<zyl::ProgramEvaluation> programs;
+    try {
+        programs = programEvaluation(settings, zyl, observer);
+    } catch (const std::exception& e) {
+        return loadFailure(e.what(), options.report);
+    }
+    context.backend = programs.get();
     RunOutcome outcome = runToEnd(context, observer);
+    // The default work root is ours: left empty (every evaluation succeeded), it goes too.
+    if (programs && !script.HasKey("FUNCTION", "work_root")) {
+        std::error_code ignored;
+        std::filesystem::remove(settings.workRoot, ignored);
+    }
 #ifdef ZYL_HAVE_PLOTS
     // Drawn before the report, so that the report's exit status counts a failed picture.
     if (!options.plotDirectory.empty() && !drawPlots(project.plots, options.plotDirectory) &&

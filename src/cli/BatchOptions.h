@@ -16,6 +16,8 @@ struct BatchOptions {
     OutputFormat progress = OutputFormat::Text;
     OutputFormat report = OutputFormat::Text;
     std::string plotDirectory;
+    /// --workers: how many external programs run at once, over the script's `workers`.
+    std::optional<int> workers;
     std::string script;
 };
 
