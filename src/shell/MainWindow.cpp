@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "engine/backends/Backends.h"
 #include "shell/AboutBox.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/DesktopSettings.h"
@@ -10,6 +11,7 @@
 #include "windows/MdiLayout.h"
 #include "windows/ResultWindows.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -20,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -403,6 +406,7 @@ void TMainForm::CloseallExecute()
     m_script.reset();
     m_projectFileName.clear();
     m_project.plots.clear();
+    m_programs.reset();
     IOconsole->clearText();
 }
 
@@ -416,6 +420,13 @@ void TMainForm::RunExecute()
     if (m_settings.functionMode == FunctionMode::Manual)
         m_settings.loopCounter = 1;
     RunContext context{*m_project.zyl, m_settings, *m_script, m_table, m_project.plots};
+    try {
+        m_programs = programEvaluation();
+    } catch (const std::exception& error) {
+        showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        return;
+    }
+    context.backend = m_programs.get();
     auto* thread = new TaskThread(context, this, *this, this);
     m_task = thread;
     m_startTime = std::time(nullptr);
@@ -469,8 +480,13 @@ void TMainForm::TerminateExecute()
 
 void TMainForm::OptionsExecute()
 {
-    if (m_project.zyl)
-        OKBottomDlg1->execFor(*m_project.zyl, m_settings.loopCounter, m_script.get());
+    if (!m_project.zyl)
+        return;
+    OKBottomDlg1->setProject(m_project.zyl.get(), &m_settings.loopCounter, m_script.get());
+    if (m_settings.functionMode == FunctionMode::External)
+        OKBottomDlg1->setWorkers(&m_settings.workers);
+    OKBottomDlg1->exec();
+    OKBottomDlg1->setProject(nullptr, nullptr, nullptr);
 }
 
 void TMainForm::AboutExecute() { AboutBox->exec(); }
@@ -533,7 +549,38 @@ QString TMainForm::elapsedText(long long e)
 
 void TMainForm::Timer1Timer()
 {
-    m_runPanel->setText(elapsedText(static_cast<long long>(std::time(nullptr) - m_startTime)));
+    QString text = elapsedText(static_cast<long long>(std::time(nullptr) - m_startTime));
+    if (m_programs) {
+        const EvaluationProgress counts = m_programs->progress();
+        text += QStringLiteral("; running %1, queued %2, done %3, failed %4")
+                    .arg(counts.running)
+                    .arg(counts.queued)
+                    .arg(counts.done)
+                    .arg(counts.failed);
+    }
+    m_runPanel->setText(text);
+}
+
+std::unique_ptr<ProgramEvaluation> TMainForm::programEvaluation()
+{
+    const ProjectSettings& settings = m_settings;
+    if (settings.functionMode != FunctionMode::External ||
+        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+        return nullptr;
+    // Failure lines come from the run's thread; the console window shows them.
+    QPointer<TIOconsole> console = IOconsole;
+    auto evaluator = makeBatchEvaluator(settings, [console](const std::string& line) {
+        const QString text = QString::fromStdString(line);
+        QMetaObject::invokeMethod(
+            qApp,
+            [console, text] {
+                if (console)
+                    console->RichEdit1->appendPlainText(text);
+            },
+            Qt::QueuedConnection);
+    });
+    return std::make_unique<ProgramEvaluation>(std::move(evaluator), m_project.zyl->generation,
+                                               m_project.zyl->bufferIndividuals);
 }
 
 void TMainForm::warning(const std::string& text)
