@@ -105,5 +105,38 @@ left = subprocess.run(["pgrep", "-f", "sleep " + marker], capture_output=True).s
 check("SIGTERM ends zyl-batch with 143 and every running program",
       status == 143 and not left, "status %s, left %r" % (status, left))
 
+
+
+def slurm_unavailable():
+    if "SLURM_CONF" not in os.environ:
+        conf = os.path.join(os.environ.get("ZYL_SLURM_DIR", "/tmp/zyl-slurm"), "slurm.conf")
+        if os.path.exists(conf):
+            os.environ["SLURM_CONF"] = conf
+    try:
+        ping = subprocess.run(["scontrol", "ping"], capture_output=True, text=True, timeout=5)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return str(error)
+    return "" if "UP" in ping.stdout else "no Slurm cluster answers: " + ping.stdout.strip()
+
+
+# The same report from a Slurm job array as from the programs run here (the work root must be
+# on a file system the node shares: here it is the same machine).
+reason = slurm_unavailable()
+if reason:
+    print("SKIP the Slurm run (%s; start one with scripts/local-slurm.sh start)" % reason)
+else:
+    short = script().replace("max_iteration=6", "max_iteration=2").replace("size=12", "size=4")
+    local = run(["--quiet", "--workers", "4"], short)
+    with open("export.tsv") as f:
+        local_export = f.read()
+    on_slurm = run(["--quiet"], short.replace("[VARIABLES]", "workers=4\n[CLUSTER]\n"
+                                              "scheduler=slurm\ntime_limit=2\n[VARIABLES]"))
+    with open("export.tsv") as f:
+        slurm_export = f.read()
+    queue = subprocess.run(["squeue", "-h"], capture_output=True, text=True).stdout
+    check("a run on Slurm prints the local run's report and export, leaving nothing queued",
+          on_slurm.returncode == 0 and on_slurm.stdout == local.stdout and
+          slurm_export == local_export and not queue.strip(), on_slurm.stderr[-1500:])
+
 if failures:
     sys.exit(1)
