@@ -474,7 +474,14 @@ void TMainForm::runEnded()
 
 void TMainForm::TerminateExecute()
 {
-    if (m_task)
+    if (!m_task)
+        return;
+    // Programs running side by side (or queued on a cluster) may each take hours: Terminate
+    // ends them all, and their individuals stay unevaluated for the next Run. One program at a
+    // time is still let finish, as it always was.
+    if (m_programs)
+        m_task->abortRun();
+    else
         m_task->terminateRun();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QEventLoop>
 #include <QFile>
@@ -166,6 +167,18 @@ TEST_F(MainWindow, AnExternalTaskRunsSeveralProgramsAtOnce)
     }
     // The folders of successful evaluations are gone.
     EXPECT_TRUE(QDir(dir.filePath("task-runs")).isEmpty());
+
+    // Terminate ends programs that would run for minutes, and leaves none behind.
+    std::ofstream(program.toStdString()) << "#!/bin/sh\nexec sleep 3579\n";
+    form.Run->trigger();
+    QElapsedTimer clock;
+    clock.start();
+    while (QProcess::execute("pgrep", {"-f", "sleep 3579"}) != 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    form.Terminate->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_NE(QProcess::execute("pgrep", {"-f", "sleep 3579"}), 0);
 }
 
 TEST_F(MainWindow, TerminateEndsARunEarly)
