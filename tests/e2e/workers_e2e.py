@@ -10,6 +10,7 @@ import tempfile
 import time
 
 batch = sys.argv[1]
+desktop = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] != "-" else None
 failures = []
 
 
@@ -85,25 +86,31 @@ check("without failure_value a failure stops the run with the usual message",
 done = run(["--quiet", "--workers", "0"], script())
 check("a worker count out of range is an error in the arguments", done.returncode == 2)
 
+
+
+def interrupted(command, marker, name):
+    """Starts command with programs that sleep for long, SIGTERMs it once four are running."""
+    proc = subprocess.Popen(command, env=dict(os.environ, SLEEP=marker, QT_QPA_PLATFORM="offscreen"),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        if subprocess.run(["pgrep", "-f", "sleep " + marker],
+                          capture_output=True).stdout.count(b"\n") >= 4:
+            break
+        time.sleep(0.1)
+    proc.send_signal(signal.SIGTERM)
+    status = proc.wait(timeout=20)
+    time.sleep(0.3)
+    left = subprocess.run(["pgrep", "-f", "sleep " + marker], capture_output=True).stdout
+    check("SIGTERM ends %s with 143 and every running program" % name,
+          status == 143 and not left, "status %s, left %r" % (status, left))
+
+
 with open("task.txt", "w") as f:
-    f.write(script("external_timeout=600\n"))
-marker = "4242.5"
-started = time.monotonic()
-proc = subprocess.Popen([batch, "--quiet", "--workers", "4", "task.txt"],
-                        env=dict(os.environ, SLEEP=marker), stdout=subprocess.DEVNULL,
-                        stderr=subprocess.PIPE, text=True)
-deadline = time.monotonic() + 20
-while time.monotonic() < deadline:
-    if subprocess.run(["pgrep", "-f", "sleep " + marker], capture_output=True).stdout.count(
-            b"\n") >= 4:
-        break
-    time.sleep(0.1)
-proc.send_signal(signal.SIGTERM)
-status = proc.wait(timeout=20)
-time.sleep(0.3)
-left = subprocess.run(["pgrep", "-f", "sleep " + marker], capture_output=True).stdout
-check("SIGTERM ends zyl-batch with 143 and every running program",
-      status == 143 and not left, "status %s, left %r" % (status, left))
+    f.write(script("external_timeout=600\nworkers=4\n"))
+interrupted([batch, "--quiet", "task.txt"], "4242.5", "zyl-batch")
+if desktop:
+    interrupted([desktop, "task.txt"], "4343.5", "the desktop program")
 
 
 
