@@ -59,7 +59,7 @@ summary() {
 }
 
 if [ "$1" = --all ]; then
-    cmake --build build/fuzz -j"$(nproc)"
+    cmake --build build/fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz-}"
     failed=0
     for ((i = 0; i < ${#targets[@]}; i += 2)); do
         pids=()
