@@ -243,21 +243,27 @@ void RunRecorder::commit()
 }
 
 RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
-                                     const ProjectSettings& settings, StopRuleState& stop)
-    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings), m_stop(stop)
+                                     const ProjectSettings& settings)
+    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings)
 {
 }
 
-void RecordingObserver::warning(const std::string& text)
+void RecordingObserver::evaluationFailed(int index, const std::string& message)
 {
-    if (text == "A problem with external program.")
-        m_externalFailed = true;
-    m_inner.warning(text);
+    m_failedIndex = index;
+    m_failureMessage = message;
+    m_inner.evaluationFailed(index, message);
+}
+
+void RecordingObserver::stopRuleMet(const std::string& reason)
+{
+    // The boundary that follows holds the finished task: it must reach the store.
+    m_recorder.requestCommit();
+    m_inner.stopRuleMet(reason);
 }
 
 void RecordingObserver::evaluatedValue(int index)
 {
-    ++m_stop.evaluations;
     m_recorder.individualEvaluated();
     if (m_settings.functionMode == FunctionMode::External) {
         const Indiv& ind = m_zyl.population[index];
@@ -266,11 +272,12 @@ void RecordingObserver::evaluatedValue(int index)
         record.individual = index;
         record.variables = codec::toData(ind).variables;
         record.value = ind.value;
-        record.status = m_externalFailed ? EvaluationStatus::Failed : EvaluationStatus::Ok;
+        const bool failed = m_failedIndex == index;
+        record.status = failed ? EvaluationStatus::Failed : EvaluationStatus::Ok;
         record.kind = "external";
-        if (m_externalFailed)
-            record.message = "A problem with external program.";
-        m_externalFailed = false;
+        if (failed)
+            record.message = m_failureMessage;
+        m_failedIndex = -1;
         // A store that cannot be written is reported like any failing step; the value itself
         // is in the engine, and the run loop decides what comes next.
         try {

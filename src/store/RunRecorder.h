@@ -113,18 +113,19 @@ private:
 
 /// An observer that tells the recorder what a run shows and passes every call on to the
 /// front end's own observer: with it the run loop records into a store without knowing it.
-/// It also counts computed evaluations for the stop rules (a run loop that counts them itself
-/// must not have this count them too) and, for an external objective, commits each
-/// evaluation (a value after the warning "A problem with external program." is recorded as
-/// failed). A commit that fails is told to the inner observer as a warning with the store's
-/// message.
+/// For an external objective it commits each evaluation as the run takes it back, failed
+/// ones with their message. A commit that fails is told to the inner observer as a warning
+/// with the store's message. (Typed values are committed by whoever enters them.)
 class RecordingObserver : public RunObserver {
 public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
-                      const ProjectSettings& settings, StopRuleState& stop);
+                      const ProjectSettings& settings);
 
-    void warning(const std::string& text) override;
+    void warning(const std::string& text) override { m_inner.warning(text); }
+    void evaluationFailed(int index, const std::string& message) override;
     void evaluatedValue(int index) override;
+    void generationEvaluated() override { m_inner.generationEvaluated(); }
+    void stopRuleMet(const std::string& reason) override;
     void buffered(const Indiv& entry) override { m_inner.buffered(entry); }
     void statistics() override;
     void plotUpdated(std::size_t plot) override { m_inner.plotUpdated(plot); }
@@ -138,8 +139,8 @@ private:
     RunObserver& m_inner;
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
-    StopRuleState& m_stop;
-    bool m_externalFailed = false;
+    int m_failedIndex = -1;
+    std::string m_failureMessage;
     bool m_storeFailed = false;
 };
 

@@ -63,9 +63,10 @@ std::int64_t runToEnd(Opened& opened)
 {
     RowCollector rows(opened.session->zyl(), opened.settings);
     RecordingObserver observer(opened.session->recorder(), rows, opened.session->zyl(),
-                               opened.settings, opened.session->stop);
+                               opened.settings);
     runGenerations(opened.session->zyl(), opened.settings, opened.session->script, opened.table,
-                   opened.session->project.plots, observer, 100);
+                   opened.session->project.plots, observer, 100, nullptr, &opened.session->stop,
+                   &opened.session->clock);
     opened.session->recorder().finish();
     return opened.session->stop.evaluations;
 }
