@@ -16,7 +16,12 @@ struct BatchOptions {
     OutputFormat progress = OutputFormat::Text;
     OutputFormat report = OutputFormat::Text;
     std::string plotDirectory;
+    /// Empty only with --resume, which may take the script from the store.
     std::string script;
+    /// --store FILE, --resume, --reuse FILE.
+    std::string store;
+    bool resume = false;
+    std::string reuse;
 };
 
 /// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after

@@ -182,6 +182,18 @@ void RunRecorder::evaluationFinished(const EvaluationRecord& record)
     m_evaluationSinceCommit = true;
 }
 
+void RunRecorder::valueTyped(int index)
+{
+    const Indiv& ind = m_run.zyl.population[static_cast<std::size_t>(index)];
+    EvaluationRecord record;
+    record.generation = m_run.zyl.generation + 1;
+    record.individual = index;
+    record.variables = codec::toData(ind).variables;
+    record.value = ind.value;
+    record.kind = "manual";
+    evaluationFinished(record);
+}
+
 void RunRecorder::finish()
 {
     if (m_atBoundary && !m_snapshot.generations.empty())
@@ -278,6 +290,15 @@ void RecordingObserver::evaluatedValue(int index)
         if (failed)
             record.message = m_failureMessage;
         m_failedIndex = -1;
+        const auto stored = std::find_if(m_recorded.begin(), m_recorded.end(), [&](const auto& r) {
+            return r.generation == record.generation && r.individual == index &&
+                   r.variables == record.variables && r.value == record.value && !failed;
+        });
+        if (stored != m_recorded.end()) {
+            m_recorded.erase(stored);
+            m_inner.evaluatedValue(index);
+            return;
+        }
         // A store that cannot be written is reported like any failing step; the value itself
         // is in the engine, and the run loop decides what comes next.
         try {

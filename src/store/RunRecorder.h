@@ -70,6 +70,9 @@ public:
     /// A finished evaluation, committed at once. Also for failures, so that they can be
     /// queried; only successful ones are handed back when the run resumes.
     void evaluationFinished(const EvaluationRecord& record);
+    /// A value typed for individual `index` of the generation in hand (after enterManualValue),
+    /// committed at once as a "manual" evaluation.
+    void valueTyped(int index);
     /// An individual of the generation in hand got its value (in any mode): the engine has
     /// left the boundary, so finish() must not take its state for one.
     void individualEvaluated() { m_atBoundary = false; }
@@ -133,12 +136,16 @@ public:
     void generationDone() override;
     /// A commit failed; its message went to the inner observer as a warning.
     bool storeFailed() const { return m_storeFailed; }
+    /// Values the store holds already (a resumed generation's finished evaluations, which
+    /// the run takes back without running them): not committed a second time.
+    void setRecorded(std::vector<EvaluationRecord> recorded) { m_recorded = std::move(recorded); }
 
 private:
     RunRecorder& m_recorder;
     RunObserver& m_inner;
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
+    std::vector<EvaluationRecord> m_recorded;
     int m_failedIndex = -1;
     std::string m_failureMessage;
     bool m_storeFailed = false;
