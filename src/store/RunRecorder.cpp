@@ -86,9 +86,11 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 }
 
 RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportName,
-                         std::int64_t exportSize)
+                         std::int64_t exportSize, std::int64_t storedBuffer)
     : m_store(store), m_run(run), m_exportName(std::move(exportName)), m_exportSize(exportSize),
-      m_storedBuffer(run.zyl.buffer.size()), m_lastCommitEnd(std::chrono::steady_clock::now())
+      m_storedBuffer(storedBuffer < 0 ? run.zyl.buffer.size()
+                                      : static_cast<std::size_t>(storedBuffer)),
+      m_lastCommitEnd(std::chrono::steady_clock::now())
 {
     for (const UserPlot& plot : run.plots) {
         m_storedPoints.emplace_back();

@@ -58,7 +58,11 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 /// as already stored.
 class RunRecorder {
 public:
-    RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize);
+    /// `storedBuffer`: the buffer entries the store holds, when fewer than the engine's (a
+    /// resume re-enters the typed values of the generation in progress, which are recorded
+    /// as evaluations and reach the buffer table only with the next snapshot); -1: all.
+    RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize,
+                std::int64_t storedBuffer = -1);
 
     /// The statistics of the generation in hand were just computed: its rows and figures are
     /// taken now (the counters move on before the generation ends).

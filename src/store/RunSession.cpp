@@ -128,7 +128,8 @@ void StoredSession::resume(const StoreRequest& request)
     // Every check has passed: from here on the store and the export file are written.
     m_store->beginWriting();
     const std::int64_t exportSize = restoreExportFile(stored);
-    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize);
+    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize,
+                       stored.bufferEntries);
 }
 
 } // namespace zyl

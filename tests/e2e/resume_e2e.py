@@ -169,8 +169,63 @@ check("sigterm exit", process.returncode == 143, str(process.returncode))
 check("sigterm prompt", time.monotonic() - sent < 1.0, "%.2f s" % (time.monotonic() - sent))
 check("sigterm committed", len(finished_evaluations(os.path.join(cwd, "run.zyl"))) >= 5)
 compare("sigterm", reference, resumed_to_end(cwd, command), "ext.tsv")
+# The program notes its start after its pause, so the one SIGTERM ended did not: every start
+# noted is one the uninterrupted run made too.
+check("sigterm nothing ran again", read(os.path.join(cwd, "starts.log")).count(b"\n") ==
+      read(os.path.join(reference.cwd, "starts.log")).count(b"\n"))
 
-# 4. Refused stores end with status 2 and are left as they were.
+# 4. A manual task fed through standard input, killed at a prompt: every value typed before it
+#    is in the store and is never asked for again.
+def feed(cwd, args, stop_at=None):
+    """Answers each prompt with a value of the variables it shows; with `stop_at`, kills the
+    program at that prompt instead. Returns the prompts answered and the finished process."""
+    process = subprocess.Popen([batch] + args, cwd=cwd, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    text = b""
+    answered = 0
+    while True:
+        chunk = os.read(process.stderr.fileno(), 4096)
+        if not chunk:
+            break
+        text += chunk
+        while b"\nf = " in text:
+            prompt, text = text.split(b"\nf = ", 1)
+            if stop_at is not None and answered == stop_at:
+                process.kill()
+                process.wait()
+                return answered, None
+            values = [int(v.split(b"=")[1]) for v in prompt.split(b": ", 1)[1].split(b",")]
+            process.stdin.write(b"%d\n" % ((values[0] - 3) ** 2 + (values[1] + 2) ** 2))
+            process.stdin.flush()
+            answered += 1
+    out = process.stdout.read()
+    process.wait()
+    process.returncode_out = out
+    return answered, process
+
+
+manual = {"task.txt": "[FUNCTION]\nmanual=1\n[VARIABLES]\nx=integer[-20;20]\n"
+                      "y=integer[-20;20]\n[POPULATION]\nsize=6\n[OPTIONS]\nmax_iteration=5\n"
+                      "[SHOW]\nbuffer_individuals=1\n[EXPORT]\nmin=GlobalMin\n"
+                      "[EXPORT_NAMES]\nexport_name=man.tsv\nexport_every_iteration=1\n"}
+reference_cwd = folder("manual-ref", manual)
+expected, finished = feed(reference_cwd, seeded + ["task.txt"])
+cwd = folder("manual", manual)
+command = seeded + ["--resume", "--store", "run.zyl", "task.txt"]
+answered = 0
+for _ in range(5):
+    count, _ = feed(cwd, command, rng.randint(0, max(0, expected - answered)))
+    answered += count
+count, resumed = feed(cwd, command)
+answered += count
+check("manual exit", resumed.returncode == 0, str(resumed.returncode))
+check("manual report", resumed.returncode_out == finished.returncode_out,
+      "\n%s---\n%s" % (finished.returncode_out[-300:], resumed.returncode_out[-300:]))
+check("manual export", read(os.path.join(reference_cwd, "man.tsv")) ==
+      read(os.path.join(cwd, "man.tsv")))
+check("manual asked once", answered == expected, "%d answers, %d needed" % (answered, expected))
+
+# 5. Refused stores end with status 2 and are left as they were.
 cwd = folder("refused", {"task.txt": analytical["task.txt"], "other.txt":
                          analytical["task.txt"].replace("size=100", "size=20"),
                          "junk.zyl": "not a store\n"})
