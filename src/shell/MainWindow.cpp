@@ -325,6 +325,17 @@ void TMainForm::showProject()
                               Run->setEnabled(true);
                               Run->trigger();
                           }};
+    // A typed value counts for max_evaluations, and a store keeps it at once.
+    windows.valueTyped = [this](int index) {
+        ++stopRules().evaluations;
+        if (!m_session)
+            return;
+        try {
+            m_session->recorder().valueTyped(index);
+        } catch (const std::exception& error) {
+            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        }
+    };
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
 }
