@@ -6,6 +6,8 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
           libsqlite3-dev
+          # pgrep, for the tests that check no program is left running.
+          procps
           qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev
           # The icon's PNG sizes, the Debian package and its checks (scripts/package.sh).
           librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db

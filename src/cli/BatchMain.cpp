@@ -7,6 +7,8 @@
 #include "common/TextConvert.h"
 #include "engine/RunHooks.h"
 #include "engine/Task.h"
+#include "engine/backends/Backends.h"
+#include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 #include "store/Objective.h"
 #include "store/RunRecorder.h"
@@ -146,6 +148,30 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
     return outcome;
 }
 
+// An external task that asks for more than one program at a time in ZYL's folder (workers,
+// work folders, a scheduler, retries, a failure value) runs through the batch evaluator;
+// otherwise null, and the programs run one after the other as they always did.
+std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSettings& settings,
+                                                          const zyl::ZYL& zyl,
+                                                          zyl::cli::BatchObserver& observer)
+{
+    if (settings.functionMode != zyl::FunctionMode::External ||
+        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+        return nullptr;
+    auto evaluator = zyl::makeBatchEvaluator(settings, [&observer](const std::string& line) {
+        observer.endProgressLine();
+        std::cerr << line << "\n";
+    });
+    const zyl::BatchEvaluator* counts = evaluator.get();
+    auto programs = std::make_unique<zyl::ProgramEvaluation>(std::move(evaluator), zyl.generation,
+                                                             zyl.bufferIndividuals);
+    observer.setEvaluationCounts([counts] { return counts->progress(); });
+    programs->setFinishedHook([&observer](const zyl::EvaluationResult&) {
+        observer.evaluationsChanged();
+    });
+    return programs;
+}
+
 // The script could not be read: the message on standard error, and with a JSON report an
 // object that says so, so that a calling program always has one to parse.
 int loadFailure(const std::string& message, OutputFormat report)
@@ -252,6 +278,8 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         return loadFailure(e.what(), options.report);
     }
+    if (options.workers && settings.functionMode == zyl::FunctionMode::External)
+        settings.workers = *options.workers;
     zyl::ProjectScript& script = session ? session->script : plainScript;
     zyl::LoadedProject& project = session ? session->project : plainProject;
     zyl::StopRuleState& stop = session ? session->stop : plainStop;
@@ -269,6 +297,25 @@ int main(int argc, char** argv)
     zyl::RunContext context{zyl, settings, script, table, project.plots};
     context.stopState = &stop;
     context.clock = &clock;
+    std::unique_ptr<zyl::ProgramEvaluation> programs;
+    try {
+        programs = programEvaluation(settings, zyl, observer);
+    } catch (const std::exception& e) {
+        return loadFailure(e.what(), options.report);
+    }
+    context.backend = programs.get();
+    if (programs && session) {
+        // Each value is committed as its program ends, in whatever order they end.
+        recording->setRecordsEvaluations(false);
+        programs->setFinishedHook([&](const zyl::EvaluationResult& result) {
+            observer.evaluationsChanged();
+            try {
+                session->recorder().evaluationFinished(zyl::evaluationRecord(result, zyl));
+            } catch (const std::exception& error) {
+                observer.warning(error.what());
+            }
+        });
+    }
     // A resumed external task takes the values its programs had already given.
     std::optional<zyl::StoredValuesBackend> storedValues;
     if (session && !session->finishedEvaluations.empty() &&
@@ -292,6 +339,11 @@ int main(int argc, char** argv)
             if (outcome.exitStatus == 0)
                 outcome = {RunEnd::Failed, error.what(), 1};
         }
+    }
+    // The default work root is ours: left empty (every evaluation succeeded), it goes too.
+    if (programs && !script.HasKey("FUNCTION", "work_root")) {
+        std::error_code ignored;
+        std::filesystem::remove(settings.workRoot, ignored);
     }
 #ifdef ZYL_HAVE_PLOTS
     // Drawn before the report, so that the report's exit status counts a failed picture.

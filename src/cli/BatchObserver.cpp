@@ -45,13 +45,20 @@ void BatchObserver::generationDone()
     const double left = done > 0 ? elapsed / done * (total - done) : 0;
     if (*m_progress == OutputFormat::Json) {
         // One object per line, never rewritten in place, so that a reader can parse each line.
-        const Json line = {{"generation", done},
+        Json line = {{"generation", done},
                            {"maxIteration", total},
                            {"evaluations", m_evaluations},
                            {"CurrentMin", jsonNumber(m_zyl.currentMin.value)},
                            {"GlobalMin", jsonNumber(m_zyl.globalMin.value)},
                            {"elapsed", elapsed},
                            {"estimated", left}};
+        if (m_counts) {
+            const EvaluationProgress counts = m_counts();
+            line["running"] = counts.running;
+            line["queued"] = counts.queued;
+            line["done"] = counts.done;
+            line["failed"] = counts.failed;
+        }
         std::cerr << line.dump() << "\n";
         showStopReason();
         return;
@@ -60,7 +67,7 @@ void BatchObserver::generationDone()
                        "  CurrentMin " + realToText(m_zyl.currentMin.value) + "  GlobalMin " +
                        realToText(m_zyl.globalMin.value) + "  evaluations " +
                        std::to_string(m_evaluations) + "  elapsed " + realToText(elapsed) +
-                       " s  left " + realToText(left) + " s";
+                       " s  left " + realToText(left) + " s" + countsText();
     if (m_tty) {
         std::cerr << "\r\033[K" << line << std::flush;
         m_lineOpen = true;
@@ -96,6 +103,30 @@ void BatchObserver::endProgressLine()
         std::cerr << "\n";
         m_lineOpen = false;
     }
+}
+
+void BatchObserver::evaluationsChanged()
+{
+    if (!m_counts || m_progress != OutputFormat::Text || !m_tty)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastCounts < std::chrono::milliseconds(250))
+        return;
+    m_lastCounts = now;
+    std::cerr << "\r\033[Kgeneration " << m_zyl.generation + 1 << " of " << m_zyl.maxIteration
+              << "  elapsed " << realToText(secondsSinceStart()) << " s" << countsText()
+              << std::flush;
+    m_lineOpen = true;
+}
+
+std::string BatchObserver::countsText() const
+{
+    if (!m_counts)
+        return "";
+    const EvaluationProgress counts = m_counts();
+    return "  running " + std::to_string(counts.running) + "  queued " +
+           std::to_string(counts.queued) + "  done " + std::to_string(counts.done) +
+           "  failed " + std::to_string(counts.failed);
 }
 
 double BatchObserver::secondsSinceStart() const

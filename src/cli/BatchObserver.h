@@ -5,9 +5,11 @@
 #include "engine/RunHooks.h"
 #include "engine/Statistics.h"
 #include "engine/Zyl.h"
+#include "engine/backends/ProgramBackend.h"
 #include "script/ProjectSettings.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,15 @@ public:
 
     /// Ends a progress line that is being rewritten in place, before other text follows it.
     void endProgressLine();
+    /// Programs run several at once, or on a cluster: the progress tells how many of the
+    /// generation's evaluations are running, queued, done and failed.
+    void setEvaluationCounts(std::function<EvaluationProgress()> counts)
+    {
+        m_counts = std::move(counts);
+    }
+    /// Shows the counts while a generation is evaluated (a text line on a terminal, rewritten
+    /// at most 4 times a second); nothing without counts or progress.
+    void evaluationsChanged();
     bool failed() const { return m_failed; }
     /// The text of the first warning, the one that stopped the run.
     const std::string& failureMessage() const { return m_failureMessage; }
@@ -42,6 +53,7 @@ public:
 private:
     double secondsSinceStart() const;
     void showStopReason();
+    std::string countsText() const;
 
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
@@ -49,6 +61,8 @@ private:
     OutputFormat m_report;
     bool m_tty;
     std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_lastCounts;
+    std::function<EvaluationProgress()> m_counts;
     long long m_evaluations = 0;
     bool m_failed = false;
     bool m_lineOpen = false;

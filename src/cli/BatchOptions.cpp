@@ -71,6 +71,10 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
     CLI::Option* plots =
         app.add_option("--plots", options.plotDirectory, "Draw each plot as DIR/<title>.png, .svg")
             ->type_name("DIR");
+    app.add_option("--workers", options.workers,
+                   "External programs run at once (1 to 1024), over the script's workers key")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
     CLI::Option* store =
         app.add_option("--store", options.store, "Record the run in the run store FILE")
             ->type_name("FILE");

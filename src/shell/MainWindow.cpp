@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "engine/backends/Backends.h"
 #include "shell/AboutBox.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/DesktopSettings.h"
@@ -15,6 +16,7 @@
 
 #include "common/Exception.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -25,6 +27,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -522,6 +525,7 @@ void TMainForm::CloseallExecute()
     m_script.reset();
     m_projectFileName.clear();
     m_project.plots.clear();
+    m_programs.reset();
     IOconsole->clearText();
 }
 
@@ -535,9 +539,19 @@ void TMainForm::RunExecute()
     if (m_settings.functionMode == FunctionMode::Manual)
         m_settings.loopCounter = 1;
     RunContext context{*project().zyl, m_settings, *m_script, m_table, project().plots};
+    try {
+        m_programs = programEvaluation();
+    } catch (const std::exception& error) {
+        showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        return;
+    }
+    context.backend = m_programs.get();
+    if (m_storedValues) {
+        m_storedValues->setInner(m_programs.get());
+        context.backend = m_storedValues.get();
+    }
     context.stopState = &stopRules();
     context.clock = &runClock();
-    context.backend = m_storedValues.get();
     runClock().start();
     RunObserver& observer = m_recording ? static_cast<RunObserver&>(*m_recording) : *this;
     auto* thread = new TaskThread(context, this, observer, this);
@@ -600,14 +614,26 @@ void TMainForm::runEnded()
 
 void TMainForm::TerminateExecute()
 {
-    if (m_task)
+    if (!m_task)
+        return;
+    // Programs running side by side (or queued on a cluster) may each take hours: Terminate
+    // ends them all, and their individuals stay unevaluated for the next Run. One program at a
+    // time is still let finish, as it always was.
+    if (m_programs)
+        m_task->abortRun();
+    else
         m_task->terminateRun();
 }
 
 void TMainForm::OptionsExecute()
 {
-    if (project().zyl)
-        OKBottomDlg1->execFor(*project().zyl, m_settings.loopCounter, m_script.get());
+    if (!project().zyl)
+        return;
+    OKBottomDlg1->setProject(project().zyl.get(), &m_settings.loopCounter, m_script.get());
+    if (m_settings.functionMode == FunctionMode::External)
+        OKBottomDlg1->setWorkers(&m_settings.workers);
+    OKBottomDlg1->exec();
+    OKBottomDlg1->setProject(nullptr, nullptr, nullptr);
 }
 
 void TMainForm::AboutExecute() { AboutBox->exec(); }
@@ -671,7 +697,38 @@ QString TMainForm::elapsedText(long long e)
 
 void TMainForm::Timer1Timer()
 {
-    m_runPanel->setText(elapsedText(static_cast<long long>(std::time(nullptr) - m_startTime)));
+    QString text = elapsedText(static_cast<long long>(std::time(nullptr) - m_startTime));
+    if (m_programs) {
+        const EvaluationProgress counts = m_programs->progress();
+        text += QStringLiteral("; running %1, queued %2, done %3, failed %4")
+                    .arg(counts.running)
+                    .arg(counts.queued)
+                    .arg(counts.done)
+                    .arg(counts.failed);
+    }
+    m_runPanel->setText(text);
+}
+
+std::unique_ptr<ProgramEvaluation> TMainForm::programEvaluation()
+{
+    const ProjectSettings& settings = m_settings;
+    if (settings.functionMode != FunctionMode::External ||
+        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+        return nullptr;
+    // Failure lines come from the run's thread; the console window shows them.
+    QPointer<TIOconsole> console = IOconsole;
+    auto evaluator = makeBatchEvaluator(settings, [console](const std::string& line) {
+        const QString text = QString::fromStdString(line);
+        QMetaObject::invokeMethod(
+            qApp,
+            [console, text] {
+                if (console)
+                    console->RichEdit1->appendPlainText(text);
+            },
+            Qt::QueuedConnection);
+    });
+    return std::make_unique<ProgramEvaluation>(std::move(evaluator), project().zyl->generation,
+                                               project().zyl->bufferIndividuals);
 }
 
 void TMainForm::warning(const std::string& text)

@@ -3,6 +3,7 @@
 #include "common/Rng.h"
 #include "engine/RunHooks.h"
 #include "engine/StopRules.h"
+#include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
@@ -143,6 +144,9 @@ private:
     void AboutExecute();
     void CommandLineExecute();
     void Timer1Timer();
+    /// The evaluation an external task's settings ask for beyond one program at a time in
+    /// ZYL's folder, or null. \throws Exception when it cannot be set up.
+    std::unique_ptr<ProgramEvaluation> programEvaluation();
     void runEnded();
     void failLoad(const QString& message);
     /// Reads a script file, loads it and starts its run (Open and the command line).
@@ -192,6 +196,8 @@ private:
     RunClock m_clock;
 
     QPointer<TaskThread> m_task;
+    /// The external programs' evaluation of the current run, when more than one at a time.
+    std::unique_ptr<ProgramEvaluation> m_programs;
     bool m_running = false;
     bool m_closePending = false;
     std::time_t m_startTime = 0;

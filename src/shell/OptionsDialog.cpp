@@ -183,8 +183,16 @@ QWidget* TOKBottomDlg1::createPopulationPage()
     auto* sizeLayout = new QVBoxLayout(size);
     sizeLayout->addWidget(RadioButtonConstant);
     sizeLayout->addWidget(RadioButtonVariable);
+    // The external program's evaluations: how many run side by side. The results are the
+    // same for every count.
+    auto* evaluation = new QGroupBox(QStringLiteral("External program"), page);
+    UpDownWorkers = spinBox(evaluation, 1, 1024);
+    auto* evaluationLayout = new QVBoxLayout(evaluation);
+    evaluationLayout->addLayout(
+        labelled(evaluation, QStringLiteral("Workers (programs at once)"), UpDownWorkers, 24));
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(size);
+    layout->addWidget(evaluation);
     layout->addStretch();
     return page;
 }
@@ -192,6 +200,7 @@ QWidget* TOKBottomDlg1::createPopulationPage()
 void TOKBottomDlg1::setProject(ZYL* zyl, int* loopCounter, ProjectScript* script)
 {
     const bool bound = zyl && loopCounter;
+    m_workers = nullptr;
     m_zyl = bound ? zyl : nullptr;
     m_loopCounter = bound ? loopCounter : nullptr;
     m_script = bound ? script : nullptr;
@@ -261,6 +270,8 @@ void TOKBottomDlg1::FormShow()
         RadioButtonVariable->setChecked(true);
     else
         RadioButtonConstant->setChecked(true);
+    UpDownWorkers->setEnabled(m_workers != nullptr);
+    UpDownWorkers->setValue(m_workers ? *m_workers : 1);
 }
 
 void TOKBottomDlg1::OKBtnClick()
@@ -364,6 +375,13 @@ void TOKBottomDlg1::apply()
     // 11. Population.
     zyl.variablePopSize = !RadioButtonConstant->isChecked();
     writeBool("POPULATION", "constatnt", RadioButtonConstant->isChecked());
+
+    // 12. Workers; a script that never named the key gains it only for a count above one.
+    if (m_workers) {
+        *m_workers = UpDownWorkers->value();
+        if (script && (*m_workers != 1 || script->HasKey("FUNCTION", "workers")))
+            script->WriteInteger("FUNCTION", "workers", *m_workers);
+    }
 }
 
 } // namespace zyl

@@ -30,6 +30,10 @@ public:
     /// settings only.
     void setProject(ZYL* zyl, int* loopCounter, ProjectScript* script);
 
+    /// An external task's worker count (programs run at once) to edit too, or nullptr: the
+    /// box is then disabled. Bound like the task, until the next setProject.
+    void setWorkers(int* workers) { m_workers = workers; }
+
     /// Binds the task, shows the dialog modally, unbinds; returns the dialog's result.
     int execFor(ZYL& zyl, int& loopCounter, ProjectScript* script);
 
@@ -62,6 +66,7 @@ public:
     // Population
     QRadioButton* RadioButtonConstant;
     QRadioButton* RadioButtonVariable;
+    QSpinBox* UpDownWorkers;
 
 public slots:
     /// Fills the controls from the bound task.
@@ -84,6 +89,7 @@ private:
 
     ZYL* m_zyl = nullptr;
     int* m_loopCounter = nullptr;
+    int* m_workers = nullptr;
     ProjectScript* m_script = nullptr;
 };
 

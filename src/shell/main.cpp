@@ -2,6 +2,7 @@
 #include "ZylVersion.h"
 #include "shell/AppIcon.h"
 #include "shell/MainWindow.h"
+#include "shell/SignalClose.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -62,5 +63,8 @@ int main(int argc, char** argv)
     }
     zyl::TMainForm mainForm(arguments);
     mainForm.show();
-    return QApplication::exec();
+    zyl::closeOnSignals(mainForm);
+    const int status = QApplication::exec();
+    // Closed by a signal: the status a shell expects of a program it interrupted.
+    return zyl::closingSignal() ? 128 + zyl::closingSignal() : status;
 }

@@ -77,7 +77,7 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
     std::map<int, std::size_t> latest;
     RunObserver quiet;
     for (const EvaluationRecord& r : stored.unfinishedGeneration) {
-        if (r.status != EvaluationStatus::Ok || r.generation != zyl.generation + 1 ||
+        if (r.status != RecordStatus::Ok || r.generation != zyl.generation + 1 ||
             r.individual < 0 || r.individual >= zyl.popSize)
             continue;
         // A value belongs to the individual it was computed for; one that does not match

@@ -279,7 +279,7 @@ void RecordingObserver::stopRuleMet(const std::string& reason)
 void RecordingObserver::evaluatedValue(int index)
 {
     m_recorder.individualEvaluated();
-    if (m_settings.functionMode == FunctionMode::External) {
+    if (m_settings.functionMode == FunctionMode::External && m_recordsEvaluations) {
         const Indiv& ind = m_zyl.population[index];
         EvaluationRecord record;
         record.generation = m_zyl.generation + 1;
@@ -287,7 +287,7 @@ void RecordingObserver::evaluatedValue(int index)
         record.variables = codec::toData(ind).variables;
         record.value = ind.value;
         const bool failed = m_failedIndex == index;
-        record.status = failed ? EvaluationStatus::Failed : EvaluationStatus::Ok;
+        record.status = failed ? RecordStatus::Failed : RecordStatus::Ok;
         record.kind = "external";
         if (failed)
             record.message = m_failureMessage;

@@ -143,6 +143,9 @@ public:
     /// Values the store holds already (a resumed generation's finished evaluations, which
     /// the run takes back without running them): not committed a second time.
     void setRecorded(std::vector<EvaluationRecord> recorded) { m_recorded = std::move(recorded); }
+    /// Off when the evaluation commits each value itself as its program ends (several
+    /// programs at once, ProgramEvaluation's finished hook).
+    void setRecordsEvaluations(bool on) { m_recordsEvaluations = on; }
 
 private:
     RunRecorder& m_recorder;
@@ -150,6 +153,7 @@ private:
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
     std::vector<EvaluationRecord> m_recorded;
+    bool m_recordsEvaluations = true;
     int m_failedIndex = -1;
     std::string m_failureMessage;
     bool m_storeFailed = false;

@@ -11,6 +11,36 @@ StoredValuesBackend::StoredValuesBackend(const ZYL& zyl, const ProjectSettings& 
 {
 }
 
+EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl)
+{
+    EvaluationRecord record;
+    record.generation = result.generation;
+    record.individual = result.index;
+    if (result.index >= 0 && result.index < zyl.popSize)
+        record.variables =
+            codec::toData(zyl.population[static_cast<std::size_t>(result.index)]).variables;
+    record.value = result.value.value_or(0);
+    switch (result.status) {
+    case EvaluationStatus::Succeeded:
+    case EvaluationStatus::FailureValue:
+        record.status = RecordStatus::Ok;
+        break;
+    case EvaluationStatus::Cancelled:
+    case EvaluationStatus::NotRun:
+        record.status = RecordStatus::Cancelled;
+        break;
+    default:
+        record.status = RecordStatus::Failed;
+    }
+    record.kind = "external";
+    record.seconds = result.seconds;
+    record.attempts = result.attempts;
+    record.host = result.where;
+    record.folder = result.workDir;
+    record.message = result.status == EvaluationStatus::Succeeded ? "" : result.failure;
+    return record;
+}
+
 void StoredValuesBackend::evaluateInner(EvaluationBatch& batch)
 {
     if (m_inner) {

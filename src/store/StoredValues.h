@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Evaluation.h"
+#include "engine/backends/BatchEvaluator.h"
 #include "engine/Zyl.h"
 #include "script/ProjectSettings.h"
 #include "store/RunStore.h"
@@ -8,6 +9,11 @@
 #include <vector>
 
 namespace zyl {
+
+/// The record of an evaluation that has just ended, for RunRecorder::evaluationFinished. A
+/// value given by failure_value is recorded as "ok" (with the failure as its message), so that
+/// a resumed run takes it back as the uninterrupted run took it, rather than trying again.
+EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl);
 
 /// The evaluation of an external task resumed from a store: the individuals of the
 /// generation in progress whose programs had finished before the interruption take their
@@ -24,6 +30,8 @@ public:
     StoredValuesBackend(const ZYL& zyl, const ProjectSettings& settings, EvaluationBackend* inner,
                         std::vector<EvaluationRecord> finished);
     void evaluate(EvaluationBatch& batch) override;
+    /// The evaluation of what the store does not hold, from the next batch on.
+    void setInner(EvaluationBackend* inner) { m_inner = inner; }
 
     /// Items answered from the store so far.
     std::size_t used() const { return m_used; }

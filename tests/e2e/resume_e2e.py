@@ -140,17 +140,23 @@ external = {
 }
 reference = reference_run("external-ref", external, seeded + ["task.txt"])
 reference_starts = read(os.path.join(reference.cwd, "starts.log")).count(b"\n")
-cwd = folder("external", external)
 command = seeded + ["--resume", "--store", "run.zyl", "task.txt"]
-kill_at_random(cwd, command, 10, reference.duration * 1.2)
-compare("external", reference, resumed_to_end(cwd, command), "ext.tsv")
-recorded = finished_evaluations(os.path.join(cwd, "run.zyl"))
-check("external recorded once", len(recorded) == len(set(recorded)),
-      "%d rows, %d distinct" % (len(recorded), len(set(recorded))))
-check("external all recorded", len(set(recorded)) == reference_starts,
-      "%d recorded, %d in the uninterrupted run" % (len(set(recorded)), reference_starts))
-starts = read(os.path.join(cwd, "starts.log")).count(b"\n")
-check("external starts", starts >= reference_starts, "%d < %d" % (starts, reference_starts))
+# One program at a time, and three at once in folders of their own (whose values the store
+# takes as they end, in any order); the report is the same either way.
+for name, workers in [("external", []), ("workers", ["--workers", "3"])]:
+    cwd = folder(name, external)
+    log = os.path.join(cwd, "starts.log")
+    with open(os.path.join(cwd, "objective.sh"), "w") as f:
+        f.write(external["objective.sh"].replace("starts.log", log))
+    kill_at_random(cwd, workers + command, 10, reference.duration * 1.2)
+    compare(name, reference, resumed_to_end(cwd, workers + command), "ext.tsv")
+    recorded = finished_evaluations(os.path.join(cwd, "run.zyl"))
+    check(name + " recorded once", len(recorded) == len(set(recorded)),
+          "%d rows, %d distinct" % (len(recorded), len(set(recorded))))
+    check(name + " all recorded", len(set(recorded)) == reference_starts,
+          "%d recorded, %d in the uninterrupted run" % (len(set(recorded)), reference_starts))
+    starts = read(log).count(b"\n")
+    check(name + " starts", starts >= reference_starts, "%d < %d" % (starts, reference_starts))
 
 # 3. SIGTERM during a slow program: exit 143 at once (the program is ended), the store is
 #    committed, and a resume finishes the run as if nothing had happened.

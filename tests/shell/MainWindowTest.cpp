@@ -8,8 +8,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -141,6 +143,46 @@ TEST_F(MainWindow, OpeningAnAnalyticalTaskRunsIt)
     ASSERT_TRUE(waitForRun());
     EXPECT_EQ(form.engine()->generation, 6);
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, AnExternalTaskRunsSeveralProgramsAtOnce)
+{
+    const QString program = file("objective.sh",
+                                 "#!/bin/sh\nread a b < \"$1\"\n"
+                                 "LC_ALL=C awk -v a=\"$a\" -v b=\"$b\" "
+                                 "'BEGIN { printf \"%.17g\\n\", a * a + b * b }' > \"$2\"\n");
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    form.openFile(file("task.txt", "[FUNCTION]\nexternal=1\nexternal_name=" +
+                                       program.toStdString() +
+                                       "\ninput_name=in.txt\noutput_name=out.txt\nworkers=3\n"
+                                       "[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n"
+                                       "[POPULATION]\nsize=10\n[OPTIONS]\nloop_counter=2\n"
+                                       "max_iteration=10\n"));
+    ASSERT_NE(form.engine(), nullptr);
+    ASSERT_TRUE(waitForRun());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(form.engine()->generation, 2);
+    // Every value is its own individual's, whichever program finished first.
+    for (const Indiv& ind : form.engine()->population) {
+        const double a = ind.gene(0)->getValue(), b = ind.gene(1)->getValue();
+        if (ind.evaluated) {
+            EXPECT_DOUBLE_EQ(ind.value, a * a + b * b);
+        }
+    }
+    // The folders of successful evaluations are gone.
+    EXPECT_TRUE(QDir(dir.filePath("task-runs")).isEmpty());
+
+    // Terminate ends programs that would run for minutes, and leaves none behind.
+    std::ofstream(program.toStdString()) << "#!/bin/sh\nexec sleep 3579\n";
+    form.Run->trigger();
+    QElapsedTimer clock;
+    clock.start();
+    while (QProcess::execute("pgrep", {"-f", "sleep 3579"}) != 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    form.Terminate->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_NE(QProcess::execute("pgrep", {"-f", "sleep 3579"}), 0);
 }
 
 TEST_F(MainWindow, TerminateEndsARunEarly)

@@ -228,3 +228,26 @@ TEST_F(OptionsDialog, CancelAndUnboundChangeNothing)
 }
 
 } // namespace
+
+TEST_F(OptionsDialog, WorkersOnlyForAnExternalTaskAndWrittenOnlyWhenChosen)
+{
+    load("rr");
+    EXPECT_FALSE(dialog.UpDownWorkers->isEnabled());
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("FUNCTION", "workers"), "<absent>");
+
+    int workers = 1;
+    dialog.setProject(zyl.get(), &loopCounter, &script);
+    dialog.setWorkers(&workers);
+    dialog.show();
+    EXPECT_TRUE(dialog.UpDownWorkers->isEnabled());
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("FUNCTION", "workers"), "<absent>"); // one, as the script had it
+    dialog.setProject(zyl.get(), &loopCounter, &script);
+    dialog.setWorkers(&workers);
+    dialog.show();
+    dialog.UpDownWorkers->setValue(6);
+    dialog.OKBtn->click();
+    EXPECT_EQ(workers, 6);
+    EXPECT_EQ(value("FUNCTION", "workers"), "6");
+}
