@@ -140,10 +140,13 @@ else:
                                               "scheduler=slurm\ntime_limit=2\n[VARIABLES]"))
     with open("export.tsv") as f:
         slurm_export = f.read()
-    queue = subprocess.run(["squeue", "-h"], capture_output=True, text=True).stdout
+    # Other tests may share the cluster: only jobs started from this folder count.
+    queue = subprocess.run(["squeue", "-h", "-o", "%Z"], capture_output=True, text=True).stdout
+    ours = [line for line in queue.splitlines() if line.strip().startswith(work)]
     check("a run on Slurm prints the local run's report and export, leaving nothing queued",
           on_slurm.returncode == 0 and on_slurm.stdout == local.stdout and
-          slurm_export == local_export and not queue.strip(), on_slurm.stderr[-1500:])
+          slurm_export == local_export and not ours,
+          "status %d, queued %r\n%s" % (on_slurm.returncode, ours, on_slurm.stderr[-1500:]))
 
 if failures:
     sys.exit(1)
