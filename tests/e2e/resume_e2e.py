@@ -247,6 +247,26 @@ for name, args, message in [
 check("refused store unchanged", read(os.path.join(cwd, "run.zyl")) == before)
 check("refused junk unchanged", read(os.path.join(cwd, "junk.zyl")) == b"not a store\n")
 
+# 6. Reuse, with or without a store of its own: the same formula fills the buffer before the
+#    first generation; a changed one is refused with what changed.
+# The buffer's size is shown with buffered=1, which is no part of the objective.
+shown = analytical["task.txt"].replace("[SHOW]\n", "[SHOW]\nbuffered=1\n")
+with open(os.path.join(cwd, "shown.txt"), "w") as f:
+    f.write(shown)
+with open(os.path.join(cwd, "changed.txt"), "w") as f:
+    f.write(shown.replace("x3^2/10", "x3^2/11"))
+for extra in [[], ["--store", "again.zyl"]]:
+    reused = run(cwd, ["--quiet", "--seed", "2", "--report", "json", "--reuse", "run.zyl"] +
+                 extra + ["shown.txt"])
+    fresh = run(cwd, ["--quiet", "--seed", "2", "--report", "json", "shown.txt"])
+    check("reuse runs %s" % extra, reused.returncode == 0, reused.stderr.decode())
+    buffered = [int(r.stdout.split(b'"Buffered":')[1].split(b",")[0]) for r in (reused, fresh)]
+    check("reuse fills the buffer %s" % extra, buffered[0] > buffered[1], str(buffered))
+refused = run(cwd, ["--quiet", "--reuse", "run.zyl", "changed.txt"])
+check("reuse refused", refused.returncode == 2 and
+      b'Cannot reuse the evaluations of "run.zyl": the formula has changed.' in refused.stderr,
+      refused.stderr.decode())
+
 print("%d passed, %d failed" % (passed, failed))
 if failed == 0:
     shutil.rmtree(work)
