@@ -546,6 +546,21 @@ void TMainForm::RunExecute()
         return;
     }
     context.backend = m_programs.get();
+    if (m_programs && m_session) {
+        // Several programs at once: each value is committed as its program ends (on the run's
+        // thread, handed to this one, which owns the store), not when the run takes it back.
+        m_recording->setRecordsEvaluations(false);
+        m_programs->setFinishedHook([this](const EvaluationResult& result) {
+            QtSynchronizer(this).run([this, &result] {
+                try {
+                    m_session->recorder().evaluationFinished(
+                        evaluationRecord(result, *m_session->project.zyl));
+                } catch (const std::exception& error) {
+                    showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+                }
+            });
+        });
+    }
     if (m_storedValues) {
         m_storedValues->setInner(m_programs.get());
         context.backend = m_storedValues.get();

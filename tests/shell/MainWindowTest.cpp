@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 using namespace zyl;
 
@@ -274,6 +275,39 @@ TEST_F(MainWindow, ARunStoreSavedAndOpenedAgainContinuesTheRun)
     EXPECT_EQ(form.engine()->generation, 6);
     EXPECT_EQ(form.engine()->globalMin.value, straightMin);
     EXPECT_EQ(form.engine()->buffer.size(), straightBuffer);
+    EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(MainWindow, AStoredRunWithSeveralProgramsRecordsEachValue)
+{
+    const QString program = file("objective.sh", "#!/bin/sh\nread a b < \"$1\"\n"
+                                                 "echo \"$a\" > \"$2\"\n");
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    form.openFile(file("task.txt", "[FUNCTION]\nexternal=1\nexternal_name=" +
+                                       program.toStdString() +
+                                       "\ninput_name=in.txt\noutput_name=out.txt\nworkers=2\n"
+                                       "work_root=" +
+                                       dir.filePath("work").toStdString() +
+                                       "\n[VARIABLES]\nx=real[0;1]\ny=real[0;1]\n"
+                                       "[POPULATION]\nsize=6\n[OPTIONS]\nloop_counter=2\n"));
+    ASSERT_TRUE(waitForRun());
+    form.saveAsFile(dir.filePath("run.zyl"));
+    form.Closeall->trigger();
+    form.openFile(dir.filePath("run.zyl"));
+    ASSERT_NE(form.session(), nullptr);
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 4);
+    // Twelve values before the store, twelve after: each of these in the store once.
+    EXPECT_EQ(form.stopState().evaluations, 24);
+    const auto recorded = form.session()->store().evaluations(0, false);
+    std::set<std::pair<int, int>> distinct;
+    for (const EvaluationRecord& record : recorded) {
+        EXPECT_EQ(record.status, RecordStatus::Ok);
+        distinct.emplace(record.generation, record.individual);
+    }
+    EXPECT_EQ(recorded.size(), 12u);
+    EXPECT_EQ(distinct.size(), 12u);
     EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
 }
 
