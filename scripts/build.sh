@@ -6,7 +6,7 @@ kind=${1:-release}
 shift || true
 case "$kind" in
     release)  dir=build/release; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-    sanitize) dir=build/sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DZYL_SANITIZE=ON -DZYL_BUILD_BENCH=OFF) ;;
+    sanitize) dir=build/sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1 -O1" -DZYL_SANITIZE=ON -DZYL_BUILD_BENCH=OFF) ;;
     *) echo "unknown build kind: $kind" >&2; exit 2 ;;
 esac
 cmake -S . -B "$dir" "${flags[@]}" "$@" >/dev/null

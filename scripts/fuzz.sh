@@ -18,7 +18,9 @@ seconds=$2
 case "$seconds" in ''|*[!0-9]*) usage ;; esac
 
 bash scripts/install-deps.sh fuzz
+# ZYL_FUZZ_FLAGS: the optimisation and debug flags (CI builds with less, to be quicker).
 cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=${ZYL_FUZZ_FLAGS:--O2 -g -DNDEBUG}" \
       -DZYL_FUZZ=ON -DZYL_BUILD_TESTS=OFF -DZYL_BUILD_BENCH=OFF -DZYL_BUILD_GUI=OFF \
       ${ZYL_CMAKE_ARGS:-} >/dev/null
 
