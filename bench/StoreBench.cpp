@@ -164,8 +164,7 @@ void runDefaultTask(benchmark::State& state, int mode)
                 plots = &opened->session->project.plots;
                 used = &opened->settings;
                 symbols = &opened->table;
-                recording.emplace(opened->session->recorder(), quiet, *zyl, *used,
-                                  opened->session->stop);
+                recording.emplace(opened->session->recorder(), quiet, *zyl, *used);
             }
             DirectSynchronizer sync;
             Task task(RunContext{*zyl, *used, script, *symbols, *plots}, sync,

@@ -28,7 +28,8 @@ try:
     desktop_built = os.path.exists(os.path.join(usr, "bin", "zyl"))
 
     expected = ["bin/zyl-batch", "bin/zyl-console", "share/doc/zyl/copyright", "share/doc/zyl/changelog.gz",
-                "share/doc/zyl/examples/default.txt", "share/doc/zyl/examples/external/objective.sh"]
+                "share/doc/zyl/examples/default.txt", "share/doc/zyl/examples/external/objective.sh",
+                "share/doc/zyl/examples/long-run/zyl-batch.sbatch"]
     pages = ["share/man/man1/zyl.1.gz", "share/man/man1/zyl-batch.1.gz", "share/man/man1/zyl-console.1.gz",
              "share/man/man5/zyl-script.5.gz"]
     if desktop_built:

@@ -10,6 +10,10 @@
 #include "engine/backends/Backends.h"
 #include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
+#include "store/Objective.h"
+#include "store/RunRecorder.h"
+#include "store/RunSession.h"
+#include "store/StoredValues.h"
 
 #ifdef ZYL_HAVE_PLOTS
 #include "windows/PlotPictures.h"
@@ -63,9 +67,10 @@ std::string variablesText(const zyl::Indiv& ind, const std::vector<std::string>&
     return text;
 }
 
-// Asks for the value of every unevaluated individual of the population. False at the end of
-// the input.
-bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer)
+// Asks for the value of every unevaluated individual of the population; with a store, each
+// value is committed as it is typed. False at the end of the input.
+bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer, zyl::StopRuleState& stop,
+                      zyl::RunRecorder* recorder)
 {
     for (int i = 0; i < zyl.popSize; ++i) {
         if (zyl.population[i].evaluated)
@@ -79,39 +84,50 @@ bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer)
             if (!std::getline(std::cin, line))
                 return false;
             try {
-                zyl::enterManualValue(zyl, i, zyl::strToFloat(line), observer);
+                zyl::enterManualValue(zyl, i, zyl::strToFloat(line), observer, &stop);
                 break;
             } catch (const zyl::Exception& error) {
                 std::cerr << error.what() << "\n";
+            }
+        }
+        if (recorder) {
+            try {
+                recorder->valueTyped(i);
+            } catch (const std::exception& error) {
+                observer.warning(error.what());
+                return false;
             }
         }
     }
     return true;
 }
 
-// Runs generation after generation until the limit, a failure, the end of a manual task's
-// input or a signal.
-RunOutcome runToEnd(zyl::RunContext& context, zyl::cli::BatchObserver& observer)
+// Runs generation after generation until the limit, a stop rule, a failure, the end of a
+// manual task's input or a signal.
+RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
+                    zyl::cli::BatchObserver& observer, zyl::RunRecorder* recorder)
 {
     zyl::ZYL& zyl = context.zyl;
     zyl::ProjectSettings& settings = context.settings;
     zyl::DirectSynchronizer sync;
     RunOutcome outcome;
-    while (zyl.generation < zyl.maxIteration && !caughtSignal) {
+    while (zyl.generation < zyl.maxIteration && !context.stopState->finished() && !caughtSignal) {
         if (settings.functionMode == zyl::FunctionMode::Manual) {
             // One generation per run: later generations need values of their own.
             settings.loopCounter = 1;
-            if (!readManualValues(zyl, observer)) {
-                if (!caughtSignal) {
+            if (!readManualValues(zyl, runObserver, *context.stopState, recorder)) {
+                if (!caughtSignal && !observer.failed()) {
                     outcome = {RunEnd::InputEnded,
                                "The input ended before every value was given: the run stops.", 1};
                     observer.endProgressLine();
                     std::cerr << outcome.message << "\n";
                 }
+                if (observer.failed())
+                    outcome = {RunEnd::Failed, observer.failureMessage(), 1};
                 break;
             }
         }
-        zyl::Task task(context, sync, observer);
+        zyl::Task task(context, sync, runObserver);
         runningTask = &task;
         task.execute();
         runningTask = nullptr;
@@ -127,6 +143,8 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::cli::BatchObserver& observer)
         outcome = {RunEnd::Interrupted, "Interrupted by SIGINT.", 130};
     else if (caughtSignal == SIGTERM)
         outcome = {RunEnd::Interrupted, "Interrupted by SIGTERM.", 143};
+    else if (outcome.end == RunEnd::Finished && context.stopState->finished())
+        outcome = {RunEnd::Stopped, context.stopState->stopReason, 0};
     return outcome;
 }
 
@@ -182,6 +200,39 @@ bool drawPlots(const std::vector<zyl::UserPlot>& plots, const std::string& direc
 }
 #endif
 
+// The script as the desktop program's command line reads it, blanks stripped, with --seed
+// written over the script's own seed.
+zyl::ProjectScript readScript(const zyl::cli::BatchOptions& options, std::string& fileName)
+{
+    std::filesystem::path path(options.script);
+    if (!path.has_parent_path())
+        path = std::filesystem::absolute(path);
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        throw zyl::Exception("File:\n" + path.string() + "\ndoes not exist.");
+    fileName = path.string();
+    zyl::ProjectScript script(path.string());
+    script.StripBlanks();
+    if (options.seed)
+        script.WriteString("OPTIONS", "seed", std::to_string(*options.seed));
+    return script;
+}
+
+// The statistics of the last stored generation as the report gives them, for a resumed run
+// that completes no generation of its own (its task was finished already).
+zyl::cli::Json storedStatisticsJson(const zyl::ZYL& zyl, const zyl::GenerationFigures& figures,
+                                    bool showBuffered)
+{
+    // The engine holds that generation's statistics; only the counters have moved on since.
+    zyl::cli::Json stats = zyl::cli::statisticsJson(zyl, showBuffered);
+    stats["Generation"] = zyl.generation;
+    if (showBuffered)
+        stats["Buffered"] = figures.buffered;
+    stats["Mutations"] = figures.mutations;
+    stats["Crossovers"] = figures.crossovers;
+    return stats;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -190,34 +241,49 @@ int main(int argc, char** argv)
     if (std::optional<int> status = zyl::cli::parseBatchArguments(argc, argv, options))
         return *status;
 
-    // The script is read as the desktop program's command line reads it.
-    std::filesystem::path path(options.script);
-    if (!path.has_parent_path())
-        path = std::filesystem::absolute(path);
-    std::error_code error;
-    if (!std::filesystem::exists(path, error))
-        return loadFailure("File:\n" + path.string() + "\ndoes not exist.", options.report);
-
-    zyl::LcgRng rng;
-    if (options.seed)
-        rng.reseed(*options.seed);
+    zyl::LcgRng plainRng;
     zyl::SymbolTable table;
     table.registerBuiltinSymbols();
     zyl::ProjectSettings settings;
-    zyl::ProjectScript script;
-    zyl::LoadedProject project;
+    zyl::ProjectScript plainScript;
+    zyl::LoadedProject plainProject;
+    zyl::StopRuleState plainStop;
+    zyl::RunClock plainClock;
+    std::unique_ptr<zyl::StoredSession> session;
     try {
-        script = zyl::ProjectScript(path.string());
-        script.StripBlanks();
-        // --seed overrides the script's own seed.
-        if (options.seed)
-            script.WriteString("OPTIONS", "seed", std::to_string(*options.seed));
-        project = zyl::loadProject(script, settings, table, rng);
-        if (options.workers && settings.functionMode == zyl::FunctionMode::External)
-            settings.workers = *options.workers;
+        std::optional<zyl::ProjectScript> script;
+        std::string scriptName;
+        if (!options.script.empty())
+            script = readScript(options, scriptName);
+        if (!options.store.empty()) {
+            zyl::StoreRequest request;
+            request.storePath = options.store;
+            request.resume = options.resume;
+            request.script = std::move(script);
+            request.scriptName = scriptName;
+            request.seed = options.seed;
+            request.reusePath = options.reuse;
+            session = zyl::StoredSession::open(request, settings, table);
+        } else {
+            plainScript = std::move(*script);
+            if (options.seed)
+                plainRng.reseed(*options.seed);
+            plainProject = zyl::loadProject(plainScript, settings, table, plainRng);
+            const std::string reusePath = options.reuse.empty() ? settings.reuseStore : options.reuse;
+            if (!reusePath.empty())
+                zyl::reuseEvaluations(
+                    *plainProject.zyl,
+                    zyl::describeObjective(plainScript, settings, *plainProject.zyl), reusePath);
+        }
     } catch (const std::exception& e) {
         return loadFailure(e.what(), options.report);
     }
+    if (options.workers && settings.functionMode == zyl::FunctionMode::External)
+        settings.workers = *options.workers;
+    zyl::ProjectScript& script = session ? session->script : plainScript;
+    zyl::LoadedProject& project = session ? session->project : plainProject;
+    zyl::StopRuleState& stop = session ? session->stop : plainStop;
+    zyl::RunClock& clock = session ? session->clock : plainClock;
     zyl::ZYL& zyl = *project.zyl;
 
     installSignalHandlers();
@@ -225,7 +291,12 @@ int main(int argc, char** argv)
     if (!options.quiet)
         progress = options.progress;
     zyl::cli::BatchObserver observer(zyl, settings, progress, options.report);
+    std::optional<zyl::RecordingObserver> recording;
+    if (session)
+        recording.emplace(session->recorder(), observer, zyl, settings);
     zyl::RunContext context{zyl, settings, script, table, project.plots};
+    context.stopState = &stop;
+    context.clock = &clock;
     std::unique_ptr<zyl::ProgramEvaluation> programs;
     try {
         programs = programEvaluation(settings, zyl, observer);
@@ -233,7 +304,42 @@ int main(int argc, char** argv)
         return loadFailure(e.what(), options.report);
     }
     context.backend = programs.get();
-    RunOutcome outcome = runToEnd(context, observer);
+    if (programs && session) {
+        // Each value is committed as its program ends, in whatever order they end.
+        recording->setRecordsEvaluations(false);
+        programs->setFinishedHook([&](const zyl::EvaluationResult& result) {
+            observer.evaluationsChanged();
+            try {
+                session->recorder().evaluationFinished(zyl::evaluationRecord(result, zyl));
+            } catch (const std::exception& error) {
+                observer.warning(error.what());
+            }
+        });
+    }
+    // A resumed external task takes the values its programs had already given.
+    std::optional<zyl::StoredValuesBackend> storedValues;
+    if (session && !session->finishedEvaluations.empty() &&
+        settings.functionMode == zyl::FunctionMode::External) {
+        storedValues.emplace(zyl, settings, context.backend, session->finishedEvaluations);
+        context.backend = &*storedValues;
+        recording->setRecorded(session->finishedEvaluations);
+    }
+    clock.start();
+    RunOutcome outcome =
+        runToEnd(context, recording ? static_cast<zyl::RunObserver&>(*recording) : observer,
+                 observer, session ? &session->recorder() : nullptr);
+    clock.stop();
+    if (session) {
+        // What the run did since the last commit, when it ended at a generation boundary;
+        // otherwise the store already holds everything a resume needs.
+        try {
+            session->recorder().finish();
+        } catch (const std::exception& error) {
+            std::cerr << error.what() << "\n";
+            if (outcome.exitStatus == 0)
+                outcome = {RunEnd::Failed, error.what(), 1};
+        }
+    }
     // The default work root is ours: left empty (every evaluation succeeded), it goes too.
     if (programs && !script.HasKey("FUNCTION", "work_root")) {
         std::error_code ignored;
@@ -247,10 +353,19 @@ int main(int argc, char** argv)
         outcome.message = "A plot could not be written.";
     }
 #endif
-    if (options.report == OutputFormat::Json)
-        zyl::cli::printJsonReport(std::cout, observer.statisticsJson(), &zyl, outcome);
-    else
-        zyl::cli::printTextReport(std::cout, observer.rows(), zyl);
+    // A resumed run whose task was finished already reports the last stored generation.
+    const bool fromStore = observer.rows().empty() && session && !session->statistics.empty();
+    const std::vector<zyl::StatisticsRow>& rows =
+        fromStore ? session->statistics.back() : observer.rows();
+    if (options.report == OutputFormat::Json) {
+        const zyl::cli::Json statistics =
+            fromStore && session->lastFigures
+                ? storedStatisticsJson(zyl, *session->lastFigures, settings.showBuffered)
+                : observer.statisticsJson();
+        zyl::cli::printJsonReport(std::cout, statistics, &zyl, outcome);
+    } else {
+        zyl::cli::printTextReport(std::cout, rows, zyl, outcome);
+    }
     std::cout.flush();
     return outcome.exitStatus;
 }

@@ -60,6 +60,7 @@ void BatchObserver::generationDone()
             line["failed"] = counts.failed;
         }
         std::cerr << line.dump() << "\n";
+        showStopReason();
         return;
     }
     std::string line = "generation " + std::to_string(done) + " of " + std::to_string(total) +
@@ -73,6 +74,27 @@ void BatchObserver::generationDone()
     } else {
         std::cerr << line << "\n";
     }
+    showStopReason();
+}
+
+void BatchObserver::stopRuleMet(const std::string& reason)
+{
+    m_stopReason = reason;
+}
+
+// After the generation's own progress line, the one it ended the task in.
+void BatchObserver::showStopReason()
+{
+    if (m_stopReason.empty() || m_stopShown)
+        return;
+    m_stopShown = true;
+    if (*m_progress == OutputFormat::Json) {
+        const Json line = {{"stopRule", m_stopReason}};
+        std::cerr << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+        return;
+    }
+    endProgressLine();
+    std::cerr << "Stop rule\n" << m_stopReason << "\n";
 }
 
 void BatchObserver::endProgressLine()

@@ -27,6 +27,7 @@ public:
     void evaluatedValue(int index) override;
     void statistics() override;
     void generationDone() override;
+    void stopRuleMet(const std::string& reason) override;
 
     /// Ends a progress line that is being rewritten in place, before other text follows it.
     void endProgressLine();
@@ -46,9 +47,12 @@ public:
     const std::vector<StatisticsRow>& rows() const { return m_rows; }
     /// The same statistics as JSON numbers (with a JSON report only); null before the first.
     const Json& statisticsJson() const { return m_statisticsJson; }
+    /// Why a stop rule ended the task, "" while none has.
+    const std::string& stopReason() const { return m_stopReason; }
 
 private:
     double secondsSinceStart() const;
+    void showStopReason();
     std::string countsText() const;
 
     const ZYL& m_zyl;
@@ -63,6 +67,8 @@ private:
     bool m_failed = false;
     bool m_lineOpen = false;
     std::string m_failureMessage;
+    std::string m_stopReason;
+    bool m_stopShown = false;
     std::vector<StatisticsRow> m_rows;
     Json m_statisticsJson;
 };

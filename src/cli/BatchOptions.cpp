@@ -75,10 +75,24 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
                    "External programs run at once (1 to 1024), over the script's workers key")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
-    app.add_option("SCRIPT", options.script, "The project script")->required();
+    CLI::Option* store =
+        app.add_option("--store", options.store, "Record the run in the run store FILE")
+            ->type_name("FILE");
+    app.add_flag("--resume", options.resume,
+                 "Continue the run in the --store FILE (start it when FILE does not exist)")
+        ->needs(store);
+    app.add_option("--reuse", options.reuse,
+                   "Fill the buffer with the evaluations of the run store FILE")
+        ->type_name("FILE");
+    CLI::Option* script = app.add_option("SCRIPT", options.script, "The project script");
 
     if (std::optional<int> status = parseArguments(app, argc, argv))
         return status;
+    // Only a resume can do without a script: the store holds one.
+    if (script->count() == 0 && !options.resume) {
+        std::cerr << "zyl-batch: SCRIPT is required (it may be left out only with --resume)\n";
+        return usageErrorStatus;
+    }
     if (!seedText.empty())
         options.seed = decimalSeed(seedText);
     options.progress = formatOf(progressName);

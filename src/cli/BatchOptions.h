@@ -18,7 +18,12 @@ struct BatchOptions {
     std::string plotDirectory;
     /// --workers: how many external programs run at once, over the script's `workers`.
     std::optional<int> workers;
+    /// Empty only with --resume, which may take the script from the store.
     std::string script;
+    /// --store FILE, --resume, --reuse FILE.
+    std::string store;
+    bool resume = false;
+    std::string reuse;
 };
 
 /// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after

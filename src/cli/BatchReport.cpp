@@ -27,6 +27,8 @@ const char* runEndName(RunEnd end)
         return "input-ended";
     case RunEnd::LoadFailed:
         return "load-failed";
+    case RunEnd::Stopped:
+        return "stopped";
     }
     return "unknown";
 }
@@ -70,7 +72,8 @@ Json bestJson(const ZYL& zyl)
     return {{"value", jsonNumber(best.value)}, {"variables", std::move(variables)}};
 }
 
-void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl)
+void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl,
+                     const RunOutcome& outcome)
 {
     if (rows.empty()) {
         out << "No generation was computed.\n";
@@ -82,6 +85,8 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
             out << row.what << "\t" << row.value << "\t" << row.info << "\n";
     const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
     out << "Best: " << realToText(best.value) << " " << best.text() << "\n";
+    if (outcome.end == RunEnd::Stopped)
+        out << "Stopped: " << outcome.message << "\n";
 }
 
 void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,

@@ -25,10 +25,11 @@ enum class RunEnd {
     Interrupted, // SIGINT or SIGTERM
     InputEnded,  // a manual task's standard input ended before every value was given
     LoadFailed,  // the script could not be loaded
+    Stopped,     // a stop rule ended the task; the message says which
 };
 
 /// The name of `end` in the JSON report: "finished", "failed", "interrupted", "input-ended",
-/// "load-failed".
+/// "load-failed", "stopped".
 const char* runEndName(RunEnd end);
 
 /// How a run ended, for the report.
@@ -48,8 +49,10 @@ Json statisticsJson(const ZYL& zyl, bool showBuffered);
 Json bestJson(const ZYL& zyl);
 
 /// The tab-separated report: the statistics rows, then "Best: " and the best individual; or
-/// "No generation was computed." when `rows` is empty.
-void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl);
+/// "No generation was computed." when `rows` is empty. A run that a stop rule ended adds
+/// "Stopped: " and the rule's reason.
+void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl,
+                     const RunOutcome& outcome);
 
 /// The report as one JSON object on one line. `zyl` is null when the script did not load;
 /// `statistics` is null when no generation was computed.

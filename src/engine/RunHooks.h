@@ -43,6 +43,13 @@ public:
     virtual void populationChanged() {}
     /// A generation step ended and the generation counter moved on.
     virtual void generationDone() {}
+    /// The evaluation of individual `index` failed with `message` (also shown as a warning);
+    /// its evaluatedValue call follows.
+    virtual void evaluationFailed(int /*index*/, const std::string& /*message*/) {}
+    /// A stop rule was met in the generation being completed: the task is finished once the
+    /// generation step has ended. `reason` names the rule ("max_evaluations=500 was reached
+    /// in generation 12 (500 evaluations)", ...).
+    virtual void stopRuleMet(const std::string& /*reason*/) {}
 };
 
 } // namespace zyl

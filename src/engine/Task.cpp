@@ -54,6 +54,7 @@ Task::Task(RunContext context, Synchronizer& sync, RunObserver& observer)
 
 void Task::execute()
 {
+    m_ownClock.start();
     if (m_context.settings.functionMode == FunctionMode::External) {
         executeExternal();
         return;
@@ -68,7 +69,8 @@ bool Task::advance(Clock::time_point deadline)
     ZYL& zyl = m_context.zyl;
     for (;;) {
         if (!m_inGeneration) {
-            if (m_loop >= m_context.settings.loopCounter || zyl.generation >= zyl.maxIteration)
+            if (m_loop >= m_context.settings.loopCounter || zyl.generation >= zyl.maxIteration ||
+                taskFinished())
                 return false;
             // The stop flag is looked at before every individual, the first one included.
             if (m_stop)
@@ -168,7 +170,7 @@ void Task::executeExternal()
     });
     bool prepared = false;
     for (int loop = 0; loop < m_context.settings.loopCounter; ++loop) {
-        if (zyl.generation >= zyl.maxIteration)
+        if (zyl.generation >= zyl.maxIteration || taskFinished())
             break;
         if (m_stop)
             return;
@@ -185,7 +187,7 @@ void Task::executeExternal()
             m_observer.generationEvaluated();
             generationStep();
             // Ready for the worker to go on at once, without another call.
-            if (another) {
+            if (another && !taskFinished()) {
                 prepareGeneration();
                 prepared = true;
             }
@@ -295,8 +297,14 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         return;
     if (const double* value = m_batch.value(item))
         ind.value = *value;
+    // Every item of a batch was computed (a buffer hit is evaluated before the batch forms);
+    // a typed value is counted where it is entered.
+    if (mode != FunctionMode::Manual)
+        ++stopState().evaluations;
     if (m_batch.status(item) == EvaluationOutcome::Status::Failed) {
-        m_observer.warning(m_batch.outcome(item).message);
+        const std::string message = m_batch.outcome(item).message;
+        m_observer.warning(message);
+        m_observer.evaluationFailed(index, message);
         terminate();
         ind.evaluated = true;
         m_observer.evaluatedValue(index);
@@ -317,12 +325,18 @@ void Task::generationStep()
     try {
         computeStatistics(zyl);
         m_observer.statistics();
+        bool published = true;
         try {
             publishStatistics(zyl, m_context.table);
         } catch (const std::exception& error) {
             m_observer.warning(error.what());
             terminate();
+            published = false;
         }
+        // stop_when reads what was just published; after a failed publication the run stops
+        // anyway, and the rules would see the previous generation.
+        if (published)
+            checkStopRules();
         try {
             exportStatistics(zyl, m_context.script, m_context.table,
                              m_context.settings.exportEveryIteration, &m_exportFormulas);
@@ -350,10 +364,27 @@ void Task::generationStep()
     }
 }
 
-void enterManualValue(ZYL& zyl, int index, double value, RunObserver& observer)
+void Task::checkStopRules()
+{
+    StopRuleState& state = stopState();
+    const double seconds = m_context.clock ? m_context.clock->seconds() : m_ownClock.seconds();
+    try {
+        if (zyl::checkStopRules(m_context.settings.stopRules, state, m_context.zyl,
+                                m_context.table, seconds))
+            m_observer.stopRuleMet(state.stopReason);
+    } catch (const std::exception& error) {
+        m_observer.warning(std::string("Stop rule\n") + error.what());
+        terminate();
+    }
+}
+
+void enterManualValue(ZYL& zyl, int index, double value, RunObserver& observer,
+                      StopRuleState* stop)
 {
     if (index < 0 || index >= zyl.popSize)
         return;
+    if (stop)
+        ++stop->evaluations;
     Indiv& ind = zyl.population[index];
     ind.evaluated = false;
     ind.value = value;

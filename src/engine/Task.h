@@ -4,6 +4,7 @@
 #include "engine/External.h"
 #include "engine/Formulas.h"
 #include "engine/RunHooks.h"
+#include "engine/StopRules.h"
 #include "engine/UserPlots.h"
 #include "engine/Zyl.h"
 #include "expr/Tensor.h"
@@ -26,6 +27,11 @@ struct RunContext {
     /// Where an external task's programs run; null: one at a time, as the script names them
     /// (SequentialExternalBackend).
     EvaluationBackend* backend = nullptr;
+    /// What the stop rules carry from run to run (a run store keeps it too); null: the run
+    /// keeps its own, so the rules see this run only.
+    StopRuleState* stopState = nullptr;
+    /// The task's run time for time_limit, running while the run goes; null: this run's time.
+    const RunClock* clock = nullptr;
 };
 
 /// One run: up to `loopCounter` generations, never past `maxIteration`. `execute` is the
@@ -35,7 +41,9 @@ struct RunContext {
 ///    evaluation of the task's mode.
 /// 2. The values are taken back into the population in index order, each followed by the
 ///    buffer; the observer is told (evaluatedValue, buffered, generationEvaluated).
-/// 3. The generation step: statistics, publication, export, plots, the next generation.
+/// 3. The generation step: statistics, publication, the stop rules, export, plots, the next
+///    generation. A stop rule that is met ends the task after the step, like max_iteration
+///    (the observer is told why: stopRuleMet).
 ///
 /// An analytical (or manual) task does all three through the synchronizer, in slices of about
 /// 20 ms (setSlice): a compiled objective needs no other thread, and keeping the population on
@@ -94,6 +102,12 @@ private:
     TakeBack takeBack(std::size_t readyItems);
     void takeBackOne(Indiv& ind, int index, std::size_t item);
     void generationStep();
+    void checkStopRules();
+    StopRuleState& stopState() { return m_context.stopState ? *m_context.stopState : m_ownStop; }
+    bool taskFinished() const
+    {
+        return (m_context.stopState ? *m_context.stopState : m_ownStop).finished();
+    }
 
     RunContext m_context;
     Synchronizer& m_sync;
@@ -116,10 +130,14 @@ private:
     int m_scan = 0;
     std::size_t m_taken = 0;
     bool m_halted = false;
+    StopRuleState m_ownStop;
+    RunClock m_ownClock;
 };
 
 /// A value typed for individual `index` of the current population (the manual entry): the
 /// individual takes it and is marked evaluated, and with the buffer on it is recorded there.
-void enterManualValue(ZYL& zyl, int index, double value, RunObserver& observer);
+/// A typed value counts as an evaluation for max_evaluations in `stop`, when given.
+void enterManualValue(ZYL& zyl, int index, double value, RunObserver& observer,
+                      StopRuleState* stop = nullptr);
 
 } // namespace zyl

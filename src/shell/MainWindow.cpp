@@ -8,8 +8,13 @@
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
+#include "store/RunRecorder.h"
+#include "store/StoredValues.h"
+#include "windows/StatisticsWindow.h"
 #include "windows/MdiLayout.h"
 #include "windows/ResultWindows.h"
+
+#include "common/Exception.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,6 +32,8 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QToolBar>
+
+#include <cstdio>
 
 namespace zyl {
 
@@ -283,6 +290,7 @@ void TMainForm::failLoad(const QString& message)
 {
     showMessage(QStringLiteral("warning"), message);
     m_project = LoadedProject{};
+    m_session.reset();
     m_script.reset();
     m_projectFileName.clear();
 }
@@ -305,14 +313,32 @@ void TMainForm::NewExecute()
         failLoad(QString::fromStdString(error.what()));
         return;
     }
-    ResultContext windows{m_mdi, *m_project.zyl, m_settings, m_project.plots,
+    m_stop = {};
+    m_clock = RunClock();
+    showProject();
+}
+
+void TMainForm::showProject()
+{
+    ResultContext windows{m_mdi, *project().zyl, m_settings, project().plots,
                           [this](const QString& text) { showMessage("warning", text); },
                           [this] {
-                              if (m_running || !m_project.zyl)
+                              if (m_running || !project().zyl)
                                   return;
                               Run->setEnabled(true);
                               Run->trigger();
                           }};
+    // A typed value counts for max_evaluations, and a store keeps it at once.
+    windows.valueTyped = [this](int index) {
+        ++stopRules().evaluations;
+        if (!m_session)
+            return;
+        try {
+            m_session->recorder().valueTyped(index);
+        } catch (const std::exception& error) {
+            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        }
+    };
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
 }
@@ -337,8 +363,7 @@ void TMainForm::openFile(const QString& fileName)
     if (extension == QLatin1String(".txt")) {
         loadAndRun(fileName);
     } else if (extension == QLatin1String(".zyl")) {
-        showMessage(QStringLiteral("information"),
-                    QStringLiteral("Open internal format. Not implemented yet."));
+        openStore(fileName);
     } else {
         showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
     }
@@ -363,8 +388,7 @@ void TMainForm::SaveExecute()
                         QStringLiteral("Cannot create file %1").arg(m_projectFileName));
         }
     } else if (extension == QLatin1String(".zyl")) {
-        showMessage(QStringLiteral("information"),
-                    QStringLiteral("Saveas internal format. Not implemented yet."));
+        saveStore(m_projectFileName);
     } else {
         showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
     }
@@ -387,9 +411,104 @@ void TMainForm::saveAsFile(const QString& fileName)
     Save->trigger();
 }
 
+void TMainForm::openStore(const QString& fileName)
+{
+    StoreRequest request;
+    request.storePath = fileName.toStdString();
+    request.resume = true;
+    try {
+        m_session = StoredSession::open(request, m_settings, m_table);
+    } catch (const std::exception& error) {
+        // As after any failed load: nothing of it stays, the store is left as it was.
+        m_session.reset();
+        m_table.clear();
+        m_table.registerBuiltinSymbols();
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    m_script = std::make_unique<ProjectScript>(m_session->script);
+    m_recording = std::make_unique<RecordingObserver>(m_session->recorder(), *this,
+                                                      *m_session->project.zyl, m_settings);
+    // The programs of the generation in progress that had finished are not run again.
+    if (!m_session->finishedEvaluations.empty() &&
+        m_settings.functionMode == FunctionMode::External) {
+        m_storedValues = std::make_unique<StoredValuesBackend>(
+            *m_session->project.zyl, m_settings, nullptr, m_session->finishedEvaluations);
+        m_recording->setRecorded(m_session->finishedEvaluations);
+    }
+    showProject();
+    addRecentFile(fileName);
+    // The windows show the run as it was stored: the last generation's statistics, the
+    // population and every plot point.
+    if (m_windows) {
+        if (m_windows->statisticsWindow() && !m_session->statistics.empty())
+            m_windows->statisticsWindow()->showRows(m_session->statistics.back());
+        m_windows->populationChanged();
+        for (std::size_t p = 0; p < project().plots.size(); ++p)
+            m_windows->plotUpdated(p);
+        m_windows->flush();
+    }
+    if (m_session->stop.finished())
+        m_runPanel->setText(QStringLiteral("Stop rule: ") +
+                            QString::fromStdString(m_session->stop.stopReason));
+}
+
+void TMainForm::saveStore(const QString& fileName)
+{
+    const std::string path = fileName.toStdString();
+    try {
+        if (m_session) {
+            // The store the project records into is always up to date.
+            if (QFileInfo(fileName) == QFileInfo(QString::fromStdString(m_session->store().path())))
+                return;
+            // A consistent copy of the store, whatever this project has recorded so far.
+            m_session->store().copyTo(path);
+        } else {
+            if (!project().zyl || !m_script)
+                return;
+            // Written beside the file and renamed over it, so that a failure leaves the file
+            // that was there.
+            const std::string part = path + ".part";
+            std::remove(part.c_str());
+            const RunHeader header =
+                makeRunHeader(*m_script, m_settings, m_project, std::nullopt, "");
+            RecordedRun run{*m_project.zyl, m_settings, m_table, m_project.plots,
+                            m_rng,          m_stop,     m_clock};
+            RunStore::create(part, header, initialSnapshot(run, {}, header.exportBase));
+            if (std::rename(part.c_str(), path.c_str()) != 0) {
+                std::remove(part.c_str());
+                throw Exception("Cannot create file " + path);
+            }
+        }
+        addRecentFile(fileName);
+    } catch (const std::exception& error) {
+        showMessage(QStringLiteral("error"), QString::fromStdString(error.what()));
+    }
+}
+
+const StopRuleState& TMainForm::stopState() const
+{
+    return m_session ? m_session->stop : m_stop;
+}
+
+StopRuleState& TMainForm::stopRules()
+{
+    return m_session ? m_session->stop : m_stop;
+}
+
+RunClock& TMainForm::runClock()
+{
+    return m_session ? m_session->clock : m_clock;
+}
+
 void TMainForm::CloseallExecute()
 {
     m_windows.reset();
+    m_recording.reset();
+    m_storedValues.reset();
+    m_session.reset();
+    m_stop = {};
+    m_clock = RunClock();
     m_mdi->closeAllSubWindows();
     for (QMdiSubWindow* window : m_mdi->subWindowList())
         delete window;
@@ -412,14 +531,14 @@ void TMainForm::CloseallExecute()
 
 void TMainForm::RunExecute()
 {
-    if (!m_project.zyl || !m_script || m_task)
+    if (!project().zyl || !m_script || m_task)
         return;
     // A manual task processes one generation per Run from the first Run on, as zyl-batch does:
     // a second generation in the same run would take the values its members inherited from
     // their parents as if they had been typed.
     if (m_settings.functionMode == FunctionMode::Manual)
         m_settings.loopCounter = 1;
-    RunContext context{*m_project.zyl, m_settings, *m_script, m_table, m_project.plots};
+    RunContext context{*project().zyl, m_settings, *m_script, m_table, project().plots};
     try {
         m_programs = programEvaluation();
     } catch (const std::exception& error) {
@@ -427,7 +546,30 @@ void TMainForm::RunExecute()
         return;
     }
     context.backend = m_programs.get();
-    auto* thread = new TaskThread(context, this, *this, this);
+    if (m_programs && m_session) {
+        // Several programs at once: each value is committed as its program ends (on the run's
+        // thread, handed to this one, which owns the store), not when the run takes it back.
+        m_recording->setRecordsEvaluations(false);
+        m_programs->setFinishedHook([this](const EvaluationResult& result) {
+            QtSynchronizer(this).run([this, &result] {
+                try {
+                    m_session->recorder().evaluationFinished(
+                        evaluationRecord(result, *m_session->project.zyl));
+                } catch (const std::exception& error) {
+                    showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+                }
+            });
+        });
+    }
+    if (m_storedValues) {
+        m_storedValues->setInner(m_programs.get());
+        context.backend = m_storedValues.get();
+    }
+    context.stopState = &stopRules();
+    context.clock = &runClock();
+    runClock().start();
+    RunObserver& observer = m_recording ? static_cast<RunObserver&>(*m_recording) : *this;
+    auto* thread = new TaskThread(context, this, observer, this);
     m_task = thread;
     m_startTime = std::time(nullptr);
     Run->setEnabled(false);
@@ -455,7 +597,20 @@ void TMainForm::runEnded()
     m_timer.stop();
     Terminate->setEnabled(false);
     Options->setEnabled(true);
-    m_runPanel->setText(QStringLiteral("Ready."));
+    runClock().stop();
+    if (m_session) {
+        try {
+            m_session->recorder().finish();
+        } catch (const std::exception& error) {
+            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        }
+    }
+    // Why the task ended, when a stop rule ended it; a later Run computes nothing more.
+    if (stopRules().finished())
+        m_runPanel->setText(QStringLiteral("Stop rule: ") +
+                            QString::fromStdString(stopRules().stopReason));
+    else
+        m_runPanel->setText(QStringLiteral("Ready."));
     if (m_settings.functionMode == FunctionMode::Manual) {
         m_settings.loopCounter = 1;
         Run->setEnabled(false);
@@ -487,9 +642,9 @@ void TMainForm::TerminateExecute()
 
 void TMainForm::OptionsExecute()
 {
-    if (!m_project.zyl)
+    if (!project().zyl)
         return;
-    OKBottomDlg1->setProject(m_project.zyl.get(), &m_settings.loopCounter, m_script.get());
+    OKBottomDlg1->setProject(project().zyl.get(), &m_settings.loopCounter, m_script.get());
     if (m_settings.functionMode == FunctionMode::External)
         OKBottomDlg1->setWorkers(&m_settings.workers);
     OKBottomDlg1->exec();
@@ -506,16 +661,17 @@ void TMainForm::CommandLineExecute()
 
 void TMainForm::commandLineStart(const QString& argument)
 {
-    if (extensionOf(argument) == QLatin1String(".zyl")) {
-        Open->trigger();
-        return;
-    }
     QString name = argument;
     if (QFileInfo(argument).fileName() == argument)
         name = QFileInfo(argument).absoluteFilePath();
     if (!QFileInfo::exists(name)) {
         showMessage(QStringLiteral("warning"),
                     QStringLiteral("File:\n") + name + QStringLiteral("\ndoes not exist."));
+        return;
+    }
+    // A run store opens ready for Run to continue it.
+    if (extensionOf(argument) == QLatin1String(".zyl")) {
+        openFile(name);
         return;
     }
     loadAndRun(name);
@@ -531,7 +687,7 @@ void TMainForm::loadAndRun(const QString& fileName)
         return;
     }
     NewExecute();
-    if (m_project.zyl) {
+    if (project().zyl) {
         addRecentFile(fileName);
         if (m_script->ReadBool("SHOW", "arrange", false))
             WindowTileVertical1->trigger();
@@ -586,8 +742,8 @@ std::unique_ptr<ProgramEvaluation> TMainForm::programEvaluation()
             },
             Qt::QueuedConnection);
     });
-    return std::make_unique<ProgramEvaluation>(std::move(evaluator), m_project.zyl->generation,
-                                               m_project.zyl->bufferIndividuals);
+    return std::make_unique<ProgramEvaluation>(std::move(evaluator), project().zyl->generation,
+                                               project().zyl->bufferIndividuals);
 }
 
 void TMainForm::warning(const std::string& text)

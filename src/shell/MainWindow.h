@@ -2,10 +2,12 @@
 
 #include "common/Rng.h"
 #include "engine/RunHooks.h"
+#include "engine/StopRules.h"
 #include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
+#include "store/RunSession.h"
 
 #include <QAction>
 #include <QLabel>
@@ -29,6 +31,8 @@ class TOKBottomDlg;
 class TOKBottomDlg1;
 class TIOconsole;
 class ResultWindows;
+class RecordingObserver;
+class StoredValuesBackend;
 
 /// The multiple-document main window: the commands, the status bar, the run control and the
 /// project it owns (script, engine object, plots). The symbol table lives as long as it does.
@@ -68,8 +72,12 @@ public:
     SymbolTable& symbolTable() { return m_table; }
     ProjectSettings& settings() { return m_settings; }
     ProjectScript* script() { return m_script.get(); }
-    ZYL* engine() { return m_project.zyl.get(); }
-    std::vector<UserPlot>& plots() { return m_project.plots; }
+    ZYL* engine() { return project().zyl.get(); }
+    std::vector<UserPlot>& plots() { return project().plots; }
+    /// The stop rules' state of the project (a finished task holds why it ended).
+    const StopRuleState& stopState() const;
+    /// The run store the project was opened from and records into; null for a script.
+    StoredSession* session() const { return m_session.get(); }
     const QString& projectFileName() const { return m_projectFileName; }
     bool running() const { return m_running; }
     QMdiArea* mdiArea() const { return m_mdi; }
@@ -144,6 +152,15 @@ private:
     /// Reads a script file, loads it and starts its run (Open and the command line).
     void loadAndRun(const QString& fileName);
     void setProjectCommands(bool loaded);
+    /// The result windows of the loaded project and the commands it enables.
+    void showProject();
+    /// Opens a run store (Open and the command line of a ".zyl" file).
+    void openStore(const QString& fileName);
+    /// Writes the project as a run store (Save and Save as with ".zyl").
+    void saveStore(const QString& fileName);
+    LoadedProject& project() { return m_session ? m_session->project : m_project; }
+    StopRuleState& stopRules();
+    RunClock& runClock();
 
     TAboutBox* AboutBox;
     TOKBottomDlg* OKBottomDlg;
@@ -169,6 +186,14 @@ private:
     std::unique_ptr<ResultWindows> m_windows;
     QString m_projectFileName;
     std::function<std::unique_ptr<ProjectScript>()> m_initialise;
+
+    // A project opened from a run store: the session owns it (and the generator it draws
+    // from, its stop-rule state and run clock) and records every run into the store.
+    std::unique_ptr<StoredSession> m_session;
+    std::unique_ptr<RecordingObserver> m_recording;
+    std::unique_ptr<StoredValuesBackend> m_storedValues;
+    StopRuleState m_stop;
+    RunClock m_clock;
 
     QPointer<TaskThread> m_task;
     /// The external programs' evaluation of the current run, when more than one at a time.

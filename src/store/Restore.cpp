@@ -77,7 +77,7 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
     std::map<int, std::size_t> latest;
     RunObserver quiet;
     for (const EvaluationRecord& r : stored.unfinishedGeneration) {
-        if (r.status != EvaluationStatus::Ok || r.generation != zyl.generation + 1 ||
+        if (r.status != RecordStatus::Ok || r.generation != zyl.generation + 1 ||
             r.individual < 0 || r.individual >= zyl.popSize)
             continue;
         // A value belongs to the individual it was computed for; one that does not match
@@ -85,7 +85,7 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
         if (codec::toData(zyl.population[r.individual]).variables != r.variables)
             continue;
         if (r.kind == "manual") {
-            enterManualValue(zyl, r.individual, r.value, quiet);
+            enterManualValue(zyl, r.individual, r.value, quiet, &run.stop);
         } else {
             auto [it, inserted] = latest.try_emplace(r.individual, run.finishedEvaluations.size());
             if (inserted)
@@ -117,13 +117,14 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path, Project
         throw Exception("The run store \"" + path +
                         "\" holds a script that no longer loads: " + error.what());
     }
+    // Before the typed values of the generation in progress, which count on top of it.
+    run.stop = stored.state.stop;
     try {
         applyState(stored, run, settings, table, rng);
         applyUnfinishedGeneration(stored, run);
     } catch (const std::exception& error) {
         throw Exception("The run store \"" + path + "\" is damaged: " + error.what());
     }
-    run.stop = stored.state.stop;
     run.runSeconds = stored.state.runSeconds;
     for (const GenerationRecord& g : stored.generations)
         run.statistics.push_back(g.rows);

@@ -86,9 +86,11 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 }
 
 RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportName,
-                         std::int64_t exportSize)
+                         std::int64_t exportSize, std::int64_t storedBuffer)
     : m_store(store), m_run(run), m_exportName(std::move(exportName)), m_exportSize(exportSize),
-      m_storedBuffer(run.zyl.buffer.size()), m_lastCommitEnd(std::chrono::steady_clock::now())
+      m_storedBuffer(storedBuffer < 0 ? run.zyl.buffer.size()
+                                      : static_cast<std::size_t>(storedBuffer)),
+      m_lastCommitEnd(std::chrono::steady_clock::now())
 {
     for (const UserPlot& plot : run.plots) {
         m_storedPoints.emplace_back();
@@ -182,6 +184,18 @@ void RunRecorder::evaluationFinished(const EvaluationRecord& record)
     m_evaluationSinceCommit = true;
 }
 
+void RunRecorder::valueTyped(int index)
+{
+    const Indiv& ind = m_run.zyl.population[static_cast<std::size_t>(index)];
+    EvaluationRecord record;
+    record.generation = m_run.zyl.generation + 1;
+    record.individual = index;
+    record.variables = codec::toData(ind).variables;
+    record.value = ind.value;
+    record.kind = "manual";
+    evaluationFinished(record);
+}
+
 void RunRecorder::finish()
 {
     if (m_atBoundary && !m_snapshot.generations.empty())
@@ -243,34 +257,50 @@ void RunRecorder::commit()
 }
 
 RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
-                                     const ProjectSettings& settings, StopRuleState& stop)
-    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings), m_stop(stop)
+                                     const ProjectSettings& settings)
+    : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings)
 {
 }
 
-void RecordingObserver::warning(const std::string& text)
+void RecordingObserver::evaluationFailed(int index, const std::string& message)
 {
-    if (text == "A problem with external program.")
-        m_externalFailed = true;
-    m_inner.warning(text);
+    m_failedIndex = index;
+    m_failureMessage = message;
+    m_inner.evaluationFailed(index, message);
+}
+
+void RecordingObserver::stopRuleMet(const std::string& reason)
+{
+    // The boundary that follows holds the finished task: it must reach the store.
+    m_recorder.requestCommit();
+    m_inner.stopRuleMet(reason);
 }
 
 void RecordingObserver::evaluatedValue(int index)
 {
-    ++m_stop.evaluations;
     m_recorder.individualEvaluated();
-    if (m_settings.functionMode == FunctionMode::External) {
+    if (m_settings.functionMode == FunctionMode::External && m_recordsEvaluations) {
         const Indiv& ind = m_zyl.population[index];
         EvaluationRecord record;
         record.generation = m_zyl.generation + 1;
         record.individual = index;
         record.variables = codec::toData(ind).variables;
         record.value = ind.value;
-        record.status = m_externalFailed ? EvaluationStatus::Failed : EvaluationStatus::Ok;
+        const bool failed = m_failedIndex == index;
+        record.status = failed ? RecordStatus::Failed : RecordStatus::Ok;
         record.kind = "external";
-        if (m_externalFailed)
-            record.message = "A problem with external program.";
-        m_externalFailed = false;
+        if (failed)
+            record.message = m_failureMessage;
+        m_failedIndex = -1;
+        const auto stored = std::find_if(m_recorded.begin(), m_recorded.end(), [&](const auto& r) {
+            return r.generation == record.generation && r.individual == index &&
+                   r.variables == record.variables && r.value == record.value && !failed;
+        });
+        if (stored != m_recorded.end()) {
+            m_recorded.erase(stored);
+            m_inner.evaluatedValue(index);
+            return;
+        }
         // A store that cannot be written is reported like any failing step; the value itself
         // is in the engine, and the run loop decides what comes next.
         try {

@@ -58,7 +58,11 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 /// as already stored.
 class RunRecorder {
 public:
-    RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize);
+    /// `storedBuffer`: the buffer entries the store holds, when fewer than the engine's (a
+    /// resume re-enters the typed values of the generation in progress, which are recorded
+    /// as evaluations and reach the buffer table only with the next snapshot); -1: all.
+    RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize,
+                std::int64_t storedBuffer = -1);
 
     /// The statistics of the generation in hand were just computed: its rows and figures are
     /// taken now (the counters move on before the generation ends).
@@ -70,6 +74,9 @@ public:
     /// A finished evaluation, committed at once. Also for failures, so that they can be
     /// queried; only successful ones are handed back when the run resumes.
     void evaluationFinished(const EvaluationRecord& record);
+    /// A value typed for individual `index` of the generation in hand (after enterManualValue),
+    /// committed at once as a "manual" evaluation.
+    void valueTyped(int index);
     /// An individual of the generation in hand got its value (in any mode): the engine has
     /// left the boundary, so finish() must not take its state for one.
     void individualEvaluated() { m_atBoundary = false; }
@@ -113,18 +120,19 @@ private:
 
 /// An observer that tells the recorder what a run shows and passes every call on to the
 /// front end's own observer: with it the run loop records into a store without knowing it.
-/// It also counts computed evaluations for the stop rules (a run loop that counts them itself
-/// must not have this count them too) and, for an external objective, commits each
-/// evaluation (a value after the warning "A problem with external program." is recorded as
-/// failed). A commit that fails is told to the inner observer as a warning with the store's
-/// message.
+/// For an external objective it commits each evaluation as the run takes it back, failed
+/// ones with their message. A commit that fails is told to the inner observer as a warning
+/// with the store's message. (Typed values are committed by whoever enters them.)
 class RecordingObserver : public RunObserver {
 public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
-                      const ProjectSettings& settings, StopRuleState& stop);
+                      const ProjectSettings& settings);
 
-    void warning(const std::string& text) override;
+    void warning(const std::string& text) override { m_inner.warning(text); }
+    void evaluationFailed(int index, const std::string& message) override;
     void evaluatedValue(int index) override;
+    void generationEvaluated() override { m_inner.generationEvaluated(); }
+    void stopRuleMet(const std::string& reason) override;
     void buffered(const Indiv& entry) override { m_inner.buffered(entry); }
     void statistics() override;
     void plotUpdated(std::size_t plot) override { m_inner.plotUpdated(plot); }
@@ -132,14 +140,22 @@ public:
     void generationDone() override;
     /// A commit failed; its message went to the inner observer as a warning.
     bool storeFailed() const { return m_storeFailed; }
+    /// Values the store holds already (a resumed generation's finished evaluations, which
+    /// the run takes back without running them): not committed a second time.
+    void setRecorded(std::vector<EvaluationRecord> recorded) { m_recorded = std::move(recorded); }
+    /// Off when the evaluation commits each value itself as its program ends (several
+    /// programs at once, ProgramEvaluation's finished hook).
+    void setRecordsEvaluations(bool on) { m_recordsEvaluations = on; }
 
 private:
     RunRecorder& m_recorder;
     RunObserver& m_inner;
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
-    StopRuleState& m_stop;
-    bool m_externalFailed = false;
+    std::vector<EvaluationRecord> m_recorded;
+    bool m_recordsEvaluations = true;
+    int m_failedIndex = -1;
+    std::string m_failureMessage;
     bool m_storeFailed = false;
 };
 

@@ -21,6 +21,20 @@ std::int64_t fileSize(const std::string& name)
     return !name.empty() && ::stat(name.c_str(), &info) == 0 ? info.st_size : 0;
 }
 
+// The seed only chooses where a run starts; a resumed run continues from the generator's
+// stored state, so the seed a command line wrote into the script (zyl-batch --seed) is not
+// asked for again.
+bool sameScript(const ProjectScript& given, const std::string& storedText)
+{
+    if (given.text() == storedText)
+        return true;
+    ProjectScript stored = ProjectScript::fromText(storedText);
+    ProjectScript reseeded = given;
+    reseeded.WriteString("OPTIONS", "seed", stored.ReadString("OPTIONS", "seed", ""));
+    stored.WriteString("OPTIONS", "seed", stored.ReadString("OPTIONS", "seed", ""));
+    return reseeded.text() == stored.text();
+}
+
 } // namespace
 
 RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& settings,
@@ -96,7 +110,7 @@ void StoredSession::resume(const StoreRequest& request)
 {
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
     const StoredRun stored = m_store->read();
-    if (request.script && request.script->text() != stored.header.scriptText)
+    if (request.script && !sameScript(*request.script, stored.header.scriptText))
         throw Exception("The script " + inQuotes(request.scriptName) +
                         " differs from the one the run store " + inQuotes(request.storePath) +
                         " holds.");
@@ -107,12 +121,15 @@ void StoredSession::resume(const StoreRequest& request)
     clock = RunClock(restored.runSeconds);
     statistics = std::move(restored.statistics);
     finishedEvaluations = std::move(restored.finishedEvaluations);
+    if (!stored.generations.empty())
+        lastFigures = stored.generations.back().figures;
     resumed = true;
 
     // Every check has passed: from here on the store and the export file are written.
     m_store->beginWriting();
     const std::int64_t exportSize = restoreExportFile(stored);
-    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize);
+    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize,
+                       stored.bufferEntries);
 }
 
 } // namespace zyl

@@ -47,7 +47,8 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 /// - --resume: a store that holds a run is continued; a missing or empty one is started
 ///   from the script, so that a requeued job can always give the same command. A script
 ///   given with it must be the one the store holds ("The script \"S\" differs from the one
-///   the run store \"F\" holds."); "The run store \"F\" holds no run to resume, and no script
+///   the run store \"F\" holds."), its OPTIONS seed aside: a resumed generator continues from
+///   its stored state, so the seed a first command line gave need not be given again; "The run store \"F\" holds no run to resume, and no script
 ///   was given to start one." when there is neither;
 /// - every damaged store (not a store, cut short, newer, in use, a script that no longer
 ///   loads) is refused with its message and is neither modified nor deleted: the file stays
@@ -82,6 +83,9 @@ public:
     std::vector<EvaluationRecord> finishedEvaluations;
     /// Buffer entries a reuse added to a new run.
     std::size_t reused = 0;
+    /// The figures of the last stored generation (of a resumed run that has one), for a
+    /// report made before this session completes a generation of its own.
+    std::optional<GenerationFigures> lastFigures;
 
     ZYL& zyl() { return *project.zyl; }
     RunStore& store() { return *m_store; }

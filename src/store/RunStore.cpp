@@ -258,16 +258,16 @@ sql::Database openForReading(const std::string& path)
 
 } // namespace
 
-std::string_view statusText(EvaluationStatus status)
+std::string_view statusText(RecordStatus status)
 {
     switch (status) {
-    case EvaluationStatus::Ok:
+    case RecordStatus::Ok:
         return "ok";
-    case EvaluationStatus::Failed:
+    case RecordStatus::Failed:
         return "failed";
-    case EvaluationStatus::TimedOut:
+    case RecordStatus::TimedOut:
         return "timeout";
-    case EvaluationStatus::Cancelled:
+    case RecordStatus::Cancelled:
         return "cancelled";
     }
     return "ok";

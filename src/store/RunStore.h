@@ -77,8 +77,8 @@ struct PlotPointRecord {
     float x = 0, y = 0;
 };
 
-enum class EvaluationStatus { Ok, Failed, TimedOut, Cancelled };
-std::string_view statusText(EvaluationStatus status);
+enum class RecordStatus { Ok, Failed, TimedOut, Cancelled };
+std::string_view statusText(RecordStatus status);
 
 /// One finished evaluation of an external program or one typed value.
 struct EvaluationRecord {
@@ -87,7 +87,7 @@ struct EvaluationRecord {
     std::int32_t individual = 0;
     std::vector<double> variables;
     double value = 0;
-    EvaluationStatus status = EvaluationStatus::Ok;
+    RecordStatus status = RecordStatus::Ok;
     /// "external" or "manual".
     std::string kind = "external";
     double seconds = 0;

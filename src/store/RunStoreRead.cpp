@@ -42,10 +42,10 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
     in.expectEnd();
 }
 
-EvaluationStatus parseStatus(const std::string& text)
+RecordStatus parseStatus(const std::string& text)
 {
-    for (EvaluationStatus status : {EvaluationStatus::Ok, EvaluationStatus::Failed,
-                                    EvaluationStatus::TimedOut, EvaluationStatus::Cancelled})
+    for (RecordStatus status : {RecordStatus::Ok, RecordStatus::Failed,
+                                    RecordStatus::TimedOut, RecordStatus::Cancelled})
         if (statusText(status) == text)
             return status;
     throw Exception("an evaluation has the unknown status \"" + text + "\"");

@@ -107,6 +107,8 @@ void TForm2::ListView1Edited(int row, const QString& text)
         }
         RunObserver fallback;
         enterManualValue(m_zyl, k, value, m_hooks.observer ? *m_hooks.observer : fallback);
+        if (m_hooks.valueTyped)
+            m_hooks.valueTyped(k);
     }
     const bool complete = std::all_of(m_zyl.population.begin(), m_zyl.population.end(),
                                       [](const Indiv& ind) { return ind.evaluated; });

@@ -28,6 +28,8 @@ class TForm2 : public QWidget {
         std::function<void()> runWhenComplete;
         /// Told about buffer entries the manual entry records.
         RunObserver* observer = nullptr;
+        /// Individual `index` has taken a typed value (to count it, and to record it).
+        std::function<void(int index)> valueTyped;
     };
 
     /// The caption column is editable when the task is manual.

@@ -51,7 +51,8 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
         addWindow(form);
     }
     if (m_context.settings.showPopulation) {
-        TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this};
+        TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this,
+                            m_context.valueTyped};
         m_population = new TForm2(m_context.zyl, m_context.settings, std::move(hooks));
         addWindow(m_population);
         m_population->fillPopulationList(m_context.settings.populationHistory);

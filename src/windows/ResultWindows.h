@@ -37,6 +37,8 @@ struct ResultContext {
     std::function<void(const QString&)> warning;
     /// A manual task has every value of its generation: start the run.
     std::function<void()> runWhenComplete;
+    /// A value was typed for individual `index` of the population.
+    std::function<void(int index)> valueTyped = {};
 };
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics

@@ -3,7 +3,7 @@
 #include "engine/Statistics.h"
 #include "engine/Task.h"
 #include "project/Loader.h"
-#include "support/StopChecker.h"
+#include "store/StoreSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +19,13 @@ protected:
     StopRules() { table.registerBuiltinSymbols(); }
 
     /// The message of a failed load, "" when it loads.
-    std::string load(const std::string& options)
+    std::string load(const std::string& options, const std::string& variable = "real[-1;1]")
     {
         script = ProjectScript::fromText(
             "[FUNCTION]\nanalytical=1\nreuse_store=old.zyl\n[EQUATIONS]\nf=x1^2\n"
-            "[VARIABLES]\nx1=real[-1;1]\n[POPULATION]\nsize=10\n[PLOTS]\nP=Average\n"
+            "[VARIABLES]\nx1=" +
+            variable +
+            "\n[POPULATION]\nsize=10\n[PLOTS]\nP=Average\n"
             "[OPTIONS]\nmax_iteration=50\n" +
             options);
         script.StripBlanks();
@@ -130,22 +132,51 @@ TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason)
     EXPECT_FALSE(state.finished());
 }
 
-TEST_F(StopRules, TodaysRunLoopStopsInTheGenerationTheRuleIsMet)
+TEST_F(StopRules, TheRunLoopStopsInTheGenerationTheRuleIsMet)
 {
-    ASSERT_EQ(load("stop_when=Generation>=5\n"), "");
-    RunObserver quiet;
+    // Each Run (a loop counter of 3) stops at the rule, and later Runs compute nothing.
+    ASSERT_EQ(load("stop_when=Generation>=5\nloop_counter=3\n"), "");
+    test::RowCollector seen(*project.zyl, settings);
     RunClock clock;
-    test::StopChecker checker(quiet, settings.stopRules, state, *project.zyl, table, clock);
+    RunContext context{*project.zyl, settings, script, table, project.plots};
+    context.stopState = &state;
+    context.clock = &clock;
     DirectSynchronizer sync;
     clock.start();
-    while (!state.finished() && project.zyl->generation < project.zyl->maxIteration) {
-        Task task(RunContext{*project.zyl, settings, script, table, project.plots}, sync, checker);
-        task.execute();
-    }
+    for (int run = 0; run < 4; ++run)
+        Task(context, sync, seen).execute();
     clock.stop();
-    EXPECT_EQ(checker.stoppedIn, 5);
+    EXPECT_EQ(seen.stoppedIn, 5);
+    EXPECT_EQ(seen.stopReason, "stop_when=Generation>=5 was met in generation 5");
+    EXPECT_EQ(seen.rows.size(), 5u);
     EXPECT_EQ(project.zyl->generation, 5); // the generation step itself went to its end
     EXPECT_EQ(state.evaluations, 50);
+
+    // Buffer hits are not evaluations: after the first generation (ten computed values) a
+    // two-valued variable is always found in the buffer, and max_evaluations=11 is never met.
+    ASSERT_EQ(load("max_evaluations=11\nloop_counter=6\n[SHOW]\nbuffer_individuals=1\n",
+                   "boolean"),
+              "");
+    state = {};
+    test::RowCollector counted(*project.zyl, settings);
+    Task(RunContext{*project.zyl, settings, script, table, project.plots, nullptr, &state},
+         sync, counted)
+        .execute();
+    EXPECT_EQ(state.evaluations, 10);
+    EXPECT_EQ(counted.stoppedIn, 0);
+    EXPECT_EQ(project.zyl->generation, 6);
+
+    // A stop_when that cannot be evaluated stops the run with its message; the task goes on.
+    ASSERT_EQ(load("stop_when=nothing+1\n"), "");
+    state = {};
+    test::RowCollector failing(*project.zyl, settings);
+    Task(RunContext{*project.zyl, settings, script, table, project.plots, nullptr, &state},
+         sync, failing)
+        .execute();
+    ASSERT_EQ(failing.warnings.size(), 1u);
+    EXPECT_EQ(failing.warnings[0].rfind("Stop rule\n", 0), 0u) << failing.warnings[0];
+    EXPECT_FALSE(state.finished());
+    EXPECT_EQ(project.zyl->generation, 1);
 
     // Run time counts only while running, added over the runs.
     RunClock total(2.0);

@@ -132,7 +132,7 @@ TEST_F(Desktop, ADroppedFileOpensAsOpenDoes)
     const QString internal = dir.filePath("run.zyl");
     std::ofstream(internal.toStdString()) << "x";
     ASSERT_TRUE(drop(internal));
-    EXPECT_EQ(messages, QStringList{"Open internal format. Not implemented yet."});
+    EXPECT_EQ(messages, QStringList{"The file \"" + internal + "\" is not a ZYL run store."});
 
     const QString script = task("dropped.txt");
     ASSERT_TRUE(drop(script));

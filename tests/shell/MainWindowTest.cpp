@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 using namespace zyl;
 
@@ -110,12 +111,16 @@ TEST_F(MainWindow, OpeningByExtension)
 {
     form.openFile(dir.filePath("missing.txt"));
     EXPECT_TRUE(messages.empty());
+    // A file that is not a run store is refused and left as it was.
     form.openFile(file("task.zyl", "x"));
     form.openFile(file("task.TXT", analytical("")));
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0], (Message{"information", "Open internal format. Not implemented yet."}));
+    EXPECT_EQ(messages[0], (Message{"warning", "The file \"" + dir.filePath("task.zyl") +
+                                                   "\" is not a ZYL run store."}));
     EXPECT_EQ(messages[1], (Message{"information", "Unknown file extension."}));
     EXPECT_EQ(form.engine(), nullptr);
+    EXPECT_TRUE(form.Open->isEnabled());
+    EXPECT_EQ(QFile(dir.filePath("task.zyl")).size(), 1);
 }
 
 TEST_F(MainWindow, OpeningAnAnalyticalTaskRunsIt)
@@ -220,18 +225,101 @@ TEST_F(MainWindow, SavingByExtension)
     ASSERT_TRUE(waitForRun());
     form.saveAsFile(dir.filePath("copy.TXT"));
     EXPECT_FALSE(QFile::exists(dir.filePath("copy.TXT")));
-    form.saveAsFile(dir.filePath("copy.zyl"));
     form.saveAsFile(dir.filePath("no/such/folder/copy.txt"));
-    ASSERT_EQ(messages.size(), 3u);
+    ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], (Message{"information", "Unknown file extension."}));
-    EXPECT_EQ(messages[1], (Message{"information", "Saveas internal format. Not implemented yet."}));
-    EXPECT_EQ(messages[2],
+    EXPECT_EQ(messages[1],
               (Message{"error", "Cannot create file " + dir.filePath("no/such/folder/copy.txt")}));
     form.saveAsFile(dir.filePath("copy.txt"));
     std::ifstream saved(dir.filePath("copy.txt").toStdString());
     std::string text((std::istreambuf_iterator<char>(saved)), {});
     EXPECT_NE(text.find("[EQUATIONS]\r\nf=x1^2+x2^2\r\n"), std::string::npos);
     EXPECT_NE(form.engine(), nullptr);
+}
+
+TEST_F(MainWindow, ARunStoreSavedAndOpenedAgainContinuesTheRun)
+{
+    // The same seeded task run straight through six generations, for comparison.
+    const std::string task = analytical("loop_counter=3\nmax_iteration=100\nseed=5\n") +
+                             "[PLOTS]\nP=Average\n[SHOW]\nbuffer_individuals=1\n";
+    form.openFile(file("straight.txt", task));
+    ASSERT_TRUE(waitForRun());
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    ASSERT_EQ(form.engine()->generation, 6);
+    const double straightMin = form.engine()->globalMin.value;
+    const std::size_t straightBuffer = form.engine()->buffer.size();
+    form.Closeall->trigger();
+
+    // Three generations, saved as a store, closed; opened from the command line, it is ready
+    // for Run to continue, and the Run is recorded in the store.
+    form.openFile(file("task.txt", task));
+    ASSERT_TRUE(waitForRun());
+    form.saveAsFile(dir.filePath("run.zyl"));
+    form.Closeall->trigger();
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    form.commandLineStart("run.zyl");
+    QDir::setCurrent(cwd);
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_FALSE(form.running());
+    EXPECT_TRUE(form.Run->isEnabled());
+    EXPECT_EQ(form.engine()->generation, 3);
+    ASSERT_EQ(form.plots().size(), 1u);
+    EXPECT_EQ(form.plots()[0].series[0].size(), 3u);
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    form.Closeall->trigger();
+    form.openFile(dir.filePath("run.zyl"));
+    ASSERT_NE(form.engine(), nullptr);
+    EXPECT_EQ(form.engine()->generation, 6);
+    EXPECT_EQ(form.engine()->globalMin.value, straightMin);
+    EXPECT_EQ(form.engine()->buffer.size(), straightBuffer);
+    EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(MainWindow, AStoredRunWithSeveralProgramsRecordsEachValue)
+{
+    const QString program = file("objective.sh", "#!/bin/sh\nread a b < \"$1\"\n"
+                                                 "echo \"$a\" > \"$2\"\n");
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    form.openFile(file("task.txt", "[FUNCTION]\nexternal=1\nexternal_name=" +
+                                       program.toStdString() +
+                                       "\ninput_name=in.txt\noutput_name=out.txt\nworkers=2\n"
+                                       "work_root=" +
+                                       dir.filePath("work").toStdString() +
+                                       "\n[VARIABLES]\nx=real[0;1]\ny=real[0;1]\n"
+                                       "[POPULATION]\nsize=6\n[OPTIONS]\nloop_counter=2\n"));
+    ASSERT_TRUE(waitForRun());
+    form.saveAsFile(dir.filePath("run.zyl"));
+    form.Closeall->trigger();
+    form.openFile(dir.filePath("run.zyl"));
+    ASSERT_NE(form.session(), nullptr);
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 4);
+    // Twelve values before the store, twelve after: each of these in the store once.
+    EXPECT_EQ(form.stopState().evaluations, 24);
+    const auto recorded = form.session()->store().evaluations(0, false);
+    std::set<std::pair<int, int>> distinct;
+    for (const EvaluationRecord& record : recorded) {
+        EXPECT_EQ(record.status, RecordStatus::Ok);
+        distinct.emplace(record.generation, record.individual);
+    }
+    EXPECT_EQ(recorded.size(), 12u);
+    EXPECT_EQ(distinct.size(), 12u);
+    EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(MainWindow, TheStatusBarSaysWhichStopRuleEndedTheTask)
+{
+    form.openFile(file("task.txt", analytical("loop_counter=5\nstop_when=Generation>=2\n")));
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 2);
+    EXPECT_EQ(form.statusRun(), "Stop rule: stop_when=Generation>=2 was met in generation 2");
+    form.Run->trigger(); // a finished task computes nothing more
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 2);
 }
 
 TEST_F(MainWindow, CloseAllResetsEverything)

@@ -39,7 +39,7 @@ struct Opened {
         request.reusePath = reuse;
         session = StoredSession::open(request, settings, table);
     }
-    EvaluationRecord record(int index, double value, EvaluationStatus status, const char* kind)
+    EvaluationRecord record(int index, double value, RecordStatus status, const char* kind)
     {
         EvaluationRecord r;
         r.generation = session->zyl().generation + 1;
@@ -63,9 +63,10 @@ std::int64_t runToEnd(Opened& opened)
 {
     RowCollector rows(opened.session->zyl(), opened.settings);
     RecordingObserver observer(opened.session->recorder(), rows, opened.session->zyl(),
-                               opened.settings, opened.session->stop);
+                               opened.settings);
     runGenerations(opened.session->zyl(), opened.settings, opened.session->script, opened.table,
-                   opened.session->project.plots, observer, 100);
+                   opened.session->project.plots, observer, 100, nullptr, &opened.session->stop,
+                   &opened.session->clock);
     opened.session->recorder().finish();
     return opened.session->stop.evaluations;
 }
@@ -81,11 +82,11 @@ TEST(Evaluations, FinishedValuesOfTheGenerationInProgressSurviveAKill)
     {
         Opened first(dir / "run.zyl", script);
         RunRecorder& recorder = first.session->recorder();
-        recorder.evaluationFinished(first.record(0, 1.5, EvaluationStatus::Ok, "external"));
-        recorder.evaluationFinished(first.record(1, 9.0, EvaluationStatus::Failed, "external"));
-        recorder.evaluationFinished(first.record(2, 2.5, EvaluationStatus::Ok, "external"));
-        recorder.evaluationFinished(first.record(2, 3.5, EvaluationStatus::Ok, "external"));
-        EvaluationRecord elsewhere = first.record(3, 4.5, EvaluationStatus::Ok, "external");
+        recorder.evaluationFinished(first.record(0, 1.5, RecordStatus::Ok, "external"));
+        recorder.evaluationFinished(first.record(1, 9.0, RecordStatus::Failed, "external"));
+        recorder.evaluationFinished(first.record(2, 2.5, RecordStatus::Ok, "external"));
+        recorder.evaluationFinished(first.record(2, 3.5, RecordStatus::Ok, "external"));
+        EvaluationRecord elsewhere = first.record(3, 4.5, RecordStatus::Ok, "external");
         elsewhere.variables[0] += 0.25; // computed for another individual: not trusted
         recorder.evaluationFinished(elsewhere);
     }
@@ -117,7 +118,7 @@ TEST(Evaluations, TypedValuesAreEnteredAgainInTheirOrder)
         for (auto [index, value] : {std::pair{5, 4.0}, {0, 2.0}, {5, 7.0}}) {
             enterManualValue(zyl, index, value, quiet);
             first.session->recorder().evaluationFinished(
-                first.record(index, value, EvaluationStatus::Ok, "manual"));
+                first.record(index, value, RecordStatus::Ok, "manual"));
         }
         for (const Indiv& ind : zyl.population)
             expected.push_back(codec::toData(ind));

@@ -60,7 +60,7 @@ void makeStore(const std::string& path)
     ProjectSettings settings;
     auto session = StoredSession::open(request(path, kScript, false), settings, table);
     RowCollector rows(session->zyl(), settings);
-    RecordingObserver observer(session->recorder(), rows, session->zyl(), settings, session->stop);
+    RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
     session->recorder().setPacing(false);
     runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
                    observer, 2);

@@ -2,7 +2,6 @@
 
 #include "store/RunRecorder.h"
 #include "store/StoreSupport.h"
-#include "support/StopChecker.h"
 
 #include <gtest/gtest.h>
 
@@ -62,24 +61,19 @@ struct Process {
         table.registerBuiltinSymbols();
         session = StoredSession::open(request, settings, table);
         rows.emplace(session->zyl(), settings);
-        checker.emplace(*rows, settings.stopRules, session->stop, session->zyl(), table,
-                        session->clock);
-        checker->countEvaluations = false;
-        checker->lastPlot = session->project.plots.size() - 1;
     }
     void run(int generations, bool withStopper = false)
     {
-        RecordingObserver observer(session->recorder(), *checker, session->zyl(), settings,
-                                   session->stop);
+        RecordingObserver observer(session->recorder(), *rows, session->zyl(), settings);
         for (int g = 0; g < generations && !session->finished(); ++g)
             runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
-                           observer, 1, withStopper ? &*rows : nullptr);
+                           observer, 1, withStopper ? &*rows : nullptr, &session->stop,
+                           &session->clock);
     }
     SymbolTable table;
     ProjectSettings settings;
     std::unique_ptr<StoredSession> session;
     std::optional<RowCollector> rows;
-    std::optional<StopChecker> checker;
 };
 
 Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedIn)
@@ -93,11 +87,10 @@ Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedI
     RowCollector rows(*project.zyl, settings);
     StopRuleState stop;
     RunClock clock;
-    StopChecker checker(rows, settings.stopRules, stop, *project.zyl, table, clock);
-    checker.lastPlot = project.plots.size() - 1;
     while (project.zyl->generation < project.zyl->maxIteration && !stop.finished())
-        runGenerations(*project.zyl, settings, script, table, project.plots, checker, 1);
-    stoppedIn = checker.stoppedIn;
+        runGenerations(*project.zyl, settings, script, table, project.plots, rows, 1, nullptr,
+                       &stop, &clock);
+    stoppedIn = rows.stoppedIn;
     Outcome outcome;
     outcome.take(*project.zyl, project.plots, script.ReadString("EXPORT_NAMES", "export_name", ""));
     outcome.statistics = rows.rows;
@@ -216,7 +209,7 @@ TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
         EXPECT_EQ(second.session->stop.evaluations, evaluations);
         second.run(100);
         second.session->recorder().finish();
-        EXPECT_EQ(second.checker->stoppedIn, 7);
+        EXPECT_EQ(second.rows->stoppedIn, 7);
         EXPECT_EQ(second.session->zyl().generation, 7);
         EXPECT_EQ(second.session->stop.stopReason,
                   "stall_generations=6: GlobalMin has not improved by more than 0 for 6 "

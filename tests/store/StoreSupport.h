@@ -110,9 +110,16 @@ public:
             task->terminate();
     }
     void warning(const std::string& text) override { warnings.push_back(text); }
+    void stopRuleMet(const std::string& reason) override
+    {
+        stopReason = reason;
+        stoppedIn = m_zyl.generation + 1;
+    }
 
     std::vector<std::vector<StatisticsRow>> rows;
     std::vector<std::string> warnings;
+    std::string stopReason;
+    int stoppedIn = 0;
     int stopAfter = 0;
     Task* task = nullptr;
 
@@ -122,14 +129,21 @@ private:
 };
 
 /// Runs generations with today's Task, one Run per generation as zyl-batch does; at most
-/// `generations` of them, and never past the task's end.
+/// `generations` of them, and never past the task's end (a stop rule's included, when the
+/// stop rules' state is given).
 inline void runGenerations(ZYL& zyl, ProjectSettings& settings, const ProjectScript& script,
                            SymbolTable& table, std::vector<UserPlot>& plots, RunObserver& observer,
-                           int generations, RowCollector* stopper = nullptr)
+                           int generations, RowCollector* stopper = nullptr,
+                           StopRuleState* stop = nullptr, const RunClock* clock = nullptr)
 {
     DirectSynchronizer sync;
     for (int g = 0; g < generations && zyl.generation < zyl.maxIteration; ++g) {
-        Task task(RunContext{zyl, settings, script, table, plots}, sync, observer);
+        if (stop && stop->finished())
+            return;
+        RunContext context{zyl, settings, script, table, plots};
+        context.stopState = stop;
+        context.clock = clock;
+        Task task(context, sync, observer);
         if (stopper)
             stopper->task = &task;
         task.execute();

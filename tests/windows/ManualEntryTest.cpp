@@ -167,3 +167,45 @@ TEST_F(ManualEntry, CloseAllTakesTheWindowsAway)
     EXPECT_TRUE(form.mdiArea()->subWindowList().isEmpty());
     EXPECT_EQ(form.engine(), nullptr);
 }
+
+TEST_F(ManualEntry, ValuesTypedIntoAStoredProjectAreKeptAtOnce)
+{
+    open("", "[OPTIONS]\nmax_evaluations=6\n");
+    const QString store = dir.filePath("manual.zyl");
+    form.saveAsFile(store);
+    form.Closeall->trigger();
+    form.openFile(store);
+    ASSERT_NE(form.resultWindows(), nullptr);
+    population = form.resultWindows()->populationWindow();
+    ASSERT_NE(population, nullptr);
+    const int first = population->model().storedRows() - 5;
+    population->ListView1Edited(first, "2.5");
+    population->ListView1Edited(first + 2, "-4");
+    EXPECT_EQ(form.stopState().evaluations, 2);
+
+    // Closed without a run: the values typed are in the store, and count on.
+    form.Closeall->trigger();
+    form.openFile(store);
+    ASSERT_NE(form.engine(), nullptr);
+    const ZYL& zyl = *form.engine();
+    EXPECT_TRUE(zyl.population[0].evaluated);
+    EXPECT_EQ(zyl.population[0].value, 2.5);
+    EXPECT_FALSE(zyl.population[1].evaluated);
+    EXPECT_EQ(zyl.population[2].value, -4);
+    EXPECT_EQ(form.stopState().evaluations, 2);
+
+    // Two more complete the generation (four evaluations); the next two reach the limit.
+    population = form.resultWindows()->populationWindow();
+    QSignalSpy finished(&form, &TMainForm::runFinished);
+    const int rows = population->model().storedRows() - 5;
+    population->ListView1Edited(rows + 1, "1");
+    population->ListView1Edited(rows + 3, "7");
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(form.engine()->generation, 1);
+    EXPECT_FALSE(form.stopState().finished());
+    typeGeneration({"1", "1", "1", "1"});
+    EXPECT_EQ(form.stopState().evaluations, 8);
+    EXPECT_EQ(form.statusRun(),
+              "Stop rule: max_evaluations=6 was reached in generation 2 (8 evaluations)");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+}
