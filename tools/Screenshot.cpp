@@ -2,6 +2,7 @@
 //   zyl-screenshot SCRIPT GENERATIONS OUTPUT.png
 // Runs one generation at a time until GENERATIONS, tiles the windows and saves the picture.
 #include "engine/Zyl.h"
+#include "shell/AppIcon.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    zyl::installApplicationIcon();
     if (argc != 4) {
         std::fprintf(stderr, "usage: zyl-screenshot SCRIPT GENERATIONS OUTPUT.png\n");
         return 2;
