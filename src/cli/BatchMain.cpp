@@ -155,8 +155,7 @@ std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSett
                                                           const zyl::ZYL& zyl,
                                                           zyl::cli::BatchObserver& observer)
 {
-    if (settings.functionMode != zyl::FunctionMode::External ||
-        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+    if (!zyl::needsBatchEvaluator(settings))
         return nullptr;
     auto evaluator = zyl::makeBatchEvaluator(settings, [&observer](const std::string& line) {
         observer.endProgressLine();

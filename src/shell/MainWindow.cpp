@@ -727,8 +727,7 @@ void TMainForm::Timer1Timer()
 std::unique_ptr<ProgramEvaluation> TMainForm::programEvaluation()
 {
     const ProjectSettings& settings = m_settings;
-    if (settings.functionMode != FunctionMode::External ||
-        (!settings.usesWorkFolders() && settings.retries == 0 && !settings.failureValue))
+    if (!needsBatchEvaluator(settings))
         return nullptr;
     // Failure lines come from the run's thread; the console window shows them.
     QPointer<TIOconsole> console = IOconsole;

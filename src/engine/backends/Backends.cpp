@@ -18,6 +18,12 @@ void checkWorkFolderNames(const ProjectSettings& settings)
         throw Exception("In work folders, input_name and output_name ought to be relative names");
 }
 
+bool needsBatchEvaluator(const ProjectSettings& settings)
+{
+    return settings.functionMode == FunctionMode::External &&
+           (settings.usesWorkFolders() || settings.retries > 0 || settings.failureValue);
+}
+
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
                                                    BatchEvaluator::Report report)
 {

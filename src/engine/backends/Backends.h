@@ -17,6 +17,11 @@ namespace zyl {
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
                                                    BatchEvaluator::Report report);
 
+/// Whether an external task asks for more than one program at a time in ZYL's folder (workers,
+/// work folders, a scheduler, retries or a failure value), and so for a BatchEvaluator; without
+/// any of these the programs run one after the other, exactly as a run always did.
+bool needsBatchEvaluator(const ProjectSettings& settings);
+
 /// Programs in work folders take their files inside them; an absolute name would be one file
 /// shared by every program running at once.
 /// \throws Exception "In work folders, input_name and output_name ought to be relative names".
