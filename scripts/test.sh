@@ -6,4 +6,15 @@ cd "$(dirname "$0")/.."
 kind=${1:-release}
 bash scripts/install-deps.sh
 bash scripts/build.sh "$kind" ${ZYL_CMAKE_ARGS:-}
+
+# The cluster tests need the one-node Slurm cluster: started here unless one already runs (and
+# then stopped again), skipped visibly by the tests where it cannot start.
+export SLURM_CONF=${ZYL_SLURM_DIR:-/tmp/zyl-slurm}/slurm.conf
+if ! bash scripts/local-slurm.sh status >/dev/null 2>&1; then
+    if bash scripts/local-slurm.sh start; then
+        trap 'bash scripts/local-slurm.sh stop || true' EXIT
+    else
+        echo "test: the local Slurm cluster did not start; the Slurm tests will be skipped" >&2
+    fi
+fi
 ctest --test-dir "build/$kind" --output-on-failure -j"$(nproc)"
