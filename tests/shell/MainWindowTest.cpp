@@ -50,17 +50,7 @@ protected:
         return path;
     }
 
-    /// Waits until the running task has ended (at most 30 s).
-    bool waitForRun()
-    {
-        if (!form.running())
-            return true;
-        QEventLoop loop;
-        QObject::connect(&form, &TMainForm::runFinished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        loop.exec();
-        return !form.running();
-    }
+    bool waitForRun() { return test::waitForRun(form, 30000); }
 
     static std::string analytical(const std::string& options)
     {

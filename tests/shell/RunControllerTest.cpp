@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "ShellSupport.h"
 #include "engine/Zyl.h"
 #include "windows/RecordTables.h"
 #include "windows/ResultWindows.h"
@@ -64,16 +65,7 @@ protected:
         return path;
     }
 
-    bool waitForRun()
-    {
-        if (!form.running())
-            return true;
-        QEventLoop loop;
-        QObject::connect(&form, &TMainForm::runFinished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        loop.exec();
-        return !form.running();
-    }
+    bool waitForRun() { return test::waitForRun(form, 60000); }
 
     QTemporaryDir dir;
     TMainForm form;

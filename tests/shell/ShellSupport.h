@@ -1,9 +1,11 @@
 #pragma once
 
 #include "shell/DesktopSettings.h"
+#include "shell/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -50,5 +52,17 @@ private:
 struct FreshSettings {
     FreshSettings() { DesktopSettings().store().clear(); }
 };
+
+/// Waits until the form's running task has ended, at most `timeoutMs`; true when it has.
+inline bool waitForRun(TMainForm& form, int timeoutMs)
+{
+    if (!form.running())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&form, &TMainForm::runFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !form.running();
+}
 
 } // namespace zyl::test
