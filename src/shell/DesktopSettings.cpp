@@ -12,6 +12,14 @@ const QString stateKey = QStringLiteral("MainWindow/state");
 const QString folderKey = QStringLiteral("FileDialogs/lastFolder");
 const QString recentKey = QStringLiteral("RecentFiles/files");
 
+// Every change rewrites the whole file and waits for the disk; a program started again and
+// again on the same script (a batch of desktop runs) must not pay that for nothing.
+void setIfChanged(QSettings& store, const QString& key, const QVariant& value)
+{
+    if (store.value(key) != value)
+        store.setValue(key, value);
+}
+
 } // namespace
 
 DesktopSettings::DesktopSettings()
@@ -22,8 +30,8 @@ DesktopSettings::DesktopSettings()
 
 void DesktopSettings::saveWindow(const QMainWindow& window)
 {
-    m_store.setValue(geometryKey, window.saveGeometry());
-    m_store.setValue(stateKey, window.saveState());
+    setIfChanged(m_store, geometryKey, window.saveGeometry());
+    setIfChanged(m_store, stateKey, window.saveState());
 }
 
 bool DesktopSettings::restoreWindow(QMainWindow& window) const
@@ -40,7 +48,7 @@ QString DesktopSettings::lastFolder() const { return m_store.value(folderKey).to
 void DesktopSettings::rememberFolder(const QString& fileName)
 {
     if (!fileName.isEmpty())
-        m_store.setValue(folderKey, QFileInfo(fileName).absolutePath());
+        setIfChanged(m_store, folderKey, QFileInfo(fileName).absolutePath());
 }
 
 QStringList DesktopSettings::recentFiles() const
@@ -73,7 +81,10 @@ void DesktopSettings::removeRecentFile(const QString& fileName)
 
 void DesktopSettings::setRecentFiles(const QStringList& files)
 {
-    m_store.setValue(recentKey, files.mid(0, maxRecentFiles));
+    // A list of one is read back as a text, so the lists are compared as lists.
+    const QStringList kept = files.mid(0, maxRecentFiles);
+    if (m_store.value(recentKey).toStringList() != kept)
+        m_store.setValue(recentKey, kept);
 }
 
 } // namespace zyl

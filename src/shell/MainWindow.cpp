@@ -68,12 +68,6 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
         else
             warningBox(this, text);
     };
-    // Created once and reused, in this order.
-    AboutBox = new TAboutBox(this);
-    IOconsole = new TIOconsole(m_table, [this] { return m_script.get(); }, this);
-    OKBottomDlg = new TOKBottomDlg(m_script, *IOconsole, this);
-    OKBottomDlg1 = new TOKBottomDlg1(this);
-
     m_hintPanel->setMinimumWidth(150);
     m_runPanel->setMinimumWidth(50);
     statusBar()->addWidget(m_hintPanel);
@@ -304,7 +298,7 @@ void TMainForm::NewExecute()
         if (!m_script)
             return;
     } else {
-        if (OKBottomDlg->exec() != QDialog::Accepted || !m_script)
+        if (initialiseDialog()->exec() != QDialog::Accepted || !m_script)
             return;
     }
     try {
@@ -526,7 +520,8 @@ void TMainForm::CloseallExecute()
     m_projectFileName.clear();
     m_project.plots.clear();
     m_programs.reset();
-    IOconsole->clearText();
+    if (IOconsole)
+        IOconsole->clearText();
 }
 
 void TMainForm::RunExecute()
@@ -644,14 +639,43 @@ void TMainForm::OptionsExecute()
 {
     if (!project().zyl)
         return;
-    OKBottomDlg1->setProject(project().zyl.get(), &m_settings.loopCounter, m_script.get());
+    TOKBottomDlg1* dialog = optionsDialog();
+    dialog->setProject(project().zyl.get(), &m_settings.loopCounter, m_script.get());
     if (m_settings.functionMode == FunctionMode::External)
-        OKBottomDlg1->setWorkers(&m_settings.workers);
-    OKBottomDlg1->exec();
-    OKBottomDlg1->setProject(nullptr, nullptr, nullptr);
+        dialog->setWorkers(&m_settings.workers);
+    dialog->exec();
+    dialog->setProject(nullptr, nullptr, nullptr);
 }
 
-void TMainForm::AboutExecute() { AboutBox->exec(); }
+void TMainForm::AboutExecute()
+{
+    if (!AboutBox)
+        AboutBox = new TAboutBox(this);
+    AboutBox->exec();
+}
+
+// The dialogs are made when first needed (building them all took a quarter of the start-up),
+// and then kept, so that each shows what it showed when it last closed.
+TIOconsole* TMainForm::console()
+{
+    if (!IOconsole)
+        IOconsole = new TIOconsole(m_table, [this] { return m_script.get(); }, this);
+    return IOconsole;
+}
+
+TOKBottomDlg* TMainForm::initialiseDialog()
+{
+    if (!OKBottomDlg)
+        OKBottomDlg = new TOKBottomDlg(m_script, *console(), this);
+    return OKBottomDlg;
+}
+
+TOKBottomDlg1* TMainForm::optionsDialog()
+{
+    if (!OKBottomDlg1)
+        OKBottomDlg1 = new TOKBottomDlg1(this);
+    return OKBottomDlg1;
+}
 
 void TMainForm::CommandLineExecute()
 {
@@ -730,7 +754,7 @@ std::unique_ptr<ProgramEvaluation> TMainForm::programEvaluation()
     if (!needsBatchEvaluator(settings))
         return nullptr;
     // Failure lines come from the run's thread; the console window shows them.
-    QPointer<TIOconsole> console = IOconsole;
+    QPointer<TIOconsole> console = this->console();
     auto evaluator = makeBatchEvaluator(settings, [console](const std::string& line) {
         const QString text = QString::fromStdString(line);
         QMetaObject::invokeMethod(

@@ -83,9 +83,9 @@ public:
     QMdiArea* mdiArea() const { return m_mdi; }
     QString statusHint() const { return m_hintPanel->text(); }
     QString statusRun() const { return m_runPanel->text(); }
-    TOKBottomDlg* initialiseDialog() const { return OKBottomDlg; }
-    TOKBottomDlg1* optionsDialog() const { return OKBottomDlg1; }
-    TIOconsole* console() const { return IOconsole; }
+    TOKBottomDlg* initialiseDialog();
+    TOKBottomDlg1* optionsDialog();
+    TIOconsole* console();
     /// Replaces the Initialise dialog for New without a script (tests); null when cancelled.
     void setInitialiseDialog(std::function<std::unique_ptr<ProjectScript>()> dialog)
     {
@@ -162,10 +162,10 @@ private:
     StopRuleState& stopRules();
     RunClock& runClock();
 
-    TAboutBox* AboutBox;
-    TOKBottomDlg* OKBottomDlg;
-    TOKBottomDlg1* OKBottomDlg1;
-    TIOconsole* IOconsole;
+    TAboutBox* AboutBox = nullptr;
+    TOKBottomDlg* OKBottomDlg = nullptr;
+    TOKBottomDlg1* OKBottomDlg1 = nullptr;
+    TIOconsole* IOconsole = nullptr;
 
     QStringList m_arguments;
     QMdiArea* m_mdi;

@@ -22,6 +22,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 using namespace zyl;
 
 namespace {
@@ -73,6 +75,24 @@ TEST_F(Desktop, TheMainWindowComesBackAsItWasLeft)
     again.close();
     TMainForm maximised;
     EXPECT_TRUE(maximised.windowState() & Qt::WindowMaximized);
+
+    // Left as it was found, and with the same recent file first, nothing is written again:
+    // each write replaces the file, so its inode would change.
+    const QByteArray file = DesktopSettings().store().fileName().toLocal8Bit();
+    auto inode = [&] {
+        struct stat status {};
+        return ::stat(file.constData(), &status) == 0 ? status.st_ino : 0;
+    };
+    DesktopSettings().addRecentFile(task("same.txt"));
+    const auto before = inode();
+    ASSERT_NE(before, 0U);
+    maximised.showMaximized();
+    maximised.close();
+    EXPECT_EQ(inode(), before);
+    DesktopSettings().addRecentFile(dir.filePath("same.txt"));
+    EXPECT_EQ(inode(), before);
+    DesktopSettings().addRecentFile(task("other.txt"));
+    EXPECT_NE(inode(), before);
 }
 
 TEST_F(Desktop, TheRecentListOpensFilesAndForgetsMissingOnes)
