@@ -353,9 +353,10 @@ int main(int argc, char** argv)
     }
 #endif
     // A resumed run whose task was finished already reports the last stored generation.
-    const bool fromStore = observer.rows().empty() && session && !session->statistics.empty();
-    const std::vector<zyl::StatisticsRow>& rows =
-        fromStore ? session->statistics.back() : observer.rows();
+    std::vector<zyl::StatisticsRow> rows = observer.rows();
+    const bool fromStore = rows.empty() && session && !session->statistics.empty();
+    if (fromStore)
+        rows = session->statistics.back();
     if (options.report == OutputFormat::Json) {
         const zyl::cli::Json statistics =
             fromStore && session->lastFigures

@@ -31,9 +31,18 @@ void BatchObserver::evaluatedValue(int)
 
 void BatchObserver::statistics()
 {
-    m_rows = statisticsRows(m_zyl, m_settings.showBuffered);
+    if (!m_statistics)
+        m_statistics.emplace();
+    takeStatisticsSnapshot(m_zyl, *m_statistics);
     if (m_report == OutputFormat::Json)
         m_statisticsJson = cli::statisticsJson(m_zyl, m_settings.showBuffered);
+}
+
+std::vector<StatisticsRow> BatchObserver::rows() const
+{
+    if (!m_statistics)
+        return {};
+    return statisticsRows(*m_statistics, m_settings.showBuffered);
 }
 
 void BatchObserver::generationDone()

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ public:
     /// The text of the first warning, the one that stopped the run.
     const std::string& failureMessage() const { return m_failureMessage; }
     /// The Statistics window's rows of the latest generation; empty before the first one.
-    const std::vector<StatisticsRow>& rows() const { return m_rows; }
+    std::vector<StatisticsRow> rows() const;
     /// The same statistics as JSON numbers (with a JSON report only); null before the first.
     const Json& statisticsJson() const { return m_statisticsJson; }
     /// Why a stop rule ended the task, "" while none has.
@@ -69,7 +70,9 @@ private:
     std::string m_failureMessage;
     std::string m_stopReason;
     bool m_stopShown = false;
-    std::vector<StatisticsRow> m_rows;
+    // Only the last generation's rows are ever printed: its numbers are kept, and the texts
+    // made once, at the end.
+    std::optional<StatisticsSnapshot> m_statistics;
     Json m_statisticsJson;
 };
 

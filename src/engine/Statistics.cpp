@@ -304,45 +304,59 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot)
 
 namespace {
 /// "= f(" the values by realToText separated by "; " ")", as Indiv::text writes them.
-std::string valuesText(const std::vector<double>& values)
+void valuesText(std::string& out, const std::vector<double>& values)
 {
-    std::string out = "= f(";
+    out = "= f(";
     for (std::size_t j = 0; j < values.size(); ++j) {
         if (j > 0)
             out += "; ";
         out += realToText(values[j]);
     }
-    return out + ")";
+    out += ')';
 }
 } // namespace
 
-std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered)
+void forEachStatisticsRow(
+    const StatisticsSnapshot& snapshot, bool showBuffered,
+    const std::function<void(std::string_view, std::string_view, std::string_view)>& row)
 {
     const char* names[4] = {"GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin"};
+    std::string info;
+    row("Generation", std::to_string(snapshot.generation + 1),
+        std::to_string(snapshot.popSize) + " individuals");
+    for (int e = 0; e < 4; ++e) {
+        valuesText(info, snapshot.extremeVariables[e]);
+        row(names[e], realToText(snapshot.extremes[e]), info);
+    }
+    valuesText(info, snapshot.means);
+    row("Average", realToText(snapshot.average), info);
+    row("Q2", realToText(snapshot.q2), "Median");
+    row("Range", realToText(snapshot.range), "CurrentMax-CurrentMin");
+    row("IQR", realToText(snapshot.iqr), "Interquartile range (Q3-Q1)");
+    row("StdDev", realToText(snapshot.stdDev), "");
+    row("MeanDev", realToText(snapshot.meanDev), "");
+    row("MedianDev", realToText(snapshot.medianDev), "");
+    row("Entropy", realToText(snapshot.entropy),
+        "(bit), 2^Entropy = " + realToText(std::pow(2.0, snapshot.entropy)));
+    row("Discrepancy", realToText(snapshot.discrepancy), "function value discrepancy");
+    row("Different", std::to_string(snapshot.different), "Number of different function values");
+    if (showBuffered)
+        row("Buffered", std::to_string(snapshot.buffered), "");
+    row("Mutations", std::to_string(snapshot.mutations), "");
+    row("Crossovers", std::to_string(snapshot.crossovers), "");
+    row("", "", "");
+}
+
+std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered)
+{
     std::vector<StatisticsRow> rows;
     rows.reserve(19);
-    rows.push_back({"Generation", std::to_string(snapshot.generation + 1),
-                    std::to_string(snapshot.popSize) + " individuals"});
-    for (int e = 0; e < 4; ++e)
-        rows.push_back({names[e], realToText(snapshot.extremes[e]),
-                        valuesText(snapshot.extremeVariables[e])});
-    rows.push_back({"Average", realToText(snapshot.average), valuesText(snapshot.means)});
-    rows.push_back({"Q2", realToText(snapshot.q2), "Median"});
-    rows.push_back({"Range", realToText(snapshot.range), "CurrentMax-CurrentMin"});
-    rows.push_back({"IQR", realToText(snapshot.iqr), "Interquartile range (Q3-Q1)"});
-    rows.push_back({"StdDev", realToText(snapshot.stdDev), ""});
-    rows.push_back({"MeanDev", realToText(snapshot.meanDev), ""});
-    rows.push_back({"MedianDev", realToText(snapshot.medianDev), ""});
-    rows.push_back({"Entropy", realToText(snapshot.entropy),
-                    "(bit), 2^Entropy = " + realToText(std::pow(2.0, snapshot.entropy))});
-    rows.push_back({"Discrepancy", realToText(snapshot.discrepancy), "function value discrepancy"});
-    rows.push_back({"Different", std::to_string(snapshot.different),
-                    "Number of different function values"});
-    if (showBuffered)
-        rows.push_back({"Buffered", std::to_string(snapshot.buffered), ""});
-    rows.push_back({"Mutations", std::to_string(snapshot.mutations), ""});
-    rows.push_back({"Crossovers", std::to_string(snapshot.crossovers), ""});
-    rows.push_back({"", "", ""});
+    forEachStatisticsRow(snapshot, showBuffered,
+                         [&rows](std::string_view what, std::string_view value,
+                                 std::string_view info) {
+                             rows.push_back({std::string(what), std::string(value),
+                                             std::string(info)});
+                         });
     return rows;
 }
 

@@ -3,7 +3,9 @@
 #include "engine/Zyl.h"
 #include "expr/Tensor.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zyl {
@@ -78,6 +80,12 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
 /// "Buffered" row when `showBuffered`), then an empty separator row. Reals are written by
 /// realToText, counts as decimal integers; "Generation" is generation + 1.
 std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
+/// Hands the same rows, one at a time, to `row(what, value, info)`; the texts live only for
+/// the call, so a caller that keeps them as text (the run store, every generation) builds
+/// no rows.
+void forEachStatisticsRow(
+    const StatisticsSnapshot& snapshot, bool showBuffered,
+    const std::function<void(std::string_view, std::string_view, std::string_view)>& row);
 /// The rows of the latest generation of `zyl`.
 std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered);
 

@@ -455,7 +455,9 @@ void TMainForm::saveStore(const QString& fileName)
             // The store the project records into is always up to date.
             if (QFileInfo(fileName) == QFileInfo(QString::fromStdString(m_session->store().path())))
                 return;
-            // A consistent copy of the store, whatever this project has recorded so far.
+            // A consistent copy of the store, whatever this project has recorded so far (no
+            // commit half done).
+            m_session->recorder().settle();
             m_session->store().copyTo(path);
         } else {
             if (!project().zyl || !m_script)

@@ -3,6 +3,9 @@
 #include "engine/Statistics.h"
 
 #include <algorithm>
+#include <exception>
+#include <iterator>
+#include <utility>
 #include <cstdio>
 #include <string>
 
@@ -10,8 +13,9 @@ namespace zyl {
 
 namespace {
 
-// A commit waits for this many times its own duration, so commits take at most a twentieth of
-// the run's time; and never longer than the cap, so a kill loses little work.
+// A commit waits for this many times its own duration, so that even on one core commits take
+// at most a twentieth of the run's time; and never longer than the cap, so that a kill loses
+// little work.
 constexpr double kPacingFactor = 19.0;
 constexpr double kLongestWait = 10.0;
 
@@ -129,16 +133,12 @@ GenerationFigures RunRecorder::figures() const
 
 void RunRecorder::statisticsComputed()
 {
-    statisticsComputed(statisticsRows(m_run.zyl, m_run.settings.showBuffered));
-}
-
-void RunRecorder::statisticsComputed(std::vector<StatisticsRow> rows)
-{
     GenerationRecord record;
     record.generation = m_run.zyl.generation + 1;
     record.figures = figures();
-    record.rows = std::move(rows);
     m_current = std::move(record);
+    // Only the numbers are taken here; the writer makes the rows' texts, off this thread.
+    takeStatisticsSnapshot(m_run.zyl, m_statistics);
 }
 
 std::optional<std::string> RunRecorder::exportBytes()
@@ -158,20 +158,32 @@ void RunRecorder::generationDone()
 {
     // A generation step that failed before its counter moved on never reaches here; one that
     // did but whose statistics were not seen (a recorder attached mid-generation) has no row.
+    const bool hasStatistics = m_current.has_value();
     GenerationRecord record = m_current ? std::move(*m_current) : GenerationRecord{};
     m_current.reset();
     record.generation = m_run.zyl.generation;
     record.exportText = exportBytes();
+    // The slots keep their memory from one commit to the next: swapping hands this one's
+    // to the next generation's snapshot.
+    const std::size_t slot = m_snapshot.generations.size();
+    if (m_pendingStatistics.size() <= slot)
+        m_pendingStatistics.resize(slot + 1);
+    m_pendingStatistics[slot].first = hasStatistics;
+    if (hasStatistics)
+        std::swap(m_pendingStatistics[slot].second, m_statistics);
     m_snapshot.generations.push_back(std::move(record));
     m_atBoundary = true;
     if (due())
         commit();
 }
 
-bool RunRecorder::due() const
+bool RunRecorder::due()
 {
     if (!m_pacing || m_forceNext || m_evaluationSinceCommit)
         return true;
+    std::lock_guard lock(m_mutex);
+    if (m_busy)
+        return false;
     const double waited =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_lastCommitEnd).count();
     return waited >= std::min(kPacingFactor * m_averageCommitSeconds, kLongestWait);
@@ -180,6 +192,8 @@ bool RunRecorder::due() const
 void RunRecorder::evaluationFinished(const EvaluationRecord& record)
 {
     m_atBoundary = false;
+    // After the boundaries handed over before it, as a reader of the store expects.
+    waitForWriter();
     m_store.commitEvaluation(record);
     m_evaluationSinceCommit = true;
 }
@@ -198,12 +212,18 @@ void RunRecorder::valueTyped(int index)
 
 void RunRecorder::finish()
 {
-    if (m_atBoundary && !m_snapshot.generations.empty())
+    waitForWriter();
+    if (m_atBoundary && !m_snapshot.generations.empty()) {
         commit();
+        waitForWriter();
+    }
 }
 
 void RunRecorder::commit()
 {
+    // The writer may still be busy with the previous boundary only when this one must be
+    // committed whatever the pacing says.
+    waitForWriter();
     const auto start = std::chrono::steady_clock::now();
     const ZYL& zyl = m_run.zyl;
     Snapshot& s = m_snapshot;
@@ -215,13 +235,16 @@ void RunRecorder::commit()
         target.swap(m_writer.bytes());
     };
 
+    m_handedPoints = m_storedPoints;
     for (std::size_t p = 0; p < m_run.plots.size() && p < m_storedPoints.size(); ++p) {
         const UserPlot& plot = m_run.plots[p];
-        for (std::size_t i = 0; i < plot.series.size() && i < m_storedPoints[p].size(); ++i)
+        for (std::size_t i = 0; i < plot.series.size() && i < m_storedPoints[p].size(); ++i) {
             for (std::size_t k = m_storedPoints[p][i]; k < plot.series[i].size(); ++k)
                 s.points.push_back({static_cast<std::int32_t>(p), static_cast<std::int32_t>(i),
                                     static_cast<std::int32_t>(k), plot.series[i][k].x,
                                     plot.series[i][k].y});
+            m_storedPoints[p][i] = plot.series[i].size();
+        }
     }
 
     // The new entries are the newest ones: walked back from the end, so a commit costs what
@@ -238,22 +261,144 @@ void RunRecorder::commit()
             codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count());
         });
     }
-
-    m_store.commitSnapshot(s);
-
-    for (std::size_t p = 0; p < m_run.plots.size() && p < m_storedPoints.size(); ++p)
-        for (std::size_t i = 0; i < m_storedPoints[p].size(); ++i)
-            m_storedPoints[p][i] = m_run.plots[p].series[i].size();
+    m_handedBuffer = m_storedBuffer;
     m_storedBuffer = size;
-    s.clearIncrements();
     m_forceNext = false;
     m_evaluationSinceCommit = false;
-    ++m_commits;
-    m_lastCommitEnd = std::chrono::steady_clock::now();
-    const double took = std::chrono::duration<double>(m_lastCommitEnd - start).count();
-    // A slowly moving average: one slow commit (a checkpoint syncing the file) must not
-    // stretch the pacing for long.
-    m_averageCommitSeconds = m_commits == 1 ? took : 0.8 * m_averageCommitSeconds + 0.2 * took;
+
+    // The snapshot is complete and owes nothing to the engine any more: the writer commits
+    // it while the run goes on (pacing off: the caller waits, so that every boundary is in
+    // the store when generationDone returns).
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(m_snapshot, m_inFlight);
+        std::swap(m_pendingStatistics, m_inFlightStatistics);
+        m_handOverSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        m_busy = true;
+        startWriter();
+    }
+    m_wake.notify_one();
+    if (!m_pacing)
+        waitForWriter();
+}
+
+void RunRecorder::startWriter()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { writerLoop(); });
+}
+
+void RunRecorder::checkpointSoon()
+{
+    waitForWriter();
+    {
+        std::lock_guard lock(m_mutex);
+        m_busy = m_checkpointJob = true;
+        startWriter();
+    }
+    m_wake.notify_one();
+}
+
+void RunRecorder::writerLoop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_busy || m_quit; });
+        if (!m_busy)
+            return;
+        if (m_checkpointJob) {
+            lock.unlock();
+            // Only the file's header depends on it; a store that cannot be written says so
+            // at its next commit.
+            try {
+                m_store.checkpoint();
+            } catch (const std::exception&) {
+            }
+            lock.lock();
+            m_busy = m_checkpointJob = false;
+            m_idle.notify_all();
+            continue;
+        }
+        lock.unlock();
+        const auto start = std::chrono::steady_clock::now();
+        std::exception_ptr failure;
+        try {
+            Snapshot& s = m_inFlight;
+            for (std::size_t g = 0; g < s.generations.size(); ++g) {
+                GenerationRecord& record = s.generations[g];
+                record.rowsText.clear();
+                if (g < m_inFlightStatistics.size() && m_inFlightStatistics[g].first)
+                    forEachStatisticsRow(m_inFlightStatistics[g].second,
+                                         m_run.settings.showBuffered,
+                                         [&record](std::string_view what, std::string_view value,
+                                                   std::string_view info) {
+                                             appendStatisticsLine(record.rowsText, what, value,
+                                                                  info);
+                                         });
+            }
+            m_store.commitSnapshot(s);
+            s.clearIncrements();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const auto end = std::chrono::steady_clock::now();
+        lock.lock();
+        m_busy = false;
+        if (failure) {
+            m_failure = failure;
+        } else {
+            ++m_commits;
+            m_lastCommitEnd = end;
+            const double took =
+                m_handOverSeconds + std::chrono::duration<double>(end - start).count();
+            // A slowly moving average: one slow commit (a checkpoint syncing the file) must
+            // not stretch the pacing for long.
+            m_averageCommitSeconds =
+                m_commits == 1 ? took : 0.8 * m_averageCommitSeconds + 0.2 * took;
+        }
+        m_idle.notify_all();
+    }
+}
+
+void RunRecorder::waitForWriter()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_busy; });
+    if (!m_failure)
+        return;
+    // What failed goes back in front of what came since, and the next commit tries it
+    // all again, as if it had never been handed over.
+    std::exception_ptr failure = std::exchange(m_failure, nullptr);
+    Snapshot& failed = m_inFlight;
+    const std::size_t count = failed.generations.size();
+    failed.generations.insert(failed.generations.end(),
+                              std::make_move_iterator(m_snapshot.generations.begin()),
+                              std::make_move_iterator(m_snapshot.generations.end()));
+    m_snapshot.generations.swap(failed.generations);
+    for (std::size_t g = 0; g < m_snapshot.generations.size() - count; ++g) {
+        if (m_inFlightStatistics.size() <= count + g)
+            m_inFlightStatistics.resize(count + g + 1);
+        if (g < m_pendingStatistics.size())
+            std::swap(m_inFlightStatistics[count + g], m_pendingStatistics[g]);
+    }
+    std::swap(m_pendingStatistics, m_inFlightStatistics);
+    failed.clearIncrements();
+    m_storedPoints = m_handedPoints;
+    m_storedBuffer = m_handedBuffer;
+    m_forceNext = true;
+    std::rethrow_exception(failure);
+}
+
+RunRecorder::~RunRecorder()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
@@ -278,39 +423,47 @@ void RecordingObserver::stopRuleMet(const std::string& reason)
 
 void RecordingObserver::evaluatedValue(int index)
 {
+    // Called for every individual: an analytical run (a million calls in a second) must pay
+    // no more than the flag.
     m_recorder.individualEvaluated();
-    if (m_settings.functionMode == FunctionMode::External && m_recordsEvaluations) {
-        const Indiv& ind = m_zyl.population[index];
-        EvaluationRecord record;
-        record.generation = m_zyl.generation + 1;
-        record.individual = index;
-        record.variables = codec::toData(ind).variables;
-        record.value = ind.value;
-        const bool failed = m_failedIndex == index;
-        record.status = failed ? RecordStatus::Failed : RecordStatus::Ok;
-        record.kind = "external";
-        if (failed)
-            record.message = m_failureMessage;
-        m_failedIndex = -1;
-        const auto stored = std::find_if(m_recorded.begin(), m_recorded.end(), [&](const auto& r) {
-            return r.generation == record.generation && r.individual == index &&
-                   r.variables == record.variables && r.value == record.value && !failed;
-        });
-        if (stored != m_recorded.end()) {
-            m_recorded.erase(stored);
-            m_inner.evaluatedValue(index);
-            return;
-        }
-        // A store that cannot be written is reported like any failing step; the value itself
-        // is in the engine, and the run loop decides what comes next.
-        try {
-            m_recorder.evaluationFinished(record);
-        } catch (const std::exception& error) {
-            m_storeFailed = true;
-            m_inner.warning(error.what());
-        }
-    }
+    if (m_settings.functionMode == FunctionMode::External && m_recordsEvaluations &&
+        !recordEvaluation(index))
+        return;
     m_inner.evaluatedValue(index);
+}
+
+bool RecordingObserver::recordEvaluation(int index)
+{
+    const Indiv& ind = m_zyl.population[index];
+    EvaluationRecord record;
+    record.generation = m_zyl.generation + 1;
+    record.individual = index;
+    record.variables = codec::toData(ind).variables;
+    record.value = ind.value;
+    const bool failed = m_failedIndex == index;
+    record.status = failed ? RecordStatus::Failed : RecordStatus::Ok;
+    record.kind = "external";
+    if (failed)
+        record.message = m_failureMessage;
+    m_failedIndex = -1;
+    const auto stored = std::find_if(m_recorded.begin(), m_recorded.end(), [&](const auto& r) {
+        return r.generation == record.generation && r.individual == index &&
+               r.variables == record.variables && r.value == record.value && !failed;
+    });
+    if (stored != m_recorded.end()) {
+        m_recorded.erase(stored);
+        m_inner.evaluatedValue(index);
+        return false;
+    }
+    // A store that cannot be written is reported like any failing step; the value itself
+    // is in the engine, and the run loop decides what comes next.
+    try {
+        m_recorder.evaluationFinished(record);
+    } catch (const std::exception& error) {
+        m_storeFailed = true;
+        m_inner.warning(error.what());
+    }
+    return true;
 }
 
 void RecordingObserver::statistics()

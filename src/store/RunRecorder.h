@@ -11,6 +11,11 @@
 #include "store/StateCodec.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <optional>
 #include <vector>
 
@@ -42,20 +47,24 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 ///
 /// - at a generation boundary (generationDone), one transaction with the engine's state and
 ///   what the generations since the previous commit added (their statistics rows and
-///   figures, export bytes, plot points, new buffer entries). A boundary whose generation
-///   took far less time than a commit is folded into the next commit: a commit waits until
-///   nineteen times its own average duration has passed since the previous one, so commits
-///   take at most a twentieth of a run's time and, with what every generation costs besides
-///   (its statistics rows, its plot points), the store stays under a tenth. A boundary after
-///   which an evaluation was committed, or after requestCommit(), always commits.
-/// - each finished external evaluation or typed value at once (evaluationFinished).
+///   figures, export bytes, plot points, new buffer entries). The boundary is taken on the
+///   caller's thread and committed by a writer thread of the recorder while the run goes on,
+///   which also makes the statistics rows' texts. A boundary that comes while the writer is
+///   busy, or sooner than nineteen times a commit's average duration after the previous one,
+///   is folded into the next commit. A boundary after which an evaluation was committed, or
+///   after requestCommit(), always commits (waiting for the writer if need be).
+/// - each finished external evaluation or typed value at once (evaluationFinished), after
+///   every boundary handed over before it.
 ///
 /// What a kill can lose is therefore the generations folded into a commit that did not come,
-/// each of them quick, which a resume computes again, the same bit for bit.
+/// each of them quick, which a resume computes again, the same bit for bit. A commit that
+/// fails is reported by the next call that waits for the writer (a commit, an evaluation,
+/// finish or settle), and what it held is committed again with the next boundary.
 ///
 /// NOTE: it must be created when the store and the engine agree (right after the store was
 /// created or the run restored): it takes the engine's plot series, buffer and export file
-/// as already stored.
+/// as already stored. The store is not to be used by anyone else while the recorder may be
+/// writing (settle() first).
 class RunRecorder {
 public:
     /// `storedBuffer`: the buffer entries the store holds, when fewer than the engine's (a
@@ -63,12 +72,14 @@ public:
     /// as evaluations and reach the buffer table only with the next snapshot); -1: all.
     RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize,
                 std::int64_t storedBuffer = -1);
+    /// Waits for a commit in progress; what was not handed over is not stored.
+    ~RunRecorder();
+    RunRecorder(const RunRecorder&) = delete;
+    RunRecorder& operator=(const RunRecorder&) = delete;
 
     /// The statistics of the generation in hand were just computed: its rows and figures are
     /// taken now (the counters move on before the generation ends).
     void statisticsComputed();
-    /// The same, with the rows the front end has already made for its window.
-    void statisticsComputed(std::vector<StatisticsRow> rows);
     /// The generation step ended (the counter moved on): a boundary. May commit.
     void generationDone();
     /// A finished evaluation, committed at once. Also for failures, so that they can be
@@ -86,14 +97,29 @@ public:
     /// something is not yet stored; otherwise the store already holds the last boundary and
     /// every finished evaluation after it. Call when a run ends, however it ends.
     void finish();
+    /// Has the writer copy the WAL into the file (RunStore::checkpoint) before its next commit.
+    void checkpointSoon();
+    /// Returns once no commit is in progress, so that the store can be read or copied as it
+    /// stands; rethrows the failure of the last commit (its content is then committed again
+    /// with the next boundary).
+    void settle() { waitForWriter(); }
     /// Every boundary commits (tests, and runs where each generation is precious).
     void setPacing(bool on) { m_pacing = on; }
     /// Commits so far, for measurements.
-    std::int64_t commits() const { return m_commits; }
+    std::int64_t commits() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_commits;
+    }
 
 private:
     void commit();
-    bool due() const;
+    bool due();
+    void writerLoop();
+    void startWriter();
+    /// Returns once no commit is in progress; rethrows the failure of the last one, whose
+    /// content is then put back to be committed with the next boundary.
+    void waitForWriter();
     GenerationFigures figures() const;
     std::optional<std::string> exportBytes();
 
@@ -103,7 +129,10 @@ private:
     std::int64_t m_exportSize;
 
     std::optional<GenerationRecord> m_current;
+    StatisticsSnapshot m_statistics;
     Snapshot m_snapshot;
+    /// The numbers of each generation of m_snapshot (first: whether it has any).
+    std::vector<std::pair<bool, StatisticsSnapshot>> m_pendingStatistics;
     codec::ByteWriter m_writer;
     std::vector<std::vector<std::size_t>> m_storedPoints;
     std::size_t m_storedBuffer;
@@ -113,6 +142,22 @@ private:
     bool m_forceNext = false;
     bool m_pacing = true;
     bool m_evaluationSinceCommit = false;
+    // Of the last hand-over, restored when its commit fails.
+    std::vector<std::vector<std::size_t>> m_handedPoints;
+    std::size_t m_handedBuffer = 0;
+
+    // The writer thread commits a handed-over boundary while the run goes on; the store is
+    // touched by one thread at a time (the caller only while m_busy is false).
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake, m_idle;
+    std::thread m_thread;
+    bool m_busy = false;
+    bool m_checkpointJob = false;
+    bool m_quit = false;
+    std::exception_ptr m_failure;
+    Snapshot m_inFlight;
+    std::vector<std::pair<bool, StatisticsSnapshot>> m_inFlightStatistics;
+    double m_handOverSeconds = 0;
     std::chrono::steady_clock::time_point m_lastCommitEnd;
     double m_averageCommitSeconds = 0;
     std::int64_t m_commits = 0;
@@ -148,6 +193,10 @@ public:
     void setRecordsEvaluations(bool on) { m_recordsEvaluations = on; }
 
 private:
+    /// Commits the external evaluation of individual `index`; false when it was committed
+    /// before (a resume hands it back) and the inner observer has been told already.
+    [[gnu::noinline]] bool recordEvaluation(int index);
+
     RunRecorder& m_recorder;
     RunObserver& m_inner;
     const ZYL& m_zyl;

@@ -104,6 +104,11 @@ void StoredSession::start(const StoreRequest& request)
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
+    // The first page, with the application id, goes into the file itself, so that tools
+    // which read only the file's header (file(1), the desktop's MIME magic) know a store
+    // from its first moments, even one whose WAL a kill left behind; its syncs need not
+    // hold up the run.
+    m_recorder->checkpointSoon();
 }
 
 void StoredSession::resume(const StoreRequest& request)

@@ -151,30 +151,11 @@ std::string jsonArray(const std::vector<double>& xs)
     return text + "]";
 }
 
-// The statistics rows as text: one line per row, cells separated by tabs; a backslash, a tab
-// or a line break inside a cell is escaped, so any cell reads back as it was.
-std::string escapeCell(const std::string& cell)
-{
-    std::string out;
-    for (char c : cell) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
-}
-
 std::string rowsText(const std::vector<StatisticsRow>& rows)
 {
     std::string text;
     for (const StatisticsRow& row : rows)
-        text += escapeCell(row.what) + "\t" + escapeCell(row.value) + "\t" + escapeCell(row.info) +
-                "\n";
+        appendStatisticsLine(text, row.what, row.value, row.info);
     return text;
 }
 
@@ -520,10 +501,6 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             store.commitSnapshot(first);
             transaction.commit();
         }
-        // The first page, with the application id, goes into the file itself at once, so
-        // that tools which read only the file's header (file(1), the desktop's MIME magic)
-        // know a store from its first moment, even one whose WAL a kill left behind.
-        store.m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
     } catch (const Exception& error) {
         const std::string text = error.what();
         if (text.rfind("The run store ", 0) == 0)
@@ -531,6 +508,15 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         throw Exception("The run store " + inQuotes(path) + " cannot be created: " + text);
     }
     return store;
+}
+
+void RunStore::checkpoint()
+{
+    try {
+        m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
 }
 
 void RunStore::prepareWriting()
@@ -605,7 +591,10 @@ void RunStore::commitSnapshot(const Snapshot& s)
             for (std::int64_t x : {f.mutations, f.crossovers, f.buffered, f.evaluations})
                 st.bind(i++, x);
             st.bind(i++, f.runSeconds);
-            st.bindText(i++, rowsText(g.rows));
+            if (g.rowsText.empty())
+                st.bindText(i++, rowsText(g.rows));
+            else
+                st.bindText(i++, g.rowsText);
             if (g.exportText)
                 st.bindText(i++, *g.exportText);
             else
@@ -695,6 +684,30 @@ void RunStore::copyTo(const std::string& path)
         fs::remove(temporary, ignored);
         throw Exception("The run store " + inQuotes(path) + " cannot be written: " + error.what());
     }
+}
+
+void appendStatisticsLine(std::string& text, std::string_view what, std::string_view value,
+                          std::string_view info)
+{
+    auto cell = [&text](std::string_view cell) {
+        std::size_t plain = 0;
+        for (std::size_t i = 0; i < cell.size(); ++i) {
+            const char c = cell[i];
+            if (c != '\\' && c != '\t' && c != '\n')
+                continue;
+            text.append(cell.substr(plain, i - plain));
+            text += '\\';
+            text += c == '\t' ? 't' : c == '\n' ? 'n' : '\\';
+            plain = i + 1;
+        }
+        text.append(cell.substr(plain));
+    };
+    cell(what);
+    text += '\t';
+    cell(value);
+    text += '\t';
+    cell(info);
+    text += '\n';
 }
 
 } // namespace zyl

@@ -60,6 +60,11 @@ struct GenerationFigures {
     double runSeconds = 0;
 };
 
+/// A statistics row in its stored form: one line, cells separated by tabs, and a backslash,
+/// a tab or a line break inside a cell escaped, so that any cell reads back as it was.
+void appendStatisticsLine(std::string& text, std::string_view what, std::string_view value,
+                          std::string_view info);
+
 /// One completed generation.
 struct GenerationRecord {
     /// Counted from 1 (the "Generation" statistic).
@@ -67,6 +72,9 @@ struct GenerationRecord {
     GenerationFigures figures;
     /// The rows the Statistics window showed for it (and the report prints for the last).
     std::vector<StatisticsRow> rows;
+    /// The same rows in their stored form (appendStatisticsLine), as a recorder makes them
+    /// once per generation; when empty, the store writes `rows`.
+    std::string rowsText;
     /// The bytes its export step added to the export file (the whole file in overwrite
     /// mode); nothing when there was no export.
     std::optional<std::string> exportText;
@@ -188,6 +196,8 @@ public:
     /// written: <reason>".
     void beginWriting();
 
+    /// Copies what the WAL holds into the file itself, as far as no reader stands in the way.
+    void checkpoint();
     /// One snapshot at a generation boundary, in one transaction (synchronous=NORMAL: a kill
     /// loses nothing committed, a power cut at most the latest snapshots, never consistency).
     void commitSnapshot(const Snapshot& snapshot);

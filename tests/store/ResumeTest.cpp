@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,6 +176,36 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
     Process fifth(copy);
     EXPECT_EQ(fifth.session->statistics, reference.statistics);
     EXPECT_EQ(fifth.session->zyl().buffer.size(), reference.buffer.size());
+}
+
+TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
+{
+    TempDir dir;
+    int ignored = 0;
+    const Outcome reference = uninterrupted(taskScript(dir / "ref.tsv"), 7, ignored);
+    const std::string store = dir / "run.zyl";
+    Process process(resumeRequest(store, taskScript(dir / "run.tsv")));
+    process.session->recorder().setPacing(false);
+    process.run(3);
+    // Another program holds the file's write lock for two generations.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(store.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    process.run(2);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_EQ(process.rows->warnings.size(), 2u);
+    EXPECT_NE(process.rows->warnings[0].find(store), std::string::npos);
+    process.run(2);
+    process.session->recorder().finish();
+
+    const StoredRun stored = inspectRunStore(store);
+    EXPECT_EQ(stored.state.generation, 7);
+    ASSERT_EQ(stored.generations.size(), 7u);
+    for (std::size_t g = 0; g < 7; ++g) {
+        EXPECT_EQ(stored.generations[g].generation, static_cast<int>(g) + 1);
+        EXPECT_EQ(stored.generations[g].rows, reference.statistics[g]) << g;
+    }
 }
 
 TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
