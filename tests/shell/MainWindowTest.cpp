@@ -1,4 +1,5 @@
 #include "shell/MainWindow.h"
+#include "shell/OptionsDialog.h"
 
 #include "ShellSupport.h"
 #include "engine/Zyl.h"
@@ -7,6 +8,7 @@
 #include "windows/UserChart.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -486,4 +488,29 @@ TEST(CommandLineProgram, ACloseTaskRunsAndEndsByItself)
     for (std::string line; std::getline(out, line);)
         ++lines;
     EXPECT_EQ(lines, 51);
+}
+
+TEST_F(MainWindow, DialogsAreMadeWhenFirstNeededAndThenKept)
+{
+    // None at the start, which they would slow down.
+    EXPECT_TRUE(form.findChildren<QDialog*>().isEmpty());
+    form.openFile(file("task.txt", analytical("max_iteration=3\n")));
+    ASSERT_TRUE(waitForRun());
+    ASSERT_TRUE(form.Options->isEnabled());
+    QList<QDialog*> shown;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QDialog* dialog : form.findChildren<QDialog*>())
+            if (dialog->isVisible()) {
+                shown << dialog;
+                dialog->reject();
+            }
+    });
+    closer.start();
+    form.Options->trigger();
+    form.Options->trigger();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_EQ(shown[0], form.optionsDialog());
 }
