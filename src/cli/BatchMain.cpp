@@ -291,8 +291,13 @@ int main(int argc, char** argv)
         progress = options.progress;
     zyl::cli::BatchObserver observer(zyl, settings, progress, options.report);
     std::optional<zyl::RecordingObserver> recording;
-    if (session)
+    if (session) {
         recording.emplace(session->recorder(), observer, zyl, settings);
+        // The recorder is told first and takes the same numbers.
+        observer.setStatisticsSource([&session]() -> const zyl::StatisticsSnapshot& {
+            return session->recorder().statistics();
+        });
+    }
     zyl::RunContext context{zyl, settings, script, table, project.plots};
     context.stopState = &stop;
     context.clock = &clock;

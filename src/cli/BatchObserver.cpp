@@ -33,7 +33,10 @@ void BatchObserver::statistics()
 {
     if (!m_statistics)
         m_statistics.emplace();
-    takeStatisticsSnapshot(m_zyl, *m_statistics);
+    if (m_statisticsSource)
+        *m_statistics = m_statisticsSource();
+    else
+        takeStatisticsSnapshot(m_zyl, *m_statistics);
     if (m_report == OutputFormat::Json)
         m_statisticsJson = cli::statisticsJson(m_zyl, m_settings.showBuffered);
 }

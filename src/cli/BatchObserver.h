@@ -41,6 +41,12 @@ public:
     /// Shows the counts while a generation is evaluated (a text line on a terminal, rewritten
     /// at most 4 times a second); nothing without counts or progress.
     void evaluationsChanged();
+    /// Where to copy each generation's statistics from instead of taking them from the
+    /// engine again (a run store's recorder has them already when this observer is told).
+    void setStatisticsSource(std::function<const StatisticsSnapshot&()> source)
+    {
+        m_statisticsSource = std::move(source);
+    }
     bool failed() const { return m_failed; }
     /// The text of the first warning, the one that stopped the run.
     const std::string& failureMessage() const { return m_failureMessage; }
@@ -73,6 +79,7 @@ private:
     // Only the last generation's rows are ever printed: its numbers are kept, and the texts
     // made once, at the end.
     std::optional<StatisticsSnapshot> m_statistics;
+    std::function<const StatisticsSnapshot&()> m_statisticsSource;
     Json m_statisticsJson;
 };
 

@@ -80,6 +80,9 @@ public:
     /// The statistics of the generation in hand were just computed: its rows and figures are
     /// taken now (the counters move on before the generation ends).
     void statisticsComputed();
+    /// The numbers statisticsComputed() took, until the generation ends (a front end that
+    /// keeps them too need not take them again).
+    const StatisticsSnapshot& statistics() const { return m_statistics; }
     /// The generation step ended (the counter moved on): a boundary. May commit.
     void generationDone();
     /// A finished evaluation, committed at once. Also for failures, so that they can be
