@@ -192,10 +192,18 @@ bool RunRecorder::due()
 void RunRecorder::evaluationFinished(const EvaluationRecord& record)
 {
     m_atBoundary = false;
-    // After the boundaries handed over before it, as a reader of the store expects.
-    waitForWriter();
+    // After the boundaries handed over before it, as a reader of the store expects; an
+    // expensive value is committed even when the last boundary could not be.
+    std::exception_ptr boundaryFailure;
+    try {
+        waitForWriter();
+    } catch (...) {
+        boundaryFailure = std::current_exception();
+    }
     m_store.commitEvaluation(record);
     m_evaluationSinceCommit = true;
+    if (boundaryFailure)
+        std::rethrow_exception(boundaryFailure);
 }
 
 void RunRecorder::valueTyped(int index)
@@ -212,10 +220,19 @@ void RunRecorder::valueTyped(int index)
 
 void RunRecorder::finish()
 {
-    waitForWriter();
+    // A last commit that failed is tried once more, as the one that ends the run; when that
+    // one succeeds, nothing is missing from the store.
+    std::exception_ptr failure;
+    try {
+        waitForWriter();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     if (m_atBoundary && !m_snapshot.generations.empty()) {
         commit();
         waitForWriter();
+    } else if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

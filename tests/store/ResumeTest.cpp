@@ -206,6 +206,19 @@ TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
         EXPECT_EQ(stored.generations[g].generation, static_cast<int>(g) + 1);
         EXPECT_EQ(stored.generations[g].rows, reference.statistics[g]) << g;
     }
+
+    // The last commit of a run fails in the background: the end of the run makes it again.
+    RunRecorder& recorder = process.session->recorder();
+    recorder.setPacing(true);
+    ASSERT_EQ(sqlite3_open(store.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    recorder.requestCommit();
+    process.run(1);
+    EXPECT_THROW(recorder.finish(), std::exception);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_NO_THROW(recorder.finish());
+    EXPECT_EQ(inspectRunStore(store).generations.size(), 8u);
 }
 
 TEST(Resume, AResumedTaskStopsWhereTheUninterruptedOneStops)
