@@ -101,6 +101,9 @@ RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportNam
         for (const auto& series : plot.series)
             m_storedPoints.back().push_back(series.size());
     }
+    // Started here, where a failure to start it is the store's failing to open, rather
+    // than in the middle of a commit.
+    m_thread = std::thread([this] { writerLoop(); });
 }
 
 GenerationFigures RunRecorder::figures() const
@@ -293,17 +296,10 @@ void RunRecorder::commit()
         m_handOverSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         m_busy = true;
-        startWriter();
     }
     m_wake.notify_one();
     if (!m_pacing)
         waitForWriter();
-}
-
-void RunRecorder::startWriter()
-{
-    if (!m_thread.joinable())
-        m_thread = std::thread([this] { writerLoop(); });
 }
 
 void RunRecorder::checkpointSoon()
@@ -312,7 +308,6 @@ void RunRecorder::checkpointSoon()
     {
         std::lock_guard lock(m_mutex);
         m_busy = m_checkpointJob = true;
-        startWriter();
     }
     m_wake.notify_one();
 }

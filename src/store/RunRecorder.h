@@ -119,7 +119,6 @@ private:
     void commit();
     bool due();
     void writerLoop();
-    void startWriter();
     /// Returns once no commit is in progress; rethrows the failure of the last one, whose
     /// content is then put back to be committed with the next boundary.
     void waitForWriter();
