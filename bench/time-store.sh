@@ -3,13 +3,14 @@
 # pairs (one of each, RUNS times), so that the machine's drift weighs on both alike. The
 # store is made afresh in FOLDER for every run: a memory file system shows the store's own
 # cost, a disk adds the syncs that keep the file sound through a power cut.
-# Usage: bench/time-store.sh [BUILD_DIR] [RUNS] [FOLDER]     (defaults: build/release 21 /tmp)
+# Usage: bench/time-store.sh [BUILD_DIR] [RUNS] [FOLDER] [TASK]
+#        (defaults: build/release 21 /tmp bench/tasks/default-1000x1000.txt)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 runs=${2:-21}
 folder=${3:-/tmp}
-task=bench/tasks/default-1000x1000.txt
+task=${4:-bench/tasks/default-1000x1000.txt}
 batch=$build/src/zyl-batch
 store=$(mktemp -d "$folder/zyl-store-bench.XXXXXX")
 trap 'rm -rf "$store"' EXIT
