@@ -34,8 +34,18 @@ for i, line in enumerate(lines):
         if m:
             documented.add((section, m.group(1)))
 
+# The table of known names behind zyl-batch's notices about unknown sections and keys.
+known = set()
+table = open(os.path.join(src, "script", "KnownNames.cpp"), encoding="utf-8").read()
+for section, keys in re.findall(r'\{"([A-Z_]+)",\s*\{([^}]*)\}\}', table):
+    known.update((section, k) for k in re.findall(r'"([a-z_0-9]+)"', keys))
+
 problems = ["[%s] %s is read by the program but not documented in %s" % (s, k, page)
             for s, k in sorted(in_code - documented)]
 problems += ["[%s] %s is documented but read nowhere" % (s, k) for s, k in sorted(documented - in_code)]
+problems += ["[%s] %s is documented but missing from script/KnownNames.cpp" % (s, k)
+             for s, k in sorted(documented - known)]
+problems += ["[%s] %s is in script/KnownNames.cpp but not documented" % (s, k)
+             for s, k in sorted(known - documented)]
 print("\n".join(problems) if problems else "script keys: %d documented, all read" % len(documented))
 sys.exit(1 if problems or not documented else 0)

@@ -10,6 +10,7 @@
 #include "engine/backends/Backends.h"
 #include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
+#include "script/KnownNames.h"
 #include "store/Objective.h"
 #include "store/RunRecorder.h"
 #include "store/RunSession.h"
@@ -252,8 +253,12 @@ int main(int argc, char** argv)
     try {
         std::optional<zyl::ProjectScript> script;
         std::string scriptName;
-        if (!options.script.empty())
+        if (!options.script.empty()) {
             script = readScript(options, scriptName);
+            // A misspelt key or section would otherwise run as if it were absent.
+            for (const std::string& notice : zyl::unknownNameNotices(*script))
+                std::cerr << notice << "\n";
+        }
         if (!options.store.empty()) {
             zyl::StoreRequest request;
             request.storePath = options.store;

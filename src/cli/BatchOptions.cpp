@@ -26,6 +26,15 @@ std::optional<std::uint64_t> decimalSeed(const std::string& text)
     return value;
 }
 
+// --workers in decimal too: "010" is ten workers, not eight, and "0x10" no number at all.
+std::optional<int> decimalWorkers(const std::string& text)
+{
+    const std::optional<std::uint64_t> value = decimalSeed(text);
+    if (!value || *value < 1 || *value > 1024)
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
 // "text" or "json", checked by CLI11 so that a wrong name is an error in the arguments.
 CLI::Validator formatName()
 {
@@ -71,17 +80,21 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
     CLI::Option* plots =
         app.add_option("--plots", options.plotDirectory, "Draw each plot as DIR/<title>.png, .svg")
             ->type_name("DIR");
-    app.add_option("--workers", options.workers,
+    std::string workersText;
+    app.add_option("--workers", workersText,
                    "External programs run at once (1 to 1024), over the script's workers key")
         ->type_name("N")
-        ->check(CLI::Range(1, 1024));
+        ->check([](const std::string& text) {
+            return decimalWorkers(text) ? std::string()
+                                        : "'" + text + "' is not a number from 1 to 1024";
+        });
     CLI::Option* store =
         app.add_option("--store", options.store, "Record the run in the run store FILE")
             ->type_name("FILE");
     app.add_flag("--resume", options.resume,
                  "Continue the run in the --store FILE (start it when FILE does not exist)")
         ->needs(store);
-    app.add_option("--reuse", options.reuse,
+    CLI::Option* reuse = app.add_option("--reuse", options.reuse,
                    "Fill the buffer with the evaluations of the run store FILE")
         ->type_name("FILE");
     CLI::Option* script = app.add_option("SCRIPT", options.script, "The project script");
@@ -93,8 +106,21 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
         std::cerr << "zyl-batch: SCRIPT is required (it may be left out only with --resume)\n";
         return usageErrorStatus;
     }
+    // An empty file name would silently mean "no store" (or no pictures), and a resume
+    // without a store has nothing to read.
+    for (const auto& [option, value] :
+         {std::pair<CLI::Option*, const std::string*>{store, &options.store},
+          {reuse, &options.reuse},
+          {plots, &options.plotDirectory}}) {
+        if (option->count() > 0 && value->empty()) {
+            std::cerr << "zyl-batch: " << option->get_name() << " needs a file name\n";
+            return usageErrorStatus;
+        }
+    }
     if (!seedText.empty())
         options.seed = decimalSeed(seedText);
+    if (!workersText.empty())
+        options.workers = decimalWorkers(workersText);
     options.progress = formatOf(progressName);
     options.report = formatOf(reportName);
 #ifndef ZYL_HAVE_PLOTS

@@ -1,5 +1,6 @@
 #include "engine/Zyl.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace zyl {
@@ -45,8 +46,18 @@ template <class G> bool ZYL::crossPairWith(G& rng, Indiv& a, Indiv& b, StopPoll&
         for (int j = 0; j < n; ++j) {
             double x = a.gene(j)->getValue();
             double y = b.gene(j)->getValue();
-            a.gene(j)->setValue(alpha * x + (1 - alpha) * y);
-            b.gene(j)->setValue(alpha * y + (1 - alpha) * x);
+            double forA = alpha * x + (1 - alpha) * y;
+            double forB = alpha * y + (1 - alpha) * x;
+            if (a.gene(j)->kind() != Variable_::Kind::Floating) {
+                // A blend of two whole numbers can round to just outside them, and truncation
+                // then moves it a whole step further: parents 3 and 3 would give a child 2,
+                // outside a range [3; 3]. Inside the parents' interval truncation is harmless.
+                const double lo = std::min(x, y), hi = std::max(x, y);
+                forA = std::clamp(forA, lo, hi);
+                forB = std::clamp(forB, lo, hi);
+            }
+            a.gene(j)->setValue(forA);
+            b.gene(j)->setValue(forB);
         }
         break;
     }

@@ -5,6 +5,7 @@
 #include "engine/UserPlots.h"
 #include "expr/Parser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -20,6 +21,46 @@ std::optional<std::string> present(std::string text)
     return text;
 }
 
+// The names a stop rule refers to that nothing defines. Names bound inside the rule (the
+// index of a sum or product, the variable of a derivative) count as defined. The tree is
+// walked with a stack of its own: a hostile rule may nest deeper than the call stack allows.
+std::vector<std::string> undefinedNames(const Tensor& tree, const SymbolTable& table,
+                                        const std::vector<std::string>& variables)
+{
+    std::vector<const Tensor*> pending{&tree}, symbols;
+    std::vector<std::string> bound;
+    while (!pending.empty()) {
+        const Tensor* node = pending.back();
+        pending.pop_back();
+        if (node->isSymbolRef())
+            symbols.push_back(node);
+        const Tensor* binder = nullptr;
+        if (node->code == op::Sum || node->code == op::Product)
+            binder = node->right && node->right->dimension == 3 ? node->right->elements[0].get()
+                                                                : nullptr;
+        else if (node->code == op::Derivative)
+            binder = node->right.get();
+        if (binder && binder->isSymbolRef())
+            bound.push_back(binder->text);
+        for (const TensorPtr& element : node->elements)
+            pending.push_back(element.get());
+        if (node->left)
+            pending.push_back(node->left.get());
+        if (node->right)
+            pending.push_back(node->right.get());
+    }
+    std::vector<std::string> unknown;
+    for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) {
+        const std::string& name = (*it)->text;
+        auto listed = [&](const std::vector<std::string>& names) {
+            return std::find(names.begin(), names.end(), name) != names.end();
+        };
+        if (!table.lookup(name) && !listed(variables) && !listed(bound) && !listed(unknown))
+            unknown.push_back(name);
+    }
+    return unknown;
+}
+
 std::string generationText(const ZYL& zyl)
 {
     return " in generation " + std::to_string(static_cast<std::int64_t>(zyl.generation) + 1);
@@ -27,7 +68,8 @@ std::string generationText(const ZYL& zyl)
 
 } // namespace
 
-StopRuleSettings readStopRules(const ProjectScript& script)
+StopRuleSettings readStopRules(const ProjectScript& script, const SymbolTable& table,
+                               const std::vector<std::string>& variables)
 {
     StopRuleSettings rules;
     if (auto text = present(script.ReadString("OPTIONS", "time_limit", ""))) {
@@ -62,8 +104,12 @@ StopRuleSettings readStopRules(const ProjectScript& script)
             if (!parseExpression(*text, tree))
                 throw InfoErr("Syntax error!");
         } catch (const std::exception& error) {
-            throw Exception(std::string("Stop rule\n") + error.what());
+            throw Exception(std::string("Stop rule: ") + error.what());
         }
+        const std::vector<std::string> unknown = undefinedNames(*tree, table, variables);
+        if (!unknown.empty())
+            throw Exception("Stop rule: " + unknown.front() +
+                            " is not a variable, a statistic or a definition");
         rules.stopWhen = *text;
     }
     return rules;
@@ -114,7 +160,11 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
 
     // 2-3. The rules, in a fixed order so that the reason does not depend on chance.
     if (!rules.stopWhen.empty()) {
-        const double value = evaluateExpressionText(rules.stopWhen, table).re;
+        const Complex result = evaluateExpressionText(rules.stopWhen, table);
+        if (result.im != 0)
+            throw Exception("The value of stop_when is not a real number: " +
+                            formatNumber(result.re, result.im));
+        const double value = result.re;
         if (value != 0 && !std::isnan(value)) {
             state.stopReason = "stop_when=" + rules.stopWhen + " was met" + generationText(zyl);
             return true;

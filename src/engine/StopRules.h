@@ -22,8 +22,12 @@ namespace zyl {
 /// "Max evaluations ought to be a whole number not below 0",
 /// "Stall generations ought to be a number from [0; 30000]",
 /// "Stall tolerance ought to be a number not below 0", or
-/// "Stop rule\n" followed by the parser's message for a stop_when that does not parse.
-StopRuleSettings readStopRules(const ProjectScript& script);
+/// "Stop rule: " followed by the parser's message for a stop_when that does not parse, or
+/// "Stop rule: X is not a variable, a statistic or a definition" for a stop_when naming
+/// something that neither `table` (the built-in symbols, the statistics, the EQUATIONS) nor
+/// `variables` holds: found at load, not after a first generation that may take hours.
+StopRuleSettings readStopRules(const ProjectScript& script, const SymbolTable& table,
+                               const std::vector<std::string>& variables);
 
 /// Run time of a task, summed over its runs and over the sessions of a stored run: the time
 /// between start() and stop(), added to what earlier sessions counted. Time while no run is
@@ -79,9 +83,14 @@ struct StopRuleState {
 ///    state.stopReason and true is returned. The generation step itself goes on to its end
 ///    (export, plots, next generation, counter), as when max_iteration is reached.
 ///
+/// stop_when is met by a non-zero real value; NaN is not. A value with an imaginary part
+/// (sqrt(-1), I) is an error of the rule, not a verdict: read as "met" or "not met" either
+/// way it would end, or never end, a run for no reason the user wrote.
+///
 /// A task that is already finished returns true at once. Draws nothing from the generator.
-/// \throws Exception with the message of a stop_when that fails to evaluate; the caller
-/// shows it after "Stop rule\n" and stops the run. The task is not finished by it.
+/// \throws Exception with the message of a stop_when that fails to evaluate, or "The value of
+/// stop_when is not a real number: V"; the caller
+/// shows it after "Stop rule: " and stops the run. The task is not finished by it.
 bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const ZYL& zyl,
                     SymbolTable& table, double runSeconds);
 

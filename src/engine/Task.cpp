@@ -373,7 +373,7 @@ void Task::checkStopRules()
                                 m_context.table, seconds))
             m_observer.stopRuleMet(state.stopReason);
     } catch (const std::exception& error) {
-        m_observer.warning(std::string("Stop rule\n") + error.what());
+        m_observer.warning(std::string("Stop rule: ") + error.what());
         terminate();
     }
 }

@@ -138,6 +138,17 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     checkWorkFolderNames(settings);
 }
 
+// A reversed range holds no value at all: the variables would be drawn and mutated outside
+// the interval the user wrote, and every reported value would lie outside it.
+Exception reversedRange(const std::string& name, const std::string& type)
+{
+    return Exception("Lower bound of " + name + " ought to be at most its upper bound: " + type);
+}
+
+// The vectors of the four remembered individuals, defined at the end of a load.
+const char* const individualVectors[] = {"GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
+                                         "CurrentMaxIndiv"};
+
 std::string vectorOfThrees(int n)
 {
     std::string text = "{3";
@@ -213,10 +224,14 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
         if (value.find("real") != std::string::npos) {
             ranges[i].realLo = strToFloat(lower);
             ranges[i].realHi = strToFloat(upper);
+            if (ranges[i].realLo > ranges[i].realHi)
+                throw reversedRange(keys[i], value);
             gene = std::make_unique<Floating_>(0.0);
         } else if (value.find("integer") != std::string::npos) {
             ranges[i].intLo = strToInt(lower);
             ranges[i].intHi = strToInt(upper);
+            if (ranges[i].intLo > ranges[i].intHi)
+                throw reversedRange(keys[i], value);
             gene = std::make_unique<Integer_>(0);
         } else if (value.find("boolean") != std::string::npos) {
             gene = std::make_unique<Boolean_>(0);
@@ -288,15 +303,16 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     // Run store and stop rules: keys newer than the others, read after every older check so
     // that an old script fails, if it fails, with the message it always had.
     settings.reuseStore = script.ReadString("FUNCTION", "reuse_store", "");
-    settings.stopRules = readStopRules(script);
+    std::vector<std::string> ruleNames = zyl.names;
+    ruleNames.insert(ruleNames.end(), std::begin(individualVectors), std::end(individualVectors));
+    settings.stopRules = readStopRules(script, table, ruleNames);
 
     // 21. Plots.
     for (const std::string& key : script.ReadSection("PLOTS"))
         project.plots.push_back(createUserPlot(key, script.ReadString("PLOTS", key, "???")));
 
     // 23. The individuals as vectors of the language.
-    for (const char* name : {"GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
-                             "CurrentMaxIndiv"})
+    for (const char* name : individualVectors)
         table.pushBack(makeSymbolFromStatement(vectorOfThrees(n), name, false, table));
     return project;
 }

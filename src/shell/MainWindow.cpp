@@ -8,6 +8,7 @@
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/RunController.h"
+#include "script/KnownNames.h"
 #include "store/RunRecorder.h"
 #include "store/StoredValues.h"
 #include "windows/StatisticsWindow.h"
@@ -711,6 +712,15 @@ void TMainForm::loadAndRun(const QString& fileName)
     } catch (const std::exception& error) {
         failLoad(QString::fromStdString(error.what()));
         return;
+    }
+    // A misspelt key or section would otherwise run as if it were absent. The console, not a
+    // box: the run starts all the same.
+    const std::vector<std::string> notices = unknownNameNotices(*m_script);
+    if (!notices.empty()) {
+        TIOconsole* window = console();
+        for (const std::string& notice : notices)
+            window->RichEdit1->appendPlainText(QString::fromStdString(notice));
+        window->show();
     }
     NewExecute();
     if (project().zyl) {

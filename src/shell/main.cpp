@@ -57,8 +57,12 @@ int main(int argc, char** argv)
         arguments.removeAt(separator);
     if (arguments.size() >= 2) {
         std::fputs("zyl: One parameter allowed only! Aplication terminated.\n", stderr);
-        QMessageBox::critical(nullptr, QStringLiteral("ZYL"),
-                              QStringLiteral("One parameter allowed only!\nAplication terminated."));
+        // Without a display nobody can answer the box, and the program would wait forever.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            QMessageBox::critical(
+                nullptr, QStringLiteral("ZYL"),
+                QStringLiteral("One parameter allowed only!\nAplication terminated."));
         return 2;
     }
     zyl::TMainForm mainForm(arguments);

@@ -98,6 +98,19 @@ TEST_F(CrossoverTest, ArithmeticalTruncatesIntegersAndBooleans)
     EXPECT_EQ(m_rng.left(), 0u);
 }
 
+TEST_F(CrossoverTest, ArithmeticalNeverLeavesTheParentsInterval)
+{
+    // alpha = 65/32767 blends 3 and 3 into 2.9999999999999996, which truncation made 2: a
+    // variable of range [3; 3] took a value outside it.
+    build("iii", {3, -3, 5}, {3, -3, 7});
+    m_zyl->crossoverType = 1;
+    m_rng.u(1).r15(65);
+    cross();
+    EXPECT_THAT(a(), ElementsAre(3, -3, 6));
+    EXPECT_THAT(b(), ElementsAre(3, -3, 5));
+    EXPECT_EQ(m_rng.left(), 0u);
+}
+
 TEST_F(CrossoverTest, UniformExchangesPositionByPosition)
 {
     build("fff", {1, 2, 3}, {4, 5, 6});

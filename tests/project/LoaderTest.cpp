@@ -92,6 +92,8 @@ TEST_F(Loading, MessagesInTheirOrder)
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx1\n", "Unknown variable type: ???"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx1=real[0;1\n", "'' is not a valid floating point value"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nn=integer[1;x]\n", "'x' is not a valid integer value"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx=real[0;1]\ny=real[5;1]\n", "Lower bound of y ought to be at most its upper bound: real[5;1]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nn=integer[5;1]\n", "Lower bound of n ought to be at most its upper bound: integer[5;1]"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[OPTIONS]\nmax_iteration=30001\n[VARIABLES]\nx=real[0;1]\n", "Max iteration ought to be a number from [1; 30000]"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[SELECTION]\nroulette=1\n[VARIABLES]\nx=real[0;1]\n", "Roulette selection. Not implemented yet."},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\nconstatnt=0\n[VARIABLES]\nx=real[0;1]\n", "Variable population size. Not implemented yet."},
@@ -118,7 +120,7 @@ TEST_F(Loading, WhatAFailedLoadLeavesBehind)
 TEST_F(Loading, ModesAndAlternatives)
 {
     ASSERT_EQ(load("[FUNCTION]\nmanual=1\nanalytical=1\n[POPULATION]\nsize=4\n"
-                   "[VARIABLES]\nx=real[5;1]\nb=boolean\nk=integer[-2147483648;2147483647]\n"
+                   "[VARIABLES]\nx=real[1;5]\nb=boolean\nk=integer[-2147483648;2147483647]\n"
                    "[CROSSOVER]\nmultipoint=1\nuniform=1\npoints=5\nprobability=1.5\n"
                    "[MUTATION]\nnonuniform=1\nuniformity_coeff=101\nprobability=abc\n"),
               "");
@@ -130,7 +132,7 @@ TEST_F(Loading, ModesAndAlternatives)
     EXPECT_DOUBLE_EQ(zyl.crossProb, 0.7);
     EXPECT_DOUBLE_EQ(zyl.mutProb, 0.15);
     EXPECT_EQ(zyl.ranges[0].uniformityCoeff, 2);
-    EXPECT_EQ(zyl.ranges[0].realLo, 5);
+    EXPECT_EQ(zyl.ranges[0].realLo, 1);
     EXPECT_EQ(zyl.ranges[2].intLo, -2147483648);
     EXPECT_EQ(printToString(*table.lookup("GlobalMaxIndiv")->definition), "{3,3,3}");
 

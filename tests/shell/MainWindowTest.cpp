@@ -1,4 +1,5 @@
 #include "shell/MainWindow.h"
+#include "shell/ConsoleWindow.h"
 #include "shell/OptionsDialog.h"
 
 #include "ShellSupport.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QMenuBar>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -209,6 +211,18 @@ TEST_F(MainWindow, AFailedLoadLeavesNoProject)
     EXPECT_TRUE(form.New->isEnabled());
     EXPECT_TRUE(form.Open->isEnabled());
     EXPECT_FALSE(form.Save->isEnabled());
+
+    // A misspelt key is told in the console, not in a box: the load goes on regardless.
+    messages.clear();
+    form.openFile(file("typo.txt", analytical("max_iteration=2\nloop_counter=2\n") +
+                                       "[SELECTION]\ntournament=1\ntournamnt_size=5\n"));
+    ASSERT_TRUE(waitForRun());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_NE(form.engine(), nullptr);
+    EXPECT_TRUE(form.console()->isVisible());
+    EXPECT_EQ(form.console()->RichEdit1->toPlainText(),
+              "Unknown key \"tournamnt_size\" in [SELECTION] is ignored; the nearest known key is "
+              "\"tournament_size\".");
 }
 
 TEST_F(MainWindow, SavingByExtension)
