@@ -179,7 +179,7 @@ public:
     /// Opens a store that holds a run, after these checks, each with its message:
     /// - the file exists and is a ZYL store: "The file \"<path>\" is not a ZYL run store.";
     /// - its version is known: "The run store \"<path>\" was written by a newer ZYL (store
-    ///   version N; this ZYL reads version 1).";
+    ///   version N; this ZYL reads version 2).";
     /// - it is whole: "The run store \"<path>\" is damaged: <detail>";
     /// - (with `lock`) no other ZYL has it open: "The run store \"<path>\" is in use by
     ///   another ZYL (process P on host H since T).".
