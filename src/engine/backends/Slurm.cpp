@@ -296,11 +296,24 @@ void endEarlierJobs(SchedulerLink& link, const std::vector<SchedulerJob>& jobs)
     std::vector<std::string> ids, names;
     for (const SchedulerJob& job : jobs)
         (job.id.empty() ? names : ids).push_back(job.id.empty() ? job.name : job.id);
+    auto refuse = [&](const std::string& why) {
+        std::vector<std::string> all = ids;
+        all.insert(all.end(), names.begin(), names.end());
+        return Exception(why + ": the Slurm jobs " + joined(all, ", ") +
+                         " of the interrupted run may still be queued or running. Cancel them "
+                         "(scancel " + joined(ids, " ") +
+                         (names.empty() ? "" : " --name=" + joined(names, ",")) +
+                         ") before the run is resumed.");
+    };
     if (!names.empty()) {
         // A submission cut short may have gone through: its job carries the name chosen for it.
-        const std::optional<CommandResult> found =
-            link.run({"squeue", "--noheader", "--states=all", "--name=" + joined(names, ","),
-                      "--format=%F"});
+        std::optional<CommandResult> found;
+        try {
+            found = link.run({"squeue", "--noheader", "--states=all",
+                              "--name=" + joined(names, ","), "--format=%F"});
+        } catch (const Exception&) {
+            throw refuse(link.givingUp());
+        }
         if (found && found->succeeded()) {
             std::istringstream lines(found->out);
             std::string line;
@@ -312,13 +325,11 @@ void endEarlierJobs(SchedulerLink& link, const std::vector<SchedulerJob>& jobs)
                     std::find(ids.begin(), ids.end(), line) == ids.end())
                     ids.push_back(line);
             }
+            names.clear();
         }
     }
     if (!cancelAndWait(link, ids))
-        throw Exception((link.expired() ? link.givingUp() : std::string("Slurm did not end them")) +
-                        ": the Slurm jobs " + joined(ids, ", ") +
-                        " of the interrupted run may still be queued or running. Cancel them "
-                        "(scancel " + joined(ids, " ") + ") before the run is resumed.");
+        throw refuse(link.expired() ? link.givingUp() : std::string("Slurm did not end them"));
 }
 
 } // namespace zyl::slurm
