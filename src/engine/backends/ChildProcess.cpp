@@ -1,6 +1,7 @@
 #include "engine/backends/ChildProcess.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -180,29 +182,42 @@ private:
 
     GroupWatch()
     {
+        // A socket rather than a pipe: a watchdog that is gone must not kill ZYL with SIGPIPE.
+        // One message a packet, each sent whole, whichever thread sends it.
         int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0)
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
             return;
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(ends[1]);
-            watch(ends[0]);
+        // Forked twice, so that it is nobody's child here: whoever waits for "any child" of
+        // ZYL (a test, a toolkit) never meets it.
+        const pid_t middle = ::fork();
+        if (middle == 0) {
+            if (::fork() == 0) {
+                ::close(ends[1]);
+                watch(ends[0]);
+            }
+            ::_exit(0);
         }
         ::close(ends[0]);
-        if (pid < 0) {
+        if (middle < 0) {
             ::close(ends[1]);
             return;
+        }
+        int raw = 0;
+        while (::waitpid(middle, &raw, 0) < 0 && errno == EINTR) {
         }
         m_fd = ends[1];
     }
 
-    void send(Message message) const
+    void send(Message message)
     {
-        if (m_fd < 0)
+        if (m_fd < 0 || m_gone.load())
             return;
-        // One write of a few bytes to a pipe is atomic, whichever thread makes it.
-        while (::write(m_fd, &message, sizeof message) < 0 && errno == EINTR) {
+        ssize_t sent;
+        while ((sent = ::send(m_fd, &message, sizeof message, MSG_NOSIGNAL)) < 0 &&
+               errno == EINTR) {
         }
+        if (sent < 0 && errno == EPIPE)
+            m_gone = true; // someone ended the watchdog: the death signals still hold
     }
 
     // Runs in the forked watchdog: system calls only.
@@ -227,18 +242,14 @@ private:
         static bool gentle[capacity];
         int count = 0;
         Message message{};
-        std::size_t have = 0;
         for (;;) {
-            const ssize_t got = ::read(STDIN_FILENO, reinterpret_cast<char*>(&message) + have,
-                                       sizeof message - have);
+            const ssize_t got = ::recv(STDIN_FILENO, &message, sizeof message, 0);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
-                break;
-            have += static_cast<std::size_t>(got);
-            if (have < sizeof message)
+                break; // ZYL is gone
+            if (got != static_cast<ssize_t>(sizeof message))
                 continue;
-            have = 0;
             if (message.kind == 0) {
                 for (int k = 0; k < count; ++k)
                     if (groups[k] == message.group) {
@@ -269,6 +280,7 @@ private:
     }
 
     int m_fd = -1;
+    std::atomic<bool> m_gone{false};
 };
 
 } // namespace
