@@ -7,6 +7,7 @@ Usage: slurm_e2e.py ZYL_BATCH"""
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -252,4 +253,7 @@ check("nothing of the resumed run is left in the queue", wait_for(lambda: not ou
       repr(ours_in_queue()))
 
 if failures:
+    print("the runs' files are kept in " + work)
     sys.exit(1)
+os.chdir("/")
+shutil.rmtree(work, ignore_errors=True)
