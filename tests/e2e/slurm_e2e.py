@@ -183,8 +183,8 @@ else:
     outage = time.monotonic() - stopped_at
     objects = [json.loads(l) for l in err.splitlines() if l.startswith("{")]
     states = [o.get("scheduler") for o in objects if "scheduler" in o]
-    check("a run whose controller was down %.0f s waits for it and ends as an undisturbed one"
-          % outage, started and long_run.returncode == 0 and out == reference[1]
+    check("a run whose controller was stopped for 25 s waits for it and ends as an undisturbed "
+          "one (%.0f s from the stop to its end)" % outage, started and long_run.returncode == 0 and out == reference[1]
           and "takes the value" not in err, "status %s\n%s\n%s" % (long_run.returncode, out,
                                                                    err[-2500:]))
     check("the outage and its end are told on standard error and in the JSON progress",
