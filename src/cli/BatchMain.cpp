@@ -166,6 +166,8 @@ std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSett
     auto programs = std::make_unique<zyl::ProgramEvaluation>(std::move(evaluator), zyl.generation,
                                                              zyl.bufferIndividuals);
     observer.setEvaluationCounts([counts] { return counts->progress(); });
+    programs->evaluator().setSchedulerNotice(
+        [&observer](const zyl::SchedulerNotice& notice) { observer.schedulerNotice(notice); });
     programs->setFinishedHook([&observer](const zyl::EvaluationResult&) {
         observer.evaluationsChanged();
     });
@@ -267,6 +269,7 @@ int main(int argc, char** argv)
             request.scriptName = scriptName;
             request.seed = options.seed;
             request.reusePath = options.reuse;
+            request.notice = [](const std::string& line) { std::cerr << line << "\n"; };
             session = zyl::StoredSession::open(request, settings, table);
         } else {
             plainScript = std::move(*script);
@@ -316,6 +319,7 @@ int main(int argc, char** argv)
     if (programs && session) {
         // Each value is committed as its program ends, in whatever order they end.
         recording->setRecordsEvaluations(false);
+        programs->evaluator().setJobLedger(&session->recorder());
         programs->setFinishedHook([&](const zyl::EvaluationResult& result) {
             observer.evaluationsChanged();
             try {

@@ -131,6 +131,20 @@ void BatchObserver::evaluationsChanged()
     m_lineOpen = true;
 }
 
+void BatchObserver::schedulerNotice(const SchedulerNotice& notice)
+{
+    if (m_progress != OutputFormat::Json)
+        return;
+    Json line = {{"scheduler", notice.answering ? "answering" : "unreachable"},
+                 {"waited", notice.waitedSeconds},
+                 {"timeout", notice.timeoutSeconds}};
+    if (!notice.answering) {
+        line["command"] = notice.command;
+        line["message"] = notice.message;
+    }
+    std::cerr << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
 std::string BatchObserver::countsText() const
 {
     if (!m_counts)

@@ -41,6 +41,9 @@ public:
     /// Shows the counts while a generation is evaluated (a text line on a terminal, rewritten
     /// at most 4 times a second); nothing without counts or progress.
     void evaluationsChanged();
+    /// The scheduler stopped or started answering: with JSON progress, an object that says so
+    /// (the line for people comes through the evaluator's report).
+    void schedulerNotice(const SchedulerNotice& notice);
     /// Where to copy each generation's statistics from instead of taking them from the
     /// engine again (a run store's recorder has them already when this observer is told).
     void setStatisticsSource(std::function<const StatisticsSnapshot&()> source)

@@ -127,6 +127,14 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     if (script.HasKey("CLUSTER", "memory"))
         cluster.memoryMiB =
             checkedCount(script.ReadInteger("CLUSTER", "memory", 0), 1, 1 << 24, "Memory");
+    if (script.HasKey("CLUSTER", "scheduler_timeout")) {
+        const std::string text = script.ReadString("CLUSTER", "scheduler_timeout", "");
+        const std::optional<double> minutes = parseReal(text);
+        if (!minutes || !(*minutes > 0) || *minutes > 525600)
+            throw Exception("Scheduler timeout ought to be a number of minutes from (0; 525600]: " +
+                            text);
+        cluster.schedulerTimeoutMinutes = *minutes;
+    }
     const std::string options = script.ReadString("CLUSTER", "options", "");
     for (std::size_t from = 0; from <= options.size();) {
         std::size_t comma = std::min(options.find(',', from), options.size());

@@ -28,6 +28,9 @@ struct ClusterSettings {
     int memoryMiB = 0;
     /// Further options for sbatch (or srun with steps), one per entry, as written.
     std::vector<std::string> options;
+    /// How long the scheduler may not answer (its controller down or unreachable) before the
+    /// run gives up, in minutes.
+    double schedulerTimeoutMinutes = 60;
 };
 
 /// The optional rules that end a task before max_iteration (OPTIONS keys). A zero or empty

@@ -49,6 +49,31 @@ QString extensionOf(const QString& fileName)
     return dot < 0 ? QString() : name.mid(dot);
 }
 
+// The run's thread submits the scheduler jobs; the store belongs to the GUI thread, so each
+// record is made there while the run's thread waits.
+class GuiJobLedger : public JobLedger {
+public:
+    GuiJobLedger(QObject* gui, JobLedger& inner) : m_gui(gui), m_inner(inner) {}
+    std::int64_t jobSubmitting(const SchedulerJob& job) override
+    {
+        std::int64_t key = 0;
+        QtSynchronizer(m_gui).run([&] { key = m_inner.jobSubmitting(job); });
+        return key;
+    }
+    void jobSubmitted(std::int64_t key, const std::string& id) override
+    {
+        QtSynchronizer(m_gui).run([&] { m_inner.jobSubmitted(key, id); });
+    }
+    void jobEnded(std::int64_t key) override
+    {
+        QtSynchronizer(m_gui).run([&] { m_inner.jobEnded(key); });
+    }
+
+private:
+    QObject* m_gui;
+    JobLedger& m_inner;
+};
+
 } // namespace
 
 TMainForm::TMainForm(QStringList arguments, QWidget* parent)
@@ -523,6 +548,7 @@ void TMainForm::CloseallExecute()
     m_projectFileName.clear();
     m_project.plots.clear();
     m_programs.reset();
+    m_jobLedger.reset();
     if (IOconsole)
         IOconsole->clearText();
 }
@@ -548,6 +574,8 @@ void TMainForm::RunExecute()
         // Several programs at once: each value is committed as its program ends (on the run's
         // thread, handed to this one, which owns the store), not when the run takes it back.
         m_recording->setRecordsEvaluations(false);
+        m_jobLedger = std::make_unique<GuiJobLedger>(this, m_session->recorder());
+        m_programs->evaluator().setJobLedger(m_jobLedger.get());
         m_programs->setFinishedHook([this](const EvaluationResult& result) {
             QtSynchronizer(this).run([this, &result] {
                 try {

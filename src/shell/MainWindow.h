@@ -198,6 +198,8 @@ private:
     QPointer<TaskThread> m_task;
     /// The external programs' evaluation of the current run, when more than one at a time.
     std::unique_ptr<ProgramEvaluation> m_programs;
+    /// Records its scheduler jobs in the store, on this thread.
+    std::unique_ptr<JobLedger> m_jobLedger;
     bool m_running = false;
     bool m_closePending = false;
     std::time_t m_startTime = 0;

@@ -209,6 +209,34 @@ void RunRecorder::evaluationFinished(const EvaluationRecord& record)
         std::rethrow_exception(boundaryFailure);
 }
 
+std::int64_t RunRecorder::jobSubmitting(const SchedulerJob& job)
+{
+    try {
+        waitForWriter();
+    } catch (const std::exception&) {
+        // Put back by waitForWriter and committed with the next boundary.
+    }
+    return m_store.recordJob(job);
+}
+
+void RunRecorder::jobSubmitted(std::int64_t key, const std::string& id)
+{
+    try {
+        waitForWriter();
+    } catch (const std::exception&) {
+    }
+    m_store.setJobId(key, id);
+}
+
+void RunRecorder::jobEnded(std::int64_t key)
+{
+    try {
+        waitForWriter();
+    } catch (const std::exception&) {
+    }
+    m_store.endJob(key);
+}
+
 void RunRecorder::valueTyped(int index)
 {
     const Indiv& ind = m_run.zyl.population[static_cast<std::size_t>(index)];

@@ -65,7 +65,7 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
 /// created or the run restored): it takes the engine's plot series, buffer and export file
 /// as already stored. The store is not to be used by anyone else while the recorder may be
 /// writing (settle() first).
-class RunRecorder {
+class RunRecorder : public JobLedger {
 public:
     /// `storedBuffer`: the buffer entries the store holds, when fewer than the engine's (a
     /// resume re-enters the typed values of the generation in progress, which are recorded
@@ -73,7 +73,7 @@ public:
     RunRecorder(RunStore& store, RecordedRun run, std::string exportName, std::int64_t exportSize,
                 std::int64_t storedBuffer = -1);
     /// Waits for a commit in progress; what was not handed over is not stored.
-    ~RunRecorder();
+    ~RunRecorder() override;
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
@@ -88,6 +88,11 @@ public:
     /// A finished evaluation, committed at once. Also for failures, so that they can be
     /// queried; only successful ones are handed back when the run resumes.
     void evaluationFinished(const EvaluationRecord& record);
+    /// The scheduler jobs of the run, each recorded at once (a boundary's commit that failed
+    /// is left to be reported by the next call that waits for it).
+    std::int64_t jobSubmitting(const SchedulerJob& job) override;
+    void jobSubmitted(std::int64_t key, const std::string& id) override;
+    void jobEnded(std::int64_t key) override;
     /// A value typed for individual `index` of the generation in hand (after enterManualValue),
     /// committed at once as a "manual" evaluation.
     void valueTyped(int index);

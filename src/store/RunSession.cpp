@@ -1,8 +1,18 @@
 #include "store/RunSession.h"
 
 #include "common/Exception.h"
+#include "engine/External.h"
+#include "engine/backends/BatchEvaluator.h"
+#include "engine/backends/Slurm.h"
+#include "engine/backends/WorkFolders.h"
 #include "store/Objective.h"
 #include "store/Restore.h"
+#include "store/StateCodec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
 
 #include <sys/stat.h>
 
@@ -115,6 +125,8 @@ void StoredSession::resume(const StoreRequest& request)
 {
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
     const StoredRun stored = m_store->read();
+    // Read with the rest, so that a damaged record is refused before anything is written.
+    const std::vector<SchedulerJob> jobs = m_store->openJobs();
     if (request.script && !sameScript(*request.script, stored.header.scriptText))
         throw Exception("The script " + inQuotes(request.scriptName) +
                         " differs from the one the run store " + inQuotes(request.storePath) +
@@ -131,10 +143,82 @@ void StoredSession::resume(const StoreRequest& request)
     resumed = true;
 
     // Every check has passed: from here on the store and the export file are written.
+    // Before anything is written: a resume that cannot end them is refused as it stands.
+    endEarlierJobs(request, jobs);
     m_store->beginWriting();
     const std::int64_t exportSize = restoreExportFile(stored);
     m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize,
                        stored.bufferEntries);
+    adoptEarlierResults(request, jobs);
+}
+
+void StoredSession::endEarlierJobs(const StoreRequest& request,
+                                   const std::vector<SchedulerJob>& jobs)
+{
+    if (jobs.empty())
+        return;
+    slurm::SchedulerLink link(m_settings.cluster.schedulerTimeoutMinutes * 60,
+                              [&request](const SchedulerNotice& notice) {
+                                  if (request.notice)
+                                      request.notice(schedulerNoticeText(notice));
+                              });
+    slurm::endEarlierJobs(link, jobs);
+}
+
+void StoredSession::adoptEarlierResults(const StoreRequest& request,
+                                        const std::vector<SchedulerJob>& jobs)
+{
+    if (jobs.empty())
+        return;
+
+    // An array task of the generation in progress that ended with a value before the resume
+    // is that individual's evaluation: taken as it is, not run a second time.
+    ZYL& engine = *project.zyl;
+    const int current = engine.generation + 1;
+    int adopted = 0;
+    for (const SchedulerJob& job : jobs) {
+        if (job.generation != current)
+            continue;
+        const WorkFolders folders{job.folder, "", m_settings.keepWorkDirs};
+        for (int index : job.individuals) {
+            if (index >= engine.popSize ||
+                std::any_of(finishedEvaluations.begin(), finishedEvaluations.end(),
+                            [index](const EvaluationRecord& r) { return r.individual == index; }))
+                continue;
+            const Indiv& ind = engine.population[static_cast<std::size_t>(index)];
+            const std::string folder = workFolderPath(folders, current, index);
+            int status = -1;
+            std::ifstream(pathInFolder(folder, "zyl-exit-status")) >> status;
+            std::ifstream input(pathInFolder(folder, m_settings.inputName));
+            std::ostringstream line;
+            line << input.rdbuf();
+            const std::optional<double> value =
+                readOutputFile(pathInFolder(folder, m_settings.outputName));
+            if (status != 0 || !value || std::isnan(*value) || line.str() != ind.lineText() + "\n")
+                continue;
+            EvaluationRecord record;
+            record.generation = current;
+            record.individual = index;
+            record.variables = codec::toData(ind).variables;
+            record.value = *value;
+            record.host = "Slurm job " + (job.id.empty() ? job.name : job.id) + "_" +
+                          std::to_string(index);
+            record.folder = folder;
+            m_recorder->evaluationFinished(record);
+            finishedEvaluations.push_back(record);
+            settleWorkFolder(folders, folder, /*succeeded=*/true);
+            ++adopted;
+        }
+    }
+    for (const SchedulerJob& job : jobs)
+        m_store->endJob(job.key);
+    std::string ids;
+    for (const SchedulerJob& job : jobs)
+        ids += (ids.empty() ? "" : ", ") + (job.id.empty() ? job.name : job.id);
+    if (request.notice)
+        request.notice("The Slurm jobs " + ids + " of the interrupted run have ended; " +
+                       std::to_string(adopted) + (adopted == 1 ? " evaluation" : " evaluations") +
+                       " they finished are taken as they are.");
 }
 
 } // namespace zyl

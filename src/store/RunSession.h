@@ -6,6 +6,7 @@
 #include "store/RunRecorder.h"
 #include "store/RunStore.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct StoreRequest {
     /// Another store whose evaluations fill the buffer of a new run; when empty the script's
     /// reuse_store applies. Ignored on resume (the reused entries are in the store already).
     std::string reusePath;
+    /// Receives the lines a resume has to say while it ends the scheduler jobs of the
+    /// interrupted process (the scheduler not answering, what was ended and taken over).
+    std::function<void(const std::string&)> notice;
 };
 
 /// The header of a new store for a loaded project: its script, seed, objective, export file
@@ -50,6 +54,11 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 ///   the run store \"F\" holds."), its OPTIONS seed aside: a resumed generator continues from
 ///   its stored state, so the seed a first command line gave need not be given again; "The run store \"F\" holds no run to resume, and no script
 ///   was given to start one." when there is neither;
+/// - a resume ends the scheduler jobs the interrupted process left (the store records them)
+///   before anything is submitted: what still runs is cancelled and awaited, and the array
+///   tasks of the generation in progress that had finished with a value are taken as that
+///   individual's evaluation, so that no individual runs twice at once in its folder; when
+///   the scheduler cannot be reached for its scheduler_timeout the resume is refused;
 /// - every damaged store (not a store, cut short, newer, in use, a script that no longer
 ///   loads) is refused with its message and is neither modified nor deleted: the file stays
 ///   read-only until every check, the rebuilding of the project included, has passed.
@@ -100,6 +109,8 @@ private:
     }
     void start(const StoreRequest& request);
     void resume(const StoreRequest& request);
+    void endEarlierJobs(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
+    void adoptEarlierResults(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
     RecordedRun recorded();
 
     ProjectSettings& m_settings;

@@ -104,6 +104,21 @@ CREATE TABLE evaluations (
 CREATE INDEX evaluations_by_generation ON evaluations (generation, individual);
 )sql";
 
+// Since version 2. Evaluations of array tasks are in `evaluations`; this table only says which
+// jobs may still hold programs of the run, for the process that resumes it.
+constexpr const char* kJobsTable = R"sql(
+CREATE TABLE jobs (
+    id INTEGER PRIMARY KEY,
+    name TEXT NOT NULL,
+    job TEXT NOT NULL,
+    generation INTEGER NOT NULL,
+    individuals TEXT NOT NULL,
+    folder TEXT NOT NULL,
+    submitted TEXT NOT NULL,
+    ended TEXT
+);
+)sql";
+
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
@@ -385,6 +400,7 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
                             std::to_string(kStoreVersion) + ").");
         if (version < 1)
             store.damaged("it has no version");
+        store.m_version = version;
         // Only now, so that someone else's file is refused without being opened for writing.
         if (lock)
             store.lockAgainstOthers();
@@ -415,6 +431,10 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
                     if (name == table)
                         tables += type == "table" ? 1 : 0;
             }
+            if (store.m_version >= 2 &&
+                store.m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
+                                    "AND name = 'jobs'") != 1)
+                tables = -1;
             if (tables != static_cast<int>(std::size(kTables)))
                 store.damaged("tables are missing");
         }
@@ -468,6 +488,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                              "; PRAGMA user_version = " + std::to_string(kStoreVersion) + ";")
                                 .c_str());
             store.m_db.exec(kSchema);
+            store.m_db.exec(kJobsTable);
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
@@ -559,6 +580,8 @@ void RunStore::beginWriting()
         harden(m_db);
         m_db.exec("PRAGMA journal_mode = WAL");
         setUpWriting();
+        if (m_version < 2)
+            upgradeFromVersion1();
         sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, owner_since = ?");
         owner.bind(1, static_cast<std::int64_t>(::getpid()))
             .bindText(2, hostName())
@@ -566,6 +589,65 @@ void RunStore::beginWriting()
         owner.run();
         prepareWriting();
         m_writable = true;
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+void RunStore::upgradeFromVersion1()
+{
+    sql::Transaction transaction(m_db);
+    m_db.exec(kJobsTable);
+    m_db.exec("PRAGMA user_version = 2");
+    transaction.commit();
+    m_version = 2;
+}
+
+std::int64_t RunStore::recordJob(const SchedulerJob& job)
+{
+    if (!m_writable)
+        cannotWrite("it is open for reading only");
+    try {
+        std::string individuals;
+        for (int index : job.individuals)
+            individuals += (individuals.empty() ? "" : ",") + std::to_string(index);
+        setSynchronous(2);
+        sql::Statement st(m_db, "INSERT INTO jobs (name, job, generation, individuals, folder, "
+                                "submitted) VALUES (?, ?, ?, ?, ?, ?)");
+        st.bindText(1, job.name).bindText(2, job.id).bind(3, job.generation);
+        st.bindText(4, individuals).bindText(5, job.folder).bindText(6, utcNow());
+        st.run();
+        const std::int64_t key = sqlite3_last_insert_rowid(m_db.handle());
+        setSynchronous(1);
+        return key;
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+void RunStore::setJobId(std::int64_t key, const std::string& id)
+{
+    if (!m_writable)
+        cannotWrite("it is open for reading only");
+    try {
+        setSynchronous(2);
+        sql::Statement st(m_db, "UPDATE jobs SET job = ? WHERE id = ?");
+        st.bindText(1, id).bind(2, key);
+        st.run();
+        setSynchronous(1);
+    } catch (const Exception& error) {
+        cannotWrite(error.what());
+    }
+}
+
+void RunStore::endJob(std::int64_t key)
+{
+    if (!m_writable)
+        cannotWrite("it is open for reading only");
+    try {
+        sql::Statement st(m_db, "UPDATE jobs SET ended = ? WHERE id = ?");
+        st.bindText(1, utcNow()).bind(2, key);
+        st.run();
     } catch (const Exception& error) {
         cannotWrite(error.what());
     }

@@ -6,6 +6,7 @@
 
 #include "engine/Statistics.h"
 #include "engine/StopRules.h"
+#include "engine/backends/ProgramBackend.h"
 #include "store/FileLock.h"
 #include "store/Sqlite.h"
 
@@ -21,8 +22,9 @@ namespace zyl {
 /// PRAGMA application_id of every run store: "ZYL" and a zero byte, the file's magic number.
 constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// PRAGMA user_version: the layout of the tables. A store with a higher number was written by
-/// a newer ZYL and is refused.
-constexpr std::int32_t kStoreVersion = 1;
+/// a newer ZYL and is refused; one with a lower number is read as it is and upgraded when it
+/// is first written (version 2 added the table of scheduler jobs).
+constexpr std::int32_t kStoreVersion = 2;
 
 /// What a run was started from; written once, when the store is created.
 struct RunHeader {
@@ -177,7 +179,7 @@ public:
     /// Opens a store that holds a run, after these checks, each with its message:
     /// - the file exists and is a ZYL store: "The file \"<path>\" is not a ZYL run store.";
     /// - its version is known: "The run store \"<path>\" was written by a newer ZYL (store
-    ///   version N; this ZYL reads version 1).";
+    ///   version N; this ZYL reads version 2).";
     /// - it is whole: "The run store \"<path>\" is damaged: <detail>";
     /// - (with `lock`) no other ZYL has it open: "The run store \"<path>\" is in use by
     ///   another ZYL (process P on host H since T).".
@@ -209,6 +211,15 @@ public:
     /// beside it and renamed over it.
     void copyTo(const std::string& path);
 
+    // The scheduler jobs a run submitted (see JobLedger), each call in its own transaction,
+    // synced to disk like an evaluation: a job that may run must never be lost from view.
+    std::int64_t recordJob(const SchedulerJob& job);
+    void setJobId(std::int64_t key, const std::string& id);
+    void endJob(std::int64_t key);
+    /// The jobs not recorded as ended, oldest first, with their keys (none in a store older
+    /// than version 2). \throws Exception "The run store \"<path>\" is damaged: <detail>".
+    std::vector<SchedulerJob> openJobs();
+
     const std::string& path() const { return m_path; }
     bool writable() const { return m_writable; }
 
@@ -221,12 +232,15 @@ private:
     [[noreturn]] void cannotWrite(const std::string& reason) const;
     void setSynchronous(int level);
     void setUpWriting();
+    /// Brings a version-1 store to the current layout: the table of scheduler jobs.
+    void upgradeFromVersion1();
 
     std::string m_path;
     // Declared before the connection, so that it is released after it (see FileLock).
     FileLock m_lock;
     sql::Database m_db;
     bool m_writable = false;
+    std::int64_t m_version = kStoreVersion;
     int m_synchronous = -1;
     struct Writers;
     std::shared_ptr<Writers> m_writers;

@@ -3,6 +3,10 @@
 #include "common/Exception.h"
 #include "store/StateCodec.h"
 
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
 namespace zyl {
 
 namespace {
@@ -231,10 +235,48 @@ std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool s
     return records;
 }
 
+std::vector<SchedulerJob> RunStore::openJobs()
+{
+    std::vector<SchedulerJob> jobs;
+    if (m_version < 2)
+        return jobs;
+    try {
+        sql::Statement q(m_db, "SELECT id, name, job, generation, individuals, folder FROM jobs "
+                               "WHERE ended IS NULL ORDER BY id");
+        while (q.step()) {
+            SchedulerJob job;
+            job.key = q.columnInt(0);
+            job.name = q.columnText(1);
+            job.id = q.columnText(2);
+            const std::int64_t generation = q.columnInt(3);
+            if (generation < 1 || generation > std::numeric_limits<int>::max())
+                damaged("a job's generation is out of range");
+            job.generation = static_cast<int>(generation);
+            const std::string list = q.columnText(4);
+            for (std::size_t from = 0; from < list.size();) {
+                const std::size_t comma = std::min(list.find(',', from), list.size());
+                int index = -1;
+                const auto [end, error] =
+                    std::from_chars(list.data() + from, list.data() + comma, index);
+                if (error != std::errc() || end != list.data() + comma || index < 0)
+                    damaged("a job's individuals are not a list of indices");
+                job.individuals.push_back(index);
+                from = comma + 1;
+            }
+            job.folder = q.columnText(5);
+            jobs.push_back(std::move(job));
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return jobs;
+}
+
 StoredRun inspectRunStore(const std::string& path)
 {
     RunStore store = RunStore::openExisting(path, /*lock=*/false);
     StoredRun run = store.read();
+    store.openJobs();
     try {
         codec::decodeParameters(run.state.parameters);
         codec::decodeStatistics(run.state.statistics);

@@ -28,6 +28,7 @@ os.chdir(work)
 with open("objective.sh", "w") as f:
     f.write("""#!/bin/sh
 [ -n "${SLEEP:-}" ] && exec sleep "$SLEEP"
+[ -n "${NAP:-}" ] && { sleep "$NAP"; exit 0; }
 read x y < "$1"
 if [ -n "${FAIL_HIGH:-}" ] && awk -v x="$x" 'BEGIN { exit !(x > 0.8) }'; then exit 3; fi
 LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\\n", (x - 0.3)^2 + (y + 0.2)^2 }' > "$2"
@@ -111,6 +112,34 @@ with open("task.txt", "w") as f:
 interrupted([batch, "--quiet", "task.txt"], "4242.5", "zyl-batch")
 if desktop:
     interrupted([desktop, "task.txt"], "4343.5", "the desktop program")
+
+
+def sleepers(marker):
+    return subprocess.run(["pgrep", "-f", "sleep " + marker], capture_output=True).stdout
+
+
+# kill -9 leaves no time to end anything: the programs, and the processes they started
+# themselves (here the shell's sleep), still die with zyl-batch.
+for workers, marker in (("4", "4444.5"), ("1", "4445.5")):
+    with open("task.txt", "w") as f:
+        f.write(script("external_timeout=600\n"))
+    proc = subprocess.Popen([batch, "--quiet", "--workers", workers, "task.txt"],
+                            env=dict(os.environ, NAP=marker), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline and sleepers(marker).count(b"\n") < int(workers):
+        time.sleep(0.1)
+    running = sleepers(marker).count(b"\n")
+    proc.kill()
+    proc.wait()
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and sleepers(marker):
+        time.sleep(0.1)
+    left = sleepers(marker)
+    for pid in left.split():
+        os.kill(int(pid), signal.SIGKILL)
+    check("kill -9 of zyl-batch with %s worker(s) ends the %d programs and what they started"
+          % (workers, running), running == int(workers) and not left, "left %r" % left)
 
 
 

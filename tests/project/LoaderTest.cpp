@@ -267,7 +267,8 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     ASSERT_EQ(load(head + "workers=16\nretries=2\nfailure_value=-1e9\nkeep_work_dirs=1\n"
                           "work_root=/scratch/r\ntemplate_dir=/deck\n[CLUSTER]\nscheduler=Slurm\n"
                           "mode=steps\npartition=short\naccount=lab\ntime_limit=30\n"
-                          "cpus_per_task=4\nmemory=2048\noptions=--qos=high,,--exclusive\n"),
+                          "cpus_per_task=4\nmemory=2048\noptions=--qos=high,,--exclusive\n"
+                          "scheduler_timeout=0.5\n"),
               "");
     EXPECT_EQ(settings.workers, 16);
     EXPECT_EQ(settings.retries, 2);
@@ -283,6 +284,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_EQ(cluster.cpusPerTask, 4);
     EXPECT_EQ(cluster.memoryMiB, 2048);
     EXPECT_EQ(cluster.options, (std::vector<std::string>{"--qos=high", "--exclusive"}));
+    EXPECT_EQ(cluster.schedulerTimeoutMinutes, 0.5);
 
     // The keys belong to the external program: an analytical task ignores them.
     EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nanalytical=1\n"
@@ -301,6 +303,12 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
         {"[CLUSTER]\ntime_limit=0", "Time limit ought to be a number from [1; 525600]"},
         {"[CLUSTER]\ncpus_per_task=0", "CPUs per task ought to be a number from [1; 4096]"},
         {"[CLUSTER]\nmemory=-5", "Memory ought to be a number from [1; 16777216]"},
+        {"[CLUSTER]\nscheduler_timeout=0",
+         "Scheduler timeout ought to be a number of minutes from (0; 525600]: 0"},
+        {"[CLUSTER]\nscheduler_timeout=soon",
+         "Scheduler timeout ought to be a number of minutes from (0; 525600]: soon"},
+        {"[CLUSTER]\nscheduler_timeout=inf",
+         "Scheduler timeout ought to be a number of minutes from (0; 525600]: inf"},
     };
     for (const auto& [keys, message] : rejected)
         EXPECT_EQ(load(head + keys + "\n"), message) << keys;

@@ -142,9 +142,22 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
         {"newer",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
-             sqlOn(p, "PRAGMA user_version = 2");
+             sqlOn(p, "PRAGMA user_version = 3");
          },
-         " was written by a newer ZYL (store version 2; this ZYL reads version 1)."},
+         " was written by a newer ZYL (store version 3; this ZYL reads version 2)."},
+        {"no jobs",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "DROP TABLE jobs");
+         },
+         " is damaged: tables are missing"},
+        {"job",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "INSERT INTO jobs (name, job, generation, individuals, folder, submitted) "
+                      "VALUES ('zyl-gen1', '7', 1, '0,x', '/tmp', '')");
+         },
+         " is damaged: a job's individuals are not a list of indices"},
         {"script",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
@@ -233,4 +246,41 @@ TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
+}
+
+TEST(Opening, AVersionOneStoreIsResumedAndThenRecordsSchedulerJobs)
+{
+    TempDir dir;
+    const std::string path = dir / "old.zyl";
+    makeStore(path);
+    // As a ZYL without the jobs table left it.
+    sqlOn(path, "DROP TABLE jobs; PRAGMA user_version = 1");
+    EXPECT_TRUE(RunStore::openExisting(path, /*lock=*/false).openJobs().empty());
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto session = StoredSession::open(request(path, nullptr, true), settings, table);
+        RunRecorder& recorder = session->recorder();
+        const std::int64_t first = recorder.jobSubmitting({"zyl-gen3-a", "", 3, {0, 2, 5}, "/w", 0});
+        const std::int64_t second = recorder.jobSubmitting({"zyl-gen3-b", "", 3, {1}, "/w", 0});
+        recorder.jobSubmitted(first, "41");
+        recorder.jobEnded(second);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* version = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &version, nullptr);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), kStoreVersion);
+    sqlite3_finalize(version);
+    sqlite3_close(db);
+
+    const std::vector<SchedulerJob> open = RunStore::openExisting(path, false).openJobs();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].name, "zyl-gen3-a");
+    EXPECT_EQ(open[0].id, "41");
+    EXPECT_EQ(open[0].generation, 3);
+    EXPECT_EQ(open[0].individuals, (std::vector<int>{0, 2, 5}));
+    EXPECT_EQ(open[0].folder, "/w");
 }

@@ -28,6 +28,22 @@ BatchEvaluator::BatchEvaluator(std::unique_ptr<ProgramBackend> backend, FailureP
                                Report report)
     : m_backend(std::move(backend)), m_policy(std::move(policy)), m_report(std::move(report))
 {
+    m_backend->setSchedulerNotice([this](const SchedulerNotice& notice) {
+        if (m_report)
+            m_report(schedulerNoticeText(notice));
+        if (m_schedulerNotice)
+            m_schedulerNotice(notice);
+    });
+}
+
+std::string schedulerNoticeText(const SchedulerNotice& notice)
+{
+    if (notice.answering)
+        return "Slurm answers again after " + realToText(notice.waitedSeconds) +
+               " s; the run goes on.";
+    return "Slurm cannot be reached (" + notice.command + ": " + notice.message +
+           "); waiting for it up to " + realToText(notice.timeoutSeconds / 60) +
+           " minutes (scheduler_timeout), trying again with growing pauses.";
 }
 
 BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,

@@ -88,6 +88,11 @@ public:
 
     /// Counts of the current (or last) batch; safe to call from any thread.
     EvaluationProgress progress() const { return m_progress.snapshot(); }
+    /// Told, besides the line that goes to the Report, when the scheduler stops or starts
+    /// answering (for a machine-readable progress).
+    void setSchedulerNotice(SchedulerNoticeHook hook) { m_schedulerNotice = std::move(hook); }
+    /// Records the scheduler jobs the backend submits (a run store); null: none.
+    void setJobLedger(JobLedger* ledger) { m_backend->setJobLedger(ledger); }
     const FailurePolicy& policy() const { return m_policy; }
 
 private:
@@ -95,7 +100,11 @@ private:
     FailurePolicy m_policy;
     Report m_report;
     ProgressCounters m_progress;
+    SchedulerNoticeHook m_schedulerNotice;
 };
+
+/// The line a scheduler notice gives on standard error or in a console.
+std::string schedulerNoticeText(const SchedulerNotice& notice);
 
 /// For each position, the position of the first earlier individual equal to it (Indiv
 /// equality: every variable's value), or -1: the duplicateOf of a batch when the buffer is on,

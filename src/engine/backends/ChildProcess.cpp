@@ -1,14 +1,18 @@
 #include "engine/backends/ChildProcess.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -51,6 +55,233 @@ void nap(std::chrono::microseconds length)
                 static_cast<long>(length.count() % 1000000) * 1000};
     ::nanosleep(&ts, nullptr);
 }
+
+/// The file execvp would start for `name`: itself when it holds a slash, else the first
+/// executable file of that name in PATH; empty when there is none.
+std::string findInPath(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    const std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (std::size_t from = 0; from <= folders.size();) {
+        const std::size_t colon = std::min(folders.find(':', from), folders.size());
+        const std::string folder = colon > from ? folders.substr(from, colon - from) : ".";
+        const std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        from = colon + 1;
+    }
+    return "";
+}
+
+/// What the forked child does before exec, all prepared by the parent.
+struct ChildSetup {
+    const char* path = nullptr;
+    char** argv = nullptr;
+    const char* workDir = nullptr;
+    const char* logFile = nullptr;
+    int stdoutFd = -1;
+    int stderrFd = -1;
+    int deathSignal = SIGKILL;
+    pid_t parent = 0;
+    int reportFd = -1;
+};
+
+/// Closes every descriptor from `from` on but `keep`.
+void closeFrom(int from, int keep)
+{
+    auto closeRange = [](unsigned first, unsigned last) {
+        if (first > last)
+            return;
+#ifdef SYS_close_range
+        if (::syscall(SYS_close_range, first, last, 0) == 0)
+            return;
+#endif
+        for (unsigned fd = first; fd <= std::min(last, 65535u); ++fd)
+            ::close(static_cast<int>(fd));
+    };
+    if (keep >= from) {
+        closeRange(static_cast<unsigned>(from), static_cast<unsigned>(keep) - 1);
+        closeRange(static_cast<unsigned>(keep) + 1, ~0u);
+    } else {
+        closeRange(static_cast<unsigned>(from), ~0u);
+    }
+}
+
+[[noreturn]] void childFails(int reportFd)
+{
+    const int code = errno;
+    [[maybe_unused]] ssize_t ignored = ::write(reportFd, &code, sizeof code);
+    ::_exit(127);
+}
+
+// Runs in the forked child: system calls only (see ChildProcess::start).
+[[noreturn]] void execChild(const ChildSetup& setup)
+{
+    // The caller may block or ignore SIGINT/SIGTERM to handle them itself; the program must
+    // still die of them. Its own process group lets us kill whatever it starts along with it.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP)
+            ::sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::setpgid(0, 0);
+    // Set before the check: a parent that died a moment earlier is seen by getppid().
+    if (::prctl(PR_SET_PDEATHSIG, setup.deathSignal) != 0 || ::getppid() != setup.parent)
+        childFails(setup.reportFd);
+
+    // A program in a background process group that reads the terminal would be stopped, and a
+    // program reading our standard input could eat what a person types for us.
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null < 0 || ::dup2(null, STDIN_FILENO) < 0)
+        childFails(setup.reportFd);
+    if (setup.workDir && ::chdir(setup.workDir) != 0)
+        childFails(setup.reportFd);
+    if (setup.stdoutFd >= 0 || setup.stderrFd >= 0) {
+        if (setup.stdoutFd >= 0 && ::dup2(setup.stdoutFd, STDOUT_FILENO) < 0)
+            childFails(setup.reportFd);
+        if (setup.stderrFd >= 0 && ::dup2(setup.stderrFd, STDERR_FILENO) < 0)
+            childFails(setup.reportFd);
+    } else if (setup.logFile) {
+        const int log = ::open(setup.logFile, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0666);
+        if (log < 0 || ::dup2(log, STDOUT_FILENO) < 0 || ::dup2(log, STDERR_FILENO) < 0)
+            childFails(setup.reportFd);
+    }
+    // Descriptors opened without O_CLOEXEC (the export file, a GUI's pipes) stay ours.
+    closeFrom(STDERR_FILENO + 1, setup.reportFd);
+    ::execve(setup.path, setup.argv, environ);
+    childFails(setup.reportFd);
+}
+
+/// The watchdog: a forked copy of ZYL that holds the reading end of a pipe and a list of
+/// process groups. When ZYL is gone, however it went, the pipe ends, and every group still
+/// listed is ended: launchers first asked with SIGTERM (srun then cancels its step), then
+/// everything killed. A parent-death signal alone would reach the program and not what it
+/// started (a shell script's own children).
+class GroupWatch {
+public:
+    static GroupWatch& instance()
+    {
+        static GroupWatch watch;
+        return watch;
+    }
+    void add(pid_t group, bool gentle) { send({group, gentle ? 2 : 1}); }
+    void remove(pid_t group) { send({group, 0}); }
+
+private:
+    struct Message {
+        pid_t group;
+        int kind; // 0: ended, 1: kill it, 2: ask it first
+    };
+
+    GroupWatch()
+    {
+        // A socket rather than a pipe: a watchdog that is gone must not kill ZYL with SIGPIPE.
+        // One message a packet, each sent whole, whichever thread sends it.
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+            return;
+        // Forked twice, so that it is nobody's child here: whoever waits for "any child" of
+        // ZYL (a test, a toolkit) never meets it.
+        const pid_t middle = ::fork();
+        if (middle == 0) {
+            if (::fork() == 0) {
+                ::close(ends[1]);
+                watch(ends[0]);
+            }
+            ::_exit(0);
+        }
+        ::close(ends[0]);
+        if (middle < 0) {
+            ::close(ends[1]);
+            return;
+        }
+        int raw = 0;
+        while (::waitpid(middle, &raw, 0) < 0 && errno == EINTR) {
+        }
+        m_fd = ends[1];
+    }
+
+    void send(Message message)
+    {
+        if (m_fd < 0 || m_gone.load())
+            return;
+        ssize_t sent;
+        while ((sent = ::send(m_fd, &message, sizeof message, MSG_NOSIGNAL)) < 0 &&
+               errno == EINTR) {
+        }
+        if (sent < 0 && errno == EPIPE)
+            m_gone = true; // someone ended the watchdog: the death signals still hold
+    }
+
+    // Runs in the forked watchdog: system calls only.
+    [[noreturn]] static void watch(int fd)
+    {
+        // Out of the terminal's process group: a Ctrl-C meant for ZYL must not end its watchdog.
+        ::setpgid(0, 0);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE})
+            ::sigaction(signal, &ignore, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::prctl(PR_SET_NAME, "zyl-watchdog");
+        if (::dup2(fd, STDIN_FILENO) < 0)
+            ::_exit(1);
+        closeFrom(STDIN_FILENO + 1, -1);
+
+        constexpr int capacity = 8192;
+        static pid_t groups[capacity];
+        static bool gentle[capacity];
+        int count = 0;
+        Message message{};
+        for (;;) {
+            const ssize_t got = ::recv(STDIN_FILENO, &message, sizeof message, 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break; // ZYL is gone
+            if (got != static_cast<ssize_t>(sizeof message))
+                continue;
+            if (message.kind == 0) {
+                for (int k = 0; k < count; ++k)
+                    if (groups[k] == message.group) {
+                        groups[k] = groups[count - 1];
+                        gentle[k] = gentle[count - 1];
+                        --count;
+                        break;
+                    }
+            } else if (count < capacity) {
+                groups[count] = message.group;
+                gentle[count] = message.kind == 2;
+                ++count;
+            }
+        }
+        bool asked = false;
+        for (int k = 0; k < count; ++k) {
+            ::kill(-groups[k], gentle[k] ? SIGTERM : SIGKILL);
+            asked = asked || gentle[k];
+        }
+        if (asked) {
+            timespec pause{2, 0};
+            while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+            }
+            for (int k = 0; k < count; ++k)
+                ::kill(-groups[k], SIGKILL);
+        }
+        ::_exit(0);
+    }
+
+    int m_fd = -1;
+    std::atomic<bool> m_gone{false};
+};
 
 } // namespace
 
@@ -95,68 +326,75 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
     if (launch.argv.empty() || launch.argv[0].empty())
         return false;
 
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    if (posix_spawnattr_init(&attr) != 0)
+    // Everything the child needs is made here: between fork and exec it may only make system
+    // calls, since another thread may hold a lock (the allocator's) that it would wait for
+    // forever.
+    const std::string path = launch.searchPath ? findInPath(launch.argv[0]) : launch.argv[0];
+    if (path.empty())
         return false;
-    if (posix_spawn_file_actions_init(&actions) != 0) {
-        posix_spawnattr_destroy(&attr);
-        return false;
-    }
-
-    // The caller may block or ignore SIGINT/SIGTERM to handle them itself; the program must
-    // still die of them. Its own process group lets us kill whatever it starts along with it.
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETPGROUP);
-
-    // A program in a background process group that reads the terminal would be stopped, and a
-    // program reading our standard input could eat what a person types for us.
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (!launch.workDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, launch.workDir.c_str());
-    if (stdoutFd >= 0 || stderrFd >= 0) {
-        if (stdoutFd >= 0)
-            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-        if (stderrFd >= 0)
-            posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-    } else if (!launch.logFile.empty()) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, launch.logFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0666);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors opened without O_CLOEXEC (the export file, a GUI's pipes) stay ours.
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
-
     std::vector<std::string> args = launch.argv;
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    // glibc reports a failed exec (and a failed chdir or open) as the result of the call.
-    int rc = launch.searchPath
-                 ? posix_spawnp(&pid, args[0].c_str(), &actions, &attr, argv.data(), environ)
-                 : posix_spawn(&pid, args[0].c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
+    ChildSetup setup;
+    setup.path = path.c_str();
+    setup.argv = argv.data();
+    setup.workDir = launch.workDir.empty() ? nullptr : launch.workDir.c_str();
+    setup.logFile = launch.logFile.empty() ? nullptr : launch.logFile.c_str();
+    setup.stdoutFd = stdoutFd;
+    setup.stderrFd = stderrFd;
+    setup.deathSignal = launch.deathSignal;
+    setup.parent = ::getpid();
+    // The child tells why it could not start through this pipe; exec closes it.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
         return false;
+    if (report[1] <= STDERR_FILENO) {
+        // ZYL started without a standard descriptor: the child's own 0 to 2 would cover it.
+        const int moved = ::fcntl(report[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(report[1]);
+        if (moved < 0) {
+            ::close(report[0]);
+            return false;
+        }
+        report[1] = moved;
+    }
+    setup.reportFd = report[1];
+
+    GroupWatch& watch = GroupWatch::instance();
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execChild(setup);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return false;
+    }
+    // Also here, so that the group exists whatever the order the two processes run in.
+    ::setpgid(pid, pid);
+    int childErrno = 0;
+    ssize_t got;
+    while ((got = ::read(report[0], &childErrno, sizeof childErrno)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (got > 0) {
+        // glibc's posix_spawn reported these failures the same way: as a program that never ran.
+        int raw = 0;
+        while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+        }
+        return false;
+    }
     m_pid = pid;
     m_pidfd = openPidfd(pid);
+    watch.add(pid, launch.deathSignal != SIGKILL);
     return true;
 }
 
 void ChildProcess::release()
 {
+    if (m_pid > 0)
+        GroupWatch::instance().remove(m_pid);
     if (m_pidfd >= 0)
         ::close(m_pidfd);
     m_pidfd = -1;

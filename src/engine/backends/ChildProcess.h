@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct Launch {
     /// File that receives the program's standard output and error (created or truncated);
     /// empty: they stay ours.
     std::string logFile;
+    /// What the program gets when ZYL dies without ending it (kill -9, a crash): SIGKILL, or
+    /// SIGTERM for a launcher such as srun that must tell its scheduler before it goes. A
+    /// moment later whatever is left of its process group is killed outright.
+    int deathSignal = SIGKILL;
 };
 
 /// How a program ended.
@@ -36,6 +41,13 @@ struct ExitStatus {
 /// empty signal mask, standard input from /dev/null and none of our other descriptors.
 /// Owning: destroying a running ChildProcess kills its group and reaps it, so that no
 /// program outlives the object that started it.
+///
+/// Nor does any outlive ZYL: the program has a parent-death signal (Launch::deathSignal), and
+/// a small watchdog process, forked once, ends the process groups of every program still
+/// running when ZYL is gone, so that what a program started dies too. The death signal
+/// follows the thread that started the program: start a program only on a thread that
+/// lives at least as long as the ChildProcess (every backend waits for its programs on the
+/// thread that started them).
 class ChildProcess {
 public:
     ChildProcess() = default;

@@ -3,6 +3,7 @@
 #include "engine/backends/ChildProcess.h"
 
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <deque>
 #include <filesystem>
@@ -70,6 +71,11 @@ std::string LocalBackend::describeWhere(const std::string&) const
 
 void LocalBackend::afterBatch(bool) {}
 
+std::string LocalBackend::failureOf(const std::string&, const ExitStatus& status) const
+{
+    return status.text();
+}
+
 std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest& request,
                                                          AttemptOutcome& failure)
 {
@@ -79,6 +85,8 @@ std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest
     launch.argv = m_options.launcher;
     if (!launch.argv.empty()) {
         launch.searchPath = true;
+        // srun cancels its step when asked; killed outright it would leave the step running.
+        launch.deathSignal = SIGTERM;
         for (std::string& word : launcherExtras(request))
             launch.argv.push_back(std::move(word));
     }
@@ -133,7 +141,7 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
         outcome.failure =
             "past external_timeout (" + secondsText(m_options.program.timeoutSeconds) + " s)";
     else if (!status.succeeded())
-        outcome.failure = status.text();
+        outcome.failure = failureOf(attempt.workDir, status);
     else if (nan)
         outcome.failure = "output is NaN";
     else if (!value)

@@ -47,6 +47,9 @@ protected:
     /// Called once the batch has ended and every program is reaped (leftover scheduler state
     /// is cleared here).
     virtual void afterBatch(bool cancelled);
+    /// Why an attempt that ended with `status` (not a success) failed: status.text() by
+    /// default; a launcher may know better from the log in `workDir`.
+    virtual std::string failureOf(const std::string& workDir, const ExitStatus& status) const;
 
 private:
     struct Attempt;

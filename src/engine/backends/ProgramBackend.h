@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -94,6 +95,48 @@ struct BatchControl {
     bool stopping() const { return stopStarting && stopStarting->load(); }
 };
 
+/// The scheduler stopped answering, or answers again.
+struct SchedulerNotice {
+    /// false: a command could not reach it; true: it answers again after an outage.
+    bool answering = false;
+    /// The command that could not reach it ("squeue", "sbatch", "scancel") and what it said.
+    std::string command;
+    std::string message;
+    /// How long it has not answered, and how long it may (scheduler_timeout).
+    double waitedSeconds = 0;
+    double timeoutSeconds = 0;
+};
+using SchedulerNoticeHook = std::function<void(const SchedulerNotice&)>;
+
+/// A job given to a scheduler, as a run store keeps it until nothing of it runs any more.
+struct SchedulerJob {
+    /// Chosen before submitting and unique, so that a job whose submission was cut short (a
+    /// kill, an outage) can still be found by it.
+    std::string name;
+    /// The scheduler's id; empty until the submission has answered.
+    std::string id;
+    int generation = 0;
+    /// The individuals it evaluates (the array's task ids).
+    std::vector<int> individuals;
+    /// The work root its tasks run in.
+    std::string folder;
+    /// The store's key of the record.
+    std::int64_t key = 0;
+};
+
+/// Where a backend records the jobs it gives a scheduler, so that a later process can end
+/// or adopt what a killed one left (the run store). Each call has made the record durable
+/// when it returns, and throws when it could not.
+class JobLedger {
+public:
+    virtual ~JobLedger() = default;
+    /// Before the submission; returns the record's key.
+    virtual std::int64_t jobSubmitting(const SchedulerJob& job) = 0;
+    virtual void jobSubmitted(std::int64_t key, const std::string& id) = 0;
+    /// Nothing of the job is queued or running any more, or it was never submitted.
+    virtual void jobEnded(std::int64_t key) = 0;
+};
+
 /// Where evaluations run: processes on this machine, Slurm job arrays, Slurm steps.
 /// A backend knows nothing of retries, failure values or duplicates (see BatchEvaluator);
 /// it runs attempts and reports each one as it ends.
@@ -114,6 +157,15 @@ public:
     /// created, a job script that cannot be written); nothing is left running then.
     virtual void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
                      const BatchControl& control, ProgressCounters& progress) = 0;
+
+    /// Told on the thread that called run() when the scheduler stops or starts answering.
+    void setSchedulerNotice(SchedulerNoticeHook hook) { m_schedulerNotice = std::move(hook); }
+    /// Records the jobs submitted from now on; null: none are recorded.
+    void setJobLedger(JobLedger* ledger) { m_ledger = ledger; }
+
+protected:
+    SchedulerNoticeHook m_schedulerNotice;
+    JobLedger* m_ledger = nullptr;
 };
 
 } // namespace zyl

@@ -25,6 +25,9 @@ public:
     /// the programs end (a run store commits it there, so that no finished program is lost).
     void setFinishedHook(BatchEvaluator::Finished hook) { m_finished = std::move(hook); }
 
+    /// The evaluator, for the hooks of a front end or a run store.
+    BatchEvaluator& evaluator() { return *m_evaluator; }
+
     /// The counts of the current (or last) batch; any thread.
     EvaluationProgress progress() const { return m_evaluator->progress(); }
 

@@ -1,6 +1,11 @@
 #include "engine/backends/Slurm.h"
 
+#include "common/Exception.h"
+
+#include <algorithm>
+#include <cctype>
 #include <sstream>
+#include <thread>
 
 namespace zyl::slurm {
 
@@ -119,6 +124,212 @@ std::string scontrolField(const std::string& text, const std::string& key)
         at += mark.size();
     }
     return "";
+}
+
+namespace {
+
+std::string lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string joined(const std::vector<std::string>& words, const char* separator)
+{
+    std::string text;
+    for (const std::string& word : words)
+        text += (text.empty() ? "" : separator) + word;
+    return text;
+}
+
+std::string minutesText(double seconds)
+{
+    std::ostringstream text;
+    text << seconds / 60 << (seconds == 60 ? " minute" : " minutes");
+    return text.str();
+}
+
+} // namespace
+
+bool unreachable(const CommandResult& result)
+{
+    if (!result.started)
+        return false;
+    if (result.timedOut)
+        return true;
+    if (result.succeeded())
+        return false;
+    // The client library's words for a controller it cannot talk to, whichever command it is.
+    const std::string said = lowered(result.err + "\n" + result.out);
+    for (const char* sign :
+         {"unable to contact slurm controller", "socket timed out on send/recv",
+          "zero bytes were transmitted or received", "communication connection failure",
+          "connection refused", "connection timed out", "backup controller in standby mode",
+          "resource temporarily unavailable", "slurmctld is not responding"})
+        if (said.find(sign) != std::string::npos)
+            return true;
+    return false;
+}
+
+SchedulerLink::SchedulerLink(double timeoutSeconds, SchedulerNoticeHook notice)
+    : m_timeout(timeoutSeconds), m_notice(std::move(notice))
+{
+}
+
+double SchedulerLink::downSeconds() const
+{
+    return m_downSince ? std::chrono::duration<double>(Clock::now() - *m_downSince).count() : 0;
+}
+
+bool SchedulerLink::expired() const
+{
+    return m_downSince && downSeconds() >= m_timeout;
+}
+
+double SchedulerLink::pause()
+{
+    const double cap = std::clamp(m_timeout / 8, 1.0, 60.0);
+    const double pause = std::min({m_nextPause, cap, std::max(0.0, m_timeout - downSeconds())});
+    m_nextPause = std::min(m_nextPause * 2, cap);
+    return pause;
+}
+
+CommandResult SchedulerLink::tryRun(const std::vector<std::string>& argv)
+{
+    // A client may spend many seconds on its own tries before it gives up: the outage began
+    // when the command was started.
+    const Clock::time_point started = Clock::now();
+    CommandResult result = runCommand(argv);
+    if (unreachable(result)) {
+        m_lastFailure = argv.front() + ": " + result.failureText();
+        if (!m_downSince) {
+            m_downSince = started;
+            m_nextPause = 1;
+            if (m_notice)
+                m_notice({false, argv.front(), result.failureText(), downSeconds(), m_timeout});
+        }
+    } else if (m_downSince) {
+        const double waited = downSeconds();
+        m_downSince.reset();
+        if (m_notice)
+            m_notice({true, argv.front(), "", waited, m_timeout});
+    }
+    return result;
+}
+
+bool SchedulerLink::wait(double seconds, const std::function<bool()>& stop)
+{
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+        if (stop && stop())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !(stop && stop());
+}
+
+std::optional<CommandResult> SchedulerLink::run(const std::vector<std::string>& argv,
+                                                const std::function<bool()>& stop)
+{
+    for (;;) {
+        CommandResult result = tryRun(argv);
+        if (!unreachable(result))
+            return result;
+        if (expired())
+            throw Exception(givingUp());
+        if (!wait(pause(), stop))
+            return std::nullopt;
+    }
+}
+
+std::string SchedulerLink::givingUp() const
+{
+    return "Slurm could not be reached for " + minutesText(m_timeout) + " (" + m_lastFailure +
+           ")";
+}
+
+bool cancelAndWait(SchedulerLink& link, const std::vector<std::string>& ids,
+                   double patienceSeconds)
+{
+    if (ids.empty())
+        return true;
+    std::vector<std::string> scancel = {"scancel"};
+    scancel.insert(scancel.end(), ids.begin(), ids.end());
+    // A refusal ("already completing or completed", "Invalid job id") leaves nothing to end.
+    for (;;) {
+        if (!unreachable(link.tryRun(scancel)))
+            break;
+        if (link.expired() || !SchedulerLink::wait(link.pause(), {}))
+            return false;
+    }
+    // Cancelled tasks linger while their programs are being killed; they are over only when
+    // none of them is listed as anything but ended.
+    const std::vector<std::string> squeue = {"squeue", "--noheader", "--array",
+                                             "--states=all", "--jobs=" + joined(ids, ","),
+                                             "--format=%i|%T|%M"};
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration<double>(patienceSeconds);
+    for (;;) {
+        const CommandResult listed = link.tryRun(squeue);
+        if (unreachable(listed)) {
+            if (link.expired() || !SchedulerLink::wait(link.pause(), {}))
+                return false;
+            continue;
+        }
+        // Refused: jobs the controller has forgotten, so none of them runs.
+        if (!listed.succeeded())
+            return true;
+        bool active = false;
+        for (const auto& [id, entry] : parseQueue(listed.out))
+            active = active || !isFinal(entry.state);
+        if (!active)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+void endEarlierJobs(SchedulerLink& link, const std::vector<SchedulerJob>& jobs)
+{
+    std::vector<std::string> ids, names;
+    for (const SchedulerJob& job : jobs)
+        (job.id.empty() ? names : ids).push_back(job.id.empty() ? job.name : job.id);
+    auto refuse = [&](const std::string& why) {
+        std::vector<std::string> all = ids;
+        all.insert(all.end(), names.begin(), names.end());
+        return Exception(why + ": the Slurm jobs " + joined(all, ", ") +
+                         " of the interrupted run may still be queued or running. Cancel them "
+                         "(scancel " + joined(ids, " ") +
+                         (names.empty() ? "" : " --name=" + joined(names, ",")) +
+                         ") before the run is resumed.");
+    };
+    if (!names.empty()) {
+        // A submission cut short may have gone through: its job carries the name chosen for it.
+        std::optional<CommandResult> found;
+        try {
+            found = link.run({"squeue", "--noheader", "--states=all",
+                              "--name=" + joined(names, ","), "--format=%F"});
+        } catch (const Exception&) {
+            throw refuse(link.givingUp());
+        }
+        if (found && found->succeeded()) {
+            std::istringstream lines(found->out);
+            std::string line;
+            while (std::getline(lines, line)) {
+                line.erase(std::remove_if(line.begin(), line.end(),
+                                          [](unsigned char c) { return std::isspace(c); }),
+                           line.end());
+                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos &&
+                    std::find(ids.begin(), ids.end(), line) == ids.end())
+                    ids.push_back(line);
+            }
+            names.clear();
+        }
+    }
+    if (!cancelAndWait(link, ids))
+        throw refuse(link.expired() ? link.givingUp() : std::string("Slurm did not end them"));
 }
 
 } // namespace zyl::slurm

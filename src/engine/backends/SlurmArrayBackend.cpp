@@ -11,9 +11,12 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include <unistd.h>
 
 namespace zyl {
 
@@ -22,19 +25,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-/// How long scheduler trouble (squeue failing) is borne before the batch's tasks are given up.
-constexpr double schedulerPatienceSeconds = 120;
-/// How long a cancelled batch may take to leave the queue.
-constexpr double cancelPatienceSeconds = 60;
-
 // Runs in the task's work folder; ZYL passes everything else as arguments, so no name needs
-// quoting. The exit status is kept for the failure report.
+// quoting. The exit status is kept for the failure report, and for a later ZYL that finds the
+// task ended after the scheduler forgot it.
 constexpr const char* jobScript = R"(#!/bin/sh
 # One evaluation of a ZYL job array, written by ZYL: task N runs individual N in its folder.
-# Arguments: work root, generation, timeout in seconds (0: none), program, input, output.
+# Arguments: work root, generation, timeout in seconds (0: none), "log" when the task writes
+# its own zyl-log.txt, program, input, output.
 cd "$1/gen$2-ind$SLURM_ARRAY_TASK_ID" || exit 111
+[ "$4" = log ] && exec >zyl-log.txt 2>&1
 limit=$3
-shift 3
+shift 4
 if [ "$limit" != 0 ]; then
     timeout --kill-after=1 "$limit" "$@"
 else
@@ -55,6 +56,7 @@ std::string numberText(double x)
 /// One request on its way through the scheduler.
 struct Task {
     EvaluationRequest request;
+    /// Empty while its submission has not answered.
     std::string jobId;
     std::string workDir;
     bool running = false;
@@ -62,21 +64,42 @@ struct Task {
     Clock::time_point submitted;
 };
 
+/// A submitted job array and how many of its tasks ZYL still follows.
+struct ArrayJob {
+    std::int64_t key = 0;
+    int live = 0;
+};
+
 class ArrayRun {
 public:
     ArrayRun(const SlurmArrayOptions& options, const std::string& programPath,
+             slurm::SchedulerLink& link, JobLedger* ledger,
              const ProgramBackend::AttemptDone& done, const BatchControl& control,
              ProgressCounters& progress)
-        : m_options(options), m_programPath(programPath), m_done(done), m_control(control),
-          m_progress(progress)
+        : m_options(options), m_programPath(programPath), m_link(link), m_ledger(ledger),
+          m_done(done), m_control(control), m_progress(progress), m_wait(options.pollSeconds)
     {
     }
 
-    /// Whatever is still queued when the run ends by an exception is cancelled.
+    /// Whatever is still queued when the run ends by an exception is cancelled; after an
+    /// outage that was given up, one try only.
     ~ArrayRun()
     {
-        if (!m_live.empty())
-            scancelAndWait(liveJobs());
+        if (m_live.empty())
+            return;
+        try {
+            const std::vector<std::string> jobs = liveJobs();
+            if (m_link.expired()) {
+                std::vector<std::string> scancel = {"scancel"};
+                scancel.insert(scancel.end(), jobs.begin(), jobs.end());
+                if (!jobs.empty() && m_link.tryRun(scancel).succeeded())
+                    endJobs(jobs);
+            } else if (slurm::cancelAndWait(m_link, jobs)) {
+                endJobs(jobs);
+            }
+        } catch (...) {
+            // The store's record of the jobs stays open; a resume ends them.
+        }
     }
     ArrayRun(const ArrayRun&) = delete;
     ArrayRun& operator=(const ArrayRun&) = delete;
@@ -84,28 +107,52 @@ public:
     void run(const std::vector<EvaluationRequest>& requests);
 
 private:
-    static void scancelAndWait(const std::set<std::string>& jobs);
     void submit(std::vector<EvaluationRequest> requests);
     void submitGeneration(int generation, const std::vector<EvaluationRequest>& requests);
+    std::string submitArray(const std::vector<std::string>& argv, const std::string& name,
+                            int generation);
     void poll();
+    void giveUp();
     void withdrawPending();
     void cancelAll();
     void settle(int index, const AttemptOutcome& outcome);
     AttemptOutcome outcomeOf(const Task& task, const slurm::QueueEntry& entry) const;
-    std::set<std::string> liveJobs() const;
+    std::optional<std::string> stateFromFiles(const Task& task) const;
+    std::vector<std::string> liveJobs() const;
+    void endJobs(const std::vector<std::string>& jobs);
+    void taskGone(const Task& task);
     bool waitWatching(double seconds) const;
 
     const SlurmArrayOptions& m_options;
     const std::string& m_programPath;
+    slurm::SchedulerLink& m_link;
+    JobLedger* m_ledger;
     const ProgramBackend::AttemptDone& m_done;
     const BatchControl& m_control;
     ProgressCounters& m_progress;
     std::map<int, Task> m_live;
+    std::map<std::string, ArrayJob> m_jobs;
     std::vector<EvaluationRequest> m_retries;
     bool m_starting = true;
     bool m_withdrawn = false;
-    std::optional<Clock::time_point> m_troubleSince;
+    /// Seconds until the next look at the queue: longer while the scheduler does not answer.
+    double m_wait;
 };
+
+/// A name no other submission has: a later ZYL finds a job by it when the submission's
+/// answer was lost.
+std::string uniqueJobName(int generation)
+{
+    static const std::string process = [] {
+        std::random_device device;
+        std::ostringstream text;
+        text << std::hex << ::getpid() << '-' << (device() & 0xffffff);
+        return text.str();
+    }();
+    static std::atomic<int> counter{0};
+    return "zyl-gen" + std::to_string(generation) + "-" + process + "-" +
+           std::to_string(++counter);
+}
 
 void ArrayRun::run(const std::vector<EvaluationRequest>& requests)
 {
@@ -129,7 +176,7 @@ void ArrayRun::run(const std::vector<EvaluationRequest>& requests)
         }
         if (m_live.empty() && m_retries.empty())
             return;
-        if (waitWatching(m_options.pollSeconds))
+        if (waitWatching(m_wait))
             poll();
     }
 }
@@ -175,15 +222,19 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
     std::sort(indices.begin(), indices.end());
 
     const std::string root = m_options.folders.root;
-    // sbatch reads "%" in a file name as a pattern of its own; such a root gets no logs.
-    const std::string log = root.find('%') == std::string::npos
-                                ? root + "/gen" + std::to_string(generation) + "-ind%a/zyl-log.txt"
-                                : std::string("/dev/null");
+    // sbatch reads "%" in a file name as a pattern, and a backslash as "no patterns" (then
+    // "%a" stays as it is, and no task could open its log): under such a root each task
+    // writes its own log.
+    const bool ownLog = root.find_first_of("%\\") != std::string::npos;
+    const std::string log =
+        ownLog ? std::string("/dev/null")
+               : root + "/gen" + std::to_string(generation) + "-ind%a/zyl-log.txt";
+    const std::string name = uniqueJobName(generation);
     std::vector<std::string> argv = {"sbatch",
                                      "--parsable",
                                      "--no-requeue",
                                      "--array=" + slurm::arraySpec(indices, m_options.workers),
-                                     "--job-name=zyl-gen" + std::to_string(generation),
+                                     "--job-name=" + name,
                                      "--output=" + log};
     for (std::string& word : slurm::resourceOptions(m_options.cluster, /*forSteps=*/false))
         argv.push_back(std::move(word));
@@ -191,29 +242,78 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
                                ? program.timeoutSeconds
                                : 0;
     argv.insert(argv.end(), {(fs::path(root) / SlurmArrayBackend::jobScriptName).string(), root,
-                             std::to_string(generation), numberText(timeout), m_programPath,
-                             program.inputName, program.outputName});
+                             std::to_string(generation), numberText(timeout),
+                             ownLog ? "log" : "-", m_programPath, program.inputName,
+                             program.outputName});
 
-    const CommandResult result = runCommand(argv);
-    std::string jobId = result.out.substr(0, result.out.find_first_of(";\n"));
-    if (!result.succeeded() || jobId.empty() ||
-        jobId.find_first_not_of("0123456789") != std::string::npos) {
-        for (Task& task : ready) {
-            AttemptOutcome failure;
-            failure.failure = "sbatch: " + result.failureText();
-            failure.workDir = task.workDir;
-            failure.workDirKept = true;
-            const int index = task.request.index;
-            m_live[index] = std::move(task);
-            settle(index, failure);
+    // Recorded before it is submitted, so that a ZYL killed at any moment leaves a trace of it.
+    ArrayJob job;
+    if (m_ledger)
+        job.key = m_ledger->jobSubmitting({name, "", generation, indices, root, 0});
+    std::string jobId;
+    try {
+        jobId = submitArray(argv, name, generation);
+    } catch (...) {
+        // Refused: nothing was submitted. Given up in an outage: it may have been, and the
+        // record stays for a resume to look the job up by its name.
+        if (m_ledger && !m_link.down()) {
+            try {
+                m_ledger->jobEnded(job.key);
+            } catch (const std::exception&) {
+            }
         }
-        return;
+        throw;
     }
     for (Task& task : ready) {
         task.jobId = jobId;
         task.submitted = Clock::now();
         const int index = task.request.index;
         m_live[index] = std::move(task);
+    }
+    if (jobId.empty())
+        return; // cancelled while the scheduler did not answer
+    job.live = static_cast<int>(ready.size());
+    m_jobs[jobId] = job;
+    if (m_ledger) {
+        try {
+            m_ledger->jobSubmitted(job.key, jobId);
+        } catch (const std::exception&) {
+            // The record keeps the job's name, by which a resume finds it all the same.
+        }
+    }
+}
+
+std::string ArrayRun::submitArray(const std::vector<std::string>& argv, const std::string& name,
+                                  int generation)
+{
+    for (int tries = 0;; ++tries) {
+        if (tries > 0) {
+            // The last try may have reached the controller before its answer was lost: a second
+            // array would run the same individuals in the same folders.
+            const CommandResult found = m_link.tryRun({"squeue", "--noheader", "--states=all",
+                                                       "--name=" + name, "--format=%F"});
+            const std::string id = found.out.substr(0, found.out.find_first_of(" \n"));
+            if (found.succeeded() && !id.empty() &&
+                id.find_first_not_of("0123456789") == std::string::npos)
+                return id;
+        }
+        const CommandResult result = m_link.tryRun(argv);
+        if (!slurm::unreachable(result)) {
+            std::string id = result.out.substr(0, result.out.find_first_of(";\n"));
+            if (result.succeeded() && !id.empty() &&
+                id.find_first_not_of("0123456789") == std::string::npos)
+                return id;
+            // A refusal is the same for every submission (a partition, an account or a limit
+            // Slurm does not accept; sbatch missing): the batch cannot run at all.
+            throw Exception("Slurm refused the job array of generation " +
+                            std::to_string(generation) + " (sbatch: " + result.failureText() +
+                            ")");
+        }
+        if (m_link.expired())
+            throw Exception(m_link.givingUp() + ": the run stops before generation " +
+                            std::to_string(generation) + " was submitted.");
+        if (!waitWatching(m_link.pause()))
+            return "";
     }
 }
 
@@ -228,12 +328,38 @@ bool ArrayRun::waitWatching(double seconds) const
     return true;
 }
 
-std::set<std::string> ArrayRun::liveJobs() const
+std::vector<std::string> ArrayRun::liveJobs() const
 {
     std::set<std::string> jobs;
     for (const auto& [index, task] : m_live)
-        jobs.insert(task.jobId);
-    return jobs;
+        if (!task.jobId.empty())
+            jobs.insert(task.jobId);
+    return {jobs.begin(), jobs.end()};
+}
+
+void ArrayRun::endJobs(const std::vector<std::string>& jobs)
+{
+    for (const std::string& id : jobs) {
+        auto found = m_jobs.find(id);
+        if (found == m_jobs.end())
+            continue;
+        const std::int64_t key = found->second.key;
+        m_jobs.erase(found);
+        if (m_ledger) {
+            try {
+                m_ledger->jobEnded(key);
+            } catch (const std::exception&) {
+                // Left open, the record only makes a resume look at an ended job.
+            }
+        }
+    }
+}
+
+void ArrayRun::taskGone(const Task& task)
+{
+    auto found = m_jobs.find(task.jobId);
+    if (found != m_jobs.end() && --found->second.live <= 0)
+        endJobs({task.jobId});
 }
 
 void ArrayRun::poll()
@@ -241,51 +367,46 @@ void ArrayRun::poll()
     std::string ids;
     for (const std::string& job : liveJobs())
         ids += (ids.empty() ? "" : ",") + job;
-    const CommandResult result = runCommand(
+    m_wait = m_options.pollSeconds;
+    if (ids.empty())
+        return;
+    const CommandResult result = m_link.tryRun(
         {"squeue", "--noheader", "--array", "--states=all", "--jobs=" + ids, "--format=%i|%T|%M"});
-    if (!result.succeeded()) {
-        if (!m_troubleSince)
-            m_troubleSince = Clock::now();
-        if (std::chrono::duration<double>(Clock::now() - *m_troubleSince).count() <
-            schedulerPatienceSeconds)
-            return;
-        // The scheduler has not answered for long: give the tasks up, and leave nothing behind.
-        std::vector<std::string> scancel = {"scancel"};
-        for (const std::string& job : liveJobs())
-            scancel.push_back(job);
-        runCommand(scancel);
-        std::vector<int> indices;
-        for (const auto& [index, task] : m_live)
-            indices.push_back(index);
-        for (int index : indices) {
-            AttemptOutcome failure;
-            failure.failure = "squeue: " + result.failureText();
-            failure.workDir = m_live[index].workDir;
-            failure.workDirKept = true;
-            settle(index, failure);
-        }
+    if (slurm::unreachable(result)) {
+        // The tasks go on without the controller; they are judged when it answers again.
+        if (m_link.expired())
+            giveUp();
+        m_wait = std::max(m_wait, m_link.pause());
         return;
     }
-    m_troubleSince.reset();
-
-    const std::map<std::string, slurm::QueueEntry> queue = slurm::parseQueue(result.out);
+    // A refusal ("Invalid job id specified") comes for jobs the controller no longer knows,
+    // after a restart that lost its state: every task is then judged by its folder.
+    const std::map<std::string, slurm::QueueEntry> queue =
+        result.succeeded() ? slurm::parseQueue(result.out)
+                           : std::map<std::string, slurm::QueueEntry>{};
     std::vector<int> indices;
     for (const auto& [index, task] : m_live)
         indices.push_back(index);
     for (int index : indices) {
-        Task& task = m_live[index];
+        auto at = m_live.find(index);
+        if (at == m_live.end() || at->second.jobId.empty())
+            continue;
+        Task& task = at->second;
         const std::string id = task.jobId + "_" + std::to_string(index);
         slurm::QueueEntry entry;
         if (auto found = queue.find(id); found != queue.end()) {
             entry = found->second;
         } else {
             // Not listed: not yet visible, or already forgotten by squeue; scontrol may know.
-            if (std::chrono::duration<double>(Clock::now() - task.submitted).count() < 10)
+            if (result.succeeded() &&
+                std::chrono::duration<double>(Clock::now() - task.submitted).count() < 10)
                 continue;
-            const CommandResult shown = runCommand({"scontrol", "-o", "show", "job", id});
+            const CommandResult shown = m_link.tryRun({"scontrol", "-o", "show", "job", id});
+            if (slurm::unreachable(shown))
+                return;
             entry.state = shown.succeeded() ? slurm::scontrolField(shown.out, "JobState") : "";
             if (entry.state.empty())
-                entry.state = "UNKNOWN";
+                entry.state = stateFromFiles(task).value_or("UNKNOWN");
         }
         if (!slurm::isFinal(entry.state) && entry.state != "UNKNOWN") {
             if (!slurm::isWaiting(entry.state) && !task.running) {
@@ -298,11 +419,47 @@ void ArrayRun::poll()
         if (task.withdrawn && entry.state == "CANCELLED") {
             // Taken back when the batch stopped starting: it never ran, so nothing to report.
             (task.running ? m_progress.running : m_progress.queued) -= 1;
+            const Task gone = task;
             m_live.erase(index);
+            taskGone(gone);
             continue;
         }
         settle(index, outcomeOf(task, entry));
     }
+}
+
+std::optional<std::string> ArrayRun::stateFromFiles(const Task& task) const
+{
+    // The job script writes the program's exit status once the program has ended.
+    int status = -1;
+    std::ifstream(pathInFolder(task.workDir, "zyl-exit-status")) >> status;
+    if (status < 0)
+        return std::nullopt;
+    return status == 0 ? "COMPLETED" : "FAILED";
+}
+
+void ArrayRun::giveUp()
+{
+    // What ended before the scheduler went away is the program's own result, not a failure.
+    std::vector<int> indices;
+    for (const auto& [index, task] : m_live)
+        indices.push_back(index);
+    for (int index : indices) {
+        auto at = m_live.find(index);
+        if (at == m_live.end() || at->second.jobId.empty())
+            continue;
+        if (const std::optional<std::string> state = stateFromFiles(at->second))
+            settle(index, outcomeOf(at->second, {*state, 0}));
+    }
+    std::string jobs;
+    for (const std::string& job : liveJobs())
+        jobs += (jobs.empty() ? "" : " ") + job;
+    std::string message = m_link.givingUp() + ": the run stops.";
+    if (!jobs.empty())
+        message += " The Slurm jobs " + jobs +
+                   " may still be queued or running: cancel them (scancel " + jobs +
+                   ") once Slurm answers; resuming the run from its store does that first.";
+    throw Exception(message);
 }
 
 AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& entry) const
@@ -342,8 +499,9 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
         outcome.failure = "Slurm state " + entry.state;
     }
     outcome.status = outcome.failure.empty() ? AttemptStatus::Succeeded : AttemptStatus::Failed;
-    outcome.workDirKept = settleWorkFolder(m_options.folders, task.workDir,
-                                           outcome.status == AttemptStatus::Succeeded);
+    // The folder of a success goes only once its value is taken (see settle): until then a
+    // resume after a kill finds the value there.
+    outcome.workDirKept = outcome.status != AttemptStatus::Succeeded || m_options.folders.keepAll;
     return outcome;
 }
 
@@ -354,8 +512,12 @@ void ArrayRun::settle(int index, const AttemptOutcome& outcome)
         return;
     const Task task = found->second;
     m_live.erase(found);
+    taskGone(task);
     (task.running ? m_progress.running : m_progress.queued) -= 1;
-    switch (m_done(task.request, outcome)) {
+    const NextStep next = m_done(task.request, outcome);
+    if (!outcome.workDirKept && !task.workDir.empty())
+        settleWorkFolder(m_options.folders, task.workDir, /*succeeded=*/true);
+    switch (next) {
     case NextStep::Retry: {
         EvaluationRequest again = task.request;
         again.attempt += 1;
@@ -376,48 +538,31 @@ void ArrayRun::withdrawPending()
     m_withdrawn = true;
     std::vector<std::string> scancel = {"scancel"};
     for (auto& [index, task] : m_live) {
-        if (task.running)
+        if (task.running || task.jobId.empty())
             continue;
         task.withdrawn = true;
         scancel.push_back(task.jobId + "_" + std::to_string(index));
     }
-    if (scancel.size() > 1)
-        runCommand(scancel);
-}
-
-void ArrayRun::scancelAndWait(const std::set<std::string>& jobs)
-{
-    if (jobs.empty())
-        return;
-    std::vector<std::string> scancel = {"scancel"};
-    scancel.insert(scancel.end(), jobs.begin(), jobs.end());
-    runCommand(scancel);
-    // Cancelled tasks linger while their programs are being killed; the batch is over only
-    // when none of them is listed as anything but ended.
-    std::string ids;
-    for (const std::string& job : jobs)
-        ids += (ids.empty() ? "" : ",") + job;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(cancelPatienceSeconds);
-    while (Clock::now() < deadline) {
-        const CommandResult listed = runCommand({"squeue", "--noheader", "--array", "--jobs=" + ids,
-                                                 "--states=all", "--format=%i|%T|%M"});
-        bool active = false;
-        for (const auto& [id, entry] : slurm::parseQueue(listed.out))
-            active = active || !slurm::isFinal(entry.state);
-        if (listed.succeeded() && !active)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (scancel.size() > 1 && slurm::unreachable(m_link.tryRun(scancel))) {
+        // Tried again at the next turn of the loop.
+        m_withdrawn = false;
+        for (auto& [index, task] : m_live)
+            task.withdrawn = false;
     }
 }
 
 void ArrayRun::cancelAll()
 {
-    scancelAndWait(liveJobs());
+    const std::vector<std::string> jobs = liveJobs();
+    const bool ended = slurm::cancelAndWait(m_link, jobs);
+    if (ended)
+        endJobs(jobs);
     for (auto& [index, task] : m_live) {
         AttemptOutcome outcome;
         outcome.status = AttemptStatus::Cancelled;
         outcome.failure = "cancelled";
-        outcome.where = "Slurm job " + task.jobId + "_" + std::to_string(index);
+        if (!task.jobId.empty())
+            outcome.where = "Slurm job " + task.jobId + "_" + std::to_string(index);
         outcome.workDir = task.workDir;
         outcome.workDirKept = true;
         (task.running ? m_progress.running : m_progress.queued) -= 1;
@@ -432,6 +577,15 @@ void ArrayRun::cancelAll()
         m_done(request, outcome);
     }
     m_retries.clear();
+    if (!ended) {
+        std::string list;
+        for (const std::string& job : jobs)
+            list += (list.empty() ? "" : " ") + job;
+        throw Exception((m_link.expired() ? m_link.givingUp() : "Slurm did not end them") +
+                        std::string(": the Slurm jobs ") + list +
+                        " may still be queued or running: cancel them (scancel " + list +
+                        ") once Slurm answers; resuming the run from its store does that first.");
+    }
 }
 
 } // namespace
@@ -443,6 +597,8 @@ SlurmArrayBackend::SlurmArrayBackend(SlurmArrayOptions options)
     if (m_options.workers < 1)
         m_options.workers = 1;
 }
+
+SlurmArrayBackend::~SlurmArrayBackend() = default;
 
 void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
                             const BatchControl& control, ProgressCounters& progress)
@@ -463,7 +619,14 @@ void SlurmArrayBackend::run(const std::vector<EvaluationRequest>& requests, cons
     if (requests.empty())
         return;
 
-    ArrayRun batch(m_options, m_programPath, done, control, progress);
+    if (!m_link || m_link->timeoutSeconds() != m_options.cluster.schedulerTimeoutMinutes * 60)
+        m_link = std::make_unique<slurm::SchedulerLink>(
+            m_options.cluster.schedulerTimeoutMinutes * 60,
+            [this](const SchedulerNotice& notice) {
+                if (m_schedulerNotice)
+                    m_schedulerNotice(notice);
+            });
+    ArrayRun batch(m_options, m_programPath, *m_link, m_ledger, done, control, progress);
     batch.run(requests);
 }
 

@@ -42,8 +42,28 @@ std::string allocationOf(const SlurmStepsOptions& options)
 
 SlurmStepsBackend::SlurmStepsBackend(SlurmStepsOptions options)
     : LocalBackend(localOptions(options)), m_jobId(allocationOf(options)),
-      m_stepPrefix("zyl-" + std::to_string(::getpid()) + "-")
+      m_stepPrefix("zyl-" + std::to_string(::getpid()) + "-"),
+      m_link(std::make_unique<slurm::SchedulerLink>(
+          options.cluster.schedulerTimeoutMinutes * 60, [this](const SchedulerNotice& notice) {
+              if (m_schedulerNotice)
+                  m_schedulerNotice(notice);
+          }))
 {
+}
+
+SlurmStepsBackend::~SlurmStepsBackend() = default;
+
+std::string SlurmStepsBackend::failureOf(const std::string& workDir,
+                                         const ExitStatus& status) const
+{
+    // slurmstepd says "*** STEP 12.3 ON node CANCELLED AT ... DUE TO TIME LIMIT ***" in the
+    // step's output, and srun then ends as if the program had been terminated.
+    std::ifstream log(pathInFolder(workDir, "zyl-log.txt"));
+    std::string line;
+    while (std::getline(log, line))
+        if (line.find("DUE TO TIME LIMIT") != std::string::npos)
+            return "Slurm state TIMEOUT";
+    return status.text();
 }
 
 std::vector<std::string> SlurmStepsBackend::launcherExtras(const EvaluationRequest& request) const
@@ -77,21 +97,27 @@ void SlurmStepsBackend::afterBatch(bool)
     if (m_jobId.empty())
         return;
     // A step whose srun was killed is ended by Slurm a little later; cancel it outright and
-    // wait until the allocation lists none of ours.
+    // wait until the allocation lists none of ours, through an outage of the controller.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (bool first = true; std::chrono::steady_clock::now() < deadline; first = false) {
-        const CommandResult listed = runCommand(
+    bool cancelled = false;
+    for (;;) {
+        const CommandResult listed = m_link->tryRun(
             {"squeue", "--noheader", "--steps", "--jobs=" + m_jobId, "--format=%i|%j|%M"});
+        if (slurm::unreachable(listed)) {
+            if (m_link->expired() || !slurm::SchedulerLink::wait(m_link->pause(), {}))
+                return;
+            continue;
+        }
         if (!listed.succeeded())
             return;
         std::vector<std::string> scancel = {"scancel"};
         for (const auto& [step, entry] : slurm::parseQueue(listed.out))
             if (entry.state.rfind(m_stepPrefix, 0) == 0)
                 scancel.push_back(step);
-        if (scancel.size() == 1)
+        if (scancel.size() == 1 || std::chrono::steady_clock::now() >= deadline)
             return;
-        if (first)
-            runCommand(scancel);
+        if (!cancelled)
+            cancelled = !slurm::unreachable(m_link->tryRun(scancel));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 }

@@ -3,9 +3,14 @@
 #include "engine/backends/LocalBackend.h"
 #include "script/ProjectSettings.h"
 
+#include <memory>
 #include <string>
 
 namespace zyl {
+
+namespace slurm {
+class SchedulerLink;
+}
 
 struct SlurmStepsOptions {
     ExternalProgram program;
@@ -25,16 +30,20 @@ struct SlurmStepsOptions {
 class SlurmStepsBackend : public LocalBackend {
 public:
     explicit SlurmStepsBackend(SlurmStepsOptions options);
+    ~SlurmStepsBackend() override;
 
 protected:
     std::vector<std::string> launcherExtras(const EvaluationRequest& request) const override;
     std::string describeWhere(const std::string& workDir) const override;
     void afterBatch(bool cancelled) override;
+    /// "Slurm state TIMEOUT" for a step its time limit ended, as the array mode says it.
+    std::string failureOf(const std::string& workDir, const ExitStatus& status) const override;
 
 private:
     std::string m_jobId;
     /// Every step of this ZYL process is named with it, so that leftovers can be found.
     std::string m_stepPrefix;
+    std::unique_ptr<slurm::SchedulerLink> m_link;
 };
 
 } // namespace zyl

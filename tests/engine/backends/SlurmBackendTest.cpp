@@ -221,6 +221,29 @@ TEST_F(SlurmBatch, StepsRunInsideAnAllocation)
     runCommand({"scancel", job});
 }
 
+TEST_F(SlurmBatch, AStepEndedByItsTimeLimitSaysSo)
+{
+    // Steps get whole minutes too, and the controller looks at them every half minute or so.
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the one-minute time limit is checked in the release build only";
+#endif
+    const CommandResult granted = runCommand(
+        {"salloc", "--no-shell", "--ntasks=1", "--time=5", "--job-name=zyl-steps-limit"}, 120);
+    const std::size_t at = granted.err.find("Granted job allocation ");
+    ASSERT_NE(at, std::string::npos) << granted.err;
+    const std::string job =
+        granted.err.substr(at + 23, granted.err.find_first_of(" \n", at + 23) - at - 23);
+    options.cluster.timeLimitMinutes = 1;
+    SlurmStepsOptions steps{options.program, 1, options.folders, options.cluster, job};
+    steps.program.externalName = script("long.sh", "sleep 600");
+    prepare(std::make_unique<SlurmStepsBackend>(steps));
+    BatchOutcome outcome = run(requestsFor(1));
+    runCommand({"scancel", job});
+    EXPECT_EQ(outcome.results[0].status, EvaluationStatus::Failed);
+    EXPECT_EQ(outcome.results[0].failure, "Slurm state TIMEOUT");
+    EXPECT_GE(outcome.results[0].seconds, 60);
+}
+
 TEST(SlurmText, ArraySpecsAndQueueListings)
 {
     EXPECT_EQ(slurm::arraySpec({0, 1, 2, 3, 5, 9, 10}, 4), "0-3,5,9-10%4");
@@ -243,4 +266,33 @@ TEST(SlurmText, ArraySpecsAndQueueListings)
         slurm::scontrolField("JobId=5 ArrayJobId=5 JobState=TIMEOUT Reason=TimeLimit", "JobState"),
         "TIMEOUT");
     EXPECT_EQ(slurm::scontrolField("JobId=5 ArrayJobId=7", "JobId"), "5");
+}
+
+TEST(SlurmText, AnOutageIsToldApartFromARefusal)
+{
+    auto failed = [](const std::string& err) {
+        CommandResult result;
+        result.started = true;
+        result.status.exited = true;
+        result.status.code = 1;
+        result.err = err;
+        return result;
+    };
+    // What the clients say with the controller stopped, hung or restarting.
+    EXPECT_TRUE(slurm::unreachable(failed("slurm_load_jobs error: Unable to contact slurm "
+                                          "controller (connect failure)")));
+    EXPECT_TRUE(slurm::unreachable(
+        failed("sbatch: error: Batch job submission failed: Socket timed out on send/recv "
+               "operation")));
+    CommandResult hung = failed("");
+    hung.timedOut = true;
+    EXPECT_TRUE(slurm::unreachable(hung));
+    // Refusals: the same answer would come again.
+    EXPECT_FALSE(slurm::unreachable(
+        failed("sbatch: error: Batch job submission failed: Invalid partition name specified")));
+    EXPECT_FALSE(slurm::unreachable(failed("slurm_load_jobs error: Invalid job id specified")));
+    EXPECT_FALSE(slurm::unreachable(CommandResult{}));
+    CommandResult fine = failed("");
+    fine.status.code = 0;
+    EXPECT_FALSE(slurm::unreachable(fine));
 }
