@@ -79,7 +79,7 @@ const std::vector<KnownSection>& knownSections()
         {"EXPORT_NAMES", {"export_name", "export_every_iteration"}},
         {"CLUSTER",
          {"scheduler", "mode", "partition", "account", "time_limit", "cpus_per_task", "memory",
-          "options"}},
+          "options", "scheduler_timeout"}},
     };
     return sections;
 }
