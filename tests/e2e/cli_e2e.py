@@ -143,9 +143,15 @@ check("json non-finite", r.returncode == 0 and report["statistics"]["Average"] i
       and report["statistics"]["CurrentMin"] is None and progress[-1]["CurrentMin"] is None, r.stdout.decode())
 
 hang = write("hang.sh", "#!/bin/sh\nsleep 1000\n", 0o755)
+if os.path.exists(os.path.join(work, "in.txt")):
+    os.remove(os.path.join(work, "in.txt"))
 p = subprocess.Popen([batch, "--report", "json", write("hang.txt", external % hang)],
                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=work)
-time.sleep(0.5)
+# The input file is written once the run is under way, its signal handlers in place: a signal
+# sent sooner, on a loaded machine, would find the program still loading.
+deadline = time.time() + 30
+while not os.path.exists(os.path.join(work, "in.txt")) and time.time() < deadline:
+    time.sleep(0.05)
 p.send_signal(signal.SIGTERM)
 out, _ = p.communicate(timeout=30)
 report = strict_json(out.decode())
