@@ -407,8 +407,11 @@ void TMainForm::saveAsFile(const QString& fileName)
 
 void TMainForm::openStore(const QString& fileName)
 {
+    // The run goes on in the folder it started in: this name must not depend on the current one.
+    const QString absolute = QFileInfo(fileName).absoluteFilePath();
+    m_projectFileName = absolute;
     StoreRequest request;
-    request.storePath = fileName.toStdString();
+    request.storePath = absolute.toStdString();
     request.resume = true;
     try {
         m_session = StoredSession::open(request, m_settings, m_table);
@@ -423,6 +426,10 @@ void TMainForm::openStore(const QString& fileName)
     m_script = std::make_unique<ProjectScript>(m_session->script);
     m_recording = std::make_unique<RecordingObserver>(m_session->recorder(), *this,
                                                       *m_session->project.zyl, m_settings);
+    m_recording->setStopHandler([this] {
+        if (m_task)
+            m_task->terminateRun();
+    });
     // The programs of the generation in progress that had finished are not run again.
     if (!m_session->finishedEvaluations.empty() &&
         m_settings.functionMode == FunctionMode::External) {
@@ -431,7 +438,7 @@ void TMainForm::openStore(const QString& fileName)
         m_recording->setRecorded(m_session->finishedEvaluations);
     }
     showProject();
-    addRecentFile(fileName);
+    addRecentFile(absolute);
     // The windows show the run as it was stored: the last generation's statistics, the
     // population and every plot point.
     if (m_windows) {
@@ -553,7 +560,7 @@ void TMainForm::RunExecute()
                     m_session->recorder().evaluationFinished(
                         evaluationRecord(result, *m_session->project.zyl));
                 } catch (const std::exception& error) {
-                    showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+                    m_recording->reportStoreFailure(error);
                 }
             });
         });
@@ -599,7 +606,8 @@ void TMainForm::runEnded()
         try {
             m_session->recorder().finish();
         } catch (const std::exception& error) {
-            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+            if (!m_recording || !m_recording->alreadyReported(error.what()))
+                showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
         }
     }
     // Why the task ended, when a stop rule ended it; a later Run computes nothing more.
