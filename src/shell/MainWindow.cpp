@@ -284,6 +284,7 @@ void TMainForm::failLoad(const QString& message)
 {
     showMessage(QStringLiteral("warning"), message);
     m_project = LoadedProject{};
+    m_history.reset();
     m_session.reset();
     m_script.reset();
     m_projectFileName.clear();
@@ -309,6 +310,8 @@ void TMainForm::NewExecute()
     }
     m_stop = {};
     m_clock = RunClock();
+    m_history.emplace(m_script->ReadString("EXPORT_NAMES", "export_name", ""),
+                      m_settings.exportEveryIteration);
     showProject();
 }
 
@@ -442,8 +445,14 @@ void TMainForm::openStore(const QString& fileName)
     // The windows show the run as it was stored: the last generation's statistics, the
     // population and every plot point.
     if (m_windows) {
-        if (m_windows->statisticsWindow() && !m_session->statistics.empty())
-            m_windows->statisticsWindow()->showRows(m_session->statistics.back());
+        if (m_windows->statisticsWindow() && !m_session->statistics.empty()) {
+            // With the statistic history on, the window showed every generation.
+            if (m_settings.statisticHistory)
+                for (const std::vector<StatisticsRow>& rows : m_session->statistics)
+                    m_windows->statisticsWindow()->showRows(rows);
+            else
+                m_windows->statisticsWindow()->showRows(m_session->statistics.back());
+        }
         m_windows->populationChanged();
         for (std::size_t p = 0; p < project().plots.size(); ++p)
             m_windows->plotUpdated(p);
@@ -473,11 +482,21 @@ void TMainForm::saveStore(const QString& fileName)
             // that was there.
             const std::string part = path + ".part";
             std::remove(part.c_str());
-            const RunHeader header =
-                makeRunHeader(*m_script, m_settings, m_project, std::nullopt, "");
+            RunHeader header =
+                makeRunHeader(*m_script, m_settings, m_project, std::nullopt, m_script->fileName());
             RecordedRun run{*m_project.zyl, m_settings, m_table, m_project.plots,
                             m_rng,          m_stop,     m_clock};
-            RunStore::create(part, header, initialSnapshot(run, {}, header.exportBase));
+            std::vector<GenerationRecord> history;
+            if (m_history) {
+                history = m_history->records(m_settings.showBuffered);
+                header.exportBase = m_history->exportBase();
+            }
+            const std::int64_t exportSize = header.exportEveryIteration
+                                                ? QFileInfo(QString::fromStdString(
+                                                                header.exportName))
+                                                      .size()
+                                                : 0;
+            RunStore::create(part, header, initialSnapshot(run, std::move(history), exportSize));
             if (std::rename(part.c_str(), path.c_str()) != 0) {
                 std::remove(part.c_str());
                 throw Exception("Cannot create file " + path);
@@ -510,6 +529,7 @@ void TMainForm::CloseallExecute()
     m_recording.reset();
     m_storedValues.reset();
     m_session.reset();
+    m_history.reset();
     m_stop = {};
     m_clock = RunClock();
     m_mdi->closeAllSubWindows();
@@ -800,6 +820,8 @@ void TMainForm::statistics()
 {
     if (m_windows)
         m_windows->statistics();
+    if (m_history && m_project.zyl)
+        m_history->statisticsComputed(*m_project.zyl, m_stop, m_clock);
 }
 
 void TMainForm::plotUpdated(std::size_t plot)
@@ -812,6 +834,12 @@ void TMainForm::populationChanged()
 {
     if (m_windows)
         m_windows->populationChanged();
+}
+
+void TMainForm::generationDone()
+{
+    if (m_history && m_project.zyl)
+        m_history->generationDone(*m_project.zyl);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
