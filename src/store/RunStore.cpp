@@ -222,11 +222,6 @@ void harden(sql::Database& db)
     db.exec("PRAGMA cell_size_check = ON");
 }
 
-/// A connection that reads and never writes the database. A process killed in the middle of
-/// a run leaves a WAL whose index must be rebuilt before anything can be read, which SQLite
-/// refuses to a read-only connection; so the file is opened for writing when it may be, with
-/// every SQL write refused (query_only) and without the checkpoint a last connection makes
-/// when it closes, so that the database and its WAL stay byte for byte as they were.
 bool exists(const std::string& name)
 {
     struct stat info {};
@@ -250,6 +245,12 @@ std::string fileUri(const std::string& absolutePath)
     return uri;
 }
 
+/// A connection that reads and never writes the database, nor creates anything beside it
+/// when the file has no WAL. A process killed in the middle of a run leaves a WAL whose index
+/// must be rebuilt before anything can be read, which SQLite refuses to a read-only
+/// connection; so such a file is opened for writing when it may be, with every SQL write
+/// refused (query_only) and without the checkpoint a last connection makes when it closes, so
+/// that the database and its WAL stay byte for byte as they were.
 sql::Database openForReading(const std::string& path)
 {
     // NOTE: a rollback journal beside the file would be played back by a writable connection:
@@ -283,8 +284,8 @@ sql::Database openForReading(const std::string& path)
 }
 
 /// Why a resume could not write the store at `file` (its WAL and the WAL's index are made
-/// beside it), or nothing when it can. Asked before anything else, so that a store in a
-/// read-only folder is called what it is, never damaged.
+/// beside it), or nothing when it can. Asked before the file is opened for writing, so that
+/// a store in a read-only folder is called what it is, never damaged.
 std::optional<std::string> whyNotWritable(const std::string& file)
 {
     if (::access(file.c_str(), W_OK) != 0)
