@@ -2,7 +2,7 @@
 // check and decoder that opening a store for a resume or for reuse applies.
 //
 // Contracts beyond "no crash": a damaged file ends in the program's own exception, and
-// reading never changes the file.
+// reading never changes the file nor creates one beside it.
 #include "FuzzSupport.h"
 
 #include "common/Exception.h"
@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Exception&) {
     }
     FUZZ_CHECK(bytesOf(path) == bytes, "reading changed the store file");
+    FUZZ_CHECK(!std::filesystem::exists(path + "-wal") && !std::filesystem::exists(path + "-shm"),
+               "reading left a file beside the store");
     removeStore(path);
     return 0;
 }

@@ -243,6 +243,14 @@ int main(int argc, char** argv)
     if (std::optional<int> status = zyl::cli::parseBatchArguments(argc, argv, options))
         return *status;
 
+    // A resume works in its run's folder: names given here are taken from this one.
+    if (!options.plotDirectory.empty()) {
+        std::error_code error;
+        const std::filesystem::path plots = std::filesystem::absolute(options.plotDirectory, error);
+        if (!error)
+            options.plotDirectory = plots.string();
+    }
+
     zyl::LcgRng plainRng;
     zyl::SymbolTable table;
     table.registerBuiltinSymbols();
@@ -301,6 +309,10 @@ int main(int argc, char** argv)
     std::optional<zyl::RecordingObserver> recording;
     if (session) {
         recording.emplace(session->recorder(), observer, zyl, settings);
+        recording->setStopHandler([] {
+            if (zyl::Task* task = runningTask.load())
+                task->terminate();
+        });
         // The recorder is told first and takes the same numbers.
         observer.setStatisticsSource([&session]() -> const zyl::StatisticsSnapshot& {
             return session->recorder().statistics();
@@ -325,7 +337,7 @@ int main(int argc, char** argv)
             try {
                 session->recorder().evaluationFinished(zyl::evaluationRecord(result, zyl));
             } catch (const std::exception& error) {
-                observer.warning(error.what());
+                recording->reportStoreFailure(error);
             }
         });
     }
@@ -348,7 +360,8 @@ int main(int argc, char** argv)
         try {
             session->recorder().finish();
         } catch (const std::exception& error) {
-            std::cerr << error.what() << "\n";
+            if (!recording->alreadyReported(error.what()))
+                std::cerr << error.what() << "\n";
             if (outcome.exitStatus == 0)
                 outcome = {RunEnd::Failed, error.what(), 1};
         }

@@ -6,6 +6,7 @@
 #include "expr/Parser.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <exception>
 
@@ -61,6 +62,29 @@ std::vector<std::string> undefinedNames(const Tensor& tree, const SymbolTable& t
     return unknown;
 }
 
+/// A count of the 64-bit range the evaluations are counted in (a 32-bit read would refuse
+/// large counts as negative): decimal, or hexadecimal after "0x", with an optional "+";
+/// nothing for anything else, a negative number included.
+std::optional<std::int64_t> parseCount(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 std::string generationText(const ZYL& zyl)
 {
     return " in generation " + std::to_string(static_cast<std::int64_t>(zyl.generation) + 1);
@@ -79,8 +103,8 @@ StopRuleSettings readStopRules(const ProjectScript& script, const SymbolTable& t
         rules.timeLimit = *seconds;
     }
     if (auto text = present(script.ReadString("OPTIONS", "max_evaluations", ""))) {
-        const std::optional<int> count = parseInteger(*text);
-        if (!count || *count < 0)
+        const std::optional<std::int64_t> count = parseCount(*text);
+        if (!count)
             throw Exception("Max evaluations ought to be a whole number not below 0");
         rules.maxEvaluations = *count;
     }

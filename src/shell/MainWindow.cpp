@@ -310,6 +310,7 @@ void TMainForm::failLoad(const QString& message)
 {
     showMessage(QStringLiteral("warning"), message);
     m_project = LoadedProject{};
+    m_history.reset();
     m_session.reset();
     m_script.reset();
     m_projectFileName.clear();
@@ -335,6 +336,8 @@ void TMainForm::NewExecute()
     }
     m_stop = {};
     m_clock = RunClock();
+    m_history.emplace(m_script->ReadString("EXPORT_NAMES", "export_name", ""),
+                      m_settings.exportEveryIteration);
     showProject();
 }
 
@@ -433,8 +436,11 @@ void TMainForm::saveAsFile(const QString& fileName)
 
 void TMainForm::openStore(const QString& fileName)
 {
+    // The run goes on in the folder it started in: this name must not depend on the current one.
+    const QString absolute = QFileInfo(fileName).absoluteFilePath();
+    m_projectFileName = absolute;
     StoreRequest request;
-    request.storePath = fileName.toStdString();
+    request.storePath = absolute.toStdString();
     request.resume = true;
     try {
         m_session = StoredSession::open(request, m_settings, m_table);
@@ -449,6 +455,10 @@ void TMainForm::openStore(const QString& fileName)
     m_script = std::make_unique<ProjectScript>(m_session->script);
     m_recording = std::make_unique<RecordingObserver>(m_session->recorder(), *this,
                                                       *m_session->project.zyl, m_settings);
+    m_recording->setStopHandler([this] {
+        if (m_task)
+            m_task->terminateRun();
+    });
     // The programs of the generation in progress that had finished are not run again.
     if (!m_session->finishedEvaluations.empty() &&
         m_settings.functionMode == FunctionMode::External) {
@@ -457,12 +467,18 @@ void TMainForm::openStore(const QString& fileName)
         m_recording->setRecorded(m_session->finishedEvaluations);
     }
     showProject();
-    addRecentFile(fileName);
+    addRecentFile(absolute);
     // The windows show the run as it was stored: the last generation's statistics, the
     // population and every plot point.
     if (m_windows) {
-        if (m_windows->statisticsWindow() && !m_session->statistics.empty())
-            m_windows->statisticsWindow()->showRows(m_session->statistics.back());
+        if (m_windows->statisticsWindow() && !m_session->statistics.empty()) {
+            // With the statistic history on, the window showed every generation.
+            if (m_settings.statisticHistory)
+                for (const std::vector<StatisticsRow>& rows : m_session->statistics)
+                    m_windows->statisticsWindow()->showRows(rows);
+            else
+                m_windows->statisticsWindow()->showRows(m_session->statistics.back());
+        }
         m_windows->populationChanged();
         for (std::size_t p = 0; p < project().plots.size(); ++p)
             m_windows->plotUpdated(p);
@@ -492,11 +508,21 @@ void TMainForm::saveStore(const QString& fileName)
             // that was there.
             const std::string part = path + ".part";
             std::remove(part.c_str());
-            const RunHeader header =
-                makeRunHeader(*m_script, m_settings, m_project, std::nullopt, "");
+            RunHeader header =
+                makeRunHeader(*m_script, m_settings, m_project, std::nullopt, m_script->fileName());
             RecordedRun run{*m_project.zyl, m_settings, m_table, m_project.plots,
                             m_rng,          m_stop,     m_clock};
-            RunStore::create(part, header, initialSnapshot(run, {}, header.exportBase));
+            std::vector<GenerationRecord> history;
+            if (m_history) {
+                history = m_history->records(m_settings.showBuffered);
+                header.exportBase = m_history->exportBase();
+            }
+            const std::int64_t exportSize = header.exportEveryIteration
+                                                ? QFileInfo(QString::fromStdString(
+                                                                header.exportName))
+                                                      .size()
+                                                : 0;
+            RunStore::create(part, header, initialSnapshot(run, std::move(history), exportSize));
             if (std::rename(part.c_str(), path.c_str()) != 0) {
                 std::remove(part.c_str());
                 throw Exception("Cannot create file " + path);
@@ -529,6 +555,7 @@ void TMainForm::CloseallExecute()
     m_recording.reset();
     m_storedValues.reset();
     m_session.reset();
+    m_history.reset();
     m_stop = {};
     m_clock = RunClock();
     m_mdi->closeAllSubWindows();
@@ -582,7 +609,7 @@ void TMainForm::RunExecute()
                     m_session->recorder().evaluationFinished(
                         evaluationRecord(result, *m_session->project.zyl));
                 } catch (const std::exception& error) {
-                    showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+                    m_recording->reportStoreFailure(error);
                 }
             });
         });
@@ -628,7 +655,8 @@ void TMainForm::runEnded()
         try {
             m_session->recorder().finish();
         } catch (const std::exception& error) {
-            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+            if (!m_recording || !m_recording->alreadyReported(error.what()))
+                showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
         }
     }
     // Why the task ended, when a stop rule ended it; a later Run computes nothing more.
@@ -830,6 +858,8 @@ void TMainForm::statistics()
 {
     if (m_windows)
         m_windows->statistics();
+    if (m_history && m_project.zyl)
+        m_history->statisticsComputed(*m_project.zyl, m_stop, m_clock);
 }
 
 void TMainForm::plotUpdated(std::size_t plot)
@@ -842,6 +872,12 @@ void TMainForm::populationChanged()
 {
     if (m_windows)
         m_windows->populationChanged();
+}
+
+void TMainForm::generationDone()
+{
+    if (m_history && m_project.zyl)
+        m_history->generationDone(*m_project.zyl);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

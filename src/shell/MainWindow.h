@@ -7,6 +7,7 @@
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
+#include "store/RunHistory.h"
 #include "store/RunSession.h"
 
 #include <QAction>
@@ -20,6 +21,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMimeData;
 
@@ -104,6 +106,7 @@ public:
     void statistics() override;
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
+    void generationDone() override;
     /// The result windows of the loaded project; null without one.
     ResultWindows* resultWindows() const { return m_windows.get(); }
 
@@ -194,6 +197,8 @@ private:
     std::unique_ptr<StoredValuesBackend> m_storedValues;
     StopRuleState m_stop;
     RunClock m_clock;
+    // A project that runs without a store keeps its generations for a store saved later.
+    std::optional<RunHistory> m_history;
 
     QPointer<TaskThread> m_task;
     /// The external programs' evaluation of the current run, when more than one at a time.

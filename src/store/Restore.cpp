@@ -5,6 +5,7 @@
 #include "engine/Task.h"
 #include "store/StateCodec.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -111,6 +112,8 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path, Project
     RestoredRun run;
     run.script = ProjectScript::fromText(stored.header.scriptText);
     run.script.StripBlanks();
+    // The default work root is named after the script's file, as in the run that started.
+    run.script.SetFileName(stored.header.scriptName);
     try {
         run.project = loadProject(run.script, settings, table, rng);
     } catch (const std::exception& error) {
@@ -131,41 +134,62 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path, Project
     return run;
 }
 
-std::int64_t restoreExportFile(const StoredRun& stored)
+ExportRepair planExportRepair(const StoredRun& stored, const std::string& storePath)
 {
     const RunHeader& header = stored.header;
+    ExportRepair repair;
+    repair.name = header.exportName;
     if (header.exportName.empty())
-        return 0;
+        return repair;
     bool exists = false;
     const std::string current = readWholeFile(header.exportName, exists);
-    std::string wanted;
+    std::string recorded;
     bool any = false;
-    if (header.exportEveryIteration) {
-        wanted = current.substr(0, static_cast<std::size_t>(header.exportBase));
-        for (const GenerationRecord& g : stored.generations)
-            if (g.exportText) {
-                wanted += *g.exportText;
-                any = true;
-            }
-    } else {
-        for (const GenerationRecord& g : stored.generations)
-            if (g.exportText) {
-                wanted = *g.exportText;
-                any = true;
-            }
-    }
+    for (const GenerationRecord& g : stored.generations)
+        if (g.exportText) {
+            recorded = header.exportEveryIteration ? recorded + *g.exportText : *g.exportText;
+            any = true;
+        }
     // In overwrite mode a run that has stored no generation yet leaves the file as it is:
-    // its first generation rewrites it whole anyway. In append mode the file is cut back to
-    // what it held before the run even then.
-    if (!header.exportEveryIteration && !any)
-        return static_cast<std::int64_t>(current.size());
-    if (!exists && wanted.empty())
-        return 0;
-    if (!exists || current != wanted)
-        if (auto reason = replaceFileContent(header.exportName, wanted))
-            throw Exception("Cannot write the export file \"" + header.exportName +
-                            "\": " + *reason);
-    return static_cast<std::int64_t>(wanted.size());
+    // its first generation rewrites it whole anyway.
+    if (!header.exportEveryIteration && !any) {
+        repair.size = static_cast<std::int64_t>(current.size());
+        return repair;
+    }
+
+    // A missing or empty file holds nothing to lose.
+    bool own = !exists || current.empty();
+    if (header.exportEveryIteration) {
+        // The bytes from before the run are not stored, only their number; what follows them
+        // is the run's, the part a kill kept from the store included.
+        const std::size_t base = static_cast<std::size_t>(header.exportBase);
+        own = own || (current.size() >= base && current.size() - base >= recorded.size() &&
+                      current.compare(base, recorded.size(), recorded) == 0 &&
+                      (!recorded.empty() || !header.folder.empty() || current.size() == base));
+        repair.content = current.substr(0, std::min(base, current.size())) + recorded;
+    } else {
+        auto firstLine = [](const std::string& text) { return text.substr(0, text.find('\n')); };
+        const auto breaks = std::count(current.begin(), current.end(), '\n');
+        own = own || current == recorded ||
+              (firstLine(current) == firstLine(recorded) && breaks == 2 && current.back() == '\n');
+        repair.content = recorded;
+    }
+    if (!own)
+        throw Exception("The export file \"" + header.exportName +
+                        "\" holds something else than what the run store \"" + storePath +
+                        "\" recorded for it: it is left as it is. Move it away to resume the "
+                        "run.");
+    repair.replace = exists ? current != repair.content : !repair.content.empty();
+    repair.size = static_cast<std::int64_t>(repair.content.size());
+    return repair;
+}
+
+void repairExportFile(const ExportRepair& repair)
+{
+    if (!repair.replace)
+        return;
+    if (auto reason = replaceFileContent(repair.name, repair.content))
+        throw Exception("Cannot write the export file \"" + repair.name + "\": " + *reason);
 }
 
 } // namespace zyl

@@ -40,12 +40,30 @@ struct RestoredRun {
 RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
                        SymbolTable& table, LcgRng& rng);
 
-/// Puts the export file back as it was at the store's last snapshot, whatever a killed
-/// process wrote after it: in append mode the bytes it held before the run followed by every
-/// stored generation's bytes, in overwrite mode the last generation's file. The file is
-/// replaced only when it differs, through a temporary file beside it. Returns the export
-/// file's size afterwards (what the recorder continues from).
+/// How a resume puts the export file back as it was at the store's last snapshot, whatever a
+/// killed process wrote after it: in append mode the bytes it held before the run followed by
+/// every stored generation's bytes, in overwrite mode the last generation's file.
+struct ExportRepair {
+    std::string name;
+    /// Whether the file must be replaced by `content` (only when it differs).
+    bool replace = false;
+    std::string content;
+    /// The file's size afterwards (what the recorder continues from).
+    std::int64_t size = 0;
+};
+
+/// Works out the repair without touching the file, and makes sure the file is the run's own
+/// before anything would replace or cut it: in append mode its bytes after those it held
+/// before the run must begin with what the store recorded (with nothing recorded yet, and the
+/// run's folder unknown, it must hold nothing after them); in overwrite mode it must be the
+/// recorded file, or one the run wrote for a later generation (the same first line, one row).
+/// A missing or empty file holds nothing to lose.
+/// \throws Exception "The export file \"<name>\" holds something else than what the run
+/// store \"<path>\" recorded for it: it is left as it is. Move it away to resume the run."
+ExportRepair planExportRepair(const StoredRun& stored, const std::string& storePath);
+
+/// Replaces the file as planned, through a temporary file beside it.
 /// \throws Exception "Cannot write the export file \"<name>\": <reason>".
-std::int64_t restoreExportFile(const StoredRun& stored);
+void repairExportFile(const ExportRepair& repair);
 
 } // namespace zyl

@@ -106,9 +106,9 @@ RunRecorder::RunRecorder(RunStore& store, RecordedRun run, std::string exportNam
     m_thread = std::thread([this] { writerLoop(); });
 }
 
-GenerationFigures RunRecorder::figures() const
+GenerationFigures generationFigures(const ZYL& zyl, const StopRuleState& stop,
+                                    const RunClock& clock)
 {
-    const ZYL& zyl = m_run.zyl;
     GenerationFigures f;
     f.different = zyl.different;
     f.average = zyl.average;
@@ -129,8 +129,8 @@ GenerationFigures RunRecorder::figures() const
     f.mutations = zyl.mutations;
     f.crossovers = zyl.crossovers;
     f.buffered = static_cast<std::int64_t>(zyl.buffer.size());
-    f.evaluations = m_run.stop.evaluations;
-    f.runSeconds = m_run.clock.seconds();
+    f.evaluations = stop.evaluations;
+    f.runSeconds = clock.seconds();
     return f;
 }
 
@@ -138,7 +138,7 @@ void RunRecorder::statisticsComputed()
 {
     GenerationRecord record;
     record.generation = m_run.zyl.generation + 1;
-    record.figures = figures();
+    record.figures = generationFigures(m_run.zyl, m_run.stop, m_run.clock);
     m_current = std::move(record);
     // Only the numbers are taken here; the writer makes the rows' texts, off this thread.
     takeStatisticsSnapshot(m_run.zyl, m_statistics);
@@ -207,6 +207,15 @@ void RunRecorder::evaluationFinished(const EvaluationRecord& record)
     m_evaluationSinceCommit = true;
     if (boundaryFailure)
         std::rethrow_exception(boundaryFailure);
+    // A long generation of programs commits only evaluations: the writer, idle now, keeps
+    // their WAL small while the run goes on.
+    if (m_store.walPages() >= RunStore::kCheckpointPages) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_busy = m_checkpointJob = true;
+        }
+        m_wake.notify_one();
+    }
 }
 
 std::int64_t RunRecorder::jobSubmitting(const SchedulerJob& job)
@@ -379,6 +388,14 @@ void RunRecorder::writerLoop()
             }
             m_store.commitSnapshot(s);
             s.clearIncrements();
+            if (m_store.walPages() >= RunStore::kCheckpointPages) {
+                // Part of this commit's time, which the pacing counts; a failure shows at the
+                // next commit, which meets the same file.
+                try {
+                    m_store.checkpoint();
+                } catch (const std::exception&) {
+                }
+            }
         } catch (...) {
             failure = std::current_exception();
         }
@@ -500,10 +517,26 @@ bool RecordingObserver::recordEvaluation(int index)
     try {
         m_recorder.evaluationFinished(record);
     } catch (const std::exception& error) {
-        m_storeFailed = true;
-        m_inner.warning(error.what());
+        reportStoreFailure(error);
     }
     return true;
+}
+
+void RecordingObserver::reportStoreFailure(const std::exception& error)
+{
+    m_storeFailed = true;
+    // A full disk refuses every commit with the same words: they are said once.
+    if (!alreadyReported(error.what())) {
+        m_reported.emplace_back(error.what());
+        m_inner.warning(error.what());
+    }
+    if (dynamic_cast<const StoreLost*>(&error) && m_stop)
+        m_stop();
+}
+
+bool RecordingObserver::alreadyReported(const std::string& text) const
+{
+    return std::find(m_reported.begin(), m_reported.end(), text) != m_reported.end();
 }
 
 void RecordingObserver::statistics()
@@ -518,8 +551,7 @@ void RecordingObserver::generationDone()
     try {
         m_recorder.generationDone();
     } catch (const std::exception& error) {
-        m_storeFailed = true;
-        m_inner.warning(error.what());
+        reportStoreFailure(error);
     }
 }
 

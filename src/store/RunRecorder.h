@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -32,6 +33,10 @@ struct RecordedRun {
     StopRuleState& stop;
     RunClock& clock;
 };
+
+/// The figures of the generation whose statistics were just computed.
+GenerationFigures generationFigures(const ZYL& zyl, const StopRuleState& stop,
+                                    const RunClock& clock);
 
 /// The engine's state into `snapshot` (not its incremental part); `writer` is scratch space.
 void fillSnapshot(Snapshot& snapshot, const RecordedRun& run, codec::ByteWriter& writer);
@@ -127,7 +132,6 @@ private:
     /// Returns once no commit is in progress; rethrows the failure of the last one, whose
     /// content is then put back to be committed with the next boundary.
     void waitForWriter();
-    GenerationFigures figures() const;
     std::optional<std::string> exportBytes();
 
     RunStore& m_store;
@@ -174,7 +178,8 @@ private:
 /// front end's own observer: with it the run loop records into a store without knowing it.
 /// For an external objective it commits each evaluation as the run takes it back, failed
 /// ones with their message. A commit that fails is told to the inner observer as a warning
-/// with the store's message. (Typed values are committed by whoever enters them.)
+/// with the store's message, each message once; a store that is gone (StoreLost) also stops
+/// the run through the stop handler. (Typed values are committed by whoever enters them.)
 class RecordingObserver : public RunObserver {
 public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
@@ -192,6 +197,13 @@ public:
     void generationDone() override;
     /// A commit failed; its message went to the inner observer as a warning.
     bool storeFailed() const { return m_storeFailed; }
+    /// Tells a commit's failure as commits made by this observer are told (front ends that
+    /// commit values themselves, and the end of a run, use it too).
+    void reportStoreFailure(const std::exception& error);
+    /// Whether the inner observer was told `text` already.
+    bool alreadyReported(const std::string& text) const;
+    /// What stops the run at once (the front end's Terminate), for a store that is gone.
+    void setStopHandler(std::function<void()> stop) { m_stop = std::move(stop); }
     /// Values the store holds already (a resumed generation's finished evaluations, which
     /// the run takes back without running them): not committed a second time.
     void setRecorded(std::vector<EvaluationRecord> recorded) { m_recorded = std::move(recorded); }
@@ -213,6 +225,8 @@ private:
     int m_failedIndex = -1;
     std::string m_failureMessage;
     bool m_storeFailed = false;
+    std::vector<std::string> m_reported;
+    std::function<void()> m_stop;
 };
 
 } // namespace zyl

@@ -1,6 +1,7 @@
 #include "store/RunSession.h"
 
 #include "common/Exception.h"
+#include "common/FileReplace.h"
 #include "engine/External.h"
 #include "engine/backends/BatchEvaluator.h"
 #include "engine/backends/Slurm.h"
@@ -9,12 +10,15 @@
 #include "store/Restore.h"
 #include "store/StateCodec.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <sys/stat.h>
 
 namespace zyl {
 
@@ -67,6 +71,22 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 
 StoredSession::~StoredSession() = default;
 
+void StoredSession::WorkingFolder::enter(const std::string& folder)
+{
+    std::error_code error;
+    const std::string left = std::filesystem::current_path(error).string();
+    if (::chdir(folder.c_str()) != 0)
+        throw Exception("Cannot work in the folder " + inQuotes(folder) + ": " +
+                        systemMessage(errno));
+    m_left = left;
+}
+
+StoredSession::WorkingFolder::~WorkingFolder()
+{
+    if (!m_left.empty())
+        (void)!::chdir(m_left.c_str());
+}
+
 RecordedRun StoredSession::recorded()
 {
     return RecordedRun{*project.zyl, m_settings, m_table, project.plots, rng, stop, clock};
@@ -88,6 +108,7 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
                             " already holds a run: resume it, or choose another file.");
         }
         session->resume(request);
+        session->m_folder.keep();
     } else {
         if (!request.script)
             throw Exception("The run store " + inQuotes(request.storePath) +
@@ -121,6 +142,22 @@ void StoredSession::start(const StoreRequest& request)
     m_recorder->checkpointSoon();
 }
 
+void StoredSession::enterRunFolder(const std::string& folder, const std::string& storePath)
+{
+    if (folder.empty())
+        return; // an older store: as before, the current folder
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    if (std::filesystem::equivalent(folder, current, error))
+        return;
+    if (!std::filesystem::is_directory(folder, error))
+        throw Exception("The run store " + inQuotes(storePath) +
+                        " holds a run started in the folder " + inQuotes(folder) +
+                        ", which no longer exists (the current folder is " +
+                        inQuotes(current.string()) + ").");
+    m_folder.enter(folder);
+}
+
 void StoredSession::resume(const StoreRequest& request)
 {
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
@@ -131,6 +168,7 @@ void StoredSession::resume(const StoreRequest& request)
         throw Exception("The script " + inQuotes(request.scriptName) +
                         " differs from the one the run store " + inQuotes(request.storePath) +
                         " holds.");
+    enterRunFolder(stored.header.folder, request.storePath);
     RestoredRun restored = restoreRun(stored, request.storePath, m_settings, m_table, rng);
     script = std::move(restored.script);
     project = std::move(restored.project);
@@ -142,12 +180,15 @@ void StoredSession::resume(const StoreRequest& request)
         lastFigures = stored.generations.back().figures;
     resumed = true;
 
+    const ExportRepair exportRepair = planExportRepair(stored, request.storePath);
+
     // Every check has passed: from here on the store and the export file are written.
     // Before anything is written: a resume that cannot end them is refused as it stands.
     endEarlierJobs(request, jobs);
-    m_store->beginWriting();
-    const std::int64_t exportSize = restoreExportFile(stored);
-    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportSize,
+    std::error_code error;
+    m_store->beginWriting(std::filesystem::current_path(error).string());
+    repairExportFile(exportRepair);
+    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportRepair.size,
                        stored.bufferEntries);
     adoptEarlierResults(request, jobs);
 }

@@ -61,7 +61,18 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 ///   the scheduler cannot be reached for its scheduler_timeout the resume is refused;
 /// - every damaged store (not a store, cut short, newer, in use, a script that no longer
 ///   loads) is refused with its message and is neither modified nor deleted: the file stays
-///   read-only until every check, the rebuilding of the project included, has passed.
+///   read-only until every check, the rebuilding of the project included, has passed;
+/// - a resumed run works in the folder it started in, whatever the current folder: the
+///   process changes into it before the script is loaded again, so that the script's relative
+///   names (export file, program, its input and output, work root, template, reuse_store)
+///   mean what they meant, and stays there (a resume that is refused goes back to the folder
+///   it left). A folder that is gone is
+///   refused ("The run store \"F\" holds a run started in the folder \"D\", which no longer
+///   exists (the current folder is \"C\")."). A store of an older ZYL, which does not know its
+///   folder, resumes in the current one. Names the caller resolves itself (the store's, a
+///   folder for pictures) must be absolute before a resume is opened, or taken from
+///   RunStore::file().
+/// - a resume never replaces an export file that is not the run's own (planExportRepair).
 ///
 /// The session owns the project, the generator, the stop-rule state, the run clock, the
 /// store and its recorder; the caller owns the settings and the symbol table (which must hold
@@ -103,6 +114,22 @@ public:
     bool finished() const;
 
 private:
+    /// The process's current folder, changed for a resumed run; back to the folder left
+    /// when the session goes before it was kept (an opening that failed).
+    class WorkingFolder {
+    public:
+        WorkingFolder() = default;
+        WorkingFolder(const WorkingFolder&) = delete;
+        WorkingFolder& operator=(const WorkingFolder&) = delete;
+        ~WorkingFolder();
+        /// \throws Exception with the system's message when `folder` cannot be entered.
+        void enter(const std::string& folder);
+        void keep() { m_left.clear(); }
+
+    private:
+        std::string m_left;
+    };
+
     StoredSession(ProjectSettings& settings, SymbolTable& table)
         : m_settings(settings), m_table(table)
     {
@@ -111,10 +138,14 @@ private:
     void resume(const StoreRequest& request);
     void endEarlierJobs(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
     void adoptEarlierResults(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
+    /// Changes into the folder a resumed run started in ("" for unknown: stays).
+    void enterRunFolder(const std::string& folder, const std::string& storePath);
     RecordedRun recorded();
 
     ProjectSettings& m_settings;
     SymbolTable& m_table;
+    // Before the store, so that a refused store is closed before the folder is left.
+    WorkingFolder m_folder;
     std::optional<RunStore> m_store;
     std::optional<RunRecorder> m_recorder;
 };

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -38,7 +39,8 @@ CREATE TABLE run (
     owner_host TEXT,
     owner_since TEXT,
     objective TEXT NOT NULL,
-    script TEXT NOT NULL
+    script TEXT NOT NULL,
+    folder TEXT
 );
 CREATE TABLE state (
     id INTEGER PRIMARY KEY CHECK (id = 1),
@@ -121,6 +123,20 @@ CREATE TABLE jobs (
 
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
+
+/// Brings a store of an older layout up to kStoreVersion, inside the caller's transaction.
+/// Every later change of the layout adds its step here, so that a store of any older version
+/// is upgraded in one place (columns it did not know read as NULL: unknown).
+void upgradeStoreLayout(sql::Database& db, std::int64_t fromVersion)
+{
+    // A table a damaged store of an older layout already holds is taken as it is.
+    if (fromVersion < 2 &&
+        db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'jobs'") == 0)
+        db.exec(kJobsTable);
+    if (fromVersion < 3)
+        db.exec("ALTER TABLE run ADD COLUMN folder TEXT");
+    db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
+}
 
 std::string inQuotes(const std::string& path)
 {
@@ -225,17 +241,51 @@ void harden(sql::Database& db)
     db.exec("PRAGMA cell_size_check = ON");
 }
 
-/// A connection that reads and never writes the database. A process killed in the middle of
-/// a run leaves a WAL whose index must be rebuilt before anything can be read, which SQLite
-/// refuses to a read-only connection; so the file is opened for writing when it may be, with
-/// every SQL write refused (query_only) and without the checkpoint a last connection makes
-/// when it closes, so that the database and its WAL stay byte for byte as they were.
+bool exists(const std::string& name)
+{
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0;
+}
+
+/// A URI that SQLite reads as exactly this file name, whatever characters it holds.
+std::string fileUri(const std::string& absolutePath)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char c : absolutePath) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri;
+}
+
+/// A connection that reads and never writes the database, nor creates anything beside it
+/// when the file has no WAL. A process killed in the middle of a run leaves a WAL whose index
+/// must be rebuilt before anything can be read, which SQLite refuses to a read-only
+/// connection; so such a file is opened for writing when it may be, with every SQL write
+/// refused (query_only) and without the checkpoint a last connection makes when it closes, so
+/// that the database and its WAL stay byte for byte as they were.
 sql::Database openForReading(const std::string& path)
 {
     // NOTE: a rollback journal beside the file would be played back by a writable connection:
     // such a file (never one of ours, which are WAL files) is only ever opened read-only.
-    struct stat journal {};
-    const bool hotJournal = ::stat((path + "-journal").c_str(), &journal) == 0;
+    const bool hotJournal = exists(path + "-journal");
+    // Without a WAL and its index beside it, the file alone is the whole store: read as
+    // immutable it needs no lock and creates nothing, so a refused file stays alone and an
+    // archive in a read-only folder can be read. (A running ZYL always has both beside it.)
+    if (!hotJournal && !exists(path + "-wal") && !exists(path + "-shm")) {
+        std::error_code error;
+        const std::string absolute = fs::absolute(path, error).string();
+        sql::Database db(fileUri(error ? path : absolute) + "?immutable=1",
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        harden(db);
+        return db;
+    }
     try {
         if (hotJournal)
             throw Exception("read-only");
@@ -250,6 +300,25 @@ sql::Database openForReading(const std::string& path)
     sql::Database db(path, SQLITE_OPEN_READONLY);
     harden(db);
     return db;
+}
+
+/// Why a resume could not write the store at `file` (its WAL and the WAL's index are made
+/// beside it), or nothing when it can. Asked before the file is opened for writing, so that
+/// a store in a read-only folder is called what it is, never damaged.
+std::optional<std::string> whyNotWritable(const std::string& file)
+{
+    if (::access(file.c_str(), W_OK) != 0)
+        return "the file is read-only (" + systemMessage(errno) + ")";
+    const std::string folder = fs::path(file).parent_path().string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "its folder \"" + folder + "\" is read-only (" + systemMessage(errno) + ")";
+    return std::nullopt;
+}
+
+int countWalPages(void* counter, sqlite3*, const char*, int pages)
+{
+    static_cast<std::atomic<int>*>(counter)->store(pages);
+    return SQLITE_OK;
 }
 
 } // namespace
@@ -297,6 +366,14 @@ struct RunStore::Writers {
     }
     sql::Statement generation, point, buffer, state, evaluation;
 };
+
+RunStore::RunStore(const std::string& path) : m_path(path), m_file(path)
+{
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (!error)
+        m_file = absolute.string();
+}
 
 void RunStore::damaged(const std::string& detail) const
 {
@@ -351,14 +428,14 @@ void RunStore::lockAgainstOthers()
 {
     FileLock::Result result;
     try {
-        result = m_lock.acquire(m_path, /*create=*/false);
+        result = m_lock.acquire(m_file, /*create=*/false);
     } catch (const Exception& error) {
         throw Exception("The run store " + inQuotes(m_path) + " cannot be opened: " + error.what());
     }
     if (result == FileLock::Result::Busy) {
         std::string owner;
         try {
-            sql::Database db = openForReading(m_path);
+            sql::Database db = openForReading(m_file);
             sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
             if (who.step() && !who.isNull(0))
                 owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
@@ -373,9 +450,8 @@ void RunStore::lockAgainstOthers()
 
 RunStore RunStore::openExisting(const std::string& path, bool lock)
 {
-    RunStore store;
-    store.m_path = path;
-    switch (fileKind(path)) {
+    RunStore store(path);
+    switch (fileKind(store.m_file)) {
     case FileKind::Missing:
         throw Exception("The run store " + inQuotes(path) + " does not exist.");
     case FileKind::Empty:
@@ -387,10 +463,10 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
     case FileKind::Sqlite:
         break;
     }
-
     try {
-        store.m_db = openForReading(path);
+        store.m_db = openForReading(store.m_file);
         const std::int64_t version = store.m_db.queryInt("PRAGMA user_version");
+        store.m_version = version;
         if (store.m_db.queryInt("PRAGMA application_id") != kStoreApplicationId)
             throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
         if (version > kStoreVersion)
@@ -402,8 +478,11 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
             store.damaged("it has no version");
         store.m_version = version;
         // Only now, so that someone else's file is refused without being opened for writing.
-        if (lock)
+        if (lock) {
+            if (auto reason = whyNotWritable(store.m_file))
+                store.cannotWrite(*reason);
             store.lockAgainstOthers();
+        }
         {
             sql::Statement check(store.m_db, "PRAGMA quick_check");
             if (!check.step())
@@ -449,11 +528,10 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
 
 RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first)
 {
-    RunStore store;
-    store.m_path = path;
+    RunStore store(path);
     FileLock::Result result;
     try {
-        result = store.m_lock.acquire(path, /*create=*/true);
+        result = store.m_lock.acquire(store.m_file, /*create=*/true);
     } catch (const Exception& error) {
         throw Exception("The run store " + inQuotes(path) + " cannot be created: " + error.what());
     }
@@ -466,8 +544,12 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
     }
 
     header.created = utcNow();
+    if (header.folder.empty()) {
+        std::error_code error;
+        header.folder = fs::current_path(error).string();
+    }
     try {
-        store.m_db = sql::Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        store.m_db = sql::Database(store.m_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // Straight to WAL without a rollback journal (so before harden(), whose defensive
         // mode refuses journal_mode=OFF): the switch writes the first page, and a rollback
         // journal left by a kill in that moment would make the file unreadable without
@@ -481,7 +563,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         if (store.m_db.queryText("PRAGMA journal_mode = WAL") != "wal")
             throw Exception("it cannot be put in WAL mode");
         harden(store.m_db);
-        store.m_db.exec("PRAGMA wal_autocheckpoint = 10000");
+        store.rememberIdentity();
         {
             sql::Transaction transaction(store.m_db);
             store.m_db.exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId) +
@@ -492,8 +574,8 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
-                               "script, owner_pid, owner_host, owner_since) "
-                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                               "script, owner_pid, owner_host, owner_since, folder) "
+                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             run.bindText(1, header.created)
                 .bindText(2, header.program)
                 .bindText(3, header.scriptName);
@@ -509,6 +591,10 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                 .bind(10, static_cast<std::int64_t>(::getpid()))
                 .bindText(11, hostName())
                 .bindText(12, header.created);
+            if (header.folder.empty())
+                run.bindNull(13);
+            else
+                run.bindText(13, header.folder);
             run.run();
             sql::Statement plot(store.m_db, "INSERT INTO plots VALUES (?, ?, ?, ?)");
             for (std::size_t p = 0; p < header.plots.size(); ++p)
@@ -537,8 +623,54 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
     return store;
 }
 
+void RunStore::rememberIdentity()
+{
+    struct stat info {};
+    m_identityKnown = ::stat(m_file.c_str(), &info) == 0;
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    m_size = info.st_size;
+}
+
+void RunStore::checkStillThere()
+{
+    if (!m_lost && m_identityKnown) {
+        // The file only grows while a run writes it (no vacuum, checkpoints only add pages).
+        struct stat info {};
+        if (::stat(m_file.c_str(), &info) == 0 && info.st_dev == m_device &&
+            info.st_ino == m_inode && info.st_size >= m_size) {
+            m_size = info.st_size;
+            for (SideFile& side : m_sideFiles) {
+                struct stat sideInfo {};
+                side.known = ::stat((m_file + side.suffix).c_str(), &sideInfo) == 0;
+                side.device = sideInfo.st_dev;
+                side.inode = sideInfo.st_ino;
+            }
+            return;
+        }
+        m_lost = true;
+        // Nothing more goes into any file: not this connection's last checkpoint when it
+        // closes, and not its WAL into a file that takes the name later (SQLite would replay
+        // a WAL it finds beside a new store), so the WAL and its index go now, as far as they
+        // are still the ones this store made.
+        sqlite3_db_config(m_db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        for (const SideFile& side : m_sideFiles) {
+            struct stat sideInfo {};
+            const std::string name = m_file + side.suffix;
+            if (side.known && ::stat(name.c_str(), &sideInfo) == 0 &&
+                sideInfo.st_dev == side.device && sideInfo.st_ino == side.inode)
+                ::unlink(name.c_str());
+        }
+    }
+    if (m_lost)
+        throw StoreLost("The run store " + inQuotes(m_path) +
+                        " is no longer the file this run opened (it was deleted, replaced or "
+                        "cut short): the run stops.");
+}
+
 void RunStore::checkpoint()
 {
+    checkStillThere();
     try {
         m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
     } catch (const Exception& error) {
@@ -553,10 +685,15 @@ void RunStore::prepareWriting()
 
 void RunStore::setUpWriting()
 {
-    // A checkpoint copies each page once, however often the WAL holds it, and syncs the file:
-    // the larger the WAL may grow between checkpoints, the more of the population's pages,
-    // rewritten at every commit, share one copy and one sync. 10000 pages are 40 MB at most.
-    m_db.exec("PRAGMA wal_autocheckpoint = 10000");
+    // SQLite's own checkpoint would run inside whichever commit passes its limit, on the
+    // run's thread for an evaluation: the hook that counts the WAL's pages replaces it, and
+    // the recorder's writer thread checkpoints past kCheckpointPages (a few MB, where a
+    // checkpoint still copies each of the population's pages, rewritten at every commit,
+    // once for many commits). After a checkpoint the WAL file is cut back to 4 MB.
+    m_db.exec("PRAGMA journal_size_limit = 4194304");
+    if (!m_walPages)
+        m_walPages = std::make_shared<std::atomic<int>>(0);
+    sqlite3_wal_hook(m_db.handle(), countWalPages, m_walPages.get());
     setSynchronous(1);
 }
 
@@ -568,39 +705,41 @@ void RunStore::setSynchronous(int level)
     m_synchronous = level;
 }
 
-void RunStore::beginWriting()
+void RunStore::beginWriting(const std::string& folder)
 {
     if (m_writable)
         return;
     try {
-        if (!m_lock.held() && m_lock.acquire(m_path, /*create=*/false) == FileLock::Result::Busy)
+        if (!m_lock.held() && m_lock.acquire(m_file, /*create=*/false) == FileLock::Result::Busy)
             throw Exception("another ZYL has it open");
         m_db.close();
-        m_db = sql::Database(m_path, SQLITE_OPEN_READWRITE);
+        m_db = sql::Database(m_file, SQLITE_OPEN_READWRITE);
         harden(m_db);
         m_db.exec("PRAGMA journal_mode = WAL");
         setUpWriting();
-        if (m_version < 2)
-            upgradeFromVersion1();
-        sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, owner_since = ?");
-        owner.bind(1, static_cast<std::int64_t>(::getpid()))
-            .bindText(2, hostName())
-            .bindText(3, utcNow());
-        owner.run();
+        rememberIdentity();
+        {
+            sql::Transaction transaction(m_db);
+            if (m_version < kStoreVersion)
+                upgradeStoreLayout(m_db, m_version);
+            sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, "
+                                       "owner_since = ?, folder = ifnull(folder, ?)");
+            owner.bind(1, static_cast<std::int64_t>(::getpid()))
+                .bindText(2, hostName())
+                .bindText(3, utcNow());
+            if (folder.empty())
+                owner.bindNull(4);
+            else
+                owner.bindText(4, folder);
+            owner.run();
+            transaction.commit();
+        }
+        m_version = kStoreVersion;
         prepareWriting();
         m_writable = true;
     } catch (const Exception& error) {
         cannotWrite(error.what());
     }
-}
-
-void RunStore::upgradeFromVersion1()
-{
-    sql::Transaction transaction(m_db);
-    m_db.exec(kJobsTable);
-    m_db.exec("PRAGMA user_version = 2");
-    transaction.commit();
-    m_version = 2;
 }
 
 std::int64_t RunStore::recordJob(const SchedulerJob& job)
@@ -657,6 +796,7 @@ void RunStore::commitSnapshot(const Snapshot& s)
 {
     if (!m_writable)
         cannotWrite("it is open for reading only");
+    checkStillThere();
     try {
         // Inside create() the transaction is already open.
         std::optional<sql::Transaction> transaction;
@@ -729,6 +869,7 @@ std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r)
 {
     if (!m_writable)
         cannotWrite("it is open for reading only");
+    checkStillThere();
     try {
         setSynchronous(2);
         sql::Statement& st = m_writers->evaluation;

@@ -4,12 +4,14 @@
 // the run goes. This class is the file and its tables; RunRecorder fills it from a running
 // engine and restoreRun rebuilds a project from it. Neither the engine nor the windows see SQL.
 
+#include "common/Exception.h"
 #include "engine/Statistics.h"
 #include "engine/StopRules.h"
 #include "engine/backends/ProgramBackend.h"
 #include "store/FileLock.h"
 #include "store/Sqlite.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,9 +24,18 @@ namespace zyl {
 /// PRAGMA application_id of every run store: "ZYL" and a zero byte, the file's magic number.
 constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// PRAGMA user_version: the layout of the tables. A store with a higher number was written by
-/// a newer ZYL and is refused; one with a lower number is read as it is and upgraded when it
-/// is first written (version 2 added the table of scheduler jobs).
-constexpr std::int32_t kStoreVersion = 2;
+/// a newer ZYL and is refused; one with a lower number is read as it is and brought up to
+/// this layout when a resume first writes it (version 2 added the table of scheduler jobs,
+/// version 3 the run's folder).
+constexpr std::int32_t kStoreVersion = 3;
+
+/// The file of a running store was deleted, replaced or cut short behind the run's back: no
+/// later commit can reach the file the user sees, so the run must stop rather than go on
+/// recording into nothing.
+class StoreLost : public Exception {
+public:
+    using Exception::Exception;
+};
 
 /// What a run was started from; written once, when the store is created.
 struct RunHeader {
@@ -47,6 +58,10 @@ struct RunHeader {
         std::vector<std::string> expressions;
     };
     std::vector<Plot> plots;
+    /// The absolute folder the run started in, where the script's relative names (the export
+    /// file, the program, its files, the work root, the template) resolve; "" when unknown
+    /// (a store of an older ZYL). Filled by create() when left empty.
+    std::string folder;
     /// Filled by create().
     std::string created;
     std::string program;
@@ -179,11 +194,15 @@ public:
     /// Opens a store that holds a run, after these checks, each with its message:
     /// - the file exists and is a ZYL store: "The file \"<path>\" is not a ZYL run store.";
     /// - its version is known: "The run store \"<path>\" was written by a newer ZYL (store
-    ///   version N; this ZYL reads version 2).";
+    ///   version N; this ZYL reads version 3).";
+    /// - (with `lock`, which a resume asks for) the file and its folder can be written: "The
+    ///   run store \"<path>\" cannot be written: <why>";
     /// - it is whole: "The run store \"<path>\" is damaged: <detail>";
     /// - (with `lock`) no other ZYL has it open: "The run store \"<path>\" is in use by
     ///   another ZYL (process P on host H since T).".
-    /// The file is opened read-only and nothing is written before beginWriting().
+    /// The file is opened read-only and nothing is written before beginWriting(); a file
+    /// without a WAL beside it is read as immutable, so that nothing is created beside a
+    /// store that is refused, or beside an archive in a folder that cannot be written.
     static RunStore openExisting(const std::string& path, bool lock);
 
     /// Reads everything. \throws Exception "The run store \"<path>\" is damaged: <detail>".
@@ -193,13 +212,24 @@ public:
     /// `successfulOnly`. \throws Exception "The run store \"<path>\" is damaged: <detail>".
     std::vector<EvaluationRecord> evaluations(std::int64_t afterId, bool successfulOnly);
 
-    /// Reopens the file for writing and records this process as its owner. Call once every
-    /// check of a resume has passed. \throws Exception "The run store \"<path>\" cannot be
-    /// written: <reason>".
-    void beginWriting();
+    /// Reopens the file for writing, brings an older layout up to this one and records this
+    /// process as its owner (and `folder` as the run's folder when the store did not know
+    /// it). Call once every check of a resume has passed. \throws Exception "The run store
+    /// \"<path>\" cannot be written: <reason>".
+    void beginWriting(const std::string& folder);
 
     /// Copies what the WAL holds into the file itself, as far as no reader stands in the way.
+    /// SQLite's own checkpoints are off: this is the only one, called by the recorder's
+    /// writer thread, so that a run never waits for one.
     void checkpoint();
+    /// Pages in the WAL after the latest commit; the writer checkpoints past kCheckpointPages.
+    int walPages() const { return m_walPages ? m_walPages->load() : 0; }
+    static constexpr int kCheckpointPages = 1000;
+    /// Before every write: the file at the path must still be the one this store opened
+    /// (the same device and inode, not shorter than it was). \throws StoreLost "The run
+    /// store \"<path>\" is no longer the file this run opened (it was deleted, replaced or
+    /// cut short): the run stops." and writes nothing more from then on.
+    void checkStillThere();
     /// One snapshot at a generation boundary, in one transaction (synchronous=NORMAL: a kill
     /// loses nothing committed, a power cut at most the latest snapshots, never consistency).
     void commitSnapshot(const Snapshot& snapshot);
@@ -220,11 +250,19 @@ public:
     /// than version 2). \throws Exception "The run store \"<path>\" is damaged: <detail>".
     std::vector<SchedulerJob> openJobs();
 
+    /// The name as given, for messages.
     const std::string& path() const { return m_path; }
+    /// The same file by its absolute name, which stays valid when the process changes folder.
+    const std::string& file() const { return m_file; }
     bool writable() const { return m_writable; }
+    /// The layout version of the file (lower than kStoreVersion for an older store until
+    /// beginWriting brings it up to date).
+    std::int64_t version() const { return m_version; }
 
 private:
+    explicit RunStore(const std::string& path);
     void prepareWriting();
+    void rememberIdentity();
     /// Takes the lock; \throws Exception "... is in use by another ZYL ..." when it is held.
     void lockAgainstOthers();
     [[noreturn]] void damaged(const std::string& detail) const;
@@ -232,16 +270,29 @@ private:
     [[noreturn]] void cannotWrite(const std::string& reason) const;
     void setSynchronous(int level);
     void setUpWriting();
-    /// Brings a version-1 store to the current layout: the table of scheduler jobs.
-    void upgradeFromVersion1();
 
     std::string m_path;
+    std::string m_file;
+    std::int64_t m_version = kStoreVersion;
     // Declared before the connection, so that it is released after it (see FileLock).
     FileLock m_lock;
     sql::Database m_db;
     bool m_writable = false;
-    std::int64_t m_version = kStoreVersion;
     int m_synchronous = -1;
+    // What the file was when opened for writing (device, inode, the largest size seen).
+    bool m_identityKnown = false;
+    std::uint64_t m_device = 0, m_inode = 0;
+    std::int64_t m_size = 0;
+    bool m_lost = false;
+    // The WAL and its index as last seen while the file was still this store's.
+    struct SideFile {
+        const char* suffix;
+        bool known = false;
+        std::uint64_t device = 0, inode = 0;
+    };
+    SideFile m_sideFiles[2] = {{"-wal"}, {"-shm"}};
+    // Where SQLite's WAL hook counts (on the heap: the store moves, the hook's pointer must not).
+    std::shared_ptr<std::atomic<int>> m_walPages;
     struct Writers;
     std::shared_ptr<Writers> m_writers;
 };

@@ -62,9 +62,14 @@ StoredRun RunStore::read()
     StoredRun run;
     try {
         {
-            sql::Statement q(m_db, "SELECT created, program, script_name, seed, export_name, "
-                                   "export_every_iteration, export_base, objective, script "
-                                   "FROM run");
+            // A store of the first two layouts has no folder: the run's folder is unknown.
+            sql::Statement q(m_db, m_version >= 3
+                                       ? "SELECT created, program, script_name, seed, "
+                                         "export_name, export_every_iteration, export_base, "
+                                         "objective, script, folder FROM run"
+                                       : "SELECT created, program, script_name, seed, "
+                                         "export_name, export_every_iteration, export_base, "
+                                         "objective, script, NULL FROM run");
             if (!q.step())
                 damaged("the run is missing");
             RunHeader& h = run.header;
@@ -78,6 +83,8 @@ StoredRun RunStore::read()
             h.exportBase = q.columnInt(6);
             h.objective = q.columnText(7);
             h.scriptText = q.columnText(8);
+            if (!q.isNull(9))
+                h.folder = q.columnText(9);
             if (h.exportBase < 0)
                 damaged("the export file's starting size is negative");
         }
@@ -186,10 +193,17 @@ StoredRun RunStore::read()
             sql::Statement q(m_db, "SELECT first, count, entries FROM buffer ORDER BY first");
             std::int64_t total = 0;
             while (q.step()) {
-                if (q.columnInt(0) != total || q.columnInt(1) <= 0)
+                const std::int64_t count = q.columnInt(1);
+                if (q.columnInt(0) != total || count <= 0)
                     damaged("the buffer has a gap");
-                total += q.columnInt(1);
-                run.bufferChunks.emplace_back(q.columnBlob(2));
+                // The count a row claims must be the one its entries hold: the buffer is
+                // rebuilt from the entries, the recorder continues from the counts.
+                const std::string_view entries = q.columnBlob(2);
+                codec::ByteReader header(entries, "the buffer");
+                if (header.u32() != static_cast<std::uint64_t>(count))
+                    damaged("the buffer's counts disagree");
+                total += count;
+                run.bufferChunks.emplace_back(entries);
             }
             if (total != run.bufferEntries)
                 damaged("the buffer holds " + std::to_string(total) + " entries where " +
@@ -206,6 +220,15 @@ std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool s
 {
     std::vector<EvaluationRecord> records;
     try {
+        // Individuals are counted in the population, whose blob starts with its size.
+        std::int64_t populationSize = 0;
+        {
+            sql::Statement q(m_db, "SELECT substr(population, 1, 4) FROM state");
+            if (!q.step())
+                damaged("the run is missing");
+            codec::ByteReader size(q.columnBlob(0), "the population");
+            populationSize = size.u32();
+        }
         sql::Statement q(m_db, successfulOnly
                                    ? "SELECT id, generation, individual, status, kind, seconds, "
                                      "attempts, host, folder, message, exact FROM evaluations "
@@ -217,12 +240,18 @@ std::vector<EvaluationRecord> RunStore::evaluations(std::int64_t afterId, bool s
         while (q.step()) {
             EvaluationRecord r;
             r.id = q.columnInt(0);
-            r.generation = static_cast<std::int32_t>(q.columnInt(1));
-            r.individual = static_cast<std::int32_t>(q.columnInt(2));
+            const std::int64_t generation = q.columnInt(1), individual = q.columnInt(2);
+            if (generation < 1 || generation > std::numeric_limits<std::int32_t>::max())
+                damaged("an evaluation belongs to generation " + std::to_string(generation));
+            if (individual < 0 || individual >= populationSize)
+                damaged("an evaluation belongs to individual " + std::to_string(individual) +
+                        " of a population of " + std::to_string(populationSize));
+            r.generation = static_cast<std::int32_t>(generation);
+            r.individual = static_cast<std::int32_t>(individual);
             r.status = parseStatus(q.columnText(3));
             r.kind = q.columnText(4);
             r.seconds = q.columnReal(5);
-            r.attempts = static_cast<std::int32_t>(q.columnInt(6));
+            r.attempts = q.isNull(6) ? 0 : static_cast<std::int32_t>(q.columnInt(6));
             r.host = q.columnText(7);
             r.folder = q.columnText(8);
             r.message = q.columnText(9);

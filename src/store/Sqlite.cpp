@@ -167,14 +167,22 @@ bool Statement::isNull(int column) const
 
 std::int64_t Statement::columnInt(int column) const
 {
+    if (sqlite3_column_type(m_stmt, column) != SQLITE_INTEGER)
+        throw Exception("a whole-number field holds something else");
     return sqlite3_column_int64(m_stmt, column);
 }
 
 double Statement::columnReal(int column) const
 {
-    if (isNull(column))
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
         return std::numeric_limits<double>::quiet_NaN();
-    return sqlite3_column_double(m_stmt, column);
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_stmt, column);
+    default:
+        throw Exception("a number field holds something else");
+    }
 }
 
 std::string Statement::columnText(int column) const

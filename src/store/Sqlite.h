@@ -73,8 +73,10 @@ public:
     void run();
 
     bool isNull(int column) const;
+    /// A whole number. \throws Exception when the column holds anything else (NULL, text,
+    /// a real), which in a store means damage: SQLite would read text as 0.
     std::int64_t columnInt(int column) const;
-    /// NULL reads as NaN.
+    /// A number; NULL reads as NaN. \throws Exception for text or bytes.
     double columnReal(int column) const;
     std::string columnText(int column) const;
     /// The bytes of a BLOB column; \throws Exception when the column holds another type,

@@ -194,10 +194,11 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     ByteReader in(bytes, what);
     const std::uint32_t count = in.u32();
     const std::uint32_t variables = in.u32();
-    // Each individual takes 9 bytes and 8 per variable; checked before anything is allocated.
+    // Each individual takes 9 bytes and 8 per variable; checked before anything is allocated,
+    // by division: the product of two stored counts can pass 64 bits and wrap.
     const std::uint64_t each = 9 + 8 * static_cast<std::uint64_t>(variables);
-    if (count > 0 && each * count != in.left())
-        in.damaged(each * count > in.left() ? "is cut short" : "has bytes left over");
+    if (count > 0 && (count > in.left() / each || each * count != in.left()))
+        in.damaged(count > in.left() / each ? "is cut short" : "has bytes left over");
     std::vector<IndivData> inds(count);
     for (IndivData& ind : inds) {
         ind.value = in.f64();

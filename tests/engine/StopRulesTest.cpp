@@ -77,6 +77,15 @@ TEST_F(StopRules, TheKeysAreCheckedWhenTheProjectLoads)
     EXPECT_EQ(load("time_limit=-1\n"), "Time limit ought to be a number of seconds not below 0");
     EXPECT_EQ(load("max_evaluations=1.5\n"),
               "Max evaluations ought to be a whole number not below 0");
+    // Evaluations are counted in 64 bits: the whole range, and no more, is accepted.
+    EXPECT_EQ(load("max_evaluations=9223372036854775807\n"), "");
+    EXPECT_EQ(settings.stopRules.maxEvaluations, INT64_MAX);
+    EXPECT_EQ(load("max_evaluations=4294967296\n"), "");
+    EXPECT_EQ(settings.stopRules.maxEvaluations, 4294967296);
+    for (const char* refused : {"9223372036854775808", "-1", "0x8000000000000000", "1e9"})
+        EXPECT_EQ(load(std::string("max_evaluations=") + refused + "\n"),
+                  "Max evaluations ought to be a whole number not below 0")
+            << refused;
     EXPECT_EQ(load("stall_generations=30001\n"),
               "Stall generations ought to be a number from [0; 30000]");
     EXPECT_EQ(load("stall_generations=5\nstall_tolerance=-0.1\n"),

@@ -5,6 +5,8 @@
 #include "ShellSupport.h"
 #include "engine/Zyl.h"
 #include "windows/ChartWindow.h"
+#include "windows/RecordTables.h"
+#include "windows/StatisticsWindow.h"
 #include "windows/ResultWindows.h"
 #include "windows/UserChart.h"
 
@@ -27,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <set>
 
 using namespace zyl;
@@ -281,6 +284,50 @@ TEST_F(MainWindow, ARunStoreSavedAndOpenedAgainContinuesTheRun)
     EXPECT_EQ(form.engine()->generation, 6);
     EXPECT_EQ(form.engine()->globalMin.value, straightMin);
     EXPECT_EQ(form.engine()->buffer.size(), straightBuffer);
+    EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(MainWindow, AStoreSavedFromAProjectThatRanWithoutOneHoldsEveryGeneration)
+{
+    // Two Runs, with the whole statistic history shown and an export file in append mode that
+    // held a line before the project was opened.
+    const std::string exportName = dir.filePath("progress.tsv").toStdString();
+    std::ofstream(exportName) << "before\n";
+    form.openFile(file("task.txt", analytical("loop_counter=3\nmax_iteration=100\nseed=2\n") +
+                                       "[SHOW]\nstatistic_history=1\n[EXPORT]\nmin=GlobalMin\n"
+                                       "[EXPORT_NAMES]\nexport_every_iteration=1\nexport_name=" +
+                                       exportName + "\n"));
+    ASSERT_TRUE(waitForRun());
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    auto shown = [this] {
+        form.resultWindows()->flush();
+        const TextTableModel& model = form.resultWindows()->statisticsWindow()->model();
+        std::vector<QString> cells;
+        for (int r = 0; r < model.rowCount(); ++r)
+            for (int c = 0; c < 3; ++c)
+                cells.push_back(model.cellText(r, c));
+        return cells;
+    };
+    const std::vector<QString> before = shown();
+    form.saveAsFile(dir.filePath("repro.zyl"));
+    form.Closeall->trigger();
+
+    const StoredRun stored = inspectRunStore(dir.filePath("repro.zyl").toStdString());
+    ASSERT_EQ(stored.generations.size(), 6u);
+    std::string exported;
+    for (std::size_t g = 0; g < stored.generations.size(); ++g) {
+        EXPECT_EQ(stored.generations[g].generation, static_cast<int>(g) + 1);
+        exported += stored.generations[g].exportText.value_or("(none)");
+    }
+    std::ifstream in(exportName, std::ios::binary);
+    EXPECT_EQ("before\n" + exported, std::string(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(stored.header.exportBase, 7);
+
+    form.openFile(dir.filePath("repro.zyl"));
+    ASSERT_NE(form.session(), nullptr);
+    EXPECT_EQ(shown(), before);
+    ASSERT_GT(before.size(), 6u * 3 * 17);
     EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
 }
 

@@ -246,4 +246,8 @@ TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused)
     EXPECT_THROW(codec::decodeIndivs(std::string("\xff\xff\xff\xff\xff\xff\xff\x0f", 8), "x"),
                  Exception);
     EXPECT_THROW(codec::decodeParameters(std::string(80, '\xff')), Exception);
+    // 1119412321 individuals of 4119738483 variables: the length check in 64 bits wraps to
+    // the one byte left, and a vector of 45 GB would follow.
+    EXPECT_THROW(codec::decodeIndivs(std::string("\x61\xe0\xb8\x42\x73\x38\x8e\xf5\x00", 9), "x"),
+                 Exception);
 }

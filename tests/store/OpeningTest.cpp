@@ -22,7 +22,7 @@ namespace {
 
 const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
                       "[VARIABLES]\nx1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=6\n"
-                      "[OPTIONS]\nmax_iteration=10\n";
+                      "[OPTIONS]\nmax_iteration=10\n[SHOW]\nbuffer_individuals=1\n";
 
 StoreRequest request(const std::string& store, const char* script, bool resume)
 {
@@ -142,9 +142,9 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
         {"newer",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
-             sqlOn(p, "PRAGMA user_version = 3");
+             sqlOn(p, "PRAGMA user_version = 4");
          },
-         " was written by a newer ZYL (store version 3; this ZYL reads version 2)."},
+         " was written by a newer ZYL (store version 4; this ZYL reads version 3)."},
         {"no jobs",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
@@ -170,6 +170,40 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
              sqlOn(p, "UPDATE state SET population = x'0100000002000000'");
          },
          " is damaged: the population is cut short"},
+        // Counts that multiply past 64 bits to the blob's length: 45 GB asked for 9 bytes.
+        {"population",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE state SET population = x'61e0b84273388ef500'");
+         },
+         " is damaged: the population is cut short"},
+        {"text in a whole-number field",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE state SET rng = 'x'");
+         },
+         " is damaged: a whole-number field holds something else"},
+        {"evaluation's generation",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "INSERT INTO evaluations (generation, individual, variables, status, kind, "
+                      "finished, exact) VALUES (-1, 0, '[]', 'ok', 'manual', '', x'')");
+         },
+         " is damaged: an evaluation belongs to generation -1"},
+        {"evaluation's individual",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "INSERT INTO evaluations (generation, individual, variables, status, kind, "
+                      "finished, exact) VALUES (3, 6, '[]', 'ok', 'manual', '', x'')");
+         },
+         " is damaged: an evaluation belongs to individual 6 of a population of 6"},
+        {"buffer's count",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE buffer SET count = count + 1 WHERE first = 0; "
+                      "UPDATE state SET buffer_entries = buffer_entries + 1");
+         },
+         " is damaged: the buffer's counts disagree"},
         {"symbols",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
@@ -205,6 +239,9 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
         EXPECT_THAT(openMessage(request(path, kScript, false)),
                     refused(c.structural ? c.expected : " already holds a run"));
         EXPECT_EQ(fileBytes(path), before);
+        // Nothing is made beside a refused file either.
+        EXPECT_FALSE(fs::exists(path + "-wal"));
+        EXPECT_FALSE(fs::exists(path + "-shm"));
         if (c.structural) {
             EXPECT_THROW(inspectRunStore(path), Exception);
         }
@@ -283,4 +320,28 @@ TEST(Opening, AVersionOneStoreIsResumedAndThenRecordsSchedulerJobs)
     EXPECT_EQ(open[0].generation, 3);
     EXPECT_EQ(open[0].individuals, (std::vector<int>{0, 2, 5}));
     EXPECT_EQ(open[0].folder, "/w");
+}
+
+TEST(Opening, AStoreWithoutItsFolderIsReadAsItIsAndUpgradedByAResume)
+{
+    TempDir dir;
+    const std::string store = dir / "old.zyl";
+    makeStore(store);
+    // The second layout: scheduler jobs, but not yet the run's folder.
+    sqlOn(store, "ALTER TABLE run DROP COLUMN folder; PRAGMA user_version = 2");
+    const std::string before = fileBytes(store);
+
+    // Read, and reused by a new run, as it is: its folder is unknown.
+    EXPECT_EQ(inspectRunStore(store).header.folder, "");
+    StoreRequest reuse = request(dir / "new.zyl", kScript, false);
+    reuse.reusePath = store;
+    EXPECT_EQ(openMessage(reuse), "");
+    EXPECT_EQ(fileBytes(store), before);
+
+    // A resume brings it up to date, and the folder it ran in is the run's from then on.
+    EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
+    const StoredRun upgraded = inspectRunStore(store);
+    EXPECT_EQ(upgraded.header.folder, fs::current_path().string());
+    EXPECT_EQ(RunStore::openExisting(store, false).version(), kStoreVersion);
+    EXPECT_EQ(upgraded.state.generation, 2);
 }

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -194,7 +195,8 @@ TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
     process.run(2);
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    ASSERT_EQ(process.rows->warnings.size(), 2u);
+    // Both commits failed the same way: said once.
+    ASSERT_EQ(process.rows->warnings.size(), 1u);
     EXPECT_NE(process.rows->warnings[0].find(store), std::string::npos);
     process.run(2);
     process.session->recorder().finish();
@@ -310,4 +312,70 @@ TEST(Resume, RunsKilledWithSigkillAtRandomMomentsContinueBitForBit)
     resumed.statistics.insert(resumed.statistics.end(), last.rows->rows.begin(),
                               last.rows->rows.end());
     expectSame(reference, resumed);
+}
+
+TEST(Resume, AStoreDeletedReplacedOrCutShortStopsTheRun)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> mishap;
+    };
+    const std::vector<Case> cases = {
+        {"deleted", [](const std::string& p) { fs::remove(p); }},
+        {"replaced",
+         [](const std::string& p) {
+             writeFile(p + ".other", "someone else's");
+             fs::rename(p + ".other", p);
+         }},
+        {"cut short", [](const std::string& p) { fs::resize_file(p, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string store = dir / "run.zyl";
+        Process process(resumeRequest(store, taskScript(dir / "run.tsv")));
+        process.session->recorder().setPacing(false);
+        process.run(2);
+        c.mishap(store);
+        const std::string after = fs::exists(store) ? fileBytes(store) : "";
+
+        RecordingObserver observer(process.session->recorder(), *process.rows,
+                                   process.session->zyl(), process.settings);
+        int stops = 0;
+        observer.setStopHandler([&stops] { ++stops; });
+        runGenerations(process.session->zyl(), process.settings, process.session->script,
+                       process.table, process.session->project.plots, observer, 2);
+        EXPECT_EQ(process.rows->warnings,
+                  std::vector<std::string>{"The run store \"" + store +
+                                           "\" is no longer the file this run opened (it was "
+                                           "deleted, replaced or cut short): the run stops."});
+        EXPECT_GE(stops, 1);
+        EXPECT_THROW(process.session->recorder().finish(), StoreLost);
+        process.session.reset();
+        // What took the name is left as it was, without the WAL of the lost store beside it.
+        EXPECT_EQ(fs::exists(store) ? fileBytes(store) : "", after);
+        EXPECT_FALSE(fs::exists(store + "-wal"));
+        EXPECT_FALSE(fs::exists(store + "-shm"));
+    }
+}
+
+TEST(Resume, TheWalIsCopiedIntoTheFileWhileTheRunGoesOn)
+{
+    // Each commit rewrites a population of 1000 x 60 reals (about 480 KB): 25 of them fill a
+    // WAL of 12 MB unless it is checkpointed on the way.
+    std::string script = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1\n[VARIABLES]\n";
+    for (int j = 1; j <= 60; ++j)
+        script += "x" + std::to_string(j) + "=real[0;1]\n";
+    script += "[POPULATION]\nsize=1000\n[OPTIONS]\nmax_iteration=100\n";
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    Process process(resumeRequest(store, script));
+    process.session->recorder().setPacing(false);
+    std::uintmax_t largest = 0;
+    for (int g = 0; g < 25; ++g) {
+        process.run(1);
+        largest = std::max(largest, fs::file_size(store + "-wal"));
+    }
+    EXPECT_LT(largest, 6u << 20);
+    EXPECT_EQ(inspectRunStore(store).state.generation, 25);
 }
