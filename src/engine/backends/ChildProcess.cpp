@@ -92,14 +92,15 @@ ChildProcess::~ChildProcess()
 bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
 {
     kill();
+    m_startError = ENOENT;
     if (launch.argv.empty() || launch.argv[0].empty())
         return false;
 
     posix_spawnattr_t attr;
     posix_spawn_file_actions_t actions;
-    if (posix_spawnattr_init(&attr) != 0)
+    if ((m_startError = posix_spawnattr_init(&attr)) != 0)
         return false;
-    if (posix_spawn_file_actions_init(&actions) != 0) {
+    if ((m_startError = posix_spawn_file_actions_init(&actions)) != 0) {
         posix_spawnattr_destroy(&attr);
         return false;
     }
@@ -148,6 +149,7 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
                  : posix_spawn(&pid, args[0].c_str(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
+    m_startError = rc;
     if (rc != 0)
         return false;
     m_pid = pid;
