@@ -4,6 +4,7 @@
 #include "common/TextConvert.h"
 #include "engine/StopRules.h"
 #include "engine/backends/Backends.h"
+#include "engine/backends/WorkFolders.h"
 #include "expr/Statement.h"
 
 #include <algorithm>
@@ -103,6 +104,9 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
                                 : (file.parent_path() / (file.stem().string() + "-runs")).string();
     }
     settings.workRoot = absolutePath(workRoot);
+    // Each copy of such a template would hold the copies made before it, deeper and deeper.
+    if (!settings.templateDir.empty() && pathWithin(settings.workRoot, settings.templateDir))
+        throw Exception("Work root ought to lie outside the template folder");
 
     ClusterSettings& cluster = settings.cluster;
     const std::string scheduler = lowerCase(script.ReadString("CLUSTER", "scheduler", ""));

@@ -5,17 +5,31 @@
 #include "engine/backends/SlurmArrayBackend.h"
 #include "engine/backends/SlurmStepsBackend.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 namespace zyl {
 
 void checkWorkFolderNames(const ProjectSettings& settings)
 {
-    if (settings.usesWorkFolders() &&
-        (std::filesystem::path(settings.inputName).is_absolute() ||
-         std::filesystem::path(settings.outputName).is_absolute()))
-        throw Exception("In work folders, input_name and output_name ought to be relative names");
+    if (!settings.usesWorkFolders())
+        return;
+    const std::filesystem::path names[] = {settings.inputName, settings.outputName};
+    for (const std::filesystem::path& name : names)
+        if (name.is_absolute())
+            throw Exception(
+                "In work folders, input_name and output_name ought to be relative names");
+    // A name that climbs out would have each program overwrite whatever it reaches (the
+    // program itself, two levels up from the default work root).
+    for (const std::filesystem::path& name : names) {
+        const bool climbs = std::find(name.begin(), name.end(), "..") != name.end();
+        const std::string last = name.empty() ? "" : std::prev(name.end())->string();
+        if (climbs || last.empty() || last == ".")
+            throw Exception("In work folders, input_name and output_name ought to name files "
+                            "inside the evaluation's folder");
+    }
 }
 
 bool needsBatchEvaluator(const ProjectSettings& settings)

@@ -23,8 +23,10 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
 bool needsBatchEvaluator(const ProjectSettings& settings);
 
 /// Programs in work folders take their files inside them; an absolute name would be one file
-/// shared by every program running at once.
-/// \throws Exception "In work folders, input_name and output_name ought to be relative names".
+/// shared by every program running at once, and a name with ".." a file outside.
+/// \throws Exception "In work folders, input_name and output_name ought to be relative names"
+/// or "In work folders, input_name and output_name ought to name files inside the
+/// evaluation's folder".
 void checkWorkFolderNames(const ProjectSettings& settings);
 
 } // namespace zyl
