@@ -78,6 +78,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     settings.retries = 0;
     settings.failureValue.reset();
     settings.cluster = ClusterSettings{};
+    settings.workRootOwner.clear();
     if (settings.functionMode != FunctionMode::External)
         return;
 

@@ -4,6 +4,8 @@
 #include "store/Objective.h"
 #include "store/Restore.h"
 
+#include <filesystem>
+
 #include <sys/stat.h>
 
 namespace zyl {
@@ -57,6 +59,15 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
 
 StoredSession::~StoredSession() = default;
 
+std::string workRootOwner(const std::string& storePath, const std::string& created)
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(storePath, error);
+    if (error)
+        path = std::filesystem::absolute(storePath, error).lexically_normal();
+    return "run store " + inQuotes(path.string()) + " created " + created;
+}
+
 RecordedRun StoredSession::recorded()
 {
     return RecordedRun{*project.zyl, m_settings, m_table, project.plots, rng, stop, clock};
@@ -103,6 +114,7 @@ void StoredSession::start(const StoreRequest& request)
     RunHeader header = makeRunHeader(script, m_settings, project, seed, request.scriptName);
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
+    m_settings.workRootOwner = workRootOwner(request.storePath, m_store->created());
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
     // The first page, with the application id, goes into the file itself, so that tools
     // which read only the file's header (file(1), the desktop's MIME magic) know a store
@@ -129,6 +141,9 @@ void StoredSession::resume(const StoreRequest& request)
     if (!stored.generations.empty())
         lastFigures = stored.generations.back().figures;
     resumed = true;
+
+    // The folders its earlier process left in the work root are this run's to take back.
+    m_settings.workRootOwner = workRootOwner(request.storePath, stored.header.created);
 
     // Every check has passed: from here on the store and the export file are written.
     m_store->beginWriting();

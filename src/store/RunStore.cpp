@@ -446,6 +446,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
     }
 
     header.created = utcNow();
+    store.m_created = header.created;
     try {
         store.m_db = sql::Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // Straight to WAL without a rollback journal (so before harden(), whose defensive

@@ -211,6 +211,8 @@ public:
 
     const std::string& path() const { return m_path; }
     bool writable() const { return m_writable; }
+    /// RunHeader::created of a store made by create(); empty for one opened (read() has it).
+    const std::string& created() const { return m_created; }
 
 private:
     void prepareWriting();
@@ -227,6 +229,7 @@ private:
     FileLock m_lock;
     sql::Database m_db;
     bool m_writable = false;
+    std::string m_created;
     int m_synchronous = -1;
     struct Writers;
     std::shared_ptr<Writers> m_writers;

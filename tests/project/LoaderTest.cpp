@@ -252,6 +252,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     settings.workers = 9;
     settings.failureValue = 1;
     settings.cluster.scheduler = Scheduler::Slurm;
+    settings.workRootOwner = "run store \"old.zyl\" created then";
     ProjectScript named = ProjectScript::fromText(head);
     named.SetFileName("/data/tasks/wing.txt");
     ASSERT_NO_THROW(project = loadProject(named, settings, table, rng));
@@ -260,6 +261,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_FALSE(settings.failureValue.has_value());
     EXPECT_EQ(settings.retries, 0);
     EXPECT_EQ(settings.cluster.scheduler, Scheduler::None);
+    EXPECT_EQ(settings.workRootOwner, "") << "another project's folders are not this one's";
     EXPECT_EQ(settings.workRoot, "/data/tasks/wing-runs");
 
     ASSERT_EQ(load(head + "workers=16\nretries=2\nfailure_value=-1e9\nkeep_work_dirs=1\n"

@@ -162,8 +162,9 @@ TEST_F(MainWindow, AnExternalTaskRunsSeveralProgramsAtOnce)
             EXPECT_DOUBLE_EQ(ind.value, a * a + b * b);
         }
     }
-    // The folders of successful evaluations are gone.
-    EXPECT_TRUE(QDir(dir.filePath("task-runs")).isEmpty());
+    // The folders of successful evaluations are gone (the project still holds the root).
+    EXPECT_TRUE(
+        QDir(dir.filePath("task-runs")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 
     // Terminate ends programs that would run for minutes, and leaves none behind.
     std::ofstream(program.toStdString()) << "#!/bin/sh\nexec sleep 3579\n";
