@@ -9,6 +9,7 @@
 #include "engine/Task.h"
 #include "engine/backends/Backends.h"
 #include "engine/backends/ProgramEvaluation.h"
+#include "engine/backends/WorkRoot.h"
 #include "project/Loader.h"
 #include "script/KnownNames.h"
 #include "store/Objective.h"
@@ -366,11 +367,10 @@ int main(int argc, char** argv)
                 outcome = {RunEnd::Failed, error.what(), 1};
         }
     }
-    // The default work root is ours: left empty (every evaluation succeeded), it goes too.
-    if (programs && !script.HasKey("FUNCTION", "work_root")) {
-        std::error_code ignored;
-        std::filesystem::remove(settings.workRoot, ignored);
-    }
+    // The run lets its work root go; the default one is ours, and goes too when nothing is
+    // left in it (every evaluation succeeded).
+    if (programs)
+        zyl::releaseWorkRoot(settings.workRoot, !script.HasKey("FUNCTION", "work_root"));
 #ifdef ZYL_HAVE_PLOTS
     // Drawn before the report, so that the report's exit status counts a failed picture.
     if (!options.plotDirectory.empty() && !drawPlots(project.plots, options.plotDirectory) &&

@@ -4,6 +4,7 @@
 #include "common/TextConvert.h"
 #include "engine/StopRules.h"
 #include "engine/backends/Backends.h"
+#include "engine/backends/WorkFolders.h"
 #include "expr/Statement.h"
 
 #include <algorithm>
@@ -77,6 +78,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     settings.retries = 0;
     settings.failureValue.reset();
     settings.cluster = ClusterSettings{};
+    settings.workRootOwner.clear();
     if (settings.functionMode != FunctionMode::External)
         return;
 
@@ -103,6 +105,9 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
                                 : (file.parent_path() / (file.stem().string() + "-runs")).string();
     }
     settings.workRoot = absolutePath(workRoot);
+    // Each copy of such a template would hold the copies made before it, deeper and deeper.
+    if (!settings.templateDir.empty() && pathWithin(settings.workRoot, settings.templateDir))
+        throw Exception("Work root ought to lie outside the template folder");
 
     ClusterSettings& cluster = settings.cluster;
     const std::string scheduler = lowerCase(script.ReadString("CLUSTER", "scheduler", ""));

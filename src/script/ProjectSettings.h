@@ -88,6 +88,11 @@ struct ProjectSettings {
     /// The value a failed evaluation gives; absent: a failure stops the run.
     std::optional<double> failureValue;
     ClusterSettings cluster;
+    /// Whose the evaluations' folders in the work root are: for a run with a store, the store
+    /// and its creation time, so that a resume takes back the folders its earlier process
+    /// left; empty for a run without one, which owns only what its own process made. Not a
+    /// script key: every load clears it, and a store sets it.
+    std::string workRootOwner;
 
     /// Whether each evaluation runs in a folder of its own: with several workers, a scheduler,
     /// or a script that asks for the folders (a template needs one to be copied into).

@@ -111,6 +111,8 @@ RestoredRun restoreRun(const StoredRun& stored, const std::string& path, Project
 {
     RestoredRun run;
     run.script = ProjectScript::fromText(stored.header.scriptText);
+    // The default work root is named after the script: a resume must find the folders there.
+    run.script.SetFileName(stored.header.scriptName);
     run.script.StripBlanks();
     // The default work root is named after the script's file, as in the run that started.
     run.script.SetFileName(stored.header.scriptName);

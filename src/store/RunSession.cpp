@@ -10,6 +10,8 @@
 #include "store/Restore.h"
 #include "store/StateCodec.h"
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,15 @@ StoredSession::WorkingFolder::~WorkingFolder()
         (void)!::chdir(m_left.c_str());
 }
 
+std::string workRootOwner(const std::string& storePath, const std::string& created)
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(storePath, error);
+    if (error)
+        path = std::filesystem::absolute(storePath, error).lexically_normal();
+    return "run store " + inQuotes(path.string()) + " created " + created;
+}
+
 RecordedRun StoredSession::recorded()
 {
     return RecordedRun{*project.zyl, m_settings, m_table, project.plots, rng, stop, clock};
@@ -134,6 +145,7 @@ void StoredSession::start(const StoreRequest& request)
     RunHeader header = makeRunHeader(script, m_settings, project, seed, request.scriptName);
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
+    m_settings.workRootOwner = workRootOwner(m_store->file(), m_store->created());
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
     // The first page, with the application id, goes into the file itself, so that tools
     // which read only the file's header (file(1), the desktop's MIME magic) know a store
@@ -181,6 +193,10 @@ void StoredSession::resume(const StoreRequest& request)
     resumed = true;
 
     const ExportRepair exportRepair = planExportRepair(stored, request.storePath);
+
+    // The folders its earlier process left in the work root are this run's to take back. By
+    // the file's absolute name: the process may have changed into the run's folder.
+    m_settings.workRootOwner = workRootOwner(m_store->file(), stored.header.created);
 
     // Every check has passed: from here on the store and the export file are written.
     // Before anything is written: a resume that cannot end them is refused as it stands.

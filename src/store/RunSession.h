@@ -43,6 +43,10 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
                         const LoadedProject& project, std::optional<std::uint64_t> seed,
                         const std::string& scriptName);
 
+/// The identity of a stored run in its work root (ProjectSettings::workRootOwner): the store's
+/// real path and creation time, which stay when the run is resumed from another folder.
+std::string workRootOwner(const std::string& storePath, const std::string& created);
+
 /// A project whose run is recorded in a store, opened or started by the rules of `--store`:
 ///
 /// - a new run (no --resume): the store must not exist, be empty, or be a store that holds

@@ -548,6 +548,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         std::error_code error;
         header.folder = fs::current_path(error).string();
     }
+    store.m_created = header.created;
     try {
         store.m_db = sql::Database(store.m_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         // Straight to WAL without a rollback journal (so before harden(), whose defensive

@@ -258,6 +258,8 @@ public:
     /// The layout version of the file (lower than kStoreVersion for an older store until
     /// beginWriting brings it up to date).
     std::int64_t version() const { return m_version; }
+    /// RunHeader::created of a store made by create(); empty for one opened (read() has it).
+    const std::string& created() const { return m_created; }
 
 private:
     explicit RunStore(const std::string& path);
@@ -278,6 +280,7 @@ private:
     FileLock m_lock;
     sql::Database m_db;
     bool m_writable = false;
+    std::string m_created;
     int m_synchronous = -1;
     // What the file was when opened for writing (device, inode, the largest size seen).
     bool m_identityKnown = false;

@@ -3,6 +3,7 @@
 the worker count, failures under failure_value, and SIGTERM ending every program."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -79,6 +80,10 @@ check("with failure_value a failed program is reported with its folder and the r
       done.returncode == 0 and "takes the value 100" in done.stderr and "Work folder: " in
       done.stderr and kept, done.stderr[-1500:])
 
+# The kept folders are that run's: a new run would refuse the root while they are there.
+check("a new run refuses a work root that holds an earlier run's folders",
+      run(["--quiet", "--workers", "4"], script()).returncode == 2)
+shutil.rmtree("task-runs")
 done = run(["--quiet", "--workers", "4"], script(), {"FAIL_HIGH": "1"})
 check("without failure_value a failure stops the run with the usual message",
       done.returncode == 1 and "A problem with external program." in done.stderr,
@@ -91,6 +96,7 @@ check("a worker count out of range is an error in the arguments", done.returncod
 
 def interrupted(command, marker, name):
     """Starts command with programs that sleep for long, SIGTERMs it once four are running."""
+    shutil.rmtree("task-runs", ignore_errors=True)  # an earlier run's folders
     proc = subprocess.Popen(command, env=dict(os.environ, SLEEP=marker, QT_QPA_PLATFORM="offscreen"),
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + 20
@@ -162,6 +168,7 @@ if reason:
     print("SKIP the Slurm run (%s; start one with scripts/local-slurm.sh start)" % reason)
 else:
     short = script().replace("max_iteration=6", "max_iteration=2").replace("size=12", "size=4")
+    shutil.rmtree("task-runs", ignore_errors=True)
     local = run(["--quiet", "--workers", "4"], short)
     with open("export.tsv") as f:
         local_export = f.read()

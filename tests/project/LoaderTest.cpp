@@ -254,6 +254,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     settings.workers = 9;
     settings.failureValue = 1;
     settings.cluster.scheduler = Scheduler::Slurm;
+    settings.workRootOwner = "run store \"old.zyl\" created then";
     ProjectScript named = ProjectScript::fromText(head);
     named.SetFileName("/data/tasks/wing.txt");
     ASSERT_NO_THROW(project = loadProject(named, settings, table, rng));
@@ -262,6 +263,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_FALSE(settings.failureValue.has_value());
     EXPECT_EQ(settings.retries, 0);
     EXPECT_EQ(settings.cluster.scheduler, Scheduler::None);
+    EXPECT_EQ(settings.workRootOwner, "") << "another project's folders are not this one's";
     EXPECT_EQ(settings.workRoot, "/data/tasks/wing-runs");
 
     ASSERT_EQ(load(head + "workers=16\nretries=2\nfailure_value=-1e9\nkeep_work_dirs=1\n"
@@ -328,4 +330,25 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     // A template needs a folder to be copied into, whatever the worker count.
     EXPECT_EQ(load(head + "template_dir=deck\n"), "");
     EXPECT_TRUE(settings.usesWorkFolders());
+
+    // Names that leave the evaluation's folder would reach files outside it.
+    const char* outside = "In work folders, input_name and output_name ought to name files "
+                          "inside the evaluation's folder";
+    const std::string unnamed = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\n"
+                                "external=1\nexternal_name=prog\n";
+    for (const char* names :
+         {"input_name=../../prog\noutput_name=out.txt\n",
+          "input_name=in.txt\noutput_name=a/../../o\n", "input_name=sub/\noutput_name=out.txt\n",
+          "input_name=in.txt\noutput_name=.\n"})
+        EXPECT_EQ(load(unnamed + "workers=2\n" + names), outside) << names;
+    EXPECT_EQ(load(unnamed + "workers=2\ninput_name=./deck/in.txt\noutput_name=out.txt\n"), "");
+    // Without folders the names are the user's own, as they always were.
+    EXPECT_EQ(load(unnamed + "input_name=../in.txt\noutput_name=out.txt\n"), "");
+
+    // A template holding the work root would copy its own copies into itself.
+    const char* nested = "Work root ought to lie outside the template folder";
+    // An unnamed script has its default root in the current folder.
+    EXPECT_EQ(load(head + "template_dir=.\n"), nested);
+    EXPECT_EQ(load(head + "template_dir=/data/deck\nwork_root=/data/deck/./runs\n"), nested);
+    EXPECT_EQ(load(head + "template_dir=/data/deck\nwork_root=/data/deck-runs\n"), "");
 }

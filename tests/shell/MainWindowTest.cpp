@@ -167,8 +167,9 @@ TEST_F(MainWindow, AnExternalTaskRunsSeveralProgramsAtOnce)
             EXPECT_DOUBLE_EQ(ind.value, a * a + b * b);
         }
     }
-    // The folders of successful evaluations are gone.
-    EXPECT_TRUE(QDir(dir.filePath("task-runs")).isEmpty());
+    // The folders of successful evaluations are gone (the project still holds the root).
+    EXPECT_TRUE(
+        QDir(dir.filePath("task-runs")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 
     // Terminate ends programs that would run for minutes, and leaves none behind.
     std::ofstream(program.toStdString()) << "#!/bin/sh\nexec sleep 3579\n";
@@ -329,6 +330,25 @@ TEST_F(MainWindow, AStoreSavedFromAProjectThatRanWithoutOneHoldsEveryGeneration)
     EXPECT_EQ(shown(), before);
     ASSERT_GT(before.size(), 6u * 3 * 17);
     EXPECT_TRUE(messages.empty()) << messages[0].text.toStdString();
+}
+
+TEST_F(MainWindow, AProgramThatCannotStartIsNoValueAndTheRootIsHeldUntilCloseAll)
+{
+    form.openFile(file("task.txt", "[FUNCTION]\nexternal=1\nexternal_name=./no-such-program\n"
+                                   "input_name=in.txt\noutput_name=out.txt\nworkers=2\n"
+                                   "failure_value=7\nwork_root=" +
+                                       dir.filePath("work").toStdString() +
+                                       "\n[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n"));
+    ASSERT_TRUE(waitForRun());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.indexOf("Cannot start the external program \"./no-such-program\""),
+              -1)
+        << messages[0].text.toStdString();
+    EXPECT_EQ(form.engine()->generation, 0);
+    // The project holds its root between runs; Close all lets it go.
+    EXPECT_TRUE(QFile::exists(dir.filePath("work/zyl-work.lock")));
+    form.Closeall->trigger();
+    EXPECT_FALSE(QFile::exists(dir.filePath("work/zyl-work.lock")));
 }
 
 TEST_F(MainWindow, AStoredRunWithSeveralProgramsRecordsEachValue)

@@ -12,8 +12,10 @@ namespace zyl {
 /// otherwise one work folder per evaluation), Slurm job arrays, or Slurm steps. `report`
 /// receives the failure lines (see BatchEvaluator::Report). Call it after any override of the
 /// worker count (zyl-batch --workers).
+/// With work folders the run holds the work root from here on (WorkRootClaim).
 /// \throws Exception "Slurm steps need an allocation: start ZYL with sbatch or salloc" for
-/// mode=steps outside an allocation, or the message of checkWorkFolderNames.
+/// mode=steps outside an allocation, the message of checkWorkFolderNames, or that of
+/// WorkRootClaim::take (a root held by another ZYL, or holding another run's folders).
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
                                                    BatchEvaluator::Report report);
 
@@ -23,8 +25,10 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
 bool needsBatchEvaluator(const ProjectSettings& settings);
 
 /// Programs in work folders take their files inside them; an absolute name would be one file
-/// shared by every program running at once.
-/// \throws Exception "In work folders, input_name and output_name ought to be relative names".
+/// shared by every program running at once, and a name with ".." a file outside.
+/// \throws Exception "In work folders, input_name and output_name ought to be relative names"
+/// or "In work folders, input_name and output_name ought to name files inside the
+/// evaluation's folder".
 void checkWorkFolderNames(const ProjectSettings& settings);
 
 } // namespace zyl

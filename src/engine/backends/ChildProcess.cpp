@@ -323,6 +323,7 @@ ChildProcess::~ChildProcess()
 bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
 {
     kill();
+    m_startError = ENOENT;
     if (launch.argv.empty() || launch.argv[0].empty())
         return false;
 
@@ -348,11 +349,14 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
     setup.parent = ::getpid();
     // The child tells why it could not start through this pipe; exec closes it.
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        m_startError = errno;
         return false;
+    }
     if (report[1] <= STDERR_FILENO) {
         // ZYL started without a standard descriptor: the child's own 0 to 2 would cover it.
         const int moved = ::fcntl(report[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        m_startError = errno;
         ::close(report[1]);
         if (moved < 0) {
             ::close(report[0]);
@@ -366,6 +370,7 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
     const pid_t pid = ::fork();
     if (pid == 0)
         execChild(setup);
+    m_startError = errno;
     ::close(report[1]);
     if (pid < 0) {
         ::close(report[0]);
@@ -380,11 +385,13 @@ bool ChildProcess::start(const Launch& launch, int stdoutFd, int stderrFd)
     ::close(report[0]);
     if (got > 0) {
         // glibc's posix_spawn reported these failures the same way: as a program that never ran.
+        m_startError = childErrno;
         int raw = 0;
         while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
         }
         return false;
     }
+    m_startError = 0;
     m_pid = pid;
     m_pidfd = openPidfd(pid);
     watch.add(pid, launch.deathSignal != SIGKILL);

@@ -62,6 +62,8 @@ public:
     /// `stdoutFd` and `stderrFd`, when not -1, become its standard output and error (the pipes
     /// of a captured command); they take precedence over launch.logFile.
     bool start(const Launch& launch, int stdoutFd = -1, int stderrFd = -1);
+    /// Why the last start() failed (an errno value), or 0.
+    int startError() const { return m_startError; }
 
     bool running() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
@@ -83,6 +85,7 @@ private:
 
     pid_t m_pid = -1;
     int m_pidfd = -1;
+    int m_startError = 0;
 };
 
 /// Waits until one of `children` may have ended, `timeoutMs` has passed, or a signal arrived.

@@ -1,7 +1,10 @@
 #include "engine/backends/LocalBackend.h"
 
+#include "common/Exception.h"
+#include "common/FileReplace.h"
 #include "engine/backends/ChildProcess.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cmath>
@@ -10,6 +13,7 @@
 #include <list>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zyl {
@@ -76,8 +80,7 @@ std::string LocalBackend::failureOf(const std::string&, const ExitStatus& status
     return status.text();
 }
 
-std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest& request,
-                                                         AttemptOutcome& failure)
+LocalBackend::Attempt LocalBackend::start(const EvaluationRequest& request)
 {
     const ExternalProgram& program = m_options.program;
     Attempt attempt{request, {}, Clock::now(), "", ""};
@@ -92,37 +95,52 @@ std::optional<LocalBackend::Attempt> LocalBackend::start(const EvaluationRequest
     }
     launch.argv.insert(launch.argv.end(), {m_programPath, program.inputName, program.outputName});
 
-    std::string inputPath = program.inputName;
+    const std::string line = request.line + "\n";
     attempt.outputPath = program.outputName;
-    failure = AttemptOutcome{};
-    failure.where = describeWhere("");
+    int log = -1;
+    // Nothing ran in a folder that could not be made ready: it goes, so that it is not taken
+    // for a failed evaluation's.
+    auto unprepared = [&attempt](const std::string& what) {
+        std::error_code ignored;
+        if (!attempt.workDir.empty())
+            std::filesystem::remove_all(attempt.workDir, ignored);
+        return Exception(what);
+    };
     if (m_options.folders) {
         attempt.workDir = workFolderPath(*m_options.folders, request.generation, request.index);
-        failure.workDir = attempt.workDir;
-        failure.workDirKept = true;
-        failure.failure = prepareWorkFolder(*m_options.folders, attempt.workDir);
-        if (!failure.failure.empty())
-            return std::nullopt;
-        inputPath = pathInFolder(attempt.workDir, program.inputName);
+        std::string why = prepareWorkFolder(*m_options.folders, attempt.workDir);
+        if (!why.empty())
+            throw unprepared("Cannot prepare the work folder \"" + attempt.workDir + "\": " + why);
+        // Every file we write there is made new, so that a link the template brought leads
+        // nowhere outside the folder.
+        if (!(why = writeFileInFolder(attempt.workDir, program.inputName, line)).empty())
+            throw unprepared("Cannot write the input file " + why);
+        if (!(why = removeFileInFolder(attempt.workDir, program.outputName)).empty())
+            throw unprepared("Cannot clear the output file " + why);
+        log = createFileInFolder(attempt.workDir, workLogName, /*append=*/true, why);
+        if (log < 0)
+            throw unprepared("Cannot create the log file " + why);
         attempt.outputPath = pathInFolder(attempt.workDir, program.outputName);
         launch.workDir = attempt.workDir;
-        launch.logFile = pathInFolder(attempt.workDir, "zyl-log.txt");
-    } else if (namesTheProgram(program)) {
-        failure.failure = "the input or output file is the program itself";
-        return std::nullopt;
-    }
-
-    clearOutputFile(attempt.outputPath);
-    // Without its input file the program would read stale or no variables: never start it then.
-    if (!writeInputFile(inputPath, request.line + "\n")) {
-        failure.failure = "cannot write the input file \"" + inputPath + "\"";
-        return std::nullopt;
+    } else {
+        if (namesTheProgram(program))
+            throw Exception("The input or output file is the program itself");
+        clearOutputFile(attempt.outputPath);
+        // Without its input file the program would read stale or no variables: never start it.
+        if (!writeInputFile(program.inputName, line))
+            throw Exception("Cannot write the input file \"" + program.inputName +
+                            "\": " + systemMessage(errno));
     }
     attempt.started = Clock::now();
-    if (!attempt.child.start(launch)) {
-        failure.failure = "the program \"" + launch.argv[0] + "\" is missing or cannot start";
-        return std::nullopt;
-    }
+    const bool started = attempt.child.start(launch, log, log);
+    if (log >= 0)
+        ::close(log);
+    if (!started)
+        throw unprepared("Cannot start " +
+                         (m_options.launcher.empty()
+                              ? "the external program \"" + program.externalName + "\""
+                              : "\"" + launch.argv[0] + "\"") +
+                         ": " + systemMessage(attempt.child.startError()));
     return attempt;
 }
 
@@ -160,25 +178,54 @@ void LocalBackend::run(const std::vector<EvaluationRequest>& requests, const Att
 {
     if (m_options.folders)
         checkWorkFolders(*m_options.folders);
+    checkProgram();
+    std::string setupFailure;
     try {
-        runAttempts(requests, done, control, progress);
+        setupFailure = runAttempts(requests, done, control, progress);
     } catch (...) {
         // A throwing caller has had its programs killed by then (they die with their
         // ChildProcess); what a scheduler still holds goes too.
         afterBatch(/*cancelled=*/true);
         throw;
     }
+    if (!setupFailure.empty())
+        throw Exception(setupFailure);
 }
 
-void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
-                               const AttemptDone& done, const BatchControl& control,
-                               ProgressCounters& progress)
+void LocalBackend::checkProgram() const
+{
+    const std::string& name = m_options.program.externalName;
+    struct stat st {};
+    int error = 0;
+    if (::stat(m_programPath.c_str(), &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (::access(m_programPath.c_str(), X_OK) != 0)
+        error = errno;
+    if (error != 0)
+        throw Exception("Cannot start the external program \"" + name +
+                        "\": " + systemMessage(error));
+    // Each evaluation's folder is made afresh: a program kept in one would be deleted.
+    if (m_options.folders && pathWithin(m_programPath, m_options.folders->root)) {
+        const std::filesystem::path inside =
+            std::filesystem::path(m_programPath).lexically_relative(m_options.folders->root);
+        if (!inside.empty() && isWorkFolderName(inside.begin()->string()))
+            throw Exception("The external program \"" + name +
+                            "\" lies in an evaluation's work folder");
+    }
+}
+
+std::string LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
+                                      const AttemptDone& done, const BatchControl& control,
+                                      ProgressCounters& progress)
 {
     const double timeout = m_options.program.timeoutSeconds;
     const bool timed = timeout > 0 && std::isfinite(timeout);
     std::deque<EvaluationRequest> pending(requests.begin(), requests.end());
     std::list<Attempt> running;
     bool starting = true;
+    std::string setupFailure;
 
     // Acts on the caller's answer for an ended attempt.
     auto settle = [&](const EvaluationRequest& request, const AttemptOutcome& outcome) {
@@ -208,17 +255,18 @@ void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
         // 1. Fill the free workers.
         while (starting && !pending.empty() &&
                static_cast<int>(running.size()) < m_options.workers && !control.cancelled()) {
-            EvaluationRequest request = pending.front();
+            try {
+                running.push_back(start(pending.front()));
+            } catch (const Exception& error) {
+                // The program could not even be started: no failure of the objective, so
+                // failure_value does not apply. The batch ends once what runs has ended.
+                setupFailure = error.what();
+                starting = false;
+                break;
+            }
             pending.pop_front();
             progress.queued -= 1;
-            AttemptOutcome failure;
-            std::optional<Attempt> attempt = start(request, failure);
-            if (!attempt) {
-                settle(request, failure);
-                continue;
-            }
             progress.running += 1;
-            running.push_back(std::move(*attempt));
         }
         if (running.empty() && (pending.empty() || !starting))
             break;
@@ -283,6 +331,7 @@ void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
         }
     }
     afterBatch(cancelled);
+    return setupFailure;
 }
 
 } // namespace zyl

@@ -54,9 +54,17 @@ protected:
 private:
     struct Attempt;
 
-    void runAttempts(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
-                     const BatchControl& control, ProgressCounters& progress);
-    std::optional<Attempt> start(const EvaluationRequest& request, AttemptOutcome& failure);
+    /// Returns why the batch could not go on (see start), or an empty text.
+    std::string runAttempts(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
+                            const BatchControl& control, ProgressCounters& progress);
+    /// Makes the attempt's folder and files ready and starts the program.
+    /// \throws Exception when the program could not be started at all: a folder or file that
+    /// cannot be made, a program that cannot be executed. Such a failure is no value of the
+    /// objective, so that no retry or failure_value hides it.
+    Attempt start(const EvaluationRequest& request);
+    /// \throws Exception "Cannot start the external program "X": reason" when the program is
+    /// missing, a folder, or not executable.
+    void checkProgram() const;
     AttemptOutcome finish(Attempt& attempt, const ExitStatus& status, bool timedOut) const;
 
     LocalBackendOptions m_options;

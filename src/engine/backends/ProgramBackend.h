@@ -154,7 +154,10 @@ public:
     /// stopped (StopStarting or control.stopStarting). Updates `progress` (running, queued)
     /// as it goes.
     /// \throws Exception when the batch cannot be set up at all (a work root that cannot be
-    /// created, a job script that cannot be written); nothing is left running then.
+    /// created, a job script that cannot be written), or when a program could not be started
+    /// (it is missing or not executable, its folder or input file cannot be made): that is no
+    /// failure of the objective, and retries or a failure value must not hide it. Nothing is
+    /// left running then: what had started has ended and been reported.
     virtual void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
                      const BatchControl& control, ProgressCounters& progress) = 0;
 

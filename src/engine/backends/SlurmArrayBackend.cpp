@@ -203,11 +203,16 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
         failure.workDir = task.workDir;
         failure.workDirKept = true;
         failure.failure = prepareWorkFolder(m_options.folders, task.workDir);
-        const std::string input = pathInFolder(task.workDir, program.inputName);
+        // Made new, never written through a link the template brought.
         if (failure.failure.empty()) {
-            clearOutputFile(pathInFolder(task.workDir, program.outputName));
-            if (!writeInputFile(input, request.line + "\n"))
-                failure.failure = "cannot write the input file \"" + input + "\"";
+            const std::string stale = removeFileInFolder(task.workDir, program.outputName);
+            const std::string input =
+                stale.empty()
+                    ? writeFileInFolder(task.workDir, program.inputName, request.line + "\n")
+                    : "";
+            failure.failure = !stale.empty()   ? "cannot clear the output file " + stale
+                              : !input.empty() ? "cannot write the input file " + input
+                                               : "";
         }
         if (!failure.failure.empty()) {
             m_live[request.index] = task;

@@ -15,20 +15,29 @@ struct WorkFolders {
     bool keepAll = false;
 };
 
+/// The file in each evaluation's folder that receives the program's standard output and error.
+inline constexpr const char* workLogName = "zyl-log.txt";
+
 /// "gen3-ind7": the folder of individual 7 of generation 3.
 std::string workFolderName(int generation, int index);
+
+/// Whether `name` has the form of workFolderName's names.
+bool isWorkFolderName(const std::string& name);
 
 /// root/workFolderName(generation, index).
 std::string workFolderPath(const WorkFolders& folders, int generation, int index);
 
-/// Checks what a batch needs before anything starts: the template is a folder and the root
+/// Checks what a batch needs before anything starts: the template is a folder that lies
+/// outside the root and holds only what can be copied (files, folders, links), and the root
 /// exists or can be created.
-/// \throws Exception "Cannot find the template folder "X"" or
-/// "Cannot create the work folder "X": reason".
+/// \throws Exception "Cannot find the template folder "X"", "Cannot copy the template folder
+/// "X": reason" or "Cannot create the work folder "X": reason".
 void checkWorkFolders(const WorkFolders& folders);
 
-/// Makes `path` afresh: whatever an earlier run or a failed attempt left there is removed, then
-/// the template is copied in. Returns an empty text, or why the folder could not be made.
+/// Makes `path` afresh: whatever an earlier attempt left there is removed, then the template is
+/// copied in, each entry created new (links are copied as links, so the program may read what
+/// they point to, and never followed). Returns an empty text, or why the folder could not be
+/// made.
 std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path);
 
 /// After an evaluation: the folder of a success is removed unless every folder is kept.
@@ -38,9 +47,30 @@ bool settleWorkFolder(const WorkFolders& folders, const std::string& path, bool 
 /// `name` taken inside `folder` (an absolute name stays as it is).
 std::string pathInFolder(const std::string& folder, const std::string& name);
 
+/// Creates the file `name` (a relative name without "..") inside `folder` as a new file:
+/// whatever had that name (a file, a link from the template) is unlinked first, and no link
+/// is followed on the way, so that nothing outside the folder is ever written through one.
+/// Returns the descriptor (close-on-exec), or -1 with `why` set ("\"path\": reason").
+int createFileInFolder(const std::string& folder, const std::string& name, bool append,
+                       std::string& why);
+
+/// createFileInFolder, then `text` written and the file closed. Returns an empty text, or why
+/// it failed ("\"path\": reason").
+std::string writeFileInFolder(const std::string& folder, const std::string& name,
+                              const std::string& text);
+
+/// Unlinks `name` inside `folder` (a stale output file, or a link the template brought),
+/// following no link on the way. Returns an empty text when nothing is left by that name, else
+/// "\"path\": reason".
+std::string removeFileInFolder(const std::string& folder, const std::string& name);
+
 /// A program name as ZYL resolves it, from the folder it runs in: a relative name is made
 /// absolute (not looked up in PATH), so that a program started in another folder is the same
 /// file. An empty name stays empty.
 std::string absoluteProgramPath(const std::string& name);
+
+/// Whether `inner` is `outer` or lies below it, by their names and by the folders they
+/// resolve to.
+bool pathWithin(const std::string& inner, const std::string& outer);
 
 } // namespace zyl

@@ -1,6 +1,7 @@
 #include "engine/backends/LocalBackend.h"
 
 #include "BackendSupport.h"
+#include "common/Exception.h"
 #include "engine/Indiv.h"
 
 #include <chrono>
@@ -179,10 +180,102 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne)
         EXPECT_EQ(result.value, c.value) << c.body;
         EXPECT_EQ(outcome.failed, *c.failure != 0);
     }
+}
 
-    options.program.externalName = (dir / "missing").string();
-    EXPECT_EQ(evaluate(requestsFor(1)).results[0].failure,
-              "the program \"" + options.program.externalName + "\" is missing or cannot start");
+TEST_F(LocalBatch, WhatFailsBeforeTheProgramRunsEndsTheBatchWhateverTheFailurePolicy)
+{
+    // The message of the exception a batch ends with, or "" when it ends normally.
+    auto setupFailure = [this](int n) -> std::string {
+        try {
+            evaluate(requestsFor(n), FailurePolicy{2, 7.5});
+        } catch (const Exception& error) {
+            return error.what();
+        }
+        return "";
+    };
+    const std::string square = script("square.sh", squarePlus);
+    options.workers = 2;
+    struct Case {
+        std::string program;
+        std::string reason;
+    } cases[] = {
+        {(dir / "missing").string(), "No such file or directory"},
+        {script("plain.txt", "exit 0"), "Permission denied"},
+        {dir.string(), "Is a directory"},
+    };
+    fs::permissions(dir / "plain.txt", fs::perms::owner_read | fs::perms::owner_write);
+    for (const Case& c : cases) {
+        options.program.externalName = c.program;
+        EXPECT_EQ(setupFailure(3),
+                  "Cannot start the external program \"" + c.program + "\": " + c.reason);
+        EXPECT_TRUE(finished.empty()) << "no failure value, no retry";
+        EXPECT_TRUE(fs::is_empty(dir / "runs")) << "no folder made";
+    }
+    // In ZYL's own folder too, and a name that is the program itself.
+    options.folders.reset();
+    options.program.inputName = square;
+    options.program.externalName = square;
+    EXPECT_EQ(setupFailure(1), "The input or output file is the program itself");
+    EXPECT_EQ(read(square).substr(0, 9), "#!/bin/sh");
+
+    // A template found uncopyable halfway: what runs finishes and is reported first, and the
+    // folder that could not be made goes.
+    options.folders = WorkFolders{(dir / "runs").string(), (dir / "deck").string(), false};
+    options.program.inputName = "in.txt";
+    fs::create_directories(dir / "deck");
+    options.program.externalName = script(
+        "spoil.sh", "read a b < \"$1\"; [ $a -eq 1 ] && mkfifo \"$D/deck/pipe\"; [ $a -eq 0 ] && "
+                    "sleep 0.5; echo $((a * a + b)) > \"$2\"");
+    const std::string message = setupFailure(4);
+    EXPECT_NE(message.find("Cannot prepare the work folder \"" +
+                           (dir / "runs" / "gen1-ind2").string() +
+                           "\": cannot copy the template folder: "),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("pipe\" is neither a file, a folder nor a link"), std::string::npos);
+    ASSERT_EQ(finished.size(), 2u);
+    EXPECT_EQ(finished[0].index, 1);
+    EXPECT_EQ(finished[1].value, 1.0) << "the slow program's value is not lost";
+    EXPECT_TRUE(fs::is_empty(dir / "runs"));
+    // Found before anything starts once it is there.
+    EXPECT_NE(setupFailure(1).find("Cannot copy the template folder"), std::string::npos);
+}
+
+TEST_F(LocalBatch, LinksInTheTemplateAreReadNeverWrittenThrough)
+{
+    fs::create_directories(dir / "outside");
+    fs::create_directories(dir / "deck");
+    for (const char* name : {"in.txt", "out.txt", "zyl-log.txt"}) {
+        std::ofstream(dir / "outside" / name) << "precious\n";
+        fs::create_symlink(dir / "outside" / name, dir / "deck" / name);
+    }
+    std::ofstream(dir / "outside" / "offset") << "100\n";
+    fs::create_symlink(dir / "outside" / "offset", dir / "deck" / "offset");
+    fs::create_directory_symlink(dir / "outside", dir / "deck" / "sub");
+    options.folders->templateDir = (dir / "deck").string();
+    options.folders->keepAll = true;
+    options.program.externalName = script(
+        "deck.sh", "read a b < \"$1\"; read o < offset; echo said; echo $((a + o)) > \"$2\"");
+    options.workers = 3;
+    EXPECT_EQ(values(evaluate(requestsFor(3))), (std::vector<double>{100, 101, 102}));
+    for (const char* name : {"in.txt", "out.txt", "zyl-log.txt"})
+        EXPECT_EQ(read(dir / "outside" / name), "precious\n") << name;
+    const fs::path folder = dir / "runs" / "gen1-ind1";
+    EXPECT_FALSE(fs::is_symlink(folder / "in.txt"));
+    EXPECT_EQ(read(folder / "zyl-log.txt"), "said\n");
+    EXPECT_TRUE(fs::is_symlink(folder / "offset")) << "links are copied as links";
+
+    // A name through a linked folder would lead outside: refused, nothing written there.
+    options.program.inputName = "sub/in.txt";
+    try {
+        evaluate(requestsFor(1, 2));
+        ADD_FAILURE() << "a name through a link was written";
+    } catch (const Exception& error) {
+        EXPECT_NE(std::string(error.what()).find("a link or a file is in the way"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(read(dir / "outside" / "in.txt"), "precious\n");
 }
 
 TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
