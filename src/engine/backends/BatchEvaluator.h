@@ -40,6 +40,8 @@ struct EvaluationResult {
     std::optional<double> value;
     /// Why the last attempt failed; empty on success.
     std::string failure;
+    /// The last attempt ran out of its time.
+    bool timedOut = false;
     /// Wall time of all attempts together.
     double seconds = 0;
     /// Programs started for it (0 for a duplicate).
@@ -88,6 +90,12 @@ public:
 
     /// Counts of the current (or last) batch; safe to call from any thread.
     EvaluationProgress progress() const { return m_progress.snapshot(); }
+    /// Called on the evaluating thread whenever a program starts or ends (see
+    /// ProgressCounters::onChange).
+    void setActivityHandler(std::function<void()> handler)
+    {
+        m_progress.onChange = std::move(handler);
+    }
     const FailurePolicy& policy() const { return m_policy; }
 
 private:

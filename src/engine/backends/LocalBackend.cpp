@@ -129,6 +129,7 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     if (value && !nan)
         outcome.value = value;
 
+    outcome.timedOut = timedOut;
     if (timedOut)
         outcome.failure =
             "past external_timeout (" + secondsText(m_options.program.timeoutSeconds) + " s)";
@@ -211,6 +212,7 @@ void LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requests,
             }
             progress.running += 1;
             running.push_back(std::move(*attempt));
+            progress.changed();
         }
         if (running.empty() && (pending.empty() || !starting))
             break;

@@ -292,6 +292,7 @@ void ArrayRun::poll()
                 task.running = true;
                 m_progress.queued -= 1;
                 m_progress.running += 1;
+                m_progress.changed();
             }
             continue;
         }
@@ -327,7 +328,8 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     } else if (entry.state == "FAILED") {
         int status = -1;
         std::ifstream(pathInFolder(task.workDir, "zyl-exit-status")) >> status;
-        if ((status == 124 || status == 137) && program.timeoutSeconds > 0)
+        outcome.timedOut = (status == 124 || status == 137) && program.timeoutSeconds > 0;
+        if (outcome.timedOut)
             outcome.failure =
                 "past external_timeout (" + numberText(program.timeoutSeconds) + " s)";
         else if (status > 128 && status < 160)
@@ -340,6 +342,7 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
         outcome.failure = "Slurm no longer knows the task";
     } else {
         outcome.failure = "Slurm state " + entry.state;
+        outcome.timedOut = entry.state == "TIMEOUT";
     }
     outcome.status = outcome.failure.empty() ? AttemptStatus::Succeeded : AttemptStatus::Failed;
     outcome.workDirKept = settleWorkFolder(m_options.folders, task.workDir,

@@ -171,6 +171,7 @@ TEST_F(SlurmBatch, ATaskPastItsTimeLimitIsATimeout)
     BatchOutcome outcome = evaluate(requestsFor(1));
     EXPECT_EQ(outcome.results[0].status, EvaluationStatus::Failed);
     EXPECT_EQ(outcome.results[0].failure, "Slurm state TIMEOUT");
+    EXPECT_TRUE(outcome.results[0].timedOut);
     EXPECT_TRUE(outcome.failed);
     EXPECT_GE(outcome.results[0].seconds, 60);
 }
