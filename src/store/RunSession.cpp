@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace zyl {
 
 namespace {
@@ -123,6 +125,9 @@ void StoredSession::resume(const StoreRequest& request)
     script = std::move(restored.script);
     project = std::move(restored.project);
     stop = restored.stop;
+    // Not kept with the state: the evaluations table holds them.
+    std::tie(stop.failedEvaluations, stop.failureValues) =
+        m_store->failureCounts(project.zyl->generation);
     clock = RunClock(restored.runSeconds);
     statistics = std::move(restored.statistics);
     finishedEvaluations = std::move(restored.finishedEvaluations);
