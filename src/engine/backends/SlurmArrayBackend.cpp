@@ -296,7 +296,10 @@ void ArrayRun::poll()
             }
             continue;
         }
-        if (task.withdrawn && entry.state == "CANCELLED") {
+        // A pending task of an array is listed only within its array's range, so one taken
+        // back before it ran may never be seen by its own id: unknown is cancelled then.
+        if (task.withdrawn &&
+            (entry.state == "CANCELLED" || (entry.state == "UNKNOWN" && !task.running))) {
             // Taken back when the batch stopped starting: it never ran, so nothing to report.
             (task.running ? m_progress.running : m_progress.queued) -= 1;
             m_live.erase(index);
