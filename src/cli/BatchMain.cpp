@@ -385,10 +385,10 @@ int main(int argc, char** argv)
         outcome.message = "A plot could not be written.";
     }
 #endif
-    // A resumed run whose task was finished already reports the last stored generation.
     outcome.failedEvaluations = stop.failedEvaluations;
     outcome.failureValues = stop.failureValues;
     outcome.failureValueSet = settings.failureValue.has_value();
+    // A resumed run whose task was finished already reports the last stored generation.
     std::vector<zyl::StatisticsRow> rows = observer.rows();
     const bool fromStore = rows.empty() && session && !session->statistics.empty();
     if (fromStore)

@@ -88,6 +88,31 @@ for fail, extra, what in ((
           all(end == first for end in ends.values()) and first[0] == 1 and first[2] == 1,
           json.dumps(ends, indent=1))
 
+
+
+def slurm_unavailable():
+    if "SLURM_CONF" not in os.environ:
+        conf = os.path.join(os.environ.get("ZYL_SLURM_DIR", "/tmp/zyl-slurm"), "slurm.conf")
+        if os.path.exists(conf):
+            os.environ["SLURM_CONF"] = conf
+    try:
+        ping = subprocess.run(["scontrol", "ping"], capture_output=True, text=True, timeout=5)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return str(error)
+    return "" if "UP" in ping.stdout else "no Slurm cluster answers"
+
+
+# A job array of the whole generation, where a cluster answers (the work folders are on a file
+# system the node shares: here it is the same machine).
+reason = slurm_unavailable()
+if reason:
+    print("SKIP the job array (%s)" % reason)
+else:
+    on_slurm = report([], script("[CLUSTER]\nscheduler=slurm\ntime_limit=2\n"), {"FAIL": "all"})
+    local = report([], script(), {"FAIL": "all"})
+    check("a program that always fails ends alike in a Slurm job array", on_slurm == local,
+          json.dumps([on_slurm, local], indent=1))
+
 status, text, _, as_json = ends["one at a time"]
 answer = json.loads(as_json)
 check("every evaluation of a generation taking the failure value stops the run",
