@@ -38,7 +38,7 @@ using zyl::cli::RunOutcome;
 
 std::atomic<zyl::Task*> runningTask{nullptr};
 volatile std::sig_atomic_t caughtSignal = 0;
-// The script's term_grace, set before the handlers are installed.
+// The script's term_grace, set once the script is loaded, before any task runs.
 double termGrace = 0;
 
 extern "C" void onSignal(int signal)
@@ -257,6 +257,9 @@ int main(int argc, char** argv)
     zyl::cli::BatchOptions options;
     if (std::optional<int> status = zyl::cli::parseBatchArguments(argc, argv, options))
         return *status;
+    // From the start: a signal while the script loads ends the run before its first
+    // generation, with its report, rather than the process without one.
+    installSignalHandlers();
 
     zyl::LcgRng plainRng;
     zyl::SymbolTable table;
@@ -304,7 +307,6 @@ int main(int argc, char** argv)
     zyl::ZYL& zyl = *project.zyl;
 
     termGrace = settings.termGrace;
-    installSignalHandlers();
     std::optional<OutputFormat> progress;
     if (!options.quiet)
         progress = options.progress;
