@@ -40,12 +40,21 @@ using zyl::cli::RunOutcome;
 
 std::atomic<zyl::Task*> runningTask{nullptr};
 volatile std::sig_atomic_t caughtSignal = 0;
+// The script's term_grace, set once the script is loaded, before any task runs.
+double termGrace = 0;
 
 extern "C" void onSignal(int signal)
 {
+    const bool first = caughtSignal == 0;
     caughtSignal = signal;
-    if (zyl::Task* task = runningTask.load())
-        task->abort();
+    if (zyl::Task* task = runningTask.load()) {
+        // A preemption's SIGTERM may come well before the kill: the running programs get the
+        // grace to finish. A second signal, or Ctrl-C, ends them at once.
+        if (signal == SIGTERM && first)
+            task->terminateWithin(termGrace);
+        else
+            task->abort();
+    }
 }
 
 void installSignalHandlers()
@@ -133,6 +142,13 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
         runningTask = &task;
         task.execute();
         runningTask = nullptr;
+        if (const int generation = task.allFailedGeneration()) {
+            outcome = {RunEnd::AllFailed,
+                       "Stopped: every evaluation of generation " + std::to_string(generation) +
+                           " failed",
+                       1};
+            break;
+        }
         if (observer.failed()) {
             outcome = {RunEnd::Failed, observer.failureMessage(), 1};
             break;
@@ -164,11 +180,13 @@ std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSett
         std::cerr << line << "\n";
     });
     const zyl::BatchEvaluator* counts = evaluator.get();
+    evaluator->setActivityHandler([&observer] { observer.programActivity(); });
     auto programs = std::make_unique<zyl::ProgramEvaluation>(std::move(evaluator), zyl.generation,
                                                              zyl.bufferIndividuals);
     observer.setEvaluationCounts([counts] { return counts->progress(); });
     programs->evaluator().setSchedulerNotice(
         [&observer](const zyl::SchedulerNotice& notice) { observer.schedulerNotice(notice); });
+    observer.setActivityCounts([counts] { return counts->progress(); });
     programs->setFinishedHook([&observer](const zyl::EvaluationResult&) {
         observer.evaluationsChanged();
     });
@@ -243,6 +261,9 @@ int main(int argc, char** argv)
     zyl::cli::BatchOptions options;
     if (std::optional<int> status = zyl::cli::parseBatchArguments(argc, argv, options))
         return *status;
+    // From the start: a signal while the script loads ends the run before its first
+    // generation, with its report, rather than the process without one.
+    installSignalHandlers();
 
     // A resume works in its run's folder: names given here are taken from this one.
     if (!options.plotDirectory.empty()) {
@@ -302,11 +323,11 @@ int main(int argc, char** argv)
     zyl::RunClock& clock = session ? session->clock : plainClock;
     zyl::ZYL& zyl = *project.zyl;
 
-    installSignalHandlers();
+    termGrace = settings.termGrace;
     std::optional<OutputFormat> progress;
     if (!options.quiet)
         progress = options.progress;
-    zyl::cli::BatchObserver observer(zyl, settings, progress, options.report);
+    zyl::cli::BatchObserver observer(zyl, settings, stop, progress, options.report);
     std::optional<zyl::RecordingObserver> recording;
     if (session) {
         recording.emplace(session->recorder(), observer, zyl, settings);
@@ -329,6 +350,15 @@ int main(int argc, char** argv)
         return loadFailure(e.what(), options.report);
     }
     context.backend = programs.get();
+    // One program after the other, as without this, but counted for the signs of life.
+    std::optional<zyl::SequentialExternalBackend> oneAtATime;
+    if (!programs && settings.functionMode == zyl::FunctionMode::External) {
+        oneAtATime.emplace(zyl::ExternalProgram{settings.inputName, settings.externalName,
+                                                settings.outputName, settings.externalTimeout});
+        oneAtATime->setActivityHandler([&observer] { observer.programActivity(); });
+        observer.setActivityCounts([&oneAtATime] { return oneAtATime->progress(); });
+        context.backend = &*oneAtATime;
+    }
     if (programs && session) {
         // Each value is committed as its program ends, in whatever order they end.
         recording->setRecordsEvaluations(false);
@@ -379,6 +409,9 @@ int main(int argc, char** argv)
         outcome.message = "A plot could not be written.";
     }
 #endif
+    outcome.failedEvaluations = stop.failedEvaluations;
+    outcome.failureValues = stop.failureValues;
+    outcome.failureValueSet = settings.failureValue.has_value();
     // A resumed run whose task was finished already reports the last stored generation.
     std::vector<zyl::StatisticsRow> rows = observer.rows();
     const bool fromStore = rows.empty() && session && !session->statistics.empty();

@@ -9,9 +9,11 @@
 namespace zyl::cli {
 
 BatchObserver::BatchObserver(const ZYL& zyl, const ProjectSettings& settings,
-                             std::optional<OutputFormat> progress, OutputFormat report)
-    : m_zyl(zyl), m_settings(settings), m_progress(progress), m_report(report),
-      m_tty(isatty(STDERR_FILENO)), m_start(std::chrono::steady_clock::now())
+                             const StopRuleState& stop, std::optional<OutputFormat> progress,
+                             OutputFormat report)
+    : m_zyl(zyl), m_settings(settings), m_stop(stop), m_progress(progress), m_report(report),
+      m_tty(isatty(STDERR_FILENO)), m_start(std::chrono::steady_clock::now()),
+      m_lastActivity(m_start - std::chrono::hours(1))
 {
 }
 
@@ -22,11 +24,6 @@ void BatchObserver::warning(const std::string& text)
     if (!m_failed)
         m_failureMessage = text;
     m_failed = true;
-}
-
-void BatchObserver::evaluatedValue(int)
-{
-    ++m_evaluations;
 }
 
 void BatchObserver::statistics()
@@ -59,7 +56,8 @@ void BatchObserver::generationDone()
         // One object per line, never rewritten in place, so that a reader can parse each line.
         Json line = {{"generation", done},
                            {"maxIteration", total},
-                           {"evaluations", m_evaluations},
+                           {"evaluations", m_stop.evaluations},
+                           {"fromBuffer", valuesFromBuffer()},
                            {"CurrentMin", jsonNumber(m_zyl.currentMin.value)},
                            {"GlobalMin", jsonNumber(m_zyl.globalMin.value)},
                            {"elapsed", elapsed},
@@ -78,8 +76,12 @@ void BatchObserver::generationDone()
     std::string line = "generation " + std::to_string(done) + " of " + std::to_string(total) +
                        "  CurrentMin " + realToText(m_zyl.currentMin.value) + "  GlobalMin " +
                        realToText(m_zyl.globalMin.value) + "  evaluations " +
-                       std::to_string(m_evaluations) + "  elapsed " + realToText(elapsed) +
-                       " s  left " + realToText(left) + " s" + countsText();
+                       std::to_string(m_stop.evaluations) +
+                       (m_zyl.bufferIndividuals
+                            ? "  from buffer " + std::to_string(valuesFromBuffer())
+                            : std::string()) +
+                       "  elapsed " + realToText(elapsed) + " s  left " + realToText(left) + " s" +
+                       countsText();
     if (m_tty) {
         std::cerr << "\r\033[K" << line << std::flush;
         m_lineOpen = true;
@@ -143,6 +145,34 @@ void BatchObserver::schedulerNotice(const SchedulerNotice& notice)
         line["message"] = notice.message;
     }
     std::cerr << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+void BatchObserver::programActivity()
+{
+    if (m_progress != OutputFormat::Json || !m_activityCounts)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastActivity < std::chrono::seconds(1))
+        return;
+    m_lastActivity = now;
+    const EvaluationProgress counts = m_activityCounts();
+    const Json line = {{"evaluating", m_zyl.generation + 1},
+                       {"maxIteration", m_zyl.maxIteration},
+                       {"evaluations", m_stop.evaluations},
+                       {"running", counts.running},
+                       {"queued", counts.queued},
+                       {"done", counts.done},
+                       {"failed", counts.failed},
+                       {"elapsed", secondsSinceStart()}};
+    std::cerr << line.dump() << "\n" << std::flush;
+}
+
+std::int64_t BatchObserver::valuesFromBuffer() const
+{
+    // Every individual of a completed generation has a value, computed (and counted) or
+    // taken from the buffer when the generation was bred.
+    const std::int64_t values = static_cast<std::int64_t>(m_zyl.generation) * m_zyl.popSize;
+    return values > m_stop.evaluations ? values - m_stop.evaluations : 0;
 }
 
 std::string BatchObserver::countsText() const

@@ -4,11 +4,13 @@
 #include "cli/BatchReport.h"
 #include "engine/RunHooks.h"
 #include "engine/Statistics.h"
+#include "engine/StopRules.h"
 #include "engine/Zyl.h"
 #include "engine/backends/ProgramBackend.h"
 #include "script/ProjectSettings.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,12 +22,12 @@ namespace zyl::cli {
 /// per generation, or nothing) and the latest statistics for the final report.
 class BatchObserver : public RunObserver {
 public:
-    /// `progress` is std::nullopt for no progress at all (--quiet).
-    BatchObserver(const ZYL& zyl, const ProjectSettings& settings,
+    /// `progress` is std::nullopt for no progress at all (--quiet). `stop` holds the task's
+    /// count of computed values (the one max_evaluations compares).
+    BatchObserver(const ZYL& zyl, const ProjectSettings& settings, const StopRuleState& stop,
                   std::optional<OutputFormat> progress, OutputFormat report);
 
     void warning(const std::string& text) override;
-    void evaluatedValue(int index) override;
     void statistics() override;
     void generationDone() override;
     void stopRuleMet(const std::string& reason) override;
@@ -44,6 +46,15 @@ public:
     /// The scheduler stopped or started answering: with JSON progress, an object that says so
     /// (the line for people comes through the evaluator's report).
     void schedulerNotice(const SchedulerNotice& notice);
+    /// The counts of the programs of the generation being evaluated, for the signs of life
+    /// of --progress json (see programActivity); the same as setEvaluationCounts when given.
+    void setActivityCounts(std::function<EvaluationProgress()> counts)
+    {
+        m_activityCounts = std::move(counts);
+    }
+    /// A program started or ended: with --progress json, an object with the counts, at most
+    /// one a second, so that an hour-long generation shows signs of life.
+    void programActivity();
     /// Where to copy each generation's statistics from instead of taking them from the
     /// engine again (a run store's recorder has them already when this observer is told).
     void setStatisticsSource(std::function<const StatisticsSnapshot&()> source)
@@ -65,15 +76,21 @@ private:
     void showStopReason();
     std::string countsText() const;
 
+    /// The individuals of the generations completed so far that took their value from the
+    /// buffer instead of having it computed.
+    std::int64_t valuesFromBuffer() const;
+
     const ZYL& m_zyl;
     const ProjectSettings& m_settings;
+    const StopRuleState& m_stop;
     std::optional<OutputFormat> m_progress;
     OutputFormat m_report;
     bool m_tty;
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastCounts;
+    std::chrono::steady_clock::time_point m_lastActivity;
     std::function<EvaluationProgress()> m_counts;
-    long long m_evaluations = 0;
+    std::function<EvaluationProgress()> m_activityCounts;
     bool m_failed = false;
     bool m_lineOpen = false;
     std::string m_failureMessage;

@@ -20,6 +20,7 @@ const char* runEndName(RunEnd end)
     case RunEnd::Finished:
         return "finished";
     case RunEnd::Failed:
+    case RunEnd::AllFailed:
         return "failed";
     case RunEnd::Interrupted:
         return "interrupted";
@@ -77,16 +78,24 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
 {
     if (rows.empty()) {
         out << "No generation was computed.\n";
-        return;
+    } else {
+        out << "What?\tValue\tInfo\n";
+        for (const StatisticsRow& row : rows)
+            if (!row.what.empty())
+                out << row.what << "\t" << row.value << "\t" << row.info << "\n";
+        const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
+        out << "Best: " << realToText(best.value) << " " << best.text() << "\n";
     }
-    out << "What?\tValue\tInfo\n";
-    for (const StatisticsRow& row : rows)
-        if (!row.what.empty())
-            out << row.what << "\t" << row.value << "\t" << row.info << "\n";
-    const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
-    out << "Best: " << realToText(best.value) << " " << best.text() << "\n";
+    // A run that cannot hide a failure and had none reads as it always did; the JSON report
+    // always has both numbers.
+    if (outcome.failedEvaluations &&
+        (*outcome.failedEvaluations > 0 || outcome.failureValueSet))
+        out << "Failed evaluations: " << *outcome.failedEvaluations << ", of which "
+            << outcome.failureValues << " took the failure value\n";
     if (outcome.end == RunEnd::Stopped)
         out << "Stopped: " << outcome.message << "\n";
+    else if (outcome.end == RunEnd::AllFailed)
+        out << outcome.message << "\n";
 }
 
 void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,
@@ -99,6 +108,10 @@ void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,
     report["maximisation"] = zyl ? Json(zyl->maximise) : Json(nullptr);
     report["statistics"] = statistics;
     report["best"] = zyl && !statistics.is_null() ? bestJson(*zyl) : Json(nullptr);
+    report["failedEvaluations"] =
+        outcome.failedEvaluations ? Json(*outcome.failedEvaluations) : Json(nullptr);
+    report["failureValues"] =
+        outcome.failedEvaluations ? Json(outcome.failureValues) : Json(nullptr);
     report["end"] = runEndName(outcome.end);
     report["message"] = outcome.message.empty() ? Json(nullptr) : Json(outcome.message);
     report["exitStatus"] = outcome.exitStatus;

@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,10 +28,11 @@ enum class RunEnd {
     InputEnded,  // a manual task's standard input ended before every value was given
     LoadFailed,  // the script could not be loaded
     Stopped,     // a stop rule ended the task; the message says which
+    AllFailed,   // every evaluation of a generation took the failure value: no result
 };
 
-/// The name of `end` in the JSON report: "finished", "failed", "interrupted", "input-ended",
-/// "load-failed", "stopped".
+/// The name of `end` in the JSON report: "finished", "failed" (AllFailed too), "interrupted",
+/// "input-ended", "load-failed", "stopped".
 const char* runEndName(RunEnd end);
 
 /// How a run ended, for the report.
@@ -38,6 +41,13 @@ struct RunOutcome {
     /// The message that ended the run, empty when it ended normally.
     std::string message;
     int exitStatus = 0;
+    /// The task's failed evaluations and how many of them took the failure value; absent when
+    /// the script did not load.
+    std::optional<std::int64_t> failedEvaluations = std::nullopt;
+    std::int64_t failureValues = 0;
+    /// The script sets failure_value: the text report then states the counts even when none
+    /// failed, since such a run's values may hide failures.
+    bool failureValueSet = false;
 };
 
 /// The statistics of the latest generation as JSON numbers, with the names and in the order of
@@ -49,8 +59,9 @@ Json statisticsJson(const ZYL& zyl, bool showBuffered);
 Json bestJson(const ZYL& zyl);
 
 /// The tab-separated report: the statistics rows, then "Best: " and the best individual; or
-/// "No generation was computed." when `rows` is empty. A run that a stop rule ended adds
-/// "Stopped: " and the rule's reason.
+/// "No generation was computed." when `rows` is empty. When evaluations failed, a line says how
+/// many and how many took the failure value (also when none failed, if failure_value is set). A run that a stop rule ended adds "Stopped: " and
+/// the rule's reason; one that every evaluation of a generation failed, its message.
 void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl,
                      const RunOutcome& outcome);
 

@@ -32,7 +32,7 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
 void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 {
     const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
-    m_entries[k] = {outcome.status, outcome.hasValue, outcome.value};
+    m_entries[k] = {outcome.status, outcome.hasValue, outcome.value, outcome.timedOut};
     if (!outcome.message.empty())
         m_messages.emplace_back(k, std::move(outcome.message));
     advanceReady();
@@ -43,7 +43,7 @@ void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
 {
     const Entry& entry = m_entries[k];
-    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}};
+    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut};
     for (const auto& [item, message] : m_messages)
         if (item == k)
             outcome.message = message;
@@ -64,25 +64,33 @@ void EvaluationBatch::progress()
 
 void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
 {
+    m_counts.reset(static_cast<int>(batch.size()));
     for (std::size_t k = 0; k < batch.size(); ++k) {
         if (batch.stopRequested())
             return;
         // A copy: the windows may read the population while the program runs.
         Indiv ind = batch.individual(k);
         bool succeeded = false;
+        bool timedOut = false;
+        m_counts.queued -= 1;
+        m_counts.running += 1;
+        m_counts.changed();
         try {
-            succeeded = evaluateExternal(m_program, ind, batch.abortFlag());
+            succeeded = evaluateExternal(m_program, ind, batch.abortFlag(), &timedOut);
         } catch (const std::exception&) {
             succeeded = false;
         }
         // An ended program evaluated nothing: the individual stays as it was.
+        m_counts.running -= 1;
         if (batch.abortFlag())
             return;
+        (succeeded ? m_counts.done : m_counts.failed) += 1;
+        m_counts.changed();
         if (succeeded)
             batch.report(k, EvaluationOutcome::evaluated(ind.value));
         else
             batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,
-                             "A problem with external program."});
+                             "A problem with external program.", timedOut});
         batch.progress();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "engine/External.h"
 #include "engine/Indiv.h"
+#include "engine/backends/ProgramBackend.h"
 #include "expr/Tensor.h"
 
 #include <atomic>
@@ -28,6 +29,10 @@ struct EvaluationOutcome {
         /// The evaluation failed: `message` is shown, the run stops after this individual, and
         /// the individual counts as evaluated but is not buffered.
         Failed,
+        /// The evaluation failed and the individual took the script's failure_value: the run
+        /// goes on, but the value is no result, so it is counted as a failure and never
+        /// buffered (a later copy of the individual is evaluated again).
+        FailureValue,
     };
     Status status = Status::NotRun;
     /// Whether `value` becomes the individual's value. A failed external program may still
@@ -36,6 +41,9 @@ struct EvaluationOutcome {
     double value = 0.0;
     /// For Failed: the warning's text as shown ("Analytical function\n...", ...).
     std::string message;
+    /// The program ran out of its time (external_timeout, a scheduler's time limit), so that a
+    /// run store can tell a timeout from another failure.
+    bool timedOut = false;
 
     static EvaluationOutcome evaluated(double value)
     {
@@ -82,7 +90,7 @@ public:
     /// report(k, EvaluationOutcome::evaluated(value)), without building an outcome.
     void reportValue(std::size_t k, double value)
     {
-        m_entries[k] = {EvaluationOutcome::Status::Evaluated, true, value};
+        m_entries[k] = {EvaluationOutcome::Status::Evaluated, true, value, false};
         advanceReady();
     }
     /// Lets the run show the values reported so far. Cheap: it acts at most every
@@ -92,6 +100,7 @@ public:
     EvaluationOutcome outcome(std::size_t k) const;
     /// Parts of outcome(k), without copying its message.
     EvaluationOutcome::Status status(std::size_t k) const { return m_entries[k].status; }
+    bool timedOut(std::size_t k) const { return m_entries[k].timedOut; }
     /// The value item k brings, or null (see EvaluationOutcome::hasValue).
     const double* value(std::size_t k) const
     {
@@ -116,6 +125,7 @@ private:
         EvaluationOutcome::Status status = EvaluationOutcome::Status::NotRun;
         bool hasValue = false;
         double value = 0.0;
+        bool timedOut = false;
     };
 
     const std::atomic<bool>& m_stop;
@@ -152,8 +162,17 @@ public:
     explicit SequentialExternalBackend(ExternalProgram program) : m_program(std::move(program)) {}
     void evaluate(EvaluationBatch& batch) override;
 
+    /// The counts of the current (or last) batch; any thread.
+    EvaluationProgress progress() const { return m_counts.snapshot(); }
+    /// Called on the evaluating thread as each program starts and ends.
+    void setActivityHandler(std::function<void()> handler)
+    {
+        m_counts.onChange = std::move(handler);
+    }
+
 private:
     ExternalProgram m_program;
+    ProgressCounters m_counts;
 };
 
 } // namespace zyl

@@ -25,7 +25,7 @@ constexpr int cancelPollMs = 2;
 /// program that writes far more than one number.
 constexpr std::size_t maxOutputRead = 1 << 20;
 
-enum class Outcome { Succeeded, Failed, Cancelled };
+enum class Outcome { Succeeded, Failed, TimedOut, Cancelled };
 
 bool writeAll(int fd, std::string_view data)
 {
@@ -70,7 +70,7 @@ Outcome waitForProgram(ChildProcess& child, double timeoutSeconds, const std::at
                 timeoutSeconds - std::chrono::duration<double>(Clock::now() - start).count();
             if (left <= 0) {
                 child.kill();
-                return Outcome::Failed;
+                return Outcome::TimedOut;
             }
             if (left * 1000 < sliceMs)
                 sliceMs = static_cast<int>(left * 1000) + 1;
@@ -155,8 +155,11 @@ std::optional<double> parseOutputValue(std::string_view text)
     return ::strtod_l(number.c_str(), nullptr, cLocale);
 }
 
-bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel)
+bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel,
+                      bool* timedOut)
 {
+    if (timedOut)
+        *timedOut = false;
     if (cancel.load() || namesTheProgram(program))
         return false;
 
@@ -174,6 +177,8 @@ bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::ato
     // ours need no resetting.
     if (outcome == Outcome::Cancelled)
         return false;
+    if (timedOut)
+        *timedOut = outcome == Outcome::TimedOut;
     const std::optional<double> value = readOutputFile(program.outputName);
     // NaN is no objective value: it would poison the statistics and every comparison.
     if (value && std::isnan(*value))

@@ -44,8 +44,10 @@ struct ExternalProgram {
 /// is killed), leaves a NaN as its output, or `cancel` is true when the call begins or becomes
 /// true while the program runs (the group is killed at once, and the output file is not read).
 /// The caller tells a cancellation from a failure by testing `cancel`. A killed program is always
-/// reaped. ind.evaluated is not touched.
-bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel);
+/// reaped. ind.evaluated is not touched. `timedOut`, when given, tells whether the timeout
+/// ended the program.
+bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel,
+                      bool* timedOut = nullptr);
 
 /// The number at the beginning of an external program's output: leading white space skipped,
 /// an optional sign, then any decimal or exponent form, read the same in every locale; "inf",

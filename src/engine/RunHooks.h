@@ -43,9 +43,12 @@ public:
     virtual void populationChanged() {}
     /// A generation step ended and the generation counter moved on.
     virtual void generationDone() {}
-    /// The evaluation of individual `index` failed with `message` (also shown as a warning);
-    /// its evaluatedValue call follows.
-    virtual void evaluationFailed(int /*index*/, const std::string& /*message*/) {}
+    /// The evaluation of individual `index` failed with `message` (also shown as a warning),
+    /// `timedOut` when its program ran out of time; its evaluatedValue call follows.
+    virtual void evaluationFailed(int /*index*/, const std::string& /*message*/,
+                                  bool /*timedOut*/)
+    {
+    }
     /// A stop rule was met in the generation being completed: the task is finished once the
     /// generation step has ended. `reason` names the rule ("max_evaluations=500 was reached
     /// in generation 12 (500 evaluations)", ...).

@@ -65,6 +65,11 @@ struct StopRuleState {
     /// Set when a rule ended the task: the task is then finished, and a later Run or resume
     /// computes nothing more.
     std::string stopReason;
+    /// Evaluations of the task that failed (their programs' retries spent), and how many of
+    /// them took the failure value instead of stopping the run. Reports state both: a run in
+    /// which every value is the failure value must not pass for a result.
+    std::int64_t failedEvaluations = 0;
+    std::int64_t failureValues = 0;
 
     bool finished() const { return !stopReason.empty(); }
 };

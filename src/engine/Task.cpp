@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace zyl {
 
@@ -52,10 +56,50 @@ Task::Task(RunContext context, Synchronizer& sync, RunObserver& observer)
     m_batch.setFailureHandler([this] { terminate(); });
 }
 
+void Task::terminateWithin(double graceSeconds)
+{
+    if (!(graceSeconds > 0)) {
+        abort();
+        return;
+    }
+    const double ms = std::min(graceSeconds * 1000.0, 1e15);
+    long long expected = -1;
+    // A second request during the grace does not move its end.
+    m_graceMs.compare_exchange_strong(expected, static_cast<long long>(ms));
+    m_stop = true;
+}
+
+void Task::watchGrace(std::stop_token stop)
+{
+    // Polled rather than signalled: a signal handler may start the grace, and it can only
+    // write atomics.
+    constexpr auto poll = std::chrono::milliseconds(20);
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::optional<Clock::time_point> deadline;
+    std::unique_lock lock(mutex);
+    while (!stop.stop_requested() && !m_abortExternal) {
+        const long long grace = m_graceMs.load();
+        if (grace >= 0 && !deadline)
+            deadline = Clock::now() + std::chrono::milliseconds(grace);
+        if (deadline && Clock::now() >= *deadline) {
+            m_abortExternal = true;
+            return;
+        }
+        auto next = Clock::now() + poll;
+        if (deadline && *deadline < next)
+            next = *deadline;
+        wake.wait_until(lock, stop, next, [] { return false; });
+    }
+}
+
 void Task::execute()
 {
     m_ownClock.start();
     if (m_context.settings.functionMode == FunctionMode::External) {
+        std::jthread watcher;
+        if (m_context.settings.termGrace > 0)
+            watcher = std::jthread([this](std::stop_token stop) { watchGrace(stop); });
         executeExternal();
         return;
     }
@@ -181,7 +225,7 @@ void Task::executeExternal()
         prepared = false;
         const bool another = loop + 1 < m_context.settings.loopCounter;
         m_sync.run([&] {
-            if (takeBack(m_batch.size()) != TakeBack::Complete)
+            if (takeBack(m_batch.size()) != TakeBack::Complete || stopWhenAllFailed())
                 return;
             completed = true;
             m_observer.generationEvaluated();
@@ -210,6 +254,7 @@ void Task::prepareGeneration()
     m_scan = 0;
     m_taken = 0;
     m_halted = false;
+    m_failureValuesTaken = 0;
     m_compiledBatch = false;
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
         m_objective.prepare(zyl.names, m_context.table);
@@ -256,7 +301,15 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
             m_currentIndex.store(i, std::memory_order_relaxed);
             takeBackOne(zyl.population[static_cast<std::size_t>(i)], i, m_taken);
             lastEvaluated = i;
+            const bool failed = m_batch.status(m_taken) == EvaluationOutcome::Status::Failed;
             ++m_taken;
+            if (failed) {
+                // One program after the other would have started none after the failed one:
+                // what programs running beside it gave is not taken (a run store keeps it).
+                ++m_scan;
+                m_halted = true;
+                break;
+            }
         } else {
             // The flag as a run would have found it here: set when the evaluation stopped
             // before the next item (a failure, Terminate), or after the last one.
@@ -301,10 +354,12 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
     // a typed value is counted where it is entered.
     if (mode != FunctionMode::Manual)
         ++stopState().evaluations;
-    if (m_batch.status(item) == EvaluationOutcome::Status::Failed) {
-        const std::string message = m_batch.outcome(item).message;
-        m_observer.warning(message);
-        m_observer.evaluationFailed(index, message);
+    const EvaluationOutcome::Status status = m_batch.status(item);
+    if (status == EvaluationOutcome::Status::Failed) {
+        ++stopState().failedEvaluations;
+        const EvaluationOutcome outcome = m_batch.outcome(item);
+        m_observer.warning(outcome.message);
+        m_observer.evaluationFailed(index, outcome.message, outcome.timedOut);
         terminate();
         ind.evaluated = true;
         m_observer.evaluatedValue(index);
@@ -312,11 +367,37 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         // that value to every later copy of the individual.
         return;
     }
+    if (status == EvaluationOutcome::Status::FailureValue) {
+        ++stopState().failedEvaluations;
+        ++stopState().failureValues;
+        ++m_failureValuesTaken;
+        ind.evaluated = true;
+        // Not buffered: an outage that lasted a while must not hand its failure value to
+        // every later copy of the individual.
+        m_observer.evaluatedValue(index);
+        return;
+    }
     ind.evaluated = true;
     if (mode != FunctionMode::Manual)
         m_observer.evaluatedValue(index);
     if (const Indiv* entry = zyl.recordInBuffer(ind))
         m_observer.buffered(*entry);
+}
+
+bool Task::stopWhenAllFailed()
+{
+    if (m_batch.size() == 0 || m_failureValuesTaken < m_batch.size())
+        return false;
+    ZYL& zyl = m_context.zyl;
+    m_allFailedGeneration = zyl.generation + 1;
+    // Left without a value, so that a later Run (or a resume) evaluates them again once the
+    // cause is mended, instead of breeding from values that are none.
+    for (std::size_t k = 0; k < m_batch.size(); ++k)
+        zyl.population[static_cast<std::size_t>(m_batch.index(k))].evaluated = false;
+    m_observer.warning("Stopped: every evaluation of generation " +
+                       std::to_string(m_allFailedGeneration) + " failed");
+    terminate();
+    return true;
 }
 
 void Task::generationStep()

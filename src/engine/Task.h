@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stop_token>
 #include <vector>
 
 namespace zyl {
@@ -77,7 +78,14 @@ public:
         m_abortExternal = true;
         m_stop = true;
     }
+    /// SIGTERM or Terminate with a grace: starts nothing more at once, lets the programs that
+    /// run finish (and their values be taken) for `graceSeconds`, then ends the rest as abort()
+    /// does. 0 is abort() itself. Only stores atomics, so a signal handler may call it.
+    void terminateWithin(double graceSeconds);
     bool stopRequested() const { return m_stop; }
+    /// The generation (counted from 1) in which every evaluation took the failure value,
+    /// which stopped the run before its generation step; 0 when none did.
+    int allFailedGeneration() const { return m_allFailedGeneration; }
     int currentIndex() const { return m_currentIndex.load(std::memory_order_relaxed); }
 
     /// How long a synchronized slice of an analytical run lasts, about: at least one block of
@@ -97,6 +105,12 @@ private:
     /// The same for a compiled objective: blocks of individuals at once.
     bool evaluateCompiledItems(Clock::time_point deadline);
     void executeExternal();
+    /// Ends running programs once a grace asked for by terminateWithin has passed; runs on a
+    /// thread of its own for as long as executeExternal does.
+    void watchGrace(std::stop_token stop);
+    /// True when every item of the generation's batch took the failure value: the values are
+    /// then no result, and the run stops before the generation step (see allFailedGeneration).
+    bool stopWhenAllFailed();
     void prepareGeneration();
     void evaluateExternalItems();
     TakeBack takeBack(std::size_t readyItems);
@@ -115,6 +129,9 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_abortExternal{false};
     std::atomic<int> m_currentIndex{0};
+    /// The grace terminateWithin asked for, in milliseconds; negative: none asked.
+    std::atomic<long long> m_graceMs{-1};
+    int m_allFailedGeneration = 0;
 
     EvaluationBatch m_batch;
     CompiledObjective m_objective;
@@ -130,6 +147,7 @@ private:
     int m_scan = 0;
     std::size_t m_taken = 0;
     bool m_halted = false;
+    std::size_t m_failureValuesTaken = 0;
     StopRuleState m_ownStop;
     RunClock m_ownClock;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 
@@ -77,6 +78,7 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     settings.keepWorkDirs = false;
     settings.retries = 0;
     settings.failureValue.reset();
+    settings.termGrace = 0;
     settings.cluster = ClusterSettings{};
     settings.workRootOwner.clear();
     if (settings.functionMode != FunctionMode::External)
@@ -92,6 +94,15 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
         if (!value)
             throw Exception("Failure value ought to be a number: " + text);
         settings.failureValue = value;
+    }
+    // Refused rather than defaulted: a preempted run would otherwise lose the values it was
+    // told to save.
+    const std::string grace = script.ReadString("FUNCTION", "term_grace", "");
+    if (!grace.empty()) {
+        const std::optional<double> seconds = parseReal(grace);
+        if (!seconds || !(*seconds >= 0) || std::isinf(*seconds))
+            throw Exception("Term grace ought to be a number of seconds not below 0");
+        settings.termGrace = *seconds;
     }
     settings.keepWorkDirs = script.ReadBool("FUNCTION", "keep_work_dirs", false);
     const std::string templateDir = script.ReadString("FUNCTION", "template_dir", "");

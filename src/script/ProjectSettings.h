@@ -70,6 +70,9 @@ struct ProjectSettings {
     std::string outputName;
     /// Seconds an external program may run before it is killed; 0 waits as long as it takes.
     double externalTimeout = 0;
+    /// Seconds the running programs are given to finish after SIGTERM or Terminate before
+    /// they are ended (FUNCTION term_grace); 0 ends them at once.
+    double termGrace = 0;
 
     // How external evaluations run. Every load sets all of these, so a script without the keys
     // runs one program at a time in ZYL's folder, as it always has.

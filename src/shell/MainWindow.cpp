@@ -687,8 +687,10 @@ void TMainForm::TerminateExecute()
         return;
     // Programs running side by side (or queued on a cluster) may each take hours: Terminate
     // ends them all, and their individuals stay unevaluated for the next Run. One program at a
-    // time is still let finish, as it always was.
-    if (m_programs)
+    // time is still let finish, as it always was. A term_grace lets them all finish within it.
+    if (m_settings.termGrace > 0)
+        m_task->terminateRunWithin(m_settings.termGrace);
+    else if (m_programs)
         m_task->abortRun();
     else
         m_task->terminateRun();

@@ -34,6 +34,8 @@ public:
     void terminateRun() { m_task.terminate(); }
     /// Also ends a running external program at once.
     void abortRun() { m_task.abort(); }
+    /// Starts nothing more, and ends the running programs after `graceSeconds`.
+    void terminateRunWithin(double graceSeconds) { m_task.terminateWithin(graceSeconds); }
     int currentIndex() const { return m_task.currentIndex(); }
 
 protected:

@@ -464,11 +464,12 @@ RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, 
 {
 }
 
-void RecordingObserver::evaluationFailed(int index, const std::string& message)
+void RecordingObserver::evaluationFailed(int index, const std::string& message, bool timedOut)
 {
     m_failedIndex = index;
     m_failureMessage = message;
-    m_inner.evaluationFailed(index, message);
+    m_failureTimedOut = timedOut;
+    m_inner.evaluationFailed(index, message, timedOut);
 }
 
 void RecordingObserver::stopRuleMet(const std::string& reason)
@@ -498,7 +499,9 @@ bool RecordingObserver::recordEvaluation(int index)
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
     const bool failed = m_failedIndex == index;
-    record.status = failed ? RecordStatus::Failed : RecordStatus::Ok;
+    record.status = !failed            ? RecordStatus::Ok
+                    : m_failureTimedOut ? RecordStatus::TimedOut
+                                        : RecordStatus::Failed;
     record.kind = "external";
     if (failed)
         record.message = m_failureMessage;

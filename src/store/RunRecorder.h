@@ -186,7 +186,7 @@ public:
                       const ProjectSettings& settings);
 
     void warning(const std::string& text) override { m_inner.warning(text); }
-    void evaluationFailed(int index, const std::string& message) override;
+    void evaluationFailed(int index, const std::string& message, bool timedOut) override;
     void evaluatedValue(int index) override;
     void generationEvaluated() override { m_inner.generationEvaluated(); }
     void stopRuleMet(const std::string& reason) override;
@@ -224,6 +224,7 @@ private:
     bool m_recordsEvaluations = true;
     int m_failedIndex = -1;
     std::string m_failureMessage;
+    bool m_failureTimedOut = false;
     bool m_storeFailed = false;
     std::vector<std::string> m_reported;
     std::function<void()> m_stop;

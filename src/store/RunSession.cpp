@@ -22,6 +22,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <tuple>
+
 namespace zyl {
 
 namespace {
@@ -185,6 +187,9 @@ void StoredSession::resume(const StoreRequest& request)
     script = std::move(restored.script);
     project = std::move(restored.project);
     stop = restored.stop;
+    // Not kept with the state: the evaluations table holds them.
+    std::tie(stop.failedEvaluations, stop.failureValues) =
+        m_store->failureCounts(project.zyl->generation);
     clock = RunClock(restored.runSeconds);
     statistics = std::move(restored.statistics);
     finishedEvaluations = std::move(restored.finishedEvaluations);

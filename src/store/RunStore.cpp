@@ -334,6 +334,8 @@ std::string_view statusText(RecordStatus status)
         return "timeout";
     case RecordStatus::Cancelled:
         return "cancelled";
+    case RecordStatus::FailureValue:
+        return "failure_value";
     }
     return "ok";
 }

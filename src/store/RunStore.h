@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zyl {
@@ -102,7 +103,11 @@ struct PlotPointRecord {
     float x = 0, y = 0;
 };
 
-enum class RecordStatus { Ok, Failed, TimedOut, Cancelled };
+/// What became of an evaluation: "ok" is a value the objective gave, the only kind that a
+/// resume or --reuse takes back; "failure_value" a failure that took the script's
+/// failure_value; "timeout" a program that ran out of its time (with or without the failure
+/// value); "failed" any other failure; "cancelled" a program ended by the run's end.
+enum class RecordStatus { Ok, Failed, TimedOut, Cancelled, FailureValue };
 std::string_view statusText(RecordStatus status);
 
 /// One finished evaluation of an external program or one typed value.
@@ -211,6 +216,11 @@ public:
     /// The evaluations committed after `afterId`, oldest first; only status "ok" ones when
     /// `successfulOnly`. \throws Exception "The run store \"<path>\" is damaged: <detail>".
     std::vector<EvaluationRecord> evaluations(std::int64_t afterId, bool successfulOnly);
+
+    /// How many evaluations of generations 1 to `throughGeneration` failed, and how many of
+    /// those took the failure value, each individual counted by its latest record (a resume
+    /// runs a failed one again). \throws Exception "The run store \"<path>\" is damaged: ...".
+    std::pair<std::int64_t, std::int64_t> failureCounts(std::int32_t throughGeneration);
 
     /// Reopens the file for writing, brings an older layout up to this one and records this
     /// process as its owner (and `folder` as the run's folder when the store did not know

@@ -48,8 +48,8 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
 
 RecordStatus parseStatus(const std::string& text)
 {
-    for (RecordStatus status : {RecordStatus::Ok, RecordStatus::Failed,
-                                    RecordStatus::TimedOut, RecordStatus::Cancelled})
+    for (RecordStatus status : {RecordStatus::Ok, RecordStatus::Failed, RecordStatus::TimedOut,
+                                RecordStatus::Cancelled, RecordStatus::FailureValue})
         if (statusText(status) == text)
             return status;
     throw Exception("an evaluation has the unknown status \"" + text + "\"");
@@ -299,6 +299,32 @@ std::vector<SchedulerJob> RunStore::openJobs()
         failed(error);
     }
     return jobs;
+}
+
+std::pair<std::int64_t, std::int64_t> RunStore::failureCounts(std::int32_t throughGeneration)
+{
+    std::int64_t failures = 0, failureValues = 0;
+    try {
+        sql::Statement q(m_db, "SELECT status, COUNT(*) FROM (SELECT status, ROW_NUMBER() OVER "
+                               "(PARTITION BY generation, individual ORDER BY id DESC) AS latest "
+                               "FROM evaluations WHERE generation <= ?) "
+                               "WHERE latest = 1 GROUP BY status");
+        q.bind(1, static_cast<std::int64_t>(throughGeneration));
+        while (q.step()) {
+            const RecordStatus status = parseStatus(q.columnText(0));
+            const std::int64_t count = q.columnInt(1);
+            if (status == RecordStatus::Ok || status == RecordStatus::Cancelled)
+                continue;
+            failures += count;
+            // In a generation that was completed, a timeout can only have taken the failure
+            // value: one without it stopped the run, and the resume ran its individual again.
+            if (status != RecordStatus::Failed)
+                failureValues += count;
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return {failures, failureValues};
 }
 
 StoredRun inspectRunStore(const std::string& path)

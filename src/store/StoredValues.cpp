@@ -22,15 +22,17 @@ EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl
     record.value = result.value.value_or(0);
     switch (result.status) {
     case EvaluationStatus::Succeeded:
-    case EvaluationStatus::FailureValue:
         record.status = RecordStatus::Ok;
+        break;
+    case EvaluationStatus::FailureValue:
+        record.status = result.timedOut ? RecordStatus::TimedOut : RecordStatus::FailureValue;
         break;
     case EvaluationStatus::Cancelled:
     case EvaluationStatus::NotRun:
         record.status = RecordStatus::Cancelled;
         break;
     default:
-        record.status = RecordStatus::Failed;
+        record.status = result.timedOut ? RecordStatus::TimedOut : RecordStatus::Failed;
     }
     record.kind = "external";
     record.seconds = result.seconds;

@@ -11,8 +11,8 @@
 namespace zyl {
 
 /// The record of an evaluation that has just ended, for RunRecorder::evaluationFinished. A
-/// value given by failure_value is recorded as "ok" (with the failure as its message), so that
-/// a resumed run takes it back as the uninterrupted run took it, rather than trying again.
+/// value given by failure_value is recorded as "failure_value" (or "timeout"), never "ok": it
+/// is no result, so a resume and --reuse run its individual again.
 EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl);
 
 /// The evaluation of an external task resumed from a store: the individuals of the

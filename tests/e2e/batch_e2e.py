@@ -110,7 +110,8 @@ r = run(["--quiet", write("fails.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf
                           "[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n")])
 check("analytical failure", r.returncode == 1 and
       r.stderr.decode() == "Analytical function\nUnknown variable: y\n", r.stderr.decode())
-check("report after failure", r.stdout.decode() == "No generation was computed.\n", r.stdout.decode())
+check("report after failure", r.stdout.decode() == "No generation was computed.\n"
+      "Failed evaluations: 1, of which 0 took the failure value\n", r.stdout.decode())
 r = run(["--quiet", write("plotfail.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x\n"
                           "[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n[PLOTS]\nP=Average;zz\n")])
 check("plot failure", r.returncode == 1 and r.stderr.decode() == "User Plots\nUnknown variable: zz\n"

@@ -115,8 +115,9 @@ check("json best", [v["name"] for v in best["variables"]] == ["x1", "x2"]
 
 progress = [strict_json(line) for line in r.stderr.decode().splitlines()]
 check("json progress lines", [p["generation"] for p in progress] == list(range(1, 101)))
-check("json progress fields", all(set(p) == {"generation", "maxIteration", "evaluations", "CurrentMin",
-                                             "GlobalMin", "elapsed", "estimated"} for p in progress))
+check("json progress fields", all(set(p) == {"generation", "maxIteration", "evaluations", "fromBuffer",
+                                             "CurrentMin", "GlobalMin", "elapsed", "estimated"}
+                                  for p in progress))
 check("json progress counts", all(a["evaluations"] <= b["evaluations"] and a["GlobalMin"] >= b["GlobalMin"]
                                   for a, b in zip(progress, progress[1:])) and progress[-1]["estimated"] == 0)
 

@@ -56,10 +56,11 @@ class ExternalTest : public ::testing::Test {
     {
         program.externalName = script("objective.sh", body);
         program.timeoutSeconds = timeout;
-        return evaluateExternal(program, ind, cancel);
+        return evaluateExternal(program, ind, cancel, &timedOut);
     }
 
     fs::path dir;
+    bool timedOut = true;
     ExternalProgram program;
     Indiv ind = reals({1, 0.25, 7});
     std::atomic<bool> cancel{false};
@@ -226,6 +227,7 @@ TEST_F(ExternalTest, TimeoutKillsTheProgramAndWhatItStarted)
     EXPECT_GE(seconds, 0.3);
     EXPECT_LT(seconds, 5.0);
     EXPECT_EQ(ind.value, 1); // a timed-out program's output is read like a failed one's
+    EXPECT_TRUE(timedOut);
     EXPECT_TRUE(noChildLeft());
     pid_t grandchild = std::stoi(read(dir / "sleep.pid"));
     EXPECT_TRUE(processDead(grandchild));
@@ -233,6 +235,9 @@ TEST_F(ExternalTest, TimeoutKillsTheProgramAndWhatItStarted)
     // A timeout does not cut short a program that ends in time.
     EXPECT_TRUE(run("sleep 0.2; echo 2 > \"$2\"", 5));
     EXPECT_EQ(ind.value, 2);
+    EXPECT_FALSE(timedOut);
+    EXPECT_FALSE(run("exit 3", 5));
+    EXPECT_FALSE(timedOut);
 }
 
 TEST_F(ExternalTest, CancelKillsTheProgramAtOnceWithoutReadingItsOutput)

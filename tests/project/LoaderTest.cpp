@@ -262,11 +262,13 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_FALSE(settings.usesWorkFolders());
     EXPECT_FALSE(settings.failureValue.has_value());
     EXPECT_EQ(settings.retries, 0);
+    EXPECT_EQ(settings.termGrace, 0);
     EXPECT_EQ(settings.cluster.scheduler, Scheduler::None);
     EXPECT_EQ(settings.workRootOwner, "") << "another project's folders are not this one's";
     EXPECT_EQ(settings.workRoot, "/data/tasks/wing-runs");
 
     ASSERT_EQ(load(head + "workers=16\nretries=2\nfailure_value=-1e9\nkeep_work_dirs=1\n"
+                          "term_grace=90.5\n"
                           "work_root=/scratch/r\ntemplate_dir=/deck\n[CLUSTER]\nscheduler=Slurm\n"
                           "mode=steps\npartition=short\naccount=lab\ntime_limit=30\n"
                           "cpus_per_task=4\nmemory=2048\noptions=--qos=high,,--exclusive\n"
@@ -275,6 +277,7 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_EQ(settings.workers, 16);
     EXPECT_EQ(settings.retries, 2);
     EXPECT_EQ(settings.failureValue, -1e9);
+    EXPECT_EQ(settings.termGrace, 90.5);
     EXPECT_TRUE(settings.keepWorkDirs);
     EXPECT_EQ(settings.workRoot, "/scratch/r");
     EXPECT_EQ(settings.templateDir, "/deck");
@@ -300,6 +303,9 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
         {"retries=101", "Retries ought to be a number from [0; 100]"},
         {"failure_value=high", "Failure value ought to be a number: high"},
         {"failure_value=nan", "Failure value ought to be a number: nan"},
+        {"term_grace=-1", "Term grace ought to be a number of seconds not below 0"},
+        {"term_grace=soon", "Term grace ought to be a number of seconds not below 0"},
+        {"term_grace=inf", "Term grace ought to be a number of seconds not below 0"},
         {"[CLUSTER]\nscheduler=pbs", "Unknown scheduler: pbs"},
         {"[CLUSTER]\nmode=tasks", "Unknown cluster mode: tasks"},
         {"[CLUSTER]\ntime_limit=0", "Time limit ought to be a number from [1; 525600]"},

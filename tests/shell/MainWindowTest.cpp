@@ -184,6 +184,40 @@ TEST_F(MainWindow, AnExternalTaskRunsSeveralProgramsAtOnce)
     EXPECT_NE(QProcess::execute("pgrep", {"-f", "sleep 3579"}), 0);
 }
 
+TEST_F(MainWindow, TerminateWithAGraceLetsTheRunningProgramsFinish)
+{
+    const std::string log = dir.filePath("starts.log").toStdString();
+    const QString program = file("objective.sh", "#!/bin/sh\nread a b < \"$1\"\necho \"$a\" >> " +
+                                                     log + "\nsleep 0.5\necho \"$a\" > \"$2\"\n");
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    auto started = [&log] {
+        std::ifstream in(log);
+        int lines = 0;
+        for (std::string line; std::getline(in, line);)
+            ++lines;
+        return lines;
+    };
+    form.openFile(file("task.txt", "[FUNCTION]\nexternal=1\nexternal_name=" +
+                                       program.toStdString() +
+                                       "\ninput_name=in.txt\noutput_name=out.txt\nworkers=2\n"
+                                       "term_grace=60\nwork_root=" +
+                                       dir.filePath("work").toStdString() +
+                                       "\n[VARIABLES]\nx=real[0;1]\ny=real[0;1]\n"
+                                       "[POPULATION]\nsize=6\n"));
+    QElapsedTimer clock;
+    clock.start();
+    while (started() < 2 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    form.Terminate->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_EQ(started(), 2);
+    const auto& population = form.engine()->population;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(population[i].evaluated, i < 2) << i;
+    EXPECT_NEAR(population[1].value, population[1].gene(0)->getValue(), 1e-5);
+}
+
 TEST_F(MainWindow, TerminateEndsARunEarly)
 {
     form.openFile(file("long.txt", analytical("loop_counter=1000\nmax_iteration=30000\n")));

@@ -88,6 +88,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
         result.workDir = attempt.workDir;
         result.workDirKept = attempt.workDirKept;
         result.failure = attempt.failure;
+        result.timedOut = attempt.timedOut;
         result.value = attempt.value;
 
         if (attempt.status == AttemptStatus::Cancelled) {
@@ -131,10 +132,12 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
             twin.status = result.status;
             twin.value = result.value;
             twin.failure = result.failure;
+            twin.timedOut = result.timedOut;
             twin.where = result.where;
             if (twin.status != EvaluationStatus::Cancelled && finished)
                 finished(twin);
         }
+        m_progress.changed();
         return stopping ? NextStep::StopStarting : NextStep::Continue;
     };
 

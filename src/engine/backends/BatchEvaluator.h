@@ -40,6 +40,8 @@ struct EvaluationResult {
     std::optional<double> value;
     /// Why the last attempt failed; empty on success.
     std::string failure;
+    /// The last attempt ran out of its time.
+    bool timedOut = false;
     /// Wall time of all attempts together.
     double seconds = 0;
     /// Programs started for it (0 for a duplicate).
@@ -93,6 +95,12 @@ public:
     void setSchedulerNotice(SchedulerNoticeHook hook) { m_schedulerNotice = std::move(hook); }
     /// Records the scheduler jobs the backend submits (a run store); null: none.
     void setJobLedger(JobLedger* ledger) { m_backend->setJobLedger(ledger); }
+    /// Called on the evaluating thread whenever a program starts or ends (see
+    /// ProgressCounters::onChange).
+    void setActivityHandler(std::function<void()> handler)
+    {
+        m_progress.onChange = std::move(handler);
+    }
     const FailurePolicy& policy() const { return m_policy; }
 
 private:

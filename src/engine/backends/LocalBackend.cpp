@@ -155,6 +155,7 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     if (value && !nan)
         outcome.value = value;
 
+    outcome.timedOut = timedOut;
     if (timedOut)
         outcome.failure =
             "past external_timeout (" + secondsText(m_options.program.timeoutSeconds) + " s)";
@@ -267,6 +268,7 @@ std::string LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requ
             pending.pop_front();
             progress.queued -= 1;
             progress.running += 1;
+            progress.changed();
         }
         if (running.empty() && (pending.empty() || !starting))
             break;

@@ -35,6 +35,8 @@ struct AttemptOutcome {
     /// Why it failed, for reports: "exit code 3", "past external_timeout (10 s)", "output is
     /// not a number", "Slurm state TIMEOUT", ...; empty on success.
     std::string failure;
+    /// The program ran out of its time (external_timeout, or the scheduler's time limit).
+    bool timedOut = false;
     /// Wall time of this run (for Slurm, from the first sight of the task running to the first
     /// sight of its end).
     double seconds = 0;
@@ -62,6 +64,15 @@ struct ProgressCounters {
     std::atomic<int> queued{0};
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
+    /// Called on the evaluating thread once a program has started or ended and the counts
+    /// show it: a generation may take hours, and its progress should show signs of life.
+    std::function<void()> onChange;
+
+    void changed() const
+    {
+        if (onChange)
+            onChange();
+    }
 
     EvaluationProgress snapshot() const
     {

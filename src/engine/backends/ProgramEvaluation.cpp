@@ -44,11 +44,20 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
     // A failure is handed to the run only when every program has ended: the run stops at the
     // failed individual, and the ones before it, which may still be running, must be taken
     // first, as one program after the other would have taken them.
-    std::vector<std::pair<std::size_t, std::optional<double>>> failed;
+    struct Failure {
+        std::size_t item;
+        std::optional<double> value;
+        bool timedOut;
+        bool operator<(const Failure& other) const { return item < other.item; }
+    };
+    std::vector<Failure> failed;
     const BatchEvaluator::Finished finished = [&](const EvaluationResult& result) {
         const std::size_t k = itemOf(result.index);
         if (result.status == EvaluationStatus::Failed)
-            failed.emplace_back(k, result.value);
+            failed.push_back({k, result.value, result.timedOut});
+        else if (result.status == EvaluationStatus::FailureValue)
+            batch.report(k, {EvaluationOutcome::Status::FailureValue, true, *result.value, {},
+                             result.timedOut});
         else
             batch.reportValue(k, *result.value);
         if (m_finished)
@@ -65,15 +74,18 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
             if (batch.status(k) == EvaluationOutcome::Status::NotRun) {
                 batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
                                  std::string("A problem with external program.\n") +
-                                     error.what()});
+                                     error.what(),
+                                 false});
                 break;
             }
         return;
     }
     std::sort(failed.begin(), failed.end());
-    for (const auto& [k, value] : failed)
-        batch.report(k, {EvaluationOutcome::Status::Failed, value.has_value(), value.value_or(0),
-                         "A problem with external program."});
+    for (const Failure& failure : failed)
+        batch.report(failure.item,
+                     {EvaluationOutcome::Status::Failed, failure.value.has_value(),
+                      failure.value.value_or(0), "A problem with external program.",
+                      failure.timedOut});
 }
 
 } // namespace zyl

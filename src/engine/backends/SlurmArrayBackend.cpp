@@ -418,10 +418,14 @@ void ArrayRun::poll()
                 task.running = true;
                 m_progress.queued -= 1;
                 m_progress.running += 1;
+                m_progress.changed();
             }
             continue;
         }
-        if (task.withdrawn && entry.state == "CANCELLED") {
+        // A pending task of an array is listed only within its array's range, so one taken
+        // back before it ran may never be seen by its own id: unknown is cancelled then.
+        if (task.withdrawn &&
+            (entry.state == "CANCELLED" || (entry.state == "UNKNOWN" && !task.running))) {
             // Taken back when the batch stopped starting: it never ran, so nothing to report.
             (task.running ? m_progress.running : m_progress.queued) -= 1;
             const Task gone = task;
@@ -489,7 +493,8 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     } else if (entry.state == "FAILED") {
         int status = -1;
         std::ifstream(pathInFolder(task.workDir, "zyl-exit-status")) >> status;
-        if ((status == 124 || status == 137) && program.timeoutSeconds > 0)
+        outcome.timedOut = (status == 124 || status == 137) && program.timeoutSeconds > 0;
+        if (outcome.timedOut)
             outcome.failure =
                 "past external_timeout (" + numberText(program.timeoutSeconds) + " s)";
         else if (status > 128 && status < 160)
@@ -502,6 +507,7 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
         outcome.failure = "Slurm no longer knows the task";
     } else {
         outcome.failure = "Slurm state " + entry.state;
+        outcome.timedOut = entry.state == "TIMEOUT";
     }
     outcome.status = outcome.failure.empty() ? AttemptStatus::Succeeded : AttemptStatus::Failed;
     // The folder of a success goes only once its value is taken (see settle): until then a

@@ -179,6 +179,7 @@ TEST_F(LocalBatch, EveryKindOfFailureIsOne)
             << c.body;
         EXPECT_EQ(result.value, c.value) << c.body;
         EXPECT_EQ(outcome.failed, *c.failure != 0);
+        EXPECT_EQ(result.timedOut, std::string(c.body) == "sleep 30") << c.body;
     }
 }
 

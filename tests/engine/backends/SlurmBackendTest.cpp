@@ -171,6 +171,7 @@ TEST_F(SlurmBatch, ATaskPastItsTimeLimitIsATimeout)
     BatchOutcome outcome = evaluate(requestsFor(1));
     EXPECT_EQ(outcome.results[0].status, EvaluationStatus::Failed);
     EXPECT_EQ(outcome.results[0].failure, "Slurm state TIMEOUT");
+    EXPECT_TRUE(outcome.results[0].timedOut);
     EXPECT_TRUE(outcome.failed);
     EXPECT_GE(outcome.results[0].seconds, 60);
 }
@@ -191,6 +192,25 @@ TEST_F(SlurmBatch, CancellingLeavesNothingRunningOrQueued)
     EXPECT_EQ(activeStates(jobOf(outcome.results[0])), std::vector<std::string>{});
     EXPECT_FALSE(processRunning(std::stoi(read(dir / "sleep.pid"))));
     EXPECT_EQ(evaluator->progress().running + evaluator->progress().queued, 0);
+}
+
+TEST_F(SlurmBatch, StoppingStartsLetsTheRunningTaskFinishAndNeverFailsTheOthers)
+{
+    // The grace after SIGTERM: the array's pending tasks are taken back, the running one ends.
+    options.workers = 1;
+    options.program.externalName =
+        script("slow.sh", "touch \"$D/started\"; sleep 2; " + std::string(squarePlus));
+    prepare(std::make_unique<SlurmArrayBackend>(options));
+    Canceller stopper([this] { return fs::exists(dir / "started"); });
+    BatchControl control;
+    control.stopStarting = &stopper.flag;
+    BatchOutcome outcome = evaluator->evaluate(requestsFor(3), nullptr, control);
+    EXPECT_FALSE(outcome.failed);
+    EXPECT_EQ(outcome.results[0].status, EvaluationStatus::Succeeded);
+    EXPECT_EQ(outcome.results[1].status, EvaluationStatus::NotRun);
+    EXPECT_EQ(outcome.results[2].status, EvaluationStatus::NotRun);
+    EXPECT_TRUE(reports.empty()) << reports[0];
+    EXPECT_EQ(activeStates(jobOf(outcome.results[0])), std::vector<std::string>{});
 }
 
 TEST_F(SlurmBatch, StepsRunInsideAnAllocation)
