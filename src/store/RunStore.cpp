@@ -104,6 +104,17 @@ CREATE TABLE evaluations (
 CREATE INDEX evaluations_by_generation ON evaluations (generation, individual);
 )sql";
 
+// The search method at the last committed boundary: which method, and its settings and
+// state (StateCodec). A table of its own, added by store version 2.
+constexpr const char* kMethodSchema = R"sql(
+CREATE TABLE IF NOT EXISTS method (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    name TEXT NOT NULL,
+    state BLOB NOT NULL
+);
+)sql";
+constexpr std::int32_t kFirstVersionWithMethod = 2;
+
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
@@ -277,10 +288,11 @@ struct RunStore::Writers {
                     "symbols = ?, population = ? WHERE id = 1"),
           evaluation(db, "INSERT INTO evaluations (generation, individual, variables, value, "
                          "status, kind, seconds, attempts, host, folder, message, finished, "
-                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          method(db, "INSERT OR REPLACE INTO method VALUES (1, ?, ?)")
     {
     }
-    sql::Statement generation, point, buffer, state, evaluation;
+    sql::Statement generation, point, buffer, state, evaluation, method;
 };
 
 void RunStore::damaged(const std::string& detail) const
@@ -407,6 +419,7 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
         {
             sql::Statement schema(store.m_db, "SELECT type, name FROM sqlite_schema");
             int tables = 0;
+            bool methodTable = false;
             while (schema.step()) {
                 const std::string type = schema.columnText(0), name = schema.columnText(1);
                 if (type == "trigger")
@@ -414,8 +427,10 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
                 for (const char* table : kTables)
                     if (name == table)
                         tables += type == "table" ? 1 : 0;
+                methodTable = methodTable || (type == "table" && name == "method");
             }
-            if (tables != static_cast<int>(std::size(kTables)))
+            if (tables != static_cast<int>(std::size(kTables)) ||
+                (version >= kFirstVersionWithMethod && !methodTable))
                 store.damaged("tables are missing");
         }
         if (store.m_db.queryInt("SELECT count(*) FROM run") != 1 ||
@@ -468,6 +483,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                              "; PRAGMA user_version = " + std::to_string(kStoreVersion) + ";")
                                 .c_str());
             store.m_db.exec(kSchema);
+            store.m_db.exec(kMethodSchema);
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
@@ -559,6 +575,13 @@ void RunStore::beginWriting()
         harden(m_db);
         m_db.exec("PRAGMA journal_mode = WAL");
         setUpWriting();
+        // A store of the version before the search methods were stored.
+        if (m_db.queryInt("PRAGMA user_version") < kFirstVersionWithMethod) {
+            sql::Transaction transaction(m_db);
+            m_db.exec(kMethodSchema);
+            m_db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
+            transaction.commit();
+        }
         sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, owner_since = ?");
         owner.bind(1, static_cast<std::int64_t>(::getpid()))
             .bindText(2, hostName())
@@ -636,6 +659,8 @@ void RunStore::commitSnapshot(const Snapshot& s)
         st.bindBlob(13, s.parameters).bindBlob(14, s.statistics).bindBlob(15, s.extremes);
         st.bindBlob(16, s.symbols).bindBlob(17, s.population);
         st.run();
+        w.method.bindText(1, std::string(codec::methodNameOfRecord(s.method))).bindBlob(2, s.method);
+        w.method.run();
         if (transaction)
             transaction->commit();
     } catch (const Exception& error) {

@@ -21,8 +21,9 @@ namespace zyl {
 /// PRAGMA application_id of every run store: "ZYL" and a zero byte, the file's magic number.
 constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// PRAGMA user_version: the layout of the tables. A store with a higher number was written by
-/// a newer ZYL and is refused.
-constexpr std::int32_t kStoreVersion = 1;
+/// a newer ZYL and is refused. Version 2 added the table `method`; a version 1 store (which
+/// can only hold a run of the genetic algorithm) gains it when it is resumed.
+constexpr std::int32_t kStoreVersion = 2;
 
 /// What a run was started from; written once, when the store is created.
 struct RunHeader {
@@ -120,6 +121,9 @@ struct Snapshot {
     /// Bytes of the export file at this boundary (append mode).
     std::int64_t exportSize = 0;
     std::string parameters, statistics, population, extremes, symbols;
+    /// The search method's settings and state (StateCodec's encodeMethod); empty in a store
+    /// written before methods were stored, which ran the genetic algorithm.
+    std::string method;
 
     // Incremental: only what is new since the previous snapshot.
     std::vector<GenerationRecord> generations;
