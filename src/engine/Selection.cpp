@@ -20,9 +20,7 @@ template <class G> int ZYL::tournamentWith(G& rng, StopPoll& poll)
         if (poll.step())
             return -1;
         int c = rng.randomIndex(popSize);
-        double challenger = population[c].value;
-        double best = population[winner].value;
-        if (maximise ? challenger > best : challenger < best)
+        if (better(population[c], population[winner]))
             winner = c;
     }
     return winner;

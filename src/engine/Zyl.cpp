@@ -52,6 +52,8 @@ ZYL::ZYL(int popSize, Indiv templateIndiv, std::vector<std::string> names,
             ind.gene(j)->randomInit(this->ranges[j], rng);
 }
 
+ZYL::~ZYL() = default;
+
 const Indiv* ZYL::recordInBuffer(Indiv& ind)
 {
     if (!bufferIndividuals || buffer.lookup(ind))
@@ -60,6 +62,43 @@ const Indiv* ZYL::recordInBuffer(Indiv& ind)
 }
 
 bool ZYL::nextGeneration(const std::atomic<bool>* stop)
+{
+    // A method chosen since the last generation starts afresh from the population at hand.
+    if (!m_method || m_method->method() != methodSettings.method)
+        m_method = makeSearchMethod(methodSettings.method);
+    return m_method->next(*this, stop);
+}
+
+void ZYL::prepareForEvaluation()
+{
+    for (Indiv& ind : population) {
+        ind.evaluated = false;
+        if (bufferIndividuals)
+            bufferLookup(ind);
+    }
+}
+
+MethodState ZYL::methodState() const
+{
+    if (!m_method || m_method->method() != methodSettings.method)
+        return {};
+    return m_method->save();
+}
+
+void ZYL::restoreMethod(const MethodState& state)
+{
+    m_method = makeSearchMethod(methodSettings.method);
+    if (state.empty())
+        return;
+    try {
+        m_method->restore(state, *this);
+    } catch (...) {
+        m_method = makeSearchMethod(methodSettings.method);
+        throw;
+    }
+}
+
+bool ZYL::breed(const std::atomic<bool>* stop)
 {
     if (selection == 0)
         throw Exception("Roulette selection. Not implemented yet.");
@@ -86,11 +125,7 @@ bool ZYL::nextGeneration(const std::atomic<bool>* stop)
     population.swap(m_next);
     if (elite)
         insertElite();
-    for (Indiv& ind : population) {
-        ind.evaluated = false;
-        if (bufferIndividuals)
-            bufferLookup(ind);
-    }
+    prepareForEvaluation();
     return true;
 }
 

@@ -3,10 +3,13 @@
 #include "common/Rng.h"
 #include "engine/Buffer.h"
 #include "engine/Indiv.h"
+#include "engine/Method.h"
 #include "engine/Variable.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,7 @@ public:
     std::int64_t crossovers = 0;
     /// Fixed at construction; population.size() always equals it.
     const std::int32_t popSize;
-    /// 0 roulette (not available; nextGeneration refuses it), 1 tournament.
+    /// 0 roulette (not available; breed refuses it), 1 tournament.
     std::int32_t selection = 1;
     /// 0 uniform, any other value nonuniform.
     std::int32_t mutationType = 1;
@@ -50,6 +53,9 @@ public:
     std::int32_t crossoverType = 1;
     std::int32_t tourSize = 3;
     std::int32_t crossPoints = 1;
+    /// The search method and the parameters of the methods other than the genetic algorithm.
+    /// Changing the method between generations starts the new one from the population at hand.
+    MethodSettings methodSettings;
 
     // ---- Statistics of the latest generation, filled by the statistics pass ----
     std::int32_t different = 0;
@@ -81,6 +87,8 @@ public:
     ZYL(const ZYL&) = delete;
     ZYL& operator=(const ZYL&) = delete;
 
+    ~ZYL();
+
     /// Number of decision variables.
     int count() const { return templateIndiv.count(); }
     Rng& rng() const { return *m_rng; }
@@ -89,6 +97,17 @@ public:
     {
         m_rng = &rng;
         m_lcg = dynamic_cast<LcgRng*>(&rng);
+    }
+
+    /// The one order of individuals that every method and selection ranks by: true when `a`
+    /// is strictly better than `b`, by its value (the smaller, or the larger when maximising).
+    /// A value that is not a number ranks after every number, and two of them rank alike.
+    bool better(const Indiv& a, const Indiv& b) const
+    {
+        const double x = a.value, y = b.value;
+        if (maximise ? x > y : x < y)
+            return true;
+        return std::isnan(y) && !std::isnan(x);
     }
 
     /// One tournament of max(1, tourSize) contestants drawn with replacement; returns the
@@ -117,15 +136,29 @@ public:
     /// so that the caller can show it. Returns nullptr when nothing was added.
     const Indiv* recordInBuffer(Indiv& ind);
 
-    /// Replaces the population by the next generation: selection, crossover of the pairs
-    /// (0, 1), (2, 3), ..., mutation, elite, then every member is marked unevaluated and, with
-    /// the buffer on, takes a buffered value when there is one. Does not advance `generation`.
+    /// Replaces the population, every member evaluated, by the next generation of the method of
+    /// `methodSettings`: breed() for the genetic algorithm. Does not advance `generation`.
+    bool nextGeneration(const std::atomic<bool>* stop = nullptr);
+
+    /// The genetic algorithm's next generation: selection, crossover of the pairs
+    /// (0, 1), (2, 3), ..., mutation, elite, then prepareForEvaluation().
     /// `stop` is looked at about once per million steps (contestants, cut points, variables):
     /// when it is set, the breeding is abandoned, the population stays as it was and false is
     /// returned. A breeding shorter than that never looks, so its draws cannot depend on it.
     /// \throws Exception "Roulette selection. Not implemented yet." when selection is 0; the
     /// population is then unchanged.
-    bool nextGeneration(const std::atomic<bool>* stop = nullptr);
+    bool breed(const std::atomic<bool>* stop = nullptr);
+
+    /// Marks every member unevaluated and, with the buffer on, gives each the buffered value
+    /// when there is one.
+    void prepareForEvaluation();
+
+    /// The state of the method between two generations, for a run store: empty while the
+    /// method of `methodSettings` has not bred a generation yet.
+    MethodState methodState() const;
+    /// Makes the method of `methodSettings` continue from `state` (empty: as new).
+    /// \throws Exception when the state does not fit; the method is then as new.
+    void restoreMethod(const MethodState& state);
 
 private:
     /// Counts the steps of a breeding and looks at the stop flag now and then.
@@ -162,6 +195,7 @@ private:
 
     Rng* m_rng;
     LcgRng* m_lcg;
+    std::unique_ptr<SearchMethod> m_method;
     // The generation being bred; kept between generations so that breeding reuses the
     // individuals' storage instead of allocating anew.
     std::vector<Indiv> m_next;

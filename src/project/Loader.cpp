@@ -173,6 +173,65 @@ Exception reversedRange(const std::string& name, const std::string& type)
 const char* const individualVectors[] = {"GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
                                          "CurrentMaxIndiv"};
 
+/// A parameter of METHOD, when given: a real within (lo; hi], or [lo; hi] when `closedBelow`.
+void methodReal(const std::string& text, double lo, double hi, bool closedBelow,
+                const char* what, double& value)
+{
+    if (text.empty())
+        return;
+    const std::optional<double> x = parseReal(text);
+    if (!x || !(closedBelow ? *x >= lo : *x > lo) || !(*x <= hi))
+        throw Exception(std::string(what) + " ought to be a number from " +
+                        (closedBelow ? "[" : "(") + realToShortText(lo) + "; " +
+                        realToShortText(hi) + "]");
+    value = *x;
+}
+
+/// A parameter of METHOD, when given: a whole number within [lo; hi].
+void methodCount(const std::string& text, int lo, int hi, const char* what, std::int32_t& value)
+{
+    if (text.empty())
+        return;
+    const std::optional<int> x = parseInteger(text);
+    if (!x || *x < lo || *x > hi)
+        throw Exception(std::string(what) + " ought to be a number from [" + std::to_string(lo) +
+                        "; " + std::to_string(hi) + "]");
+    value = *x;
+}
+
+} // namespace
+
+MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode)
+{
+    MethodSettings methods;
+    const std::string name = script.ReadString("OPTIONS", "method", "");
+    if (!name.empty()) {
+        const std::optional<Method> method = methodByName(lowerCase(name));
+        if (!method)
+            throw Exception("Unknown method: " + name + " (ga, cmaes or de)");
+        methods.method = *method;
+    }
+    // A person types every value of a manual task: the other methods pay off over thousands
+    // of evaluations, far more than anyone types.
+    if (mode == FunctionMode::Manual && methods.method != Method::Ga)
+        throw Exception("A manual task runs with method ga only");
+    methodReal(script.ReadString("METHOD", "cmaes_step", ""), 0, 1, false, "CMA-ES step",
+               methods.cmaes.step);
+    methodCount(script.ReadString("METHOD", "cmaes_restarts", ""), 0, kMostRestarts,
+                "CMA-ES restarts", methods.cmaes.restarts);
+    methodCount(script.ReadString("METHOD", "cmaes_growth", ""), 1, kMostGrowth, "CMA-ES growth",
+                methods.cmaes.growth);
+    methodReal(script.ReadString("METHOD", "de_f", ""), 0, kMostWeight, false, "DE weight f",
+               methods.de.f);
+    methodReal(script.ReadString("METHOD", "de_cr", ""), 0, 1, true, "DE crossover rate cr",
+               methods.de.cr);
+    methodReal(script.ReadString("METHOD", "de_adaptation", ""), 0, 1, true, "DE adaptation",
+               methods.de.adaptation);
+    return methods;
+}
+
+namespace {
+
 std::string vectorOfThrees(int n)
 {
     std::string text = "{3";
@@ -330,6 +389,7 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     std::vector<std::string> ruleNames = zyl.names;
     ruleNames.insert(ruleNames.end(), std::begin(individualVectors), std::end(individualVectors));
     settings.stopRules = readStopRules(script, table, ruleNames);
+    zyl.methodSettings = readMethodSettings(script, settings.functionMode);
 
     // 21. Plots.
     for (const std::string& key : script.ReadSection("PLOTS"))

@@ -19,6 +19,13 @@ namespace zyl {
 constexpr int maxTournamentSize = 10000;
 constexpr int maxCrossoverPoints = 10000;
 
+/// The key `method` of OPTIONS and the parameters of the methods in METHOD; absent keys keep
+/// their defaults. Every parameter is checked, whichever method is chosen: the Options dialog
+/// can switch methods later, and a typing slip should show at once.
+/// \throws Exception "Unknown method: ..." or "<parameter> ought to be a number from ...", and
+/// "A manual task runs with method ga only" for another method in `mode` Manual.
+MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode);
+
 /// What a successful load builds besides the settings.
 struct LoadedProject {
     std::unique_ptr<ZYL> zyl;

@@ -704,6 +704,7 @@ void TMainForm::OptionsExecute()
     dialog->setProject(project().zyl.get(), &m_settings.loopCounter, m_script.get());
     if (m_settings.functionMode == FunctionMode::External)
         dialog->setWorkers(&m_settings.workers);
+    dialog->setManual(m_settings.functionMode == FunctionMode::Manual);
     dialog->exec();
     dialog->setProject(nullptr, nullptr, nullptr);
 }

@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/Zyl.h"
+#include "engine/Method.h"
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "shell/Messages.h"
@@ -68,6 +69,7 @@ TOKBottomDlg1::TOKBottomDlg1(QWidget* parent) : QDialog(parent)
     PageControl1->addTab(createCrossoverPage(), QStringLiteral("Crossover"));
     PageControl1->addTab(createMutationPage(), QStringLiteral("Mutation"));
     PageControl1->addTab(createPopulationPage(), QStringLiteral("Population"));
+    PageControl1->addTab(createMethodPage(), QStringLiteral("Method"));
     PageControl1->setCurrentIndex(1);
     PageControl1->setUsesScrollButtons(false);
 
@@ -197,10 +199,52 @@ QWidget* TOKBottomDlg1::createPopulationPage()
     return page;
 }
 
+QWidget* TOKBottomDlg1::createMethodPage()
+{
+    auto* page = new QWidget(this);
+    RadioButtonGa = new QRadioButton(QStringLiteral("Genetic algorithm (ga)"), page);
+    RadioButtonCmaes = new QRadioButton(QStringLiteral("CMA-ES (cmaes)"), page);
+    RadioButtonDe = new QRadioButton(QStringLiteral("Differential evolution (de)"), page);
+    auto* group = new QButtonGroup(page);
+    for (QRadioButton* button : {RadioButtonGa, RadioButtonCmaes, RadioButtonDe})
+        group->addButton(button);
+    RadioButtonGa->setChecked(true);
+
+    auto* cmaes = new QGroupBox(QStringLiteral("CMA-ES"), page);
+    EditCmaesStep = new QLineEdit(cmaes);
+    UpDownCmaesRestarts = spinBox(cmaes, 0, kMostRestarts);
+    UpDownCmaesGrowth = spinBox(cmaes, 1, kMostGrowth);
+    auto* cmaesLayout = new QVBoxLayout(cmaes);
+    cmaesLayout->addLayout(
+        labelled(cmaes, QStringLiteral("Initial step (fraction of each range)"), EditCmaesStep));
+    cmaesLayout->addLayout(labelled(cmaes, QStringLiteral("Restarts"), UpDownCmaesRestarts));
+    cmaesLayout->addLayout(
+        labelled(cmaes, QStringLiteral("Population growth per restart"), UpDownCmaesGrowth));
+
+    auto* de = new QGroupBox(QStringLiteral("Differential evolution"), page);
+    EditDeWeight = new QLineEdit(de);
+    EditDeCrossover = new QLineEdit(de);
+    EditDeAdaptation = new QLineEdit(de);
+    auto* deLayout = new QVBoxLayout(de);
+    deLayout->addLayout(labelled(de, QStringLiteral("Initial weight F"), EditDeWeight));
+    deLayout->addLayout(labelled(de, QStringLiteral("Initial crossover rate CR"), EditDeCrossover));
+    deLayout->addLayout(labelled(de, QStringLiteral("Adaptation probability"), EditDeAdaptation));
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(RadioButtonGa);
+    layout->addWidget(RadioButtonCmaes);
+    layout->addWidget(RadioButtonDe);
+    layout->addWidget(cmaes);
+    layout->addWidget(de);
+    layout->addStretch();
+    return page;
+}
+
 void TOKBottomDlg1::setProject(ZYL* zyl, int* loopCounter, ProjectScript* script)
 {
     const bool bound = zyl && loopCounter;
     m_workers = nullptr;
+    m_manual = false;
     m_zyl = bound ? zyl : nullptr;
     m_loopCounter = bound ? loopCounter : nullptr;
     m_script = bound ? script : nullptr;
@@ -272,6 +316,21 @@ void TOKBottomDlg1::FormShow()
         RadioButtonConstant->setChecked(true);
     UpDownWorkers->setEnabled(m_workers != nullptr);
     UpDownWorkers->setValue(m_workers ? *m_workers : 1);
+
+    const MethodSettings& methods = zyl.methodSettings;
+    switch (methods.method) {
+    case Method::Cmaes: RadioButtonCmaes->setChecked(true); break;
+    case Method::De: RadioButtonDe->setChecked(true); break;
+    case Method::Ga: RadioButtonGa->setChecked(true); break;
+    }
+    RadioButtonCmaes->setEnabled(!m_manual);
+    RadioButtonDe->setEnabled(!m_manual);
+    EditCmaesStep->setText(shortText(methods.cmaes.step));
+    UpDownCmaesRestarts->setValue(methods.cmaes.restarts);
+    UpDownCmaesGrowth->setValue(methods.cmaes.growth);
+    EditDeWeight->setText(shortText(methods.de.f));
+    EditDeCrossover->setText(shortText(methods.de.cr));
+    EditDeAdaptation->setText(shortText(methods.de.adaptation));
 }
 
 void TOKBottomDlg1::OKBtnClick()
@@ -382,6 +441,52 @@ void TOKBottomDlg1::apply()
         if (script && (*m_workers != 1 || script->HasKey("FUNCTION", "workers")))
             script->WriteInteger("FUNCTION", "workers", *m_workers);
     }
+
+    // 13. The search method.
+    applyMethod();
+}
+
+void TOKBottomDlg1::applyMethod()
+{
+    // The fields are checked as the loader checks a script, with its messages, and taken all
+    // or none: the dialog never sets what loading the saved script would refuse.
+    const Method method = RadioButtonCmaes->isChecked() ? Method::Cmaes
+                          : RadioButtonDe->isChecked()  ? Method::De
+                                                        : Method::Ga;
+    ProjectScript fields;
+    fields.WriteString("OPTIONS", "method", methodName(method));
+    fields.WriteString("METHOD", "cmaes_step", EditCmaesStep->text().toStdString());
+    fields.WriteInteger("METHOD", "cmaes_restarts", UpDownCmaesRestarts->value());
+    fields.WriteInteger("METHOD", "cmaes_growth", UpDownCmaesGrowth->value());
+    fields.WriteString("METHOD", "de_f", EditDeWeight->text().toStdString());
+    fields.WriteString("METHOD", "de_cr", EditDeCrossover->text().toStdString());
+    fields.WriteString("METHOD", "de_adaptation", EditDeAdaptation->text().toStdString());
+    const MethodSettings methods =
+        readMethodSettings(fields, m_manual ? FunctionMode::Manual : FunctionMode::Analytical);
+    m_zyl->methodSettings = methods;
+    ProjectScript* script = m_script;
+    if (!script)
+        return;
+    // A script that never named a method gains keys only for what it leaves the genetic
+    // algorithm for, so that saving it changes nothing else.
+    auto named = [script](const char* section, const char* key, bool used) {
+        return used || script->HasKey(section, key);
+    };
+    if (named("OPTIONS", "method", method != Method::Ga))
+        script->WriteString("OPTIONS", "method", methodName(method));
+    const bool cmaes = method == Method::Cmaes, de = method == Method::De;
+    if (named("METHOD", "cmaes_step", cmaes))
+        script->WriteFloat("METHOD", "cmaes_step", methods.cmaes.step);
+    if (named("METHOD", "cmaes_restarts", cmaes))
+        script->WriteInteger("METHOD", "cmaes_restarts", methods.cmaes.restarts);
+    if (named("METHOD", "cmaes_growth", cmaes))
+        script->WriteInteger("METHOD", "cmaes_growth", methods.cmaes.growth);
+    if (named("METHOD", "de_f", de))
+        script->WriteFloat("METHOD", "de_f", methods.de.f);
+    if (named("METHOD", "de_cr", de))
+        script->WriteFloat("METHOD", "de_cr", methods.de.cr);
+    if (named("METHOD", "de_adaptation", de))
+        script->WriteFloat("METHOD", "de_adaptation", methods.de.adaptation);
 }
 
 } // namespace zyl

@@ -34,6 +34,10 @@ public:
     /// box is then disabled. Bound like the task, until the next setProject.
     void setWorkers(int* workers) { m_workers = workers; }
 
+    /// Whether the bound task is a manual one, which runs with the genetic algorithm only: the
+    /// other methods are then disabled. Bound like the task, until the next setProject.
+    void setManual(bool manual) { m_manual = manual; }
+
     /// Binds the task, shows the dialog modally, unbinds; returns the dialog's result.
     int execFor(ZYL& zyl, int& loopCounter, ProjectScript* script);
 
@@ -67,6 +71,16 @@ public:
     QRadioButton* RadioButtonConstant;
     QRadioButton* RadioButtonVariable;
     QSpinBox* UpDownWorkers;
+    // Method
+    QRadioButton* RadioButtonGa;
+    QRadioButton* RadioButtonCmaes;
+    QRadioButton* RadioButtonDe;
+    QLineEdit* EditCmaesStep;
+    QSpinBox* UpDownCmaesRestarts;
+    QSpinBox* UpDownCmaesGrowth;
+    QLineEdit* EditDeWeight;
+    QLineEdit* EditDeCrossover;
+    QLineEdit* EditDeAdaptation;
 
 public slots:
     /// Fills the controls from the bound task.
@@ -85,11 +99,14 @@ private:
     QWidget* createCrossoverPage();
     QWidget* createMutationPage();
     QWidget* createPopulationPage();
+    QWidget* createMethodPage();
     void apply();
+    void applyMethod();
 
     ZYL* m_zyl = nullptr;
     int* m_loopCounter = nullptr;
     int* m_workers = nullptr;
+    bool m_manual = false;
     ProjectScript* m_script = nullptr;
 };
 

@@ -23,6 +23,8 @@ void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& sett
     const codec::Parameters parameters = codec::decodeParameters(s.parameters);
     codec::applyParameters(parameters, zyl);
     settings.loopCounter = parameters.loopCounter;
+    if (!s.method.empty())
+        codec::applyMethod(codec::decodeMethod(s.method), zyl);
     codec::applyStatistics(codec::decodeStatistics(s.statistics), zyl);
 
     const auto population = codec::decodeIndivs(s.population, "the population");

@@ -61,6 +61,7 @@ void fillSnapshot(Snapshot& s, const RecordedRun& run, codec::ByteWriter& writer
     encode(s.population, [&](codec::ByteWriter& w) { codec::encodePopulation(w, zyl); });
     encode(s.extremes, [&](codec::ByteWriter& w) { codec::encodeExtremes(w, zyl); });
     encode(s.symbols, [&](codec::ByteWriter& w) { codec::encodeSymbols(w, run.table); });
+    encode(s.method, [&](codec::ByteWriter& w) { codec::encodeMethod(w, zyl); });
 }
 
 Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> history,

@@ -121,6 +121,17 @@ CREATE TABLE jobs (
 );
 )sql";
 
+// The search method at the last committed boundary: which method, and its settings and
+// state (StateCodec). A table of its own, added by store version 3.
+constexpr const char* kMethodSchema = R"sql(
+CREATE TABLE IF NOT EXISTS method (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    name TEXT NOT NULL,
+    state BLOB NOT NULL
+);
+)sql";
+constexpr std::int32_t kFirstVersionWithMethod = 3;
+
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
@@ -129,12 +140,20 @@ constexpr const char* kTables[] = {"run",         "state",  "generations", "plot
 /// is upgraded in one place (columns it did not know read as NULL: unknown).
 void upgradeStoreLayout(sql::Database& db, std::int64_t fromVersion)
 {
-    // A table a damaged store of an older layout already holds is taken as it is.
-    if (fromVersion < 2 &&
-        db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'jobs'") == 0)
+    // Each step asks whether its part is there already rather than trusting the number alone:
+    // the layouts of one version differed while it was being made, and a step that fails on
+    // a part already present would make such a store impossible to resume.
+    const bool jobs = db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
+                                  "AND name = 'jobs'") != 0;
+    const bool folder =
+        db.queryInt("SELECT count(*) FROM pragma_table_info('run') WHERE name = 'folder'") != 0;
+    if (fromVersion < 2 && !jobs)
         db.exec(kJobsTable);
-    if (fromVersion < 3)
-        db.exec("ALTER TABLE run ADD COLUMN folder TEXT");
+    if (fromVersion < 3) {
+        if (!folder)
+            db.exec("ALTER TABLE run ADD COLUMN folder TEXT");
+        db.exec(kMethodSchema); // IF NOT EXISTS
+    }
     db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
 }
 
@@ -363,10 +382,11 @@ struct RunStore::Writers {
                     "symbols = ?, population = ? WHERE id = 1"),
           evaluation(db, "INSERT INTO evaluations (generation, individual, variables, value, "
                          "status, kind, seconds, attempts, host, folder, message, finished, "
-                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                         "exact) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          method(db, "INSERT OR REPLACE INTO method VALUES (1, ?, ?)")
     {
     }
-    sql::Statement generation, point, buffer, state, evaluation;
+    sql::Statement generation, point, buffer, state, evaluation, method;
 };
 
 RunStore::RunStore(const std::string& path) : m_path(path), m_file(path)
@@ -504,6 +524,7 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
         {
             sql::Statement schema(store.m_db, "SELECT type, name FROM sqlite_schema");
             int tables = 0;
+            bool methodTable = false;
             while (schema.step()) {
                 const std::string type = schema.columnText(0), name = schema.columnText(1);
                 if (type == "trigger")
@@ -511,12 +532,14 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
                 for (const char* table : kTables)
                     if (name == table)
                         tables += type == "table" ? 1 : 0;
+                methodTable = methodTable || (type == "table" && name == "method");
             }
             if (store.m_version >= 2 &&
                 store.m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
                                     "AND name = 'jobs'") != 1)
                 tables = -1;
-            if (tables != static_cast<int>(std::size(kTables)))
+            if (tables != static_cast<int>(std::size(kTables)) ||
+                (version >= kFirstVersionWithMethod && !methodTable))
                 store.damaged("tables are missing");
         }
         if (store.m_db.queryInt("SELECT count(*) FROM run") != 1 ||
@@ -574,6 +597,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                                 .c_str());
             store.m_db.exec(kSchema);
             store.m_db.exec(kJobsTable);
+            store.m_db.exec(kMethodSchema);
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
@@ -861,6 +885,8 @@ void RunStore::commitSnapshot(const Snapshot& s)
         st.bindBlob(13, s.parameters).bindBlob(14, s.statistics).bindBlob(15, s.extremes);
         st.bindBlob(16, s.symbols).bindBlob(17, s.population);
         st.run();
+        w.method.bindText(1, std::string(codec::methodNameOfRecord(s.method))).bindBlob(2, s.method);
+        w.method.run();
         if (transaction)
             transaction->commit();
     } catch (const Exception& error) {

@@ -27,7 +27,8 @@ constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// PRAGMA user_version: the layout of the tables. A store with a higher number was written by
 /// a newer ZYL and is refused; one with a lower number is read as it is and brought up to
 /// this layout when a resume first writes it (version 2 added the table of scheduler jobs,
-/// version 3 the run's folder).
+/// version 3 the run's folder and the table of the search method, which a run of
+/// the genetic algorithm leaves empty).
 constexpr std::int32_t kStoreVersion = 3;
 
 /// The file of a running store was deleted, replaced or cut short behind the run's back: no
@@ -142,6 +143,9 @@ struct Snapshot {
     /// Bytes of the export file at this boundary (append mode).
     std::int64_t exportSize = 0;
     std::string parameters, statistics, population, extremes, symbols;
+    /// The search method's settings and state (StateCodec's encodeMethod); empty in a store
+    /// written before methods were stored, which ran the genetic algorithm.
+    std::string method;
 
     // Incremental: only what is new since the previous snapshot.
     std::vector<GenerationRecord> generations;

@@ -134,6 +134,12 @@ StoredRun RunStore::read()
             s.extremes = q.columnBlob(14);
             s.symbols = q.columnBlob(15);
             s.population = q.columnBlob(16);
+            if (m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                              "name = 'method'") == 1) {
+                sql::Statement method(m_db, "SELECT state FROM method");
+                if (method.step())
+                    s.method = method.columnBlob(0);
+            }
             if (q.columnInt(0) != s.generation || s.generation < 0 || s.stop.evaluations < 0 ||
                 s.stop.stallCount < 0 || s.exportSize < 0 || run.bufferEntries < 0 ||
                 !(s.runSeconds >= 0) || (s.stop.finished() && s.stop.stopReason.empty()))
@@ -342,6 +348,8 @@ StoredRun inspectRunStore(const std::string& path)
         for (const std::string& chunk : run.bufferChunks)
             codec::decodeIndivs(chunk, "the buffer");
         codec::decodeSymbols(run.state.symbols);
+        if (!run.state.method.empty())
+            codec::decodeMethod(run.state.method);
     } catch (const Exception& error) {
         throw Exception("The run store \"" + path + "\" is damaged: " + error.what());
     }

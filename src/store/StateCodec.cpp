@@ -294,6 +294,89 @@ void applyParameters(const Parameters& p, ZYL& zyl)
     zyl.ranges = p.ranges;
 }
 
+namespace {
+// The first byte of the method's record: its layout.
+constexpr std::uint8_t kMethodFormat = 1;
+} // namespace
+
+void encodeMethod(ByteWriter& out, const ZYL& zyl)
+{
+    const MethodSettings& m = zyl.methodSettings;
+    out.u8(kMethodFormat);
+    out.u8(static_cast<std::uint8_t>(m.method));
+    out.f64(m.cmaes.step);
+    out.i32(m.cmaes.restarts);
+    out.i32(m.cmaes.growth);
+    out.f64(m.de.f);
+    out.f64(m.de.cr);
+    out.f64(m.de.adaptation);
+    const MethodState state = zyl.methodState();
+    out.u32(static_cast<std::uint32_t>(state.counts.size()));
+    for (std::int64_t x : state.counts)
+        out.i64(x);
+    out.u32(static_cast<std::uint32_t>(state.reals.size()));
+    for (double x : state.reals)
+        out.f64(x);
+    ByteWriter individuals;
+    std::vector<const Indiv*> list;
+    for (const Indiv& ind : state.individuals)
+        list.push_back(&ind);
+    encodeIndivs(individuals, list.data(), list.size(), zyl.count());
+    out.text(individuals.bytes());
+}
+
+MethodData decodeMethod(std::string_view bytes)
+{
+    ByteReader in(bytes, "the search method");
+    if (in.u8() != kMethodFormat)
+        in.damaged("is of an unknown layout");
+    MethodData d;
+    const std::uint8_t method = in.u8();
+    if (method > static_cast<std::uint8_t>(Method::De))
+        in.damaged("names an unknown method");
+    d.settings.method = static_cast<Method>(method);
+    d.settings.cmaes.step = in.f64();
+    d.settings.cmaes.restarts = in.i32();
+    d.settings.cmaes.growth = in.i32();
+    d.settings.de.f = in.f64();
+    d.settings.de.cr = in.f64();
+    d.settings.de.adaptation = in.f64();
+    // A method never runs with settings a script could not give it.
+    if (!withinRanges(d.settings))
+        in.damaged("holds settings out of their ranges");
+    d.counts.resize(in.count(8));
+    for (std::int64_t& x : d.counts)
+        x = in.i64();
+    d.reals.resize(in.count(8));
+    for (double& x : d.reals)
+        x = in.f64();
+    d.individuals = decodeIndivs(in.text(), "the search method's individuals");
+    in.expectEnd();
+    return d;
+}
+
+std::string_view methodNameOfRecord(std::string_view bytes)
+{
+    if (bytes.size() < 2 || static_cast<std::uint8_t>(bytes[0]) != kMethodFormat ||
+        static_cast<std::uint8_t>(bytes[1]) > static_cast<std::uint8_t>(Method::De))
+        return methodName(Method::Ga);
+    return methodName(static_cast<Method>(bytes[1]));
+}
+
+void applyMethod(const MethodData& data, ZYL& zyl)
+{
+    zyl.methodSettings = data.settings;
+    MethodState state;
+    state.counts = data.counts;
+    state.reals = data.reals;
+    state.individuals.reserve(data.individuals.size());
+    for (const IndivData& ind : data.individuals) {
+        state.individuals.push_back(zyl.templateIndiv);
+        applyData(ind, state.individuals.back());
+    }
+    zyl.restoreMethod(state);
+}
+
 void encodeStatistics(ByteWriter& out, const ZYL& zyl)
 {
     out.i32(zyl.different);

@@ -102,6 +102,26 @@ void encodeParameters(ByteWriter& out, const ZYL& zyl, int loopCounter);
 Parameters decodeParameters(std::string_view bytes);
 void applyParameters(const Parameters& parameters, ZYL& zyl);
 
+/// The search method: its settings (which the Options dialog may have changed) and the
+/// method's own state at the boundary, kept apart from the genetic algorithm's parameters so
+/// that the run store needs no knowledge of any method.
+struct MethodData {
+    MethodSettings settings;
+    std::vector<std::int64_t> counts;
+    std::vector<double> reals;
+    std::vector<IndivData> individuals;
+};
+void encodeMethod(ByteWriter& out, const ZYL& zyl);
+/// \throws Exception when the bytes do not form the method's record (an unknown method
+/// included).
+MethodData decodeMethod(std::string_view bytes);
+/// The name of the method a record holds ("ga" for an empty or damaged one), for the
+/// readable column of the store's table.
+std::string_view methodNameOfRecord(std::string_view bytes);
+/// Gives the engine the settings and its method the state. \throws Exception when the state
+/// does not fit the task.
+void applyMethod(const MethodData& data, ZYL& zyl);
+
 /// The statistics fields of the latest generation (different and the eleven reals).
 struct StatisticsFields {
     std::int32_t different = 0;

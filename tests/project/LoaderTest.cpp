@@ -358,3 +358,41 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_EQ(load(head + "template_dir=/data/deck\nwork_root=/data/deck/./runs\n"), nested);
     EXPECT_EQ(load(head + "template_dir=/data/deck\nwork_root=/data/deck-runs\n"), "");
 }
+
+TEST_F(Loading, TheSearchMethodAndItsParameters)
+{
+    const std::string task = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n"
+                             "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x\n";
+    ASSERT_EQ(load(task), "");
+    EXPECT_EQ(project.zyl->methodSettings, MethodSettings{});
+
+    ASSERT_EQ(load(task + "[OPTIONS]\nmethod=CMAES\n[METHOD]\ncmaes_step=0.5\ncmaes_restarts=0\n"
+                          "cmaes_growth=3\nde_f=2\nde_cr=0\nde_adaptation=1\n"),
+              "");
+    const MethodSettings& m = project.zyl->methodSettings;
+    EXPECT_EQ(m.method, Method::Cmaes);
+    EXPECT_EQ(m.cmaes, (CmaesSettings{0.5, 0, 3}));
+    EXPECT_EQ(m.de, (DeSettings{2, 0, 1}));
+    ASSERT_EQ(load(task + "[OPTIONS]\nmethod=de\n"), "");
+    EXPECT_EQ(project.zyl->methodSettings.method, Method::De);
+
+    const std::pair<const char*, const char*> rejected[] = {
+        {"[OPTIONS]\nmethod=pso", "Unknown method: pso (ga, cmaes or de)"},
+        {"[METHOD]\ncmaes_step=0", "CMA-ES step ought to be a number from (0; 1]"},
+        {"[METHOD]\ncmaes_step=1.5", "CMA-ES step ought to be a number from (0; 1]"},
+        {"[METHOD]\ncmaes_step=wide", "CMA-ES step ought to be a number from (0; 1]"},
+        {"[METHOD]\ncmaes_restarts=-1", "CMA-ES restarts ought to be a number from [0; 100]"},
+        {"[METHOD]\ncmaes_restarts=2.5", "CMA-ES restarts ought to be a number from [0; 100]"},
+        {"[METHOD]\ncmaes_growth=11", "CMA-ES growth ought to be a number from [1; 10]"},
+        {"[METHOD]\nde_f=0", "DE weight f ought to be a number from (0; 2]"},
+        {"[METHOD]\nde_cr=1.01", "DE crossover rate cr ought to be a number from [0; 1]"},
+        {"[METHOD]\nde_adaptation=nan", "DE adaptation ought to be a number from [0; 1]"},
+    };
+    for (const auto& [keys, message] : rejected)
+        EXPECT_EQ(load(task + keys + "\n"), message) << keys;
+
+    const std::string manual = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n"
+                               "[FUNCTION]\nmanual=1\n[OPTIONS]\n";
+    EXPECT_EQ(load(manual + "method=ga\n"), "");
+    EXPECT_EQ(load(manual + "method=de\n"), "A manual task runs with method ga only");
+}

@@ -251,3 +251,42 @@ TEST_F(OptionsDialog, WorkersOnlyForAnExternalTaskAndWrittenOnlyWhenChosen)
     EXPECT_EQ(workers, 6);
     EXPECT_EQ(value("FUNCTION", "workers"), "6");
 }
+
+TEST_F(OptionsDialog, TheMethodPageTakesAllOrNothingAndWritesOnlyWhatLeavesTheDefault)
+{
+    MessageBoxAnswerer boxes;
+    load("ff");
+    EXPECT_TRUE(dialog.RadioButtonGa->isChecked());
+    EXPECT_EQ(dialog.EditCmaesStep->text(), "0.3");
+    dialog.RadioButtonCmaes->setChecked(true);
+    dialog.EditCmaesStep->setText("0.45");
+    dialog.UpDownCmaesRestarts->setValue(4);
+    dialog.OKBtn->click();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(zyl->methodSettings.method, Method::Cmaes);
+    EXPECT_EQ(zyl->methodSettings.cmaes, (CmaesSettings{0.45, 4, 2}));
+    EXPECT_EQ(value("OPTIONS", "method"), "cmaes");
+    EXPECT_EQ(script.ReadSection("METHOD"), (Keys{"cmaes_step", "cmaes_restarts", "cmaes_growth"}));
+    EXPECT_EQ(value("METHOD", "cmaes_step"), "0.45");
+
+    // A value the loader would refuse: its message, and nothing of the page is taken.
+    dialog.show();
+    EXPECT_TRUE(dialog.RadioButtonCmaes->isChecked());
+    dialog.RadioButtonDe->setChecked(true);
+    dialog.EditDeCrossover->setText("1.5");
+    dialog.OKBtn->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "DE crossover rate cr ought to be a number from [0; 1]");
+    EXPECT_EQ(zyl->methodSettings.method, Method::Cmaes);
+    EXPECT_EQ(value("OPTIONS", "method"), "cmaes");
+
+    // A manual task keeps the genetic algorithm.
+    dialog.setManual(true);
+    dialog.show();
+    EXPECT_FALSE(dialog.RadioButtonDe->isEnabled());
+    dialog.RadioButtonGa->setChecked(true);
+    dialog.EditDeCrossover->setText("0.9");
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->methodSettings.method, Method::Ga);
+    EXPECT_EQ(value("OPTIONS", "method"), "ga");
+}

@@ -74,7 +74,47 @@ void sqlOn(const std::string& path, const char* sql)
     sqlite3_close(db);
 }
 
+std::int64_t sqlInt(const std::string& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    std::int64_t value = -1;
+    if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        value = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return value;
+}
+
 } // namespace
+
+TEST(Opening, AStoreOfTheFirstVersionResumesAndGainsTheMethodTable)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    makeStore(store);
+    sqlOn(store, "DROP TABLE method; PRAGMA user_version = 1");
+    ASSERT_NO_THROW(inspectRunStore(store));
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
+        EXPECT_EQ(session->zyl().methodSettings.method, Method::Ga);
+        EXPECT_EQ(session->zyl().generation, 2);
+        RowCollector rows(session->zyl(), settings);
+        RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
+        session->recorder().setPacing(false);
+        runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
+                       observer, 1);
+        session->recorder().finish();
+    }
+    EXPECT_EQ(sqlInt(store, "PRAGMA user_version"), kStoreVersion);
+    EXPECT_EQ(sqlInt(store, "SELECT count(*) FROM method WHERE name = 'ga'"), 1);
+    EXPECT_EQ(inspectRunStore(store).state.generation, 3);
+}
 
 TEST(Opening, ARunStartsOnlyWhereThereIsNone)
 {
@@ -142,9 +182,10 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
         {"newer",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
-             sqlOn(p, "PRAGMA user_version = 4");
+             sqlOn(p, ("PRAGMA user_version = " + std::to_string(kStoreVersion + 1)).c_str());
          },
-         " was written by a newer ZYL (store version 4; this ZYL reads version 3)."},
+         " was written by a newer ZYL (store version " + std::to_string(kStoreVersion + 1) +
+             "; this ZYL reads version " + std::to_string(kStoreVersion) + ")."},
         {"no jobs",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
@@ -210,6 +251,18 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
              sqlOn(p, "UPDATE state SET symbols = x'ffffffff'");
          },
          " is damaged: the symbol table is cut short"},
+        {"method",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE method SET state = x'0107'");
+         },
+         " is damaged: the search method names an unknown method"},
+        {"no method",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "DROP TABLE method");
+         },
+         " is damaged: tables are missing"},
         {"gap",
          [&](const std::string& p) {
              writeFile(p, goodBytes);

@@ -100,18 +100,22 @@ Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedI
     return outcome;
 }
 
+// Each search method keeps a state of its own between generations, which the store must
+// carry over with the engine's.
+class KilledRun : public ::testing::TestWithParam<const char*> {};
+
 } // namespace
 
-TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
+TEST_P(KilledRun, ContinuesBitForBit)
 {
     TempDir dir;
     int ignored = 0;
-    const Outcome reference = uninterrupted(taskScript(dir / "ref.tsv"), 7, ignored);
+    const Outcome reference = uninterrupted(taskScript(dir / "ref.tsv", GetParam()), 7, ignored);
     ASSERT_EQ(reference.generation, 25);
     ASSERT_GT(reference.buffer.size(), 20u);
 
     const std::string store = dir / "run.zyl";
-    const StoreRequest request = resumeRequest(store, taskScript(dir / "run.tsv"));
+    const StoreRequest request = resumeRequest(store, taskScript(dir / "run.tsv", GetParam()));
     // The export file held something before the run: append mode keeps it.
     writeFile(dir / "run.tsv", "earlier\n");
     std::vector<std::vector<StatisticsRow>> shown;
@@ -178,6 +182,15 @@ TEST(Resume, ARunKilledAtAnyPointContinuesBitForBit)
     EXPECT_EQ(fifth.session->statistics, reference.statistics);
     EXPECT_EQ(fifth.session->zyl().buffer.size(), reference.buffer.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Resume, KilledRun,
+                         ::testing::Values("", "method=cmaes\n[METHOD]\ncmaes_growth=3\n",
+                                           "method=de\n"),
+                         [](const auto& info) {
+                             return std::string(info.index == 0   ? "Ga"
+                                                : info.index == 1 ? "Cmaes"
+                                                                  : "De");
+                         });
 
 TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
 {

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "common/Rng.h"
+#include "engine/Indiv.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace zyl {
+
+class ZYL;
+
+/// The search methods a task can run. The numbers are kept in run stores: never renumber.
+enum class Method : std::uint8_t { Ga = 0, Cmaes = 1, De = 2 };
+
+/// "ga", "cmaes", "de": the values of the key `method`.
+std::string_view methodName(Method method);
+/// The method a (lower-case) name stands for.
+std::optional<Method> methodByName(std::string_view name);
+
+/// The evolution strategy with covariance matrix adaptation, restarted with a growing
+/// population when a search has converged.
+struct CmaesSettings {
+    /// The initial step size, as a fraction of each variable's range.
+    double step = 0.3;
+    /// How many times a converged search starts again from a random point.
+    std::int32_t restarts = 9;
+    /// What each restart multiplies the number of samples of an iteration by.
+    std::int32_t growth = 2;
+
+    bool operator==(const CmaesSettings&) const = default;
+};
+
+/// Differential evolution whose individuals carry their own weight and crossover rate.
+struct DeSettings {
+    /// The weight of the difference of two individuals, at the start.
+    double f = 0.5;
+    /// The crossover rate, at the start.
+    double cr = 0.9;
+    /// The probability that a trial draws a new weight, and (apart) a new crossover rate.
+    double adaptation = 0.1;
+
+    bool operator==(const DeSettings&) const = default;
+};
+
+/// The method of a task and the parameters of each (the genetic algorithm's are ZYL's own).
+struct MethodSettings {
+    Method method = Method::Ga;
+    CmaesSettings cmaes;
+    DeSettings de;
+
+    bool operator==(const MethodSettings&) const = default;
+};
+
+/// The largest values a script may give (the loader refuses more, and so does a run store).
+constexpr std::int32_t kMostRestarts = 100;
+constexpr std::int32_t kMostGrowth = 10;
+constexpr double kMostWeight = 2.0;
+/// Whether every parameter lies within the range a script may give it.
+bool withinRanges(const MethodSettings& settings);
+
+/// What a method carries from one generation to the next, as numbers and individuals, so that
+/// a run store keeps it without knowing which method runs.
+struct MethodState {
+    std::vector<std::int64_t> counts;
+    std::vector<double> reals;
+    std::vector<Indiv> individuals;
+
+    bool empty() const { return counts.empty() && reals.empty() && individuals.empty(); }
+};
+
+/// One way of searching: it turns an evaluated population into the next generation to
+/// evaluate. Every generation has the task's population size, so a run, its statistics and its
+/// store see generations alike whatever the method. Individuals are ranked by ZYL::better
+/// only, and every random draw comes from the task's generator (directly, or through seeds
+/// drawn from it).
+class SearchMethod {
+public:
+    virtual ~SearchMethod() = default;
+
+    virtual Method method() const = 0;
+
+    /// Replaces the population of `zyl`, every member of which is evaluated, by the next one,
+    /// ready for evaluation (ZYL::prepareForEvaluation). The first call of a method takes the
+    /// population it finds (the task's random first one, or another method's latest) as its
+    /// starting point. False when `stop` ended a long breeding, the population left as it was.
+    virtual bool next(ZYL& zyl, const std::atomic<bool>* stop) = 0;
+
+    /// The state between two generations; empty before the first call of next().
+    virtual MethodState save() const = 0;
+    /// Takes a state that save() gave for the same task. \throws Exception naming what does
+    /// not fit; the method is then as new.
+    virtual void restore(const MethodState& state, const ZYL& zyl) = 0;
+};
+
+/// A method object of the kind asked for, as new.
+std::unique_ptr<SearchMethod> makeSearchMethod(Method method);
+
+namespace detail {
+
+/// The variables of a task seen as the unit cube: each variable's range maps onto [0; 1], so
+/// that a step means the same fraction of every range. Integer and Boolean variables take the
+/// nearest whole value.
+class UnitBox {
+public:
+    explicit UnitBox(const ZYL& zyl);
+
+    int size() const { return static_cast<int>(m_lo.size()); }
+    /// The coordinate of variable j's value `x` (0 for a variable whose range is one value).
+    double toUnit(int j, double x) const;
+    /// The distance between two neighbouring values of a whole-numbered variable j, in
+    /// coordinates; 0 for a real variable (or one whose range is one value).
+    double spacing(int j) const;
+    /// Gives variable j of `ind` the value at coordinate `u`, which is first brought into
+    /// [0; 1] (not a number: the middle).
+    void set(Indiv& ind, int j, double u) const;
+
+private:
+    std::vector<double> m_lo, m_hi;
+    std::vector<char> m_whole;
+};
+
+/// A real in (0; 1) with 53 random bits, from two draws of `rng`.
+double uniformOpen(Rng& rng);
+
+/// Standard normal numbers from a generator, two per pair of uniform numbers.
+class NormalSource {
+public:
+    explicit NormalSource(Rng& rng) : m_rng(rng) {}
+    double next();
+
+private:
+    Rng& m_rng;
+    double m_spare = 0;
+    bool m_hasSpare = false;
+};
+
+/// Ranks individuals best first by ZYL::better; individuals that rank alike keep their order.
+/// Returns positions into `individuals`.
+std::vector<int> rankOrder(const ZYL& zyl, const std::vector<const Indiv*>& individuals);
+
+} // namespace detail
+
+} // namespace zyl

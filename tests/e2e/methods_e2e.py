@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""The search methods through zyl-batch: a stored run killed at random moments and resumed ends
+with the report and export file of the uninterrupted run, byte for byte; an external program's
+values give the same report with one program at a time and with several; `method=ga` is the
+genetic algorithm of a script without the key; a manual task refuses another method.
+Usage: methods_e2e.py ZYL_BATCH EXAMPLES_DIR"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+batch = os.path.abspath(sys.argv[1])
+examples = os.path.abspath(sys.argv[2])
+work = tempfile.mkdtemp(prefix="zyl-methods-e2e-")
+rng = random.Random(int(os.environ.get("ZYL_METHODS_SEED", "24")))
+failed = []
+
+
+def check(name, condition, detail=""):
+    if not condition:
+        failed.append(name)
+        print("FAIL %s %s" % (name, detail))
+
+
+def folder(name, files):
+    path = os.path.join(work, name)
+    os.makedirs(path)
+    for file_name, text in files.items():
+        with open(os.path.join(path, file_name), "w") as f:
+            f.write(text)
+        if file_name.endswith(".sh"):
+            os.chmod(os.path.join(path, file_name), 0o755)
+    return path
+
+
+def run(cwd, args):
+    return subprocess.run([batch] + args, cwd=cwd, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=300)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# 1. Killed and resumed. Twelve variables in a population of four: an iteration of the
+#    covariance method spans several generations, and its restarts (the integers make a
+#    converged search flat soon) make them more, so a kill often falls inside an iteration.
+variables = "".join("x%d=real[-3;3]\n" % i for i in range(1, 9)) + \
+    "".join("k%d=integer[-4;4]\n" % i for i in range(1, 4)) + "b=boolean\n"
+formula = " + ".join("x%d*x%d - cos(3*x%d)" % (i, i, i) for i in range(1, 9)) + \
+    " + k1*k1 + k2*k2 + k3*k3 + b"
+for method in ["cmaes", "de"]:
+    task = ("[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=%s\n[VARIABLES]\n%s[POPULATION]\nsize=4\n"
+            "[OPTIONS]\nmax_iteration=3000\nmethod=%s\n[SHOW]\nbuffer_individuals=1\n"
+            "[EXPORT]\nmin=GlobalMin\navg=Average\n[EXPORT_NAMES]\nexport_name=out.tsv\n"
+            "export_every_iteration=1\n" % (formula, variables, method))
+    reference_cwd = folder(method + "-ref", {"task.txt": task})
+    started = time.monotonic()
+    reference = run(reference_cwd, ["--quiet", "--seed", "3", "--report", "json", "task.txt"])
+    duration = time.monotonic() - started
+    check(method + " runs", reference.returncode == 0, reference.stderr.decode()[-300:])
+    cwd = folder(method, {"task.txt": task})
+    command = [batch, "--quiet", "--seed", "3", "--report", "json", "--resume", "--store",
+               "run.zyl", "task.txt"]
+    for _ in range(6):
+        process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0.05, duration * 1.5 + 0.1))
+        process.kill()
+        process.wait()
+    resumed = run(cwd, command[1:])
+    check(method + " resumed", resumed.returncode == 0, resumed.stderr.decode()[-300:])
+    check(method + " report", resumed.stdout == reference.stdout,
+          "\n%s\n---\n%s" % (reference.stdout[-400:], resumed.stdout[-400:]))
+    check(method + " export", read(os.path.join(cwd, "out.tsv")) ==
+          read(os.path.join(reference_cwd, "out.tsv")))
+
+# 2. An external program, one at a time and three at once: the same report.
+external = {
+    "objective.sh": "#!/bin/sh\nLC_ALL=C awk '{ s = 0; for (i = 1; i <= NF; i++)"
+                    " s += ($i - i) ^ 2; printf \"%.17g\\n\", s }' \"$1\" > \"$2\"\n",
+    "task.txt": "[FUNCTION]\nexternal=1\nexternal_name=./objective.sh\ninput_name=in.txt\n"
+                "output_name=out.txt\n[VARIABLES]\nx1=real[-5;5]\nx2=integer[-5;5]\n"
+                "x3=real[0;4]\n[POPULATION]\nsize=6\n[OPTIONS]\nmax_iteration=5\nmethod=%s\n",
+}
+for method in ["cmaes", "de"]:
+    files = dict(external)
+    files["task.txt"] = external["task.txt"] % method
+    reports = []
+    for workers in ["1", "3"]:
+        cwd = folder("%s-workers-%s" % (method, workers), files)
+        result = run(cwd, ["--quiet", "--seed", "4", "--workers", workers, "--report", "json",
+                           "task.txt"])
+        check("%s workers %s" % (method, workers), result.returncode == 0,
+              result.stderr.decode()[-300:])
+        reports.append(result.stdout)
+    check(method + " workers agree", reports[0] == reports[1],
+          "\n%s\n---\n%s" % (reports[0][-300:], reports[1][-300:]))
+
+# 3. method=ga is the script without the key; a manual task refuses another method.
+with open(os.path.join(examples, "rastrigin.txt")) as f:
+    rastrigin = f.read()
+cwd = folder("ga", {"plain.txt": rastrigin,
+                    "ga.txt": rastrigin.replace("[OPTIONS]\n", "[OPTIONS]\nmethod=ga\n"),
+                    "manual.txt": "[FUNCTION]\nmanual=1\n[VARIABLES]\nx=integer[0;9]\n"
+                                  "[POPULATION]\nsize=4\n[OPTIONS]\nmethod=cmaes\n"})
+plain = run(cwd, ["--seed", "1", "--quiet", "plain.txt"])
+ga = run(cwd, ["--seed", "1", "--quiet", "ga.txt"])
+check("ga", plain.returncode == 0 and plain.stdout == ga.stdout, ga.stderr.decode())
+manual = run(cwd, ["--quiet", "manual.txt"])
+check("manual refused", manual.returncode == 2 and
+      b"A manual task runs with method ga only" in manual.stderr, manual.stderr.decode())
+
+print("%d failed" % len(failed))
+if not failed:
+    shutil.rmtree(work)
+else:
+    print("left in " + work)
+sys.exit(1 if failed else 0)

@@ -1,0 +1,226 @@
+#include "engine/Method.h"
+
+#include "common/Exception.h"
+#include "engine/Zyl.h"
+#include "support/EngineHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+using namespace zyl;
+using namespace zyl::test;
+
+namespace {
+
+using Objective = std::function<double(const std::vector<double>&)>;
+
+/// Gives every member its value, as a run does before it breeds.
+void evaluate(ZYL& zyl, const Objective& f)
+{
+    for (Indiv& ind : zyl.population) {
+        ind.value = f(values(ind));
+        ind.evaluated = true;
+    }
+}
+
+/// Evaluates and breeds `generations` times; returns the best value seen.
+double run(ZYL& zyl, const Objective& f, int generations)
+{
+    double best = zyl.maximise ? -INFINITY : INFINITY;
+    for (int g = 0; g < generations; ++g) {
+        evaluate(zyl, f);
+        for (const Indiv& ind : zyl.population)
+            best = zyl.maximise ? std::max(best, ind.value) : std::min(best, ind.value);
+        EXPECT_TRUE(zyl.nextGeneration());
+        zyl.generation++;
+    }
+    return best;
+}
+
+double rastrigin(const std::vector<double>& x)
+{
+    double sum = 10.0 * static_cast<double>(x.size());
+    for (double v : x)
+        sum += (v - 5) * (v - 5) - 10 * std::cos(2 * M_PI * (v - 5));
+    return sum;
+}
+
+std::vector<std::vector<double>> populationValues(const ZYL& zyl)
+{
+    std::vector<std::vector<double>> all;
+    for (const Indiv& ind : zyl.population) {
+        all.push_back(values(ind));
+        all.back().push_back(ind.evaluated);
+    }
+    return all;
+}
+
+class Methods : public ::testing::TestWithParam<Method> {};
+
+} // namespace
+
+TEST(MethodOrder, NotANumberRanksLastAndMaximisationTurnsTheOrder)
+{
+    LcgRng rng(1);
+    auto zyl = makeZyl(2, "f", rng);
+    Indiv a = zyl->templateIndiv, b = a, nan = a;
+    a.value = 1;
+    b.value = 2;
+    nan.value = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(zyl->better(a, b));
+    EXPECT_FALSE(zyl->better(b, a));
+    EXPECT_FALSE(zyl->better(a, a));
+    EXPECT_TRUE(zyl->better(b, nan));
+    EXPECT_FALSE(zyl->better(nan, b));
+    EXPECT_FALSE(zyl->better(nan, nan));
+    zyl->maximise = true;
+    EXPECT_TRUE(zyl->better(b, a));
+    EXPECT_TRUE(zyl->better(a, nan));
+}
+
+TEST_P(Methods, StayWithinTheRangesAndKeepWholeNumbersWhole)
+{
+    LcgRng rng(3);
+    auto zyl = makeZyl(20, "fibf", rng);
+    // A reversed integer range counts upward from its lower bound, as the genetic algorithm's
+    // own operators read it: 5 and 6 here.
+    zyl->ranges[1].intLo = 5;
+    zyl->ranges[1].intHi = 2;
+    zyl->methodSettings.method = GetParam();
+    // The minimum lies outside the box, so the search presses against the bounds.
+    const Objective f = [](const std::vector<double>& x) {
+        return (x[0] - 12) * (x[0] - 12) + x[1] + x[2] + (x[3] + 3) * (x[3] + 3);
+    };
+    double best = INFINITY;
+    for (int g = 0; g < 150; ++g) {
+        evaluate(*zyl, f);
+        for (const Indiv& ind : zyl->population)
+            best = std::min(best, ind.value);
+        ASSERT_TRUE(zyl->nextGeneration());
+        for (const Indiv& ind : zyl->population) {
+            const auto v = values(ind);
+            EXPECT_FALSE(ind.evaluated);
+            for (int j : {0, 3}) {
+                EXPECT_GE(v[j], 0);
+                EXPECT_LE(v[j], 10);
+            }
+            EXPECT_TRUE(v[1] == 5 || v[1] == 6) << v[1];
+            EXPECT_TRUE(v[2] == 0 || v[2] == 1) << v[2];
+        }
+    }
+    // The corner (10, 5, 0, 0): 4 + 5 + 0 + 9.
+    EXPECT_LT(best, 18 + 1e-3);
+}
+
+TEST_P(Methods, FindTheOptimumOfANarrowSlantingValleyEitherWay)
+{
+    for (bool maximise : {false, true}) {
+        SCOPED_TRACE(maximise ? "maximising" : "minimising");
+        LcgRng rng(5);
+        auto zyl = makeZyl(20, "ffff", rng);
+        zyl->methodSettings.method = GetParam();
+        zyl->maximise = maximise;
+        // The minimum 0 at (5, 5, 5, 5), at the bottom of a valley a hundred times narrower
+        // than it is long and slanting across the axes.
+        const double best = run(*zyl, [&](const std::vector<double>& x) {
+            const double along = x[0] + x[1] - 10, across = x[0] - x[1];
+            const double f = along * along + 1e4 * across * across + (x[2] - 5) * (x[2] - 5) +
+                             (x[3] - 5) * (x[3] - 5);
+            return maximise ? -f : f;
+        }, 300);
+        EXPECT_LT(std::abs(best), 1e-6);
+    }
+}
+
+TEST_P(Methods, ASavedStateContinuesBitForBit)
+{
+    // Integers make a converged search flat, so restarts come early; four individuals for four
+    // variables make an iteration of the covariance method span several generations.
+    const Objective f = [](const std::vector<double>& x) {
+        double sum = 0;
+        for (double v : x)
+            sum += (v - 4) * (v - 4);
+        return sum;
+    };
+    LcgRng rng(11);
+    auto zyl = makeZyl(4, "iiib", rng);
+    zyl->methodSettings.method = GetParam();
+    zyl->methodSettings.cmaes.growth = 3;
+    run(*zyl, f, 120);
+    const MethodState state = zyl->methodState();
+    ASSERT_FALSE(state.empty());
+    if (GetParam() == Method::Cmaes) {
+        EXPECT_GT(state.counts.at(4), 0) << "no restart yet";
+        EXPECT_GT(state.counts.at(3), 2) << "no growth";
+    }
+
+    LcgRng other(11);
+    auto copy = makeZyl(4, "iiib", other);
+    copy->methodSettings = zyl->methodSettings;
+    other.setState(rng.state());
+    for (std::size_t i = 0; i < zyl->population.size(); ++i)
+        copy->population[i] = zyl->population[i];
+    copy->generation = zyl->generation;
+    copy->restoreMethod(state);
+    for (int g = 0; g < 150; ++g) {
+        evaluate(*zyl, f);
+        evaluate(*copy, f);
+        ASSERT_TRUE(zyl->nextGeneration());
+        ASSERT_TRUE(copy->nextGeneration());
+        ASSERT_EQ(populationValues(*zyl), populationValues(*copy)) << "generation " << g;
+    }
+}
+
+TEST_P(Methods, StatesThatDoNotFitAreRefused)
+{
+    LcgRng rng(2);
+    // Midway through an iteration of two generations, the covariance method keeps samples.
+    auto zyl = makeZyl(4, "fif", rng);
+    zyl->methodSettings.method = GetParam();
+    EXPECT_TRUE(zyl->methodState().empty());
+    run(*zyl, rastrigin, 4);
+    const MethodState good = zyl->methodState();
+    ASSERT_FALSE(good.individuals.empty());
+    std::vector<std::function<void(MethodState&)>> damages = {
+        [](MethodState& s) { s.counts.at(1) += 1; },
+        [](MethodState& s) { s.counts.pop_back(); },
+        [](MethodState& s) { s.reals.push_back(0.5); },
+        [](MethodState& s) { s.reals.at(0) = std::numeric_limits<double>::quiet_NaN(); },
+        [](MethodState& s) { s.individuals.pop_back(); },
+        [](MethodState& s) { s.individuals.at(0) = Indiv(); },
+    };
+    for (std::size_t d = 0; d < damages.size(); ++d) {
+        MethodState bad = good;
+        damages[d](bad);
+        EXPECT_THROW(zyl->restoreMethod(bad), Exception) << "damage " << d;
+        // The method is then as new and starts from the population at hand.
+        EXPECT_TRUE(zyl->methodState().empty());
+    }
+    LcgRng smaller(2);
+    auto fewer = makeZyl(6, "fif", smaller);
+    fewer->methodSettings.method = GetParam();
+    EXPECT_THROW(fewer->restoreMethod(good), Exception);
+    zyl->methodSettings.method = Method::Ga;
+    EXPECT_THROW(zyl->restoreMethod(good), Exception);
+    EXPECT_NO_THROW(zyl->restoreMethod(MethodState{}));
+}
+
+TEST_P(Methods, TakeOverFromAnotherMethodAtAnyGeneration)
+{
+    LcgRng rng(8);
+    auto zyl = makeZyl(20, "fff", rng);
+    run(*zyl, rastrigin, 10);
+    zyl->methodSettings.method = GetParam();
+    EXPECT_TRUE(zyl->methodState().empty());
+    run(*zyl, rastrigin, 10);
+    EXPECT_FALSE(zyl->methodState().empty());
+    zyl->methodSettings.method = Method::Ga;
+    EXPECT_TRUE(zyl->methodState().empty());
+    run(*zyl, rastrigin, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(, Methods, ::testing::Values(Method::Cmaes, Method::De),
+                         [](const auto& info) { return std::string(methodName(info.param)); });
