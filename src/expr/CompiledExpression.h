@@ -4,6 +4,7 @@
 #include "expr/Tensor.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,9 @@ enum class FormulaRules {
 /// first) through the same arithmetic, and what the tree refuses (an unknown name, a vector,
 /// D, sum, product) becomes an instruction that throws that error when reached. A real-valued
 /// path runs while every value is a finite real; an operation that would leave it (a negative
-/// base, an overflow, a complex operand) hands over to the complex path at that operation.
+/// base, an overflow, a complex operand) hands over to the complex path at that operation,
+/// which still computes an operation on finite reals as the real path does. A power with a
+/// small whole exponent (x^2 to x^8) is computed from products where they give pow's bits.
 ///
 /// Formulas the program cannot follow exactly stay with the tree (compiled() is false): under
 /// the symbolic rules a name that stays symbolic, a vector, D, sum or product; under both
@@ -77,12 +80,12 @@ public:
     enum class Op : std::uint8_t {
         Add, Subtract, Multiply, Divide, Power, PowerNoZeroZero, Log,
         Greater, GreaterEq, Less, LessEq, Equal, NotEqual, And, Or, Not, Negate,
-        Sin, Cos, Exp, Ln, Sqrt, Abs, Function, CeilReal, RoundReal, Throw,
+        IntPower, Sin, Cos, Exp, Ln, Sqrt, Abs, Function, CeilReal, RoundReal, Throw,
     };
     struct Instruction {
         Op op;
         /// The language's code of the operation (+ is 1, sin 108, ...); for Throw the index of
-        /// its message.
+        /// its message, for IntPower the exponent.
         std::int32_t code;
         std::int32_t target;
         std::int32_t a; ///< the left operand, or the only one
@@ -108,6 +111,9 @@ private:
     /// The real path over the rows of a block; marks in m_blockFailed the rows it cannot
     /// follow (they are evaluated one by one afterwards).
     void runRealBlock(std::size_t rows);
+    /// An operation of runRealBlock whose operands or result may have imaginary parts; false
+    /// when it is left to the real loop.
+    bool blockStepWithImaginary(const Instruction& in, std::size_t rows);
     void runComplex(std::size_t pc);
     void setSlotValue(std::int32_t slot, Complex value);
 
@@ -119,16 +125,21 @@ private:
     std::int32_t m_inputCount = 0;
     std::int32_t m_result = 0;
     // Slot values: inputs first, then constants, the numbers of named symbols and the results
-    // of the instructions. Both arrays hold every slot; the real one is used while the real
-    // path is open.
-    std::vector<Complex> m_complex;
-    std::vector<double> m_real;
+    // of the instructions. The real path writes them with a zero imaginary part, so that the
+    // complex path can go on from any operation without copying.
+    std::vector<Complex> m_slots;
     std::vector<std::int32_t> m_valueSlots; // constants and named numbers
     // The real path needs every constant and named number to be a finite real.
     bool m_realOpen = false;
+    bool m_hasIntPower = false;
     // The block path: slot s of row r at m_block[s * blockRows + r].
     std::vector<double> m_block;
+    // Their imaginary parts, in the same order, for the slots marked in m_blockHasImaginary
+    // (the others are real in every row).
+    std::unique_ptr<double[]> m_blockImaginary;
+    std::vector<unsigned char> m_blockHasImaginary;
     std::vector<unsigned char> m_blockFailed;
+    unsigned char m_blockPending[blockRows] = {}; // rows whose power pow computes
 };
 
 } // namespace zyl

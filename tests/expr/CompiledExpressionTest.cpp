@@ -2,6 +2,7 @@
 
 #include "expr/CompiledExpression.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -207,6 +208,77 @@ TEST_F(Compiled, AgreesWithTheStatementPipelineOfPlotsAndExports)
         }
     }
     EXPECT_GT(compiledCount, 1200);
+}
+
+// Powers with small whole exponents are computed from products: at every kind of base they
+// must give the tree's bits, its imaginary parts and its errors, one by one and in blocks.
+TEST_F(Compiled, RaisesWholePowersAsTheTreeDoes)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> bases = {0.0, -0.0, 1, -1, 3, -3, 0.1, -2.5, 1e-160, 1e-200, -1e-120,
+                                 1e154, -1.5e154, 1e200, 0x1p450, 0x1.0000000000001p-450,
+                                 0x1p112, 0x1p-113, nan, inf, -inf};
+    // The bases whose square pow rounds the other way than x*x would (about one in a
+    // thousand here); the exponent is a run-time value, or the compiler would square instead.
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> wide(-30, 30);
+    volatile double two = 2;
+    for (int k = 0; k < 100'000; ++k) {
+        const double x = wide(random);
+        if (std::pow(std::fabs(x), two) != x * x || k % 500 == 0)
+            bases.push_back(x);
+    }
+    // Negative bases give imaginary parts, which blocks carry through some operations and
+    // hand the others to the rows' own evaluations.
+    const char* formulas[] = {"x^2",     "x^2.0",       "x^(1+1)", "x^1",      "(x-y)^3",
+                              "x^4",     "x^8",         "x^9",     "x^-2",     "x^0.5",
+                              "x^0",     "(x*I)^2",     "(x+I)^3", "y<x^2",    "(x^2)^2",
+                              "x^2/y",   "-(x^3)*y",    "sin(x^2)", "x^2+y^2-x^3"};
+    for (const char* text : formulas) {
+        SCOPED_TRACE(text);
+        const TensorPtr tree = parsed(text);
+        CompiledExpression program, symbolic;
+        program.compile(*tree, table, FormulaRules::Numeric, {"x", "y"});
+        symbolic.compile(*tree, table, FormulaRules::Symbolic, {"x", "y"});
+        ASSERT_TRUE(program.compiled() && symbolic.compiled());
+        std::vector<double> rows;
+        std::vector<Outcome> expected;
+        for (std::size_t i = 0; i < bases.size(); ++i) {
+            const double x = bases[i], y = bases[(i * 7 + 3) % bases.size()];
+            setSymbolValue(table, "x", x);
+            setSymbolValue(table, "y", y);
+            ASSERT_TRUE(program.refresh(table) && symbolic.refresh(table));
+            const double inputs[] = {x, y};
+            expected.push_back(outcomeOf([&] { return evaluateNumeric(*tree, table); }));
+            ASSERT_EQ(outcomeOf([&] { return program.evaluate(inputs); }), expected.back())
+                << "at x=" << x << ", y=" << y;
+            const Outcome pipeline = outcomeOf([&] {
+                return evaluateNumeric(*makeSymbolFromStatement(text, "", false, table)->definition,
+                                       table);
+            });
+            ASSERT_EQ(outcomeOf([&] { return symbolic.evaluate(inputs); }), pipeline)
+                << "at x=" << x << ", y=" << y;
+            rows.insert(rows.end(), {x, y});
+        }
+        for (std::size_t first = 0; first < bases.size();) {
+            const std::size_t count =
+                std::min(CompiledExpression::blockRows, bases.size() - first);
+            Complex results[CompiledExpression::blockRows];
+            std::size_t done = 0;
+            const Outcome failure = outcomeOf([&] {
+                program.evaluateBlock(rows.data() + 2 * first, count, results, done);
+                return Complex{};
+            });
+            for (std::size_t r = 0; r < done; ++r)
+                ASSERT_EQ(outcomeOf([&] { return results[r]; }), expected[first + r])
+                    << "in a block, at x=" << bases[first + r];
+            if (done < count) {
+                ASSERT_EQ(failure, expected[first + done]) << "at x=" << bases[first + done];
+            }
+            first += done < count ? done + 1 : done;
+        }
+    }
 }
 
 TEST_F(Compiled, FollowsTheTableAndRefusesWhatOnlyTheTreeDoes)
