@@ -33,6 +33,7 @@
 #include <QStyle>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zyl {
@@ -52,7 +53,7 @@ QString extensionOf(const QString& fileName)
 
 TMainForm::TMainForm(QStringList arguments, QWidget* parent)
     : QMainWindow(parent), m_arguments(std::move(arguments)), m_mdi(new QMdiArea(this)),
-      m_hintPanel(new QLabel(this)), m_runPanel(new QLabel(QStringLiteral("Ready."), this)),
+      m_hintPanel(nullptr), m_runPanel(new QLabel(QStringLiteral("Ready."), this)),
       m_rng(static_cast<std::uint64_t>(std::time(nullptr)))
 {
     setWindowTitle(QStringLiteral("ZYL"));
@@ -68,12 +69,16 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
         else
             warningBox(this, text);
     };
-    m_hintPanel->setMinimumWidth(150);
+    createActions();
+    // The first panel is as wide as the longest of the commands' hints and of what it says
+    // about the task, and stays so.
+    QStringList hints{generationLimitText(30000, 30000), manualValuesText()};
+    for (const QAction* command : findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly))
+        hints << command->statusTip();
+    m_hintPanel = new HintPanel(hints, this);
     m_runPanel->setMinimumWidth(50);
     statusBar()->addWidget(m_hintPanel);
     statusBar()->addWidget(m_runPanel, 1);
-
-    createActions();
     createMenusAndToolbar();
     // Where the user left it last time; the first start keeps the size above.
     DesktopSettings().restoreWindow(*this);
@@ -85,9 +90,14 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
 TMainForm::~TMainForm()
 {
     // A window destroyed without closing (a test, say) still must not leave a worker behind.
+    // The worker may be waiting for a step on this thread: those steps are served until it
+    // has ended, or the two threads would wait for each other for ever. Its end-of-run
+    // handling is not for a window that is going.
     if (m_task) {
+        disconnect(m_task, nullptr, this, nullptr);
         m_task->abortRun();
-        m_task->wait();
+        while (!m_task->wait(QDeadlineTimer(5)))
+            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
 }
 
@@ -199,7 +209,7 @@ void TMainForm::createMenusAndToolbar()
     // A command's hint belongs to the command under the mouse: once a menu closes or the
     // mouse leaves the toolbar there is none.
     for (QMenu* menu : {file, m_windowMenu, m_recentMenu})
-        connect(menu, &QMenu::aboutToHide, m_hintPanel, &QLabel::clear);
+        connect(menu, &QMenu::aboutToHide, this, [this] { m_hintPanel->setText(m_standing); });
     tools->installEventFilter(this);
 
     // The recent files can be opened whenever Open can.
@@ -213,7 +223,7 @@ void TMainForm::createMenusAndToolbar()
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Leave && qobject_cast<QToolBar*>(watched))
-        m_hintPanel->clear();
+        m_hintPanel->setText(m_standing);
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -251,9 +261,11 @@ void TMainForm::updateWindowMenu()
 
 bool TMainForm::event(QEvent* event)
 {
-    // The long part of a command's hint goes to the first status panel.
+    // The long part of a command's hint goes to the first status panel; without one the panel
+    // says where the task stands.
     if (event->type() == QEvent::StatusTip) {
-        m_hintPanel->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        m_hintPanel->setText(tip.isEmpty() ? m_standing : tip);
         return true;
     }
     return QMainWindow::event(event);
@@ -335,6 +347,7 @@ void TMainForm::showProject()
     };
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
+    updateStandingHint();
 }
 
 void TMainForm::OpenExecute()
@@ -524,6 +537,7 @@ void TMainForm::CloseallExecute()
     m_programs.reset();
     if (IOconsole)
         IOconsole->clearText();
+    updateStandingHint();
 }
 
 void TMainForm::RunExecute()
@@ -575,6 +589,7 @@ void TMainForm::RunExecute()
     m_timer.start();
     Closeall->setEnabled(false);
     m_running = true;
+    updateStandingHint();
     connect(thread, &QThread::finished, this, [this, thread] {
         runEnded();
         thread->deleteLater();
@@ -616,6 +631,7 @@ void TMainForm::runEnded()
     }
     m_running = false;
     m_task = nullptr;
+    updateStandingHint();
     // The windows catch up at display rate during a run; at its end they show everything.
     if (m_windows && !closing)
         m_windows->flush();
@@ -647,6 +663,8 @@ void TMainForm::OptionsExecute()
         dialog->setWorkers(&m_settings.workers);
     dialog->exec();
     dialog->setProject(nullptr, nullptr, nullptr);
+    // A new generation limit may let the task go on, or end it.
+    updateStandingHint();
 }
 
 void TMainForm::AboutExecute()
@@ -719,6 +737,38 @@ void TMainForm::loadAndRun(const QString& fileName)
             WindowTileVertical1->trigger();
         Run->trigger();
     }
+}
+
+QString TMainForm::generationLimitText(int reached, int limit)
+{
+    return QStringLiteral("Generation limit reached: %1 of %2").arg(reached).arg(limit);
+}
+
+QString TMainForm::manualValuesText()
+{
+    return QStringLiteral("Type the \"?\" values in Population");
+}
+
+void TMainForm::updateStandingHint()
+{
+    // A Run at the generation limit ends at once and changes nothing, and a manual task waits
+    // for the user: both would look like a program that does not react.
+    QString text;
+    const ZYL* zyl = project().zyl.get();
+    if (zyl && !m_running) {
+        const bool awaited =
+            std::any_of(zyl->population.begin(), zyl->population.end(),
+                        [](const Indiv& individual) { return !individual.evaluated; });
+        if (zyl->generation >= zyl->maxIteration)
+            text = generationLimitText(zyl->generation, zyl->maxIteration);
+        else if (m_settings.functionMode == FunctionMode::Manual && awaited &&
+                 !stopRules().finished())
+            text = manualValuesText();
+    }
+    // A new message replaces the hint in view; the end of one leaves the hint alone.
+    if (!text.isEmpty() || m_hintPanel->text() == m_standing)
+        m_hintPanel->setText(text);
+    m_standing = text;
 }
 
 QString TMainForm::elapsedText(long long e)
