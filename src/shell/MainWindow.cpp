@@ -41,6 +41,8 @@ namespace zyl {
 namespace {
 
 const QString scriptFilter = QStringLiteral("zyl script (*.txt);;zyl internal (*.zyl)");
+// Open shows scripts and run stores at once: a store is invisible under the script filter.
+const QString openFilter = QStringLiteral("zyl files (*.txt *.zyl);;") + scriptFilter;
 
 QString extensionOf(const QString& fileName)
 {
@@ -123,19 +125,20 @@ void TMainForm::createActions()
                &TMainForm::NewExecute);
     Open = make("Open...", "Open", "Open a project", QKeySequence("Ctrl+O"), true,
                 &TMainForm::OpenExecute);
-    Closeall = make("Close all", "Close the project", "Close the project", {}, false,
+    // Close all has no shortcut on purpose: it drops the project without asking.
+    Closeall = make("&Close all", "Close the project", "Close the project", {}, false,
                     &TMainForm::CloseallExecute);
     Save = make("Save", "Save", "Save the project", QKeySequence("Ctrl+S"), false,
                 &TMainForm::SaveExecute);
-    Saveas = make("Save as...", "Save as", "Save the project with a different name", {}, false,
-                  &TMainForm::SaveasExecute);
+    Saveas = make("Save &as...", "Save as", "Save the project with a different name",
+                  QKeySequence("Ctrl+Shift+S"), false, &TMainForm::SaveasExecute);
     Run = make("&Run", "Run", "Run optimisation process", QKeySequence("Ctrl+R"), false,
                &TMainForm::RunExecute);
     Terminate = make("Terminate", "Terminate", "Terminate optimisation process",
                      QKeySequence("Ctrl+T"), false, &TMainForm::TerminateExecute);
     Options = make("&Options...", "Options", "Set options", QKeySequence("Ctrl+P"), false,
                    &TMainForm::OptionsExecute);
-    About = make("About...", "Display informations", "Display informations", {}, true,
+    About = make("A&bout...", "Display informations", "Display informations", {}, true,
                  &TMainForm::AboutExecute);
     Exit = make("Exit", "Exit application", "Exit application", QKeySequence("Alt+F4"), true,
                 nullptr);
@@ -181,7 +184,7 @@ void TMainForm::createMenusAndToolbar()
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
     file->addActions({New, Open});
-    m_recentMenu = file->addMenu(QStringLiteral("Recent files"));
+    m_recentMenu = file->addMenu(QStringLiteral("Recent &files"));
     file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
     file->addActions({Run, Terminate, Options});
@@ -354,7 +357,7 @@ void TMainForm::OpenExecute()
 {
     DesktopSettings settings;
     const QString name =
-        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), scriptFilter);
+        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), openFilter);
     if (name.isEmpty())
         return;
     settings.rememberFolder(name);
