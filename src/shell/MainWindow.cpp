@@ -2,8 +2,10 @@
 
 #include "engine/backends/Backends.h"
 #include "shell/AboutBox.h"
+#include "shell/AppIcon.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/DesktopSettings.h"
+#include "shell/HintPanel.h"
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
@@ -172,8 +174,10 @@ void TMainForm::createActions()
     Save->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
     const QStyle* look = style();
     WindowCascade1->setIcon(look->standardIcon(QStyle::SP_TitleBarNormalButton));
-    WindowTileHorizontal1->setIcon(look->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
-    WindowTileVertical1->setIcon(look->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
+    // Drawn for the purpose: the style has no tiling pictures, and its overflow arrows would
+    // look like the toolbar's own overflow button.
+    WindowTileHorizontal1->setIcon(resourceIcon(QStringLiteral("tile-horizontal.svg")));
+    WindowTileVertical1->setIcon(resourceIcon(QStringLiteral("tile-vertical.svg")));
     Run->setIcon(icon("media-playback-start", QStyle::SP_MediaPlay));
     Terminate->setIcon(icon("media-playback-stop", QStyle::SP_MediaStop));
     Options->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));

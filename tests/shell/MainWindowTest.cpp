@@ -519,6 +519,16 @@ TEST_F(MainWindow, TheToolbarFitsTheFirstSizeAndHintsDoNotLinger)
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
     EXPECT_EQ(commands, 9);
+    // Each tiling command shows its own picture, which the toolbar's overflow arrows are not.
+    auto picture = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    const QImage rows = picture(form.WindowTileHorizontal1->icon());
+    const QImage columns = picture(form.WindowTileVertical1->icon());
+    ASSERT_FALSE(rows.isNull());
+    EXPECT_NE(rows, columns);
+    for (QStyle::StandardPixmap arrows :
+         {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton})
+        for (const QImage& tiles : {rows, columns})
+            EXPECT_NE(tiles, picture(form.style()->standardIcon(arrows)));
 
     // From a menu: the hint goes when the menu closes.
     QMenu* file = form.menuBar()->actions().front()->menu();
