@@ -352,6 +352,7 @@ void TMainForm::showProject()
             showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
         }
     };
+    windows.dialogFolder = std::make_shared<DesktopSettings>();
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
     updateStandingHint();
