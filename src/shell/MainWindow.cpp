@@ -214,7 +214,7 @@ void TMainForm::createMenusAndToolbar()
     tools->addActions({Run, Terminate, Options});
 
     // A command's hint belongs to the command under the mouse: once a menu closes or the
-    // mouse leaves the toolbar there is none.
+    // mouse leaves the toolbar, the panel says again where the task stands.
     for (QMenu* menu : {file, m_windowMenu, m_recentMenu})
         connect(menu, &QMenu::aboutToHide, this, [this] { m_hintPanel->setText(m_standing); });
     tools->installEventFilter(this);
