@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Installs everything ZYL needs to build and test, from Debian's packages.
-# Idempotent: does nothing when every package is already present. Needs root to install.
-# Usage: scripts/install-deps.sh [fuzz]   (fuzz: also clang and libFuzzer, for scripts/fuzz.sh)
+# Installs what ZYL needs from Debian's packages. Idempotent: does nothing when every package is
+# already present. Needs root to install.
+# Usage: scripts/install-deps.sh [run|test|fuzz]
+#   run  (the default): building the three programs and running them (scripts/run.sh);
+#   test: that and everything the tests, the benchmarks, the Debian package and its checks and
+#         the local Slurm cluster need (scripts/test.sh);
+#   fuzz: that and clang with libFuzzer (scripts/fuzz.sh).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev libreadline-dev
-          libsqlite3-dev
-          # pgrep, for the tests that check no program is left running.
-          procps
-          qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev
-          # The icon's PNG sizes, the Debian package and its checks (scripts/package.sh).
-          librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db
-          # The one-node cluster of scripts/local-slurm.sh, for the cluster tests.
-          slurm-wlm munge)
-if [ "${1:-}" = fuzz ]; then
+level=${1:-run}
+case "$level" in
+    run|test|fuzz) ;;
+    *) echo "usage: scripts/install-deps.sh [run|test|fuzz]" >&2; exit 2 ;;
+esac
+
+packages=(g++ cmake make libsqlite3-dev libreadline-dev
+          qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev)
+if [ "$level" != run ]; then
+    packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev
+               # pgrep, for the tests that check no program is left running.
+               procps
+               # The icon's PNG sizes, the Debian package and its checks (scripts/package.sh).
+               librsvg2-bin dpkg-dev file lintian desktop-file-utils shared-mime-info man-db
+               # The one-node cluster of scripts/local-slurm.sh, for the cluster tests.
+               slurm-wlm munge)
+fi
+if [ "$level" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 

@@ -9,6 +9,12 @@ if [ ! -f build/release/CMakeCache.txt ]; then
 else
     cmake --build build/release -j"$(nproc)"
 fi
+# The desktop entry's icon in its fixed sizes needs rsvg-convert at configure time
+# (scripts/install-deps.sh test).
+if ! ls build/release/icons/*/zyl.png >/dev/null 2>&1; then
+    echo "package: the icon's PNG sizes are missing; install librsvg2-bin and configure again" >&2
+    exit 1
+fi
 mkdir -p build/package
 rm -f build/package/zyl_*.deb
 (cd build/release && cpack -G DEB -B "$PWD/../package" >/dev/null)

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds ZYL from nothing and runs every test.
+# Installs everything the tests need, builds ZYL from nothing and runs every test.
 # Usage: scripts/test.sh [release|sanitize]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind=${1:-release}
-bash scripts/install-deps.sh
-bash scripts/build.sh "$kind" ${ZYL_CMAKE_ARGS:-}
+bash scripts/install-deps.sh test
+# scripts/run.sh builds the programs alone: the tests, and in a release build the benchmarks,
+# come back here. The caller's arguments come last and win.
+wanted=(-DZYL_BUILD_TESTS=ON)
+if [ "$kind" = release ]; then
+    wanted+=(-DZYL_BUILD_BENCH=ON)
+fi
+bash scripts/build.sh "$kind" "${wanted[@]}" ${ZYL_CMAKE_ARGS:-}
 
 # The cluster tests need the one-node Slurm cluster: started here unless one already runs (and
 # then stopped again), skipped visibly by the tests where it cannot start.

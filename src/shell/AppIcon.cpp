@@ -4,10 +4,14 @@
 #include <QGuiApplication>
 #include <QIcon>
 
-// The resources of a static library are not registered by themselves.
+// The resources of a static library are not registered by themselves; once is enough.
 static void registerIconResources()
 {
-    Q_INIT_RESOURCE(zylicons);
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(zylicons);
+        return true;
+    }();
+    (void)registered;
 }
 
 namespace zyl {
@@ -18,6 +22,12 @@ void installApplicationIcon()
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zyl.svg")));
     // Lets a desktop session match our windows with the installed zyl.desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("zyl"));
+}
+
+QIcon resourceIcon(const QString& name)
+{
+    registerIconResources();
+    return QIcon(QStringLiteral(":/icons/") + name);
 }
 
 } // namespace zyl

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "windows/DialogFolder.h"
+
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -12,7 +14,7 @@ namespace zyl {
 /// the user's configuration folder): the main window's size, position and state, the folder
 /// the file dialogs showed last, and the project files opened most recently. Projects never
 /// depend on it; each instance reads and writes the one file.
-class DesktopSettings {
+class DesktopSettings : public DialogFolder {
   public:
     static constexpr int maxRecentFiles = 8;
 
@@ -25,9 +27,9 @@ class DesktopSettings {
     bool restoreWindow(QMainWindow& window) const;
 
     /// The folder to start a file dialog in; empty when none was chosen yet.
-    QString lastFolder() const;
+    QString lastFolder() const override;
     /// Remembers the folder of `fileName`, a file chosen in a file dialog.
-    void rememberFolder(const QString& fileName);
+    void rememberFolder(const QString& fileName) override;
 
     /// The recent project files, the latest first, as absolute paths.
     QStringList recentFiles() const;

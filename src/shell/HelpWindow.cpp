@@ -1,8 +1,11 @@
 #include "shell/HelpWindow.h"
 
 #include <QHeaderView>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zyl {
 
@@ -50,6 +53,38 @@ constexpr NameRow names[] = {
 };
 
 } // namespace
+
+QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen)
+{
+    const int screenRight = screen.left() + screen.width();
+    const int screenBottom = screen.top() + screen.height();
+    int x = anchor.left() + anchor.width();
+    if (x + size.width() > screenRight && anchor.left() - size.width() >= screen.left())
+        x = anchor.left() - size.width();
+    // std::clamp needs its bounds in order, which a window larger than the screen upsets.
+    x = std::max(screen.left(), std::min(x, screenRight - size.width()));
+    const int y = std::max(screen.top(), std::min(anchor.top(), screenBottom - size.height()));
+    return {x, y};
+}
+
+void TForm5::showBeside(const QWidget* anchor)
+{
+    if (!isVisible() && anchor) {
+        const QWidget* window = anchor->window();
+        const QScreen* screen = window->screen();
+        // This window's frame is not known before it is shown; the asking window's is the
+        // best guess, both being decorated alike.
+        const QSize frame = window->frameGeometry().size() - window->geometry().size();
+        const QRect room = screen ? screen->availableGeometry() : QRect();
+        if (room.isValid()) {
+            resize(size().boundedTo(room.size() - frame));
+            move(placeBeside(window->frameGeometry(), size() + frame, room));
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+}
 
 TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window)
 {

@@ -6,6 +6,7 @@
 #include "shell/ConsoleWindow.h"
 #include "shell/HelpWindow.h"
 #include "shell/Messages.h"
+#include "windows/InPlaceEditing.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -46,7 +47,7 @@ public:
 
 QTreeWidget* makeList(QWidget* parent, const QStringList& headers)
 {
-    auto* list = new QTreeWidget(parent);
+    QTreeWidget* list = new InPlaceEditing<QTreeWidget>(parent);
     list->setHeaderLabels(headers);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -450,9 +451,7 @@ void TOKBottomDlg::ButtonIOClick()
 
 void TOKBottomDlg::ButtonHelpClick()
 {
-    Form5->show();
-    Form5->raise();
-    Form5->activateWindow();
+    Form5->showBeside(this);
 }
 
 void TOKBottomDlg::RadioButtonVariableTypeClick()

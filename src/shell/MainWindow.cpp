@@ -2,8 +2,10 @@
 
 #include "engine/backends/Backends.h"
 #include "shell/AboutBox.h"
+#include "shell/AppIcon.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/DesktopSettings.h"
+#include "shell/HintPanel.h"
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
@@ -34,6 +36,7 @@
 #include <QStyle>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zyl {
@@ -41,6 +44,8 @@ namespace zyl {
 namespace {
 
 const QString scriptFilter = QStringLiteral("zyl script (*.txt);;zyl internal (*.zyl)");
+// Open shows scripts and run stores at once: a store is invisible under the script filter.
+const QString openFilter = QStringLiteral("zyl files (*.txt *.zyl);;") + scriptFilter;
 
 QString extensionOf(const QString& fileName)
 {
@@ -78,7 +83,7 @@ private:
 
 TMainForm::TMainForm(QStringList arguments, QWidget* parent)
     : QMainWindow(parent), m_arguments(std::move(arguments)), m_mdi(new QMdiArea(this)),
-      m_hintPanel(new QLabel(this)), m_runPanel(new QLabel(QStringLiteral("Ready."), this)),
+      m_hintPanel(nullptr), m_runPanel(new QLabel(QStringLiteral("Ready."), this)),
       m_rng(static_cast<std::uint64_t>(std::time(nullptr)))
 {
     setWindowTitle(QStringLiteral("ZYL"));
@@ -94,12 +99,16 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
         else
             warningBox(this, text);
     };
-    m_hintPanel->setMinimumWidth(150);
+    createActions();
+    // The first panel is as wide as the longest of the commands' hints and of what it says
+    // about the task, and stays so.
+    QStringList hints{generationLimitText(30000, 30000), manualValuesText()};
+    for (const QAction* command : findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly))
+        hints << command->statusTip();
+    m_hintPanel = new HintPanel(hints, this);
     m_runPanel->setMinimumWidth(50);
     statusBar()->addWidget(m_hintPanel);
     statusBar()->addWidget(m_runPanel, 1);
-
-    createActions();
     createMenusAndToolbar();
     // Where the user left it last time; the first start keeps the size above.
     DesktopSettings().restoreWindow(*this);
@@ -111,9 +120,14 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
 TMainForm::~TMainForm()
 {
     // A window destroyed without closing (a test, say) still must not leave a worker behind.
+    // The worker may be waiting for a step on this thread: those steps are served until it
+    // has ended, or the two threads would wait for each other for ever. Its end-of-run
+    // handling is not for a window that is going.
     if (m_task) {
+        disconnect(m_task, nullptr, this, nullptr);
         m_task->abortRun();
-        m_task->wait();
+        while (!m_task->wait(QDeadlineTimer(5)))
+            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
 }
 
@@ -139,19 +153,20 @@ void TMainForm::createActions()
                &TMainForm::NewExecute);
     Open = make("Open...", "Open", "Open a project", QKeySequence("Ctrl+O"), true,
                 &TMainForm::OpenExecute);
-    Closeall = make("Close all", "Close the project", "Close the project", {}, false,
+    // Close all has no shortcut on purpose: it drops the project without asking.
+    Closeall = make("&Close all", "Close the project", "Close the project", {}, false,
                     &TMainForm::CloseallExecute);
     Save = make("Save", "Save", "Save the project", QKeySequence("Ctrl+S"), false,
                 &TMainForm::SaveExecute);
-    Saveas = make("Save as...", "Save as", "Save the project with a different name", {}, false,
-                  &TMainForm::SaveasExecute);
+    Saveas = make("Save &as...", "Save as", "Save the project with a different name",
+                  QKeySequence("Ctrl+Shift+S"), false, &TMainForm::SaveasExecute);
     Run = make("&Run", "Run", "Run optimisation process", QKeySequence("Ctrl+R"), false,
                &TMainForm::RunExecute);
     Terminate = make("Terminate", "Terminate", "Terminate optimisation process",
                      QKeySequence("Ctrl+T"), false, &TMainForm::TerminateExecute);
     Options = make("&Options...", "Options", "Set options", QKeySequence("Ctrl+P"), false,
                    &TMainForm::OptionsExecute);
-    About = make("About...", "Display informations", "Display informations", {}, true,
+    About = make("A&bout...", "Display informations", "Display informations", {}, true,
                  &TMainForm::AboutExecute);
     Exit = make("Exit", "Exit application", "Exit application", QKeySequence("Alt+F4"), true,
                 nullptr);
@@ -185,8 +200,10 @@ void TMainForm::createActions()
     Save->setIcon(icon("document-save", QStyle::SP_DialogSaveButton));
     const QStyle* look = style();
     WindowCascade1->setIcon(look->standardIcon(QStyle::SP_TitleBarNormalButton));
-    WindowTileHorizontal1->setIcon(look->standardIcon(QStyle::SP_ToolBarVerticalExtensionButton));
-    WindowTileVertical1->setIcon(look->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton));
+    // Drawn for the purpose: the style has no tiling pictures, and its overflow arrows would
+    // look like the toolbar's own overflow button.
+    WindowTileHorizontal1->setIcon(resourceIcon(QStringLiteral("tile-horizontal.svg")));
+    WindowTileVertical1->setIcon(resourceIcon(QStringLiteral("tile-vertical.svg")));
     Run->setIcon(icon("media-playback-start", QStyle::SP_MediaPlay));
     Terminate->setIcon(icon("media-playback-stop", QStyle::SP_MediaStop));
     Options->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
@@ -197,7 +214,7 @@ void TMainForm::createMenusAndToolbar()
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
     file->addActions({New, Open});
-    m_recentMenu = file->addMenu(QStringLiteral("Recent files"));
+    m_recentMenu = file->addMenu(QStringLiteral("Recent &files"));
     file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
     file->addActions({Run, Terminate, Options});
@@ -223,9 +240,9 @@ void TMainForm::createMenusAndToolbar()
     tools->addActions({Run, Terminate, Options});
 
     // A command's hint belongs to the command under the mouse: once a menu closes or the
-    // mouse leaves the toolbar there is none.
+    // mouse leaves the toolbar, the panel says again where the task stands.
     for (QMenu* menu : {file, m_windowMenu, m_recentMenu})
-        connect(menu, &QMenu::aboutToHide, m_hintPanel, &QLabel::clear);
+        connect(menu, &QMenu::aboutToHide, this, [this] { m_hintPanel->setText(m_standing); });
     tools->installEventFilter(this);
 
     // The recent files can be opened whenever Open can.
@@ -239,7 +256,7 @@ void TMainForm::createMenusAndToolbar()
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Leave && qobject_cast<QToolBar*>(watched))
-        m_hintPanel->clear();
+        m_hintPanel->setText(m_standing);
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -277,9 +294,11 @@ void TMainForm::updateWindowMenu()
 
 bool TMainForm::event(QEvent* event)
 {
-    // The long part of a command's hint goes to the first status panel.
+    // The long part of a command's hint goes to the first status panel; without one the panel
+    // says where the task stands.
     if (event->type() == QEvent::StatusTip) {
-        m_hintPanel->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        m_hintPanel->setText(tip.isEmpty() ? m_standing : tip);
         return true;
     }
     return QMainWindow::event(event);
@@ -362,15 +381,17 @@ void TMainForm::showProject()
             showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
         }
     };
+    windows.dialogFolder = std::make_shared<DesktopSettings>();
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
+    updateStandingHint();
 }
 
 void TMainForm::OpenExecute()
 {
     DesktopSettings settings;
     const QString name =
-        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), scriptFilter);
+        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), openFilter);
     if (name.isEmpty())
         return;
     settings.rememberFolder(name);
@@ -578,6 +599,7 @@ void TMainForm::CloseallExecute()
     m_jobLedger.reset();
     if (IOconsole)
         IOconsole->clearText();
+    updateStandingHint();
 }
 
 void TMainForm::RunExecute()
@@ -631,6 +653,7 @@ void TMainForm::RunExecute()
     m_timer.start();
     Closeall->setEnabled(false);
     m_running = true;
+    updateStandingHint();
     connect(thread, &QThread::finished, this, [this, thread] {
         runEnded();
         thread->deleteLater();
@@ -673,6 +696,7 @@ void TMainForm::runEnded()
     }
     m_running = false;
     m_task = nullptr;
+    updateStandingHint();
     // The windows catch up at display rate during a run; at its end they show everything.
     if (m_windows && !closing)
         m_windows->flush();
@@ -707,6 +731,8 @@ void TMainForm::OptionsExecute()
     dialog->setManual(m_settings.functionMode == FunctionMode::Manual);
     dialog->exec();
     dialog->setProject(nullptr, nullptr, nullptr);
+    // A new generation limit may let the task go on, or end it.
+    updateStandingHint();
 }
 
 void TMainForm::AboutExecute()
@@ -788,6 +814,38 @@ void TMainForm::loadAndRun(const QString& fileName)
             WindowTileVertical1->trigger();
         Run->trigger();
     }
+}
+
+QString TMainForm::generationLimitText(int reached, int limit)
+{
+    return QStringLiteral("Generation limit reached: %1 of %2").arg(reached).arg(limit);
+}
+
+QString TMainForm::manualValuesText()
+{
+    return QStringLiteral("Type the \"?\" values in Population");
+}
+
+void TMainForm::updateStandingHint()
+{
+    // A Run at the generation limit ends at once and changes nothing, and a manual task waits
+    // for the user: both would look like a program that does not react.
+    QString text;
+    const ZYL* zyl = project().zyl.get();
+    if (zyl && !m_running) {
+        const bool awaited =
+            std::any_of(zyl->population.begin(), zyl->population.end(),
+                        [](const Indiv& individual) { return !individual.evaluated; });
+        if (zyl->generation >= zyl->maxIteration)
+            text = generationLimitText(zyl->generation, zyl->maxIteration);
+        else if (m_settings.functionMode == FunctionMode::Manual && awaited &&
+                 !stopRules().finished())
+            text = manualValuesText();
+    }
+    // A new message replaces the hint in view; the end of one leaves the hint alone.
+    if (!text.isEmpty() || m_hintPanel->text() == m_standing)
+        m_hintPanel->setText(text);
+    m_standing = text;
 }
 
 QString TMainForm::elapsedText(long long e)

@@ -98,6 +98,10 @@ public:
 
     /// "Calculating d day(s), h hour(s), m minute(s), s second(s)" for a run of `seconds`.
     static QString elapsedText(long long seconds);
+    /// The first status panel between hints once a task has `reached` its generation `limit`.
+    static QString generationLimitText(int reached, int limit);
+    /// The first status panel between hints while a manual task waits for typed values.
+    static QString manualValuesText();
 
     // RunObserver: what the run shows (on the GUI thread).
     void warning(const std::string& text) override;
@@ -147,6 +151,8 @@ private:
     void AboutExecute();
     void CommandLineExecute();
     void Timer1Timer();
+    /// Sets what the first status panel shows between hints from the state of the task.
+    void updateStandingHint();
     /// The evaluation an external task's settings ask for beyond one program at a time in
     /// ZYL's folder, or null. \throws Exception when it cannot be set up.
     std::unique_ptr<ProgramEvaluation> programEvaluation();
@@ -177,6 +183,8 @@ private:
     QList<QAction*> m_windowEntries;
     QLabel* m_hintPanel;
     QLabel* m_runPanel;
+    /// Shown in the first panel when no hint is.
+    QString m_standing;
     QTimer m_timer;
     bool m_shown = false;
 

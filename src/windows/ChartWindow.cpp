@@ -1,7 +1,7 @@
 #include "windows/ChartWindow.h"
 
 #include "common/Exception.h"
-#include "shell/DesktopSettings.h"
+#include "windows/DialogFolder.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -18,6 +18,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPolygon>
+#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include <cstdlib>
@@ -188,25 +189,25 @@ TForm1::~TForm1() = default;
 void TForm1::buildMenu()
 {
     PopupMenu1 = new QMenu(this);
-    Savetofile1 = PopupMenu1->addAction(QStringLiteral("Save to file"));
-    QMenu* copyMenu = PopupMenu1->addMenu(QStringLiteral("Copy to clipboard as"));
-    Bitmap1 = copyMenu->addAction(QStringLiteral("Bitmap"));
-    Metafile1 = copyMenu->addAction(QStringLiteral("Metafile"));
+    Savetofile1 = PopupMenu1->addAction(QStringLiteral("&Save to file"));
+    QMenu* copyMenu = PopupMenu1->addMenu(QStringLiteral("&Copy to clipboard as"));
+    Bitmap1 = copyMenu->addAction(QStringLiteral("&Bitmap"));
+    Metafile1 = copyMenu->addAction(QStringLiteral("&Metafile"));
     PopupMenu1->addSeparator();
-    Showpitch1 = PopupMenu1->addAction(QStringLiteral("Show pitch"));
-    QMenu* precisionMenu = PopupMenu1->addMenu(QStringLiteral("Precision"));
-    Precisionx1 = precisionMenu->addAction(QStringLiteral("x"));
-    Precisiony1 = precisionMenu->addAction(QStringLiteral("y"));
-    QMenu* floatingMenu = PopupMenu1->addMenu(QStringLiteral("Floating"));
-    x1 = floatingMenu->addAction(QStringLiteral("x"));
-    y1 = floatingMenu->addAction(QStringLiteral("y"));
+    Showpitch1 = PopupMenu1->addAction(QStringLiteral("Show &pitch"));
+    QMenu* precisionMenu = PopupMenu1->addMenu(QStringLiteral("P&recision"));
+    Precisionx1 = precisionMenu->addAction(QStringLiteral("&x"));
+    Precisiony1 = precisionMenu->addAction(QStringLiteral("&y"));
+    QMenu* floatingMenu = PopupMenu1->addMenu(QStringLiteral("&Floating"));
+    x1 = floatingMenu->addAction(QStringLiteral("&x"));
+    y1 = floatingMenu->addAction(QStringLiteral("&y"));
     // Fixed ranges are in the model but not yet offered to the user.
-    QMenu* rangeMenu = PopupMenu1->addMenu(QStringLiteral("Plot range"));
-    for (const char* caption : {"x start", "x end", "y start", "y end"})
+    QMenu* rangeMenu = PopupMenu1->addMenu(QStringLiteral("Plot ran&ge"));
+    for (const char* caption : {"x &start", "x &end", "y s&tart", "y e&nd"})
         rangeMenu->addAction(QString::fromLatin1(caption));
     rangeMenu->menuAction()->setEnabled(false);
-    Proportional1 = PopupMenu1->addAction(QStringLiteral("Proportional"));
-    Backgroundcolor1 = PopupMenu1->addAction(QStringLiteral("Background colour"));
+    Proportional1 = PopupMenu1->addAction(QStringLiteral("Pr&oportional"));
+    Backgroundcolor1 = PopupMenu1->addAction(QStringLiteral("&Background colour"));
 
     // The marks start at the chart defaults; PopupMenu1Popup keeps them in step afterwards.
     for (QAction* toggle : {Showpitch1, x1, y1, Proportional1})
@@ -333,28 +334,52 @@ void TForm1::Savetofile1Click()
 {
     // The picture is taken before the dialog can cover the window.
     QImage image = bitmap();
-    DesktopSettings settings;
     QFileDialog dialog(this);
-    if (!settings.lastFolder().isEmpty())
-        dialog.setDirectory(settings.lastFolder());
+    if (m_folder && !m_folder->lastFolder().isEmpty())
+        dialog.setDirectory(m_folder->lastFolder());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(
-        {QStringLiteral("Bitmaps (*.bmp)"), QStringLiteral("PNG images (*.png)")});
-    dialog.setDefaultSuffix(QStringLiteral("bmp"));
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter.contains(QLatin1String("*.png")) ? QStringLiteral("png")
-                                                                        : QStringLiteral("bmp"));
+    // The bitmap file comes first, as it always did; PNG and SVG are the pictures that
+    // zyl-batch --plots writes.
+    struct Type {
+        QString filter, suffix;
+    };
+    const QList<Type> types{{QStringLiteral("Bitmaps (*.bmp)"), QStringLiteral("bmp")},
+                            {QStringLiteral("PNG images (*.png)"), QStringLiteral("png")},
+                            {QStringLiteral("SVG pictures (*.svg)"), QStringLiteral("svg")}};
+    QStringList filters;
+    for (const Type& type : types)
+        filters << type.filter;
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(types.front().filter);
+    dialog.setDefaultSuffix(types.front().suffix);
+    // A name typed without a type gets the chosen one before the dialog asks about
+    // overwriting, so the question is about the file that will be written.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, types](const QString& f) {
+        for (const Type& type : types)
+            if (type.filter == f)
+                dialog.setDefaultSuffix(type.suffix);
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    settings.rememberFolder(dialog.selectedFiles().constFirst());
-    savePicture(image, dialog.selectedFiles().constFirst());
+    const QString path = dialog.selectedFiles().constFirst();
+    if (m_folder)
+        m_folder->rememberFolder(path);
+    savePicture(image, path);
 }
 
 void TForm1::savePicture(const QImage& image, const QString& path)
 {
-    if (!writeImage(image, path))
+    bool written = false;
+    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+        // Replaced whole or not at all: a picture that cannot be written keeps the old file.
+        QSaveFile file(path);
+        const QByteArray svg = svgDocument();
+        written = file.open(QIODevice::WriteOnly) && file.write(svg) == svg.size() && file.commit();
+    } else {
+        written = writeImage(image, path);
+    }
+    if (!written)
         QMessageBox::warning(this, QStringLiteral("ZYL"),
                              QStringLiteral("Cannot write the picture to %1").arg(path));
 }

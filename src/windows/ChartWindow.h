@@ -15,6 +15,8 @@ class QPainter;
 
 namespace zyl {
 
+class DialogFolder;
+
 /// A chart window: paints its `Chart` (none until a user plot attaches one) on a background
 /// of the window's colour, and offers the popup menu that saves or copies the picture and
 /// switches the drawing options. Works as a top-level widget or inside an MDI area.
@@ -45,10 +47,15 @@ class TForm1 : public QWidget {
     /// Writes `bitmap()` to `path`: PNG when the name ends in ".png" (any case), otherwise the
     /// bitmap file format. Returns false when the picture or the file cannot be written.
     bool saveBitmap(const QString& path) const;
-    /// Writes `image` as `saveBitmap` does; a failure is told in a message box.
+    /// Writes the picture to `path` in the type its name ends in: ".svg" (any case) the chart
+    /// as `svgDocument` draws it, otherwise `image` as `saveBitmap` writes it. A failure is
+    /// told in a message box.
     void savePicture(const QImage& image, const QString& path);
     /// The chart painted afresh as an SVG document of the window's size, without background.
     QByteArray svgDocument() const;
+
+    /// Where Save to file starts its dialog and what it remembers; none by default.
+    void setDialogFolder(std::shared_ptr<DialogFolder> folder) { m_folder = std::move(folder); }
 
     QMenu* popupMenu() const { return PopupMenu1; }
     QSize sizeHint() const override { return {314, 234}; }
@@ -82,6 +89,7 @@ class TForm1 : public QWidget {
     std::unique_ptr<Chart> m_chart;
     QColor m_background;
     bool m_columnCulling = true;
+    std::shared_ptr<DialogFolder> m_folder;
 
     QMenu* PopupMenu1 = nullptr;
     QAction* Savetofile1 = nullptr;

@@ -34,7 +34,7 @@ QPoint cascadePosition(const QMdiArea* area, int index)
     return {offset, offset};
 }
 
-void arrangeIcons(QMdiArea* area)
+int arrangeIcons(QMdiArea* area)
 {
     const QSize room = area->viewport()->size();
     int x = 0;
@@ -53,17 +53,22 @@ void arrangeIcons(QMdiArea* area)
         x += size.width();
         rowHeight = std::max(rowHeight, size.height());
     }
+    return room.height() - rowBottom + rowHeight;
 }
 
 void tileWindows(QMdiArea* area, bool inRows)
 {
+    // The icons first: the tiles share what their rows leave, so that no icon is hidden
+    // behind a tile.
+    const int icons = arrangeIcons(area);
     QList<QMdiSubWindow*> windows;
     for (QMdiSubWindow* window : area->subWindowList(QMdiArea::CreationOrder))
         if (!window->isMinimized())
             windows << window;
     if (windows.isEmpty())
         return;
-    const QSize room = area->viewport()->size();
+    const QSize room(area->viewport()->width(),
+                     std::max(1, area->viewport()->height() - icons));
     const int count = static_cast<int>(windows.size());
     for (int i = 0; i < count; ++i) {
         QMdiSubWindow* window = windows[i];
@@ -80,7 +85,6 @@ void tileWindows(QMdiArea* area, bool inRows)
             window->setGeometry(i * width, 0, last, room.height());
         }
     }
-    arrangeIcons(area);
 }
 
 } // namespace zyl

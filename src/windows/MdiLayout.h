@@ -17,10 +17,11 @@ QPoint cascadePosition(const QMdiArea* area, int index);
 
 /// Lines the minimised windows of `area` up as icons along its bottom edge, left to right,
 /// a new row above when a row is full. Windows that are not minimised stay where they are.
-void arrangeIcons(QMdiArea* area);
+/// Returns the height the rows of icons take (0 without a minimised window).
+int arrangeIcons(QMdiArea* area);
 
 /// Tiles the windows that are not minimised in one column (each the full width) or in one row
-/// (each the full height); minimised windows stay icons.
+/// (each the full height), above the row of icons that the minimised windows form.
 void tileWindows(QMdiArea* area, bool inRows);
 
 } // namespace zyl

@@ -18,7 +18,8 @@ TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* 
       m_model(zyl)
 {
     setWindowTitle(QStringLiteral("Population"));
-    ListView1 = makeReportView(&m_model, this);
+    ListView1 =
+        makeReportView(&m_model, this, m_settings.functionMode == FunctionMode::Manual);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);

@@ -3,6 +3,7 @@
 #include "common/TextConvert.h"
 #include "engine/Indiv.h"
 #include "engine/Zyl.h"
+#include "windows/InPlaceEditing.h"
 
 #include <QHeaderView>
 #include <QTableView>
@@ -294,9 +295,10 @@ void IndividualTableModel::clearStorage()
 
 // ---- views ----
 
-QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent)
+QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent, bool typedInto)
 {
-    auto* view = new QTableView(parent);
+    QTableView* view =
+        typedInto ? new InPlaceEditing<QTableView>(parent) : new QTableView(parent);
     view->setModel(model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);

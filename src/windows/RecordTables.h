@@ -151,7 +151,8 @@ class IndividualTableModel : public AppendOnlyTableModel {
 
 /// A list view in report style filling its window: whole rows selected, one row at a time,
 /// fixed row height (so that a long list needs no measuring), column titles not clickable.
-QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent);
+/// `typedInto`: its cells are typed into in place (see InPlaceEditing).
+QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent, bool typedInto = false);
 
 /// Lets `view` follow the end of its model: every announced block scrolls it to the last row.
 void followEnd(QTableView* view);

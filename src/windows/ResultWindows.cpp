@@ -47,6 +47,7 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
     addWindow(m_statistics);
     for (const UserPlot& plot : m_context.plots) {
         auto* form = new TForm1;
+        form->setDialogFolder(m_context.dialogFolder);
         m_charts.push_back(std::make_unique<UserChart>(plot, form));
         addWindow(form);
     }

@@ -17,6 +17,7 @@ class QWidget;
 
 namespace zyl {
 
+class DialogFolder;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -39,6 +40,8 @@ struct ResultContext {
     std::function<void()> runWhenComplete;
     /// A value was typed for individual `index` of the population.
     std::function<void(int index)> valueTyped = {};
+    /// Where the charts' Save to file starts and what it remembers; none when null.
+    std::shared_ptr<DialogFolder> dialogFolder = {};
 };
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics

@@ -168,10 +168,14 @@ TEST_F(Desktop, FileDialogsStartInTheLastFolder)
     DesktopSettings().rememberFolder(dir.filePath("a/earlier.txt"));
     const QString chosen = task("b/chosen.txt");
     QString shownFolder;
+    QStringList filters;
+    QString filter;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             shownFolder = dialog->directory().absolutePath();
+            filters = dialog->nameFilters();
+            filter = dialog->selectedNameFilter();
             dialog->selectFile(chosen);
             static_cast<QDialog*>(dialog)->accept();
         }
@@ -179,6 +183,10 @@ TEST_F(Desktop, FileDialogsStartInTheLastFolder)
     answer.start(5);
     form.Open->trigger();
     EXPECT_EQ(shownFolder, dir.filePath("a"));
+    // Run stores are seen from the start, beside the scripts.
+    EXPECT_EQ(filters, (QStringList{"zyl files (*.txt *.zyl)", "zyl script (*.txt)",
+                                    "zyl internal (*.zyl)"}));
+    EXPECT_EQ(filter, filters.value(0));
     EXPECT_EQ(DesktopSettings().lastFolder(), dir.filePath("b"));
     EXPECT_EQ(form.projectFileName(), chosen);
 }
@@ -186,8 +194,12 @@ TEST_F(Desktop, FileDialogsStartInTheLastFolder)
 TEST_F(Desktop, EveryCommandIsInAMenuAndNoShortcutIsShared)
 {
     QList<QAction*> inMenus;
+    // Every item can be reached from the keyboard, a recent file's entry too.
+    form.openFile(task("recent.txt"));
+    form.Closeall->trigger();
     for (QAction* title : form.menuBar()->actions()) {
         EXPECT_TRUE(title->text().contains('&')) << title->text().toStdString();
+        EXPECT_EQ(test::keyboardGaps(title->menu()), QStringList());
         inMenus << title->menu()->actions();
     }
     QStringList shortcuts;

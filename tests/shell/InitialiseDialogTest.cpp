@@ -3,12 +3,14 @@
 #include "ShellSupport.h"
 #include "script/ProjectScript.h"
 #include "shell/ConsoleWindow.h"
+#include "shell/HelpWindow.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -339,3 +341,85 @@ TEST_F(InitialiseDialog, NamesTheScriptCannotHoldAreRefused)
 }
 
 } // namespace
+
+namespace {
+
+QStringList qtMessages;
+
+void collectQtMessage(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    qtMessages << text;
+}
+
+} // namespace
+
+TEST_F(InitialiseDialog, NamesAreTypedInPlaceFromTheClickOnAndNothingGoesToStandardError)
+{
+    open();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.EditPlot->setText("StdDev");
+    dialog.ButtonAddPlot->click();
+    QTreeWidget* list = dialog.ListViewPlots;
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    qtMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectQtMessage);
+    // A click selects the row, a second one on its name edits it: what is typed right after
+    // is the name, not a search of the list.
+    const QPoint name = list->visualItemRect(list->topLevelItem(0)).topLeft() + QPoint(8, 4);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, name);
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, name);
+    QTest::keyClicks(QApplication::focusWidget(), "Trend");
+    // Tab goes on to the next row's name.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClicks(QApplication::focusWidget(), "Spread");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Trend");
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "Spread");
+    EXPECT_EQ(list->topLevelItem(1)->text(1), "StdDev");
+    EXPECT_EQ(qtMessages, QStringList());
+}
+
+TEST(HelpWindowPlace, BesideTheAnchorAndOnTheScreen)
+{
+    const QRect screen(0, 0, 1000, 800);
+    const QSize help(300, 200);
+    // Room on the right; none there but on the left; none on either side.
+    EXPECT_EQ(placeBeside(QRect(100, 50, 400, 300), help, screen), QPoint(500, 50));
+    EXPECT_EQ(placeBeside(QRect(500, 50, 400, 300), help, screen), QPoint(200, 50));
+    EXPECT_EQ(placeBeside(QRect(100, 50, 800, 300), help, screen), QPoint(700, 50));
+    // Low on the screen, or above its top: moved up or down just enough.
+    EXPECT_EQ(placeBeside(QRect(100, 700, 400, 90), help, screen), QPoint(500, 600));
+    EXPECT_EQ(placeBeside(QRect(100, -40, 400, 90), help, screen), QPoint(500, 0));
+    // Larger than the screen: its title bar stays on it. A second screen counts from its own
+    // corner.
+    EXPECT_EQ(placeBeside(QRect(100, 50, 400, 300), QSize(1200, 900), screen), QPoint(0, 0));
+    EXPECT_EQ(placeBeside(QRect(1100, 50, 400, 300), help, QRect(1000, 0, 800, 600)),
+              QPoint(1500, 50));
+}
+
+TEST_F(InitialiseDialog, TheVariableNamesOpenBesideTheDialog)
+{
+    open();
+    const QRect screen = dialog.screen()->availableGeometry();
+    // Small enough to fit on either side of the dialog on the test's screen.
+    dialog.Form5->resize(screen.width() - dialog.frameGeometry().width() - 40, 150);
+    for (const QPoint& at : {QPoint(10, 10), screen.topRight() - QPoint(dialog.width(), -10)}) {
+        dialog.Form5->hide();
+        dialog.move(at);
+        dialog.ButtonHelpPlot->click();
+        const QRect help = dialog.Form5->frameGeometry();
+        EXPECT_TRUE(dialog.Form5->isVisible());
+        EXPECT_TRUE(screen.contains(help)) << help.x() << "," << help.y();
+        EXPECT_FALSE(help.intersects(dialog.frameGeometry())) << at.x();
+        EXPECT_EQ(help.top(), dialog.frameGeometry().top());
+    }
+    // Open already, it stays where the user put it.
+    dialog.Form5->move(screen.topLeft() + QPoint(5, 5));
+    const QPoint kept = dialog.Form5->pos();
+    dialog.ButtonHelpExport->click();
+    EXPECT_EQ(dialog.Form5->pos(), kept);
+}

@@ -3,6 +3,7 @@
 #include "shell/OptionsDialog.h"
 
 #include "ShellSupport.h"
+#include "shell/HintPanel.h"
 #include "engine/Zyl.h"
 #include "windows/ChartWindow.h"
 #include "windows/RecordTables.h"
@@ -22,7 +23,12 @@
 #include <QPlainTextEdit>
 #include <QMenuBar>
 #include <QProcess>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 
@@ -429,6 +435,72 @@ TEST_F(MainWindow, TheStatusBarSaysWhichStopRuleEndedTheTask)
     EXPECT_EQ(form.engine()->generation, 2);
 }
 
+TEST_F(MainWindow, AtTheGenerationLimitTheFirstPanelSaysWhyRunDoesNothing)
+{
+    form.show();
+    form.openFile(file("task.txt", analytical("loop_counter=5\nmax_iteration=3\n")));
+    ASSERT_TRUE(waitForRun());
+    ASSERT_EQ(form.engine()->generation, 3);
+    EXPECT_EQ(form.statusHint(), "Generation limit reached: 3 of 3");
+    EXPECT_EQ(form.statusRun(), "Ready.");
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
+    EXPECT_EQ(form.engine()->generation, 3);
+    EXPECT_EQ(form.statusHint(), "Generation limit reached: 3 of 3");
+
+    // A hint takes the panel while it lasts; the panel keeps its width whatever it shows, and
+    // shows the program's own texts whole.
+    auto* hint = form.findChild<HintPanel*>();
+    ASSERT_NE(hint, nullptr);
+    EXPECT_EQ(hint->shownText(), hint->text());
+    QLabel* run = nullptr;
+    for (QLabel* label : form.statusBar()->findChildren<QLabel*>())
+        if (label->text() == "Ready.")
+            run = label;
+    ASSERT_NE(run, nullptr);
+    const QRect before = run->geometry();
+    const int width = hint->width();
+    QMenu* file = form.menuBar()->actions().front()->menu();
+    for (QAction* command : form.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (command->statusTip().isEmpty())
+            continue;
+        command->showStatusText(form.menuBar());
+        EXPECT_EQ(hint->shownText(), command->statusTip());
+    }
+    QStatusTipEvent longTip(QString(400, 'x'));
+    QApplication::sendEvent(&form, &longTip);
+    QApplication::processEvents();
+    EXPECT_EQ(hint->width(), width);
+    EXPECT_EQ(run->geometry(), before);
+    EXPECT_TRUE(hint->shownText().endsWith(QChar(0x2026)));
+    emit file->aboutToHide();
+    EXPECT_EQ(form.statusHint(), "Generation limit reached: 3 of 3");
+
+    form.Closeall->trigger();
+    EXPECT_EQ(form.statusHint(), "");
+}
+
+TEST(MainWindowLifetime, AWindowDestroyedDuringARunEndsItsWorkerFirst)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.txt");
+    std::ofstream(path.toStdString())
+        << "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n[VARIABLES]\n"
+           "x1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=200\n[OPTIONS]\n"
+           "loop_counter=1000\nmax_iteration=30000\n";
+    auto form = std::make_unique<TMainForm>();
+    form->showMessage = [](const QString&, const QString&) {};
+    form->openFile(path);
+    ASSERT_TRUE(form->running());
+    QPointer<QThread> worker = form->findChild<QThread*>();
+    ASSERT_FALSE(worker.isNull());
+    // Well inside the run, the worker waiting for this thread again and again.
+    QTest::qWait(100);
+    ASSERT_TRUE(worker->isRunning());
+    form.reset();
+    EXPECT_TRUE(worker.isNull());
+}
+
 TEST_F(MainWindow, CloseAllResetsEverything)
 {
     form.openFile(file("task.txt", analytical("loop_counter=2\n")));
@@ -562,6 +634,16 @@ TEST_F(MainWindow, TheToolbarFitsTheFirstSizeAndHintsDoNotLinger)
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
     EXPECT_EQ(commands, 9);
+    // Each tiling command shows its own picture, which the toolbar's overflow arrows are not.
+    auto picture = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    const QImage rows = picture(form.WindowTileHorizontal1->icon());
+    const QImage columns = picture(form.WindowTileVertical1->icon());
+    ASSERT_FALSE(rows.isNull());
+    EXPECT_NE(rows, columns);
+    for (QStyle::StandardPixmap arrows :
+         {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton})
+        for (const QImage& tiles : {rows, columns})
+            EXPECT_NE(tiles, picture(form.style()->standardIcon(arrows)));
 
     // From a menu: the hint goes when the menu closes.
     QMenu* file = form.menuBar()->actions().front()->menu();

@@ -4,9 +4,13 @@
 #include "shell/MainWindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QKeySequence>
+#include <QMenu>
 #include <QMessageBox>
+#include <QSet>
 #include <QTimer>
 
 #include <string>
@@ -52,6 +56,27 @@ private:
 struct FreshSettings {
     FreshSettings() { DesktopSettings().store().clear(); }
 };
+
+/// The items of `menu` and of its submenus that the keyboard cannot reach: those with neither
+/// a mnemonic nor a shortcut, and the second of two that share a mnemonic.
+inline QStringList keyboardGaps(const QMenu* menu)
+{
+    QStringList gaps;
+    QSet<QKeySequence> mnemonics;
+    for (const QAction* item : menu->actions()) {
+        if (item->isSeparator())
+            continue;
+        const QKeySequence mnemonic = QKeySequence::mnemonic(item->text());
+        if (!mnemonic.isEmpty() && mnemonics.contains(mnemonic))
+            gaps << item->text() + " shares its mnemonic";
+        else if (mnemonic.isEmpty() && item->shortcut().isEmpty())
+            gaps << item->text() + " has neither mnemonic nor shortcut";
+        mnemonics.insert(mnemonic);
+        if (item->menu())
+            gaps << keyboardGaps(item->menu());
+    }
+    return gaps;
+}
 
 /// Waits until the form's running task has ended, at most `timeoutMs`; true when it has.
 inline bool waitForRun(TMainForm& form, int timeoutMs)

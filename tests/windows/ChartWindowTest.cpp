@@ -1,4 +1,5 @@
 #include "windows/ChartWindow.h"
+#include "windows/DialogFolder.h"
 
 #include "shell/ShellSupport.h"
 
@@ -10,6 +11,8 @@
 #include <QKeyEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -66,7 +69,7 @@ QStringList captions(const QMenu* menu)
 {
     QStringList out;
     for (const QAction* a : menu->actions())
-        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        out << (a->isSeparator() ? QStringLiteral("-") : QString(a->text()).remove('&'));
     return out;
 }
 
@@ -76,7 +79,7 @@ QAction* item(const QMenu* menu, const QString& path)
     for (const QString& caption : path.split('/')) {
         found = nullptr;
         for (QAction* a : menu->actions())
-            if (a->text() == caption)
+            if (QString(a->text()).remove('&') == caption)
                 found = a;
         if (!found)
             return nullptr;
@@ -166,6 +169,75 @@ TEST(ChartWindow, PicturesForFilesAndClipboard)
     EXPECT_TRUE(svg.contains("Population"));
 }
 
+namespace {
+
+/// The settings a shell would hand the window, kept in memory.
+struct FolderMemory : DialogFolder {
+    QString lastFolder() const override { return folder; }
+    void rememberFolder(const QString& fileName) override { chosen << fileName; }
+    QString folder;
+    QStringList chosen;
+};
+
+} // namespace
+
+TEST(ChartWindow, SaveToFileOffersBitmapPngAndSvg)
+{
+    auto window = plotWindow(2, 30);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto folder = std::make_shared<FolderMemory>();
+    folder->folder = dir.path();
+    window->setDialogFolder(folder);
+
+    // Each answer: the filter the user picks (empty: the one offered) and the name typed.
+    struct Answer {
+        QString filter, name;
+    };
+    QList<Answer> answers{{{}, "plain"},
+                          {{}, "typed.svg"},
+                          {"SVG pictures (*.svg)", "chosen"},
+                          {"PNG images (*.png)", "chosen"}};
+    QStringList offered;
+    QString shownFolder, firstFilter;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || answers.isEmpty())
+            return;
+        const Answer a = answers.takeFirst();
+        offered = dialog->nameFilters();
+        firstFilter = dialog->selectedNameFilter();
+        shownFolder = dialog->directory().absolutePath();
+        if (!a.filter.isEmpty()) {
+            dialog->selectNameFilter(a.filter);
+            emit dialog->filterSelected(a.filter); // as the dialog tells of the user's choice
+        }
+        dialog->selectFile(a.name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    answer.start(5);
+    for (int i = 0; i < 4; ++i)
+        window->Savetofile1Click();
+    EXPECT_EQ(offered, (QStringList{"Bitmaps (*.bmp)", "PNG images (*.png)",
+                                    "SVG pictures (*.svg)"}));
+    EXPECT_EQ(firstFilter, offered.value(0));
+    EXPECT_EQ(shownFolder, dir.path());
+    ASSERT_EQ(folder->chosen.size(), 4);
+    EXPECT_EQ(folder->chosen[2], dir.filePath("chosen.svg"));
+
+    auto content = [&](const QString& name) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(content("plain.bmp").startsWith("BM"));
+    EXPECT_EQ(QImage(dir.filePath("plain.bmp")), window->bitmap().convertToFormat(
+                                                      QImage(dir.filePath("plain.bmp")).format()));
+    for (const char* svg : {"typed.svg", "chosen.svg"})
+        EXPECT_EQ(content(svg), window->svgDocument()) << svg;
+    EXPECT_TRUE(content("chosen.png").startsWith("\x89PNG"));
+}
+
 TEST(ChartWindow, PopupMenuItemsAndOptions)
 {
     auto window = plotWindow(1, 10);
@@ -180,6 +252,7 @@ TEST(ChartWindow, PopupMenuItemsAndOptions)
     QAction* range = item(menu, "Plot range");
     EXPECT_FALSE(range->isEnabled());
     EXPECT_EQ(captions(range->menu()), (QStringList{"x start", "x end", "y start", "y end"}));
+    EXPECT_EQ(test::keyboardGaps(menu), QStringList());
 
     // The marks follow the chart when the menu opens, the chart follows the marks when clicked.
     window->PopupMenu1Popup();

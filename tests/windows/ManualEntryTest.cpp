@@ -5,8 +5,12 @@
 #include "windows/ResultWindows.h"
 #include "windows/StatisticsWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSignalSpy>
@@ -92,6 +96,57 @@ TEST_F(ManualEntry, TheLastValueTypedRunsTheGeneration)
     for (int r = 0; r < 4; ++r)
         EXPECT_EQ(caption(r), "?");
     EXPECT_FALSE(form.Run->isEnabled());
+}
+
+TEST_F(ManualEntry, TheFirstPanelSaysWhatTheTaskWaitsFor)
+{
+    open("", "[OPTIONS]\nmax_iteration=2\n");
+    EXPECT_EQ(form.statusHint(), TMainForm::manualValuesText());
+    typeGeneration({"1", "2", "3", "4"});
+    EXPECT_EQ(form.statusHint(), TMainForm::manualValuesText()) << "the next generation's";
+    typeGeneration({"5", "6", "7", "8"});
+    EXPECT_EQ(form.statusHint(), "Generation limit reached: 2 of 2");
+}
+
+namespace {
+
+QStringList qtMessages;
+
+void collectQtMessage(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    qtMessages << text;
+}
+
+} // namespace
+
+TEST_F(ManualEntry, ValuesTypedInPlaceRowAfterRowLeaveNothingOnStandardError)
+{
+    open();
+    form.resize(800, 600);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTableView* view = population->ListView1;
+    QSignalSpy finished(&form, &TMainForm::runFinished);
+    qtMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectQtMessage);
+    // A double click opens the first editor; Tab takes each value and opens the next row's.
+    const QPoint first = view->visualRect(population->model().index(0, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, first);
+    for (int row = 0; row < 4; ++row) {
+        auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(population->model().index(row, 0)));
+        if (!editor)
+            break;
+        editor->setText(QString::number(row + 1));
+        QTest::keyClick(editor, row < 3 ? Qt::Key_Tab : Qt::Key_Return);
+        QCoreApplication::processEvents();
+    }
+    if (finished.isEmpty())
+        finished.wait(10000);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(form.engine()->generation, 1) << "every value was typed";
+    EXPECT_EQ(qtMessages, QStringList());
 }
 
 TEST_F(ManualEntry, TextThatIsNoNumberIsRefusedAndTheRunWaits)
