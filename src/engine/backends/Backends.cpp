@@ -27,6 +27,13 @@ public:
     {
         m_inner->run(requests, done, control, progress);
     }
+    // Without these the scheduler's notices and the ledger of its jobs would stop here, and
+    // a resume after kill -9 would not know the arrays still running.
+    void setSchedulerNotice(SchedulerNoticeHook hook) override
+    {
+        m_inner->setSchedulerNotice(std::move(hook));
+    }
+    void setJobLedger(JobLedger* ledger) override { m_inner->setJobLedger(ledger); }
 
 private:
     std::unique_ptr<ProgramBackend> m_inner;

@@ -173,9 +173,13 @@ public:
                      const BatchControl& control, ProgressCounters& progress) = 0;
 
     /// Told on the thread that called run() when the scheduler stops or starts answering.
-    void setSchedulerNotice(SchedulerNoticeHook hook) { m_schedulerNotice = std::move(hook); }
+    /// Virtual, so that a backend wrapping another hands both down to it.
+    virtual void setSchedulerNotice(SchedulerNoticeHook hook)
+    {
+        m_schedulerNotice = std::move(hook);
+    }
     /// Records the jobs submitted from now on; null: none are recorded.
-    void setJobLedger(JobLedger* ledger) { m_ledger = ledger; }
+    virtual void setJobLedger(JobLedger* ledger) { m_ledger = ledger; }
 
 protected:
     SchedulerNoticeHook m_schedulerNotice;
