@@ -95,7 +95,7 @@ check("usage", run([]).returncode == 2 and run(["--help"]).returncode == 0)
 doubling = "\n".join(["s1=x+y"] + ["s%d=s%d+s%d" % (k, k - 1, k - 1) for k in range(2, 17)])
 r = run([write("doubling.txt", "[FUNCTION]\nanalytical=1\n[EQUATIONS]\n%s\nf=%s\n"
                 "[VARIABLES]\nx=real[0;1]\ny=real[0;1]\n[POPULATION]\nsize=2\n"
-                % (doubling, "+".join(["s16"] * 100)))], timeout=20)
+                % (doubling, "+".join(["s16"] * 100)))], timeout=60)
 check("doubling definitions", r.returncode == 2 and r.stderr.decode() == "Expression too large\n",
       r.stderr.decode())
 for name, section in [("tournament", "[SELECTION]\ntournament=1\ntournament_size=2000000000\n"),
