@@ -484,9 +484,14 @@ TEST(MainWindowLifetime, AWindowDestroyedDuringARunEndsItsWorkerFirst)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("long.txt");
+    // A Run of seconds even on a fast machine: the largest population and Run, and a formula
+    // of some weight.
+    std::string formula = "x1*x1";
+    for (int i = 0; i < 40; ++i)
+        formula += "+sin(x1*" + std::to_string(i) + ")*cos(x2)";
     std::ofstream(path.toStdString())
-        << "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n[VARIABLES]\n"
-           "x1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=200\n[OPTIONS]\n"
+        << "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=" << formula << "\n[VARIABLES]\n"
+           "x1=real[-1;1]\nx2=real[-1;1]\n[POPULATION]\nsize=1000\n[OPTIONS]\n"
            "loop_counter=1000\nmax_iteration=30000\n";
     auto form = std::make_unique<TMainForm>();
     form->showMessage = [](const QString&, const QString&) {};
@@ -496,7 +501,7 @@ TEST(MainWindowLifetime, AWindowDestroyedDuringARunEndsItsWorkerFirst)
     ASSERT_FALSE(worker.isNull());
     // Well inside the run, the worker waiting for this thread again and again.
     QTest::qWait(100);
-    ASSERT_TRUE(worker->isRunning());
+    ASSERT_TRUE(worker && worker->isRunning());
     form.reset();
     EXPECT_TRUE(worker.isNull());
 }
