@@ -5,6 +5,7 @@ signs of life of --progress json.
 Usage: failures_e2e.py ZYL_BATCH"""
 import json
 import os
+import shutil
 import signal
 import sqlite3
 import subprocess
@@ -62,6 +63,10 @@ def run(args, text, env=None, timeout=120):
         f.write(text)
     if os.path.exists("starts.log"):
         os.remove("starts.log")
+    # A failed evaluation's folder is kept for a look, and a new run refuses a root holding
+    # another run's folders: each run here starts from empty roots.
+    for root in ("task-runs", "folders"):
+        shutil.rmtree(root, ignore_errors=True)
     return subprocess.run([batch, "--seed", "3"] + args + ["task.txt"], capture_output=True,
                           text=True, timeout=timeout, env=dict(os.environ, **(env or {})))
 
