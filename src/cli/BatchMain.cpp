@@ -3,7 +3,6 @@
 #include "cli/BatchObserver.h"
 #include "cli/BatchOptions.h"
 #include "cli/BatchReport.h"
-#include "common/Rng.h"
 #include "common/TextConvert.h"
 #include "engine/RunHooks.h"
 #include "engine/Task.h"

@@ -11,6 +11,17 @@
 
 namespace zyl {
 
+namespace {
+
+// For a front end that shows nothing.
+RunObserver& silentObserver()
+{
+    static RunObserver silent;
+    return silent;
+}
+
+} // namespace
+
 // A project without a store keeps its generations, after the front end has shown them.
 class RunSession::HistoryObserver : public RunObserver {
 public:
@@ -108,8 +119,7 @@ void RunSession::load(SessionRequest& request)
 void RunSession::attach(FrontEnd frontEnd)
 {
     m_frontEnd = std::move(frontEnd);
-    static RunObserver silent;
-    RunObserver& inner = m_frontEnd.observer ? *m_frontEnd.observer : silent;
+    RunObserver& inner = m_frontEnd.observer ? *m_frontEnd.observer : silentObserver();
     if (m_history)
         m_historyObserver = std::make_unique<HistoryObserver>(inner, *this);
     if (!m_stored)
@@ -136,8 +146,7 @@ RunObserver& RunSession::observer()
         return *m_recording;
     if (m_historyObserver)
         return *m_historyObserver;
-    static RunObserver silent;
-    return m_frontEnd.observer ? *m_frontEnd.observer : silent;
+    return m_frontEnd.observer ? *m_frontEnd.observer : silentObserver();
 }
 
 void RunSession::buildPrograms()
