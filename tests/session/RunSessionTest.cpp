@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 struct Shown {
     std::vector<StatisticsRow> statistics;
     int generation = 0;
-    std::string best;
+    double best = 0;
     std::string stopReason;
     std::int64_t failed = 0, failureValues = 0;
     std::vector<std::string> warnings;
@@ -198,7 +198,7 @@ protected:
             EXPECT_FALSE(session->endRun());
         }
         screen.shown.generation = zyl.generation;
-        screen.shown.best = std::to_string(zyl.globalMin.value);
+        screen.shown.best = zyl.globalMin.value;
         screen.shown.stopReason = session->stop().stopReason;
         screen.shown.failed = session->stop().failedEvaluations;
         screen.shown.failureValues = session->stop().failureValues;
