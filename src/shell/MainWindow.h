@@ -32,8 +32,9 @@ class TOKBottomDlg1;
 class TIOconsole;
 class ResultWindows;
 
-/// The multiple-document main window: the commands, the status bar, the run control and the
-/// project it owns (script, engine object, plots). The symbol table lives as long as it does.
+/// The multiple-document main window: the commands (MainCommands.cpp), the project's files
+/// (ProjectFiles.cpp), the run control and the status bar (RunControl.cpp). The project and its
+/// runs are a RunSession; the symbol table and the settings live as long as the window does.
 class TMainForm : public QMainWindow, public RunObserver {
     Q_OBJECT
 public:
