@@ -10,7 +10,7 @@ import re
 import sys
 
 # Lowest first.
-CORE = ["common", "script", "expr", "engine", "project", "store"]
+CORE = ["common", "script", "expr", "engine", "project", "store", "session"]
 ALLOWED = {folder: set(CORE[: i + 1]) for i, folder in enumerate(CORE)}
 ALLOWED["windows"] = set(CORE) | {"windows"}
 ALLOWED["shell"] = set(CORE) | {"windows", "shell"}

@@ -3,19 +3,11 @@
 #include "cli/BatchObserver.h"
 #include "cli/BatchOptions.h"
 #include "cli/BatchReport.h"
-#include "common/Rng.h"
 #include "common/TextConvert.h"
 #include "engine/RunHooks.h"
 #include "engine/Task.h"
-#include "engine/backends/Backends.h"
-#include "engine/backends/ProgramEvaluation.h"
-#include "engine/backends/WorkRoot.h"
-#include "project/Loader.h"
 #include "script/KnownNames.h"
-#include "store/Objective.h"
-#include "store/RunRecorder.h"
-#include "store/RunSession.h"
-#include "store/StoredValues.h"
+#include "session/RunSession.h"
 
 #ifdef ZYL_HAVE_PLOTS
 #include "windows/PlotPictures.h"
@@ -80,9 +72,9 @@ std::string variablesText(const zyl::Indiv& ind, const std::vector<std::string>&
 
 // Asks for the value of every unevaluated individual of the population; with a store, each
 // value is committed as it is typed. False at the end of the input.
-bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer, zyl::StopRuleState& stop,
-                      zyl::RunRecorder* recorder)
+bool readManualValues(zyl::RunSession& session, zyl::RunObserver& observer)
 {
+    zyl::ZYL& zyl = session.zyl();
     for (int i = 0; i < zyl.popSize; ++i) {
         if (zyl.population[i].evaluated)
             continue;
@@ -95,19 +87,17 @@ bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer, zyl::StopRuleSt
             if (!std::getline(std::cin, line))
                 return false;
             try {
-                zyl::enterManualValue(zyl, i, zyl::strToFloat(line), observer, &stop);
+                zyl::enterManualValue(zyl, i, zyl::strToFloat(line), observer, &session.stop());
                 break;
             } catch (const zyl::Exception& error) {
                 std::cerr << error.what() << "\n";
             }
         }
-        if (recorder) {
-            try {
-                recorder->valueTyped(i);
-            } catch (const std::exception& error) {
-                observer.warning(error.what());
-                return false;
-            }
+        try {
+            session.valueTyped(i);
+        } catch (const std::exception& error) {
+            observer.warning(error.what());
+            return false;
         }
     }
     return true;
@@ -115,9 +105,10 @@ bool readManualValues(zyl::ZYL& zyl, zyl::RunObserver& observer, zyl::StopRuleSt
 
 // Runs generation after generation until the limit, a stop rule, a failure, the end of a
 // manual task's input or a signal.
-RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
-                    zyl::cli::BatchObserver& observer, zyl::RunRecorder* recorder)
+RunOutcome runToEnd(zyl::RunSession& session, zyl::RunContext& context,
+                    zyl::cli::BatchObserver& observer)
 {
+    zyl::RunObserver& runObserver = session.observer();
     zyl::ZYL& zyl = context.zyl;
     zyl::ProjectSettings& settings = context.settings;
     zyl::DirectSynchronizer sync;
@@ -126,7 +117,7 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
         if (settings.functionMode == zyl::FunctionMode::Manual) {
             // One generation per run: later generations need values of their own.
             settings.loopCounter = 1;
-            if (!readManualValues(zyl, runObserver, *context.stopState, recorder)) {
+            if (!readManualValues(session, runObserver)) {
                 if (!caughtSignal && !observer.failed()) {
                     outcome = {RunEnd::InputEnded,
                                "The input ended before every value was given: the run stops.", 1};
@@ -140,7 +131,9 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
         }
         zyl::Task task(context, sync, runObserver);
         runningTask = &task;
+        session.setRunningTask(&task);
         task.execute();
+        session.setRunningTask(nullptr);
         runningTask = nullptr;
         if (const int generation = task.allFailedGeneration()) {
             outcome = {RunEnd::AllFailed,
@@ -164,33 +157,6 @@ RunOutcome runToEnd(zyl::RunContext& context, zyl::RunObserver& runObserver,
     else if (outcome.end == RunEnd::Finished && context.stopState->finished())
         outcome = {RunEnd::Stopped, context.stopState->stopReason, 0};
     return outcome;
-}
-
-// An external task that asks for more than one program at a time in ZYL's folder (workers,
-// work folders, a scheduler, retries, a failure value) runs through the batch evaluator;
-// otherwise null, and the programs run one after the other as they always did.
-std::unique_ptr<zyl::ProgramEvaluation> programEvaluation(const zyl::ProjectSettings& settings,
-                                                          const zyl::ZYL& zyl,
-                                                          zyl::cli::BatchObserver& observer)
-{
-    if (!zyl::needsBatchEvaluator(settings))
-        return nullptr;
-    auto evaluator = zyl::makeBatchEvaluator(settings, [&observer](const std::string& line) {
-        observer.endProgressLine();
-        std::cerr << line << "\n";
-    });
-    const zyl::BatchEvaluator* counts = evaluator.get();
-    evaluator->setActivityHandler([&observer] { observer.programActivity(); });
-    auto programs = std::make_unique<zyl::ProgramEvaluation>(std::move(evaluator), zyl.generation,
-                                                             zyl.bufferIndividuals);
-    observer.setEvaluationCounts([counts] { return counts->progress(); });
-    programs->evaluator().setSchedulerNotice(
-        [&observer](const zyl::SchedulerNotice& notice) { observer.schedulerNotice(notice); });
-    observer.setActivityCounts([counts] { return counts->progress(); });
-    programs->setFinishedHook([&observer](const zyl::EvaluationResult&) {
-        observer.evaluationsChanged();
-    });
-    return programs;
 }
 
 // The script could not be read: the message on standard error, and with a JSON report an
@@ -273,137 +239,89 @@ int main(int argc, char** argv)
             options.plotDirectory = plots.string();
     }
 
-    zyl::LcgRng plainRng;
     zyl::SymbolTable table;
     table.registerBuiltinSymbols();
     zyl::ProjectSettings settings;
-    zyl::ProjectScript plainScript;
-    zyl::LoadedProject plainProject;
-    zyl::StopRuleState plainStop;
-    zyl::RunClock plainClock;
-    std::unique_ptr<zyl::StoredSession> session;
+    std::unique_ptr<zyl::RunSession> session;
     try {
-        std::optional<zyl::ProjectScript> script;
+        zyl::SessionRequest request;
         std::string scriptName;
         if (!options.script.empty()) {
-            script = readScript(options, scriptName);
+            request.script = readScript(options, scriptName);
             // A misspelt key or section would otherwise run as if it were absent.
-            for (const std::string& notice : zyl::unknownNameNotices(*script))
+            for (const std::string& notice : zyl::unknownNameNotices(*request.script))
                 std::cerr << notice << "\n";
         }
         if (!options.store.empty()) {
-            zyl::StoreRequest request;
-            request.storePath = options.store;
-            request.resume = options.resume;
-            request.script = std::move(script);
-            request.scriptName = scriptName;
-            request.seed = options.seed;
-            request.reusePath = options.reuse;
-            request.notice = [](const std::string& line) { std::cerr << line << "\n"; };
-            session = zyl::StoredSession::open(request, settings, table);
-        } else {
-            plainScript = std::move(*script);
-            if (options.seed)
-                plainRng.reseed(*options.seed);
-            plainProject = zyl::loadProject(plainScript, settings, table, plainRng);
-            const std::string reusePath = options.reuse.empty() ? settings.reuseStore : options.reuse;
-            if (!reusePath.empty())
-                zyl::reuseEvaluations(
-                    *plainProject.zyl,
-                    zyl::describeObjective(plainScript, settings, *plainProject.zyl), reusePath);
+            zyl::StoreRequest& store = request.store.emplace();
+            store.storePath = options.store;
+            store.resume = options.resume;
+            store.script = std::move(request.script);
+            store.scriptName = scriptName;
+            store.seed = options.seed;
+            store.reusePath = options.reuse;
+            store.notice = [](const std::string& line) { std::cerr << line << "\n"; };
         }
+        request.seed = options.seed;
+        request.reuse = options.reuse;
+        request.workers = options.workers;
+        session = zyl::RunSession::open(std::move(request), settings, table);
     } catch (const std::exception& e) {
         return loadFailure(e.what(), options.report);
     }
-    if (options.workers && settings.functionMode == zyl::FunctionMode::External)
-        settings.workers = *options.workers;
-    zyl::ProjectScript& script = session ? session->script : plainScript;
-    zyl::LoadedProject& project = session ? session->project : plainProject;
-    zyl::StopRuleState& stop = session ? session->stop : plainStop;
-    zyl::RunClock& clock = session ? session->clock : plainClock;
-    zyl::ZYL& zyl = *project.zyl;
+    zyl::StoredSession* stored = session->stored();
+    zyl::ZYL& zyl = session->zyl();
+    zyl::StopRuleState& stop = session->stop();
 
     termGrace = settings.termGrace;
     std::optional<OutputFormat> progress;
     if (!options.quiet)
         progress = options.progress;
     zyl::cli::BatchObserver observer(zyl, settings, stop, progress, options.report);
-    std::optional<zyl::RecordingObserver> recording;
-    if (session) {
-        recording.emplace(session->recorder(), observer, zyl, settings);
-        recording->setStopHandler([] {
-            if (zyl::Task* task = runningTask.load())
-                task->terminate();
-        });
+    zyl::FrontEnd frontEnd;
+    frontEnd.observer = &observer;
+    frontEnd.notice = [&observer](const std::string& line) {
+        observer.endProgressLine();
+        std::cerr << line << "\n";
+    };
+    frontEnd.activity = [&observer] { observer.programActivity(); };
+    frontEnd.evaluationsChanged = [&observer] { observer.evaluationsChanged(); };
+    frontEnd.schedulerNotice = [&observer](const zyl::SchedulerNotice& notice) {
+        observer.schedulerNotice(notice);
+    };
+    session->attach(std::move(frontEnd));
+    if (stored) {
         // The recorder is told first and takes the same numbers.
-        observer.setStatisticsSource([&session]() -> const zyl::StatisticsSnapshot& {
-            return session->recorder().statistics();
+        observer.setStatisticsSource([stored]() -> const zyl::StatisticsSnapshot& {
+            return stored->recorder().statistics();
         });
     }
-    zyl::RunContext context{zyl, settings, script, table, project.plots};
-    context.stopState = &stop;
-    context.clock = &clock;
-    std::unique_ptr<zyl::ProgramEvaluation> programs;
+    std::optional<zyl::RunContext> context;
     try {
-        programs = programEvaluation(settings, zyl, observer);
+        context.emplace(session->beginRun());
     } catch (const std::exception& e) {
         return loadFailure(e.what(), options.report);
     }
-    context.backend = programs.get();
-    // One program after the other, as without this, but counted for the signs of life.
-    std::optional<zyl::SequentialExternalBackend> oneAtATime;
-    if (!programs && settings.functionMode == zyl::FunctionMode::External) {
-        oneAtATime.emplace(zyl::ExternalProgram{settings.inputName, settings.externalName,
-                                                settings.outputName, settings.externalTimeout});
-        oneAtATime->setActivityHandler([&observer] { observer.programActivity(); });
-        observer.setActivityCounts([&oneAtATime] { return oneAtATime->progress(); });
-        context.backend = &*oneAtATime;
+    if (const zyl::ProgramEvaluation* programs = session->programs()) {
+        observer.setEvaluationCounts([programs] { return programs->progress(); });
+        observer.setActivityCounts([programs] { return programs->progress(); });
+    } else if (const zyl::SequentialExternalBackend* oneAtATime = session->sequential()) {
+        observer.setActivityCounts([oneAtATime] { return oneAtATime->progress(); });
     }
-    if (programs && session) {
-        // Each value is committed as its program ends, in whatever order they end.
-        recording->setRecordsEvaluations(false);
-        programs->evaluator().setJobLedger(&session->recorder());
-        programs->setFinishedHook([&](const zyl::EvaluationResult& result) {
-            observer.evaluationsChanged();
-            try {
-                session->recorder().evaluationFinished(zyl::evaluationRecord(result, zyl));
-            } catch (const std::exception& error) {
-                recording->reportStoreFailure(error);
-            }
-        });
+    RunOutcome outcome = runToEnd(*session, *context, observer);
+    if (const std::optional<zyl::RunEndFailure> failure = session->endRun()) {
+        // What the run did since the last commit could not be kept; otherwise the store
+        // already holds everything a resume needs.
+        if (!failure->reported)
+            std::cerr << failure->message << "\n";
+        if (outcome.exitStatus == 0)
+            outcome = {RunEnd::Failed, failure->message, 1};
     }
-    // A resumed external task takes the values its programs had already given.
-    std::optional<zyl::StoredValuesBackend> storedValues;
-    if (session && !session->finishedEvaluations.empty() &&
-        settings.functionMode == zyl::FunctionMode::External) {
-        storedValues.emplace(zyl, settings, context.backend, session->finishedEvaluations);
-        context.backend = &*storedValues;
-        recording->setRecorded(session->finishedEvaluations);
-    }
-    clock.start();
-    RunOutcome outcome =
-        runToEnd(context, recording ? static_cast<zyl::RunObserver&>(*recording) : observer,
-                 observer, session ? &session->recorder() : nullptr);
-    clock.stop();
-    if (session) {
-        // What the run did since the last commit, when it ended at a generation boundary;
-        // otherwise the store already holds everything a resume needs.
-        try {
-            session->recorder().finish();
-        } catch (const std::exception& error) {
-            if (!recording->alreadyReported(error.what()))
-                std::cerr << error.what() << "\n";
-            if (outcome.exitStatus == 0)
-                outcome = {RunEnd::Failed, error.what(), 1};
-        }
-    }
-    // The run lets its work root go; the default one is ours, and goes too when nothing is
-    // left in it (every evaluation succeeded).
-    if (programs)
-        zyl::releaseWorkRoot(settings.workRoot, !script.HasKey("FUNCTION", "work_root"));
+    session->releaseWorkRoot();
 #ifdef ZYL_HAVE_PLOTS
     // Drawn before the report, so that the report's exit status counts a failed picture.
-    if (!options.plotDirectory.empty() && !drawPlots(project.plots, options.plotDirectory) &&
+    if (!options.plotDirectory.empty() &&
+        !drawPlots(session->project().plots, options.plotDirectory) &&
         outcome.exitStatus == 0) {
         outcome.exitStatus = 1;
         outcome.message = "A plot could not be written.";
@@ -414,13 +332,13 @@ int main(int argc, char** argv)
     outcome.failureValueSet = settings.failureValue.has_value();
     // A resumed run whose task was finished already reports the last stored generation.
     std::vector<zyl::StatisticsRow> rows = observer.rows();
-    const bool fromStore = rows.empty() && session && !session->statistics.empty();
+    const bool fromStore = rows.empty() && stored && !stored->statistics.empty();
     if (fromStore)
-        rows = session->statistics.back();
+        rows = stored->statistics.back();
     if (options.report == OutputFormat::Json) {
         const zyl::cli::Json statistics =
-            fromStore && session->lastFigures
-                ? storedStatisticsJson(zyl, *session->lastFigures, settings.showBuffered)
+            fromStore && stored->lastFigures
+                ? storedStatisticsJson(zyl, *stored->lastFigures, settings.showBuffered)
                 : observer.statisticsJson();
         zyl::cli::printJsonReport(std::cout, statistics, &zyl, outcome);
     } else {

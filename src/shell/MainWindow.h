@@ -1,14 +1,12 @@
 #pragma once
 
-#include "common/Rng.h"
 #include "engine/RunHooks.h"
 #include "engine/StopRules.h"
-#include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
-#include "store/RunHistory.h"
-#include "store/RunSession.h"
+#include "session/RunSession.h"
+#include "shell/RunController.h"
 
 #include <QAction>
 #include <QLabel>
@@ -33,11 +31,10 @@ class TOKBottomDlg;
 class TOKBottomDlg1;
 class TIOconsole;
 class ResultWindows;
-class RecordingObserver;
-class StoredValuesBackend;
 
-/// The multiple-document main window: the commands, the status bar, the run control and the
-/// project it owns (script, engine object, plots). The symbol table lives as long as it does.
+/// The multiple-document main window: the commands (MainCommands.cpp), the project's files
+/// (ProjectFiles.cpp), the run control and the status bar (RunControl.cpp). The project and its
+/// runs are a RunSession; the symbol table and the settings live as long as the window does.
 class TMainForm : public QMainWindow, public RunObserver {
     Q_OBJECT
 public:
@@ -74,12 +71,12 @@ public:
     SymbolTable& symbolTable() { return m_table; }
     ProjectSettings& settings() { return m_settings; }
     ProjectScript* script() { return m_script.get(); }
-    ZYL* engine() { return project().zyl.get(); }
+    ZYL* engine() { return m_run ? &m_run->zyl() : nullptr; }
     std::vector<UserPlot>& plots() { return project().plots; }
     /// The stop rules' state of the project (a finished task holds why it ended).
     const StopRuleState& stopState() const;
     /// The run store the project was opened from and records into; null for a script.
-    StoredSession* session() const { return m_session.get(); }
+    StoredSession* session() const { return m_run ? m_run->stored() : nullptr; }
     const QString& projectFileName() const { return m_projectFileName; }
     bool running() const { return m_running; }
     QMdiArea* mdiArea() const { return m_mdi; }
@@ -110,7 +107,6 @@ public:
     void statistics() override;
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
-    void generationDone() override;
     /// The result windows of the loaded project; null without one.
     ResultWindows* resultWindows() const { return m_windows.get(); }
 
@@ -153,23 +149,20 @@ private:
     void Timer1Timer();
     /// Sets what the first status panel shows between hints from the state of the task.
     void updateStandingHint();
-    /// The evaluation an external task's settings ask for beyond one program at a time in
-    /// ZYL's folder, or null. \throws Exception when it cannot be set up.
-    std::unique_ptr<ProgramEvaluation> programEvaluation();
     void runEnded();
     void failLoad(const QString& message);
     /// Reads a script file, loads it and starts its run (Open and the command line).
     void loadAndRun(const QString& fileName);
     void setProjectCommands(bool loaded);
+    /// Joins the loaded project's runs to this window, its console and its thread.
+    void attachRun();
     /// The result windows of the loaded project and the commands it enables.
     void showProject();
     /// Opens a run store (Open and the command line of a ".zyl" file).
     void openStore(const QString& fileName);
     /// Writes the project as a run store (Save and Save as with ".zyl").
     void saveStore(const QString& fileName);
-    LoadedProject& project() { return m_session ? m_session->project : m_project; }
-    StopRuleState& stopRules();
-    RunClock& runClock();
+    LoadedProject& project() { return m_run ? m_run->project() : m_noProject; }
 
     TAboutBox* AboutBox = nullptr;
     TOKBottomDlg* OKBottomDlg = nullptr;
@@ -189,30 +182,20 @@ private:
     bool m_shown = false;
 
     SymbolTable m_table;
-    LcgRng m_rng;
     ProjectSettings m_settings;
+    /// The script the dialogs edit; the runs read it as it stands.
     std::unique_ptr<ProjectScript> m_script;
-    LoadedProject m_project;
+    /// The project, its store and its runs; null without one.
+    std::unique_ptr<RunSession> m_run;
+    LoadedProject m_noProject;
+    StopRuleState m_noStop;
+    QtSynchronizer m_sync{this};
     // After the project: the windows show it, so they go first.
     std::unique_ptr<ResultWindows> m_windows;
     QString m_projectFileName;
     std::function<std::unique_ptr<ProjectScript>()> m_initialise;
 
-    // A project opened from a run store: the session owns it (and the generator it draws
-    // from, its stop-rule state and run clock) and records every run into the store.
-    std::unique_ptr<StoredSession> m_session;
-    std::unique_ptr<RecordingObserver> m_recording;
-    std::unique_ptr<StoredValuesBackend> m_storedValues;
-    StopRuleState m_stop;
-    RunClock m_clock;
-    // A project that runs without a store keeps its generations for a store saved later.
-    std::optional<RunHistory> m_history;
-
     QPointer<TaskThread> m_task;
-    /// The external programs' evaluation of the current run, when more than one at a time.
-    std::unique_ptr<ProgramEvaluation> m_programs;
-    /// Records its scheduler jobs in the store, on this thread.
-    std::unique_ptr<JobLedger> m_jobLedger;
     bool m_running = false;
     bool m_closePending = false;
     std::time_t m_startTime = 0;

@@ -37,6 +37,7 @@ public:
     /// Starts nothing more, and ends the running programs after `graceSeconds`.
     void terminateRunWithin(double graceSeconds) { m_task.terminateWithin(graceSeconds); }
     int currentIndex() const { return m_task.currentIndex(); }
+    Task& task() { return m_task; }
 
 protected:
     void run() override;

@@ -1,0 +1,313 @@
+// The main window's project: New, Open, Save, Close all and the command line, each turning a
+// script or a run store into the session the runs use, or the project into a file.
+#include "shell/MainWindow.h"
+
+#include "shell/ConsoleWindow.h"
+#include "shell/DesktopSettings.h"
+#include "shell/InitialiseDialog.h"
+#include "script/KnownNames.h"
+#include "windows/ResultWindows.h"
+#include "windows/StatisticsWindow.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+
+namespace zyl {
+
+namespace {
+
+const QString scriptFilter = QStringLiteral("zyl script (*.txt);;zyl internal (*.zyl)");
+// Open shows scripts and run stores at once: a store is invisible under the script filter.
+const QString openFilter = QStringLiteral("zyl files (*.txt *.zyl);;") + scriptFilter;
+
+QString extensionOf(const QString& fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    const int dot = name.lastIndexOf('.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+} // namespace
+
+void TMainForm::failLoad(const QString& message)
+{
+    showMessage(QStringLiteral("warning"), message);
+    m_run.reset();
+    m_script.reset();
+    m_projectFileName.clear();
+}
+
+void TMainForm::NewExecute()
+{
+    if (m_script) {
+        m_projectFileName = QString::fromStdString(m_script->fileName());
+    } else if (m_initialise) {
+        m_script = m_initialise();
+        if (!m_script)
+            return;
+    } else {
+        if (initialiseDialog()->exec() != QDialog::Accepted || !m_script)
+            return;
+    }
+    SessionRequest request;
+    request.script = *m_script;
+    // A project that runs without a store keeps its generations for a store saved later.
+    request.keepHistory = true;
+    try {
+        m_run = RunSession::open(std::move(request), m_settings, m_table);
+    } catch (const std::exception& error) {
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    attachRun();
+    showProject();
+}
+
+void TMainForm::attachRun()
+{
+    FrontEnd frontEnd;
+    frontEnd.observer = this;
+    frontEnd.sync = &m_sync;
+    frontEnd.script = m_script.get();
+    // Failure lines come from the run's thread; the console window shows them.
+    frontEnd.notice = [this](const std::string& line) {
+        const QString text = QString::fromStdString(line);
+        QMetaObject::invokeMethod(
+            this, [this, text] { console()->RichEdit1->appendPlainText(text); },
+            Qt::QueuedConnection);
+    };
+    m_run->attach(std::move(frontEnd));
+}
+
+void TMainForm::showProject()
+{
+    ResultContext windows{m_mdi, *project().zyl, m_settings, project().plots,
+                          [this](const QString& text) { showMessage("warning", text); },
+                          [this] {
+                              if (m_running || !project().zyl)
+                                  return;
+                              Run->setEnabled(true);
+                              Run->trigger();
+                          }};
+    // A typed value counts for max_evaluations, and a store keeps it at once.
+    windows.valueTyped = [this](int index) {
+        ++m_run->stop().evaluations;
+        try {
+            m_run->valueTyped(index);
+        } catch (const std::exception& error) {
+            showMessage(QStringLiteral("warning"), QString::fromStdString(error.what()));
+        }
+    };
+    windows.dialogFolder = std::make_shared<DesktopSettings>();
+    m_windows = std::make_unique<ResultWindows>(std::move(windows));
+    setProjectCommands(true);
+    updateStandingHint();
+}
+
+void TMainForm::OpenExecute()
+{
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getOpenFileName(this, QString(), settings.lastFolder(), openFilter);
+    if (name.isEmpty())
+        return;
+    settings.rememberFolder(name);
+    openFile(name);
+}
+
+void TMainForm::openFile(const QString& fileName)
+{
+    if (!Open->isEnabled() || !QFileInfo::exists(fileName))
+        return;
+    m_projectFileName = fileName;
+    const QString extension = extensionOf(fileName);
+    if (extension == QLatin1String(".txt")) {
+        loadAndRun(fileName);
+    } else if (extension == QLatin1String(".zyl")) {
+        openStore(fileName);
+    } else {
+        showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
+    }
+}
+
+void TMainForm::SaveExecute()
+{
+    if (m_projectFileName.isEmpty()) {
+        Saveas->trigger();
+        return;
+    }
+    const QString extension = extensionOf(m_projectFileName);
+    if (extension == QLatin1String(".txt")) {
+        if (!m_script)
+            return;
+        try {
+            m_script->SetFileName(m_projectFileName.toStdString());
+            m_script->UpdateFile();
+            addRecentFile(m_projectFileName);
+        } catch (const std::exception&) {
+            showMessage(QStringLiteral("error"),
+                        QStringLiteral("Cannot create file %1").arg(m_projectFileName));
+        }
+    } else if (extension == QLatin1String(".zyl")) {
+        saveStore(m_projectFileName);
+    } else {
+        showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
+    }
+}
+
+void TMainForm::SaveasExecute()
+{
+    DesktopSettings settings;
+    const QString name =
+        QFileDialog::getSaveFileName(this, QString(), settings.lastFolder(), scriptFilter);
+    if (name.isEmpty())
+        return;
+    settings.rememberFolder(name);
+    saveAsFile(name);
+}
+
+void TMainForm::saveAsFile(const QString& fileName)
+{
+    m_projectFileName = fileName;
+    Save->trigger();
+}
+
+void TMainForm::openStore(const QString& fileName)
+{
+    // The run goes on in the folder it started in: this name must not depend on the current one.
+    const QString absolute = QFileInfo(fileName).absoluteFilePath();
+    m_projectFileName = absolute;
+    SessionRequest request;
+    StoreRequest& store = request.store.emplace();
+    store.storePath = absolute.toStdString();
+    store.resume = true;
+    try {
+        m_run = RunSession::open(std::move(request), m_settings, m_table);
+    } catch (const std::exception& error) {
+        // As after any failed load: nothing of it stays, the store is left as it was.
+        m_run.reset();
+        m_table.clear();
+        m_table.registerBuiltinSymbols();
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    StoredSession& stored = *m_run->stored();
+    m_script = std::make_unique<ProjectScript>(stored.script);
+    attachRun();
+    showProject();
+    addRecentFile(absolute);
+    // The windows show the run as it was stored: the last generation's statistics, the
+    // population and every plot point.
+    if (m_windows) {
+        if (m_windows->statisticsWindow() && !stored.statistics.empty()) {
+            // With the statistic history on, the window showed every generation.
+            if (m_settings.statisticHistory)
+                for (const std::vector<StatisticsRow>& rows : stored.statistics)
+                    m_windows->statisticsWindow()->showRows(rows);
+            else
+                m_windows->statisticsWindow()->showRows(stored.statistics.back());
+        }
+        m_windows->populationChanged();
+        for (std::size_t p = 0; p < project().plots.size(); ++p)
+            m_windows->plotUpdated(p);
+        m_windows->flush();
+    }
+    if (stored.stop.finished())
+        m_runPanel->setText(QStringLiteral("Stop rule: ") +
+                            QString::fromStdString(stored.stop.stopReason));
+}
+
+void TMainForm::saveStore(const QString& fileName)
+{
+    if (!m_run)
+        return;
+    // The store the project records into is always up to date.
+    StoredSession* stored = m_run->stored();
+    if (stored && QFileInfo(fileName) == QFileInfo(QString::fromStdString(stored->store().path())))
+        return;
+    try {
+        m_run->saveStore(fileName.toStdString());
+        addRecentFile(fileName);
+    } catch (const std::exception& error) {
+        showMessage(QStringLiteral("error"), QString::fromStdString(error.what()));
+    }
+}
+
+void TMainForm::CloseallExecute()
+{
+    m_windows.reset();
+    m_run.reset();
+    m_mdi->closeAllSubWindows();
+    for (QMdiSubWindow* window : m_mdi->subWindowList())
+        delete window;
+    New->setEnabled(true);
+    Open->setEnabled(true);
+    Save->setEnabled(false);
+    Saveas->setEnabled(false);
+    Run->setEnabled(false);
+    Options->setEnabled(false);
+    Closeall->setEnabled(false);
+    m_table.clear();
+    m_table.registerBuiltinSymbols();
+    m_script.reset();
+    m_projectFileName.clear();
+    if (IOconsole)
+        IOconsole->clearText();
+    updateStandingHint();
+}
+
+void TMainForm::CommandLineExecute()
+{
+    if (m_arguments.size() == 1)
+        commandLineStart(m_arguments.front());
+}
+
+void TMainForm::commandLineStart(const QString& argument)
+{
+    QString name = argument;
+    if (QFileInfo(argument).fileName() == argument)
+        name = QFileInfo(argument).absoluteFilePath();
+    if (!QFileInfo::exists(name)) {
+        showMessage(QStringLiteral("warning"),
+                    QStringLiteral("File:\n") + name + QStringLiteral("\ndoes not exist."));
+        return;
+    }
+    // A run store opens ready for Run to continue it.
+    if (extensionOf(argument) == QLatin1String(".zyl")) {
+        openFile(name);
+        return;
+    }
+    loadAndRun(name);
+}
+
+void TMainForm::loadAndRun(const QString& fileName)
+{
+    try {
+        m_script = std::make_unique<ProjectScript>(fileName.toStdString());
+        m_script->StripBlanks();
+    } catch (const std::exception& error) {
+        failLoad(QString::fromStdString(error.what()));
+        return;
+    }
+    // A misspelt key or section would otherwise run as if it were absent. The console, not a
+    // box: the run starts all the same.
+    const std::vector<std::string> notices = unknownNameNotices(*m_script);
+    if (!notices.empty()) {
+        TIOconsole* window = console();
+        for (const std::string& notice : notices)
+            window->RichEdit1->appendPlainText(QString::fromStdString(notice));
+        window->show();
+    }
+    NewExecute();
+    if (project().zyl) {
+        addRecentFile(fileName);
+        if (m_script->ReadBool("SHOW", "arrange", false))
+            WindowTileVertical1->trigger();
+        Run->trigger();
+    }
+}
+
+} // namespace zyl
