@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,6 +98,15 @@ inline bool groupAlive(int group)
     if (proc)
         ::closedir(proc);
     return alive;
+}
+
+/// Whether process group `group` has no live process within two seconds: a killed process
+/// takes a moment to leave the table on a loaded machine.
+inline bool groupEnds(int group)
+{
+    for (int i = 0; i < 200 && groupAlive(group); ++i)
+        ::usleep(10000);
+    return !groupAlive(group);
 }
 
 } // namespace zyl::test

@@ -364,7 +364,7 @@ TEST_F(LocalBatch, CancelEndsEveryProcessGroupAndStartsNothingMore)
         EXPECT_EQ(result.status, EvaluationStatus::Cancelled);
     EXPECT_TRUE(finished.empty());
     for (int k = 0; k < 3; ++k)
-        EXPECT_FALSE(groupAlive(std::stoi(read(dir / ("group" + std::to_string(k))))));
+        EXPECT_TRUE(groupEnds(std::stoi(read(dir / ("group" + std::to_string(k))))));
     EXPECT_FALSE(fs::exists(dir / "group3"));
     EvaluationProgress after = evaluator->progress();
     EXPECT_EQ(after.running + after.queued, 0);
