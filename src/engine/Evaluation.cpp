@@ -2,6 +2,9 @@
 
 #include "expr/Evaluator.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace zyl {
 
 void evaluateAnalytical(Indiv& ind, const std::vector<std::string>& names, SymbolTable& table)
@@ -18,10 +21,14 @@ EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomi
 {
 }
 
-void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices)
+void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices,
+                            std::size_t constraints)
 {
     m_population = &population;
     m_indices = std::move(indices);
+    m_constraintCount = constraints;
+    m_constraints.assign(m_indices.size() * constraints,
+                         std::numeric_limits<double>::quiet_NaN());
     m_entries.assign(m_indices.size(), Entry{});
     m_messages.clear();
     m_ready = 0;
@@ -32,6 +39,11 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
 void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 {
     const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
+    // An external program's values are the last ones of the item's constraints; a whole set
+    // (a stored outcome) fills them all.
+    if (m_constraintCount > 0 && outcome.constraints.size() <= m_constraintCount)
+        std::copy(outcome.constraints.begin(), outcome.constraints.end(),
+                  constraints(k) + (m_constraintCount - outcome.constraints.size()));
     m_entries[k] = {outcome.status, outcome.hasValue, outcome.value, outcome.timedOut};
     if (!outcome.message.empty())
         m_messages.emplace_back(k, std::move(outcome.message));
@@ -43,7 +55,9 @@ void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
 {
     const Entry& entry = m_entries[k];
-    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut};
+    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut, {}};
+    if (m_constraintCount > 0)
+        outcome.constraints.assign(constraints(k), constraints(k) + m_constraintCount);
     for (const auto& [item, message] : m_messages)
         if (item == k)
             outcome.message = message;
