@@ -84,7 +84,8 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
     s.bufferCount = static_cast<std::int64_t>(entries.size());
     if (!entries.empty()) {
         writer.clear();
-        codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count());
+        codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count(),
+                            codec::constraintCount(run.zyl));
         s.bufferEntries.swap(writer.bytes());
     }
     return s;
@@ -255,6 +256,7 @@ void RunRecorder::valueTyped(int index)
     record.individual = index;
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
+    record.constraints = ind.constraints;
     record.kind = "manual";
     evaluationFinished(record);
 }
@@ -316,7 +318,8 @@ void RunRecorder::commit()
         for (std::size_t k = m_newEntries.size(); k-- > 0; node = node->prev)
             m_newEntries[k] = node->item.get();
         encode(s.bufferEntries, [&](codec::ByteWriter& w) {
-            codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count());
+            codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count(),
+                                codec::constraintCount(zyl));
         });
     }
     m_handedBuffer = m_storedBuffer;
@@ -499,6 +502,7 @@ bool RecordingObserver::recordEvaluation(int index)
     record.individual = index;
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
+    record.constraints = ind.constraints;
     const bool failed = m_failedIndex == index;
     record.status = !failed            ? RecordStatus::Ok
                     : m_failureTimedOut ? RecordStatus::TimedOut

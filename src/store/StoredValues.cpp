@@ -2,6 +2,8 @@
 
 #include "store/StateCodec.h"
 
+#include <algorithm>
+
 namespace zyl {
 
 StoredValuesBackend::StoredValuesBackend(const ZYL& zyl, const ProjectSettings& settings,
@@ -75,6 +77,9 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
                 record.variables == codec::toData(batch.individual(k)).variables)
                 match = &record;
         if (match) {
+            if (batch.constraintCount() > 0 && match->constraints.size() == batch.constraintCount())
+                std::copy(match->constraints.begin(), match->constraints.end(),
+                          batch.constraints(k));
             batch.reportValue(k, match->value);
             ++m_used;
         } else {
@@ -89,7 +94,7 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
     // The others as a batch of their own, whose outcomes are copied into the run's batch as
     // they come (a failure at once, so that it stops the run before the next program).
     EvaluationBatch sub(batch.stopFlag(), batch.abortFlag());
-    sub.reset(m_zyl.population, std::move(restIndices));
+    sub.reset(m_zyl.population, std::move(restIndices), batch.constraintCount());
     std::vector<bool> copied(rest.size(), false);
     auto copyNew = [&] {
         for (std::size_t j = 0; j < rest.size(); ++j)

@@ -125,6 +125,19 @@ json_again = run(cwd, ["--quiet", "--resume", "--store", "run.zyl", "--report", 
 check("analytical json", json_again.stdout == json_reference.stdout,
       "\n%s\n%s" % (json_reference.stdout[-300:], json_again.stdout[-300:]))
 
+# 1b. The same with constraints, whose values ride along in the population, the buffer and the
+#     best designs: the violations and the order they make must come back exactly.
+constrained = dict(analytical)
+constrained["task.txt"] = analytical["task.txt"].replace(
+    "[POPULATION]", "[CONSTRAINTS]\nring=0.5-x1^2-x2^2\nedge=x1+x3/4-1\n[POPULATION]").replace(
+    "max_iteration=800", "max_iteration=500\nconstraint_tolerance=0.01").replace(
+    "min=GlobalMin\n", "min=GlobalMin\nfeasible=Feasible\nworst=MinViolation\nring=ring\n")
+reference = reference_run("constrained-ref", constrained, seeded + ["task.txt"])
+check("constrained feasible", b"(feasible)" in reference.stdout, reference.stdout[-200:])
+cwd = folder("constrained", constrained)
+kill_at_random(cwd, command, 6, reference.duration * 1.2)
+compare("constrained", reference, resumed_to_end(cwd, command), "out.tsv")
+
 # 2. An external program that notes every start. Each finished evaluation is in the store at
 #    most once (one that ran again would be recorded again), and every evaluation of the
 #    uninterrupted run is there.
