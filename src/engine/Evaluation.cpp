@@ -22,8 +22,9 @@ EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomi
 }
 
 void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices,
-                            std::size_t constraints)
+                            std::size_t constraints, int programConstraints)
 {
+    m_programConstraints = programConstraints;
     m_population = &population;
     m_indices = std::move(indices);
     m_constraintCount = constraints;
@@ -79,6 +80,11 @@ void EvaluationBatch::progress()
 void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
 {
     m_counts.reset(static_cast<int>(batch.size()));
+    ExternalProgram program = m_program;
+    // The front ends name the program's files; how many constraint values it writes is the
+    // task's.
+    if (program.constraints == 0)
+        program.constraints = batch.programConstraints();
     for (std::size_t k = 0; k < batch.size(); ++k) {
         if (batch.stopRequested())
             return;
@@ -90,7 +96,7 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
         m_counts.running += 1;
         m_counts.changed();
         try {
-            succeeded = evaluateExternal(m_program, ind, batch.abortFlag(), &timedOut);
+            succeeded = evaluateExternal(program, ind, batch.abortFlag(), &timedOut);
         } catch (const std::exception&) {
             succeeded = false;
         }
@@ -100,7 +106,11 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
             return;
         (succeeded ? m_counts.done : m_counts.failed) += 1;
         m_counts.changed();
-        if (succeeded)
+        if (succeeded && program.constraints > 0) {
+            EvaluationOutcome outcome = EvaluationOutcome::evaluated(ind.value);
+            outcome.constraints = std::move(ind.constraints);
+            batch.report(k, std::move(outcome));
+        } else if (succeeded)
             batch.report(k, EvaluationOutcome::evaluated(ind.value));
         else
             batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,

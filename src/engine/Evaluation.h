@@ -71,9 +71,11 @@ public:
     /// Starts a new batch over the individuals at `indices` (ascending) of `population`, each
     /// with room for `constraints` constraint values.
     void reset(const std::vector<Indiv>& population, std::vector<int> indices,
-               std::size_t constraints = 0);
+               std::size_t constraints = 0, int programConstraints = 0);
     /// Constraint values per item (0 in a task without constraints).
     std::size_t constraintCount() const { return m_constraintCount; }
+    /// How many of them the external program writes (the last ones).
+    int programConstraints() const { return m_programConstraints; }
     /// Item k's constraint values: written by its evaluation before it reports the item,
     /// read once it has.
     double* constraints(std::size_t k) { return m_constraints.data() + k * m_constraintCount; }
@@ -148,6 +150,7 @@ private:
     const std::vector<Indiv>* m_population = nullptr;
     std::vector<int> m_indices;
     std::size_t m_constraintCount = 0;
+    int m_programConstraints = 0;
     std::vector<double> m_constraints;
     std::vector<Entry> m_entries;
     std::vector<std::pair<std::size_t, std::string>> m_messages;

@@ -280,7 +280,8 @@ void Task::prepareGeneration()
     for (int i = 0; i < zyl.popSize; ++i)
         if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
             pending.push_back(i);
-    m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size());
+    m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
+                  m_context.settings.externalConstraints);
     m_nextItem = 0;
     m_scan = 0;
     m_taken = 0;
@@ -307,7 +308,8 @@ void Task::evaluateExternalItems()
     }
     const ProjectSettings& settings = m_context.settings;
     SequentialExternalBackend sequential({settings.inputName, settings.externalName,
-                                          settings.outputName, settings.externalTimeout});
+                                          settings.outputName, settings.externalTimeout,
+                                          settings.externalConstraints});
     sequential.evaluate(m_batch);
 }
 

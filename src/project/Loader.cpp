@@ -229,6 +229,14 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
             throw Exception("Constraint tolerance ought to be a number not below 0");
         tolerance = *value;
     }
+    settings.externalConstraints = 0;
+    const std::string external = script.ReadString("FUNCTION", "external_constraints", "");
+    if (settings.functionMode == FunctionMode::External && !external.empty()) {
+        const std::optional<int> count = parseInteger(external);
+        if (!count || *count < 0 || *count > 1000)
+            throw Exception("External constraints ought to be a number from [0; 1000]");
+        settings.externalConstraints = *count;
+    }
     const std::vector<std::string> keys = script.ReadSection("CONSTRAINTS");
     std::vector<std::string> names, texts;
     for (const std::string& key : keys) {
@@ -252,14 +260,23 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
         names.push_back(key);
         texts.push_back(script.ReadString("CONSTRAINTS", key, ""));
     }
-    if (names.empty()) {
-        zyl.setConstraints({}, tolerance);
-        return;
+    if (!names.empty()) {
+        auto formulas = std::make_shared<ConstraintFormulas>(names, texts);
+        formulas->manualTable = &table;
+        zyl.constraintFormulas = std::move(formulas);
     }
-    auto formulas = std::make_shared<ConstraintFormulas>(names, texts);
-    formulas->manualTable = &table;
-    zyl.constraintFormulas = std::move(formulas);
+    // The program's values are named by their place, after the section's.
+    for (int c = 1; c <= settings.externalConstraints; ++c) {
+        const std::string name = "External" + std::to_string(c);
+        if (std::find(zyl.names.begin(), zyl.names.end(), name) != zyl.names.end() ||
+            std::find(names.begin(), names.end(), name) != names.end())
+            throw Exception("Constraint name " + name +
+                            " is taken by a variable, a definition or a statistic");
+        names.push_back(name);
+    }
     zyl.setConstraints(names, tolerance);
+    if (names.empty())
+        return;
     // Known from the load on, so that a stop rule or a plot naming them is accepted.
     for (const char* statistic : {"Feasible", "MinViolation", "BestViolation"})
         setSymbolValue(table, statistic, 0);

@@ -60,7 +60,7 @@ const std::vector<KnownSection>& knownSections()
         {"FUNCTION",
          {"manual", "analytical", "external", "external_name", "input_name", "output_name",
           "external_timeout", "workers", "work_root", "template_dir", "keep_work_dirs", "retries",
-          "failure_value", "term_grace", "reuse_store"}},
+          "failure_value", "term_grace", "reuse_store", "external_constraints"}},
         {"EQUATIONS", {}},
         {"CONSTRAINTS", {}},
         {"VARIABLES", {}},

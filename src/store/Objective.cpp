@@ -209,8 +209,32 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
         for (const std::string& chunk : other.bufferChunks)
             for (const codec::IndivData& data : codec::decodeIndivs(chunk, "the buffer"))
                 offer(data);
-        for (const EvaluationRecord& record : evaluations)
-            offer({record.value, true, record.variables, 0, record.constraints});
+        const ConstraintFormulas* formulas = zyl.constraintFormulas.get();
+        const std::size_t sectionCount = formulas ? formulas->count() : 0;
+        std::vector<double> constraints;
+        for (const EvaluationRecord& record : evaluations) {
+            if (zyl.constrained()) {
+                // A record holds the program's values only; the section's follow from the
+                // variables.
+                if (sectionCount + record.constraints.size() != zyl.constraintNames.size())
+                    continue;
+                constraints.assign(sectionCount, 0.0);
+                if (formulas) {
+                    if (!formulas->manualTable)
+                        continue;
+                    codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
+                    try {
+                        formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
+                                               constraints.data());
+                    } catch (const std::exception&) {
+                        continue; // not evaluable now: the run computes it when it meets it
+                    }
+                }
+                constraints.insert(constraints.end(), record.constraints.begin(),
+                                   record.constraints.end());
+            }
+            offer({record.value, true, record.variables, 0, constraints});
+        }
     } catch (const Exception& error) {
         throw Exception("The run store \"" + otherStore + "\" is damaged: " + error.what());
     }

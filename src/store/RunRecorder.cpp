@@ -256,7 +256,6 @@ void RunRecorder::valueTyped(int index)
     record.individual = index;
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
-    record.constraints = ind.constraints;
     record.kind = "manual";
     evaluationFinished(record);
 }
@@ -502,7 +501,11 @@ bool RecordingObserver::recordEvaluation(int index)
     record.individual = index;
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
-    record.constraints = ind.constraints;
+    // What the program gave; the CONSTRAINTS formulas are computed again from the variables.
+    const auto program = static_cast<std::size_t>(m_settings.externalConstraints);
+    if (program > 0 && ind.constraints.size() >= program)
+        record.constraints.assign(ind.constraints.end() - static_cast<std::ptrdiff_t>(program),
+                                  ind.constraints.end());
     const bool failed = m_failedIndex == index;
     record.status = !failed            ? RecordStatus::Ok
                     : m_failureTimedOut ? RecordStatus::TimedOut

@@ -119,7 +119,9 @@ struct EvaluationRecord {
     std::int32_t individual = 0;
     std::vector<double> variables;
     double value = 0;
-    /// The constraint values that came with `value`; empty without constraints.
+    /// The constraint values the external program wrote with `value` (FUNCTION
+    /// external_constraints); empty without them. The CONSTRAINTS formulas are not kept: they
+    /// follow from the variables.
     std::vector<double> constraints;
     RecordStatus status = RecordStatus::Ok;
     /// "external" or "manual".

@@ -171,6 +171,28 @@ for name, workers in [("external", []), ("workers", ["--workers", "3"])]:
     starts = read(log).count(b"\n")
     check(name + " starts", starts >= reference_starts, "%d < %d" % (starts, reference_starts))
 
+# 2b. A program that writes two constraint values after its objective, beside a CONSTRAINTS
+#     formula; one design in a few writes one value only (a failed evaluation that takes the
+#     failure value and is infeasible). Killed and resumed, with one program and with three at
+#     once: the report is the uninterrupted one's.
+constrained_ext = {
+    "objective.sh": "#!/bin/sh\nLC_ALL=C awk '{ s = 0; for (i = 1; i <= NF; i++) s += ($i - i) ^ 2;"
+                    " if (($1 * 1000) % 7 < 1) printf \"%.17g 0\\n\", s;"
+                    " else printf \"%.17g %.17g %.17g\\n\", s, 1 - $1 - $2, $1 - 4 }' \"$1\" > \"$2\"\n",
+    "task.txt": external["task.txt"].replace(
+        "output_name=out.txt\n",
+        "output_name=out.txt\nexternal_constraints=2\nfailure_value=1e9\n").replace(
+        "[POPULATION]", "[CONSTRAINTS]\ntotal=x1+x2-6\n[POPULATION]"),
+}
+reference = reference_run("constrained-ext-ref", constrained_ext, seeded + ["task.txt"])
+check("constrained-ext feasible", b"(feasible)" in reference.stdout, reference.stdout[-300:])
+check("constrained-ext failures", b"took the failure value" in reference.stdout,
+      reference.stdout[-300:])
+for name, workers in [("constrained-ext", []), ("constrained-workers", ["--workers", "3"])]:
+    cwd = folder(name, constrained_ext)
+    kill_at_random(cwd, workers + command, 5, reference.duration * 1.2)
+    compare(name, reference, resumed_to_end(cwd, workers + command), "ext.tsv")
+
 # 3. SIGTERM during a slow program: exit 143 at once (the program is ended), every value
 #    given so far is committed, and a resume finishes the run as if nothing had happened.
 #    The program notes its evaluation when it has written its value.
