@@ -56,6 +56,12 @@ Json statisticsJson(const ZYL& zyl, bool showBuffered)
         stats["Buffered"] = zyl.buffer.size();
     stats["Mutations"] = zyl.mutations;
     stats["Crossovers"] = zyl.crossovers;
+    if (zyl.constrained()) {
+        stats["Feasible"] = zyl.feasible;
+        stats["MinViolation"] = jsonNumber(zyl.minViolation);
+        stats["BestViolation"] =
+            jsonNumber((zyl.maximise ? zyl.globalMax : zyl.globalMin).violation);
+    }
     return stats;
 }
 
@@ -70,7 +76,20 @@ Json bestJson(const ZYL& zyl)
         const std::string& name = j < static_cast<int>(zyl.names.size()) ? zyl.names[j] : "";
         variables.push_back({{"name", name}, {"value", gene ? jsonNumber(gene->getValue()) : nullptr}});
     }
-    return {{"value", jsonNumber(best.value)}, {"variables", std::move(variables)}};
+    Json json = {{"value", jsonNumber(best.value)}, {"variables", std::move(variables)}};
+    if (zyl.constrained()) {
+        Json constraints = Json::array();
+        for (std::size_t c = 0; c < zyl.constraintNames.size(); ++c)
+            constraints.push_back(
+                {{"name", zyl.constraintNames[c]},
+                 {"value", c < best.constraints.size() ? jsonNumber(best.constraints[c])
+                                                       : Json(nullptr)}});
+        json["feasible"] = best.violation == 0;
+        // An infinite violation (a constraint that is not a number) has no JSON number.
+        json["violation"] = jsonNumber(best.violation);
+        json["constraints"] = std::move(constraints);
+    }
+    return json;
 }
 
 void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, const ZYL& zyl,
@@ -84,7 +103,15 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
             if (!row.what.empty())
                 out << row.what << "\t" << row.value << "\t" << row.info << "\n";
         const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
-        out << "Best: " << realToText(best.value) << " " << best.text() << "\n";
+        out << "Best: " << realToText(best.value) << " " << best.text();
+        if (zyl.constrained()) {
+            if (best.violation == 0)
+                out << " (feasible)";
+            else
+                out << " (no feasible design found; its violation is "
+                    << realToText(best.violation) << ")";
+        }
+        out << "\n";
     }
     // A run that cannot hide a failure and had none reads as it always did; the JSON report
     // always has both numbers.

@@ -51,14 +51,18 @@ struct RunOutcome {
 };
 
 /// The statistics of the latest generation as JSON numbers, with the names and in the order of
-/// the rows of statisticsRows ("Buffered" only when `showBuffered`).
+/// the rows of statisticsRows ("Buffered" only when `showBuffered`; "Feasible",
+/// "MinViolation" and "BestViolation" only in a constrained task).
 Json statisticsJson(const ZYL& zyl, bool showBuffered);
 
 /// The best individual so far (globalMax when maximising, else globalMin): its value and each
-/// variable by name with its value.
+/// variable by name with its value; in a constrained task also "feasible", "violation" and
+/// each constraint by name with its value.
 Json bestJson(const ZYL& zyl);
 
-/// The tab-separated report: the statistics rows, then "Best: " and the best individual; or
+/// The tab-separated report: the statistics rows, then "Best: " and the best individual,
+/// followed in a constrained task by " (feasible)" or by that no feasible design was found
+/// and the best one's violation; or
 /// "No generation was computed." when `rows` is empty. When evaluations failed, a line says how
 /// many and how many took the failure value (also when none failed, if failure_value is set). A run that a stop rule ended adds "Stopped: " and
 /// the rule's reason; one that every evaluation of a generation failed, its message.

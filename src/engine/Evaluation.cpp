@@ -2,6 +2,9 @@
 
 #include "expr/Evaluator.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace zyl {
 
 void evaluateAnalytical(Indiv& ind, const std::vector<std::string>& names, SymbolTable& table)
@@ -18,10 +21,15 @@ EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomi
 {
 }
 
-void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices)
+void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices,
+                            std::size_t constraints, int programConstraints)
 {
+    m_programConstraints = programConstraints;
     m_population = &population;
     m_indices = std::move(indices);
+    m_constraintCount = constraints;
+    m_constraints.assign(m_indices.size() * constraints,
+                         std::numeric_limits<double>::quiet_NaN());
     m_entries.assign(m_indices.size(), Entry{});
     m_messages.clear();
     m_ready = 0;
@@ -32,6 +40,11 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
 void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 {
     const bool failed = outcome.status == EvaluationOutcome::Status::Failed;
+    // An external program's values are the last ones of the item's constraints; a whole set
+    // (a stored outcome) fills them all.
+    if (m_constraintCount > 0 && outcome.constraints.size() <= m_constraintCount)
+        std::copy(outcome.constraints.begin(), outcome.constraints.end(),
+                  constraints(k) + (m_constraintCount - outcome.constraints.size()));
     m_entries[k] = {outcome.status, outcome.hasValue, outcome.value, outcome.timedOut};
     if (!outcome.message.empty())
         m_messages.emplace_back(k, std::move(outcome.message));
@@ -43,7 +56,9 @@ void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
 EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
 {
     const Entry& entry = m_entries[k];
-    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut};
+    EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut, {}};
+    if (m_constraintCount > 0)
+        outcome.constraints.assign(constraints(k), constraints(k) + m_constraintCount);
     for (const auto& [item, message] : m_messages)
         if (item == k)
             outcome.message = message;
@@ -65,6 +80,11 @@ void EvaluationBatch::progress()
 void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
 {
     m_counts.reset(static_cast<int>(batch.size()));
+    ExternalProgram program = m_program;
+    // The front ends name the program's files; how many constraint values it writes is the
+    // task's.
+    if (program.constraints == 0)
+        program.constraints = batch.programConstraints();
     for (std::size_t k = 0; k < batch.size(); ++k) {
         if (batch.stopRequested())
             return;
@@ -76,7 +96,7 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
         m_counts.running += 1;
         m_counts.changed();
         try {
-            succeeded = evaluateExternal(m_program, ind, batch.abortFlag(), &timedOut);
+            succeeded = evaluateExternal(program, ind, batch.abortFlag(), &timedOut);
         } catch (const std::exception&) {
             succeeded = false;
         }
@@ -86,7 +106,11 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
             return;
         (succeeded ? m_counts.done : m_counts.failed) += 1;
         m_counts.changed();
-        if (succeeded)
+        if (succeeded && program.constraints > 0) {
+            EvaluationOutcome outcome = EvaluationOutcome::evaluated(ind.value);
+            outcome.constraints = std::move(ind.constraints);
+            batch.report(k, std::move(outcome));
+        } else if (succeeded)
             batch.report(k, EvaluationOutcome::evaluated(ind.value));
         else
             batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,

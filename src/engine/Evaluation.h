@@ -44,6 +44,10 @@ struct EvaluationOutcome {
     /// The program ran out of its time (external_timeout, a scheduler's time limit), so that a
     /// run store can tell a timeout from another failure.
     bool timedOut = false;
+    /// With `value`, in a constrained task: the constraint values the evaluation gave, the
+    /// last ones of the batch's (an external program's come after the CONSTRAINTS formulas);
+    /// empty leaves the batch's slot for the item as it was.
+    std::vector<double> constraints{};
 
     static EvaluationOutcome evaluated(double value)
     {
@@ -64,8 +68,21 @@ public:
 
     EvaluationBatch(const std::atomic<bool>& stop, const std::atomic<bool>& abort);
 
-    /// Starts a new batch over the individuals at `indices` (ascending) of `population`.
-    void reset(const std::vector<Indiv>& population, std::vector<int> indices);
+    /// Starts a new batch over the individuals at `indices` (ascending) of `population`, each
+    /// with room for `constraints` constraint values.
+    void reset(const std::vector<Indiv>& population, std::vector<int> indices,
+               std::size_t constraints = 0, int programConstraints = 0);
+    /// Constraint values per item (0 in a task without constraints).
+    std::size_t constraintCount() const { return m_constraintCount; }
+    /// How many of them the external program writes (the last ones).
+    int programConstraints() const { return m_programConstraints; }
+    /// Item k's constraint values: written by its evaluation before it reports the item,
+    /// read once it has.
+    double* constraints(std::size_t k) { return m_constraints.data() + k * m_constraintCount; }
+    const double* constraints(std::size_t k) const
+    {
+        return m_constraints.data() + k * m_constraintCount;
+    }
     void setProgressHandler(ProgressHandler handler) { m_progress = std::move(handler); }
 
     std::size_t size() const { return m_indices.size(); }
@@ -132,6 +149,9 @@ private:
     const std::atomic<bool>& m_abort;
     const std::vector<Indiv>* m_population = nullptr;
     std::vector<int> m_indices;
+    std::size_t m_constraintCount = 0;
+    int m_programConstraints = 0;
+    std::vector<double> m_constraints;
     std::vector<Entry> m_entries;
     std::vector<std::pair<std::size_t, std::string>> m_messages;
     std::size_t m_ready = 0;

@@ -94,7 +94,9 @@ bool writeInputFile(const std::string& name, const std::string& text)
     return ok;
 }
 
-std::optional<double> readOutputFile(const std::string& name)
+namespace {
+/// The file's first MiB; nothing when it cannot be opened.
+std::optional<std::string> readOutputText(const std::string& name)
 {
     std::string text;
     int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -110,7 +112,54 @@ std::optional<double> readOutputFile(const std::string& name)
         text.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return parseOutputValue(text);
+    return text;
+}
+} // namespace
+
+std::optional<double> readOutputFile(const std::string& name)
+{
+    const std::optional<std::string> text = readOutputText(name);
+    return text ? parseOutputValue(*text) : std::nullopt;
+}
+
+OutputValues parseOutputValues(std::string_view text, int constraints)
+{
+    OutputValues out;
+    out.value = parseOutputValue(text);
+    if (constraints <= 0)
+        return out;
+    constexpr std::string_view blanks = " \t\n\v\f\r";
+    std::size_t at = text.find_first_not_of(blanks);
+    at = at == std::string_view::npos ? text.size() : text.find_first_of(blanks, at);
+    for (int c = 1; c <= constraints; ++c) {
+        const std::size_t from =
+            at == std::string_view::npos ? std::string_view::npos : text.find_first_not_of(blanks, at);
+        if (from == std::string_view::npos) {
+            out.problem = "output holds " + std::to_string(c - 1) + " of " +
+                          std::to_string(constraints) + " constraint values";
+            return out;
+        }
+        at = text.find_first_of(blanks, from);
+        const std::string_view token = text.substr(from, at == std::string_view::npos
+                                                             ? std::string_view::npos
+                                                             : at - from);
+        const std::optional<double> value = parseOutputValue(token);
+        if (!value || std::isnan(*value)) {
+            out.problem = "constraint value " + std::to_string(c) + " of the output is " +
+                          (value ? "NaN" : "not a number");
+            return out;
+        }
+        out.constraints.push_back(*value);
+    }
+    return out;
+}
+
+OutputValues readOutputValues(const std::string& name, int constraints)
+{
+    const std::optional<std::string> text = readOutputText(name);
+    if (!text)
+        return {};
+    return parseOutputValues(*text, constraints);
 }
 
 /// Empties a stale output file. Only regular files: a device or FIFO named here is left alone.
@@ -179,12 +228,18 @@ bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::ato
         return false;
     if (timedOut)
         *timedOut = outcome == Outcome::TimedOut;
-    const std::optional<double> value = readOutputFile(program.outputName);
+    OutputValues output = readOutputValues(program.outputName, program.constraints);
+    const std::optional<double>& value = output.value;
     // NaN is no objective value: it would poison the statistics and every comparison.
     if (value && std::isnan(*value))
         return false;
     if (value)
         ind.value = *value;
+    if (program.constraints > 0) {
+        if (!value || !output.problem.empty())
+            return false;
+        ind.constraints = std::move(output.constraints);
+    }
     return outcome == Outcome::Succeeded;
 }
 

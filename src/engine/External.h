@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zyl {
 
@@ -22,6 +23,19 @@ struct ExternalProgram {
     /// Longest run allowed, in seconds (the script key external_timeout); 0, a negative value,
     /// infinity or NaN let the program run as long as it takes.
     double timeoutSeconds = 0;
+    /// Constraint values the output file holds after the objective value (FUNCTION
+    /// external_constraints).
+    int constraints = 0;
+};
+
+/// What an output file gives: the objective value (see parseOutputValue) and, when asked for,
+/// the constraint values that follow it, each a whitespace-separated number.
+struct OutputValues {
+    std::optional<double> value;
+    std::vector<double> constraints;
+    /// Why the constraint values are no result ("output holds 1 of 2 constraint values",
+    /// "constraint value 2 is NaN", ...); empty when they are all there, or none was asked for.
+    std::string problem;
 };
 
 /// Evaluates `ind` by the external program, on the calling thread.
@@ -34,6 +48,8 @@ struct ExternalProgram {
 ///    and standard input from /dev/null. The call waits for it without spinning.
 /// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
 ///    when the file is missing or does not begin with a number, ind.value is left unchanged.
+///    With program.constraints, that many constraint values follow it into ind.constraints;
+///    one missing, unreadable or NaN fails the call.
 ///    A NaN is no value: ind.value is left unchanged and the call fails; "inf" and "-inf" are
 ///    values.
 ///
@@ -69,5 +85,9 @@ void clearOutputFile(const std::string& name);
 bool writeInputFile(const std::string& name, const std::string& text);
 /// parseOutputValue of the file's first MiB; nothing when it cannot be opened.
 std::optional<double> readOutputFile(const std::string& name);
+/// The objective value and `constraints` constraint values from the text of an output file.
+OutputValues parseOutputValues(std::string_view text, int constraints);
+/// parseOutputValues of the file's first MiB; no value when it cannot be opened.
+OutputValues readOutputValues(const std::string& name, int constraints);
 
 } // namespace zyl

@@ -1,10 +1,14 @@
 #include "engine/Formulas.h"
 
+#include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/Export.h"
 #include "engine/UserPlots.h"
 #include "expr/Evaluator.h"
 #include "expr/Parser.h"
+
+#include <algorithm>
+#include <exception>
 
 namespace zyl {
 
@@ -73,6 +77,87 @@ void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size
     done = rows;
     for (std::size_t r = 0; r < rows; ++r)
         values[r] = m_results[r].re;
+}
+
+ConstraintFormulas::ConstraintFormulas(std::vector<std::string> names,
+                                       const std::vector<std::string>& texts)
+    : m_names(std::move(names)), m_texts(texts), m_programs(m_names.size())
+{
+    for (std::size_t c = 0; c < m_names.size(); ++c) {
+        TensorPtr tree;
+        try {
+            if (!parseExpression(m_texts[c], tree) || !tree)
+                throw InfoErr("Syntax error!");
+        } catch (const std::exception& error) {
+            throw Exception("Constraint " + m_names[c] + ": " + error.what());
+        }
+        // A constraint is looked at once per design; one that redefined something would make
+        // every later value depend on the order of evaluation.
+        if (hasSideEffects(*tree))
+            throw Exception("Constraint " + m_names[c] +
+                            " ought to be an expression without definitions");
+        m_trees.push_back(std::move(tree));
+    }
+}
+
+void ConstraintFormulas::evaluateTree(const Indiv& ind, const std::vector<std::string>& variables,
+                                      SymbolTable& table, double* values) const
+{
+    for (int j = 0; j < ind.count(); ++j)
+        setSymbolValue(table, variables[static_cast<std::size_t>(j)], ind.gene(j)->getValue());
+    evaluateTree(table, values);
+}
+
+void ConstraintFormulas::evaluateTree(const SymbolTable& table, double* values) const
+{
+    for (std::size_t c = 0; c < m_trees.size(); ++c)
+        values[c] = evaluateNumeric(*m_trees[c], table).re;
+}
+
+void ConstraintFormulas::prepare(const std::vector<std::string>& variables,
+                                 const SymbolTable& table)
+{
+    const bool sameVariables = variables == m_variables;
+    m_variables = variables;
+    for (std::size_t c = 0; c < m_programs.size(); ++c)
+        if (!sameVariables || !m_programs[c].refresh(table))
+            m_programs[c].compile(*m_trees[c], table, FormulaRules::Numeric, variables);
+}
+
+bool ConstraintFormulas::compiled() const
+{
+    return std::all_of(m_programs.begin(), m_programs.end(),
+                       [](const CompiledExpression& program) { return program.compiled(); });
+}
+
+void ConstraintFormulas::evaluateBlock(const Indiv* const* individuals, std::size_t rows,
+                                       double* values, std::size_t& done)
+{
+    const std::size_t width = m_variables.size();
+    const std::size_t count = m_programs.size();
+    m_inputs.resize(width * rows);
+    m_results.resize(rows);
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t j = 0; j < width; ++j)
+            m_inputs[r * width + j] = detail::valueOf(*individuals[r]->gene(static_cast<int>(j)));
+    // Each later constraint only over the rows before the earliest failure so far: the row
+    // that fails first, and the first constraint failing there, are the tree's.
+    std::size_t good = rows;
+    std::exception_ptr failure;
+    for (std::size_t c = 0; c < count && good > 0; ++c) {
+        std::size_t evaluated = 0;
+        try {
+            m_programs[c].evaluateBlock(m_inputs.data(), good, m_results.data(), evaluated);
+        } catch (...) {
+            failure = std::current_exception();
+            good = evaluated;
+        }
+        for (std::size_t r = 0; r < std::min(evaluated, good); ++r)
+            values[r * count + c] = m_results[r].re;
+    }
+    done = good;
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 CompiledExpression* CompiledText::program(const SymbolTable& table, const Funkcja* named)

@@ -35,6 +35,54 @@ private:
     std::vector<Complex> m_results;
 };
 
+/// The CONSTRAINTS of an analytical or manual task: one formula of the variables (and the
+/// EQUATIONS definitions) per constraint, evaluated right after the objective, through
+/// compiled programs where the objective's rules allow it and otherwise by the tree.
+class ConstraintFormulas {
+public:
+    /// Parses the texts, one per name.
+    /// \throws Exception "Constraint NAME: " and the parser's message for a text that does not
+    /// parse, or "Constraint NAME ought to be an expression without definitions" for one that
+    /// would change the table (an "=", D, a sum or a product).
+    ConstraintFormulas(std::vector<std::string> names, const std::vector<std::string>& texts);
+
+    std::size_t count() const { return m_names.size(); }
+    const std::vector<std::string>& names() const { return m_names; }
+    const std::vector<std::string>& texts() const { return m_texts; }
+
+    /// Writes the variables of `ind` into the table under `variables` and evaluates every
+    /// constraint by the tree into values[0 .. count()-1].
+    /// \throws what evaluating the formula by the tree throws.
+    void evaluateTree(const Indiv& ind, const std::vector<std::string>& variables,
+                      SymbolTable& table, double* values) const;
+    /// The same with the variables already in the table.
+    void evaluateTree(const SymbolTable& table, double* values) const;
+
+    /// Compiles the programs as the table stands (again where a definition changed). On the
+    /// table's thread; evaluateBlock then needs it no more.
+    void prepare(const std::vector<std::string>& variables, const SymbolTable& table);
+    /// True when every constraint has a program.
+    bool compiled() const;
+    /// Every constraint for up to CompiledExpression::blockRows individuals: row r's values
+    /// at values + r * count(). When a row fails (the first constraint in order that fails, at
+    /// the earliest row), `done` is its index and its error is thrown; the rows before it are
+    /// there. Otherwise `done` becomes `rows`. \pre compiled()
+    void evaluateBlock(const Indiv* const* individuals, std::size_t rows, double* values,
+                       std::size_t& done);
+
+    /// The table a manual task's typed values are checked against (the project's); null:
+    /// none, and typed values get no constraint values.
+    SymbolTable* manualTable = nullptr;
+
+private:
+    std::vector<std::string> m_names, m_texts;
+    std::vector<TensorPtr> m_trees;
+    std::vector<CompiledExpression> m_programs;
+    std::vector<std::string> m_variables;
+    std::vector<double> m_inputs;
+    std::vector<Complex> m_results;
+};
+
 /// A plot or export expression, evaluated each generation: through a compiled program where
 /// one follows the text exactly, otherwise as the text always was (a definition made by it,
 /// D, sums, vectors, names still unknown).

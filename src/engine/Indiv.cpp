@@ -20,6 +20,10 @@ Indiv& Indiv::operator=(const Indiv& other)
             detail::copySameKind(*m_genes[j], *other.m_genes[j]);
         value = other.value;
         evaluated = other.evaluated;
+        violation = other.violation;
+        // Both empty without constraints: a size test, no copy.
+        if (!constraints.empty() || !other.constraints.empty())
+            constraints = other.constraints;
         return *this;
     }
     if (count() == other.count()) {
@@ -44,6 +48,8 @@ Indiv& Indiv::operator=(const Indiv& other)
     }
     value = other.value;
     evaluated = other.evaluated;
+    violation = other.violation;
+    constraints = other.constraints;
     return *this;
 }
 

@@ -9,13 +9,21 @@
 namespace zyl {
 
 /// A candidate solution: one decision variable per entry of the VARIABLES section, in that
-/// order, with its objective value. Copies are deep and carry `value` and `evaluated` along.
+/// order, with its objective value. Copies are deep and carry `value`, `evaluated` and the
+/// constraint values along.
 class Indiv {
 public:
     /// Objective-function value ("f").
     double value = 0.0;
     /// True once `value` is known for the current variable values.
     bool evaluated = false;
+    /// How far the design lies outside the feasible region: the sum of the constraint values
+    /// above the task's tolerance, +inf when one of them is not a number. 0 is feasible, and
+    /// every design of a task without constraints is.
+    double violation = 0.0;
+    /// The constraint values that came with `value`, in the task's order; empty in a task
+    /// without constraints (and before the first evaluation).
+    std::vector<double> constraints;
 
     Indiv() = default;
     /// `count` empty entries (negative counts as 0).
@@ -41,8 +49,8 @@ public:
     void swapGene(Indiv& other, int j) { m_genes[j].swap(other.m_genes[j]); }
 
     /// Equal when both have the same count and every variable's value is equal as a real
-    /// (-0 equals 0, NaN equals nothing; an empty entry equals nothing). `value` and
-    /// `evaluated` are not compared.
+    /// (-0 equals 0, NaN equals nothing; an empty entry equals nothing). `value`, `evaluated`
+    /// and the constraint values are not compared.
     bool operator==(const Indiv& other) const;
 
     /// The input line of the external program: each value as "%g" followed by one space.

@@ -55,6 +55,17 @@ int extremeIndex(const std::vector<Indiv>& population, bool largest)
     return best;
 }
 
+/// Index of the first individual that no other one beats in the one order of the task.
+int bestIndex(const ZYL& zyl)
+{
+    const std::vector<Indiv>& population = zyl.population;
+    int best = 0;
+    for (int i = 1; i < static_cast<int>(population.size()); ++i)
+        if (zyl.better(population[i], population[best]))
+            best = i;
+    return best;
+}
+
 /// Makes `number` a real number node with the given value and realToText as its text.
 void writeNumber(Tensor& number, double x)
 {
@@ -169,19 +180,50 @@ void computeStatistics(ZYL& zyl)
     zyl.medianDev = canonical(medianDev / count);
 
     // 5. Current extremes, full copies.
-    zyl.currentMax = population[static_cast<std::size_t>(extremeIndex(population, true))];
-    zyl.currentMin = population[static_cast<std::size_t>(extremeIndex(population, false))];
+    const int largest = extremeIndex(population, true);
+    const int smallest = extremeIndex(population, false);
+    if (!zyl.constrained()) {
+        zyl.currentMax = population[static_cast<std::size_t>(largest)];
+        zyl.currentMin = population[static_cast<std::size_t>(smallest)];
+    } else {
+        // The extreme on the side of the search is the best design in the task's order, so
+        // that it names a feasible design as soon as there is one; the other side stays the
+        // plain extreme of the values, feasible or not.
+        const int best = bestIndex(zyl);
+        zyl.currentMax = population[static_cast<std::size_t>(zyl.maximise ? best : largest)];
+        zyl.currentMin = population[static_cast<std::size_t>(zyl.maximise ? smallest : best)];
+        std::int32_t feasible = 0;
+        double minViolation = std::numeric_limits<double>::infinity();
+        for (const Indiv& ind : population) {
+            feasible += ind.violation == 0 ? 1 : 0;
+            minViolation = std::min(minViolation, ind.violation);
+        }
+        zyl.feasible = feasible;
+        zyl.minViolation = minViolation;
+    }
+    if (!zyl.constrained()) {
+        zyl.feasible = static_cast<std::int32_t>(n);
+        zyl.minViolation = 0;
+    }
 
     // 6. Global extremes: only a strictly better current extreme replaces them (a NaN never
-    // compares better).
-    if (zyl.globalMax.value < zyl.currentMax.value)
+    // compares better). With constraints the side of the search compares in the task's order.
+    if (zyl.constrained() && zyl.maximise) {
+        if (zyl.better(zyl.currentMax, zyl.globalMax))
+            zyl.globalMax = zyl.currentMax;
+    } else if (zyl.globalMax.value < zyl.currentMax.value) {
         zyl.globalMax = zyl.currentMax;
-    if (zyl.globalMin.value > zyl.currentMin.value)
+    }
+    if (zyl.constrained() && !zyl.maximise) {
+        if (zyl.better(zyl.currentMin, zyl.globalMin))
+            zyl.globalMin = zyl.currentMin;
+    } else if (zyl.globalMin.value > zyl.currentMin.value) {
         zyl.globalMin = zyl.currentMin;
+    }
 
-    // 7. Range.
-    const double minValue = zyl.currentMin.value;
-    const double maxValue = zyl.currentMax.value;
+    // 7. Range: of the values, whatever the constraints make of the extremes.
+    const double minValue = population[static_cast<std::size_t>(smallest)].value;
+    const double maxValue = population[static_cast<std::size_t>(largest)].value;
     zyl.range = sameGroup(maxValue, minValue) ? 0.0 : canonical(maxValue - minValue);
 
     // 8-10. Groups of equal values: different, discrepancy, entropy.
@@ -256,6 +298,15 @@ void publishStatistics(const ZYL& zyl, SymbolTable& table)
             number.text = formatNumber(value, 0.0);
         }
 
+        if (zyl.constrained()) {
+            const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
+            setSymbolValue(table, "Feasible", zyl.feasible);
+            setSymbolValue(table, "MinViolation", zyl.minViolation);
+            setSymbolValue(table, "BestViolation", best.violation);
+            for (std::size_t c = 0; c < zyl.constraintNames.size(); ++c)
+                setSymbolValue(table, zyl.constraintNames[c],
+                               c < best.constraints.size() ? best.constraints[c] : kNaN);
+        }
         publishVector(table, "GlobalMinIndiv", zyl.globalMin);
         publishVector(table, "GlobalMaxIndiv", zyl.globalMax);
         publishVector(table, "CurrentMinIndiv", zyl.currentMin);
@@ -285,6 +336,15 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot)
     snapshot.buffered = zyl.buffer.size();
     snapshot.mutations = zyl.mutations;
     snapshot.crossovers = zyl.crossovers;
+    snapshot.constraintNames = zyl.constraintNames;
+    if (zyl.constrained()) {
+        const Indiv& best = zyl.maximise ? zyl.globalMax : zyl.globalMin;
+        snapshot.feasible = zyl.feasible;
+        snapshot.minViolation = zyl.minViolation;
+        snapshot.bestViolation = best.violation;
+        snapshot.bestConstraints = best.constraints;
+        snapshot.bestConstraints.resize(zyl.constraintNames.size(), kNaN);
+    }
     const Indiv* extremes[4] = {&zyl.globalMax, &zyl.globalMin, &zyl.currentMax, &zyl.currentMin};
     for (int e = 0; e < 4; ++e) {
         snapshot.extremes[e] = extremes[e]->value;
@@ -340,6 +400,16 @@ void forEachStatisticsRow(
         "(bit), 2^Entropy = " + realToText(std::pow(2.0, snapshot.entropy)));
     row("Discrepancy", realToText(snapshot.discrepancy), "function value discrepancy");
     row("Different", std::to_string(snapshot.different), "Number of different function values");
+    if (!snapshot.constraintNames.empty()) {
+        row("Feasible", std::to_string(snapshot.feasible), "Number of feasible designs");
+        row("MinViolation", realToText(snapshot.minViolation), "Smallest violation");
+        row("BestViolation", realToText(snapshot.bestViolation),
+            snapshot.bestViolation == 0 ? "The best design is feasible"
+                                        : "No feasible design found yet");
+        for (std::size_t c = 0; c < snapshot.constraintNames.size(); ++c)
+            row(snapshot.constraintNames[c], realToText(snapshot.bestConstraints[c]),
+                "Constraint at the best design");
+    }
     if (showBuffered)
         row("Buffered", std::to_string(snapshot.buffered), "");
     row("Mutations", std::to_string(snapshot.mutations), "");

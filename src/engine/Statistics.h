@@ -37,8 +37,9 @@ void computeStatistics(ZYL& zyl);
 
 /// The third step of a generation: writes the 26 statistic scalars into the symbol table with
 /// setSymbolValue ("Generation" is generation + 1, "Buffered" the number of buffer entries),
-/// each number's text made formatNumber of its new value so that printing shows it, then the
-/// vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// each number's text made formatNumber of its new value so that printing shows it; in a
+/// constrained task "Feasible", "MinViolation", "BestViolation" (of the best design of the
+/// task) and each constraint's name with its value at that design; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
 /// (element j: re = the value of variable j, im = 0, text = realToText of it).
 ///
 /// A scalar the user removed or redefined as something other than a number is made a number
@@ -71,13 +72,21 @@ struct StatisticsSnapshot {
     std::vector<double> extremeVariables[4];
     /// Each variable's mean over the population.
     std::vector<double> means;
+    /// Empty without constraints; then the fields below are not used.
+    std::vector<std::string> constraintNames;
+    int feasible = 0;
+    double minViolation = 0, bestViolation = 0;
+    /// The constraint values of the best design of the task.
+    std::vector<double> bestConstraints;
 };
 
 /// Fills `snapshot` from the engine; its vectors keep their storage from one call to the next.
 void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
 
 /// The rows the Statistics window adds for a generation, in order: 17 rows (18 with the
-/// "Buffered" row when `showBuffered`), then an empty separator row. Reals are written by
+/// "Buffered" row when `showBuffered`), then an empty separator row. A constrained task has,
+/// after "Different", the rows "Feasible", "MinViolation", "BestViolation" and one per
+/// constraint (its value at the best design of the task). Reals are written by
 /// realToText, counts as decimal integers; "Generation" is generation + 1.
 std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
 /// Hands the same rows, one at a time, to `row(what, value, info)`; the texts live only for

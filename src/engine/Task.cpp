@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -143,6 +144,9 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
     constexpr std::size_t block = CompiledExpression::blockRows;
     const Indiv* individuals[block];
     double values[block];
+    ConstraintFormulas* formulas = m_context.zyl.constraintFormulas.get();
+    if (formulas)
+        m_constraintValues.resize(block * formulas->count());
     for (bool first = true; m_nextItem < m_batch.size(); first = false) {
         if (m_batch.stopRequested())
             return true;
@@ -154,18 +158,36 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
             individuals[r] = &m_batch.individual(start + r);
         m_currentIndex.store(m_batch.index(start + rows - 1), std::memory_order_relaxed);
         std::size_t done = 0;
+        std::string failure;
         try {
             m_objective.evaluateBlock(individuals, rows, values, done);
         } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        if (formulas && done > 0) {
+            // The constraints of a row come right after its objective: a row whose objective
+            // failed has none, and the earliest row that fails either way is the one reported.
+            std::size_t constrained = 0;
+            try {
+                formulas->evaluateBlock(individuals, done, m_constraintValues.data(),
+                                        constrained);
+            } catch (const std::exception& error) {
+                failure = error.what();
+                done = constrained;
+            }
+            const std::size_t count = formulas->count();
             for (std::size_t r = 0; r < done; ++r)
-                m_batch.reportValue(start + r, values[r]);
+                std::copy_n(m_constraintValues.data() + r * count, count,
+                            m_batch.constraints(start + r));
+        }
+        for (std::size_t r = 0; r < done; ++r)
+            m_batch.reportValue(start + r, values[r]);
+        if (done < rows) {
             m_batch.report(start + done, {EvaluationOutcome::Status::Failed, false, 0,
-                                          std::string("Analytical function\n") + error.what()});
+                                          std::string("Analytical function\n") + failure});
             m_nextItem = start + done + 1;
             continue;
         }
-        for (std::size_t r = 0; r < rows; ++r)
-            m_batch.reportValue(start + r, values[r]);
         m_nextItem = start + rows;
     }
     return true;
@@ -195,7 +217,16 @@ bool Task::evaluateItems(Clock::time_point deadline)
             // The tree reads the variables from the table and is taken back at once, as a run
             // always did, so that the table and the buffer follow each individual.
             Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
+            const double before = ind.value;
             evaluateAnalytical(ind, zyl.names, m_context.table);
+            if (const ConstraintFormulas* formulas = zyl.constraintFormulas.get()) {
+                try {
+                    formulas->evaluateTree(m_context.table, m_batch.constraints(k));
+                } catch (...) {
+                    ind.value = before; // a failed evaluation leaves the old value
+                    throw;
+                }
+            }
             m_batch.reportValue(k, ind.value);
         } catch (const std::exception& error) {
             m_batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
@@ -249,7 +280,8 @@ void Task::prepareGeneration()
     for (int i = 0; i < zyl.popSize; ++i)
         if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
             pending.push_back(i);
-    m_batch.reset(zyl.population, std::move(pending));
+    m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
+                  m_context.settings.externalConstraints);
     m_nextItem = 0;
     m_scan = 0;
     m_taken = 0;
@@ -259,6 +291,12 @@ void Task::prepareGeneration()
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
         m_objective.prepare(zyl.names, m_context.table);
         m_compiledBatch = m_objective.compiled();
+        if (zyl.constraintFormulas) {
+            zyl.constraintFormulas->prepare(zyl.names, m_context.table);
+            // One way for the objective and its constraints, so that a definition changed in
+            // the console reaches both in the same generation.
+            m_compiledBatch = m_compiledBatch && zyl.constraintFormulas->compiled();
+        }
     }
 }
 
@@ -270,7 +308,8 @@ void Task::evaluateExternalItems()
     }
     const ProjectSettings& settings = m_context.settings;
     SequentialExternalBackend sequential({settings.inputName, settings.externalName,
-                                          settings.outputName, settings.externalTimeout});
+                                          settings.outputName, settings.externalTimeout,
+                                          settings.externalConstraints});
     sequential.evaluate(m_batch);
 }
 
@@ -348,8 +387,16 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
     // A manual value typed since the batch was formed has been taken and recorded already.
     if (mode == FunctionMode::Manual && ind.evaluated)
         return;
-    if (const double* value = m_batch.value(item))
+    if (const double* value = m_batch.value(item)) {
         ind.value = *value;
+        if (zyl.constrained()) {
+            double* constraints = m_batch.constraints(item);
+            if (mode == FunctionMode::External && zyl.constraintFormulas &&
+                m_batch.status(item) == EvaluationOutcome::Status::Evaluated)
+                externalSectionConstraints(ind, constraints);
+            zyl.setConstraintValues(ind, constraints);
+        }
+    }
     // Every item of a batch was computed (a buffer hit is evaluated before the batch forms);
     // a typed value is counted where it is entered.
     if (mode != FunctionMode::Manual)
@@ -382,6 +429,20 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         m_observer.evaluatedValue(index);
     if (const Indiv* entry = zyl.recordInBuffer(ind))
         m_observer.buffered(*entry);
+}
+
+void Task::externalSectionConstraints(const Indiv& ind, double* values)
+{
+    // On the table's thread, as the take-back runs: the section's formulas need the table,
+    // which the programs' threads never touch.
+    ZYL& zyl = m_context.zyl;
+    try {
+        zyl.constraintFormulas->evaluateTree(ind, zyl.names, m_context.table, values);
+    } catch (const std::exception& error) {
+        std::fill_n(values, zyl.constraintFormulas->count(),
+                    std::numeric_limits<double>::quiet_NaN());
+        m_observer.warning(std::string("Constraints\n") + error.what());
+    }
 }
 
 bool Task::stopWhenAllFailed()
@@ -469,6 +530,24 @@ void enterManualValue(ZYL& zyl, int index, double value, RunObserver& observer,
     Indiv& ind = zyl.population[index];
     ind.evaluated = false;
     ind.value = value;
+    if (zyl.constrained()) {
+        // The typed value is the objective only: the constraints are the section's formulas.
+        std::vector<double> constraints(zyl.constraintNames.size(),
+                                        std::numeric_limits<double>::quiet_NaN());
+        const ConstraintFormulas* formulas = zyl.constraintFormulas.get();
+        if (formulas && formulas->manualTable) {
+            try {
+                formulas->evaluateTree(ind, zyl.names, *formulas->manualTable,
+                                       constraints.data());
+            } catch (const std::exception& error) {
+                // Unknown constraint values make the design infeasible; the value stays.
+                std::fill(constraints.begin(), constraints.end(),
+                          std::numeric_limits<double>::quiet_NaN());
+                observer.warning(std::string("Constraints\n") + error.what());
+            }
+        }
+        zyl.setConstraintValues(ind, constraints.data());
+    }
     ind.evaluated = true;
     if (zyl.bufferIndividuals) {
         if (const Indiv* entry = zyl.recordInBuffer(ind))

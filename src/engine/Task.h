@@ -115,6 +115,9 @@ private:
     void evaluateExternalItems();
     TakeBack takeBack(std::size_t readyItems);
     void takeBackOne(Indiv& ind, int index, std::size_t item);
+    /// The CONSTRAINTS formulas of an external task for `ind`, into values[0 ..]; a formula
+    /// that fails leaves them all NaN (infeasible) with a warning.
+    void externalSectionConstraints(const Indiv& ind, double* values);
     void generationStep();
     void checkStopRules();
     StopRuleState& stopState() { return m_context.stopState ? *m_context.stopState : m_ownStop; }
@@ -135,6 +138,7 @@ private:
 
     EvaluationBatch m_batch;
     CompiledObjective m_objective;
+    std::vector<double> m_constraintValues;
     bool m_compiledBatch = false;
     std::chrono::nanoseconds m_slice = std::chrono::milliseconds(20);
     // Where an analytical run stands between slices.

@@ -3,6 +3,8 @@
 #include "common/Exception.h"
 
 #include <cfloat>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -53,6 +55,40 @@ ZYL::ZYL(int popSize, Indiv templateIndiv, std::vector<std::string> names,
 }
 
 ZYL::~ZYL() = default;
+
+void ZYL::setConstraints(std::vector<std::string> names, double tolerance)
+{
+    constraintNames = std::move(names);
+    constraintTolerance = tolerance;
+    if (!constrained())
+        return;
+    for (Indiv* best : {&globalMin, &globalMax, &currentMin, &currentMax}) {
+        best->violation = std::numeric_limits<double>::infinity();
+        best->constraints.assign(constraintNames.size(),
+                                 std::numeric_limits<double>::quiet_NaN());
+    }
+}
+
+double ZYL::violationOf(const double* values, std::size_t count) const
+{
+    double sum = 0;
+    for (std::size_t c = 0; c < count; ++c) {
+        const double excess = values[c] - constraintTolerance;
+        if (std::isnan(excess))
+            return std::numeric_limits<double>::infinity();
+        // Measured from the tolerance, so that the violation shrinks to 0 continuously as a
+        // design reaches the feasible region and the search is led there.
+        if (excess > 0)
+            sum += excess;
+    }
+    return sum;
+}
+
+void ZYL::setConstraintValues(Indiv& ind, const double* values) const
+{
+    ind.constraints.assign(values, values + constraintNames.size());
+    ind.violation = violationOf(values, constraintNames.size());
+}
 
 const Indiv* ZYL::recordInBuffer(Indiv& ind)
 {

@@ -15,6 +15,8 @@
 
 namespace zyl {
 
+class ConstraintFormulas;
+
 /// The engine object of one optimisation task: every genetic-algorithm parameter, the
 /// counters, the statistics of the latest generation, the population, the remembered extremes
 /// and the buffer. The loader constructs it and then overwrites the parameters from the script.
@@ -78,6 +80,20 @@ public:
     std::vector<std::string> names;
     Buffer buffer;
 
+    // ---- Constraints (none unless setConstraints) ----
+    /// One name per constraint: the CONSTRAINTS keys, then those of the external program's
+    /// values.
+    std::vector<std::string> constraintNames;
+    /// A constraint value up to this counts as met.
+    double constraintTolerance = 0;
+    /// Of the latest evaluated generation: how many designs are feasible, and the smallest
+    /// violation. Without constraints every design is feasible and the violation 0.
+    std::int32_t feasible = 0;
+    double minViolation = 0;
+    /// The CONSTRAINTS formulas of an analytical or manual task (the first of
+    /// constraintNames); null when the section is empty.
+    std::shared_ptr<ConstraintFormulas> constraintFormulas;
+
     /// Builds the population from copies of `templateIndiv` and gives each variable a random
     /// starting value, individual by individual, variable by variable.
     /// \throws std::invalid_argument when popSize < 1, when `names` or `ranges` do not have one
@@ -91,6 +107,16 @@ public:
 
     /// Number of decision variables.
     int count() const { return templateIndiv.count(); }
+
+    bool constrained() const { return !constraintNames.empty(); }
+    /// Makes the task a constrained one. The remembered best designs start as the worst
+    /// possible (an infinite violation), so that the first generation's best replaces them
+    /// even when it is infeasible.
+    void setConstraints(std::vector<std::string> names, double tolerance);
+    /// Gives `ind` these constraint values (one per constraint name) and its violation.
+    void setConstraintValues(Indiv& ind, const double* values) const;
+    /// The violation of these constraint values (see Indiv::violation).
+    double violationOf(const double* values, std::size_t count) const;
     Rng& rng() const { return *m_rng; }
     /// Replaces the generator (for example with a seeded one before a repeatable run).
     void setRng(Rng& rng)
@@ -99,11 +125,17 @@ public:
         m_lcg = dynamic_cast<LcgRng*>(&rng);
     }
 
-    /// The one order of individuals that every method and selection ranks by: true when `a`
-    /// is strictly better than `b`, by its value (the smaller, or the larger when maximising).
-    /// A value that is not a number ranks after every number, and two of them rank alike.
+    /// The one order of individuals that every method, selection, the elite and the
+    /// statistics rank by: true when `a` is strictly better than `b`. A feasible design beats
+    /// an infeasible one and two infeasible ones rank by the smaller violation (equal
+    /// violations rank alike); two feasible ones rank by value (the smaller, or the larger
+    /// when maximising), where a value that is not a number ranks after every number, and two
+    /// of them rank alike.
     bool better(const Indiv& a, const Indiv& b) const
     {
+        // Without constraints both violations are 0: one test more, nothing else.
+        if (a.violation != 0 || b.violation != 0)
+            return a.violation < b.violation;
         const double x = a.value, y = b.value;
         if (maximise ? x > y : x < y)
             return true;

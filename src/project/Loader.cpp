@@ -5,6 +5,8 @@
 #include "engine/StopRules.h"
 #include "engine/backends/Backends.h"
 #include "engine/backends/WorkFolders.h"
+#include "engine/Formulas.h"
+#include "expr/Parser.h"
 #include "expr/Statement.h"
 
 #include <algorithm>
@@ -199,6 +201,89 @@ void methodCount(const std::string& text, int lo, int hi, const char* what, std:
     value = *x;
 }
 
+// The names a constraint may not take: what the language, the statistics and the task
+// already mean by them (a stop rule or a plot naming one must mean one thing).
+bool reservedName(const std::string& name)
+{
+    static const char* const reserved[] = {
+        "f", "I", "pi", "e", "deg", "Average", "StdDev", "Generation", "Mutations",
+        "Crossovers", "PopSize", "Different", "MeanDev", "MedianDev", "Range", "Q1", "Q2", "Q3",
+        "IQR", "Entropy", "Discrepancy", "GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin",
+        "CrossPoints", "TourSize", "Buffered", "CrossUnifProb", "CrossProb", "MutProb",
+        "Feasible", "MinViolation", "BestViolation", "GlobalMinIndiv", "GlobalMaxIndiv",
+        "CurrentMinIndiv", "CurrentMaxIndiv"};
+    return std::any_of(std::begin(reserved), std::end(reserved),
+                       [&](const char* r) { return name == r; });
+}
+
+// The CONSTRAINTS section and constraint_tolerance. Without the section nothing changes: no
+// name is added to the table and every design stays feasible.
+void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL& zyl,
+                     SymbolTable& table)
+{
+    const std::string toleranceText = script.ReadString("OPTIONS", "constraint_tolerance", "");
+    double tolerance = 0;
+    if (!toleranceText.empty()) {
+        const std::optional<double> value = parseReal(toleranceText);
+        if (!value || !(*value >= 0) || std::isinf(*value))
+            throw Exception("Constraint tolerance ought to be a number not below 0");
+        tolerance = *value;
+    }
+    settings.externalConstraints = 0;
+    const std::string external = script.ReadString("FUNCTION", "external_constraints", "");
+    if (settings.functionMode == FunctionMode::External && !external.empty()) {
+        const std::optional<int> count = parseInteger(external);
+        if (!count || *count < 0 || *count > 1000)
+            throw Exception("External constraints ought to be a number from [0; 1000]");
+        settings.externalConstraints = *count;
+    }
+    const std::vector<std::string> keys = script.ReadSection("CONSTRAINTS");
+    std::vector<std::string> names, texts;
+    for (const std::string& key : keys) {
+        TensorPtr tree;
+        bool isName = false;
+        try {
+            isName = parseExpression(key, tree) && tree && tree->isSymbolRef() &&
+                     tree->text == key;
+        } catch (const std::exception&) {
+        }
+        if (!isName)
+            throw Exception("Constraint name ought to be a name of the language: " + key);
+        const bool taken = reservedName(key) ||
+                           std::find(zyl.names.begin(), zyl.names.end(), key) != zyl.names.end() ||
+                           std::find(names.begin(), names.end(), key) != names.end() ||
+                           (settings.functionMode == FunctionMode::Analytical &&
+                            script.HasKey("EQUATIONS", key));
+        if (taken)
+            throw Exception("Constraint name " + key +
+                            " is taken by a variable, a definition or a statistic");
+        names.push_back(key);
+        texts.push_back(script.ReadString("CONSTRAINTS", key, ""));
+    }
+    if (!names.empty()) {
+        auto formulas = std::make_shared<ConstraintFormulas>(names, texts);
+        formulas->manualTable = &table;
+        zyl.constraintFormulas = std::move(formulas);
+    }
+    // The program's values are named by their place, after the section's.
+    for (int c = 1; c <= settings.externalConstraints; ++c) {
+        const std::string name = "External" + std::to_string(c);
+        if (std::find(zyl.names.begin(), zyl.names.end(), name) != zyl.names.end() ||
+            std::find(names.begin(), names.end(), name) != names.end())
+            throw Exception("Constraint name " + name +
+                            " is taken by a variable, a definition or a statistic");
+        names.push_back(name);
+    }
+    zyl.setConstraints(names, tolerance);
+    if (names.empty())
+        return;
+    // Known from the load on, so that a stop rule or a plot naming them is accepted.
+    for (const char* statistic : {"Feasible", "MinViolation", "BestViolation"})
+        setSymbolValue(table, statistic, 0);
+    for (const std::string& name : names)
+        setSymbolValue(table, name, 0);
+}
+
 } // namespace
 
 MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode)
@@ -386,6 +471,7 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     // Run store and stop rules: keys newer than the others, read after every older check so
     // that an old script fails, if it fails, with the message it always had.
     settings.reuseStore = script.ReadString("FUNCTION", "reuse_store", "");
+    readConstraints(script, settings, zyl, table);
     std::vector<std::string> ruleNames = zyl.names;
     ruleNames.insert(ruleNames.end(), std::begin(individualVectors), std::end(individualVectors));
     settings.stopRules = readStopRules(script, table, ruleNames);

@@ -73,6 +73,8 @@ struct ProjectSettings {
     /// Seconds the running programs are given to finish after SIGTERM or Terminate before
     /// they are ended (FUNCTION term_grace); 0 ends them at once.
     double termGrace = 0;
+    /// Constraint values the external program writes after the objective value.
+    int externalConstraints = 0;
 
     // How external evaluations run. Every load sets all of these, so a script without the keys
     // runs one program at a time in ZYL's folder, as it always has.

@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "store/RunStore.h"
+#include "engine/Formulas.h"
 #include "store/StateCodec.h"
 
 #include <sys/stat.h>
@@ -53,6 +54,8 @@ std::string Objective::text() const
     if (!program.empty())
         out += "program=" + escaped(program) + "\nsize=" + std::to_string(programSize) +
                "\nmodified=" + std::to_string(programModified) + "\n";
+    if (!constraints.empty())
+        out += "constraints=" + escaped(constraints) + "\n";
     return out + "variables=" + escaped(joined(variables)) + "\n";
 }
 
@@ -75,6 +78,8 @@ Objective Objective::parse(const std::string& text)
                 objective.mode = value;
             else if (key == "formula")
                 objective.formula = value;
+            else if (key == "constraints")
+                objective.constraints = value;
             else if (key == "program")
                 objective.program = value;
             else if (key == "size")
@@ -129,6 +134,16 @@ Objective describeObjective(const ProjectScript& script, const ProjectSettings& 
     default:
         objective.mode = "manual";
     }
+    if (zyl.constrained()) {
+        std::vector<std::string> lines;
+        for (const std::string& key : script.ReadSection("CONSTRAINTS"))
+            lines.push_back(key + "=" + script.ReadString("CONSTRAINTS", key, ""));
+        lines.push_back("external=" + std::to_string(zyl.constraintNames.size() -
+                                                     (zyl.constraintFormulas
+                                                          ? zyl.constraintFormulas->count()
+                                                          : 0)));
+        objective.constraints = joined(lines);
+    }
     for (int j = 0; j < zyl.count(); ++j)
         objective.variables.push_back(
             zyl.names[j] + ":" +
@@ -142,6 +157,8 @@ std::optional<std::string> objectiveChange(const Objective& before, const Object
         return "the objective is now " + now.mode + ", it was " + before.mode;
     if (before.formula != now.formula)
         return "the formula has changed";
+    if (before.constraints != now.constraints)
+        return "the constraints have changed";
     if (before.program != now.program)
         return "the program is now \"" + now.program + "\", it was \"" + before.program + "\"";
     if (now.mode == "external" && now.programSize < 0)
@@ -176,6 +193,13 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
     auto offer = [&](const codec::IndivData& data) {
         codec::applyData(data, scratch);
         scratch.evaluated = true;
+        // The violation follows this run's tolerance; the objective check above made the
+        // constraints themselves the same.
+        if (zyl.constrained()) {
+            if (scratch.constraints.size() != zyl.constraintNames.size())
+                return;
+            zyl.setConstraintValues(scratch, scratch.constraints.data());
+        }
         if (!zyl.buffer.find(scratch)) {
             zyl.buffer.append(scratch);
             ++added;
@@ -185,8 +209,32 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
         for (const std::string& chunk : other.bufferChunks)
             for (const codec::IndivData& data : codec::decodeIndivs(chunk, "the buffer"))
                 offer(data);
-        for (const EvaluationRecord& record : evaluations)
-            offer({record.value, true, record.variables});
+        const ConstraintFormulas* formulas = zyl.constraintFormulas.get();
+        const std::size_t sectionCount = formulas ? formulas->count() : 0;
+        std::vector<double> constraints;
+        for (const EvaluationRecord& record : evaluations) {
+            if (zyl.constrained()) {
+                // A record holds the program's values only; the section's follow from the
+                // variables.
+                if (sectionCount + record.constraints.size() != zyl.constraintNames.size())
+                    continue;
+                constraints.assign(sectionCount, 0.0);
+                if (formulas) {
+                    if (!formulas->manualTable)
+                        continue;
+                    codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
+                    try {
+                        formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
+                                               constraints.data());
+                    } catch (const std::exception&) {
+                        continue; // not evaluable now: the run computes it when it meets it
+                    }
+                }
+                constraints.insert(constraints.end(), record.constraints.begin(),
+                                   record.constraints.end());
+            }
+            offer({record.value, true, record.variables, 0, constraints});
+        }
     } catch (const Exception& error) {
         throw Exception("The run store \"" + otherStore + "\" is damaged: " + error.what());
     }

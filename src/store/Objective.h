@@ -22,6 +22,9 @@ struct Objective {
     std::int64_t programSize = -1;
     std::int64_t programModified = -1;  ///< nanoseconds since the epoch; -1 when missing
     std::vector<std::string> variables; ///< "name:Kind"
+    /// The CONSTRAINTS entries and the number of the program's constraint values; empty for a
+    /// task without constraints (as in every store written before there were any).
+    std::string constraints;
 
     /// The text kept in a run store (lines of key=value).
     std::string text() const;

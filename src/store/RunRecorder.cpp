@@ -84,7 +84,8 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
     s.bufferCount = static_cast<std::int64_t>(entries.size());
     if (!entries.empty()) {
         writer.clear();
-        codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count());
+        codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count(),
+                            codec::constraintCount(run.zyl));
         s.bufferEntries.swap(writer.bytes());
     }
     return s;
@@ -316,7 +317,8 @@ void RunRecorder::commit()
         for (std::size_t k = m_newEntries.size(); k-- > 0; node = node->prev)
             m_newEntries[k] = node->item.get();
         encode(s.bufferEntries, [&](codec::ByteWriter& w) {
-            codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count());
+            codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count(),
+                                codec::constraintCount(zyl));
         });
     }
     m_handedBuffer = m_storedBuffer;
@@ -499,6 +501,11 @@ bool RecordingObserver::recordEvaluation(int index)
     record.individual = index;
     record.variables = codec::toData(ind).variables;
     record.value = ind.value;
+    // What the program gave; the CONSTRAINTS formulas are computed again from the variables.
+    const auto program = static_cast<std::size_t>(m_settings.externalConstraints);
+    if (program > 0 && ind.constraints.size() >= program)
+        record.constraints.assign(ind.constraints.end() - static_cast<std::ptrdiff_t>(program),
+                                  ind.constraints.end());
     const bool failed = m_failedIndex == index;
     record.status = !failed            ? RecordStatus::Ok
                     : m_failureTimedOut ? RecordStatus::TimedOut

@@ -254,15 +254,18 @@ void StoredSession::adoptEarlierResults(const StoreRequest& request,
             std::ifstream input(pathInFolder(folder, m_settings.inputName));
             std::ostringstream line;
             line << input.rdbuf();
-            const std::optional<double> value =
-                readOutputFile(pathInFolder(folder, m_settings.outputName));
-            if (status != 0 || !value || std::isnan(*value) || line.str() != ind.lineText() + "\n")
+            const OutputValues output = readOutputValues(
+                pathInFolder(folder, m_settings.outputName), m_settings.externalConstraints);
+            const std::optional<double>& value = output.value;
+            if (status != 0 || !value || std::isnan(*value) || !output.problem.empty() ||
+                line.str() != ind.lineText() + "\n")
                 continue;
             EvaluationRecord record;
             record.generation = current;
             record.individual = index;
             record.variables = codec::toData(ind).variables;
             record.value = *value;
+            record.constraints = output.constraints;
             record.host = "Slurm job " + (job.id.empty() ? job.name : job.id) + "_" +
                           std::to_string(index);
             record.folder = folder;

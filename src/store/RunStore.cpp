@@ -216,6 +216,12 @@ std::string exactEvaluation(const EvaluationRecord& record)
     for (double x : record.variables)
         out.f64(x);
     out.f64(record.value);
+    // Only with constraints, so that the bytes of an evaluation without are as they were.
+    if (!record.constraints.empty()) {
+        out.u32(static_cast<std::uint32_t>(record.constraints.size()));
+        for (double x : record.constraints)
+            out.f64(x);
+    }
     return std::move(out.bytes());
 }
 

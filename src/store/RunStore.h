@@ -28,8 +28,9 @@ constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// a newer ZYL and is refused; one with a lower number is read as it is and brought up to
 /// this layout when a resume first writes it (version 2 added the table of scheduler jobs,
 /// version 3 the run's folder and the table of the search method, which a run of
-/// the genetic algorithm leaves empty).
-constexpr std::int32_t kStoreVersion = 3;
+/// the genetic algorithm leaves empty, version 4 the constraint values in the lists of
+/// individuals and in the evaluations' exact values).
+constexpr std::int32_t kStoreVersion = 4;
 
 /// The file of a running store was deleted, replaced or cut short behind the run's back: no
 /// later commit can reach the file the user sees, so the run must stop rather than go on
@@ -118,6 +119,10 @@ struct EvaluationRecord {
     std::int32_t individual = 0;
     std::vector<double> variables;
     double value = 0;
+    /// The constraint values the external program wrote with `value` (FUNCTION
+    /// external_constraints); empty without them. The CONSTRAINTS formulas are not kept: they
+    /// follow from the variables.
+    std::vector<double> constraints;
     RecordStatus status = RecordStatus::Ok;
     /// "external" or "manual".
     std::string kind = "external";

@@ -43,6 +43,11 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
     for (double& x : record.variables)
         x = in.f64();
     record.value = in.f64();
+    if (!in.atEnd()) {
+        record.constraints.resize(in.count(8));
+        for (double& x : record.constraints)
+            x = in.f64();
+    }
     in.expectEnd();
 }
 

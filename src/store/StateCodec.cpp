@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace zyl::codec {
@@ -121,7 +122,7 @@ void ByteReader::expectEnd() const
 
 IndivData toData(const Indiv& ind)
 {
-    IndivData data{ind.value, ind.evaluated, {}};
+    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
@@ -137,66 +138,95 @@ void applyData(const IndivData& data, Indiv& ind)
             ind.gene(j)->setValue(data.variables[j]);
     ind.value = data.value;
     ind.evaluated = data.evaluated;
+    ind.violation = data.violation;
+    ind.constraints = data.constraints;
 }
 
 namespace {
 
 // Written in one pass into space reserved beforehand: a commit encodes a thousand
 // individuals, and byte-by-byte appends would cost more than the database does.
+// The mark in a list's count of variables that constraint values follow each individual's
+// variables; a list without it is one of a task without constraints, as every list was before.
+constexpr std::uint32_t kConstrainedList = 0x80000000u;
+
 template <class Each>
-void encodeList(ByteWriter& out, std::size_t count, int variables, Each&& each)
+void encodeList(ByteWriter& out, std::size_t count, int variables, int constraints, Each&& each)
 {
     std::string& bytes = out.bytes();
     const std::size_t start = bytes.size();
-    const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables);
-    bytes.resize(start + 8 + per * count);
+    const std::size_t extra = constraints > 0 ? 8 + 8 * static_cast<std::size_t>(constraints) : 0;
+    const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables) + extra;
+    const std::size_t header = constraints > 0 ? 12 : 8;
+    bytes.resize(start + header + per * count);
     char* at = bytes.data() + start;
     putLittle(at, static_cast<std::uint32_t>(count));
-    putLittle(at + 4, static_cast<std::uint32_t>(variables));
-    at += 8;
+    putLittle(at + 4, static_cast<std::uint32_t>(variables) |
+                          (constraints > 0 ? kConstrainedList : 0u));
+    if (constraints > 0)
+        putLittle(at + 8, static_cast<std::uint32_t>(constraints));
+    at += header;
+    auto putReal = [&at](double x) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, 8);
+        putLittle(at, bits);
+        at += 8;
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const Indiv& ind = each(i);
-        std::uint64_t bits;
-        std::memcpy(&bits, &ind.value, 8);
-        putLittle(at, bits);
-        at[8] = ind.evaluated ? 1 : 0;
-        at += 9;
-        for (int j = 0; j < variables; ++j) {
-            const double x = j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0;
-            std::memcpy(&bits, &x, 8);
-            putLittle(at, bits);
-            at += 8;
+        putReal(ind.value);
+        *at++ = ind.evaluated ? 1 : 0;
+        for (int j = 0; j < variables; ++j)
+            putReal(j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
+        if (constraints > 0) {
+            putReal(ind.violation);
+            // An individual not evaluated yet may hold none.
+            for (std::size_t c = 0; c < static_cast<std::size_t>(constraints); ++c)
+                putReal(c < ind.constraints.size() ? ind.constraints[c]
+                                                   : std::numeric_limits<double>::quiet_NaN());
         }
     }
 }
 
 } // namespace
 
-void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables)
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables,
+                  int constraints)
 {
-    encodeList(out, count, variables, [&](std::size_t i) -> const Indiv& { return *inds[i]; });
+    encodeList(out, count, variables, constraints,
+               [&](std::size_t i) -> const Indiv& { return *inds[i]; });
 }
 
 void encodePopulation(ByteWriter& out, const ZYL& zyl)
 {
-    encodeList(out, zyl.population.size(), zyl.count(),
+    encodeList(out, zyl.population.size(), zyl.count(), constraintCount(zyl),
                [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
 }
 
 void encodeExtremes(ByteWriter& out, const ZYL& zyl)
 {
     const Indiv* extremes[] = {&zyl.globalMin, &zyl.globalMax, &zyl.currentMin, &zyl.currentMax};
-    encodeIndivs(out, extremes, 4, zyl.count());
+    encodeIndivs(out, extremes, 4, zyl.count(), constraintCount(zyl));
 }
 
 std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what)
 {
     ByteReader in(bytes, what);
     const std::uint32_t count = in.u32();
-    const std::uint32_t variables = in.u32();
-    // Each individual takes 9 bytes and 8 per variable; checked before anything is allocated,
-    // by division: the product of two stored counts can pass 64 bits and wrap.
-    const std::uint64_t each = 9 + 8 * static_cast<std::uint64_t>(variables);
+    std::uint32_t variables = in.u32();
+    std::uint32_t constraints = 0;
+    if (variables & kConstrainedList) {
+        variables &= ~kConstrainedList;
+        constraints = in.u32();
+        if (constraints == 0)
+            in.damaged("is marked constrained without a constraint");
+    }
+    // Each individual takes 9 bytes and 8 per variable (and 8 more per constraint and for its
+    // violation); checked before anything is allocated, by division: the product of two
+    // stored counts can pass 64 bits and wrap.
+    const std::uint64_t each = 9 + 8 * static_cast<std::uint64_t>(variables) +
+                               (constraints > 0 ? 8 + 8 * static_cast<std::uint64_t>(constraints)
+                                                : 0);
     if (count > 0 && (count > in.left() / each || each * count != in.left()))
         in.damaged(count > in.left() / each ? "is cut short" : "has bytes left over");
     std::vector<IndivData> inds(count);
@@ -209,6 +239,14 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
         ind.variables.resize(variables);
         for (double& x : ind.variables)
             x = in.f64();
+        if (constraints > 0) {
+            ind.violation = in.f64();
+            if (!(ind.violation >= 0))
+                in.damaged("holds a violation that is not a number from [0; inf]");
+            ind.constraints.resize(constraints);
+            for (double& x : ind.constraints)
+                x = in.f64();
+        }
     }
     in.expectEnd();
     return inds;
@@ -321,7 +359,7 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
     std::vector<const Indiv*> list;
     for (const Indiv& ind : state.individuals)
         list.push_back(&ind);
-    encodeIndivs(individuals, list.data(), list.size(), zyl.count());
+    encodeIndivs(individuals, list.data(), list.size(), zyl.count(), constraintCount(zyl));
     out.text(individuals.bytes());
 }
 

@@ -71,18 +71,30 @@ struct IndivData {
     double value = 0;
     bool evaluated = false;
     std::vector<double> variables;
+    /// In a constrained task; otherwise 0 and empty.
+    double violation = 0;
+    std::vector<double> constraints;
 
     bool operator==(const IndivData&) const = default;
 };
 
+/// How many constraint values each individual of `zyl` carries in the lists.
+inline int constraintCount(const ZYL& zyl)
+{
+    return static_cast<int>(zyl.constraintNames.size());
+}
+
 IndivData toData(const Indiv& ind);
-/// Gives `ind` the data's value, flag and variable values (setValue of getValue is exact for
+/// Gives `ind` the data's value, flag, constraint values, violation and variable values (setValue of getValue is exact for
 /// every kind of variable). \throws Exception when the numbers of variables differ.
 void applyData(const IndivData& data, Indiv& ind);
 
 /// A list of individuals: u32 count, u32 variables, then per individual the value, the
-/// evaluated flag and the variables. Written straight from the engine, with no copies.
-void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables);
+/// evaluated flag and the variables. Written straight from the engine, with no copies. With
+/// constraints, the count of variables has its top bit set and is followed by u32
+/// constraints, and each individual's variables by its violation and constraint values.
+void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables,
+                  int constraints = 0);
 void encodePopulation(ByteWriter& out, const ZYL& zyl);
 /// globalMin, globalMax, currentMin, currentMax.
 void encodeExtremes(ByteWriter& out, const ZYL& zyl);

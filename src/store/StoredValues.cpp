@@ -2,6 +2,8 @@
 
 #include "store/StateCodec.h"
 
+#include <algorithm>
+
 namespace zyl {
 
 StoredValuesBackend::StoredValuesBackend(const ZYL& zyl, const ProjectSettings& settings,
@@ -20,6 +22,7 @@ EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl
         record.variables =
             codec::toData(zyl.population[static_cast<std::size_t>(result.index)]).variables;
     record.value = result.value.value_or(0);
+    record.constraints = result.constraints;
     switch (result.status) {
     case EvaluationStatus::Succeeded:
         record.status = RecordStatus::Ok;
@@ -50,7 +53,8 @@ void StoredValuesBackend::evaluateInner(EvaluationBatch& batch)
         return;
     }
     SequentialExternalBackend sequential({m_settings.inputName, m_settings.externalName,
-                                          m_settings.outputName, m_settings.externalTimeout});
+                                          m_settings.outputName, m_settings.externalTimeout,
+                                          m_settings.externalConstraints});
     sequential.evaluate(batch);
 }
 
@@ -75,6 +79,13 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
                 record.variables == codec::toData(batch.individual(k)).variables)
                 match = &record;
         if (match) {
+            // The program's values; the section's are computed at the take-back.
+            if (batch.programConstraints() > 0 &&
+                match->constraints.size() ==
+                    static_cast<std::size_t>(batch.programConstraints()))
+                std::copy(match->constraints.begin(), match->constraints.end(),
+                          batch.constraints(k) + (batch.constraintCount() -
+                                                  match->constraints.size()));
             batch.reportValue(k, match->value);
             ++m_used;
         } else {
@@ -89,7 +100,8 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
     // The others as a batch of their own, whose outcomes are copied into the run's batch as
     // they come (a failure at once, so that it stops the run before the next program).
     EvaluationBatch sub(batch.stopFlag(), batch.abortFlag());
-    sub.reset(m_zyl.population, std::move(restIndices));
+    sub.reset(m_zyl.population, std::move(restIndices), batch.constraintCount(),
+              batch.programConstraints());
     std::vector<bool> copied(rest.size(), false);
     auto copyNew = [&] {
         for (std::size_t j = 0; j < rest.size(); ++j)

@@ -125,6 +125,19 @@ json_again = run(cwd, ["--quiet", "--resume", "--store", "run.zyl", "--report", 
 check("analytical json", json_again.stdout == json_reference.stdout,
       "\n%s\n%s" % (json_reference.stdout[-300:], json_again.stdout[-300:]))
 
+# 1b. The same with constraints, whose values ride along in the population, the buffer and the
+#     best designs: the violations and the order they make must come back exactly.
+constrained = dict(analytical)
+constrained["task.txt"] = analytical["task.txt"].replace(
+    "[POPULATION]", "[CONSTRAINTS]\nring=0.5-x1^2-x2^2\nedge=x1+x3/4-1\n[POPULATION]").replace(
+    "max_iteration=800", "max_iteration=500\nconstraint_tolerance=0.01").replace(
+    "min=GlobalMin\n", "min=GlobalMin\nfeasible=Feasible\nworst=MinViolation\nring=ring\n")
+reference = reference_run("constrained-ref", constrained, seeded + ["task.txt"])
+check("constrained feasible", b"(feasible)" in reference.stdout, reference.stdout[-200:])
+cwd = folder("constrained", constrained)
+kill_at_random(cwd, command, 6, reference.duration * 1.2)
+compare("constrained", reference, resumed_to_end(cwd, command), "out.tsv")
+
 # 2. An external program that notes every start. Each finished evaluation is in the store at
 #    most once (one that ran again would be recorded again), and every evaluation of the
 #    uninterrupted run is there.
@@ -157,6 +170,28 @@ for name, workers in [("external", []), ("workers", ["--workers", "3"])]:
           "%d recorded, %d in the uninterrupted run" % (len(set(recorded)), reference_starts))
     starts = read(log).count(b"\n")
     check(name + " starts", starts >= reference_starts, "%d < %d" % (starts, reference_starts))
+
+# 2b. A program that writes two constraint values after its objective, beside a CONSTRAINTS
+#     formula; one design in a few writes one value only (a failed evaluation that takes the
+#     failure value and is infeasible). Killed and resumed, with one program and with three at
+#     once: the report is the uninterrupted one's.
+constrained_ext = {
+    "objective.sh": "#!/bin/sh\nLC_ALL=C awk '{ s = 0; for (i = 1; i <= NF; i++) s += ($i - i) ^ 2;"
+                    " if (($1 * 1000) % 7 < 1) printf \"%.17g 0\\n\", s;"
+                    " else printf \"%.17g %.17g %.17g\\n\", s, 1 - $1 - $2, $1 - 4 }' \"$1\" > \"$2\"\n",
+    "task.txt": external["task.txt"].replace(
+        "output_name=out.txt\n",
+        "output_name=out.txt\nexternal_constraints=2\nfailure_value=1e9\n").replace(
+        "[POPULATION]", "[CONSTRAINTS]\ntotal=x1+x2-6\n[POPULATION]"),
+}
+reference = reference_run("constrained-ext-ref", constrained_ext, seeded + ["task.txt"])
+check("constrained-ext feasible", b"(feasible)" in reference.stdout, reference.stdout[-300:])
+check("constrained-ext failures", b"took the failure value" in reference.stdout,
+      reference.stdout[-300:])
+for name, workers in [("constrained-ext", []), ("constrained-workers", ["--workers", "3"])]:
+    cwd = folder(name, constrained_ext)
+    kill_at_random(cwd, workers + command, 5, reference.duration * 1.2)
+    compare(name, reference, resumed_to_end(cwd, workers + command), "ext.tsv")
 
 # 3. SIGTERM during a slow program: exit 143 at once (the program is ended), every value
 #    given so far is committed, and a resume finishes the run as if nothing had happened.

@@ -115,6 +115,28 @@ TEST(ExternalOutput, ReadsTheLeadingNumberInAnyForm)
         EXPECT_FALSE(parseOutputValue(bad).has_value()) << '"' << bad << '"';
 }
 
+TEST(ExternalOutput, ConstraintValuesFollowTheObjective)
+{
+    OutputValues out = parseOutputValues(" 4\n-1.5\t2e1 ignored", 2);
+    EXPECT_EQ(out.value, 4);
+    EXPECT_EQ(out.constraints, (std::vector<double>{-1.5, 20}));
+    EXPECT_EQ(out.problem, "");
+    EXPECT_EQ(parseOutputValues("4 -1", 2).problem, "output holds 1 of 2 constraint values");
+    EXPECT_EQ(parseOutputValues("4 x 1", 2).problem,
+              "constraint value 1 of the output is not a number");
+    EXPECT_EQ(parseOutputValues("4 1 nan", 2).problem, "constraint value 2 of the output is NaN");
+    EXPECT_EQ(parseOutputValues("", 1).problem, "output holds 0 of 1 constraint values");
+    EXPECT_TRUE(parseOutputValues("4", 0).constraints.empty());
+}
+
+TEST_F(ExternalTest, AMissingConstraintValueFailsTheEvaluation)
+{
+    program.constraints = 2;
+    EXPECT_TRUE(run("printf '3 -1 0.5' > \"$2\""));
+    EXPECT_EQ(ind.constraints, (std::vector<double>{-1, 0.5}));
+    EXPECT_FALSE(run("printf '3 -1' > \"$2\""));
+}
+
 TEST_F(ExternalTest, WritesTheLineFormAndReadsTheValueBack)
 {
     EXPECT_TRUE(run("cp \"$1\" \"$D/seen.txt\"; printf '  3.5e2\\n' > \"$2\""));

@@ -315,3 +315,41 @@ TEST_F(Runs, ExpressionsKeepTheirMeaningCompiledOrNot)
     EXPECT_NE(ks[0], ks[2]); // the values moved, so a stale k would have shown
     std::filesystem::remove(file);
 }
+
+TEST_F(Runs, ConstraintsComeWithEveryEvaluatedValue)
+{
+    // g is a definition, so the compiled constraint must follow the EQUATIONS as f does.
+    load(analytical("[CONSTRAINTS]\nc1=g-0.25\nc2=x2\n[OPTIONS]\nloop_counter=2\n"
+                    "constraint_tolerance=0.01\nstop_when=Feasible<0\n",
+                    "x1^2+x2^2\ng=x1*x1") );
+    run();
+    ASSERT_TRUE(recorder.warnings.empty()) << recorder.warnings[0];
+    const ZYL& zyl = *project.zyl;
+    for (const Indiv& ind : zyl.population) {
+        if (!ind.evaluated)
+            continue;
+        const double x1 = ind.gene(0)->getValue(), x2 = ind.gene(1)->getValue();
+        ASSERT_EQ(ind.constraints, (std::vector<double>{x1 * x1 - 0.25, x2}));
+        EXPECT_EQ(ind.violation, std::max(0.0, x1 * x1 - 0.26) + std::max(0.0, x2 - 0.01));
+    }
+    EXPECT_EQ(evaluateNumericText("c2"), zyl.globalMin.constraints[1]);
+}
+
+TEST_F(Runs, AFailingConstraintFailsTheEvaluationOfItsDesign)
+{
+    load(analytical("[CONSTRAINTS]\nc=x1+y\n"));
+    run();
+    ASSERT_EQ(recorder.warnings,
+              (std::vector<std::string>{"Analytical function\nUnknown variable: y"}));
+    EXPECT_TRUE(project.zyl->population[0].evaluated);
+    EXPECT_FALSE(project.zyl->population[1].evaluated);
+}
+
+TEST_F(Runs, TypedValuesTakeTheConstraintsOfTheSection)
+{
+    load("[FUNCTION]\nmanual=1\n[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=2\n"
+         "[CONSTRAINTS]\nlimit=x-0.5\n");
+    enterManualValue(*project.zyl, 1, 3, recorder);
+    const Indiv& ind = project.zyl->population[1];
+    EXPECT_EQ(ind.constraints, (std::vector<double>{ind.gene(0)->getValue() - 0.5}));
+}

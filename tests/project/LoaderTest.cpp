@@ -396,3 +396,31 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
     EXPECT_EQ(load(manual + "method=ga\n"), "");
     EXPECT_EQ(load(manual + "method=de\n"), "A manual task runs with method ga only");
 }
+
+TEST_F(Loading, ConstraintsAreCheckedAtLoad)
+{
+    const std::string task = std::string(defaultTask) + "[CONSTRAINTS]\n";
+    EXPECT_EQ(load(task + "c1=x1+x2-1\n[OPTIONS]\nconstraint_tolerance=0.5\n"
+                          "stop_when=c1+Feasible+MinViolation+BestViolation>0\n"),
+              "");
+    EXPECT_EQ(project.zyl->constraintNames, (std::vector<std::string>{"c1"}));
+    EXPECT_EQ(project.zyl->constraintTolerance, 0.5);
+    EXPECT_EQ(load(task + "c1=x1+\n"), "Constraint c1: Syntax error!");
+    EXPECT_EQ(load(task + "c1=k=2\n"),
+              "Constraint c1 ought to be an expression without definitions");
+    EXPECT_EQ(load(task + "x1=x2\n"),
+              "Constraint name x1 is taken by a variable, a definition or a statistic");
+    EXPECT_EQ(load(task + "Feasible=x2\n"),
+              "Constraint name Feasible is taken by a variable, a definition or a statistic");
+    EXPECT_EQ(load(task + "c+1=x2\n"), "Constraint name ought to be a name of the language: c+1");
+    EXPECT_EQ(load(task + "c=x2\n[OPTIONS]\nconstraint_tolerance=-1\n"),
+              "Constraint tolerance ought to be a number not below 0");
+    // Without the section the task has no constraint and no new names.
+    SymbolTable fresh;
+    fresh.registerBuiltinSymbols();
+    ProjectScript script = ProjectScript::fromText(defaultTask);
+    script.StripBlanks();
+    project = loadProject(script, settings, fresh, rng);
+    EXPECT_FALSE(project.zyl->constrained());
+    EXPECT_EQ(fresh.lookup("Feasible"), nullptr);
+}

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 using namespace zyl;
@@ -173,6 +174,8 @@ TEST(Reuse, AnotherRunsValuesFillTheBufferWhenTheObjectiveIsTheSame)
     retyped.replace(retyped.find("integer[0;3]"), 12, "real[0;3]");
     EXPECT_EQ(refusal(retyped), prefix + "the variables are now x1:Real;n:Real, they were "
                                          "x1:Real;n:Integer.");
+    EXPECT_EQ(refusal(variablesScript(formula, "[CONSTRAINTS]\nc=x1-n\n")),
+              prefix + "the constraints have changed.");
     EXPECT_FALSE(fs::exists(dir / "e.zyl"));
 }
 
@@ -249,5 +252,37 @@ TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused)
     // 1119412321 individuals of 4119738483 variables: the length check in 64 bits wraps to
     // the one byte left, and a vector of 45 GB would follow.
     EXPECT_THROW(codec::decodeIndivs(std::string("\x61\xe0\xb8\x42\x73\x38\x8e\xf5\x00", 9), "x"),
+                 Exception);
+}
+
+TEST(Codec, ConstraintValuesRideInTheListsOfIndividuals)
+{
+    LcgRng rng(2);
+    Indiv a(1), b(1);
+    a.setGene(0, std::make_unique<Floating_>(0.25));
+    b.setGene(0, std::make_unique<Floating_>(-3.0));
+    a.value = 1;
+    a.violation = 0.5;
+    a.constraints = {0.5, -1};
+    b.evaluated = true; // no constraint values yet: written as NaN
+    const Indiv* list[] = {&a, &b};
+    codec::ByteWriter plain, constrained;
+    codec::encodeIndivs(plain, list, 2, 1);
+    codec::encodeIndivs(constrained, list, 2, 1, 2);
+    // Without constraints the bytes are those every earlier store holds.
+    EXPECT_EQ(plain.bytes().size(), 8u + 2 * 17);
+    const auto decoded = codec::decodeIndivs(constrained.bytes(), "the population");
+    ASSERT_EQ(decoded.size(), 2u);
+    EXPECT_EQ(decoded[0], codec::toData(a));
+    EXPECT_EQ(decoded[1].violation, 0);
+    ASSERT_EQ(decoded[1].constraints.size(), 2u);
+    EXPECT_TRUE(std::isnan(decoded[1].constraints[1]));
+    EXPECT_TRUE(codec::decodeIndivs(plain.bytes(), "the population")[0].constraints.empty());
+    // A negative violation, or a list cut inside the constraint values, is damage.
+    std::string negative = constrained.bytes();
+    negative[12 + 17 + 7] = static_cast<char>(0xBF);
+    EXPECT_THROW(codec::decodeIndivs(negative, "the population"), Exception);
+    EXPECT_THROW(codec::decodeIndivs(constrained.bytes().substr(0, constrained.bytes().size() - 8),
+                                     "the population"),
                  Exception);
 }

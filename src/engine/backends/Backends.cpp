@@ -73,7 +73,7 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
 {
     checkWorkFolderNames(settings);
     const ExternalProgram program{settings.inputName, settings.externalName, settings.outputName,
-                                  settings.externalTimeout};
+                                  settings.externalTimeout, settings.externalConstraints};
     const bool steps = settings.cluster.scheduler == Scheduler::Slurm &&
                        settings.cluster.mode == ClusterMode::Steps;
     if (steps && !std::getenv("SLURM_JOB_ID"))

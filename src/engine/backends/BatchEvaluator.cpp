@@ -90,6 +90,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
         result.failure = attempt.failure;
         result.timedOut = attempt.timedOut;
         result.value = attempt.value;
+        result.constraints = attempt.constraints;
 
         if (attempt.status == AttemptStatus::Cancelled) {
             result.status = EvaluationStatus::Cancelled;
@@ -110,6 +111,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
             if (m_policy.failureValue) {
                 result.status = EvaluationStatus::FailureValue;
                 result.value = m_policy.failureValue;
+                result.constraints.clear();
                 tell(subject(request) + " failed: " + attempt.failure + "; it takes the value " +
                      realToText(*m_policy.failureValue) + "." + folderNote(attempt));
             } else {
@@ -131,6 +133,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
                 continue;
             twin.status = result.status;
             twin.value = result.value;
+            twin.constraints = result.constraints;
             twin.failure = result.failure;
             twin.timedOut = result.timedOut;
             twin.where = result.where;

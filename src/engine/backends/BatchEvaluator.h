@@ -38,6 +38,9 @@ struct EvaluationResult {
     std::string line;
     EvaluationStatus status = EvaluationStatus::NotRun;
     std::optional<double> value;
+    /// With `value` in a task whose program writes constraint values; empty otherwise (a
+    /// failure value has none: the design counts as infeasible).
+    std::vector<double> constraints;
     /// Why the last attempt failed; empty on success.
     std::string failure;
     /// The last attempt ran out of its time.

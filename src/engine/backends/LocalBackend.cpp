@@ -150,10 +150,13 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     outcome.seconds = std::chrono::duration<double>(Clock::now() - attempt.started).count();
     outcome.workDir = attempt.workDir;
     outcome.where = describeWhere(attempt.workDir);
-    const std::optional<double> value = readOutputFile(attempt.outputPath);
+    OutputValues output =
+        readOutputValues(attempt.outputPath, m_options.program.constraints);
+    const std::optional<double>& value = output.value;
     const bool nan = value && std::isnan(*value);
     if (value && !nan)
         outcome.value = value;
+    outcome.constraints = std::move(output.constraints);
 
     outcome.timedOut = timedOut;
     if (timedOut)
@@ -167,6 +170,8 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
         outcome.failure = std::filesystem::exists(attempt.outputPath)
                               ? "output is not a number"
                               : "no output file \"" + attempt.outputPath + "\"";
+    else if (!output.problem.empty())
+        outcome.failure = output.problem;
     outcome.status = outcome.failure.empty() ? AttemptStatus::Succeeded : AttemptStatus::Failed;
     if (m_options.folders)
         outcome.workDirKept = settleWorkFolder(*m_options.folders, attempt.workDir,

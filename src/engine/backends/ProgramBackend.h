@@ -32,6 +32,8 @@ struct AttemptOutcome {
     /// The number the program left in its output file, also after some failures (a non-zero
     /// exit); never NaN. Always present on success.
     std::optional<double> value;
+    /// The constraint values that came with it (ExternalProgram::constraints of them).
+    std::vector<double> constraints;
     /// Why it failed, for reports: "exit code 3", "past external_timeout (10 s)", "output is
     /// not a number", "Slurm state TIMEOUT", ...; empty on success.
     std::string failure;

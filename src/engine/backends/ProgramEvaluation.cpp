@@ -58,7 +58,11 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
         else if (result.status == EvaluationStatus::FailureValue)
             batch.report(k, {EvaluationOutcome::Status::FailureValue, true, *result.value, {},
                              result.timedOut});
-        else
+        else if (!result.constraints.empty()) {
+            EvaluationOutcome outcome = EvaluationOutcome::evaluated(*result.value);
+            outcome.constraints = result.constraints;
+            batch.report(k, std::move(outcome));
+        } else
             batch.reportValue(k, *result.value);
         if (m_finished)
             m_finished(result);

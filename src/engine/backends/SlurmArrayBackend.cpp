@@ -479,10 +479,12 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     outcome.where = "Slurm job " + task.jobId + "_" + std::to_string(task.request.index);
     outcome.workDir = task.workDir;
     const std::string output = pathInFolder(task.workDir, program.outputName);
-    const std::optional<double> value = readOutputFile(output);
+    OutputValues values = readOutputValues(output, program.constraints);
+    const std::optional<double>& value = values.value;
     const bool nan = value && std::isnan(*value);
     if (value && !nan)
         outcome.value = value;
+    outcome.constraints = std::move(values.constraints);
 
     if (entry.state == "COMPLETED") {
         if (nan)
@@ -490,6 +492,8 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
         else if (!value)
             outcome.failure =
                 fs::exists(output) ? "output is not a number" : "no output file \"" + output + "\"";
+        else if (!values.problem.empty())
+            outcome.failure = values.problem;
     } else if (entry.state == "FAILED") {
         int status = -1;
         std::ifstream(pathInFolder(task.workDir, "zyl-exit-status")) >> status;
