@@ -42,6 +42,13 @@ public:
     /// The entries, oldest first.
     const DoubleList<Indiv>& entries() const { return m_list; }
     void clear();
+    /// Lets `change` alter each entry in place, oldest first; it must not change the
+    /// variables, by which the entries are found.
+    template <class Change> void updateEach(Change&& change)
+    {
+        for (Indiv& entry : m_list)
+            change(entry);
+    }
 
 private:
     using Node = DoubleList<Indiv>::Node;

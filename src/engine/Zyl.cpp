@@ -69,6 +69,21 @@ void ZYL::setConstraints(std::vector<std::string> names, double tolerance)
     }
 }
 
+void ZYL::changeConstraintTolerance(double tolerance)
+{
+    constraintTolerance = tolerance;
+    auto update = [this](Indiv& ind) {
+        // Designs not evaluated yet, and the initial extremes, keep what they have.
+        if (ind.constraints.size() == constraintNames.size() && !std::isinf(ind.violation))
+            ind.violation = violationOf(ind.constraints.data(), ind.constraints.size());
+    };
+    for (Indiv& ind : population)
+        update(ind);
+    for (Indiv* ind : {&globalMin, &globalMax, &currentMin, &currentMax})
+        update(*ind);
+    buffer.updateEach(update);
+}
+
 double ZYL::violationOf(const double* values, std::size_t count) const
 {
     double sum = 0;

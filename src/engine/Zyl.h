@@ -115,6 +115,9 @@ public:
     void setConstraints(std::vector<std::string> names, double tolerance);
     /// Gives `ind` these constraint values (one per constraint name) and its violation.
     void setConstraintValues(Indiv& ind, const double* values) const;
+    /// A new tolerance between generations: every remembered design (the population, the
+    /// extremes, the buffer) has its violation computed again from its constraint values.
+    void changeConstraintTolerance(double tolerance);
     /// The violation of these constraint values (see Indiv::violation).
     double violationOf(const double* values, std::size_t count) const;
     Rng& rng() const { return *m_rng; }

@@ -103,8 +103,10 @@ TOKBottomDlg::TOKBottomDlg(std::unique_ptr<ProjectScript>& currentScript, TIOcon
     TabSheetGeneral = createGeneralPage();
     TabSheetPlots = createPlotsPage();
     TabSheetExport = createExportPage();
+    TabSheetConstraints = createConstraintsPage();
     PageControl1->addTab(TabSheetVariables, QStringLiteral("Variables"));
     PageControl1->addTab(TabSheetFunction, QStringLiteral("Function"));
+    PageControl1->addTab(TabSheetConstraints, QStringLiteral("Constraints"));
     PageControl1->addTab(TabSheetGeneral, QStringLiteral("General"));
     PageControl1->addTab(TabSheetPlots, QStringLiteral("Plots"));
     PageControl1->addTab(TabSheetExport, QStringLiteral("Export"));
@@ -269,6 +271,39 @@ QWidget* TOKBottomDlg::createPlotsPage()
     return page;
 }
 
+QWidget* TOKBottomDlg::createConstraintsPage()
+{
+    auto* page = new QWidget(this);
+    EditConstraint = lineEdit(page, QString());
+    ListViewConstraints =
+        makeList(page, {QStringLiteral("Name"), QStringLiteral("Constraint (<= 0)")});
+    ButtonAddConstraint = new QPushButton(QStringLiteral("Add"), page);
+    ButtonRemoveConstraint = new QPushButton(QStringLiteral("Remove"), page);
+    connect(ButtonAddConstraint, &QPushButton::clicked, this,
+            &TOKBottomDlg::ButtonAddConstraintClick);
+    connect(ButtonRemoveConstraint, &QPushButton::clicked, this,
+            [this] { removeSelectedRow(ListViewConstraints); });
+    auto* field = new QHBoxLayout;
+    field->addWidget(new QLabel(QStringLiteral("g(...)="), page));
+    field->addWidget(EditConstraint, 1);
+    field->addWidget(ButtonAddConstraint);
+    field->addWidget(ButtonRemoveConstraint);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(field);
+    layout->addWidget(ListViewConstraints, 1);
+    layout->addWidget(new QLabel(
+        QStringLiteral("A design is feasible when every constraint is at most 0."), page));
+    return page;
+}
+
+void TOKBottomDlg::ButtonAddConstraintClick()
+{
+    if (EditConstraint->text().isEmpty())
+        return;
+    appendRow(ListViewConstraints, {QString(), EditConstraint->text()});
+    EditConstraint->clear();
+}
+
 QWidget* TOKBottomDlg::createExportPage()
 {
     auto* page = new QWidget(this);
@@ -351,6 +386,12 @@ bool TOKBottomDlg::writeScript(ProjectScript& script)
     for (int i = 0; i < ListViewPlots->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = ListViewPlots->topLevelItem(i);
         script.WriteString("PLOTS", rowKey(row, i, "plot"), row->text(1).toStdString());
+    }
+
+    // Constraints, for every kind of objective.
+    for (int i = 0; i < ListViewConstraints->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ListViewConstraints->topLevelItem(i);
+        script.WriteString("CONSTRAINTS", rowKey(row, i, "c"), row->text(1).toStdString());
     }
 
     // 4-5. Windows, buffer and population size.

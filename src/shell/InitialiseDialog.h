@@ -42,6 +42,7 @@ public:
     QWidget* TabSheetGeneral;
     QWidget* TabSheetPlots;
     QWidget* TabSheetExport;
+    QWidget* TabSheetConstraints;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 
@@ -67,6 +68,13 @@ public:
     QLineEdit* EditInputName;
     QLineEdit* EditExternalName;
     QLineEdit* EditOutputName;
+
+    // Constraints page: each row a name (edited in place; empty: c1, c2, ...) and a formula
+    // that must be at most 0 (or the tolerance) for a design to be feasible.
+    QLineEdit* EditConstraint;
+    QTreeWidget* ListViewConstraints;
+    QPushButton* ButtonAddConstraint;
+    QPushButton* ButtonRemoveConstraint;
 
     // General page
     QCheckBox* CheckBoxStatisticHistory;
@@ -107,6 +115,7 @@ public slots:
     void ButtonAddPlotClick();
     void ButtonRemovePlotClick();
     void ButtonAddExportClick();
+    void ButtonAddConstraintClick();
     void ButtonRemoveExportClick();
     /// Empties the formula field and opens the console modally.
     void ButtonIOClick();
@@ -124,6 +133,7 @@ private:
     QWidget* createGeneralPage();
     QWidget* createPlotsPage();
     QWidget* createExportPage();
+    QWidget* createConstraintsPage();
     /// Steps of OK; throws Exception when a line cannot be written.
     bool writeScript(ProjectScript& script);
 

@@ -25,6 +25,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <initializer_list>
 
 namespace zyl {
@@ -92,11 +94,14 @@ QWidget* TOKBottomDlg1::createGeneralPage()
     UpDownLoopCounter = spinBox(page, 1, 1000);
     UpDownMaxIterations = spinBox(page, 1, 30000);
     CheckBoxClose = new QCheckBox(QStringLiteral("Close ZYL when finished"), page);
+    EditConstraintTolerance = new QLineEdit(page);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(CheckBoxMaximisation);
     layout->addLayout(labelled(page, QStringLiteral("Loop counter"), UpDownLoopCounter));
     layout->addLayout(labelled(page, QStringLiteral("Max iterations"), UpDownMaxIterations));
     layout->addWidget(CheckBoxClose);
+    layout->addLayout(
+        labelled(page, QStringLiteral("Constraint tolerance"), EditConstraintTolerance));
     layout->addStretch();
     return page;
 }
@@ -276,6 +281,8 @@ void TOKBottomDlg1::FormShow()
     CheckBoxMaximisation->setChecked(zyl.maximise);
     UpDownLoopCounter->setValue(*m_loopCounter);
     UpDownMaxIterations->setValue(zyl.maxIteration);
+    EditConstraintTolerance->setText(shortText(zyl.constraintTolerance));
+    EditConstraintTolerance->setEnabled(zyl.constrained());
     // The box follows the script, so that OK never silently replaces a close=1 that the
     // script file brought with it.
     if (m_script)
@@ -444,6 +451,16 @@ void TOKBottomDlg1::apply()
 
     // 13. The search method.
     applyMethod();
+
+    // 14. The constraint tolerance, refused as the loader refuses it.
+    if (zyl.constrained()) {
+        const std::optional<double> tolerance =
+            parseReal(EditConstraintTolerance->text().toStdString());
+        if (!tolerance || !(*tolerance >= 0) || std::isinf(*tolerance))
+            throw Exception("Constraint tolerance ought to be a number not below 0");
+        zyl.changeConstraintTolerance(*tolerance);
+        writeFloat("OPTIONS", "constraint_tolerance", *tolerance);
+    }
 }
 
 void TOKBottomDlg1::applyMethod()

@@ -50,6 +50,8 @@ public:
     QSpinBox* UpDownLoopCounter;
     QSpinBox* UpDownMaxIterations;
     QCheckBox* CheckBoxClose;
+    /// constraint_tolerance; enabled for a constrained task only.
+    QLineEdit* EditConstraintTolerance;
     // Selection
     QRadioButton* RadioButtonTournament;
     QSpinBox* UpDownTournamentSize;

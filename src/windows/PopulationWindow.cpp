@@ -68,8 +68,9 @@ void TForm2::showEvaluatedValue(int index, bool announce)
     const int row = m_model.storedRows() - m_zyl.popSize - 1 + index;
     if (row < 0)
         return;
-    m_model.setCaptionValue(row, m_zyl.population[static_cast<std::size_t>(index)].value,
-                            announce);
+    const Indiv& ind = m_zyl.population[static_cast<std::size_t>(index)];
+    m_model.setViolation(row, ind.violation);
+    m_model.setCaptionValue(row, ind.value, announce);
     if (!announce) {
         if (m_notedFirst > m_notedLast) {
             m_notedFirst = m_notedLast = row;

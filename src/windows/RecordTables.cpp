@@ -155,6 +155,8 @@ QStringList individualHeaders(const ZYL& zyl)
     QStringList headers{QStringLiteral("f")};
     for (const std::string& name : zyl.names)
         headers << QString::fromStdString(name);
+    if (zyl.constrained())
+        headers << QStringLiteral("Violation");
     return headers;
 }
 
@@ -162,9 +164,10 @@ QStringList individualHeaders(const ZYL& zyl)
 
 IndividualTableModel::IndividualTableModel(const ZYL& zyl, QObject* parent)
     : AppendOnlyTableModel(individualHeaders(zyl), parent),
-      m_stride(1 + static_cast<int>(zyl.names.size()))
+      m_stride(1 + static_cast<int>(zyl.names.size()) + (zyl.constrained() ? 1 : 0)),
+      m_constrained(zyl.constrained())
 {
-    for (int j = 0; j < m_stride - 1; ++j) {
+    for (int j = 0; j < static_cast<int>(zyl.names.size()); ++j) {
         const Variable_* gene = j < zyl.templateIndiv.count() ? zyl.templateIndiv.gene(j) : nullptr;
         m_wholeNumbers.push_back(gene && !dynamic_cast<const Floating_*>(gene));
     }
@@ -174,10 +177,13 @@ void IndividualTableModel::appendIndividual(const Indiv& ind, bool valueKnown)
 {
     m_captions.push_back(ind.evaluated || valueKnown ? Caption::Value : Caption::Unknown);
     m_numbers.push_back(ind.value);
-    for (int j = 0; j < m_stride - 1; ++j) {
+    const int variables = m_stride - 1 - (m_constrained ? 1 : 0);
+    for (int j = 0; j < variables; ++j) {
         const Variable_* gene = j < ind.count() ? ind.gene(j) : nullptr;
         m_numbers.push_back(gene ? gene->getValue() : std::numeric_limits<double>::quiet_NaN());
     }
+    if (m_constrained)
+        m_numbers.push_back(ind.violation);
     rowStored();
 }
 
@@ -202,12 +208,20 @@ void IndividualTableModel::setCaptionValue(int row, double value, bool announce)
         captionChanged(row);
 }
 
+void IndividualTableModel::setViolation(int row, double violation)
+{
+    if (!m_constrained || row < 0 || row >= storedRows())
+        return;
+    m_numbers[static_cast<std::size_t>(row) * m_stride + static_cast<std::size_t>(m_stride - 1)] =
+        violation;
+}
+
 void IndividualTableModel::announceCaptions(int first, int last)
 {
     first = std::max(first, 0);
     last = std::min(last, rowCount() - 1);
     if (first <= last)
-        emit dataChanged(index(first, 0), index(last, 0), {Qt::DisplayRole});
+        emit dataChanged(index(first, 0), index(last, lastCaptionColumn()), {Qt::DisplayRole});
 }
 
 void IndividualTableModel::setCaptionText(int row, const QString& text)
@@ -222,7 +236,7 @@ void IndividualTableModel::setCaptionText(int row, const QString& text)
 void IndividualTableModel::captionChanged(int row)
 {
     if (isAnnounced(row))
-        emit dataChanged(index(row, 0), index(row, 0), {Qt::DisplayRole});
+        emit dataChanged(index(row, 0), index(row, lastCaptionColumn()), {Qt::DisplayRole});
 }
 
 QString IndividualTableModel::cellText(int row, int column) const
@@ -246,6 +260,9 @@ QString IndividualTableModel::cellText(int row, int column) const
         }
     }
     const double v = m_numbers[r * m_stride + static_cast<std::size_t>(column)];
+    if (m_constrained && column == m_stride - 1)
+        // Known with the value only: a design not evaluated yet has none.
+        return caption == Caption::Value ? QString::fromStdString(realToText(v)) : QString();
     if (std::isnan(v))
         return {};
     if (m_wholeNumbers[static_cast<std::size_t>(column - 1)])

@@ -100,8 +100,8 @@ class TextTableModel : public AppendOnlyTableModel {
 class IndividualTableModel : public AppendOnlyTableModel {
     Q_OBJECT
   public:
-    /// Columns "f" and the variable names of `zyl`; a column shows whole numbers unless its
-    /// variable is real.
+    /// Columns "f" and the variable names of `zyl`, and "Violation" in a constrained task; a
+    /// column shows whole numbers unless its variable is real.
     explicit IndividualTableModel(const ZYL& zyl, QObject* parent = nullptr);
 
     /// Stores a row for `ind`: its value as caption when evaluated (or `valueKnown`),
@@ -113,6 +113,9 @@ class IndividualTableModel : public AppendOnlyTableModel {
     /// The caption of a stored row becomes realToText(value). Without `announce` the views are
     /// not told; announceCaptions does it later for a range of rows at once.
     void setCaptionValue(int row, double value, bool announce = true);
+    /// The violation a stored row shows beside its value (a constrained task only); the views
+    /// learn it with the caption.
+    void setViolation(int row, double violation);
     /// Tells the views that the captions of rows first .. last (those announced) have changed.
     void announceCaptions(int first, int last);
     /// The caption of a stored row becomes `text` as it stands.
@@ -139,7 +142,11 @@ class IndividualTableModel : public AppendOnlyTableModel {
     enum class Caption : std::uint8_t { Unknown, Value, Separator, Text };
     void captionChanged(int row);
 
+    /// The columns whose texts change with a caption: the caption, and the violation.
+    int lastCaptionColumn() const { return m_constrained ? m_stride - 1 : 0; }
+
     int m_stride;
+    bool m_constrained = false;
     std::vector<bool> m_wholeNumbers;
     bool m_editable = false;
     /// Per row: the caption's kind; then m_stride numbers: the value and the variables.

@@ -423,3 +423,22 @@ TEST_F(InitialiseDialog, TheVariableNamesOpenBesideTheDialog)
     dialog.ButtonHelpExport->click();
     EXPECT_EQ(dialog.Form5->pos(), kept);
 }
+
+TEST_F(InitialiseDialog, ConstraintsAreWrittenAsTheirSection)
+{
+    open();
+    addVariables(1);
+    dialog.EditConstraint->setText("x1-1");
+    dialog.ButtonAddConstraint->click();
+    dialog.EditConstraint->setText("-x1");
+    dialog.ButtonAddConstraint->click();
+    dialog.ListViewConstraints->topLevelItem(1)->setText(0, "positive");
+    dialog.EditConstraint->setText("x1^2");
+    dialog.ButtonAddConstraint->click();
+    dialog.ListViewConstraints->clearSelection();
+    dialog.ListViewConstraints->topLevelItem(2)->setSelected(true);
+    dialog.ButtonRemoveConstraint->click();
+    dialog.OKBtn->click();
+    EXPECT_EQ(script->ReadSection("CONSTRAINTS"), (Keys{"c1", "positive"}));
+    EXPECT_EQ(value("CONSTRAINTS", "positive"), "-x1");
+}

@@ -290,3 +290,26 @@ TEST_F(OptionsDialog, TheMethodPageTakesAllOrNothingAndWritesOnlyWhatLeavesTheDe
     EXPECT_EQ(zyl->methodSettings.method, Method::Ga);
     EXPECT_EQ(value("OPTIONS", "method"), "ga");
 }
+
+TEST_F(OptionsDialog, TheToleranceAppliesToEveryRememberedDesign)
+{
+    load("ff");
+    EXPECT_FALSE(dialog.EditConstraintTolerance->isEnabled());
+    dialog.hide();
+    zyl->setConstraints({"g"}, 0);
+    const double g = 0.25;
+    zyl->setConstraintValues(zyl->population[3], &g);
+    zyl->buffer.append(zyl->population[3]);
+    dialog.show();
+    ASSERT_TRUE(dialog.EditConstraintTolerance->isEnabled());
+    dialog.EditConstraintTolerance->setText("-1");
+    MessageBoxAnswerer refusal;
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->constraintTolerance, 0);
+    dialog.show();
+    dialog.EditConstraintTolerance->setText("0.5");
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("OPTIONS", "constraint_tolerance"), "0.5");
+    EXPECT_EQ(zyl->population[3].violation, 0);
+    EXPECT_EQ(zyl->buffer.entries().first()->item->violation, 0);
+}

@@ -127,3 +127,25 @@ TEST(IndividualTable, OnlyAnEditableCaptionTakesEdits)
     EXPECT_EQ(edited.front().at(1).toString(), "1,5");
     EXPECT_EQ(model.cellText(0, 0), "1,5");
 }
+
+TEST(IndividualTable, AConstrainedTaskShowsEachDesignsViolation)
+{
+    LcgRng rng(3);
+    auto zyl = test::makeZyl(2, "fi", rng);
+    zyl->setConstraints({"g"}, 0);
+    IndividualTableModel model(*zyl);
+    ASSERT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Violation");
+    Indiv& ind = zyl->population[0];
+    test::setValues(ind, {0.5, 2});
+    const double g = 2.5;
+    zyl->setConstraintValues(ind, &g);
+    model.appendIndividual(ind); // not evaluated yet: no violation shown
+    model.flush();
+    EXPECT_EQ(model.cellText(0, 2), "2");
+    EXPECT_EQ(model.cellText(0, 3), "");
+    model.setViolation(0, ind.violation);
+    model.setCaptionValue(0, 7);
+    EXPECT_EQ(model.cellText(0, 0), "7");
+    EXPECT_EQ(model.cellText(0, 3), "2.5");
+}
