@@ -217,6 +217,25 @@ check("a work root with a backslash and a percent sign runs, each task with its 
       status == 0 and len(logs) == 4 and "the objective of gen1-ind" in log_text,
       "status %s, logs %r\n%s" % (status, logs, err[-1500:]))
 
+# 3b. Constraint values a program writes after its objective come back from the array's
+# tasks as from programs run here.
+with open("constrained.sh", "w") as f:
+    f.write("#!/bin/sh\nread x y < \"$1\"\nLC_ALL=C awk -v x=\"$x\" -v y=\"$y\" 'BEGIN { printf "
+            "\"%.17g %.17g\\n\", (x-0.3)^2+(y+0.2)^2, 0.1-x-y }' > \"$2\"\n")
+os.chmod("constrained.sh", 0o755)
+constrained = ("[FUNCTION]\nexternal=1\nexternal_name=./constrained.sh\ninput_name=in.txt\n"
+               "output_name=out.txt\nexternal_constraints=1\nworkers=4\n%s\n[VARIABLES]\n"
+               "x=real[-1;1]\ny=real[-1;1]\n[POPULATION]\nsize=4\n[OPTIONS]\nmax_iteration=2\n")
+for name, cluster in (("constrained-local.txt", ""),
+                      ("constrained-slurm.txt", "[CLUSTER]\nscheduler=slurm\ntime_limit=2")):
+    with open(name, "w") as f:
+        f.write(constrained % cluster)
+local_status, local_out, _ = run(["--quiet", "constrained-local.txt"])
+status, out, err = run(["--quiet", "constrained-slurm.txt"])
+check("a job array carries the programs' constraint values as programs run here do",
+      status == 0 and local_status == 0 and out == local_out and "(feasible)" in out,
+      "status %s\n%s\n%s\n%s" % (status, out, local_out, err[-1500:]))
+
 # 4. kill -9 of zyl-batch during an array, then a resume from the store: the interrupted
 # process's jobs are ended or taken over before anything new is submitted, so no individual
 # runs twice at once in its folder and none that finished runs again.
