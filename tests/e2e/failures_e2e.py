@@ -13,6 +13,8 @@ import sys
 import tempfile
 import time
 
+from slurm_support import slurm_unavailable
+
 batch = os.path.abspath(sys.argv[1])
 work = tempfile.mkdtemp(prefix="zyl-failures-e2e-")
 os.chdir(work)
@@ -92,19 +94,6 @@ for fail, extra, what in ((
     check("%s ends alike with one program at a time, eight workers and work folders" % what,
           all(end == first for end in ends.values()) and first[0] == 1 and first[2] == 1,
           json.dumps(ends, indent=1))
-
-
-
-def slurm_unavailable():
-    if "SLURM_CONF" not in os.environ:
-        conf = os.path.join(os.environ.get("ZYL_SLURM_DIR", "/tmp/zyl-slurm"), "slurm.conf")
-        if os.path.exists(conf):
-            os.environ["SLURM_CONF"] = conf
-    try:
-        ping = subprocess.run(["scontrol", "ping"], capture_output=True, text=True, timeout=5)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        return str(error)
-    return "" if "UP" in ping.stdout else "no Slurm cluster answers"
 
 
 # A job array of the whole generation, where a cluster answers (the work folders are on a file

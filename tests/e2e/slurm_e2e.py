@@ -14,6 +14,8 @@ import sys
 import tempfile
 import time
 
+from slurm_support import slurm_unavailable
+
 batch = os.path.abspath(sys.argv[1])
 failures = []
 
@@ -24,18 +26,6 @@ def check(name, condition, detail=""):
         failures.append(name)
         if detail:
             print(detail)
-
-
-def slurm_unavailable():
-    if "SLURM_CONF" not in os.environ:
-        conf = os.path.join(os.environ.get("ZYL_SLURM_DIR", "/tmp/zyl-slurm"), "slurm.conf")
-        if os.path.exists(conf):
-            os.environ["SLURM_CONF"] = conf
-    try:
-        ping = subprocess.run(["scontrol", "ping"], capture_output=True, text=True, timeout=10)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        return str(error)
-    return "" if "UP" in ping.stdout else "no Slurm cluster answers: " + ping.stdout.strip()
 
 
 reason = slurm_unavailable()

@@ -10,6 +10,8 @@ import sys
 import tempfile
 import time
 
+from slurm_support import slurm_unavailable
+
 batch = sys.argv[1]
 desktop = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] != "-" else None
 failures = []
@@ -93,7 +95,6 @@ done = run(["--quiet", "--workers", "0"], script())
 check("a worker count out of range is an error in the arguments", done.returncode == 2)
 
 
-
 def interrupted(command, marker, name):
     """Starts command with programs that sleep for long, SIGTERMs it once four are running."""
     shutil.rmtree("task-runs", ignore_errors=True)  # an earlier run's folders
@@ -148,19 +149,6 @@ for workers, marker in (("4", "4444.5"), ("1", "4445.5")):
         os.kill(int(pid), signal.SIGKILL)
     check("kill -9 of zyl-batch with %s worker(s) ends the %d programs and what they started"
           % (workers, running), running == int(workers) and not left, "left %r" % left)
-
-
-
-def slurm_unavailable():
-    if "SLURM_CONF" not in os.environ:
-        conf = os.path.join(os.environ.get("ZYL_SLURM_DIR", "/tmp/zyl-slurm"), "slurm.conf")
-        if os.path.exists(conf):
-            os.environ["SLURM_CONF"] = conf
-    try:
-        ping = subprocess.run(["scontrol", "ping"], capture_output=True, text=True, timeout=5)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        return str(error)
-    return "" if "UP" in ping.stdout else "no Slurm cluster answers: " + ping.stdout.strip()
 
 
 # The same report from a Slurm job array as from the programs run here (the work root must be
