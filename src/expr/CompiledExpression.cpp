@@ -113,7 +113,7 @@ const Complex& negativeBaseTurn(int n)
     return turns[static_cast<std::size_t>(n)];
 }
 
-bool isFinite(Complex z) { return std::isfinite(z.re) & std::isfinite(z.im); }
+bool isFinite(Complex z) { return std::isfinite(z.re) && std::isfinite(z.im); }
 
 /// Sums, differences and products as complexAdd, complexSubtract and complexMultiply form
 /// them, without the calls; NaN for the other operations. A value that is not finite is left
