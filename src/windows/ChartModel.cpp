@@ -121,14 +121,14 @@ class RunBuilder {
     {
         if (!m_inColumn)
             return;
-        emit(m_first);
-        emit(m_lowBeforeHigh ? m_low : m_high);
-        emit(m_lowBeforeHigh ? m_high : m_low);
-        emit(m_last);
+        output(m_first);
+        output(m_lowBeforeHigh ? m_low : m_high);
+        output(m_lowBeforeHigh ? m_high : m_low);
+        output(m_last);
         m_inColumn = false;
     }
 
-    void emit(PixelPoint p)
+    void output(PixelPoint p)
     {
         if (m_out.empty() || !(m_out.back() == p))
             m_out.push_back(p);
