@@ -3,6 +3,7 @@
 #
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]   one target
 #   scripts/fuzz.sh --all SECONDS                            every target, two at a time
+#   scripts/fuzz.sh --all 0                                  builds every target, runs none
 #
 # Targets: console script chart statistics text external-output store. New inputs are kept in
 # build/fuzz/corpus/TARGET, the seeds are read from fuzz/corpus/TARGET; a crash, a single input
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=(console script chart statistics text external-output store)
 
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 [ $# -ge 2 ] || usage
 seconds=$2
 case "$seconds" in ''|*[!0-9]*) usage ;; esac
@@ -60,6 +61,8 @@ summary() {
 
 if [ "$1" = --all ]; then
     cmake --build build/fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz-}"
+    # libFuzzer reads a time of 0 as no limit at all.
+    [ "$seconds" -gt 0 ] || exit 0
     failed=0
     for ((i = 0; i < ${#targets[@]}; i += 2)); do
         pids=()

@@ -14,7 +14,7 @@ case "$level" in
     *) echo "usage: scripts/install-deps.sh [run|test|fuzz]" >&2; exit 2 ;;
 esac
 
-packages=(g++ cmake make libsqlite3-dev libreadline-dev
+packages=(g++ cmake make ninja-build libsqlite3-dev libreadline-dev
           qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev nlohmann-json3-dev)
 if [ "$level" != run ]; then
     packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev
