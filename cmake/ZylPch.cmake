@@ -1,6 +1,15 @@
 # Precompiled headers for the heavy library headers: GoogleTest's and Qt's headers are most of
 # what a test or window source costs to compile, and CI builds everything from nothing twice.
 option(ZYL_PCH "Precompile the test framework's and Qt's headers" ON)
+# The tests' own code needs no optimising: what they test (the libraries and the programs)
+# keeps the build's flags. CI turns this on, to build sooner.
+option(ZYL_QUICK_TESTS "Compile the tests' own sources without optimisation" OFF)
+
+function(zyl_quick_tests target)
+  if(ZYL_QUICK_TESTS)
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
+endfunction()
 
 # The test programs of the core share one precompiled header: they are built with the same
 # flags, so the first one makes it and the others reuse it.
