@@ -51,8 +51,8 @@ std::vector<double> recombinationWeights(std::int64_t mu)
 
 /// The learning rates and damping of one iteration, by the usual formulas of the method.
 struct Rates {
-    Rates(int n, std::int64_t lambda)
-        : mu(std::max<std::int64_t>(1, lambda / 2)), weights(recombinationWeights(mu))
+    Rates(int n, const std::vector<double>& weights)
+        : mu(static_cast<std::int64_t>(weights.size())), weights(weights)
     {
         double squares = 0;
         for (double w : weights)
@@ -67,7 +67,7 @@ struct Rates {
         chiN = std::sqrt(dn) * (1 - 1 / (4 * dn) + 1 / (21 * dn * dn));
     }
     std::int64_t mu;
-    std::vector<double> weights;
+    const std::vector<double>& weights;
     double mueff, cs, ds, cc, c1, cmu, chiN;
 };
 
@@ -93,7 +93,7 @@ bool Cmaes::next(ZYL& zyl, const std::atomic<bool>*)
         install(zyl);
         return true;
     }
-    const std::vector<Ranked> ranked = rankIteration(zyl);
+    const std::vector<Ranked>& ranked = rankIteration(zyl);
     if (m_slice + 1 < m_factor) {
         keepBest(zyl, ranked);
         ++m_slice;
@@ -110,27 +110,25 @@ bool Cmaes::next(ZYL& zyl, const std::atomic<bool>*)
     return true;
 }
 
-std::vector<Cmaes::Ranked> Cmaes::rankIteration(const ZYL& zyl) const
+const std::vector<Cmaes::Ranked>& Cmaes::rankIteration(const ZYL& zyl)
 {
-    std::vector<const Indiv*> population;
-    population.reserve(zyl.population.size());
-    for (const Indiv& ind : zyl.population)
-        population.push_back(&ind);
-    const std::vector<int> order = detail::rankOrder(zyl, population);
+    detail::rankOrder(zyl, zyl.population.data(), zyl.population.size(), m_sliceOrder);
     // The kept samples are in rank order already; on equal ranks they come first, having the
     // lower sample numbers, as if the whole iteration were ranked at once.
-    std::vector<Ranked> ranked;
-    ranked.reserve(m_order.size() + order.size());
+    std::vector<Ranked>& ranked = m_ranked;
+    ranked.clear();
     std::size_t a = 0, b = 0;
+    const Indiv* population = zyl.population.data();
     const std::int64_t base = m_slice * zyl.popSize;
-    while (a < m_order.size() || b < order.size()) {
+    while (a < m_order.size() || b < m_sliceOrder.size()) {
         const bool fromPopulation =
             a == m_order.size() ||
-            (b < order.size() && zyl.better(*population[static_cast<std::size_t>(order[b])],
-                                            m_pool[static_cast<std::size_t>(m_order[a])]));
+            (b < m_sliceOrder.size() &&
+             zyl.better(*m_sliceOrder[b], m_pool[static_cast<std::size_t>(m_order[a])]));
         if (fromPopulation) {
-            const int i = order[b++];
-            ranked.push_back({population[static_cast<std::size_t>(i)], base + i, -1, i});
+            const Indiv* ind = m_sliceOrder[b++];
+            const int i = static_cast<int>(ind - population);
+            ranked.push_back({ind, base + i, -1, i});
         } else {
             const int slot = m_order[a++];
             ranked.push_back({&m_pool[static_cast<std::size_t>(slot)],
@@ -183,17 +181,15 @@ void Cmaes::start(const ZYL& zyl)
     resetDistribution(zyl, zyl.methodSettings.cmaes.step);
     // The population at hand has been evaluated: the weighted mean of its better half is a
     // better place to begin than any point drawn blind.
-    std::vector<const Indiv*> all;
-    for (const Indiv& ind : zyl.population)
-        all.push_back(&ind);
-    const std::vector<int> order = detail::rankOrder(zyl, all);
+    std::vector<const Indiv*> order;
+    detail::rankOrder(zyl, zyl.population.data(), zyl.population.size(), order);
     const std::vector<double> w =
-        recombinationWeights(std::max<std::int64_t>(1, std::int64_t(all.size()) / 2));
+        recombinationWeights(std::max<std::int64_t>(1, std::int64_t(order.size()) / 2));
     const detail::UnitBox box(zyl);
     for (int j = 0; j < m_n; ++j) {
         double mean = 0;
         for (std::size_t i = 0; i < w.size(); ++i)
-            mean += w[i] * box.toUnit(j, all[static_cast<std::size_t>(order[i])]->gene(j)->getValue());
+            mean += w[i] * box.toUnit(j, order[i]->gene(j)->getValue());
         m_mean[static_cast<std::size_t>(j)] = mean;
     }
 }
@@ -221,9 +217,9 @@ void Cmaes::beginIteration(ZYL& zyl)
     Rng& rng = zyl.rng();
     const auto high = static_cast<std::uint64_t>(rng.randomInt31());
     m_seed = (high << 31) | static_cast<std::uint64_t>(rng.randomInt31());
+    drawSamples(zyl);
     m_slice = 0;
-    m_pool.clear();
-    m_poolSamples.clear();
+    // The pool's individuals stay, to be overwritten by the next iteration's samples.
     m_order.clear();
 }
 
@@ -231,46 +227,55 @@ void Cmaes::install(ZYL& zyl) const
 {
     const detail::UnitBox box(zyl);
     const std::size_t n = static_cast<std::size_t>(m_n);
-    std::vector<double> z(n), y(n);
+    const std::size_t first = static_cast<std::size_t>(m_slice * zyl.popSize);
     for (std::size_t i = 0; i < zyl.population.size(); ++i) {
-        sample(m_slice * zyl.popSize + std::int64_t(i), z, y);
+        const double* y = &m_y[(first + i) * n];
         for (std::size_t j = 0; j < n; ++j)
             box.set(zyl.population[i], static_cast<int>(j), reflect(m_mean[j] + m_sigma * y[j]));
     }
     zyl.prepareForEvaluation();
 }
 
-void Cmaes::sample(std::int64_t index, std::vector<double>& z, std::vector<double>& y) const
+void Cmaes::drawSamples(const ZYL& zyl)
 {
-    // Each sample has a generator of its own, seeded from the iteration's seed: the update
-    // draws the best samples again instead of keeping every one.
-    LcgRng generator(m_seed + static_cast<std::uint64_t>(index));
-    detail::NormalSource normal(generator);
+    // The whole iteration at once, from a generator of its own: a resumed run draws the same
+    // samples again from the seed, so they need not be stored.
     const std::size_t n = static_cast<std::size_t>(m_n);
-    for (std::size_t c = 0; c < n; ++c)
-        z[c] = normal.next();
-    for (std::size_t r = 0; r < n; ++r) {
-        double sum = 0;
-        for (std::size_t c = 0; c < n; ++c)
-            sum += m_B[r * n + c] * (m_D[c] * z[c]);
-        y[r] = sum;
-    }
+    const std::size_t count = static_cast<std::size_t>(lambda(zyl)) * n;
+    m_z.resize(count);
+    m_y.resize(count);
+    LcgRng generator(m_seed);
+    detail::NormalSource normal(generator);
+    for (double& z : m_z)
+        z = normal.next();
+    for (std::size_t start = 0; start < count; start += n)
+        for (std::size_t r = 0; r < n; ++r) {
+            double sum = 0;
+            for (std::size_t c = 0; c < n; ++c)
+                sum += m_B[r * n + c] * (m_D[c] * m_z[start + c]);
+            m_y[start + r] = sum;
+        }
 }
 
 void Cmaes::update(const ZYL& zyl, const std::vector<Ranked>& ranked)
 {
     const std::size_t n = static_cast<std::size_t>(m_n);
     const std::int64_t lambda = this->lambda(zyl);
-    const Rates k(m_n, lambda);
+    const std::size_t half = static_cast<std::size_t>(std::max<std::int64_t>(1, lambda / 2));
+    if (m_weights.size() != half)
+        m_weights = recombinationWeights(static_cast<std::int64_t>(half));
+    const Rates k(m_n, m_weights);
     const std::size_t mu = static_cast<std::size_t>(k.mu);
-    std::vector<double> z(n), y(n), zw(n, 0.0), yw(n, 0.0), ys(mu * n);
+    std::vector<double> zw(n, 0.0), yw(n, 0.0);
+    std::vector<const double*> ys(mu);
     for (std::size_t i = 0; i < mu; ++i) {
-        sample(ranked[i].sample, z, y);
+        const std::size_t row = static_cast<std::size_t>(ranked[i].sample) * n;
+        const double* z = &m_z[row];
+        const double* y = ys[i] = &m_y[row];
         const double w = k.weights[i];
         for (std::size_t j = 0; j < n; ++j) {
             zw[j] += w * z[j];
             yw[j] += w * y[j];
-            ys[i * n + j] = y[j];
         }
     }
     for (std::size_t j = 0; j < n; ++j)
@@ -301,7 +306,7 @@ void Cmaes::update(const ZYL& zyl, const std::vector<Ranked>& ranked)
         for (std::size_t c = 0; c <= r; ++c) {
             double rankMu = 0;
             for (std::size_t i = 0; i < mu; ++i)
-                rankMu += k.weights[i] * ys[i * n + r] * ys[i * n + c];
+                rankMu += k.weights[i] * ys[i][r] * ys[i][c];
             const double v = keep * m_C[r * n + c] + k.c1 * m_pc[r] * m_pc[c] + k.cmu * rankMu;
             m_C[r * n + c] = m_C[c * n + r] = v;
         }
@@ -547,6 +552,7 @@ void Cmaes::restore(const MethodState& state, const ZYL& zyl)
     restored.m_pool = state.individuals;
     for (int slot = 0; slot < static_cast<int>(kept); ++slot)
         restored.m_order.push_back(slot);
+    restored.drawSamples(zyl);
     *this = std::move(restored);
 }
 

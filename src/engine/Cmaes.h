@@ -40,10 +40,10 @@ private:
     void resetDistribution(const ZYL& zyl, double step);
     void beginIteration(ZYL& zyl);
     void install(ZYL& zyl) const;
-    /// Sample `index` of the iteration: z standard normal, y = B D z.
-    void sample(std::int64_t index, std::vector<double>& z, std::vector<double>& y) const;
+    /// Every sample of the iteration from its seed: z standard normal, y = B D z.
+    void drawSamples(const ZYL& zyl);
     /// The samples kept so far and the evaluated population, best first.
-    std::vector<Ranked> rankIteration(const ZYL& zyl) const;
+    const std::vector<Ranked>& rankIteration(const ZYL& zyl);
     /// Keeps the best half of the iteration so far.
     void keepBest(const ZYL& zyl, const std::vector<Ranked>& ranked);
     void update(const ZYL& zyl, const std::vector<Ranked>& ranked);
@@ -77,6 +77,13 @@ private:
     std::vector<int> m_order;
     // The best value of each of the latest iterations, oldest first.
     std::vector<double> m_history;
+    // The iteration's samples, a row each.
+    std::vector<double> m_z, m_y;
+    // Kept from one generation to the next so as not to be allocated anew: the ranking of the
+    // latest generation and of the iteration so far, and the recombination weights.
+    std::vector<const Indiv*> m_sliceOrder;
+    std::vector<Ranked> m_ranked;
+    std::vector<double> m_weights;
 };
 
 } // namespace zyl

@@ -9,8 +9,6 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
-#include <numbers>
-#include <numeric>
 
 namespace zyl {
 
@@ -131,9 +129,15 @@ void UnitBox::set(Indiv& ind, int j, double u) const
     u = std::isnan(u) ? 0.5 : std::clamp(u, 0.0, 1.0);
     const double lo = m_lo[j], hi = m_hi[j];
     double x = u == 1.0 ? hi : lo * (1 - u) + hi * u;
+    Variable_& gene = *ind.gene(j);
+    if (!m_whole[j] && gene.kind() == Variable_::Kind::Floating) {
+        // Without a virtual call: a method sets every variable of every sample.
+        static_cast<Floating_&>(gene).setValue(std::clamp(x, lo, hi));
+        return;
+    }
     if (m_whole[j])
         x = std::round(x);
-    ind.gene(j)->setValue(std::clamp(x, lo, hi));
+    gene.setValue(std::clamp(x, lo, hi));
 }
 
 double uniformOpen(Rng& rng)
@@ -144,28 +148,97 @@ double uniformOpen(Rng& rng)
     return (static_cast<double>(bits) + 0.5) * 0x1p-53;
 }
 
-double NormalSource::next()
-{
-    if (m_hasSpare) {
-        m_hasSpare = false;
-        return m_spare;
+namespace {
+
+// The strips: strip 0 is the base, a rectangle up to kTail with the tail beyond it; strip i
+// above it spans [0; x[i]] between the heights f(x[i]) and f(x[i + 1]), x[128] = 0. The
+// first edge and the common area are those that close the stack at the density's top.
+constexpr int kStrips = 128;
+constexpr double kTail = 3.442619855899;
+constexpr double kArea = 9.91256303526217e-3;
+// A draw's 31 bits: 7 choose the strip, 1 the sign, 23 the position along the strip.
+constexpr int kPositionBits = 23;
+constexpr double kPositions = 1 << kPositionBits;
+
+struct Ziggurat {
+    // Per strip: the real per position step, the positions inside the strip above it (so
+    // certainly under the curve), and the density at its right edge.
+    double step[kStrips];
+    std::uint32_t inside[kStrips];
+    double height[kStrips + 1];
+
+    Ziggurat()
+    {
+        auto f = [](double x) { return std::exp(-0.5 * x * x); };
+        double edge[kStrips + 1];
+        edge[1] = kTail;
+        for (int i = 1; i < kStrips - 1; ++i)
+            edge[i + 1] = std::sqrt(-2 * std::log(f(edge[i]) + kArea / edge[i]));
+        edge[kStrips] = 0;
+        // The base as a rectangle of the same area: wider than the tail's start.
+        edge[0] = kArea / f(kTail);
+        for (int i = 0; i < kStrips; ++i) {
+            step[i] = edge[i] / kPositions;
+            const double within = i == 0 ? kTail : edge[i + 1];
+            inside[i] = static_cast<std::uint32_t>(within / edge[i] * kPositions);
+        }
+        for (int i = 1; i <= kStrips; ++i)
+            height[i] = f(edge[i]);
+        height[0] = 0;
     }
-    const double radius = std::sqrt(-2.0 * std::log(uniformOpen(m_rng)));
-    const double angle = 2.0 * std::numbers::pi * uniformOpen(m_rng);
-    m_spare = radius * std::sin(angle);
-    m_hasSpare = true;
-    return radius * std::cos(angle);
+};
+
+const Ziggurat& ziggurat()
+{
+    static const Ziggurat tables;
+    return tables;
 }
 
-std::vector<int> rankOrder(const ZYL& zyl, const std::vector<const Indiv*>& individuals)
+} // namespace
+
+double NormalSource::next()
 {
-    std::vector<int> order(individuals.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return zyl.better(*individuals[static_cast<std::size_t>(a)],
-                          *individuals[static_cast<std::size_t>(b)]);
+    const Ziggurat& z = ziggurat();
+    for (;;) {
+        const auto draw = static_cast<std::uint32_t>(m_rng.randomInt31());
+        const std::uint32_t strip = draw & (kStrips - 1);
+        const bool negative = (draw >> 7) & 1;
+        const std::uint32_t position = draw >> 8;
+        double x = position * z.step[strip];
+        if (position >= z.inside[strip]) {
+            if (strip == 0) {
+                // Beyond the base's rectangle: the tail past kTail, by exponential proposals.
+                double tail, y;
+                do {
+                    tail = -std::log(uniformOpen(m_rng)) / kTail;
+                    y = -std::log(uniformOpen(m_rng));
+                } while (y + y < tail * tail);
+                x = kTail + tail;
+            } else {
+                // In the strip's corner outside the strip above: under the curve or not.
+                const double y = z.height[strip] +
+                                 uniformOpen(m_rng) * (z.height[strip + 1] - z.height[strip]);
+                if (y >= std::exp(-0.5 * x * x))
+                    continue;
+            }
+        }
+        return negative ? -x : x;
+    }
+}
+
+void rankOrder(const ZYL& zyl, const Indiv* first, std::size_t count,
+               std::vector<const Indiv*>& order)
+{
+    order.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        order[i] = first + i;
+    // Equal ranks in position order make the order total, so that a plain sort (faster than
+    // a stable one) gives the one answer.
+    std::sort(order.begin(), order.end(), [&zyl](const Indiv* a, const Indiv* b) {
+        if (zyl.better(*a, *b))
+            return true;
+        return a < b && !zyl.better(*b, *a);
     });
-    return order;
 }
 
 } // namespace detail

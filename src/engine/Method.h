@@ -127,21 +127,23 @@ private:
 /// A real in (0; 1) with 53 random bits, from two draws of `rng`.
 double uniformOpen(Rng& rng);
 
-/// Standard normal numbers from a generator, two per pair of uniform numbers.
+/// Standard normal numbers from the program's generator, by the ziggurat method: the density
+/// is covered by 128 strips of equal area, and a draw that falls inside the curve (nearly
+/// all of them) costs one 31-bit number and a multiplication. A method draws a normal number
+/// per variable for every sample, as many as the objective has evaluations.
 class NormalSource {
 public:
-    explicit NormalSource(Rng& rng) : m_rng(rng) {}
+    explicit NormalSource(LcgRng& rng) : m_rng(rng) {}
     double next();
 
 private:
-    Rng& m_rng;
-    double m_spare = 0;
-    bool m_hasSpare = false;
+    LcgRng& m_rng;
 };
 
-/// Ranks individuals best first by ZYL::better; individuals that rank alike keep their order.
-/// Returns positions into `individuals`.
-std::vector<int> rankOrder(const ZYL& zyl, const std::vector<const Indiv*>& individuals);
+/// Ranks `count` individuals from `first` on best first by ZYL::better, into `order`;
+/// individuals that rank alike keep their order.
+void rankOrder(const ZYL& zyl, const Indiv* first, std::size_t count,
+               std::vector<const Indiv*>& order);
 
 } // namespace detail
 
