@@ -77,6 +77,20 @@ std::size_t historyLength(int n, std::int64_t lambda)
     return static_cast<std::size_t>(10 + (30 * std::int64_t(n) + lambda - 1) / lambda);
 }
 
+/// Generations per iteration at a (re)start: the method wants at least 4 + 3 ln n samples.
+std::int64_t firstFactor(std::int64_t n, std::int64_t popSize)
+{
+    const double wanted = 4 + std::floor(3 * std::log(static_cast<double>(n)));
+    return std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(std::ceil(wanted / static_cast<double>(popSize))));
+}
+
+/// The most generations per iteration the restarts grow to.
+std::int64_t mostFactor(std::int64_t n, std::int64_t popSize)
+{
+    return popSize * n > 0 ? std::max<std::int64_t>(1, kMostSampleValues / (popSize * n)) : 1;
+}
+
 } // namespace
 
 std::int64_t Cmaes::lambda(const ZYL& zyl) const { return m_factor * zyl.popSize; }
@@ -141,16 +155,18 @@ const std::vector<Cmaes::Ranked>& Cmaes::rankIteration(const ZYL& zyl)
 void Cmaes::keepBest(const ZYL& zyl, const std::vector<Ranked>& ranked)
 {
     const std::size_t keep = std::min(ranked.size(), static_cast<std::size_t>(lambda(zyl) / 2));
-    std::vector<char> stays(m_pool.size(), 0);
+    std::vector<char>& stays = m_stays;
+    stays.assign(m_pool.size(), 0);
     for (std::size_t r = 0; r < keep; ++r)
         if (ranked[r].slot >= 0)
             stays[static_cast<std::size_t>(ranked[r].slot)] = 1;
-    std::vector<int> free;
+    std::vector<int>& free = m_free;
+    free.clear();
     for (std::size_t slot = 0; slot < m_pool.size(); ++slot)
         if (!stays[slot])
             free.push_back(static_cast<int>(slot));
-    std::vector<int> order;
-    order.reserve(keep);
+    std::vector<int>& order = m_keptOrder;
+    order.clear();
     for (std::size_t r = 0; r < keep; ++r) {
         int slot = ranked[r].slot;
         if (slot < 0) {
@@ -175,8 +191,7 @@ void Cmaes::start(const ZYL& zyl)
 {
     m_n = zyl.count();
     m_popSize = zyl.popSize;
-    const double wanted = 4 + std::floor(3 * std::log(static_cast<double>(m_n)));
-    m_factor = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(wanted / zyl.popSize)));
+    m_factor = firstFactor(m_n, zyl.popSize);
     m_restarts = 0;
     resetDistribution(zyl, zyl.methodSettings.cmaes.step);
     // The population at hand has been evaluated: the weighted mean of its better half is a
@@ -401,8 +416,7 @@ void Cmaes::restart(ZYL& zyl)
             return;
     } else {
         ++m_restarts;
-        const std::int64_t cap =
-            std::max<std::int64_t>(1, kMostSampleValues / (std::int64_t(zyl.popSize) * m_n));
+        const std::int64_t cap = mostFactor(m_n, zyl.popSize);
         m_factor = std::max(m_factor, std::min(m_factor * std::max(1, settings.growth), cap));
     }
     resetDistribution(zyl, settings.step);
@@ -507,6 +521,10 @@ void Cmaes::restore(const MethodState& state, const ZYL& zyl)
         c[4] < 0 || c[5] < 0 || c[6] < 0 || c[6] > c[5] || slice < 0 || slice >= factor ||
         history < 0 || history > 100000 || kept < 0 ||
         kept > factor * popSize / 2 || c.size() != fixed + static_cast<std::size_t>(kept))
+        refuse("holds impossible counts");
+    // A run grows its population only up to the cap of restart(): beyond it a state would
+    // make every sample of an iteration held at once cost more than memory holds.
+    if (factor > std::max(firstFactor(n, popSize), mostFactor(n, popSize)))
         refuse("holds impossible counts");
     for (std::size_t k = fixed; k < c.size(); ++k)
         if (c[k] < 0 || c[k] >= slice * popSize)

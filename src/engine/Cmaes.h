@@ -84,6 +84,9 @@ private:
     std::vector<const Indiv*> m_sliceOrder;
     std::vector<Ranked> m_ranked;
     std::vector<double> m_weights;
+    // keepBest's: the slots that stay, those free for entrants, the new order.
+    std::vector<char> m_stays;
+    std::vector<int> m_free, m_keptOrder;
 };
 
 } // namespace zyl

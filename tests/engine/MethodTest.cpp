@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -79,6 +80,35 @@ TEST(MethodOrder, NotANumberRanksLastAndMaximisationTurnsTheOrder)
     zyl->maximise = true;
     EXPECT_TRUE(zyl->better(b, a));
     EXPECT_TRUE(zyl->better(a, nan));
+}
+
+// The strips, the corners beside them and the tail beyond the base are three ways to a draw:
+// a wrong table or edge shows as a bin far off its share.
+TEST(NormalSource, DrawsTheStandardNormalDistribution)
+{
+    LcgRng rng(7);
+    detail::NormalSource normal(rng);
+    const std::vector<double> edges{-1e300, -4, -3.44, -3, -2, -1, -0.5, 0, 0.25,
+                                    0.5,    1,  2,     3,  3.44, 4, 1e300};
+    std::vector<int> counts(edges.size() - 1, 0);
+    const int draws = 2'000'000;
+    double sum = 0, squares = 0;
+    for (int i = 0; i < draws; ++i) {
+        const double x = normal.next();
+        sum += x;
+        squares += x * x;
+        const auto bin = std::upper_bound(edges.begin(), edges.end(), x) - edges.begin() - 1;
+        ++counts[static_cast<std::size_t>(bin)];
+    }
+    const auto phi = [](double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); };
+    for (std::size_t b = 0; b < counts.size(); ++b) {
+        const double p = phi(edges[b + 1]) - phi(edges[b]);
+        const double expected = p * draws, spread = std::sqrt(expected * (1 - p));
+        EXPECT_NEAR(counts[b], expected, 5 * spread + 1) << "between " << edges[b] << " and "
+                                                         << edges[b + 1];
+    }
+    EXPECT_NEAR(sum / draws, 0, 5 / std::sqrt(double(draws)));
+    EXPECT_NEAR(squares / draws, 1, 5 * std::sqrt(2.0 / draws));
 }
 
 TEST_P(Methods, StayWithinTheRangesAndKeepWholeNumbersWhole)
@@ -192,6 +222,9 @@ TEST_P(Methods, StatesThatDoNotFitAreRefused)
         [](MethodState& s) { s.individuals.pop_back(); },
         [](MethodState& s) { s.individuals.at(0) = Indiv(); },
     };
+    // An iteration longer than the restarts ever make it would hold too many samples.
+    if (GetParam() == Method::Cmaes)
+        damages.push_back([](MethodState& s) { s.counts.at(3) = std::int64_t(1) << 17; });
     for (std::size_t d = 0; d < damages.size(); ++d) {
         MethodState bad = good;
         damages[d](bad);
