@@ -136,10 +136,14 @@ public:
     /// of them rank alike.
     bool better(const Indiv& a, const Indiv& b) const
     {
+        return better(a.value, a.violation, b.value, b.violation);
+    }
+    /// The same order on a design's value and violation alone.
+    bool better(double x, double xViolation, double y, double yViolation) const
+    {
         // Without constraints both violations are 0: one test more, nothing else.
-        if (a.violation != 0 || b.violation != 0)
-            return a.violation < b.violation;
-        const double x = a.value, y = b.value;
+        if (xViolation != 0 || yViolation != 0)
+            return xViolation < yViolation;
         if (maximise ? x > y : x < y)
             return true;
         return std::isnan(y) && !std::isnan(x);

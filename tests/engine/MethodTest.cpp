@@ -82,6 +82,34 @@ TEST(MethodOrder, NotANumberRanksLastAndMaximisationTurnsTheOrder)
     EXPECT_TRUE(zyl->better(a, nan));
 }
 
+// Ranking takes a short way when every design is feasible and every value a number: both
+// ways must give the order's answer, ties in position order.
+TEST(MethodOrder, RankingAgreesWithTheOrderOnTiesSignsAndViolations)
+{
+    LcgRng rng(1);
+    auto zyl = makeZyl(2, "f", rng);
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> values{2, -0.0, 0.0, 1, 2, -inf, inf, 1, -3};
+    for (int variant = 0; variant < 6; ++variant) {
+        zyl->maximise = variant % 2 == 1;
+        std::vector<Indiv> designs(values.size(), zyl->templateIndiv);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            designs[i].value = values[i];
+        if (variant >= 2)
+            designs[3].value = std::numeric_limits<double>::quiet_NaN();
+        if (variant >= 4)
+            designs[0].violation = designs[5].violation = 0.5;
+        std::vector<const Indiv*> expected;
+        for (const Indiv& d : designs)
+            expected.push_back(&d);
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](const Indiv* a, const Indiv* b) { return zyl->better(*a, *b); });
+        std::vector<const Indiv*> ranked;
+        detail::rankOrder(*zyl, designs.data(), designs.size(), ranked);
+        EXPECT_EQ(ranked, expected) << "variant " << variant;
+    }
+}
+
 // The strips, the corners beside them and the tail beyond the base are three ways to a draw:
 // a wrong table or edge shows as a bin far off its share.
 TEST(NormalSource, DrawsTheStandardNormalDistribution)
