@@ -14,6 +14,16 @@ namespace zyl {
 
 namespace {
 
+/// The variables of `rows` individuals, row after row, as a compiled block reads them.
+void gatherBlock(const Indiv* const* individuals, std::size_t rows, std::size_t width,
+                 std::vector<double>& inputs)
+{
+    inputs.resize(width * rows);
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t j = 0; j < width; ++j)
+            inputs[r * width + j] = detail::valueOf(*individuals[r]->gene(static_cast<int>(j)));
+}
+
 /// Whether evaluating the statement can change the table (a definition), or leans on what
 /// only the tree does (derivatives, sums and products add and move symbols while they run).
 bool hasSideEffects(const Tensor& root)
@@ -59,12 +69,8 @@ double CompiledObjective::evaluate(const Indiv& ind)
 void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size_t rows,
                                       double* values, std::size_t& done)
 {
-    const std::size_t width = m_names.size();
-    m_inputs.resize(width * rows);
+    gatherBlock(individuals, rows, m_names.size(), m_inputs);
     m_results.resize(rows);
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t j = 0; j < width; ++j)
-            m_inputs[r * width + j] = detail::valueOf(*individuals[r]->gene(static_cast<int>(j)));
     std::size_t evaluated = 0;
     try {
         m_program.evaluateBlock(m_inputs.data(), rows, m_results.data(), evaluated);
@@ -133,13 +139,9 @@ bool ConstraintFormulas::compiled() const
 void ConstraintFormulas::evaluateBlock(const Indiv* const* individuals, std::size_t rows,
                                        double* values, std::size_t& done)
 {
-    const std::size_t width = m_variables.size();
     const std::size_t count = m_programs.size();
-    m_inputs.resize(width * rows);
+    gatherBlock(individuals, rows, m_variables.size(), m_inputs);
     m_results.resize(rows);
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t j = 0; j < width; ++j)
-            m_inputs[r * width + j] = detail::valueOf(*individuals[r]->gene(static_cast<int>(j)));
     // Each later constraint only over the rows before the earliest failure so far: the row
     // that fails first, and the first constraint failing there, are the tree's.
     std::size_t good = rows;
