@@ -1,6 +1,7 @@
 #include "engine/Cmaes.h"
 
 #include "common/Exception.h"
+#include "engine/RadixSort.h"
 #include "engine/Zyl.h"
 
 #include <algorithm>
@@ -30,6 +31,9 @@ constexpr double kWholeMargin = 0.2;
 /// again and again: continuous, and the identity inside the interval.
 double reflect(double x)
 {
+    // Most samples lie inside, where the arithmetic below gives x itself.
+    if (x >= 0 && x <= 1)
+        return x;
     if (!std::isfinite(x))
         return 0.5;
     const double r = x - 2 * std::floor(x / 2);
@@ -101,22 +105,24 @@ bool Cmaes::next(ZYL& zyl, const std::atomic<bool>*)
         zyl.prepareForEvaluation();
         return true;
     }
+    m_maximise = zyl.maximise;
     if (m_mean.empty()) {
         start(zyl);
         beginIteration(zyl);
         install(zyl);
         return true;
     }
-    const std::vector<Ranked>& ranked = rankIteration(zyl);
-    if (m_slice + 1 < m_factor) {
-        keepBest(zyl, ranked);
+    const bool ends = m_slice + 1 >= m_factor;
+    admit(zyl, !ends);
+    if (!ends) {
         ++m_slice;
         install(zyl);
         return true;
     }
+    const std::vector<Ranked>& ranked = rankIteration(zyl);
     update(zyl, ranked);
     const Indiv& best = *ranked.front().individual;
-    const Indiv& lastChosen = *ranked[static_cast<std::size_t>(lambda(zyl) / 2 - 1)].individual;
+    const Indiv& lastChosen = *ranked.back().individual;
     if (worthRestarting(zyl, best, lastChosen))
         restart(zyl);
     beginIteration(zyl);
@@ -124,67 +130,84 @@ bool Cmaes::next(ZYL& zyl, const std::atomic<bool>*)
     return true;
 }
 
-const std::vector<Cmaes::Ranked>& Cmaes::rankIteration(const ZYL& zyl)
+void Cmaes::admit(const ZYL& zyl, bool copy)
 {
-    detail::rankOrder(zyl, zyl.population.data(), zyl.population.size(), m_sliceOrder);
-    // The kept samples are in rank order already; on equal ranks they come first, having the
-    // lower sample numbers, as if the whole iteration were ranked at once.
-    std::vector<Ranked>& ranked = m_ranked;
-    ranked.clear();
-    std::size_t a = 0, b = 0;
-    const Indiv* population = zyl.population.data();
+    // Only the best half of an iteration moves the distribution. The candidates pile up
+    // unordered and are cut back to the best half whenever they reach twice as many, the worst
+    // of that half turning later samples away with one comparison: a constant cost per
+    // sample, where ranking every generation against all that were kept cost as much as the
+    // rest of the method.
+    const std::size_t keep = static_cast<std::size_t>(std::max<std::int64_t>(1, lambda(zyl) / 2));
     const std::int64_t base = m_slice * zyl.popSize;
-    while (a < m_order.size() || b < m_sliceOrder.size()) {
-        const bool fromPopulation =
-            a == m_order.size() ||
-            (b < m_sliceOrder.size() &&
-             zyl.better(*m_sliceOrder[b], m_pool[static_cast<std::size_t>(m_order[a])]));
-        if (fromPopulation) {
-            const Indiv* ind = m_sliceOrder[b++];
-            const int i = static_cast<int>(ind - population);
-            ranked.push_back({ind, base + i, -1, i});
-        } else {
-            const int slot = m_order[a++];
-            ranked.push_back({&m_pool[static_cast<std::size_t>(slot)],
-                              m_poolSamples[static_cast<std::size_t>(slot)], slot, -1});
-        }
-    }
-    return ranked;
-}
-
-void Cmaes::keepBest(const ZYL& zyl, const std::vector<Ranked>& ranked)
-{
-    const std::size_t keep = std::min(ranked.size(), static_cast<std::size_t>(lambda(zyl) / 2));
-    std::vector<char>& stays = m_stays;
-    stays.assign(m_pool.size(), 0);
-    for (std::size_t r = 0; r < keep; ++r)
-        if (ranked[r].slot >= 0)
-            stays[static_cast<std::size_t>(ranked[r].slot)] = 1;
-    std::vector<int>& free = m_free;
-    free.clear();
-    for (std::size_t slot = 0; slot < m_pool.size(); ++slot)
-        if (!stays[slot])
-            free.push_back(static_cast<int>(slot));
-    std::vector<int>& order = m_keptOrder;
-    order.clear();
-    for (std::size_t r = 0; r < keep; ++r) {
-        int slot = ranked[r].slot;
-        if (slot < 0) {
-            const Indiv& entrant = zyl.population[static_cast<std::size_t>(ranked[r].index)];
-            if (free.empty()) {
-                slot = static_cast<int>(m_pool.size());
-                m_pool.push_back(entrant);
-                m_poolSamples.push_back(ranked[r].sample);
+    for (std::size_t i = 0; i < zyl.population.size(); ++i) {
+        const Indiv& individual = zyl.population[i];
+        Kept entrant{individual.value, individual.violation,
+                     base + static_cast<std::int64_t>(i), -1, static_cast<int>(i)};
+        // Every sample kept has a lower number: the entrant must rank strictly better.
+        if (m_bar && !before(entrant, *m_bar))
+            continue;
+        if (copy) {
+            if (m_free.empty()) {
+                entrant.slot = static_cast<int>(m_pool.size());
+                m_pool.push_back(individual);
             } else {
-                slot = free.back();
-                free.pop_back();
-                m_pool[static_cast<std::size_t>(slot)] = entrant;
-                m_poolSamples[static_cast<std::size_t>(slot)] = ranked[r].sample;
+                entrant.slot = m_free.back();
+                m_free.pop_back();
+                m_pool[static_cast<std::size_t>(entrant.slot)] = individual;
             }
         }
-        order.push_back(slot);
+        m_kept.push_back(entrant);
+        if (m_kept.size() > 2 * keep)
+            cutKept(keep);
     }
-    m_order.swap(order);
+}
+
+void Cmaes::orderKept()
+{
+    const bool plain = std::all_of(m_kept.begin(), m_kept.end(), [](const Kept& k) {
+        return k.violation == 0 && !std::isnan(k.value);
+    });
+    if (!plain) {
+        std::sort(m_kept.begin(), m_kept.end(),
+                  [this](const Kept& a, const Kept& b) { return before(a, b); });
+        return;
+    }
+    // The values decide, -0 and 0 alike, by a stable sort: among equal values the candidates
+    // are in sample order already (those kept by an earlier cut first, then the later ones as
+    // they came), so the ties end in sample order, as before() has them.
+    m_keys.resize(m_kept.size());
+    for (std::size_t i = 0; i < m_kept.size(); ++i) {
+        const double value = m_maximise ? -m_kept[i].value : m_kept[i].value;
+        m_keys[i] = {detail::orderedBits(value == 0 ? 0.0 : value), static_cast<std::uint32_t>(i)};
+    }
+    detail::radixSort(m_keys, m_spareKeys, [](const KeyIndex& k) { return k.key; });
+    m_spareKept.resize(m_kept.size());
+    for (std::size_t i = 0; i < m_keys.size(); ++i)
+        m_spareKept[i] = m_kept[m_keys[i].index];
+    m_kept.swap(m_spareKept);
+}
+
+void Cmaes::cutKept(std::size_t keep)
+{
+    orderKept();
+    if (m_kept.size() <= keep)
+        return;
+    m_bar = m_kept[keep - 1];
+    for (std::size_t k = keep; k < m_kept.size(); ++k)
+        if (m_kept[k].slot >= 0)
+            m_free.push_back(m_kept[k].slot);
+    m_kept.resize(keep);
+}
+
+const std::vector<Cmaes::Ranked>& Cmaes::rankIteration(const ZYL& zyl)
+{
+    cutKept(static_cast<std::size_t>(std::max<std::int64_t>(1, lambda(zyl) / 2)));
+    m_ranked.clear();
+    for (const Kept& k : m_kept)
+        m_ranked.push_back({k.slot >= 0 ? &m_pool[static_cast<std::size_t>(k.slot)]
+                                        : &zyl.population[static_cast<std::size_t>(k.index)],
+                            k.sample});
+    return m_ranked;
 }
 
 void Cmaes::start(const ZYL& zyl)
@@ -235,18 +258,24 @@ void Cmaes::beginIteration(ZYL& zyl)
     drawSamples(zyl);
     m_slice = 0;
     // The pool's individuals stay, to be overwritten by the next iteration's samples.
-    m_order.clear();
+    m_kept.clear();
+    m_bar.reset();
+    m_free.resize(m_pool.size());
+    for (std::size_t slot = 0; slot < m_pool.size(); ++slot)
+        m_free[slot] = static_cast<int>(m_pool.size() - 1 - slot);
 }
 
-void Cmaes::install(ZYL& zyl) const
+void Cmaes::install(ZYL& zyl)
 {
     const detail::UnitBox box(zyl);
     const std::size_t n = static_cast<std::size_t>(m_n);
     const std::size_t first = static_cast<std::size_t>(m_slice * zyl.popSize);
+    m_u.resize(n);
     for (std::size_t i = 0; i < zyl.population.size(); ++i) {
         const double* y = &m_y[(first + i) * n];
         for (std::size_t j = 0; j < n; ++j)
-            box.set(zyl.population[i], static_cast<int>(j), reflect(m_mean[j] + m_sigma * y[j]));
+            m_u[j] = reflect(m_mean[j] + m_sigma * y[j]);
+        box.setAll(zyl.population[i], m_u.data());
     }
     zyl.prepareForEvaluation();
 }
@@ -261,8 +290,7 @@ void Cmaes::drawSamples(const ZYL& zyl)
     m_y.resize(count);
     LcgRng generator(m_seed);
     detail::NormalSource normal(generator);
-    for (double& z : m_z)
-        z = normal.next();
+    normal.fill(m_z.data(), m_z.size());
     for (std::size_t start = 0; start < count; start += n)
         for (std::size_t r = 0; r < n; ++r) {
             double sum = 0;
@@ -483,6 +511,17 @@ MethodState Cmaes::save() const
     MethodState state;
     if (m_mean.empty())
         return state;
+    // The best half so far, in rank order, as a whole iteration would be ranked.
+    std::vector<Kept> kept = m_kept;
+    const auto keep = static_cast<std::size_t>(std::max<std::int64_t>(1, m_factor * m_popSize / 2));
+    withOrder(kept, [&kept, keep](auto order) {
+        if (kept.size() > keep) {
+            std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keep - 1),
+                             kept.end(), order);
+            kept.resize(keep);
+        }
+        std::sort(kept.begin(), kept.end(), order);
+    });
     state.counts = {kStateFormat,
                     m_n,
                     m_popSize,
@@ -493,14 +532,14 @@ MethodState Cmaes::save() const
                     static_cast<std::int64_t>(m_seed),
                     m_slice,
                     static_cast<std::int64_t>(m_history.size()),
-                    static_cast<std::int64_t>(m_order.size())};
-    for (int slot : m_order)
-        state.counts.push_back(m_poolSamples[static_cast<std::size_t>(slot)]);
+                    static_cast<std::int64_t>(kept.size())};
+    for (const Kept& k : kept)
+        state.counts.push_back(k.sample);
     state.reals.push_back(m_sigma);
     for (const auto* part : {&m_mean, &m_ps, &m_pc, &m_C, &m_B, &m_D, &m_history})
         state.reals.insert(state.reals.end(), part->begin(), part->end());
-    for (int slot : m_order)
-        state.individuals.push_back(m_pool[static_cast<std::size_t>(slot)]);
+    for (const Kept& k : kept)
+        state.individuals.push_back(m_pool[static_cast<std::size_t>(k.slot)]);
     return state;
 }
 
@@ -549,7 +588,6 @@ void Cmaes::restore(const MethodState& state, const ZYL& zyl)
     restored.m_decomposed = c[6];
     restored.m_seed = static_cast<std::uint64_t>(c[7]);
     restored.m_slice = slice;
-    restored.m_poolSamples.assign(c.begin() + fixed, c.end());
     std::size_t from = 0;
     auto take = [&state, &from](std::vector<double>& part, std::size_t length) {
         part.assign(state.reals.begin() + static_cast<std::ptrdiff_t>(from),
@@ -567,9 +605,14 @@ void Cmaes::restore(const MethodState& state, const ZYL& zyl)
     if (!(restored.m_sigma > 0) ||
         !std::all_of(restored.m_D.begin(), restored.m_D.end(), [](double d) { return d > 0; }))
         refuse("holds a step that is not positive");
+    restored.m_maximise = zyl.maximise;
     restored.m_pool = state.individuals;
-    for (int slot = 0; slot < static_cast<int>(kept); ++slot)
-        restored.m_order.push_back(slot);
+    for (std::size_t slot = 0; slot < restored.m_pool.size(); ++slot) {
+        const Indiv& individual = restored.m_pool[slot];
+        restored.m_kept.push_back({individual.value, individual.violation,
+                                   c[fixed + slot], static_cast<int>(slot), -1});
+    }
+
     restored.drawSamples(zyl);
     *this = std::move(restored);
 }

@@ -1,6 +1,11 @@
 #pragma once
 
 #include "engine/Method.h"
+#include "engine/Zyl.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
 
 namespace zyl {
 
@@ -26,26 +31,65 @@ public:
     void restore(const MethodState& state, const ZYL& zyl) override;
 
 private:
-    /// A sample of the iteration in rank order: one kept from an earlier generation (its slot
-    /// in m_pool) or one of the population (slot -1, and its index there).
+    /// A sample among the best of the iteration so far: its value and violation (by which it
+    /// ranks), its number in the iteration, and where it is: a slot of m_pool (a sample of an
+    /// earlier generation) or, with slot -1, an index of the population.
+    struct Kept {
+        double value, violation;
+        std::int64_t sample;
+        int slot, index;
+    };
+    /// A sample of the iteration in rank order.
     struct Ranked {
         const Indiv* individual;
         std::int64_t sample;
-        int slot;
-        int index;
     };
 
     std::int64_t lambda(const ZYL& zyl) const;
     void start(const ZYL& zyl);
     void resetDistribution(const ZYL& zyl, double step);
     void beginIteration(ZYL& zyl);
-    void install(ZYL& zyl) const;
+    void install(ZYL& zyl);
     /// Every sample of the iteration from its seed: z standard normal, y = B D z.
     void drawSamples(const ZYL& zyl);
-    /// The samples kept so far and the evaluated population, best first.
+    /// Whether `a` ranks before `b` in the iteration: by ZYL::better, then by sample number,
+    /// an order without ties, as if the whole iteration were ranked at once.
+    bool before(const Kept& a, const Kept& b) const
+    {
+        if (ZYL::better(m_maximise, a.value, a.violation, b.value, b.violation))
+            return true;
+        return a.sample < b.sample &&
+               !ZYL::better(m_maximise, b.value, b.violation, a.value, a.violation);
+    }
+    /// Calls `use` with the order of before(), or with an equal one several times faster when
+    /// every candidate is feasible and its value a number: then the values alone decide.
+    template <class Use>
+    void withOrder(const std::vector<Kept>& kept, Use&& use) const
+    {
+        const bool plain = std::all_of(kept.begin(), kept.end(), [](const Kept& k) {
+            return k.violation == 0 && !std::isnan(k.value);
+        });
+        if (!plain) {
+            use([this](const Kept& a, const Kept& b) { return before(a, b); });
+        } else if (m_maximise) {
+            use([](const Kept& a, const Kept& b) {
+                return a.value > b.value || (a.value == b.value && a.sample < b.sample);
+            });
+        } else {
+            use([](const Kept& a, const Kept& b) {
+                return a.value < b.value || (a.value == b.value && a.sample < b.sample);
+            });
+        }
+    }
+    /// Offers the evaluated population to the best half of the iteration so far; `copy`
+    /// copies an entrant into the pool, needed unless the iteration ends with this generation.
+    void admit(const ZYL& zyl, bool copy);
+    /// The best half of the iteration, best first, once its last generation is admitted.
     const std::vector<Ranked>& rankIteration(const ZYL& zyl);
-    /// Keeps the best half of the iteration so far.
-    void keepBest(const ZYL& zyl, const std::vector<Ranked>& ranked);
+    /// Puts the candidates in rank order.
+    void orderKept();
+    /// Puts the candidates in rank order and cuts them back to the best `keep`.
+    void cutKept(std::size_t keep);
     void update(const ZYL& zyl, const std::vector<Ranked>& ranked);
     bool worthRestarting(const ZYL& zyl, const Indiv& best, const Indiv& lastChosen) const;
     void restart(ZYL& zyl);
@@ -53,6 +97,7 @@ private:
 
     int m_n = 0;
     int m_popSize = 0;
+    bool m_maximise = false;
     // Generations per iteration, restarts made, iterations since the latest (re)start and the
     // iteration of the latest decomposition of the covariance.
     std::int64_t m_factor = 1;
@@ -69,24 +114,33 @@ private:
     // n x n, row by row: the covariance, its eigenvectors (columns) and the square roots of
     // its eigenvalues.
     std::vector<double> m_C, m_B, m_D;
-    // The best samples of the iteration so far, when it spans several generations: a pool
-    // whose slots are reused (a generation copies only the samples that enter it), their
-    // sample numbers, and the slots best first.
+    // The candidates for the best half of the iteration so far, unordered; the individuals of
+    // earlier generations among them are copied into pool slots, which are reused (m_free
+    // holds those not in use).
+    std::vector<Kept> m_kept;
+    // The worst of the best half after the latest cut: no later sample ranking after it can
+    // be among the best half.
+    std::optional<Kept> m_bar;
+    // orderKept's: the candidates' values as sort keys, with their positions, and room for
+    // a sort's passes.
+    struct KeyIndex {
+        std::uint64_t key;
+        std::uint32_t index;
+    };
+    std::vector<KeyIndex> m_keys, m_spareKeys;
+    std::vector<Kept> m_spareKept;
     std::vector<Indiv> m_pool;
-    std::vector<std::int64_t> m_poolSamples;
-    std::vector<int> m_order;
+    std::vector<int> m_free;
     // The best value of each of the latest iterations, oldest first.
     std::vector<double> m_history;
     // The iteration's samples, a row each.
     std::vector<double> m_z, m_y;
-    // Kept from one generation to the next so as not to be allocated anew: the ranking of the
-    // latest generation and of the iteration so far, and the recombination weights.
-    std::vector<const Indiv*> m_sliceOrder;
+    // Kept from one iteration to the next so as not to be allocated anew: the ranking of the
+    // iteration and the recombination weights.
     std::vector<Ranked> m_ranked;
+    // A sample's coordinates in the unit cube.
+    std::vector<double> m_u;
     std::vector<double> m_weights;
-    // keepBest's: the slots that stay, those free for entrants, the new order.
-    std::vector<char> m_stays;
-    std::vector<int> m_free, m_keptOrder;
 };
 
 } // namespace zyl

@@ -140,6 +140,23 @@ void UnitBox::set(Indiv& ind, int j, double u) const
     gene.setValue(std::clamp(x, lo, hi));
 }
 
+void UnitBox::setAll(Indiv& ind, const double* u) const
+{
+    const std::size_t n = m_lo.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        Variable_& gene = *ind.gene(static_cast<int>(j));
+        if (m_whole[j] || gene.kind() != Variable_::Kind::Floating) {
+            set(ind, static_cast<int>(j), u[j]);
+            continue;
+        }
+        // set()'s arithmetic without its calls: a method sets every variable of every sample.
+        const double v = std::isnan(u[j]) ? 0.5 : std::clamp(u[j], 0.0, 1.0);
+        const double lo = m_lo[j], hi = m_hi[j];
+        const double x = v == 1.0 ? hi : lo * (1 - v) + hi * v;
+        static_cast<Floating_&>(gene).setValue(std::clamp(x, lo, hi));
+    }
+}
+
 double uniformOpen(Rng& rng)
 {
     const auto high = static_cast<std::uint64_t>(rng.randomInt31());
@@ -196,11 +213,13 @@ const Ziggurat& ziggurat()
 
 } // namespace
 
-double NormalSource::next()
+namespace {
+
+/// One draw of the ziggurat; inline, so that a batch of draws costs no call each.
+inline double drawNormal(LcgRng& rng, const Ziggurat& z)
 {
-    const Ziggurat& z = ziggurat();
     for (;;) {
-        const auto draw = static_cast<std::uint32_t>(m_rng.randomInt31());
+        const auto draw = static_cast<std::uint32_t>(rng.randomInt31());
         const std::uint32_t strip = draw & (kStrips - 1);
         const bool negative = (draw >> 7) & 1;
         const std::uint32_t position = draw >> 8;
@@ -210,20 +229,31 @@ double NormalSource::next()
                 // Beyond the base's rectangle: the tail past kTail, by exponential proposals.
                 double tail, y;
                 do {
-                    tail = -std::log(uniformOpen(m_rng)) / kTail;
-                    y = -std::log(uniformOpen(m_rng));
+                    tail = -std::log(uniformOpen(rng)) / kTail;
+                    y = -std::log(uniformOpen(rng));
                 } while (y + y < tail * tail);
                 x = kTail + tail;
             } else {
                 // In the strip's corner outside the strip above: under the curve or not.
-                const double y = z.height[strip] +
-                                 uniformOpen(m_rng) * (z.height[strip + 1] - z.height[strip]);
+                const double y =
+                    z.height[strip] + uniformOpen(rng) * (z.height[strip + 1] - z.height[strip]);
                 if (y >= std::exp(-0.5 * x * x))
                     continue;
             }
         }
         return negative ? -x : x;
     }
+}
+
+} // namespace
+
+double NormalSource::next() { return drawNormal(m_rng, ziggurat()); }
+
+void NormalSource::fill(double* out, std::size_t count)
+{
+    const Ziggurat& z = ziggurat();
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = drawNormal(m_rng, z);
 }
 
 void rankOrder(const ZYL& zyl, const Indiv* first, std::size_t count,

@@ -118,6 +118,8 @@ public:
     /// Gives variable j of `ind` the value at coordinate `u`, which is first brought into
     /// [0; 1] (not a number: the middle).
     void set(Indiv& ind, int j, double u) const;
+    /// Sets every variable of `ind` as set() would, from the coordinates `u` (size() of them).
+    void setAll(Indiv& ind, const double* u) const;
 
 private:
     std::vector<double> m_lo, m_hi;
@@ -135,6 +137,8 @@ class NormalSource {
 public:
     explicit NormalSource(LcgRng& rng) : m_rng(rng) {}
     double next();
+    /// `count` draws, the same as as many calls of next().
+    void fill(double* out, std::size_t count);
 
 private:
     LcgRng& m_rng;

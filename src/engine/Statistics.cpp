@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "engine/RadixSort.h"
 
 #include <algorithm>
 #include <cmath>
@@ -111,6 +112,23 @@ void publishVector(SymbolTable& table, const char* name, const Indiv& ind)
         writeNumber(*symbol->definition->elements[static_cast<std::size_t>(j)], geneValue(ind, j));
 }
 
+/// Sorts numbers (no NaN) in ascending order; -0 and 0 in no particular order.
+void sortNumbers(std::vector<double>& values, std::vector<std::uint64_t>& keys,
+                 std::vector<std::uint64_t>& spare)
+{
+    const std::size_t n = values.size();
+    if (n < 256) {
+        std::sort(values.begin(), values.end());
+        return;
+    }
+    keys.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        keys[i] = detail::orderedBits(values[i]);
+    detail::radixSort(keys, spare, [](std::uint64_t key) { return key; });
+    for (std::size_t i = 0; i < n; ++i)
+        values[i] = detail::fromOrderedBits(keys[i]);
+}
+
 } // namespace
 
 double quantile(const std::vector<double>& sorted, double p)
@@ -149,7 +167,10 @@ void computeStatistics(ZYL& zyl)
     // Equal values are the same number, except -0 and 0: they keep their population order
     // (as a stable sort would leave them), so that a quartile that is a zero has a repeatable
     // sign.
-    std::sort(sorted.begin(), sorted.end());
+    {
+        thread_local std::vector<std::uint64_t> keys, spare;
+        sortNumbers(sorted, keys, spare);
+    }
     const auto zeros = std::equal_range(sorted.begin(), sorted.end(), 0.0);
     if (zeros.first != zeros.second) {
         auto zero = zeros.first;
@@ -230,7 +251,8 @@ void computeStatistics(ZYL& zyl)
     const double ln2 = std::log(2.0);
     int different = 0;
     double discrepancy = 0.0, entropy = 0.0;
-    std::size_t cumulative = 0;
+    std::size_t cumulative = 0, groupMembers = 0;
+    double groupTerm = 0.0;
     for (std::size_t start = 0; start < n;) {
         std::size_t end = start + 1;
         while (end < n && sameGroup(sorted[end], sorted[start]))
@@ -244,8 +266,13 @@ void computeStatistics(ZYL& zyl)
             // An explicit NaN test: std::max would keep or drop a NaN depending on the order.
             discrepancy = std::isnan(term) ? kNaN : std::max(discrepancy, term);
         }
-        const double p = static_cast<double>(members) / count;
-        entropy -= p * std::log(p) / ln2; // starts at +0, so one group gives +0, not -0
+        // Groups of one member are the rule when every value differs: their term once.
+        if (members != groupMembers) {
+            const double p = static_cast<double>(members) / count;
+            groupMembers = members;
+            groupTerm = p * std::log(p) / ln2;
+        }
+        entropy -= groupTerm; // starts at +0, so one group gives +0, not -0
         start = end;
     }
     zyl.different = different;

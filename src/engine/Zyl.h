@@ -141,6 +141,12 @@ public:
     /// The same order on a design's value and violation alone.
     bool better(double x, double xViolation, double y, double yViolation) const
     {
+        return better(maximise, x, xViolation, y, yViolation);
+    }
+    /// The same order for a task that maximises or not, for those that keep rankings apart
+    /// from the task.
+    static bool better(bool maximise, double x, double xViolation, double y, double yViolation)
+    {
         // Without constraints both violations are 0: one test more, nothing else.
         if (xViolation != 0 || yViolation != 0)
             return xViolation < yViolation;
