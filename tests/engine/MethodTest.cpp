@@ -1,15 +1,18 @@
 #include "engine/Method.h"
 
 #include "common/Exception.h"
+#include "engine/RadixSort.h"
 #include "engine/Zyl.h"
 #include "support/EngineHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 
 using namespace zyl;
 using namespace zyl::test;
@@ -112,6 +115,35 @@ TEST(MethodOrder, RankingAgreesWithTheOrderOnTiesSignsAndViolations)
 
 // The strips, the corners beside them and the tail beyond the base are three ways to a draw:
 // a wrong table or edge shows as a bin far off its share.
+TEST(RadixSort, OrdersLikeTheNumbersAndKeepsTiesInPlace)
+{
+    // The covariance method relies on the stability: equal values stay in sample order.
+    const std::vector<double> ascending = {-INFINITY, -1e308, -2.5, -1.0, -4.9e-324, -0.0,
+                                           0.0,       4.9e-324, 1e-300, 1.0, 3.0,  1e308,
+                                           INFINITY};
+    for (std::size_t i = 0; i < ascending.size(); ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(detail::fromOrderedBits(
+                      detail::orderedBits(ascending[i]))),
+                  std::bit_cast<std::uint64_t>(ascending[i]));
+        if (i > 0) {
+            EXPECT_LT(detail::orderedBits(ascending[i - 1]), detail::orderedBits(ascending[i]))
+                << ascending[i - 1] << " before " << ascending[i];
+        }
+    }
+    std::mt19937_64 gen(5);
+    for (const std::size_t n : {1u, 2u, 300u, 5000u}) {
+        std::vector<std::pair<std::uint64_t, std::size_t>> items, spare;
+        for (std::size_t i = 0; i < n; ++i)
+            // Few distinct keys (ties) in some digits, every bit random in others.
+            items.push_back({i % 3 == 0 ? gen() % 7 : gen(), i});
+        auto expected = items;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        detail::radixSort(items, spare, [](const auto& item) { return item.first; });
+        EXPECT_EQ(items, expected) << n << " items";
+    }
+}
+
 TEST(NormalSource, DrawsTheStandardNormalDistribution)
 {
     LcgRng rng(7);

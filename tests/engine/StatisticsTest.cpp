@@ -308,11 +308,14 @@ TEST_F(StatisticsTest, RandomNonFiniteValuesGiveConsistentFigures)
     // Run under the sanitizers this also shows that nothing reads out of bounds.
     const double pool[] = {0.0, -0.0, 1.0, -1.0, 2.5, kNaN, -kNaN, kInf, -kInf, 1e308, -1e308};
     std::mt19937 gen(20240607);
+    std::uniform_real_distribution<double> spread(-1e3, 1e3);
     for (int round = 0; round < 400; ++round) {
-        const int n = 2 * (1 + static_cast<int>(gen() % 20));
+        // Every tenth population is large enough for the statistics' radix sort.
+        const int n = 2 * (round % 10 == 0 ? 128 + static_cast<int>(gen() % 300)
+                                            : 1 + static_cast<int>(gen() % 20));
         std::vector<double> objective;
         for (int i = 0; i < n; ++i)
-            objective.push_back(pool[gen() % std::size(pool)]);
+            objective.push_back(gen() % 3 == 0 ? spread(gen) : pool[gen() % std::size(pool)]);
         ZYL& zyl = make(objective);
         computeStatistics(zyl);
         ASSERT_GE(zyl.different, 1);
@@ -336,6 +339,22 @@ TEST_F(StatisticsTest, RandomNonFiniteValuesGiveConsistentFigures)
         for (auto [q, p] : {std::pair{zyl.q1, 0.25}, {zyl.q2, 0.5}, {zyl.q3, 0.75}})
             ASSERT_EQ(std::bit_cast<std::uint64_t>(q),
                       std::bit_cast<std::uint64_t>(quantile(reference, p)));
+        // The groups of equal values, and the entropy to the last bit, summed in sorted order.
+        int groups = 0;
+        double entropy = 0;
+        for (std::size_t start = 0; start < reference.size();) {
+            std::size_t end = start + 1;
+            while (end < reference.size() &&
+                   (reference[end] == reference[start] ||
+                    (std::isnan(reference[end]) && std::isnan(reference[start]))))
+                ++end;
+            const double p = static_cast<double>(end - start) / n;
+            entropy -= p * std::log(p) / std::log(2.0);
+            ++groups;
+            start = end;
+        }
+        ASSERT_EQ(zyl.different, groups);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(zyl.entropy), std::bit_cast<std::uint64_t>(entropy));
         ASSERT_TRUE(std::isnan(zyl.discrepancy) || (zyl.discrepancy >= 0 && zyl.discrepancy <= 1));
         bool allNaN = true;
         for (double x : objective)
