@@ -31,13 +31,12 @@ constexpr double kWholeMargin = 0.2;
 /// again and again: continuous, and the identity inside the interval.
 double reflect(double x)
 {
-    // Most samples lie inside, where the arithmetic below gives x itself.
-    if (x >= 0 && x <= 1)
-        return x;
     if (!std::isfinite(x))
         return 0.5;
+    // Without a branch on the value: whether a sample lies inside or not is a coin toss when
+    // the step is wide.
     const double r = x - 2 * std::floor(x / 2);
-    return r <= 1 ? r : 2 - r;
+    return std::min(r, 2 - r);
 }
 
 /// The weights of the best `mu` samples in a recombination: decreasing, summing to 1.
