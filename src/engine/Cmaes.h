@@ -138,9 +138,9 @@ private:
     // Kept from one iteration to the next so as not to be allocated anew: the ranking of the
     // iteration and the recombination weights.
     std::vector<Ranked> m_ranked;
-    // A sample's coordinates in the unit cube.
-    std::vector<double> m_u;
     std::vector<double> m_weights;
+    // A sample's coordinates in the unit cube, as install() writes it into an individual.
+    std::vector<double> m_u;
 };
 
 } // namespace zyl
