@@ -251,9 +251,13 @@ double NormalSource::next() { return drawNormal(m_rng, ziggurat()); }
 
 void NormalSource::fill(double* out, std::size_t count)
 {
+    // The generator's state in a local copy, which the compiler keeps in a register.
+    LcgRng rng(0);
+    rng.setState(m_rng.state());
     const Ziggurat& z = ziggurat();
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = drawNormal(m_rng, z);
+        out[i] = drawNormal(rng, z);
+    m_rng.setState(rng.state());
 }
 
 void rankOrder(const ZYL& zyl, const Indiv* first, std::size_t count,
