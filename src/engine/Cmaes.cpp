@@ -161,34 +161,34 @@ void Cmaes::admit(const ZYL& zyl, bool copy)
     }
 }
 
-void Cmaes::orderKept()
+void Cmaes::orderKept(std::vector<Kept>& kept, OrderRoom& room) const
 {
-    const bool plain = std::all_of(m_kept.begin(), m_kept.end(), [](const Kept& k) {
+    const bool plain = std::all_of(kept.begin(), kept.end(), [](const Kept& k) {
         return k.violation == 0 && !std::isnan(k.value);
     });
     if (!plain) {
-        std::sort(m_kept.begin(), m_kept.end(),
+        std::sort(kept.begin(), kept.end(),
                   [this](const Kept& a, const Kept& b) { return before(a, b); });
         return;
     }
     // The values decide, -0 and 0 alike, by a stable sort: among equal values the candidates
     // are in sample order already (those kept by an earlier cut first, then the later ones as
     // they came), so the ties end in sample order, as before() has them.
-    m_keys.resize(m_kept.size());
-    for (std::size_t i = 0; i < m_kept.size(); ++i) {
-        const double value = m_maximise ? -m_kept[i].value : m_kept[i].value;
-        m_keys[i] = {detail::orderedBits(value == 0 ? 0.0 : value), static_cast<std::uint32_t>(i)};
+    room.keys.resize(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const double value = m_maximise ? -kept[i].value : kept[i].value;
+        room.keys[i] = {detail::orderedBits(value == 0 ? 0.0 : value), static_cast<std::uint32_t>(i)};
     }
-    detail::radixSort(m_keys, m_spareKeys, [](const KeyIndex& k) { return k.key; });
-    m_spareKept.resize(m_kept.size());
-    for (std::size_t i = 0; i < m_keys.size(); ++i)
-        m_spareKept[i] = m_kept[m_keys[i].index];
-    m_kept.swap(m_spareKept);
+    detail::radixSort(room.keys, room.spareKeys, [](const KeyIndex& k) { return k.key; });
+    room.spareKept.resize(kept.size());
+    for (std::size_t i = 0; i < room.keys.size(); ++i)
+        room.spareKept[i] = kept[room.keys[i].index];
+    kept.swap(room.spareKept);
 }
 
 void Cmaes::cutKept(std::size_t keep)
 {
-    orderKept();
+    orderKept(m_kept, m_room);
     if (m_kept.size() <= keep)
         return;
     m_bar = m_kept[keep - 1];
@@ -513,14 +513,9 @@ MethodState Cmaes::save() const
     // The best half so far, in rank order, as a whole iteration would be ranked.
     std::vector<Kept> kept = m_kept;
     const auto keep = static_cast<std::size_t>(std::max<std::int64_t>(1, m_factor * m_popSize / 2));
-    withOrder(kept, [&kept, keep](auto order) {
-        if (kept.size() > keep) {
-            std::nth_element(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keep - 1),
-                             kept.end(), order);
-            kept.resize(keep);
-        }
-        std::sort(kept.begin(), kept.end(), order);
-    });
+    OrderRoom room;
+    orderKept(kept, room);
+    kept.resize(std::min(kept.size(), keep));
     state.counts = {kStateFormat,
                     m_n,
                     m_popSize,

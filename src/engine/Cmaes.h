@@ -3,8 +3,6 @@
 #include "engine/Method.h"
 #include "engine/Zyl.h"
 
-#include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace zyl {
@@ -45,6 +43,17 @@ private:
         std::int64_t sample;
     };
 
+    /// orderKept's room: the candidates' values as sort keys with their positions, and room
+    /// for a sort's passes.
+    struct KeyIndex {
+        std::uint64_t key;
+        std::uint32_t index;
+    };
+    struct OrderRoom {
+        std::vector<KeyIndex> keys, spareKeys;
+        std::vector<Kept> spareKept;
+    };
+
     std::int64_t lambda(const ZYL& zyl) const;
     void start(const ZYL& zyl);
     void resetDistribution(const ZYL& zyl, double step);
@@ -61,33 +70,13 @@ private:
         return a.sample < b.sample &&
                !ZYL::better(m_maximise, b.value, b.violation, a.value, a.violation);
     }
-    /// Calls `use` with the order of before(), or with an equal one several times faster when
-    /// every candidate is feasible and its value a number: then the values alone decide.
-    template <class Use>
-    void withOrder(const std::vector<Kept>& kept, Use&& use) const
-    {
-        const bool plain = std::all_of(kept.begin(), kept.end(), [](const Kept& k) {
-            return k.violation == 0 && !std::isnan(k.value);
-        });
-        if (!plain) {
-            use([this](const Kept& a, const Kept& b) { return before(a, b); });
-        } else if (m_maximise) {
-            use([](const Kept& a, const Kept& b) {
-                return a.value > b.value || (a.value == b.value && a.sample < b.sample);
-            });
-        } else {
-            use([](const Kept& a, const Kept& b) {
-                return a.value < b.value || (a.value == b.value && a.sample < b.sample);
-            });
-        }
-    }
     /// Offers the evaluated population to the best half of the iteration so far; `copy`
     /// copies an entrant into the pool, needed unless the iteration ends with this generation.
     void admit(const ZYL& zyl, bool copy);
     /// The best half of the iteration, best first, once its last generation is admitted.
     const std::vector<Ranked>& rankIteration(const ZYL& zyl);
-    /// Puts the candidates in rank order.
-    void orderKept();
+    /// Puts candidates in rank order; among equal values they must be in sample order.
+    void orderKept(std::vector<Kept>& kept, OrderRoom& room) const;
     /// Puts the candidates in rank order and cuts them back to the best `keep`.
     void cutKept(std::size_t keep);
     void update(const ZYL& zyl, const std::vector<Ranked>& ranked);
@@ -121,14 +110,8 @@ private:
     // The worst of the best half after the latest cut: no later sample ranking after it can
     // be among the best half.
     std::optional<Kept> m_bar;
-    // orderKept's: the candidates' values as sort keys, with their positions, and room for
-    // a sort's passes.
-    struct KeyIndex {
-        std::uint64_t key;
-        std::uint32_t index;
-    };
-    std::vector<KeyIndex> m_keys, m_spareKeys;
-    std::vector<Kept> m_spareKept;
+    // orderKept's room, kept by the run so as not to be allocated anew.
+    OrderRoom m_room;
     std::vector<Indiv> m_pool;
     std::vector<int> m_free;
     // The best value of each of the latest iterations, oldest first.

@@ -142,19 +142,8 @@ void UnitBox::set(Indiv& ind, int j, double u) const
 
 void UnitBox::setAll(Indiv& ind, const double* u) const
 {
-    const std::size_t n = m_lo.size();
-    for (std::size_t j = 0; j < n; ++j) {
-        Variable_& gene = *ind.gene(static_cast<int>(j));
-        if (m_whole[j] || gene.kind() != Variable_::Kind::Floating) {
-            set(ind, static_cast<int>(j), u[j]);
-            continue;
-        }
-        // set()'s arithmetic without its calls: a method sets every variable of every sample.
-        const double v = std::isnan(u[j]) ? 0.5 : std::clamp(u[j], 0.0, 1.0);
-        const double lo = m_lo[j], hi = m_hi[j];
-        const double x = v == 1.0 ? hi : lo * (1 - v) + hi * v;
-        static_cast<Floating_&>(gene).setValue(std::clamp(x, lo, hi));
-    }
+    for (std::size_t j = 0; j < m_lo.size(); ++j)
+        set(ind, static_cast<int>(j), u[j]);
 }
 
 double uniformOpen(Rng& rng)
@@ -264,39 +253,10 @@ void rankOrder(const ZYL& zyl, const Indiv* first, std::size_t count,
                std::vector<const Indiv*>& order)
 {
     order.resize(count);
-    // The common case, every design feasible and every value a number: the order is that of
-    // the numbers (negated when maximising), positions breaking ties, which a sort of plain
-    // pairs finds several times faster than one that asks the general order.
-    bool plain = true;
-    for (std::size_t i = 0; i < count && plain; ++i)
-        plain = first[i].violation == 0 && !std::isnan(first[i].value);
-    if (plain) {
-        std::vector<std::pair<double, std::size_t>> pairs(count);
-        for (std::size_t i = 0; i < count; ++i)
-            pairs[i] = {zyl.maximise ? -first[i].value : first[i].value, i};
-        std::sort(pairs.begin(), pairs.end());
-        for (std::size_t i = 0; i < count; ++i)
-            order[i] = first + pairs[i].second;
-        return;
-    }
-    // The values side by side, not behind a pointer each: a method ranks every generation.
-    struct Key {
-        double value, violation;
-        std::size_t position;
-    };
-    std::vector<Key> keys(count);
     for (std::size_t i = 0; i < count; ++i)
-        keys[i] = {first[i].value, first[i].violation, i};
-    // Equal ranks in position order make the order total, so that a plain sort (faster than
-    // a stable one) gives the one answer.
-    std::sort(keys.begin(), keys.end(), [&zyl](const Key& a, const Key& b) {
-        if (zyl.better(a.value, a.violation, b.value, b.violation))
-            return true;
-        return a.position < b.position &&
-               !zyl.better(b.value, b.violation, a.value, a.violation);
-    });
-    for (std::size_t i = 0; i < count; ++i)
-        order[i] = first + keys[i].position;
+        order[i] = first + i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&zyl](const Indiv* a, const Indiv* b) { return zyl.better(*a, *b); });
 }
 
 } // namespace detail
