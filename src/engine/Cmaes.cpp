@@ -394,20 +394,23 @@ bool Cmaes::worthRestarting(const ZYL& zyl, const Indiv& best, const Indiv& last
     if (m_sigma * *most > kWidestStep)
         return true;
     const detail::UnitBox box(zyl);
-    bool tiny = true;
+    // Only real variables can shrink to nothing: without one, the values going flat are what
+    // ends a search.
+    bool tiny = true, anyReal = false;
     for (std::size_t j = 0; j < n; ++j) {
         if (!std::isfinite(m_mean[j]))
             return true;
         // Whole-numbered variables keep a spread of their own (see update).
         if (box.spacing(static_cast<int>(j)) > 0)
             continue;
+        anyReal = true;
         const double spread = std::sqrt(m_C[j * n + j]);
         // A step that no longer changes the mean in some coordinate.
         if (m_mean[j] + 0.2 * m_sigma * spread == m_mean[j])
             return true;
         tiny = tiny && m_sigma * std::max(std::abs(m_pc[j]), spread) < kLeastStep;
     }
-    if (tiny)
+    if (anyReal && tiny)
         return true;
     // A step along one principal axis (a different one each iteration) that changes nothing.
     const std::size_t axis = static_cast<std::size_t>(m_iteration % m_n);
