@@ -74,6 +74,26 @@ struct Rates {
     double mueff, cs, ds, cc, c1, cmu, chiN;
 };
 
+/// The share of the recombined step that the mean moves, when the script leaves it open.
+/// An iteration that selects more samples than there are variables is that large to see past
+/// a rugged objective's local structure, and a whole step lets that structure's noise steer
+/// the mean: with half steps, Rastrigin's function in 10 variables (population 100) ended
+/// below 1 in 59 of 66 runs at 20000 evaluations, against 34 with whole ones. Moving by part
+/// of each step averages the steps of a few iterations, much as a larger population would,
+/// so an iteration that a restart has already grown takes whole steps: it has fewer
+/// iterations left to converge in (Schwefel's function in 30 variables at 100000
+/// evaluations: within 1 in 8 of 11 runs so, 1 of 11 with half steps). The step size's path
+/// still follows the whole step, so on a smooth objective the step size grows to make up
+/// for a smaller rate.
+double meanRate(double chosen, int n, double mueff, bool grown)
+{
+    if (chosen > 0)
+        return chosen;
+    if (grown)
+        return 1.0;
+    return std::clamp(static_cast<double>(n) / mueff, 0.5, 1.0);
+}
+
 /// Iterations whose best values are compared before a search counts as flat.
 std::size_t historyLength(int n, std::int64_t lambda)
 {
@@ -320,8 +340,10 @@ void Cmaes::update(const ZYL& zyl, const std::vector<Ranked>& ranked)
             yw[j] += w * y[j];
         }
     }
+    const double rate = meanRate(zyl.methodSettings.cmaes.meanRate, m_n, k.mueff,
+                                 m_factor > firstFactor(m_n, zyl.popSize));
     for (std::size_t j = 0; j < n; ++j)
-        m_mean[j] += m_sigma * yw[j];
+        m_mean[j] += rate * m_sigma * yw[j];
 
     // The conjugate path: the mean's steps as if the covariance were the identity.
     const double psWeight = std::sqrt(k.cs * (2 - k.cs) * k.mueff);

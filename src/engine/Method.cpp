@@ -52,7 +52,8 @@ bool withinRanges(const MethodSettings& m)
     const CmaesSettings& c = m.cmaes;
     const DeSettings& d = m.de;
     return c.step > 0 && c.step <= 1 && c.restarts >= 0 && c.restarts <= kMostRestarts &&
-           c.growth >= 1 && c.growth <= kMostGrowth && d.f > 0 && d.f <= kMostWeight &&
+           c.growth >= 1 && c.growth <= kMostGrowth && c.meanRate >= 0 && c.meanRate <= 1 &&
+           d.f > 0 && d.f <= kMostWeight &&
            d.cr >= 0 && d.cr <= 1 && d.adaptation >= 0 && d.adaptation <= 1;
 }
 

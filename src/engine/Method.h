@@ -31,6 +31,8 @@ struct CmaesSettings {
     std::int32_t restarts = 9;
     /// What each restart multiplies the number of samples of an iteration by.
     std::int32_t growth = 2;
+    /// The share of each recombined step that the mean moves; 0 lets the method choose it.
+    double meanRate = 0;
 
     bool operator==(const CmaesSettings&) const = default;
 };

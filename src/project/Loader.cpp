@@ -306,6 +306,8 @@ MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode
                 "CMA-ES restarts", methods.cmaes.restarts);
     methodCount(script.ReadString("METHOD", "cmaes_growth", ""), 1, kMostGrowth, "CMA-ES growth",
                 methods.cmaes.growth);
+    methodReal(script.ReadString("METHOD", "cmaes_mean_rate", ""), 0, 1, true, "CMA-ES mean rate",
+               methods.cmaes.meanRate);
     methodReal(script.ReadString("METHOD", "de_f", ""), 0, kMostWeight, false, "DE weight f",
                methods.de.f);
     methodReal(script.ReadString("METHOD", "de_cr", ""), 0, 1, true, "DE crossover rate cr",

@@ -219,12 +219,16 @@ QWidget* TOKBottomDlg1::createMethodPage()
     EditCmaesStep = new QLineEdit(cmaes);
     UpDownCmaesRestarts = spinBox(cmaes, 0, kMostRestarts);
     UpDownCmaesGrowth = spinBox(cmaes, 1, kMostGrowth);
+    EditCmaesMeanRate = new QLineEdit(cmaes);
+    EditCmaesMeanRate->setPlaceholderText(QStringLiteral("automatic"));
     auto* cmaesLayout = new QVBoxLayout(cmaes);
     cmaesLayout->addLayout(
         labelled(cmaes, QStringLiteral("Initial step (fraction of each range)"), EditCmaesStep));
     cmaesLayout->addLayout(labelled(cmaes, QStringLiteral("Restarts"), UpDownCmaesRestarts));
     cmaesLayout->addLayout(
         labelled(cmaes, QStringLiteral("Population growth per restart"), UpDownCmaesGrowth));
+    cmaesLayout->addLayout(
+        labelled(cmaes, QStringLiteral("Mean's share of each step"), EditCmaesMeanRate));
 
     auto* de = new QGroupBox(QStringLiteral("Differential evolution"), page);
     EditDeWeight = new QLineEdit(de);
@@ -335,6 +339,8 @@ void TOKBottomDlg1::FormShow()
     EditCmaesStep->setText(shortText(methods.cmaes.step));
     UpDownCmaesRestarts->setValue(methods.cmaes.restarts);
     UpDownCmaesGrowth->setValue(methods.cmaes.growth);
+    EditCmaesMeanRate->setText(methods.cmaes.meanRate > 0 ? shortText(methods.cmaes.meanRate)
+                                                          : QString());
     EditDeWeight->setText(shortText(methods.de.f));
     EditDeCrossover->setText(shortText(methods.de.cr));
     EditDeAdaptation->setText(shortText(methods.de.adaptation));
@@ -475,6 +481,7 @@ void TOKBottomDlg1::applyMethod()
     fields.WriteString("METHOD", "cmaes_step", EditCmaesStep->text().toStdString());
     fields.WriteInteger("METHOD", "cmaes_restarts", UpDownCmaesRestarts->value());
     fields.WriteInteger("METHOD", "cmaes_growth", UpDownCmaesGrowth->value());
+    fields.WriteString("METHOD", "cmaes_mean_rate", EditCmaesMeanRate->text().toStdString());
     fields.WriteString("METHOD", "de_f", EditDeWeight->text().toStdString());
     fields.WriteString("METHOD", "de_cr", EditDeCrossover->text().toStdString());
     fields.WriteString("METHOD", "de_adaptation", EditDeAdaptation->text().toStdString());
@@ -498,6 +505,9 @@ void TOKBottomDlg1::applyMethod()
         script->WriteInteger("METHOD", "cmaes_restarts", methods.cmaes.restarts);
     if (named("METHOD", "cmaes_growth", cmaes))
         script->WriteInteger("METHOD", "cmaes_growth", methods.cmaes.growth);
+    // The automatic rate is the absence of a rate: a script gains the key only for a chosen one.
+    if (named("METHOD", "cmaes_mean_rate", cmaes && methods.cmaes.meanRate > 0))
+        script->WriteFloat("METHOD", "cmaes_mean_rate", methods.cmaes.meanRate);
     if (named("METHOD", "de_f", de))
         script->WriteFloat("METHOD", "de_f", methods.de.f);
     if (named("METHOD", "de_cr", de))

@@ -80,6 +80,7 @@ public:
     QLineEdit* EditCmaesStep;
     QSpinBox* UpDownCmaesRestarts;
     QSpinBox* UpDownCmaesGrowth;
+    QLineEdit* EditCmaesMeanRate;
     QLineEdit* EditDeWeight;
     QLineEdit* EditDeCrossover;
     QLineEdit* EditDeAdaptation;

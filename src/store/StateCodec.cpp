@@ -333,8 +333,15 @@ void applyParameters(const Parameters& p, ZYL& zyl)
 }
 
 namespace {
-// The first byte of the method's record: its layout.
-constexpr std::uint8_t kMethodFormat = 1;
+// The first byte of the method's record: its layout. Layout 1 had no mean rate: its runs
+// moved the CMA-ES mean by whole steps, and resume doing so.
+constexpr std::uint8_t kMethodFormat = 2;
+constexpr std::uint8_t kMethodFormatWithoutMeanRate = 1;
+
+bool knownMethodFormat(std::uint8_t format)
+{
+    return format == kMethodFormat || format == kMethodFormatWithoutMeanRate;
+}
 } // namespace
 
 void encodeMethod(ByteWriter& out, const ZYL& zyl)
@@ -345,6 +352,7 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
     out.f64(m.cmaes.step);
     out.i32(m.cmaes.restarts);
     out.i32(m.cmaes.growth);
+    out.f64(m.cmaes.meanRate);
     out.f64(m.de.f);
     out.f64(m.de.cr);
     out.f64(m.de.adaptation);
@@ -366,7 +374,8 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
 MethodData decodeMethod(std::string_view bytes)
 {
     ByteReader in(bytes, "the search method");
-    if (in.u8() != kMethodFormat)
+    const std::uint8_t format = in.u8();
+    if (!knownMethodFormat(format))
         in.damaged("is of an unknown layout");
     MethodData d;
     const std::uint8_t method = in.u8();
@@ -376,6 +385,7 @@ MethodData decodeMethod(std::string_view bytes)
     d.settings.cmaes.step = in.f64();
     d.settings.cmaes.restarts = in.i32();
     d.settings.cmaes.growth = in.i32();
+    d.settings.cmaes.meanRate = format == kMethodFormat ? in.f64() : 1.0;
     d.settings.de.f = in.f64();
     d.settings.de.cr = in.f64();
     d.settings.de.adaptation = in.f64();
@@ -395,7 +405,7 @@ MethodData decodeMethod(std::string_view bytes)
 
 std::string_view methodNameOfRecord(std::string_view bytes)
 {
-    if (bytes.size() < 2 || static_cast<std::uint8_t>(bytes[0]) != kMethodFormat ||
+    if (bytes.size() < 2 || !knownMethodFormat(static_cast<std::uint8_t>(bytes[0])) ||
         static_cast<std::uint8_t>(bytes[1]) > static_cast<std::uint8_t>(Method::De))
         return methodName(Method::Ga);
     return methodName(static_cast<Method>(bytes[1]));

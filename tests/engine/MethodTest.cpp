@@ -315,5 +315,56 @@ TEST_P(Methods, TakeOverFromAnotherMethodAtAnyGeneration)
     run(*zyl, rastrigin, 3);
 }
 
+TEST(Cmaes, TheAutomaticMeanRateHalvesStepsOnlyWhereSelectedSamplesOutnumberTheVariables)
+{
+    // Twenty samples select ten, about six in effect: half steps for two variables, whole
+    // ones for eight.
+    auto generations = [](const char* kinds, double rate) {
+        LcgRng rng(4);
+        auto zyl = makeZyl(20, kinds, rng);
+        zyl->methodSettings.method = Method::Cmaes;
+        zyl->methodSettings.cmaes.meanRate = rate;
+        std::vector<std::vector<std::vector<double>>> all;
+        for (int g = 0; g < 12; ++g) {
+            evaluate(*zyl, rastrigin);
+            EXPECT_TRUE(zyl->nextGeneration());
+            zyl->generation++;
+            all.push_back(populationValues(*zyl));
+        }
+        return all;
+    };
+    EXPECT_EQ(generations("ff", 0), generations("ff", 0.5));
+    EXPECT_NE(generations("ff", 0), generations("ff", 1));
+    EXPECT_EQ(generations("ffffffff", 0), generations("ffffffff", 1));
+
+    // Whole numbers converge and restart early; the grown iterations after a restart take
+    // whole steps, so the automatic rate parts from a chosen half there and only there.
+    const Objective f = [](const std::vector<double>& x) {
+        return (x[0] - 4) * (x[0] - 4) + (x[1] - 6) * (x[1] - 6);
+    };
+    LcgRng a(6), b(6);
+    auto automatic = makeZyl(20, "ii", a), half = makeZyl(20, "ii", b);
+    automatic->methodSettings.method = half->methodSettings.method = Method::Cmaes;
+    half->methodSettings.cmaes.meanRate = 0.5;
+    int restartedAt = -1;
+    bool parted = false;
+    for (int g = 0; g < 150 && !parted; ++g) {
+        evaluate(*automatic, f);
+        evaluate(*half, f);
+        ASSERT_TRUE(automatic->nextGeneration());
+        ASSERT_TRUE(half->nextGeneration());
+        const MethodState state = automatic->methodState();
+        if (restartedAt < 0 && !state.empty() && state.counts.at(4) > 0)
+            restartedAt = g;
+        if (restartedAt < 0) {
+            ASSERT_EQ(state.reals, half->methodState().reals) << g;
+        }
+        parted = state.reals != half->methodState().reals;
+    }
+    // Without a real variable, a search ends when its values go flat, not at once.
+    EXPECT_GT(restartedAt, 5) << "no restart, or one after the first iteration";
+    EXPECT_TRUE(parted);
+}
+
 INSTANTIATE_TEST_SUITE_P(, Methods, ::testing::Values(Method::Cmaes, Method::De),
                          [](const auto& info) { return std::string(methodName(info.param)); });

@@ -367,11 +367,12 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
     EXPECT_EQ(project.zyl->methodSettings, MethodSettings{});
 
     ASSERT_EQ(load(task + "[OPTIONS]\nmethod=CMAES\n[METHOD]\ncmaes_step=0.5\ncmaes_restarts=0\n"
-                          "cmaes_growth=3\nde_f=2\nde_cr=0\nde_adaptation=1\n"),
+                          "cmaes_growth=3\ncmaes_mean_rate=0.7\nde_f=2\nde_cr=0\n"
+                          "de_adaptation=1\n"),
               "");
     const MethodSettings& m = project.zyl->methodSettings;
     EXPECT_EQ(m.method, Method::Cmaes);
-    EXPECT_EQ(m.cmaes, (CmaesSettings{0.5, 0, 3}));
+    EXPECT_EQ(m.cmaes, (CmaesSettings{0.5, 0, 3, 0.7}));
     EXPECT_EQ(m.de, (DeSettings{2, 0, 1}));
     ASSERT_EQ(load(task + "[OPTIONS]\nmethod=de\n"), "");
     EXPECT_EQ(project.zyl->methodSettings.method, Method::De);
@@ -384,6 +385,7 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
         {"[METHOD]\ncmaes_restarts=-1", "CMA-ES restarts ought to be a number from [0; 100]"},
         {"[METHOD]\ncmaes_restarts=2.5", "CMA-ES restarts ought to be a number from [0; 100]"},
         {"[METHOD]\ncmaes_growth=11", "CMA-ES growth ought to be a number from [1; 10]"},
+        {"[METHOD]\ncmaes_mean_rate=-0.1", "CMA-ES mean rate ought to be a number from [0; 1]"},
         {"[METHOD]\nde_f=0", "DE weight f ought to be a number from (0; 2]"},
         {"[METHOD]\nde_cr=1.01", "DE crossover rate cr ought to be a number from [0; 1]"},
         {"[METHOD]\nde_adaptation=nan", "DE adaptation ought to be a number from [0; 1]"},

@@ -268,6 +268,13 @@ TEST_F(OptionsDialog, TheMethodPageTakesAllOrNothingAndWritesOnlyWhatLeavesTheDe
     EXPECT_EQ(value("OPTIONS", "method"), "cmaes");
     EXPECT_EQ(script.ReadSection("METHOD"), (Keys{"cmaes_step", "cmaes_restarts", "cmaes_growth"}));
     EXPECT_EQ(value("METHOD", "cmaes_step"), "0.45");
+    // The automatic mean rate is an empty field and no key; a chosen one is written.
+    dialog.show();
+    EXPECT_EQ(dialog.EditCmaesMeanRate->text(), "");
+    dialog.EditCmaesMeanRate->setText("0.6");
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->methodSettings.cmaes.meanRate, 0.6);
+    EXPECT_EQ(value("METHOD", "cmaes_mean_rate"), "0.6");
 
     // A value the loader would refuse: its message, and nothing of the page is taken.
     dialog.show();

@@ -1,6 +1,7 @@
 #include "store/RunSession.h"
 
 #include "store/FileLock.h"
+#include "store/StateCodec.h"
 #include "store/StoreSupport.h"
 
 #include <sqlite3.h>
@@ -52,13 +53,13 @@ std::string openMessage(const StoreRequest& r)
     return "";
 }
 
-/// A store holding a run of kScript with two committed generations.
-void makeStore(const std::string& path)
+/// A store holding a run of `script` with two committed generations.
+void makeStore(const std::string& path, const char* script = kScript)
 {
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
-    auto session = StoredSession::open(request(path, kScript, false), settings, table);
+    auto session = StoredSession::open(request(path, script, false), settings, table);
     RowCollector rows(session->zyl(), settings);
     RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
     session->recorder().setPacing(false);
@@ -114,6 +115,35 @@ TEST(Opening, AStoreOfTheFirstVersionResumesAndGainsTheMethodTable)
     EXPECT_EQ(sqlInt(store, "PRAGMA user_version"), kStoreVersion);
     EXPECT_EQ(sqlInt(store, "SELECT count(*) FROM method WHERE name = 'ga'"), 1);
     EXPECT_EQ(inspectRunStore(store).state.generation, 3);
+}
+
+TEST(Opening, ACovarianceRunStoredWithoutAMeanRateResumesWithWholeSteps)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    std::string script = kScript;
+    script.insert(script.find("max_iteration"), "method=cmaes\n");
+    makeStore(store, script.c_str());
+    // The record as the build before the rate wrote it: layout 1, no rate after the growth.
+    sqlOn(store, "UPDATE method SET state = "
+                 "CAST(x'01' || substr(state, 2, 17) || substr(state, 27) AS BLOB)");
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
+        EXPECT_EQ(session->zyl().methodSettings.method, Method::Cmaes);
+        EXPECT_EQ(session->zyl().methodSettings.cmaes.meanRate, 1.0);
+        RowCollector rows(session->zyl(), settings);
+        RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
+        session->recorder().setPacing(false);
+        runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
+                       observer, 1);
+        session->recorder().finish();
+    }
+    const StoredRun stored = inspectRunStore(store);
+    EXPECT_EQ(stored.state.generation, 3);
+    EXPECT_EQ(codec::decodeMethod(stored.state.method).settings.cmaes.meanRate, 1.0);
 }
 
 TEST(Opening, ARunStartsOnlyWhereThereIsNone)
@@ -257,6 +287,13 @@ TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)
              sqlOn(p, "UPDATE method SET state = x'0107'");
          },
          " is damaged: the search method names an unknown method"},
+        {"method's mean rate",
+         [&](const std::string& p) {
+             writeFile(p, goodBytes);
+             sqlOn(p, "UPDATE method SET state = CAST(substr(state, 1, 18) || "
+                      "x'ffffffffffffffff' || substr(state, 27) AS BLOB)");
+         },
+         " is damaged: the search method holds settings out of their ranges"},
         {"no method",
          [&](const std::string& p) {
              writeFile(p, goodBytes);
