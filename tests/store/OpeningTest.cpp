@@ -67,6 +67,24 @@ void makeStore(const std::string& path, const char* script = kScript)
                    observer, 2);
 }
 
+/// Resumes the run in `store`, lets `check` look at the session as it opened, and runs one
+/// generation more.
+void resumeForOneGeneration(const std::string& store,
+                            const std::function<void(StoredSession&)>& check)
+{
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    ProjectSettings settings;
+    auto session = StoredSession::open(request(store, nullptr, true), settings, table);
+    check(*session);
+    RowCollector rows(session->zyl(), settings);
+    RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
+    session->recorder().setPacing(false);
+    runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
+                   observer, 1);
+    session->recorder().finish();
+}
+
 void sqlOn(const std::string& path, const char* sql)
 {
     sqlite3* db = nullptr;
@@ -98,20 +116,10 @@ TEST(Opening, AStoreOfTheFirstVersionResumesAndGainsTheMethodTable)
     makeStore(store);
     sqlOn(store, "DROP TABLE method; PRAGMA user_version = 1");
     ASSERT_NO_THROW(inspectRunStore(store));
-    {
-        SymbolTable table;
-        table.registerBuiltinSymbols();
-        ProjectSettings settings;
-        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
-        EXPECT_EQ(session->zyl().methodSettings.method, Method::Ga);
-        EXPECT_EQ(session->zyl().generation, 2);
-        RowCollector rows(session->zyl(), settings);
-        RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
-        session->recorder().setPacing(false);
-        runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
-                       observer, 1);
-        session->recorder().finish();
-    }
+    resumeForOneGeneration(store, [](StoredSession& session) {
+        EXPECT_EQ(session.zyl().methodSettings.method, Method::Ga);
+        EXPECT_EQ(session.zyl().generation, 2);
+    });
     EXPECT_EQ(sqlInt(store, "PRAGMA user_version"), kStoreVersion);
     EXPECT_EQ(sqlInt(store, "SELECT count(*) FROM method WHERE name = 'ga'"), 1);
     EXPECT_EQ(inspectRunStore(store).state.generation, 3);
@@ -127,20 +135,10 @@ TEST(Opening, ACovarianceRunStoredWithoutAMeanRateResumesWithWholeSteps)
     // The record as the build before the rate wrote it: layout 1, no rate after the growth.
     sqlOn(store, "UPDATE method SET state = "
                  "CAST(x'01' || substr(state, 2, 17) || substr(state, 27) AS BLOB)");
-    {
-        SymbolTable table;
-        table.registerBuiltinSymbols();
-        ProjectSettings settings;
-        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
-        EXPECT_EQ(session->zyl().methodSettings.method, Method::Cmaes);
-        EXPECT_EQ(session->zyl().methodSettings.cmaes.meanRate, 1.0);
-        RowCollector rows(session->zyl(), settings);
-        RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
-        session->recorder().setPacing(false);
-        runGenerations(session->zyl(), settings, session->script, table, session->project.plots,
-                       observer, 1);
-        session->recorder().finish();
-    }
+    resumeForOneGeneration(store, [](StoredSession& session) {
+        EXPECT_EQ(session.zyl().methodSettings.method, Method::Cmaes);
+        EXPECT_EQ(session.zyl().methodSettings.cmaes.meanRate, 1.0);
+    });
     const StoredRun stored = inspectRunStore(store);
     EXPECT_EQ(stored.state.generation, 3);
     EXPECT_EQ(codec::decodeMethod(stored.state.method).settings.cmaes.meanRate, 1.0);
