@@ -125,7 +125,9 @@ double UnitBox::spacing(int j) const
     return m_whole[j] && hi > lo ? 1 / (hi - lo) : 0.0;
 }
 
-void UnitBox::set(Indiv& ind, int j, double u) const
+// Inlined into setAll(): a method sets every variable of every sample, and the call cost as
+// much as the arithmetic.
+inline void UnitBox::setInline(Indiv& ind, int j, double u) const
 {
     u = std::isnan(u) ? 0.5 : std::clamp(u, 0.0, 1.0);
     const double lo = m_lo[j], hi = m_hi[j];
@@ -141,10 +143,15 @@ void UnitBox::set(Indiv& ind, int j, double u) const
     gene.setValue(std::clamp(x, lo, hi));
 }
 
+void UnitBox::set(Indiv& ind, int j, double u) const
+{
+    setInline(ind, j, u);
+}
+
 void UnitBox::setAll(Indiv& ind, const double* u) const
 {
     for (std::size_t j = 0; j < m_lo.size(); ++j)
-        set(ind, static_cast<int>(j), u[j]);
+        setInline(ind, static_cast<int>(j), u[j]);
 }
 
 double uniformOpen(Rng& rng)

@@ -124,6 +124,8 @@ public:
     void setAll(Indiv& ind, const double* u) const;
 
 private:
+    void setInline(Indiv& ind, int j, double u) const;
+
     std::vector<double> m_lo, m_hi;
     std::vector<char> m_whole;
 };

@@ -36,10 +36,18 @@ void radixSort(std::vector<Item>& items, std::vector<Item>& spare, Key key)
     if (n < 2)
         return;
     std::array<std::array<std::size_t, 256>, 8> counts{};
+    // Written out: the compiler keeps a loop over the eight digits, which then costs more
+    // than the counting itself.
     for (const Item& item : items) {
         const std::uint64_t k = key(item);
-        for (std::size_t digit = 0; digit < 8; ++digit)
-            ++counts[digit][(k >> (8 * digit)) & 0xff];
+        ++counts[0][k & 0xff];
+        ++counts[1][(k >> 8) & 0xff];
+        ++counts[2][(k >> 16) & 0xff];
+        ++counts[3][(k >> 24) & 0xff];
+        ++counts[4][(k >> 32) & 0xff];
+        ++counts[5][(k >> 40) & 0xff];
+        ++counts[6][(k >> 48) & 0xff];
+        ++counts[7][k >> 56];
     }
     spare.resize(n);
     for (std::size_t digit = 0; digit < 8; ++digit) {
