@@ -197,7 +197,8 @@ void Cmaes::orderKept(std::vector<Kept>& kept, OrderRoom& room) const
     room.keys.resize(kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) {
         const double value = m_maximise ? -kept[i].value : kept[i].value;
-        room.keys[i] = {detail::orderedBits(value == 0 ? 0.0 : value), static_cast<std::uint32_t>(i)};
+        room.keys[i] = {detail::orderedBits(value == 0 ? 0.0 : value),
+                        static_cast<std::uint32_t>(i)};
     }
     detail::radixSort(room.keys, room.spareKeys, [](const KeyIndex& k) { return k.key; });
     room.spareKept.resize(kept.size());
