@@ -13,7 +13,7 @@
 #include "engine/Task.h"
 #include "project/Loader.h"
 #include "store/RunRecorder.h"
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,6 +4,8 @@ layers below it, never of one above. The core is a chain; the result windows sit
 the desktop shell on the windows, and the command-line programs beside the shell (they draw
 plots with the windows' code but know nothing of the shell, nor the shell of them).
 A folder of src/ that is missing from the table is an error too, so that a new one is placed.
+A source file longer than MOST_LINES is an error as well: past that a file holds more than one
+thing, and its name no longer says what it holds.
 Usage: layers.py SRC_DIR"""
 import os
 import re
@@ -15,6 +17,8 @@ ALLOWED = {folder: set(CORE[: i + 1]) for i, folder in enumerate(CORE)}
 ALLOWED["windows"] = set(CORE) | {"windows"}
 ALLOWED["shell"] = set(CORE) | {"windows", "shell"}
 ALLOWED["cli"] = set(CORE) | {"windows", "cli"}
+
+MOST_LINES = 800
 
 # A header of the build (ZylVersion.h) has no folder and is open to every layer.
 include = re.compile(r'^\s*#\s*include\s+"([A-Za-z0-9_]+)/')
@@ -34,7 +38,11 @@ def check(src):
             for name in sorted(files):
                 path = os.path.join(dirpath, name)
                 with open(path, encoding="utf-8", errors="replace") as f:
-                    for number, line in enumerate(f, 1):
+                    lines = f.readlines()
+                    if len(lines) > MOST_LINES:
+                        bad.append("%s has %d lines, more than %d: split it along a seam"
+                                   % (os.path.relpath(path, src), len(lines), MOST_LINES))
+                    for number, line in enumerate(lines, 1):
                         m = include.match(line)
                         if m and m.group(1) not in allowed:
                             bad.append("%s:%d includes %s/ from a layer it may not see"
@@ -44,5 +52,6 @@ def check(src):
 
 if __name__ == "__main__":
     problems = check(sys.argv[1])
-    print("\n".join(problems) if problems else "layers: every include points down")
+    print("\n".join(problems) if problems else
+          "layers: every include points down, and no file is over %d lines" % MOST_LINES)
     sys.exit(1 if problems else 0)

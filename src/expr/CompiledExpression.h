@@ -72,6 +72,10 @@ public:
                        std::size_t& done);
     static constexpr std::size_t blockRows = 64;
 
+    /// Whole exponents up to this one are raised by products (IntPower): beyond it the products
+    /// cost about what the library's pow does.
+    static constexpr int maxExactPower = 8;
+
     /// Instructions, for tests and benchmarks.
     std::size_t size() const { return m_code.size(); }
 

@@ -12,7 +12,7 @@
 #include "script/ProjectSettings.h"
 #include "store/RunHistory.h"
 #include "store/RunRecorder.h"
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 #include "store/StoredValues.h"
 
 #include <atomic>

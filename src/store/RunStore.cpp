@@ -3,21 +3,21 @@
 #include "common/Exception.h"
 #include "common/FileReplace.h"
 #include "store/StateCodec.h"
+#include "store/StoreFiles.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 namespace zyl {
+
+using namespace storefile;
 
 namespace {
 
@@ -130,11 +130,6 @@ CREATE TABLE IF NOT EXISTS method (
     state BLOB NOT NULL
 );
 )sql";
-constexpr std::int32_t kFirstVersionWithMethod = 3;
-
-constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
-                                   "plot_points", "buffer", "evaluations"};
-
 /// Brings a store of an older layout up to kStoreVersion, inside the caller's transaction.
 /// Every later change of the layout adds its step here, so that a store of any older version
 /// is upgraded in one place (columns it did not know read as NULL: unknown).
@@ -155,11 +150,6 @@ void upgradeStoreLayout(sql::Database& db, std::int64_t fromVersion)
         db.exec(kMethodSchema); // IF NOT EXISTS
     }
     db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
-}
-
-std::string inQuotes(const std::string& path)
-{
-    return "\"" + path + "\"";
 }
 
 std::string utcNow()
@@ -230,114 +220,6 @@ std::string doubleBits(double x)
     codec::ByteWriter out;
     out.f64(x);
     return std::move(out.bytes());
-}
-
-/// What the first bytes of the file say: SQLite's magic text or not. The application id in
-/// the header is not read here: in WAL mode the newest first page may still be in the WAL (a
-/// process killed before any checkpoint), so only SQLite itself can tell it.
-enum class FileKind { Missing, Empty, NotSqlite, CutShort, Sqlite };
-
-FileKind fileKind(const std::string& path)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return errno == ENOENT ? FileKind::Missing : FileKind::NotSqlite;
-    if (!S_ISREG(info.st_mode))
-        return FileKind::NotSqlite;
-    if (info.st_size == 0)
-        return FileKind::Empty;
-    std::ifstream in(path, std::ios::binary);
-    char header[100] = {};
-    in.read(header, sizeof header);
-    const std::streamsize got = in.gcount();
-    static const char magic[] = "SQLite format 3";
-    if (got < 16 || std::memcmp(header, magic, 16) != 0)
-        return FileKind::NotSqlite;
-    return got < 100 ? FileKind::CutShort : FileKind::Sqlite;
-}
-
-/// Settings that keep a hostile file from doing more than being read.
-void harden(sql::Database& db)
-{
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
-    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
-    db.exec("PRAGMA cell_size_check = ON");
-}
-
-bool exists(const std::string& name)
-{
-    struct stat info {};
-    return ::stat(name.c_str(), &info) == 0;
-}
-
-/// A URI that SQLite reads as exactly this file name, whatever characters it holds.
-std::string fileUri(const std::string& absolutePath)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (unsigned char c : absolutePath) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri;
-}
-
-/// A connection that reads and never writes the database, nor creates anything beside it
-/// when the file has no WAL. A process killed in the middle of a run leaves a WAL whose index
-/// must be rebuilt before anything can be read, which SQLite refuses to a read-only
-/// connection; so such a file is opened for writing when it may be, with every SQL write
-/// refused (query_only) and without the checkpoint a last connection makes when it closes, so
-/// that the database and its WAL stay byte for byte as they were.
-sql::Database openForReading(const std::string& path)
-{
-    // NOTE: a rollback journal beside the file would be played back by a writable connection:
-    // such a file (never one of ours, which are WAL files) is only ever opened read-only.
-    const bool hotJournal = exists(path + "-journal");
-    // Without a WAL and its index beside it, the file alone is the whole store: read as
-    // immutable it needs no lock and creates nothing, so a refused file stays alone and an
-    // archive in a read-only folder can be read. (A running ZYL always has both beside it.)
-    if (!hotJournal && !exists(path + "-wal") && !exists(path + "-shm")) {
-        std::error_code error;
-        const std::string absolute = fs::absolute(path, error).string();
-        sql::Database db(fileUri(error ? path : absolute) + "?immutable=1",
-                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-        harden(db);
-        return db;
-    }
-    try {
-        if (hotJournal)
-            throw Exception("read-only");
-        sql::Database db(path, SQLITE_OPEN_READWRITE);
-        sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        harden(db);
-        db.exec("PRAGMA query_only = ON");
-        return db;
-    } catch (const Exception&) {
-        // A file we may not write (or not open at all): as read-only as it gets.
-    }
-    sql::Database db(path, SQLITE_OPEN_READONLY);
-    harden(db);
-    return db;
-}
-
-/// Why a resume could not write the store at `file` (its WAL and the WAL's index are made
-/// beside it), or nothing when it can. Asked before the file is opened for writing, so that
-/// a store in a read-only folder is called what it is, never damaged.
-std::optional<std::string> whyNotWritable(const std::string& file)
-{
-    if (::access(file.c_str(), W_OK) != 0)
-        return "the file is read-only (" + systemMessage(errno) + ")";
-    const std::string folder = fs::path(file).parent_path().string();
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "its folder \"" + folder + "\" is read-only (" + systemMessage(errno) + ")";
-    return std::nullopt;
 }
 
 int countWalPages(void* counter, sqlite3*, const char*, int pages)
@@ -422,139 +304,6 @@ void RunStore::failed(const std::exception& error) const
 void RunStore::cannotWrite(const std::string& reason) const
 {
     throw Exception("The run store " + inQuotes(m_path) + " cannot be written: " + reason);
-}
-
-RunStore::Content RunStore::probe(const std::string& path)
-{
-    switch (fileKind(path)) {
-    case FileKind::Missing:
-        return Content::Missing;
-    case FileKind::Empty:
-        return Content::Empty;
-    case FileKind::Sqlite:
-        try {
-            sql::Database db = openForReading(path);
-            const std::int64_t id = db.queryInt("PRAGMA application_id");
-            if (id == kStoreApplicationId)
-                return Content::Run; // whole or not: openExisting tells
-            // A database without our id and without tables (a creation killed before its
-            // first transaction) holds nothing to lose; anything else is someone's data.
-            if (id == 0 && db.queryInt("SELECT count(*) FROM sqlite_schema") == 0)
-                return Content::Empty;
-        } catch (const Exception&) {
-            // Unreadable: refused below, with the message that fits.
-        }
-        break;
-    default:
-        break;
-    }
-    openExisting(path, /*lock=*/false); // throws the message that fits the file
-    return Content::Run;
-}
-
-void RunStore::lockAgainstOthers()
-{
-    FileLock::Result result;
-    try {
-        result = m_lock.acquire(m_file, /*create=*/false);
-    } catch (const Exception& error) {
-        throw Exception("The run store " + inQuotes(m_path) + " cannot be opened: " + error.what());
-    }
-    if (result == FileLock::Result::Busy) {
-        std::string owner;
-        try {
-            sql::Database db = openForReading(m_file);
-            sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
-            if (who.step() && !who.isNull(0))
-                owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
-                        who.columnText(1) + " since " + who.columnText(2) + ")";
-        } catch (const std::exception&) {
-            // The owner is only a detail of the message.
-        }
-        throw Exception("The run store " + inQuotes(m_path) + " is in use by another ZYL" + owner +
-                        ".");
-    }
-}
-
-RunStore RunStore::openExisting(const std::string& path, bool lock)
-{
-    RunStore store(path);
-    switch (fileKind(store.m_file)) {
-    case FileKind::Missing:
-        throw Exception("The run store " + inQuotes(path) + " does not exist.");
-    case FileKind::Empty:
-        throw Exception("The run store " + inQuotes(path) + " holds no run.");
-    case FileKind::CutShort:
-        store.damaged("the file is cut short");
-    case FileKind::NotSqlite:
-        throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
-    case FileKind::Sqlite:
-        break;
-    }
-    try {
-        store.m_db = openForReading(store.m_file);
-        const std::int64_t version = store.m_db.queryInt("PRAGMA user_version");
-        store.m_version = version;
-        if (store.m_db.queryInt("PRAGMA application_id") != kStoreApplicationId)
-            throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
-        if (version > kStoreVersion)
-            throw Exception("The run store " + inQuotes(path) +
-                            " was written by a newer ZYL (store version " +
-                            std::to_string(version) + "; this ZYL reads version " +
-                            std::to_string(kStoreVersion) + ").");
-        if (version < 1)
-            store.damaged("it has no version");
-        store.m_version = version;
-        // Only now, so that someone else's file is refused without being opened for writing.
-        if (lock) {
-            if (auto reason = whyNotWritable(store.m_file))
-                store.cannotWrite(*reason);
-            store.lockAgainstOthers();
-        }
-        {
-            sql::Statement check(store.m_db, "PRAGMA quick_check");
-            if (!check.step())
-                store.damaged("the check of the file gave no answer");
-            const std::string verdict = check.columnText(0);
-            if (verdict != "ok") {
-                // The check lists every fault, the first line naming the database: the first
-                // fault says enough.
-                std::string first = verdict;
-                const std::size_t banner = first.find("***\n");
-                if (first.rfind("***", 0) == 0 && banner != std::string::npos)
-                    first.erase(0, banner + 4);
-                first = first.substr(0, first.find('\n'));
-                store.damaged("the file is corrupt (" + first + ")");
-            }
-        }
-        {
-            sql::Statement schema(store.m_db, "SELECT type, name FROM sqlite_schema");
-            int tables = 0;
-            bool methodTable = false;
-            while (schema.step()) {
-                const std::string type = schema.columnText(0), name = schema.columnText(1);
-                if (type == "trigger")
-                    store.damaged("it holds the trigger " + name);
-                for (const char* table : kTables)
-                    if (name == table)
-                        tables += type == "table" ? 1 : 0;
-                methodTable = methodTable || (type == "table" && name == "method");
-            }
-            if (store.m_version >= 2 &&
-                store.m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
-                                    "AND name = 'jobs'") != 1)
-                tables = -1;
-            if (tables != static_cast<int>(std::size(kTables)) ||
-                (version >= kFirstVersionWithMethod && !methodTable))
-                store.damaged("tables are missing");
-        }
-        if (store.m_db.queryInt("SELECT count(*) FROM run") != 1 ||
-            store.m_db.queryInt("SELECT count(*) FROM state") != 1)
-            store.damaged("the run is missing");
-    } catch (const std::exception& error) {
-        store.failed(error);
-    }
-    return store;
 }
 
 RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first)

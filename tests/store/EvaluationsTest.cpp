@@ -1,5 +1,5 @@
 #include "store/Objective.h"
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 #include "store/StateCodec.h"
 
 #include "expr/Statement.h"

@@ -1,4 +1,4 @@
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 
 #include "store/FileLock.h"
 #include "store/StateCodec.h"

@@ -1,4 +1,4 @@
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 
 #include "store/RunRecorder.h"
 #include "store/StoreSupport.h"

@@ -3,7 +3,7 @@
 #include "engine/Statistics.h"
 #include "engine/Task.h"
 #include "project/Loader.h"
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 #include "store/StateCodec.h"
 
 #include <gtest/gtest.h>

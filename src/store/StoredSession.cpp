@@ -1,4 +1,4 @@
-#include "store/RunSession.h"
+#include "store/StoredSession.h"
 
 #include "common/Exception.h"
 #include "common/FileReplace.h"
