@@ -1,5 +1,6 @@
 #include "engine/Evaluation.h"
 
+#include "engine/Formulas.h"
 #include "expr/Evaluator.h"
 
 #include <algorithm>
@@ -12,8 +13,7 @@ void evaluateAnalytical(Indiv& ind, const std::vector<std::string>& names, Symbo
     for (int j = 0; j < ind.count(); ++j)
         setSymbolValue(table, names[j], ind.gene(j)->getValue());
     // Through a reference, so that a missing "f" reports itself like any unknown name.
-    const Complex value = evaluateNumeric(*makeSymbolRef("f"), table);
-    ind.value = value.re;
+    ind.value = realObjective(evaluateNumeric(*makeSymbolRef("f"), table));
 }
 
 EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomic<bool>& abort)

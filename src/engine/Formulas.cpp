@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace zyl {
 
@@ -46,7 +47,28 @@ bool hasSideEffects(const Tensor& root)
     return false;
 }
 
+/// The first of `rows` results whose value is not real, or `rows`.
+std::size_t firstComplex(const Complex* results, std::size_t rows)
+{
+    std::size_t r = 0;
+    while (r < rows && results[r].im == 0)
+        ++r;
+    return r;
+}
+
 } // namespace
+
+double realObjective(Complex value)
+{
+    if (value.im != 0)
+        throw InfoErr("f is not a real number: " + formatNumber(value.re, value.im));
+    return value.re;
+}
+
+double realConstraint(Complex value)
+{
+    return value.im == 0 ? value.re : std::numeric_limits<double>::quiet_NaN();
+}
 
 void CompiledObjective::prepare(const std::vector<std::string>& names, const SymbolTable& table)
 {
@@ -63,7 +85,7 @@ double CompiledObjective::evaluate(const Indiv& ind)
 {
     for (int j = 0; j < ind.count(); ++j)
         m_inputs[static_cast<std::size_t>(j)] = detail::valueOf(*ind.gene(j));
-    return m_program.evaluate(m_inputs.data()).re;
+    return realObjective(m_program.evaluate(m_inputs.data()));
 }
 
 void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size_t rows,
@@ -72,17 +94,20 @@ void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size
     gatherBlock(individuals, rows, m_names.size(), m_inputs);
     m_results.resize(rows);
     std::size_t evaluated = 0;
+    std::exception_ptr failure;
     try {
         m_program.evaluateBlock(m_inputs.data(), rows, m_results.data(), evaluated);
     } catch (...) {
-        done = evaluated;
-        for (std::size_t r = 0; r < evaluated; ++r)
-            values[r] = m_results[r].re;
-        throw;
+        failure = std::current_exception();
     }
-    done = rows;
-    for (std::size_t r = 0; r < rows; ++r)
+    // The earliest row that fails either way is the one reported, as row by row.
+    done = firstComplex(m_results.data(), evaluated);
+    for (std::size_t r = 0; r < done; ++r)
         values[r] = m_results[r].re;
+    if (done < evaluated)
+        realObjective(m_results[done]); // throws
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 ConstraintFormulas::ConstraintFormulas(std::vector<std::string> names,
@@ -117,7 +142,7 @@ void ConstraintFormulas::evaluateTree(const Indiv& ind, const std::vector<std::s
 void ConstraintFormulas::evaluateTree(const SymbolTable& table, double* values) const
 {
     for (std::size_t c = 0; c < m_trees.size(); ++c)
-        values[c] = evaluateNumeric(*m_trees[c], table).re;
+        values[c] = realConstraint(evaluateNumeric(*m_trees[c], table));
 }
 
 void ConstraintFormulas::prepare(const std::vector<std::string>& variables,
@@ -155,7 +180,7 @@ void ConstraintFormulas::evaluateBlock(const Indiv* const* individuals, std::siz
             good = evaluated;
         }
         for (std::size_t r = 0; r < std::min(evaluated, good); ++r)
-            values[r * count + c] = m_results[r].re;
+            values[r * count + c] = realConstraint(m_results[r]);
     }
     done = good;
     if (failure)

@@ -9,6 +9,14 @@
 
 namespace zyl {
 
+/// The value of the objective "f" as a real. A value with a non-zero imaginary part (the square
+/// root of a negative number, say) is no result: its real part would rank a design that no
+/// formula gave that value. \throws InfoErr "f is not a real number: VALUE".
+double realObjective(Complex value);
+/// The value of a constraint as a real: one with a non-zero imaginary part counts as not a
+/// number, which is an infinite violation.
+double realConstraint(Complex value);
+
 /// The objective "f" of an analytical task as a compiled program over the decision variables:
 /// what evaluateAnalytical computes, without writing the variables into the table.
 class CompiledObjective {
@@ -19,7 +27,7 @@ public:
     void prepare(const std::vector<std::string>& names, const SymbolTable& table);
     /// False: the formula stays with the tree (evaluateAnalytical).
     bool compiled() const { return m_program.compiled(); }
-    /// The real part of f for the variables of `ind`.
+    /// realObjective of f for the variables of `ind`.
     /// \throws what evaluateAnalytical would throw for the same individual.
     double evaluate(const Indiv& ind);
     /// The same for up to CompiledExpression::blockRows individuals at once: values[r] for
@@ -49,6 +57,8 @@ public:
     std::size_t count() const { return m_names.size(); }
     const std::vector<std::string>& names() const { return m_names; }
     const std::vector<std::string>& texts() const { return m_texts; }
+    /// Constraint c's parsed formula.
+    const Tensor& tree(std::size_t c) const { return *m_trees[c]; }
 
     /// Writes the variables of `ind` into the table under `variables` and evaluates every
     /// constraint by the tree into values[0 .. count()-1].

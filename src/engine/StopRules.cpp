@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "common/TextConvert.h"
 #include "engine/UserPlots.h"
+#include "expr/FreeNames.h"
 #include "expr/Parser.h"
 
 #include <algorithm>
@@ -23,42 +24,15 @@ std::optional<std::string> present(std::string text)
 }
 
 // The names a stop rule refers to that nothing defines. Names bound inside the rule (the
-// index of a sum or product, the variable of a derivative) count as defined. The tree is
-// walked with a stack of its own: a hostile rule may nest deeper than the call stack allows.
+// index of a sum or product, the variable of a derivative) count as defined.
 std::vector<std::string> undefinedNames(const Tensor& tree, const SymbolTable& table,
                                         const std::vector<std::string>& variables)
 {
-    std::vector<const Tensor*> pending{&tree}, symbols;
-    std::vector<std::string> bound;
-    while (!pending.empty()) {
-        const Tensor* node = pending.back();
-        pending.pop_back();
-        if (node->isSymbolRef())
-            symbols.push_back(node);
-        const Tensor* binder = nullptr;
-        if (node->code == op::Sum || node->code == op::Product)
-            binder = node->right && node->right->dimension == 3 ? node->right->elements[0].get()
-                                                                : nullptr;
-        else if (node->code == op::Derivative)
-            binder = node->right.get();
-        if (binder && binder->isSymbolRef())
-            bound.push_back(binder->text);
-        for (const TensorPtr& element : node->elements)
-            pending.push_back(element.get());
-        if (node->left)
-            pending.push_back(node->left.get());
-        if (node->right)
-            pending.push_back(node->right.get());
-    }
     std::vector<std::string> unknown;
-    for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) {
-        const std::string& name = (*it)->text;
-        auto listed = [&](const std::vector<std::string>& names) {
-            return std::find(names.begin(), names.end(), name) != names.end();
-        };
-        if (!table.lookup(name) && !listed(variables) && !listed(bound) && !listed(unknown))
-            unknown.push_back(name);
-    }
+    for (std::string& name : freeNames(tree))
+        if (!table.lookup(name) &&
+            std::find(variables.begin(), variables.end(), name) == variables.end())
+            unknown.push_back(std::move(name));
     return unknown;
 }
 

@@ -83,7 +83,10 @@ Complex complexPowerNonZeroBase(Complex a, Complex b)
     double phi = b.re * theta;
     if (b.im != 0)
         phi += b.im * checked::log(r);
-    return checkedResult({m * checked::cos(phi), m * checked::sin(phi)}, a, b);
+    // A real base to a whole exponent is real: the sine of a multiple of the rounded pi is
+    // not 0, and that noise would make x^2 of a negative x count as a complex value.
+    const bool real = a.im == 0 && b.im == 0 && b.re == std::trunc(b.re);
+    return checkedResult({m * checked::cos(phi), real ? 0.0 : m * checked::sin(phi)}, a, b);
 }
 
 Complex arithmeticValue(int code, Complex a, Complex b)

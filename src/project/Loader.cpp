@@ -6,6 +6,7 @@
 #include "engine/backends/Backends.h"
 #include "engine/backends/WorkFolders.h"
 #include "engine/Formulas.h"
+#include "expr/FreeNames.h"
 #include "expr/Parser.h"
 #include "expr/Statement.h"
 
@@ -201,19 +202,54 @@ void methodCount(const std::string& text, int lo, int hi, const char* what, std:
     value = *x;
 }
 
+// The statistics a run publishes in the language each generation.
+bool statisticName(const std::string& name)
+{
+    static const char* const statistics[] = {
+        "Average", "StdDev", "Generation", "Mutations", "Crossovers", "PopSize", "Different",
+        "MeanDev", "MedianDev", "Range", "Q1", "Q2", "Q3", "IQR", "Entropy", "Discrepancy",
+        "GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin", "CrossPoints", "TourSize",
+        "Buffered", "CrossUnifProb", "CrossProb", "MutProb", "Feasible", "MinViolation",
+        "BestViolation", "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
+        "CurrentMaxIndiv"};
+    return std::any_of(std::begin(statistics), std::end(statistics),
+                       [&](const char* r) { return name == r; });
+}
+
 // The names a constraint may not take: what the language, the statistics and the task
 // already mean by them (a stop rule or a plot naming one must mean one thing).
 bool reservedName(const std::string& name)
 {
-    static const char* const reserved[] = {
-        "f", "I", "pi", "e", "deg", "Average", "StdDev", "Generation", "Mutations",
-        "Crossovers", "PopSize", "Different", "MeanDev", "MedianDev", "Range", "Q1", "Q2", "Q3",
-        "IQR", "Entropy", "Discrepancy", "GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin",
-        "CrossPoints", "TourSize", "Buffered", "CrossUnifProb", "CrossProb", "MutProb",
-        "Feasible", "MinViolation", "BestViolation", "GlobalMinIndiv", "GlobalMaxIndiv",
-        "CurrentMinIndiv", "CurrentMaxIndiv"};
-    return std::any_of(std::begin(reserved), std::end(reserved),
-                       [&](const char* r) { return name == r; });
+    return name == "f" || name == "I" || name == "pi" || name == "e" || name == "deg" ||
+           statisticName(name);
+}
+
+// A constraint is a property of the design alone. One that names another constraint or a
+// statistic, even through a definition, would read the value left by the design or the
+// generation before; a name nothing defines would fail only at the first evaluation, perhaps
+// hours later. Both are refused now, naming the constraint.
+void checkConstraintNames(const ConstraintFormulas& formulas,
+                          const std::vector<std::string>& constraints, const ZYL& zyl,
+                          const SymbolTable& table)
+{
+    auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (std::size_t c = 0; c < formulas.count(); ++c) {
+        const std::string& constraint = formulas.names()[c];
+        for (const ReachedName& reached : reachedNames(formulas.tree(c), table)) {
+            const std::string& name = reached.name;
+            const std::string via =
+                reached.through.empty() ? "" : " (through " + reached.through + ")";
+            const bool isConstraint = listed(constraints, name);
+            if (isConstraint || statisticName(name))
+                throw Exception("Constraint " + constraint +
+                                " ought to name variables and definitions only, not the " +
+                                (isConstraint ? "constraint " : "statistic ") + name + via);
+            if (!table.lookup(name) && !listed(zyl.names, name))
+                throw Exception("Constraint " + constraint + ": Unknown variable: " + name + via);
+        }
+    }
 }
 
 // The CONSTRAINTS section and constraint_tolerance. Without the section nothing changes: no
@@ -247,6 +283,9 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
                      tree->text == key;
         } catch (const std::exception&) {
         }
+        int code = 0, level = 0;
+        if (lookupToken(key, code, level))
+            throw Exception("Constraint name " + key + " is a built-in name of the language");
         if (!isName)
             throw Exception("Constraint name ought to be a name of the language: " + key);
         const bool taken = reservedName(key) ||
@@ -274,6 +313,8 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
                             " is taken by a variable, a definition or a statistic");
         names.push_back(name);
     }
+    if (zyl.constraintFormulas)
+        checkConstraintNames(*zyl.constraintFormulas, names, zyl, table);
     zyl.setConstraints(names, tolerance);
     if (names.empty())
         return;

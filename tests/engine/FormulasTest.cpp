@@ -1,11 +1,13 @@
 #include "engine/Formulas.h"
 
+#include "engine/Evaluation.h"
 #include "engine/Export.h"
 #include "engine/UserPlots.h"
 #include "expr/Statement.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 using namespace zyl;
@@ -97,4 +99,54 @@ TEST_F(Formulas, ABlockStopsAtTheIndividualThatFails)
     EXPECT_EQ(objective.evaluate(population[0]), 1);
     objective.prepare({"x"}, table);
     EXPECT_EQ(objective.evaluate(population[0]), 2);
+}
+
+TEST_F(Formulas, AComplexValueIsNoObjectiveAndAnInfiniteViolation) {
+    // sqrt of a negative x has a real part of 0: ranked by it, x = -0.95 looked optimal.
+    makeSymbolFromStatement("f=sqrt(x)+x^2", "", false, table);
+    std::vector<Indiv> population;
+    for (double x : {-3.0, 4.0, -0.95, 1.0})
+        population.push_back(individual(x));
+    const Indiv* rows[4];
+    for (int r = 0; r < 4; ++r)
+        rows[r] = &population[r];
+    CompiledObjective objective;
+    objective.prepare({"x"}, table);
+    ASSERT_TRUE(objective.compiled());
+    double values[4] = {};
+    std::size_t done = 99;
+    try {
+        objective.evaluateBlock(rows, 4, values, done);
+        ADD_FAILURE() << "a complex value passed";
+    } catch (const Exception& error) {
+        EXPECT_EQ(std::string(error.what()), "f is not a real number: 9+1.73205*I");
+    }
+    EXPECT_EQ(done, 0u);
+    EXPECT_THROW(objective.evaluate(population[2]), Exception);
+    EXPECT_EQ(objective.evaluate(population[1]), 18);
+
+    // A whole power of a negative number is real, by the tree and by the program alike.
+    makeSymbolFromStatement("f=x^2+x^3", "", false, table);
+    objective.prepare({"x"}, table);
+    objective.evaluateBlock(rows, 4, values, done);
+    EXPECT_EQ(done, 4u);
+    EXPECT_EQ(values[0], -18);
+    Indiv tree = population[0];
+    evaluateAnalytical(tree, {"x"}, table);
+    EXPECT_EQ(tree.value, -18);
+    makeSymbolFromStatement("f=sqrt(x)", "", false, table);
+    EXPECT_THROW(evaluateAnalytical(tree, {"x"}, table), Exception);
+    EXPECT_EQ(tree.value, -18);
+
+    ConstraintFormulas constraints({"c1", "c2"}, {"sqrt(x)-0.5", "x^2-1"});
+    constraints.prepare({"x"}, table);
+    ASSERT_TRUE(constraints.compiled());
+    double block[8] = {};
+    constraints.evaluateBlock(rows, 4, block, done);
+    EXPECT_TRUE(std::isnan(block[0]) && std::isnan(block[4]));
+    EXPECT_EQ(block[1], 8);
+    EXPECT_EQ(block[2], 1.5);
+    double byTree[2] = {};
+    constraints.evaluateTree(population[2], {"x"}, table, byTree);
+    EXPECT_TRUE(std::isnan(byTree[0]));
 }

@@ -417,6 +417,26 @@ TEST_F(Loading, ConstraintsAreCheckedAtLoad)
     EXPECT_EQ(load(task + "c+1=x2\n"), "Constraint name ought to be a name of the language: c+1");
     EXPECT_EQ(load(task + "c=x2\n[OPTIONS]\nconstraint_tolerance=-1\n"),
               "Constraint tolerance ought to be a number not below 0");
+    // A constraint reads the design alone: not another constraint or a statistic, which hold
+    // the values of the design or the generation before, not even through a definition; and
+    // a name nothing defines is found now, not at the first evaluation.
+    EXPECT_EQ(load(task + "c1=x1-1\nc2=-c1\n"),
+              "Constraint c2 ought to name variables and definitions only, not the constraint c1");
+    EXPECT_EQ(load(task + "c1=GlobalMin+1\n"),
+              "Constraint c1 ought to name variables and definitions only, not the statistic "
+              "GlobalMin");
+    auto withG = [&](const std::string& g, const std::string& c1) {
+        table.clear(); // the earlier loads left c1 defined as a number
+        table.registerBuiltinSymbols();
+        std::string text = task + "c1=" + c1 + "\n";
+        return load(text.insert(text.find("\r\n\r\n[VARIABLES]"), "\r\ng=" + g));
+    };
+    EXPECT_EQ(withG("x1+c1", "x2*g"),
+              "Constraint c1 ought to name variables and definitions only, not the constraint "
+              "c1 (through g)");
+    EXPECT_EQ(load(task + "c1=x1+x2-1x1-1\n"), "Constraint c1: Unknown variable: 1x1");
+    EXPECT_EQ(load(task + "sum=x1\n"), "Constraint name sum is a built-in name of the language");
+    EXPECT_EQ(withG("sum(x1^i,{i,1,3})", "g-pi"), "");
     // Without the section the task has no constraint and no new names.
     SymbolTable fresh;
     fresh.registerBuiltinSymbols();
