@@ -229,16 +229,28 @@ void computeStatistics(ZYL& zyl)
 
     // 6. Global extremes: only a strictly better current extreme replaces them (a NaN never
     // compares better). With constraints the side of the search compares in the task's order.
-    if (zyl.constrained() && zyl.maximise) {
+    // The starting extremes are no designs: the first designs replace them whatever their
+    // values, so that a best reported is always a design with its own values, even when no
+    // design ever compares better than the start (every one infinitely infeasible, or NaN).
+    // A NaN extreme that came so gives way to the first number.
+    auto beyond = [](double current, double global, bool larger) {
+        return (larger ? current > global : current < global) ||
+               (std::isnan(global) && !std::isnan(current));
+    };
+    if (!zyl.globalMax.evaluated && zyl.currentMax.evaluated) {
+        zyl.globalMax = zyl.currentMax;
+    } else if (zyl.constrained() && zyl.maximise) {
         if (zyl.better(zyl.currentMax, zyl.globalMax))
             zyl.globalMax = zyl.currentMax;
-    } else if (zyl.globalMax.value < zyl.currentMax.value) {
+    } else if (beyond(zyl.currentMax.value, zyl.globalMax.value, true)) {
         zyl.globalMax = zyl.currentMax;
     }
-    if (zyl.constrained() && !zyl.maximise) {
+    if (!zyl.globalMin.evaluated && zyl.currentMin.evaluated) {
+        zyl.globalMin = zyl.currentMin;
+    } else if (zyl.constrained() && !zyl.maximise) {
         if (zyl.better(zyl.currentMin, zyl.globalMin))
             zyl.globalMin = zyl.currentMin;
-    } else if (zyl.globalMin.value > zyl.currentMin.value) {
+    } else if (beyond(zyl.currentMin.value, zyl.globalMin.value, false)) {
         zyl.globalMin = zyl.currentMin;
     }
 

@@ -71,6 +71,19 @@ TEST_F(Constrained, ATournamentOfEqualViolationsKeepsTheFirstContestant)
     EXPECT_EQ(z.tournamentSelect(), first);
 }
 
+TEST_F(Constrained, WithEveryDesignInfinitelyInfeasibleTheBestIsStillADesign)
+{
+    ZYL& z = make({4, 3, 7}, {kNaN, kNaN, kNaN});
+    for (Indiv& ind : z.population)
+        ind.evaluated = true;
+    computeStatistics(z);
+    // Not the starting value, which no design had: the first of the equally bad designs.
+    EXPECT_EQ(z.globalMin.value, 4);
+    EXPECT_EQ(z.globalMin.gene(0)->getValue(), 0);
+    EXPECT_TRUE(std::isinf(z.globalMin.violation));
+    EXPECT_EQ(z.globalMax.value, 7);
+}
+
 TEST_F(Constrained, StatisticsNameTheBestFeasibleDesign)
 {
     ZYL& z = make({4, -50, 2, 3, 8}, {0, 9, -1, 3, 0.25});
