@@ -437,6 +437,11 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
             ranges[i].realHi = strToFloat(upper);
             if (ranges[i].realLo > ranges[i].realHi)
                 throw reversedRange(keys[i], value);
+            // Every draw spans the width: one past the largest double would give infinite
+            // values outside the range.
+            if (!std::isfinite(ranges[i].realHi - ranges[i].realLo))
+                throw Exception("Range of " + keys[i] + " ought to have a finite width: " +
+                                value);
             gene = std::make_unique<Floating_>(0.0);
         } else if (value.find("integer") != std::string::npos) {
             ranges[i].intLo = strToInt(lower);

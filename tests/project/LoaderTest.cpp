@@ -94,6 +94,7 @@ TEST_F(Loading, MessagesInTheirOrder)
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nn=integer[1;x]\n", "'x' is not a valid integer value"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx=real[0;1]\ny=real[5;1]\n", "Lower bound of y ought to be at most its upper bound: real[5;1]"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nn=integer[5;1]\n", "Lower bound of n ought to be at most its upper bound: integer[5;1]"},
+        {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[VARIABLES]\nx=real[-1e308;1e308]\n", "Range of x ought to have a finite width: real[-1e308;1e308]"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[OPTIONS]\nmax_iteration=30001\n[VARIABLES]\nx=real[0;1]\n", "Max iteration ought to be a number from [1; 30000]"},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\n[SELECTION]\nroulette=1\n[VARIABLES]\nx=real[0;1]\n", "Roulette selection. Not implemented yet."},
         {"[FUNCTION]\nmanual=1\n[POPULATION]\nsize=2\nconstatnt=0\n[VARIABLES]\nx=real[0;1]\n", "Variable population size. Not implemented yet."},
