@@ -131,6 +131,17 @@ std::vector<std::string> unknownNameNotices(const ProjectScript& script)
                 notices.push_back("A line without \"=\" in [" + name + "] is ignored.");
                 continue;
             }
+            // A key written under the wrong heading is no typing error: name its own.
+            std::string homes;
+            for (const KnownSection& other : sections)
+                if (std::any_of(other.keys.begin(), other.keys.end(),
+                                [&](std::string_view k) { return sameName(k, key); }))
+                    homes += (homes.empty() ? "[" : " or [") + std::string(other.name) + "]";
+            if (!homes.empty()) {
+                notices.push_back("Key \"" + key + "\" in [" + name +
+                                  "] is ignored: it belongs in " + homes + ".");
+                continue;
+            }
             const std::string_view guess =
                 nearest(key, known->keys, [](std::string_view k) { return k; });
             notices.push_back("Unknown key \"" + key + "\" in [" + name +
