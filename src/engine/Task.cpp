@@ -146,7 +146,7 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
     double values[block];
     ConstraintFormulas* formulas = m_context.zyl.constraintFormulas.get();
     if (formulas)
-        m_constraintValues.resize(block * formulas->count());
+        workspace().constraintValues.resize(block * formulas->count());
     for (bool first = true; m_nextItem < m_batch.size(); first = false) {
         if (m_batch.stopRequested())
             return true;
@@ -160,7 +160,7 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
         std::size_t done = 0;
         std::string failure;
         try {
-            m_objective.evaluateBlock(individuals, rows, values, done);
+            workspace().objective.evaluateBlock(individuals, rows, values, done);
         } catch (const std::exception& error) {
             failure = error.what();
         }
@@ -169,7 +169,7 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
             // failed has none, and the earliest row that fails either way is the one reported.
             std::size_t constrained = 0;
             try {
-                formulas->evaluateBlock(individuals, done, m_constraintValues.data(),
+                formulas->evaluateBlock(individuals, done, workspace().constraintValues.data(),
                                         constrained);
             } catch (const std::exception& error) {
                 failure = error.what();
@@ -177,7 +177,7 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
             }
             const std::size_t count = formulas->count();
             for (std::size_t r = 0; r < done; ++r)
-                std::copy_n(m_constraintValues.data() + r * count, count,
+                std::copy_n(workspace().constraintValues.data() + r * count, count,
                             m_batch.constraints(start + r));
         }
         for (std::size_t r = 0; r < done; ++r)
@@ -289,8 +289,8 @@ void Task::prepareGeneration()
     m_failureValuesTaken = 0;
     m_compiledBatch = false;
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
-        m_objective.prepare(zyl.names, m_context.table);
-        m_compiledBatch = m_objective.compiled();
+        workspace().objective.prepare(zyl.names, m_context.table);
+        m_compiledBatch = workspace().objective.compiled();
         if (zyl.constraintFormulas) {
             zyl.constraintFormulas->prepare(zyl.names, m_context.table);
             // One way for the objective and its constraints, so that a definition changed in
@@ -481,13 +481,13 @@ void Task::generationStep()
             checkStopRules();
         try {
             exportStatistics(zyl, m_context.script, m_context.table,
-                             m_context.settings.exportEveryIteration, &m_exportFormulas);
+                             m_context.settings.exportEveryIteration, &workspace().exportFormulas);
         } catch (const std::exception& error) {
             m_observer.warning(std::string("Export\n") + error.what());
             terminate();
         }
         try {
-            updateUserPlots(m_context.plots, zyl.generation, m_context.table, m_plotFormulas,
+            updateUserPlots(m_context.plots, zyl.generation, m_context.table, workspace().plotFormulas,
                             [this](std::size_t plot) { m_observer.plotUpdated(plot); });
         } catch (const std::exception& error) {
             m_observer.warning(std::string("User Plots\n") + error.what());

@@ -18,6 +18,18 @@
 
 namespace zyl {
 
+/// What a run compiles and allocates for its task, kept by the owner of the task so that the
+/// next run starts where this one ended: a batch optimiser may start a run per generation,
+/// and compiling the formulas and allocating their room anew each time cost more than the
+/// generation itself. Definitions changed between runs are caught up by the formulas as
+/// within a run.
+struct RunWorkspace {
+    CompiledObjective objective;
+    std::vector<std::vector<CompiledText>> plotFormulas;
+    std::vector<CompiledText> exportFormulas;
+    std::vector<double> constraintValues;
+};
+
 /// Everything a run works on. The owner keeps these alive for the whole run.
 struct RunContext {
     ZYL& zyl;
@@ -33,6 +45,8 @@ struct RunContext {
     StopRuleState* stopState = nullptr;
     /// The task's run time for time_limit, running while the run goes; null: this run's time.
     const RunClock* clock = nullptr;
+    /// Kept from run to run of the task; null: the run has its own.
+    RunWorkspace* workspace = nullptr;
 };
 
 /// One run: up to `loopCounter` generations, never past `maxIteration`. `execute` is the
@@ -136,17 +150,16 @@ private:
     std::atomic<long long> m_graceMs{-1};
     int m_allFailedGeneration = 0;
 
+    RunWorkspace& workspace() { return m_context.workspace ? *m_context.workspace : m_ownWorkspace; }
+
     EvaluationBatch m_batch;
-    CompiledObjective m_objective;
-    std::vector<double> m_constraintValues;
+    RunWorkspace m_ownWorkspace;
     bool m_compiledBatch = false;
     std::chrono::nanoseconds m_slice = std::chrono::milliseconds(20);
     // Where an analytical run stands between slices.
     int m_loop = 0;
     bool m_inGeneration = false;
     std::size_t m_nextItem = 0;
-    std::vector<std::vector<CompiledText>> m_plotFormulas;
-    std::vector<CompiledText> m_exportFormulas;
     // Where the take-back of the current generation stands.
     int m_scan = 0;
     std::size_t m_taken = 0;

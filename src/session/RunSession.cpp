@@ -212,6 +212,7 @@ RunContext RunSession::beginRun()
     }
     context.stopState = &stop();
     context.clock = &clock();
+    context.workspace = &m_workspace;
     clock().start();
     return context;
 }

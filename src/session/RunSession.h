@@ -169,6 +169,7 @@ private:
     std::unique_ptr<JobLedger> m_jobLedger;
     std::unique_ptr<ProgramEvaluation> m_programs;
     std::optional<SequentialExternalBackend> m_sequential;
+    RunWorkspace m_workspace;
     std::atomic<Task*> m_runningTask{nullptr};
 };
 

@@ -285,6 +285,24 @@ TEST_F(Runs, ADefinitionChangedDuringAGenerationCountsFromTheNext)
     EXPECT_EQ(observer.perGeneration[1], std::vector<double>(200, 1000));
 }
 
+TEST_F(Runs, ARunKeepsWhatItCompiledForTheNextYetFollowsNewDefinitions)
+{
+    load(analytical("", "x1+c\nc=0"));
+    RunWorkspace workspace;
+    auto runWith = [&] {
+        RunContext context{*project.zyl, settings, script, table, project.plots};
+        context.workspace = &workspace;
+        Task(context, sync, recorder).execute();
+        const Indiv& ind = project.zyl->currentMin;
+        return ind.value - ind.gene(0)->getValue();
+    };
+    EXPECT_EQ(runWith(), 0);
+    ASSERT_TRUE(workspace.objective.compiled());
+    makeSymbolFromStatement("c=1000", "", false, table); // as in the console between runs
+    EXPECT_EQ(runWith(), 1000);
+    EXPECT_TRUE(recorder.warnings.empty());
+}
+
 TEST_F(Runs, ExpressionsKeepTheirMeaningCompiledOrNot)
 {
     const auto file = std::filesystem::temp_directory_path() / "zyl-task-compiled-export.txt";
