@@ -133,8 +133,13 @@ void refuseExportOnto(const std::string& exportName, const std::vector<RunFile>&
         return;
     struct stat exported {};
     const bool exists = ::stat(exportName.c_str(), &exported) == 0;
+    // Absolute first: a relative name none of whose parts exists stays relative otherwise.
+    auto resolve = [](const std::string& name, std::error_code& error) {
+        const fs::path absolute = fs::absolute(name, error);
+        return error ? absolute : fs::weakly_canonical(absolute, error);
+    };
     std::error_code error;
-    const fs::path resolved = fs::weakly_canonical(exportName, error);
+    const fs::path resolved = resolve(exportName, error);
     for (const RunFile& file : files) {
         if (file.name.empty())
             continue;
@@ -143,7 +148,7 @@ void refuseExportOnto(const std::string& exportName, const std::vector<RunFile>&
                     own.st_dev == exported.st_dev && own.st_ino == exported.st_ino;
         if (!same && !error) {
             std::error_code otherError;
-            const fs::path other = fs::weakly_canonical(file.name, otherError);
+            const fs::path other = resolve(file.name, otherError);
             same = !otherError && other == resolved;
         }
         if (same)
