@@ -169,14 +169,6 @@ std::string utcNow()
     return text;
 }
 
-std::string hostName()
-{
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return "?";
-    return name;
-}
-
 /// A JSON number, exact for every finite double (17 significant digits); SQLite's JSON
 /// functions read 1e999 as infinity, and null stands for NaN.
 std::string jsonNumber(double x)

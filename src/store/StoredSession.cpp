@@ -115,8 +115,11 @@ std::string workRootOwner(const std::string& runId, const std::string& created)
 void refuseExportOntoRunFiles(const ProjectScript& script, const ProjectSettings& settings,
                               const std::string& storeFile)
 {
+    // The WAL and its index are the store as much as the file is.
     refuseExportOnto(script.ReadString("EXPORT_NAMES", "export_name", ""),
                      {{"run store", storeFile},
+                      {"run store", storeFile.empty() ? storeFile : storeFile + "-wal"},
+                      {"run store", storeFile.empty() ? storeFile : storeFile + "-shm"},
                       {"script", script.fileName()},
                       {"program", settings.functionMode == FunctionMode::External
                                       ? settings.externalName
@@ -265,10 +268,12 @@ void StoredSession::begin()
         return;
     // Before anything is written: a resume that cannot end them is refused as it stands.
     endEarlierJobs();
-    m_beginPending = false;
     m_store->beginWriting(runId);
     repairExportFile(m_exportRepair);
     adoptEarlierResults();
+    // Only now: each step above may be taken again by a later Run after a failure (a store
+    // that was made writable stays so, a job ended or a value taken is not ended or taken twice).
+    m_beginPending = false;
 }
 
 void StoredSession::endEarlierJobs()
