@@ -78,7 +78,9 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
     RunHeader header;
     header.scriptName = scriptName;
     header.scriptText = script.text();
-    header.seed = seed ? seed : scriptSeed(script);
+    // As in the loader, the script's own seed wins.
+    const std::optional<std::uint64_t> own = scriptSeed(script);
+    header.seed = own ? own : seed;
     header.objective = describeObjective(script, settings, *project.zyl).text();
     header.exportName = script.ReadString("EXPORT_NAMES", "export_name", "");
     header.exportEveryIteration = settings.exportEveryIteration;
@@ -160,11 +162,9 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
 void StoredSession::start(const StoreRequest& request)
 {
     script = *request.script;
-    const std::uint64_t drawn = request.seed ? *request.seed : LcgRng::clockSeed();
-    rng.reseed(drawn);
+    const std::uint64_t seed = request.seed ? *request.seed : LcgRng::clockSeed();
+    rng.reseed(seed);
     project = loadProject(script, m_settings, m_table, rng);
-    // The loader starts the generator from the script's own seed when it has one.
-    const std::uint64_t seed = scriptSeed(script).value_or(drawn);
     refuseExportOntoRunFiles(script, m_settings, request.storePath);
 
     const std::string reusePath =
@@ -343,8 +343,8 @@ void StoredSession::adoptEarlierResults()
         ids += (ids.empty() ? "" : ", ") + (job.id.empty() ? job.name : job.id);
     if (m_notice)
         m_notice("The Slurm jobs " + ids + " of the interrupted run have ended; " +
-                       std::to_string(adopted) + (adopted == 1 ? " evaluation" : " evaluations") +
-                       " they finished are taken as they are.");
+                 std::to_string(adopted) + (adopted == 1 ? " evaluation" : " evaluations") +
+                 " they finished are taken as they are.");
 }
 
 } // namespace zyl

@@ -37,8 +37,8 @@ struct StoreRequest {
     std::function<void(const std::string&)> notice;
 };
 
-/// The header of a new store for a loaded project: its script, seed (without one, the
-/// script's, if any), objective, export file
+/// The header of a new store for a loaded project: its script, seed (the script's own when it
+/// has one, as the loader takes it, else `seed`), objective, export file
 /// (in append mode the bytes the file holds now are kept as they are) and plots. With
 /// RunStore::create, initialSnapshot and a RunRecorder it also serves the desktop program's
 /// Save as of a project that has run without a store.
