@@ -271,8 +271,12 @@ void RunSession::releaseWorkRoot()
 
 void RunSession::valueTyped(int index)
 {
-    if (m_stored)
-        m_stored->recorder().valueTyped(index);
+    if (!m_stored)
+        return;
+    // A value typed before the first Run (the desktop's Population window) starts the run as
+    // much as a Run does: it is kept at once.
+    m_stored->begin();
+    m_stored->recorder().valueTyped(index);
 }
 
 void RunSession::saveStore(const std::string& path)

@@ -113,7 +113,8 @@ public:
     /// Lets the task's work root go, removing the default one when nothing is left in it.
     void releaseWorkRoot();
 
-    /// A value typed for individual `index` is kept in the store at once, when there is one.
+    /// A value typed for individual `index` is kept in the store at once, when there is one
+    /// (a resumed store begins to be written then, if no Run has begun it).
     /// \throws the store's failure.
     void valueTyped(int index);
     /// Writes the project as a run store: a copy of the session's own, or a new one of a
