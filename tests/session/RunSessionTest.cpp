@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -293,6 +295,11 @@ TEST_F(Session, AResumeRefusedItsWorkRootLeavesTheStoreAsItWas)
         return refusal;
     };
     EXPECT_EQ(open(false), "");
+    // As a process that was killed left it: a resume that starts names itself the owner.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open("run.zyl", &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE run SET owner_pid = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
     std::ifstream in("run.zyl", std::ios::binary);
     const std::string before{std::istreambuf_iterator<char>(in), {}};
 
