@@ -12,7 +12,8 @@ BatchObserver::BatchObserver(const ZYL& zyl, const ProjectSettings& settings,
                              const StopRuleState& stop, std::optional<OutputFormat> progress,
                              OutputFormat report)
     : m_zyl(zyl), m_settings(settings), m_stop(stop), m_progress(progress), m_report(report),
-      m_tty(isatty(STDERR_FILENO)), m_start(std::chrono::steady_clock::now()),
+      m_tty(isatty(STDERR_FILENO)), m_startGeneration(zyl.generation),
+      m_start(std::chrono::steady_clock::now()),
       m_lastActivity(m_start - std::chrono::hours(1))
 {
 }
@@ -51,7 +52,9 @@ void BatchObserver::generationDone()
         return;
     const double elapsed = secondsSinceStart();
     const int done = m_zyl.generation, total = m_zyl.maxIteration;
-    const double left = done > 0 ? elapsed / done * (total - done) : 0;
+    // From this process's own pace: a resumed run's earlier generations took no time here.
+    const int computed = done - m_startGeneration;
+    const double left = computed > 0 ? elapsed / computed * (total - done) : 0;
     if (*m_progress == OutputFormat::Json) {
         // One object per line, never rewritten in place, so that a reader can parse each line.
         Json line = {{"generation", done},

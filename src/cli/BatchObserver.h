@@ -86,6 +86,8 @@ private:
     std::optional<OutputFormat> m_progress;
     OutputFormat m_report;
     bool m_tty;
+    // The generation the engine stood at when this process took it over (a resume's).
+    int m_startGeneration;
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastCounts;
     std::chrono::steady_clock::time_point m_lastActivity;

@@ -7,6 +7,10 @@
 #include "expr/Printer.h"
 #include "expr/Statement.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -36,11 +40,28 @@ std::string definitionText(const Tensor& definition, SymbolTable& table)
 
 void appendToFile(const std::string& fileName, const std::string& content)
 {
-    errno = 0;
-    std::FILE* file = std::fopen(fileName.c_str(), "ab");
-    if (!file)
-        throw fileFailure(fileName, systemMessage(errno ? errno : EIO));
-    if (int error = writeAndClose(file, content))
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw fileFailure(fileName, systemMessage(errno));
+    struct stat before {};
+    const bool regular = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+    int error = 0;
+    for (std::size_t done = 0; done < content.size() && error == 0;) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0)
+            error = EIO;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    // A file that took only part of the row is cut back: a reader, the next row and a run
+    // store that records what the file holds all count on whole rows.
+    if (error != 0 && regular)
+        (void)!::ftruncate(fd, before.st_size);
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error != 0)
         throw fileFailure(fileName, systemMessage(error));
 }
 
@@ -104,6 +125,36 @@ void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& 
         replaceFile(fileName, header + row);
     if (failure)
         throw Exception(*failure);
+}
+
+void refuseExportOnto(const std::string& exportName, const std::vector<RunFile>& files)
+{
+    if (exportName.empty())
+        return;
+    struct stat exported {};
+    const bool exists = ::stat(exportName.c_str(), &exported) == 0;
+    // Absolute first: a relative name none of whose parts exists stays relative otherwise.
+    auto resolve = [](const std::string& name, std::error_code& error) {
+        const fs::path absolute = fs::absolute(name, error);
+        return error ? absolute : fs::weakly_canonical(absolute, error);
+    };
+    std::error_code error;
+    const fs::path resolved = resolve(exportName, error);
+    for (const RunFile& file : files) {
+        if (file.name.empty())
+            continue;
+        struct stat own {};
+        bool same = exists && ::stat(file.name.c_str(), &own) == 0 &&
+                    own.st_dev == exported.st_dev && own.st_ino == exported.st_ino;
+        if (!same && !error) {
+            std::error_code otherError;
+            const fs::path other = resolve(file.name, otherError);
+            same = !otherError && other == resolved;
+        }
+        if (same)
+            throw Exception("The export file \"" + exportName + "\" is the " + file.kind + " \"" +
+                            file.name + "\": choose another export_name.");
+    }
 }
 
 } // namespace zyl

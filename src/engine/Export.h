@@ -24,7 +24,8 @@ std::string exportColumnText(const std::string& text, SymbolTable& table);
 /// line by "\n".
 ///
 /// - `everyIteration` true: appends to the file (created when missing) the header line when
-///   `generation` is 0, then the row.
+///   `generation` is 0, then the row, in one write; a write that fails (a full disk) cuts the
+///   file back to its size before it, so that it never ends in half a row.
 /// - `everyIteration` false: the file holds the header line and the latest row, nothing else;
 ///   it is rewritten every generation through a temporary file beside it that then replaces it,
 ///   so a reader never sees a half-written file.
@@ -41,5 +42,19 @@ std::string exportColumnText(const std::string& text, SymbolTable& table);
 /// are matched to the columns by their texts, which may change between calls).
 void exportStatistics(const ZYL& zyl, const ProjectScript& script, SymbolTable& table,
                       bool everyIteration, std::vector<CompiledText>* formulas = nullptr);
+
+/// One of a run's own files, which its export would destroy: `kind` is "run store", "script"
+/// or "program"; an empty name stands for none.
+struct RunFile {
+    const char* kind;
+    std::string name;
+};
+
+/// Refuses an export file that is one of `files`: the same file (device and inode) or, for
+/// a name that does not exist yet, the same path once links and dots are resolved. Asked
+/// before a run writes anything.
+/// \throws Exception "The export file \"<export>\" is the <kind> \"<name>\": choose another
+/// export_name."
+void refuseExportOnto(const std::string& exportName, const std::vector<RunFile>& files);
 
 } // namespace zyl

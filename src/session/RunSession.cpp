@@ -131,7 +131,15 @@ void RunSession::attach(FrontEnd frontEnd)
         if (Task* task = m_runningTask.load())
             task->terminate();
     });
-    // The programs of the generation in progress that had finished are not run again.
+}
+
+void RunSession::takeBackFinishedValues()
+{
+    if (m_finishedTaken)
+        return;
+    m_finishedTaken = true;
+    // The programs of the generation in progress that had finished (those begin() took over
+    // from the scheduler included) are not run again.
     if (!m_stored->finishedEvaluations.empty() &&
         m_settings.functionMode == FunctionMode::External) {
         m_storedValues = std::make_unique<StoredValuesBackend>(zyl(), m_settings, nullptr,
@@ -193,7 +201,15 @@ void RunSession::buildPrograms()
 
 RunContext RunSession::beginRun()
 {
+    // Before anything is written, the store included; at every run, since the desktop's
+    // dialogs may have changed the name.
+    refuseExportOntoRunFiles(runScript(), m_settings, m_stored ? m_stored->store().file() : "");
     buildPrograms();
+    if (m_stored) {
+        // The work root is held: a resumed store is written from here on.
+        m_stored->begin();
+        takeBackFinishedValues();
+    }
     RunContext context{zyl(), m_settings, runScript(), m_table, project().plots};
     context.backend = m_programs.get();
     if (!m_programs && m_settings.functionMode == FunctionMode::External && m_frontEnd.activity) {
@@ -256,8 +272,12 @@ void RunSession::releaseWorkRoot()
 
 void RunSession::valueTyped(int index)
 {
-    if (m_stored)
-        m_stored->recorder().valueTyped(index);
+    if (!m_stored)
+        return;
+    // A value typed before the first Run (the desktop's Population window) starts the run as
+    // much as a Run does: it is kept at once.
+    m_stored->begin();
+    m_stored->recorder().valueTyped(index);
 }
 
 void RunSession::saveStore(const std::string& path)

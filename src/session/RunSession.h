@@ -94,7 +94,10 @@ public:
     void attach(FrontEnd frontEnd);
 
     /// Builds the evaluation of a run from the settings as they stand now and starts the
-    /// clock. \throws Exception when the external programs' evaluation cannot be set up.
+    /// clock; the first one also begins a resumed store's writing (StoredSession::begin).
+    /// \throws Exception when the export file is one of the run's own files
+    /// (refuseExportOntoRunFiles), when the external programs' evaluation cannot be set up (a
+    /// work root in use), or with StoredSession::begin's message; nothing is written then.
     RunContext beginRun();
     /// The chain every Task of the run reports to.
     RunObserver& observer();
@@ -110,7 +113,8 @@ public:
     /// Lets the task's work root go, removing the default one when nothing is left in it.
     void releaseWorkRoot();
 
-    /// A value typed for individual `index` is kept in the store at once, when there is one.
+    /// A value typed for individual `index` is kept in the store at once, when there is one
+    /// (a resumed store begins to be written then, if no Run has begun it).
     /// \throws the store's failure.
     void valueTyped(int index);
     /// Writes the project as a run store: a copy of the session's own, or a new one of a
@@ -125,6 +129,13 @@ public:
     RunClock& clock() { return m_stored ? m_stored->clock : m_clock; }
     /// The store the project records into; null for a project without one.
     StoredSession* stored() const { return m_stored.get(); }
+    /// The id of a stored run (StoredSession::runId), which names its work folders; "" for a
+    /// project without a store.
+    const std::string& runId() const
+    {
+        static const std::string none;
+        return m_stored ? m_stored->runId : none;
+    }
     /// The evaluation of several programs at once of the current (or last) run; null otherwise.
     ProgramEvaluation* programs() const { return m_programs.get(); }
     /// The programs of an external task that runs one at a time, counted (FrontEnd::activity).
@@ -142,6 +153,7 @@ private:
     }
     void load(SessionRequest& request);
     void buildPrograms();
+    void takeBackFinishedValues();
     Synchronizer& sync() { return m_frontEnd.sync ? *m_frontEnd.sync : m_direct; }
     const ProjectScript& runScript() const
     {
@@ -165,6 +177,7 @@ private:
     std::unique_ptr<StoredSession> m_stored;
     std::unique_ptr<RecordingObserver> m_recording;
     std::unique_ptr<StoredValuesBackend> m_storedValues;
+    bool m_finishedTaken = false;
     // Last: their hooks reach the recording and the store.
     std::unique_ptr<JobLedger> m_jobLedger;
     std::unique_ptr<ProgramEvaluation> m_programs;

@@ -25,6 +25,11 @@ void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& sett
     settings.loopCounter = parameters.loopCounter;
     if (!s.method.empty())
         codec::applyMethod(codec::decodeMethod(s.method), zyl);
+    else if (zyl.methodSettings.method != Method::Ga)
+        // The genetic algorithm keeps nothing between generations; another method started
+        // afresh would give another result than the run it claims to continue.
+        throw Exception("the state of the search method " +
+                        std::string(methodName(zyl.methodSettings.method)) + " is missing");
     codec::applyStatistics(codec::decodeStatistics(s.statistics), zyl);
 
     const auto population = codec::decodeIndivs(s.population, "the population");

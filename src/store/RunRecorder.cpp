@@ -153,8 +153,12 @@ std::optional<std::string> RunRecorder::exportBytes()
     if (!m_run.settings.exportEveryIteration)
         return fileTail(m_exportName, 0);
     // NOTE: what the export step appended is read back from the file, so that the store
-    // holds what the file holds, a failed write included.
+    // holds what the file holds; whole rows only, so that a resume never appends its next
+    // row to half of one (the export step cuts a failed append back, but a file someone else
+    // writes to may still end in part of a line).
     std::string tail = fileTail(m_exportName, m_exportSize);
+    const std::size_t lineEnd = tail.rfind('\n');
+    tail.resize(lineEnd == std::string::npos ? 0 : lineEnd + 1);
     m_exportSize += static_cast<std::int64_t>(tail.size());
     return tail;
 }
@@ -178,7 +182,8 @@ void RunRecorder::generationDone()
         std::swap(m_pendingStatistics[slot].second, m_statistics);
     m_snapshot.generations.push_back(std::move(record));
     m_atBoundary = true;
-    if (due())
+    m_held = std::exchange(m_holdNext, false);
+    if (!m_held && due())
         commit();
 }
 
@@ -270,7 +275,7 @@ void RunRecorder::finish()
     } catch (...) {
         failure = std::current_exception();
     }
-    if (m_atBoundary && !m_snapshot.generations.empty()) {
+    if (m_atBoundary && !m_held && !m_snapshot.generations.empty()) {
         commit();
         waitForWriter();
     } else if (failure) {
@@ -465,6 +470,14 @@ RecordingObserver::RecordingObserver(RunRecorder& recorder, RunObserver& inner, 
                                      const ProjectSettings& settings)
     : m_recorder(recorder), m_inner(inner), m_zyl(zyl), m_settings(settings)
 {
+}
+
+void RecordingObserver::warning(const std::string& text)
+{
+    // The prefix of the export step's failures.
+    if (text.rfind("Export\n", 0) == 0)
+        m_recorder.exportFailed();
+    m_inner.warning(text);
 }
 
 void RecordingObserver::evaluationFailed(int index, const std::string& message, bool timedOut)

@@ -106,6 +106,11 @@ public:
     void individualEvaluated() { m_atBoundary = false; }
     /// The next boundary commits whatever the pacing says (before a stop, at SIGTERM).
     void requestCommit() { m_forceNext = true; }
+    /// The export step of the generation in hand failed (a full disk, a failing column): its
+    /// boundary is not committed, not even by finish(), so that a resume computes the
+    /// generation again and writes its row; a later boundary (a desktop's next Run) commits it
+    /// with the rest, as the file then lacks that row for good.
+    void exportFailed() { m_holdNext = true; }
     /// Commits now when the engine is at a boundary (no evaluation since the last one) and
     /// something is not yet stored; otherwise the store already holds the last boundary and
     /// every finished evaluation after it. Call when a run ends, however it ends.
@@ -151,6 +156,8 @@ private:
 
     bool m_atBoundary = true;
     bool m_forceNext = false;
+    bool m_holdNext = false;
+    bool m_held = false;
     bool m_pacing = true;
     bool m_evaluationSinceCommit = false;
     // Of the last hand-over, restored when its commit fails.
@@ -177,7 +184,8 @@ private:
 /// An observer that tells the recorder what a run shows and passes every call on to the
 /// front end's own observer: with it the run loop records into a store without knowing it.
 /// For an external objective it commits each evaluation as the run takes it back, failed
-/// ones with their message. A commit that fails is told to the inner observer as a warning
+/// ones with their message. The boundary after a failed export step is not committed
+/// (RunRecorder::exportFailed). A commit that fails is told to the inner observer as a warning
 /// with the store's message, each message once; a store that is gone (StoreLost) also stops
 /// the run through the stop handler. (Typed values are committed by whoever enters them.)
 class RecordingObserver : public RunObserver {
@@ -185,7 +193,7 @@ public:
     RecordingObserver(RunRecorder& recorder, RunObserver& inner, const ZYL& zyl,
                       const ProjectSettings& settings);
 
-    void warning(const std::string& text) override { m_inner.warning(text); }
+    void warning(const std::string& text) override;
     void evaluationFailed(int index, const std::string& message, bool timedOut) override;
     void evaluatedValue(int index) override;
     void generationEvaluated() override { m_inner.generationEvaluated(); }

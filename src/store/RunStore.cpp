@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <random>
 
 namespace zyl {
 
@@ -40,7 +41,8 @@ CREATE TABLE run (
     owner_since TEXT,
     objective TEXT NOT NULL,
     script TEXT NOT NULL,
-    folder TEXT
+    folder TEXT,
+    run_id TEXT
 );
 CREATE TABLE state (
     id INTEGER PRIMARY KEY CHECK (id = 1),
@@ -140,15 +142,20 @@ void upgradeStoreLayout(sql::Database& db, std::int64_t fromVersion)
     // a part already present would make such a store impossible to resume.
     const bool jobs = db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' "
                                   "AND name = 'jobs'") != 0;
-    const bool folder =
-        db.queryInt("SELECT count(*) FROM pragma_table_info('run') WHERE name = 'folder'") != 0;
+    auto hasColumn = [&db](const char* name) {
+        sql::Statement q(db, "SELECT count(*) FROM pragma_table_info('run') WHERE name = ?");
+        q.bindText(1, name);
+        return q.step() && q.columnInt(0) != 0;
+    };
     if (fromVersion < 2 && !jobs)
         db.exec(kJobsTable);
     if (fromVersion < 3) {
-        if (!folder)
+        if (!hasColumn("folder"))
             db.exec("ALTER TABLE run ADD COLUMN folder TEXT");
         db.exec(kMethodSchema); // IF NOT EXISTS
     }
+    if (fromVersion < 5 && !hasColumn("run_id"))
+        db.exec("ALTER TABLE run ADD COLUMN run_id TEXT");
     db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
 }
 
@@ -160,14 +167,6 @@ std::string utcNow()
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
-}
-
-std::string hostName()
-{
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return "?";
-    return name;
 }
 
 /// A JSON number, exact for every finite double (17 significant digits); SQLite's JSON
@@ -247,6 +246,15 @@ std::string_view statusText(RecordStatus status)
     return "ok";
 }
 
+std::string newRunId()
+{
+    std::random_device source;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(source()),
+                  static_cast<unsigned>(source()));
+    return text;
+}
+
 void Snapshot::clearIncrements()
 {
     generations.clear();
@@ -309,6 +317,12 @@ void RunStore::cannotWrite(const std::string& reason) const
 RunStore RunStore::create(const std::string& path, RunHeader header, const Snapshot& first)
 {
     RunStore store(path);
+    struct stat before {};
+    const bool existed = ::stat(store.m_file.c_str(), &before) == 0;
+    std::vector<std::string> madeBeside;
+    for (const char* suffix : {"-wal", "-shm"})
+        if (!exists(store.m_file + suffix))
+            madeBeside.push_back(store.m_file + suffix);
     FileLock::Result result;
     try {
         result = store.m_lock.acquire(store.m_file, /*create=*/true);
@@ -328,6 +342,8 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         std::error_code error;
         header.folder = fs::current_path(error).string();
     }
+    if (header.runId.empty())
+        header.runId = newRunId();
     store.m_created = header.created;
     try {
         store.m_db = sql::Database(store.m_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -356,8 +372,8 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
-                               "script, owner_pid, owner_host, owner_since, folder) "
-                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                               "script, owner_pid, owner_host, owner_since, folder, run_id) "
+                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             run.bindText(1, header.created)
                 .bindText(2, header.program)
                 .bindText(3, header.scriptName);
@@ -377,6 +393,7 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
                 run.bindNull(13);
             else
                 run.bindText(13, header.folder);
+            run.bindText(14, header.runId);
             run.run();
             sql::Statement plot(store.m_db, "INSERT INTO plots VALUES (?, ?, ?, ?)");
             for (std::size_t p = 0; p < header.plots.size(); ++p)
@@ -397,6 +414,17 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
         }
         store.setUpWriting();
     } catch (const Exception& error) {
+        // What this call made goes again (a full disk leaves a file that holds no run, and a
+        // WAL that SQLite would replay into the next file of that name); a file that was
+        // there is left as it was found.
+        store.m_writers.reset();
+        store.m_db.close();
+        if (!existed)
+            ::unlink(store.m_file.c_str());
+        else if (before.st_size == 0)
+            (void)!::truncate(store.m_file.c_str(), 0);
+        for (const std::string& side : madeBeside)
+            ::unlink(side.c_str());
         const std::string text = error.what();
         if (text.rfind("The run store ", 0) == 0)
             throw;
@@ -487,7 +515,7 @@ void RunStore::setSynchronous(int level)
     m_synchronous = level;
 }
 
-void RunStore::beginWriting(const std::string& folder)
+void RunStore::beginWriting(const std::string& runId)
 {
     if (m_writable)
         return;
@@ -505,14 +533,11 @@ void RunStore::beginWriting(const std::string& folder)
             if (m_version < kStoreVersion)
                 upgradeStoreLayout(m_db, m_version);
             sql::Statement owner(m_db, "UPDATE run SET owner_pid = ?, owner_host = ?, "
-                                       "owner_since = ?, folder = ifnull(folder, ?)");
+                                       "owner_since = ?, run_id = ifnull(run_id, ?)");
             owner.bind(1, static_cast<std::int64_t>(::getpid()))
                 .bindText(2, hostName())
-                .bindText(3, utcNow());
-            if (folder.empty())
-                owner.bindNull(4);
-            else
-                owner.bindText(4, folder);
+                .bindText(3, utcNow())
+                .bindText(4, runId.empty() ? newRunId() : runId);
             owner.run();
             transaction.commit();
         }
@@ -522,6 +547,15 @@ void RunStore::beginWriting(const std::string& folder)
     } catch (const Exception& error) {
         cannotWrite(error.what());
     }
+}
+
+void RunStore::writeProvenFolder()
+{
+    if (m_unprovenFolder.empty())
+        return;
+    sql::Statement folder(m_db, "UPDATE run SET folder = ? WHERE folder IS NULL");
+    folder.bindText(1, m_unprovenFolder);
+    folder.run();
 }
 
 std::int64_t RunStore::recordJob(const SchedulerJob& job)
@@ -642,8 +676,10 @@ void RunStore::commitSnapshot(const Snapshot& s)
         st.run();
         w.method.bindText(1, std::string(codec::methodNameOfRecord(s.method))).bindBlob(2, s.method);
         w.method.run();
+        writeProvenFolder();
         if (transaction)
             transaction->commit();
+        m_unprovenFolder.clear();
     } catch (const Exception& error) {
         cannotWrite(error.what());
     }
@@ -656,6 +692,11 @@ std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r)
     checkStillThere();
     try {
         setSynchronous(2);
+        // A value the objective gave proves the folder as a whole generation does.
+        const bool proving = r.status == RecordStatus::Ok && !m_unprovenFolder.empty();
+        std::optional<sql::Transaction> transaction;
+        if (proving)
+            transaction.emplace(m_db);
         sql::Statement& st = m_writers->evaluation;
         st.bind(1, r.generation).bind(2, r.individual).bindText(3, jsonArray(r.variables));
         st.bind(4, r.value).bindText(5, statusText(r.status)).bindText(6, r.kind);
@@ -663,6 +704,11 @@ std::int64_t RunStore::commitEvaluation(const EvaluationRecord& r)
         st.bindText(11, r.message).bindText(12, utcNow()).bindBlob(13, exactEvaluation(r));
         st.run();
         const std::int64_t id = sqlite3_last_insert_rowid(m_db.handle());
+        if (proving) {
+            writeProvenFolder();
+            transaction->commit();
+            m_unprovenFolder.clear();
+        }
         setSynchronous(1);
         return id;
     } catch (const Exception& error) {
@@ -688,6 +734,13 @@ void RunStore::copyTo(const std::string& path)
                 throw Exception(sqlite3_errstr(code));
             copy.exec("PRAGMA journal_mode = WAL");
             copy.exec("UPDATE run SET owner_pid = NULL, owner_host = NULL, owner_since = NULL");
+            // A store of an older layout stays as it is: it gets its id when it is resumed.
+            if (copy.queryInt("SELECT count(*) FROM pragma_table_info('run') "
+                              "WHERE name = 'run_id'") != 0) {
+                sql::Statement id(copy, "UPDATE run SET run_id = ?");
+                id.bindText(1, newRunId());
+                id.run();
+            }
             copy.exec("PRAGMA wal_checkpoint(TRUNCATE)");
         }
         fs::remove(temporary + "-wal", ignored);

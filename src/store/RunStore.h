@@ -29,8 +29,8 @@ constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// this layout when a resume first writes it (version 2 added the table of scheduler jobs,
 /// version 3 the run's folder and the table of the search method, which a run of
 /// the genetic algorithm leaves empty, version 4 the constraint values in the lists of
-/// individuals and in the evaluations' exact values).
-constexpr std::int32_t kStoreVersion = 4;
+/// individuals and in the evaluations' exact values, version 5 the run's id).
+constexpr std::int32_t kStoreVersion = 5;
 
 /// The file of a running store was deleted, replaced or cut short behind the run's back: no
 /// later commit can reach the file the user sees, so the run must stop rather than go on
@@ -65,10 +65,17 @@ struct RunHeader {
     /// file, the program, its files, the work root, the template) resolve; "" when unknown
     /// (a store of an older ZYL). Filled by create() when left empty.
     std::string folder;
+    /// What tells this run from every other, wherever its store is moved or renamed (its
+    /// work folders are named after it): made at random by create() when left empty; "" in a
+    /// store of an older ZYL until a resume upgrades it.
+    std::string runId;
     /// Filled by create().
     std::string created;
     std::string program;
 };
+
+/// A new run id: 16 hexadecimal digits from the system's source of randomness.
+std::string newRunId();
 
 /// The figures of one generation as published, for the generations table.
 struct GenerationFigures {
@@ -190,7 +197,8 @@ public:
     RunStore& operator=(RunStore&&) = delete;
 
     /// Creates a store at `path` holding `header` and the first snapshot (the engine as
-    /// loaded), in one transaction: a store either holds a whole run or none.
+    /// loaded), in one transaction: a store either holds a whole run or none. A file this
+    /// call made is removed again when the creation fails (a full disk).
     /// A missing or empty file is created; a file that is a store already holding a run is
     /// refused ("The run store \"<path>\" already holds a run: resume it, or choose another
     /// file."); any other file is refused as openExisting would refuse it, and left alone.
@@ -208,7 +216,7 @@ public:
     /// Opens a store that holds a run, after these checks, each with its message:
     /// - the file exists and is a ZYL store: "The file \"<path>\" is not a ZYL run store.";
     /// - its version is known: "The run store \"<path>\" was written by a newer ZYL (store
-    ///   version N; this ZYL reads version 3).";
+    ///   version N; this ZYL reads version 5).";
     /// - (with `lock`, which a resume asks for) the file and its folder can be written: "The
     ///   run store \"<path>\" cannot be written: <why>";
     /// - it is whole: "The run store \"<path>\" is damaged: <detail>";
@@ -232,10 +240,15 @@ public:
     std::pair<std::int64_t, std::int64_t> failureCounts(std::int32_t throughGeneration);
 
     /// Reopens the file for writing, brings an older layout up to this one and records this
-    /// process as its owner (and `folder` as the run's folder when the store did not know
-    /// it). Call once every check of a resume has passed. \throws Exception "The run store
+    /// process as its owner (and `runId` as the run's id when the store had none). Call once
+    /// the resume has really started, every check of it passed, so that a refused resume
+    /// leaves the file as it was, byte for byte. \throws Exception "The run store
     /// \"<path>\" cannot be written: <reason>".
-    void beginWriting(const std::string& folder);
+    void beginWriting(const std::string& runId);
+    /// The folder to record as the run's in a store that does not know it (an older ZYL's).
+    /// Written with the first generation or successful evaluation this process commits, not
+    /// before: a resume that fails at once in a wrong folder must not bind the run to it.
+    void recordFolderOnceProven(const std::string& folder) { m_unprovenFolder = folder; }
 
     /// Copies what the WAL holds into the file itself, as far as no reader stands in the way.
     /// SQLite's own checkpoints are off: this is the only one, called by the recorder's
@@ -257,7 +270,8 @@ public:
     std::int64_t commitEvaluation(const EvaluationRecord& record);
 
     /// A consistent copy of the store at `path` (the desktop program's Save as), written
-    /// beside it and renamed over it.
+    /// beside it and renamed over it. The copy is a run of its own from then on: it gets a
+    /// new run id, so that it never takes the original's work folders for its own.
     void copyTo(const std::string& path);
 
     // The scheduler jobs a run submitted (see JobLedger), each call in its own transaction,
@@ -291,6 +305,8 @@ private:
     [[noreturn]] void cannotWrite(const std::string& reason) const;
     void setSynchronous(int level);
     void setUpWriting();
+    /// Inside a write's transaction: the run's folder, once proven (recordFolderOnceProven).
+    void writeProvenFolder();
 
     std::string m_path;
     std::string m_file;
@@ -300,6 +316,7 @@ private:
     sql::Database m_db;
     bool m_writable = false;
     std::string m_created;
+    std::string m_unprovenFolder;
     int m_synchronous = -1;
     // What the file was when opened for writing (device, inode, the largest size seen).
     bool m_identityKnown = false;

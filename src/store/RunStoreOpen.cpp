@@ -4,6 +4,9 @@
 #include "store/StoreFiles.h"
 
 #include <sqlite3.h>
+#include <signal.h>
+
+#include <cerrno>
 
 namespace zyl {
 
@@ -59,9 +62,16 @@ void RunStore::lockAgainstOthers()
         try {
             sql::Database db = openForReading(m_file);
             sql::Statement who(db, "SELECT owner_pid, owner_host, owner_since FROM run");
-            if (who.step() && !who.isNull(0))
-                owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
-                        who.columnText(1) + " since " + who.columnText(2) + ")";
+            // The owner is written once a resume really starts: until then the fields may
+            // still name the process that was killed, which is then left unsaid.
+            if (who.step() && !who.isNull(0)) {
+                const bool gone = who.columnText(1) == hostName() &&
+                                  ::kill(static_cast<pid_t>(who.columnInt(0)), 0) != 0 &&
+                                  errno == ESRCH;
+                if (!gone)
+                    owner = " (process " + std::to_string(who.columnInt(0)) + " on " +
+                            who.columnText(1) + " since " + who.columnText(2) + ")";
+            }
         } catch (const std::exception&) {
             // The owner is only a detail of the message.
         }

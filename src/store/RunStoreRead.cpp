@@ -67,14 +67,14 @@ StoredRun RunStore::read()
     StoredRun run;
     try {
         {
-            // A store of the first two layouts has no folder: the run's folder is unknown.
-            sql::Statement q(m_db, m_version >= 3
-                                       ? "SELECT created, program, script_name, seed, "
-                                         "export_name, export_every_iteration, export_base, "
-                                         "objective, script, folder FROM run"
-                                       : "SELECT created, program, script_name, seed, "
-                                         "export_name, export_every_iteration, export_base, "
-                                         "objective, script, NULL FROM run");
+            // A store of the first two layouts has no folder: the run's folder is unknown; one
+            // before the fifth has no id.
+            const std::string columns = std::string(m_version >= 3 ? "folder" : "NULL") + ", " +
+                                        (m_version >= 5 ? "run_id" : "NULL");
+            sql::Statement q(m_db, ("SELECT created, program, script_name, seed, export_name, "
+                                    "export_every_iteration, export_base, objective, script, " +
+                                    columns + " FROM run")
+                                       .c_str());
             if (!q.step())
                 damaged("the run is missing");
             RunHeader& h = run.header;
@@ -90,6 +90,8 @@ StoredRun RunStore::read()
             h.scriptText = q.columnText(8);
             if (!q.isNull(9))
                 h.folder = q.columnText(9);
+            if (!q.isNull(10))
+                h.runId = q.columnText(10);
             if (h.exportBase < 0)
                 damaged("the export file's starting size is negative");
         }

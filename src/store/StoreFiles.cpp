@@ -77,6 +77,14 @@ bool exists(const std::string& name)
     return ::stat(name.c_str(), &info) == 0;
 }
 
+std::string hostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "?";
+    return name;
+}
+
 sql::Database openForReading(const std::string& path)
 {
     // NOTE: a rollback journal beside the file would be played back by a writable connection:

@@ -23,6 +23,9 @@ void harden(sql::Database& db);
 
 bool exists(const std::string& name);
 
+/// This machine's name, as the store records its owner ("?" when it cannot be had).
+std::string hostName();
+
 /// A connection that reads and never writes the database, nor creates anything beside it
 /// when the file has no WAL. A process killed in the middle of a run leaves a WAL whose index
 /// must be rebuilt before anything can be read, which SQLite refuses to a read-only

@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/FileReplace.h"
+#include "engine/Export.h"
 #include "engine/External.h"
 #include "engine/backends/BatchEvaluator.h"
 #include "engine/backends/Slurm.h"
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -37,6 +39,20 @@ std::int64_t fileSize(const std::string& name)
 {
     struct stat info {};
     return !name.empty() && ::stat(name.c_str(), &info) == 0 ? info.st_size : 0;
+}
+
+/// The script's own seed, which the loader starts the generator from (it has checked that it
+/// is a whole number).
+std::optional<std::uint64_t> scriptSeed(const ProjectScript& script)
+{
+    if (!script.HasKey("OPTIONS", "seed"))
+        return std::nullopt;
+    const std::string text = script.ReadString("OPTIONS", "seed", "");
+    std::uint64_t seed = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return seed;
 }
 
 // The seed only chooses where a run starts; a resumed run continues from the generator's
@@ -62,7 +78,9 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
     RunHeader header;
     header.scriptName = scriptName;
     header.scriptText = script.text();
-    header.seed = seed;
+    // As in the loader, the script's own seed wins.
+    const std::optional<std::uint64_t> own = scriptSeed(script);
+    header.seed = own ? own : seed;
     header.objective = describeObjective(script, settings, *project.zyl).text();
     header.exportName = script.ReadString("EXPORT_NAMES", "export_name", "");
     header.exportEveryIteration = settings.exportEveryIteration;
@@ -91,13 +109,23 @@ StoredSession::WorkingFolder::~WorkingFolder()
         (void)!::chdir(m_left.c_str());
 }
 
-std::string workRootOwner(const std::string& storePath, const std::string& created)
+std::string workRootOwner(const std::string& runId, const std::string& created)
 {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::weakly_canonical(storePath, error);
-    if (error)
-        path = std::filesystem::absolute(storePath, error).lexically_normal();
-    return "run store " + inQuotes(path.string()) + " created " + created;
+    return "run store created " + created + " (run " + runId + ")";
+}
+
+void refuseExportOntoRunFiles(const ProjectScript& script, const ProjectSettings& settings,
+                              const std::string& storeFile)
+{
+    // The WAL and its index are the store as much as the file is.
+    refuseExportOnto(script.ReadString("EXPORT_NAMES", "export_name", ""),
+                     {{"run store", storeFile},
+                      {"run store", storeFile.empty() ? storeFile : storeFile + "-wal"},
+                      {"run store", storeFile.empty() ? storeFile : storeFile + "-shm"},
+                      {"script", script.fileName()},
+                      {"program", settings.functionMode == FunctionMode::External
+                                      ? settings.externalName
+                                      : std::string()}});
 }
 
 RecordedRun StoredSession::recorded()
@@ -137,6 +165,7 @@ void StoredSession::start(const StoreRequest& request)
     const std::uint64_t seed = request.seed ? *request.seed : LcgRng::clockSeed();
     rng.reseed(seed);
     project = loadProject(script, m_settings, m_table, rng);
+    refuseExportOntoRunFiles(script, m_settings, request.storePath);
 
     const std::string reusePath =
         request.reusePath.empty() ? m_settings.reuseStore : request.reusePath;
@@ -145,9 +174,10 @@ void StoredSession::start(const StoreRequest& request)
                                   reusePath);
 
     RunHeader header = makeRunHeader(script, m_settings, project, seed, request.scriptName);
+    header.runId = runId = newRunId();
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
-    m_settings.workRootOwner = workRootOwner(m_store->file(), m_store->created());
+    m_settings.workRootOwner = workRootOwner(runId, m_store->created());
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
     // The first page, with the application id, goes into the file itself, so that tools
     // which read only the file's header (file(1), the desktop's MIME magic) know a store
@@ -177,11 +207,12 @@ void StoredSession::resume(const StoreRequest& request)
     m_store.emplace(RunStore::openExisting(request.storePath, /*lock=*/true));
     const StoredRun stored = m_store->read();
     // Read with the rest, so that a damaged record is refused before anything is written.
-    const std::vector<SchedulerJob> jobs = m_store->openJobs();
+    m_jobs = m_store->openJobs();
     if (request.script && !sameScript(*request.script, stored.header.scriptText))
         throw Exception("The script " + inQuotes(request.scriptName) +
                         " differs from the one the run store " + inQuotes(request.storePath) +
                         " holds.");
+    refuseAnotherSeed(request, stored);
     enterRunFolder(stored.header.folder, request.storePath);
     RestoredRun restored = restoreRun(stored, request.storePath, m_settings, m_table, rng);
     script = std::move(restored.script);
@@ -197,39 +228,69 @@ void StoredSession::resume(const StoreRequest& request)
         lastFigures = stored.generations.back().figures;
     resumed = true;
 
-    const ExportRepair exportRepair = planExportRepair(stored, request.storePath);
+    m_exportRepair = planExportRepair(stored, request.storePath);
 
-    // The folders its earlier process left in the work root are this run's to take back. By
-    // the file's absolute name: the process may have changed into the run's folder.
-    m_settings.workRootOwner = workRootOwner(m_store->file(), stored.header.created);
-
-    // Every check has passed: from here on the store and the export file are written.
-    // Before anything is written: a resume that cannot end them is refused as it stands.
-    endEarlierJobs(request, jobs);
-    std::error_code error;
-    m_store->beginWriting(std::filesystem::current_path(error).string());
-    repairExportFile(exportRepair);
-    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, exportRepair.size,
+    // The folders its earlier process left in the work root are this run's to take back,
+    // wherever the store has gone since.
+    runId = stored.header.runId.empty() ? newRunId() : stored.header.runId;
+    m_settings.workRootOwner = workRootOwner(runId, stored.header.created);
+    if (stored.header.folder.empty()) {
+        std::error_code error;
+        m_store->recordFolderOnceProven(std::filesystem::current_path(error).string());
+    }
+    m_notice = request.notice;
+    m_recorder.emplace(*m_store, recorded(), stored.header.exportName, m_exportRepair.size,
                        stored.bufferEntries);
-    adoptEarlierResults(request, jobs);
+    m_beginPending = true;
 }
 
-void StoredSession::endEarlierJobs(const StoreRequest& request,
-                                   const std::vector<SchedulerJob>& jobs)
+void StoredSession::refuseAnotherSeed(const StoreRequest& request, const StoredRun& stored)
 {
-    if (jobs.empty())
+    // The same command starts a run and continues it, so the seed that started it is welcome.
+    // What the first command line wrote into the script is the run's seed, also where an older
+    // ZYL recorded a clock seed beside it.
+    const std::optional<std::uint64_t> own =
+        scriptSeed(ProjectScript::fromText(stored.header.scriptText));
+    const std::optional<std::uint64_t> seed = own ? own : stored.header.seed;
+    const std::optional<std::uint64_t>& given = request.seed;
+    if (!given || given == seed)
+        return;
+    throw Exception("The run store " + inQuotes(request.storePath) + " holds a run " +
+                    (seed ? "started with the seed " + std::to_string(*seed)
+                          : std::string("whose seed is not recorded")) +
+                    ": a resume continues it, and cannot take the seed " +
+                    std::to_string(*given) + ".");
+}
+
+void StoredSession::begin()
+{
+    if (!m_beginPending)
+        return;
+    // Before anything is written: a resume that cannot end them is refused as it stands.
+    endEarlierJobs();
+    m_store->beginWriting(runId);
+    repairExportFile(m_exportRepair);
+    adoptEarlierResults();
+    // Only now: each step above may be taken again by a later Run after a failure (a store
+    // that was made writable stays so, a job ended or a value taken is not ended or taken twice).
+    m_beginPending = false;
+}
+
+void StoredSession::endEarlierJobs()
+{
+    if (m_jobs.empty())
         return;
     slurm::SchedulerLink link(m_settings.cluster.schedulerTimeoutMinutes * 60,
-                              [&request](const SchedulerNotice& notice) {
-                                  if (request.notice)
-                                      request.notice(schedulerNoticeText(notice));
+                              [this](const SchedulerNotice& notice) {
+                                  if (m_notice)
+                                      m_notice(schedulerNoticeText(notice));
                               });
-    slurm::endEarlierJobs(link, jobs);
+    slurm::endEarlierJobs(link, m_jobs);
 }
 
-void StoredSession::adoptEarlierResults(const StoreRequest& request,
-                                        const std::vector<SchedulerJob>& jobs)
+void StoredSession::adoptEarlierResults()
 {
+    const std::vector<SchedulerJob>& jobs = m_jobs;
     if (jobs.empty())
         return;
 
@@ -280,10 +341,10 @@ void StoredSession::adoptEarlierResults(const StoreRequest& request,
     std::string ids;
     for (const SchedulerJob& job : jobs)
         ids += (ids.empty() ? "" : ", ") + (job.id.empty() ? job.name : job.id);
-    if (request.notice)
-        request.notice("The Slurm jobs " + ids + " of the interrupted run have ended; " +
-                       std::to_string(adopted) + (adopted == 1 ? " evaluation" : " evaluations") +
-                       " they finished are taken as they are.");
+    if (m_notice)
+        m_notice("The Slurm jobs " + ids + " of the interrupted run have ended; " +
+                 std::to_string(adopted) + (adopted == 1 ? " evaluation" : " evaluations") +
+                 " they finished are taken as they are.");
 }
 
 } // namespace zyl

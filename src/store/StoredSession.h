@@ -4,6 +4,7 @@
 #include "engine/StopRules.h"
 #include "project/Loader.h"
 #include "store/RunRecorder.h"
+#include "store/Restore.h"
 #include "store/RunStore.h"
 
 #include <functional>
@@ -24,8 +25,9 @@ struct StoreRequest {
     std::optional<ProjectScript> script;
     /// The script's file name as given, kept in the store for reference.
     std::string scriptName;
-    /// The seed of a new run; without one a clock seed is drawn and kept in the store, so
-    /// that every stored run can be repeated.
+    /// The seed of a new run; without one the script's seed is used, and without that a clock
+    /// seed is drawn. The seed used is kept in the store, so that every stored run can be
+    /// repeated. A resume continues from the stored generator and takes no other seed.
     std::optional<std::uint64_t> seed;
     /// Another store whose evaluations fill the buffer of a new run; when empty the script's
     /// reuse_store applies. Ignored on resume (the reused entries are in the store already).
@@ -35,7 +37,8 @@ struct StoreRequest {
     std::function<void(const std::string&)> notice;
 };
 
-/// The header of a new store for a loaded project: its script, seed, objective, export file
+/// The header of a new store for a loaded project: its script, seed (the script's own when it
+/// has one, as the loader takes it, else `seed`), objective, export file
 /// (in append mode the bytes the file holds now are kept as they are) and plots. With
 /// RunStore::create, initialSnapshot and a RunRecorder it also serves the desktop program's
 /// Save as of a project that has run without a store.
@@ -43,9 +46,15 @@ RunHeader makeRunHeader(const ProjectScript& script, const ProjectSettings& sett
                         const LoadedProject& project, std::optional<std::uint64_t> seed,
                         const std::string& scriptName);
 
-/// The identity of a stored run in its work root (ProjectSettings::workRootOwner): the store's
-/// real path and creation time, which stay when the run is resumed from another folder.
-std::string workRootOwner(const std::string& storePath, const std::string& created);
+/// The identity of a stored run in its work root (ProjectSettings::workRootOwner): its run id,
+/// with its creation time for people, which stay when the store is moved or renamed and when
+/// the run is resumed from another folder.
+std::string workRootOwner(const std::string& runId, const std::string& created);
+
+/// Refuses an export file that is the store (its file by its absolute name, "" for none), the
+/// script or the external program of the task loaded into `settings`; see refuseExportOnto.
+void refuseExportOntoRunFiles(const ProjectScript& script, const ProjectSettings& settings,
+                              const std::string& storeFile);
 
 /// A project whose run is recorded in a store, opened or started by the rules of `--store`:
 ///
@@ -56,16 +65,19 @@ std::string workRootOwner(const std::string& storePath, const std::string& creat
 ///   from the script, so that a requeued job can always give the same command. A script
 ///   given with it must be the one the store holds ("The script \"S\" differs from the one
 ///   the run store \"F\" holds."), its OPTIONS seed aside: a resumed generator continues from
-///   its stored state, so the seed a first command line gave need not be given again; "The run store \"F\" holds no run to resume, and no script
-///   was given to start one." when there is neither;
-/// - a resume ends the scheduler jobs the interrupted process left (the store records them)
-///   before anything is submitted: what still runs is cancelled and awaited, and the array
+///   its stored state, so the seed a first command line gave need not be given again, and
+///   another one is refused ("The run store \"F\" holds a run started with the seed N: a
+///   resume continues it, and cannot take the seed M."); "The run store \"F\" holds no run
+///   to resume, and no script was given to start one." when there is neither;
+/// - a resume (at begin()) ends the scheduler jobs the interrupted process left (the store
+///   records them) before anything is submitted: what still runs is cancelled and awaited, and the array
 ///   tasks of the generation in progress that had finished with a value are taken as that
 ///   individual's evaluation, so that no individual runs twice at once in its folder; when
 ///   the scheduler cannot be reached for its scheduler_timeout the resume is refused;
 /// - every damaged store (not a store, cut short, newer, in use, a script that no longer
-///   loads) is refused with its message and is neither modified nor deleted: the file stays
-///   read-only until every check, the rebuilding of the project included, has passed;
+///   loads, a search method's state missing) is refused with its message and is neither
+///   modified nor deleted: the file stays read-only until begin(), which the front end calls
+///   once every check of its own (the work root's) has passed as well;
 /// - a resumed run works in the folder it started in, whatever the current folder: the
 ///   process changes into it before the script is loaded again, so that the script's relative
 ///   names (export file, program, its input and output, work root, template, reuse_store)
@@ -93,9 +105,19 @@ public:
     StoredSession& operator=(const StoredSession&) = delete;
     ~StoredSession();
 
+    /// The run really starts: every check has passed, so a resumed store is written from now
+    /// on (its layout brought up to date, this process its owner), its export file put back
+    /// as the store recorded it, and the scheduler jobs of the interrupted process ended and
+    /// their values taken. Does nothing for a new run, and the second time.
+    /// \throws Exception with the store's, the export file's or the scheduler's message.
+    void begin();
+
     ProjectScript script;
     LoadedProject project;
     LcgRng rng;
+    /// The run's id (RunHeader::runId), also for a store of an older ZYL, which is given it
+    /// when begin() upgrades it.
+    std::string runId;
     StopRuleState stop;
     RunClock clock;
     /// True when an existing run was continued.
@@ -140,8 +162,9 @@ private:
     }
     void start(const StoreRequest& request);
     void resume(const StoreRequest& request);
-    void endEarlierJobs(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
-    void adoptEarlierResults(const StoreRequest& request, const std::vector<SchedulerJob>& jobs);
+    static void refuseAnotherSeed(const StoreRequest& request, const StoredRun& stored);
+    void endEarlierJobs();
+    void adoptEarlierResults();
     /// Changes into the folder a resumed run started in ("" for unknown: stays).
     void enterRunFolder(const std::string& folder, const std::string& storePath);
     RecordedRun recorded();
@@ -152,6 +175,11 @@ private:
     WorkingFolder m_folder;
     std::optional<RunStore> m_store;
     std::optional<RunRecorder> m_recorder;
+    // What a resume does at begin().
+    bool m_beginPending = false;
+    ExportRepair m_exportRepair;
+    std::vector<SchedulerJob> m_jobs;
+    std::function<void(const std::string&)> m_notice;
 };
 
 } // namespace zyl

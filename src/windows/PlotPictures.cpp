@@ -1,12 +1,33 @@
 #include "windows/PlotPictures.h"
 
+#include "common/FileReplace.h"
 #include "windows/ChartWindow.h"
 #include "windows/UserChart.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
+
+#include <optional>
 
 namespace zyl {
+
+namespace {
+
+// A picture goes to a file beside its place and is renamed over it, so that one that cannot
+// be written whole (a full disk) leaves an earlier picture of the same name as it was.
+void writePicture(const QString& path, const QByteArray& bytes, std::vector<std::string>& failures)
+{
+    const std::string name = path.toStdString();
+    std::optional<std::string> reason;
+    if (bytes.isEmpty())
+        reason = "the picture could not be drawn";
+    else
+        reason = replaceFileContent(name, bytes.toStdString());
+    if (reason)
+        failures.push_back("Cannot write the picture to " + name + ": " + *reason);
+}
+
+} // namespace
 
 std::vector<std::string> writePlotPictures(const std::vector<UserPlot>& plots,
                                            const std::string& directory)
@@ -25,13 +46,15 @@ std::vector<std::string> writePlotPictures(const std::vector<UserPlot>& plots,
         TForm1 form;
         form.resize(640, 480);
         UserChart chart(plot, &form);
-        const QString png = dir.filePath(name + ".png");
-        if (!form.saveBitmap(png))
-            failures.push_back("Cannot write the picture to " + png.toStdString());
-        const QString svgPath = dir.filePath(name + ".svg");
-        QFile svg(svgPath);
-        if (!svg.open(QIODevice::WriteOnly) || svg.write(form.svgDocument()) < 0)
-            failures.push_back("Cannot write the picture to " + svgPath.toStdString());
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            if (!form.bitmap().save(&buffer, "PNG"))
+                png.clear();
+        }
+        writePicture(dir.filePath(name + ".png"), png, failures);
+        writePicture(dir.filePath(name + ".svg"), form.svgDocument(), failures);
     }
     return failures;
 }

@@ -8,8 +8,10 @@
 namespace zyl {
 
 /// Draws each plot with the chart window's code and writes DIR/<title>.png and
-/// DIR/<title>.svg. Needs a QApplication. Characters a file name cannot hold ("/" and NUL)
-/// become "_". Returns one message per file that could not be written.
+/// DIR/<title>.svg, each whole or not at all (a picture that cannot be written leaves the
+/// file of that name as it was). Needs a QApplication. Characters a file name cannot hold ("/"
+/// and NUL) become "_". Returns one message per file that could not be written ("Cannot
+/// write the picture to <file>: <reason>").
 std::vector<std::string> writePlotPictures(const std::vector<UserPlot>& plots,
                                            const std::string& directory);
 

@@ -3,6 +3,7 @@
 hanging external programs, signals, and a manual task fed through standard input.
 Usage: batch_e2e.py ZYL_BATCH EXAMPLES_DIR"""
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -175,6 +176,23 @@ else:
             check("png signature", f.read(8) == b"\x89PNG\r\n\x1a\n")
         with open(os.path.join(plots, "Convergence.svg"), "rb") as f:
             check("svg document", b"<svg" in f.read())
+
+    # On a full disk (a limit on the size of files) the pictures drawn before stay whole, and
+    # each picture that could not be written is named.
+    def full_disk():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+
+    earlier = {ext: open(os.path.join(plots, "Convergence." + ext), "rb").read()
+               for ext in ("png", "svg")}
+    r = subprocess.run([batch, "--seed", "5", "--quiet", "--plots", plots,
+                        os.path.join(examples, "rastrigin.txt")], stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=300, cwd=work, preexec_fn=full_disk)
+    err = r.stderr.decode()
+    check("plots on a full disk", r.returncode == 1 and all(
+        "Cannot write the picture to %s: " % os.path.join(plots, "Convergence." + ext) in err and
+        open(os.path.join(plots, "Convergence." + ext), "rb").read() == earlier[ext]
+        for ext in ("png", "svg")), err[-500:])
 
 shutil.rmtree(work, ignore_errors=True)
 print("%d passed, %d failed" % (passed, failed))

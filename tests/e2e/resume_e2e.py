@@ -3,6 +3,7 @@
 file must be those of the uninterrupted seeded run, byte for byte, and no evaluation the store
 holds as finished may run again. Also SIGTERM (exit 143, then resumable) and refused stores.
 Usage: resume_e2e.py ZYL_BATCH"""
+import json
 import os
 import random
 import shutil
@@ -233,12 +234,14 @@ def feed(cwd, args, stop_at=None):
     process = subprocess.Popen([batch] + args, cwd=cwd, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     text = b""
+    seen = b""
     answered = 0
     while True:
         chunk = os.read(process.stderr.fileno(), 4096)
         if not chunk:
             break
         text += chunk
+        seen += chunk
         while b"\nf = " in text:
             prompt, text = text.split(b"\nf = ", 1)
             if stop_at is not None and answered == stop_at:
@@ -252,6 +255,7 @@ def feed(cwd, args, stop_at=None):
     out = process.stdout.read()
     process.wait()
     process.returncode_out = out
+    process.stderr_text = seen
     return answered, process
 
 
@@ -274,6 +278,20 @@ check("manual report", resumed.returncode_out == finished.returncode_out,
       "\n%s---\n%s" % (finished.returncode_out[-300:], resumed.returncode_out[-300:]))
 check("manual export", read(os.path.join(reference_cwd, "man.tsv")) ==
       read(os.path.join(cwd, "man.tsv")))
+
+# 4b. The time left after a resume comes from the generations this process computed, not from
+#     those the store held: at the first generation after it, all of the time so far went
+#     into that one.
+cwd = folder("manual-left", manual)
+feed(cwd, command, 7)
+_, resumed = feed(cwd, ["--progress", "json"] + command[1:])
+# Each object follows the prompt that its generation's last value answered.
+lines = [json.loads(line[line.index(b'{"generation"'):])
+         for line in resumed.stderr_text.splitlines() if b'{"generation"' in line]
+first = lines[0] if lines else {"generation": 0}
+check("time left after a resume", first["generation"] >= 2 and
+      abs(first["estimated"] - first["elapsed"] * (5 - first["generation"])) <=
+      1e-9 * first["estimated"], str(lines))
 check("manual asked once", answered == expected, "%d answers, %d needed" % (answered, expected))
 
 # 5. Refused stores end with status 2 and are left as they were.

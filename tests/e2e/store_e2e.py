@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """zyl-batch and the run store in the mishaps of a long run: a resume started from another
 folder, a folder that is gone, an export file that is not the run's, an older store, a store
-cut short, deleted during the run, or in a read-only folder, a full file system, a crafted
-store that asks for tens of gigabytes.
+cut short, deleted during the run, or in a read-only folder, moved or renamed after a kill, a
+full file system, a crafted store that asks for tens of gigabytes, an export file that is the
+store, the script or the program.
 Usage: store_e2e.py ZYL_BATCH SOURCE_DIR"""
 import os
 import resource
@@ -12,6 +13,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import time
 
 batch = os.path.abspath(sys.argv[1])
 source = os.path.abspath(sys.argv[2])
@@ -120,6 +122,28 @@ check("older store, own folder", own.returncode == 0 and own.stdout == reference
       read(os.path.join(run_d, "progress.tsv")) ==
       read(os.path.join(reference_dir, "progress.tsv")), own.stderr.decode())
 
+# An older store resumed from a folder where its program is missing: the run fails, and the
+# store is not bound to that folder; from its own folder it resumes as before.
+run_e = killed_run("runE")
+db = sqlite3.connect(os.path.join(run_e, "run.zyl"))
+for column in ("folder", "run_id"):
+    if any(row[1] == column for row in db.execute("PRAGMA table_info(run)")):
+        db.execute("ALTER TABLE run DROP COLUMN " + column)
+db.execute("PRAGMA user_version = 2")
+db.commit()
+db.close()
+wrong = folder("wrong", {})
+failing = run(wrong, ["--quiet", "--resume", "--store", "../runE/run.zyl"])
+db = sqlite3.connect(os.path.join(run_e, "run.zyl"))
+bound = db.execute("SELECT folder FROM run").fetchone()[0]
+db.close()
+check("older store, wrong folder fails unbound", failing.returncode == 1 and bound is None,
+      "%d %s %s" % (failing.returncode, bound, failing.stderr.decode()))
+own = run(run_e, ["--quiet", "--resume", "--store", "run.zyl"])
+check("older store, then its own folder", own.returncode == 0 and own.stdout == reference.stdout
+      and read(os.path.join(run_e, "progress.tsv")) ==
+      read(os.path.join(reference_dir, "progress.tsv")), own.stderr.decode())
+
 # 3. A store cut short is refused, and nothing is made beside it.
 cut = os.path.join(run_d, "cut.zyl")
 check("finished store closed", beside(os.path.join(run_d, "run.zyl")) == [])
@@ -131,9 +155,14 @@ check("cut short refused", refused.returncode == 2 and b"is damaged" in refused.
 check("cut short, nothing beside", beside(cut) == [], str(beside(cut)))
 
 # 4. A store whose population claims 1119412321 individuals of 4119738483 variables in 9
-#    bytes (the product wraps to 1 in 64 bits): refused as damaged, nothing allocated.
+#    bytes (the product wraps to 1 in 64 bits): refused as damaged, nothing allocated. Crafted
+#    here from a store of this test, so that the folder it records is one that exists.
 crafted = os.path.join(run_d, "crafted.zyl")
-shutil.copy(os.path.join(source, "fuzz", "corpus", "store", "huge-population.zyl"), crafted)
+shutil.copy(os.path.join(run_d, "run.zyl"), crafted)
+db = sqlite3.connect(crafted)
+db.execute("UPDATE state SET population = x'61e0b84273388ef500'")
+db.commit()
+db.close()
 for args in [["--store", "crafted.zyl", "task.txt"], ["--resume", "--store", "crafted.zyl"]]:
     result = run(run_d, ["--quiet"] + args)
     check("crafted %s" % args, result.returncode == 2 and
@@ -149,6 +178,44 @@ check("deleted store stops the run", result.returncode == 1 and
       b"is no longer the file this run opened" in result.stderr and
       int(read(os.path.join(cwd, "calls"))) < 24,
       "%d %s" % (result.returncode, result.stderr.decode()))
+
+# 5b. A store moved and renamed with its WAL and index after a kill: the work folders its
+#     programs left are still its run's, and it resumes.
+slow = program.replace("LC_ALL=C awk", "sleep 0.05\nLC_ALL=C awk")
+cwd = folder("moved", {"task.txt": task.replace("output_name=out.txt\n",
+                                                "output_name=out.txt\nworkers=2\n"),
+                       "obj.sh": slow})
+killed = subprocess.Popen([batch] + seeded + ["--store", "run.zyl", "task.txt"], cwd=cwd,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+roots = os.path.join(cwd, "task-runs")
+for _ in range(1000):
+    if os.path.isdir(roots) and any(name.startswith("gen2") for name in os.listdir(roots)):
+        break
+    time.sleep(0.01)
+killed.kill()
+killed.wait()
+left = os.listdir(roots) if os.path.isdir(roots) else []
+os.makedirs(os.path.join(cwd, "elsewhere"))
+for suffix in ["", "-wal", "-shm"]:
+    if os.path.exists(os.path.join(cwd, "run.zyl" + suffix)):
+        os.rename(os.path.join(cwd, "run.zyl" + suffix),
+                  os.path.join(cwd, "elsewhere", "renamed.zyl" + suffix))
+moved = run(cwd, ["--quiet", "--resume", "--store", "elsewhere/renamed.zyl"])
+check("moved store resumes", left and moved.returncode == 0 and moved.stdout == reference.stdout,
+      "%s %d %s" % (left, moved.returncode, moved.stderr.decode()))
+
+# 5c. An export file that is the store, the script or the program is refused before anything
+#     is written.
+for name, target in [("store", "run.zyl"), ("script", "task.txt"), ("program", "obj.sh")]:
+    cwd = folder("export-" + name, {"task.txt": task.replace("export_name=progress.tsv",
+                                                             "export_name=./" + target),
+                                    "obj.sh": program})
+    before = {f: read(os.path.join(cwd, f)) for f in os.listdir(cwd)}
+    result = run(cwd, seeded + ["--store", "run.zyl", "task.txt"])
+    after = {f: read(os.path.join(cwd, f)) for f in os.listdir(cwd)}
+    check("export onto the " + name, result.returncode == 2 and after == before and
+          ('is the %s "' % ("run store" if name == "store" else name)).encode() in result.stderr,
+          "%d %s" % (result.returncode, result.stderr.decode()))
 
 # 6. A store in a folder that cannot be written: reused as an archive (read as it is, nothing
 #    made beside it); a resume says that it cannot be written, not that it is damaged. Root
@@ -195,6 +262,26 @@ lines = [line for line in full.stderr.decode().splitlines() if line]
 check("full exit", full.returncode == 1, str(full.returncode))
 check("full said once", len(lines) == len(set(lines)) and
       any("cannot be written: " in line for line in lines), "\n".join(lines))
+
+# 8. The export file fills the disk in the middle of a run: the row that did not fit is cut
+#    back, the store records no part of it, and a resume writes the rest as the uninterrupted
+#    run did.
+exported = (analytical.replace("max_iteration=5", "max_iteration=30") +
+            "[EXPORT]\nmin=GlobalMin\navg=Average\n"
+            "[EXPORT_NAMES]\nexport_name=progress.tsv\nexport_every_iteration=1\n")
+earlier = "x" * ((1 << 20) - 300) + "\n"
+whole_dir = folder("export-whole", {"task.txt": exported, "progress.tsv": earlier})
+whole = run(whole_dir, seeded + ["task.txt"])
+cwd = folder("export-full", {"task.txt": exported, "progress.tsv": earlier})
+full = run(cwd, seeded + ["--store", "run.zyl", "task.txt"], preexec_fn=small_files)
+cut = read(os.path.join(cwd, "progress.tsv"))
+expected = read(os.path.join(whole_dir, "progress.tsv"))
+check("export full, whole rows", full.returncode == 1 and b"File too large" in full.stderr and
+      cut.endswith(b"\n") and expected.startswith(cut) and len(cut) < len(expected),
+      "%d %s" % (full.returncode, full.stderr.decode()))
+resumed = run(cwd, ["--quiet", "--resume", "--store", "run.zyl"])
+check("export full, resumed", resumed.returncode == 0 and resumed.stdout == whole.stdout and
+      read(os.path.join(cwd, "progress.tsv")) == expected, resumed.stderr.decode())
 
 print("%d passed, %d failed" % (passed, failed))
 if failed == 0:

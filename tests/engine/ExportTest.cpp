@@ -10,7 +10,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -265,4 +268,58 @@ TEST_F(ExportTest, AFileThatCannotBeWrittenIsReported)
         ThrowsMessage<Exception>(
             StrEq("Cannot write the export file \"" + m_dir.string() + "\": it is a directory")));
     EXPECT_TRUE(directoryEntries(m_dir).empty());
+}
+
+TEST_F(ExportTest, AnAppendThatDoesNotFitIsCutBackToTheRowsBeforeIt)
+{
+    columns({{"a", "Average"}, {"sd", "StdDev"}});
+    step({3, 1, 4, 2}, true);
+    const std::string whole = slurp(m_file);
+    // A full disk, as a limit on the size of files makes one: the row fits only in part.
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    rlimit full = was;
+    full.rlim_cur = whole.size() + 4;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
+    std::string message;
+    try {
+        step({5, 6, 7, 8}, true);
+    } catch (const Exception& error) {
+        message = error.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(message, "Cannot write the export file \"" + m_file.string() + "\": File too large");
+    EXPECT_EQ(slurp(m_file), whole);
+    step({5, 6, 7, 8}, true);
+    EXPECT_EQ(slurp(m_file).substr(whole.size()), "6.5\t1.11803\t\n");
+}
+
+TEST_F(ExportTest, AnExportFileThatIsOneOfTheRunsOwnFilesIsRefused)
+{
+    spit(m_dir / "task.txt", "[FUNCTION]\n");
+    spit(m_dir / "obj.sh", "#!/bin/sh\n");
+    fs::create_hard_link(m_dir / "task.txt", m_dir / "linked.txt");
+    fs::create_symlink(m_dir / "obj.sh", m_dir / "obj-link");
+    const std::vector<RunFile> own = {{"run store", (m_dir / "run.zyl").string()},
+                                      {"script", (m_dir / "task.txt").string()},
+                                      {"program", (m_dir / "obj.sh").string()}};
+    auto refusal = [&](const fs::path& exportName) {
+        try {
+            refuseExportOnto(exportName.string(), own);
+        } catch (const Exception& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    // The store does not exist yet: the same path, however it is written.
+    EXPECT_EQ(refusal(m_dir / "sub" / ".." / "run.zyl"),
+              "The export file \"" + (m_dir / "sub" / ".." / "run.zyl").string() +
+                  "\" is the run store \"" + (m_dir / "run.zyl").string() +
+                  "\": choose another export_name.");
+    EXPECT_NE(refusal(m_dir / "linked.txt").find("is the script"), std::string::npos);
+    EXPECT_NE(refusal(m_dir / "obj-link").find("is the program"), std::string::npos);
+    EXPECT_EQ(refusal(m_dir / "export.txt"), "");
+    EXPECT_NO_THROW(refuseExportOnto("", own));
 }

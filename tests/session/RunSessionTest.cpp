@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -261,6 +264,56 @@ TEST_F(Session, TheDesktopShowsWhatTheBatchShows)
         EXPECT_EQ(shown.warnings, batch.warnings);
         EXPECT_EQ(shown.generation, batch.generation);
     }
+}
+
+// A resume refused at any point, however late, leaves its store as it found it.
+TEST_F(Session, AResumeRefusedItsWorkRootLeavesTheStoreAsItWas)
+{
+    program("square.sh", sumOfSquares);
+    std::ofstream("task.txt") << "[FUNCTION]\nexternal=1\ninput_name=in.txt\noutput_name=out.txt\n"
+                                 "external_name=./square.sh\nworkers=2\nwork_root=shared\n"
+                                 "[OPTIONS]\nmax_iteration=3\n" + variables;
+    auto open = [](bool resume) {
+        ProjectSettings settings;
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        SessionRequest request;
+        StoreRequest& store = request.store.emplace();
+        store.storePath = "run.zyl";
+        store.resume = resume;
+        store.script = ProjectScript("task.txt");
+        store.script->StripBlanks();
+        store.scriptName = "task.txt";
+        std::unique_ptr<RunSession> session = RunSession::open(std::move(request), settings, table);
+        session->attach({});
+        std::string refusal;
+        try {
+            session->beginRun();
+        } catch (const std::exception& error) {
+            refusal = error.what();
+        }
+        return refusal;
+    };
+    EXPECT_EQ(open(false), "");
+    // As a process that was killed left it: a resume that starts names itself the owner.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open("run.zyl", &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE run SET owner_pid = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    std::ifstream in("run.zyl", std::ios::binary);
+    const std::string before{std::istreambuf_iterator<char>(in), {}};
+
+    // Another ZYL holds the work root.
+    fs::create_directories("shared");
+    const int held = ::open("shared/zyl-work.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+    EXPECT_NE(open(true).find("is in use by another ZYL"), std::string::npos);
+    ::close(held);
+    std::ifstream after("run.zyl", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), before);
+    EXPECT_FALSE(fs::exists("run.zyl-wal"));
 }
 
 } // namespace

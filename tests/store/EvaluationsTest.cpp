@@ -39,6 +39,7 @@ struct Opened {
         request.seed = seed;
         request.reusePath = reuse;
         session = StoredSession::open(request, settings, table);
+        session->begin();
     }
     EvaluationRecord record(int index, double value, RecordStatus status, const char* kind)
     {

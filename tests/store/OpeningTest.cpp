@@ -5,6 +5,7 @@
 #include "store/StoreSupport.h"
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +78,7 @@ void resumeForOneGeneration(const std::string& store,
     ProjectSettings settings;
     auto session = StoredSession::open(request(store, nullptr, true), settings, table);
     check(*session);
+    session->begin();
     RowCollector rows(session->zyl(), settings);
     RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
     session->recorder().setPacing(false);
@@ -353,7 +355,14 @@ TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
         // Reading another run's evaluations needs no lock.
         EXPECT_NO_THROW(inspectRunStore(store));
     }
-    // A process killed while it holds the store leaves no lock behind.
+    // A process killed while it holds the store leaves no lock behind. Its owner fields, which
+    // the next resume rewrites only once it really starts, name a process that is gone: the
+    // message leaves them unsaid.
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    sqlOn(store, ("UPDATE run SET owner_pid = " + std::to_string(gone)).c_str());
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t child = fork();
@@ -367,7 +376,8 @@ TEST(Opening, AStoreInUseIsRefusedUntilItsProcessEnds)
     char held = 0;
     ASSERT_EQ(read(ready[0], &held, 1), 1);
     EXPECT_EQ(held, '1');
-    EXPECT_THAT(openMessage(request(store, nullptr, true)), HasSubstr("is in use by another ZYL"));
+    EXPECT_EQ(openMessage(request(store, nullptr, true)),
+              "The run store \"" + store + "\" is in use by another ZYL.");
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
@@ -386,6 +396,7 @@ TEST(Opening, AVersionOneStoreIsResumedAndThenRecordsSchedulerJobs)
         table.registerBuiltinSymbols();
         ProjectSettings settings;
         auto session = StoredSession::open(request(path, nullptr, true), settings, table);
+        session->begin();
         RunRecorder& recorder = session->recorder();
         const std::int64_t first = recorder.jobSubmitting({"zyl-gen3-a", "", 3, {0, 2, 5}, "/w", 0});
         const std::int64_t second = recorder.jobSubmitting({"zyl-gen3-b", "", 3, {1}, "/w", 0});
@@ -410,13 +421,14 @@ TEST(Opening, AVersionOneStoreIsResumedAndThenRecordsSchedulerJobs)
     EXPECT_EQ(open[0].folder, "/w");
 }
 
-TEST(Opening, AStoreWithoutItsFolderIsReadAsItIsAndUpgradedByAResume)
+TEST(Opening, AStoreWithoutItsFolderIsReadAsItIsAndUpgradedOnlyByAResumeThatRuns)
 {
     TempDir dir;
     const std::string store = dir / "old.zyl";
     makeStore(store);
-    // The second layout: scheduler jobs, but not yet the run's folder.
-    sqlOn(store, "ALTER TABLE run DROP COLUMN folder; PRAGMA user_version = 2");
+    // The second layout: scheduler jobs, but not yet the run's folder nor its id.
+    sqlOn(store, "ALTER TABLE run DROP COLUMN folder; ALTER TABLE run DROP COLUMN run_id; "
+                 "PRAGMA user_version = 2");
     const std::string before = fileBytes(store);
 
     // Read, and reused by a new run, as it is: its folder is unknown.
@@ -426,10 +438,141 @@ TEST(Opening, AStoreWithoutItsFolderIsReadAsItIsAndUpgradedByAResume)
     EXPECT_EQ(openMessage(reuse), "");
     EXPECT_EQ(fileBytes(store), before);
 
-    // A resume brings it up to date, and the folder it ran in is the run's from then on.
+    // Opened for a resume that is then refused (say, its work root is in use), and one that
+    // begins but fails before it computes anything (its program missing in a wrong folder):
+    // neither binds the run to the folder it was tried in.
     EXPECT_EQ(openMessage(request(store, nullptr, true)), "");
+    EXPECT_EQ(fileBytes(store), before);
+    std::string runId;
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
+        session->begin();
+        runId = session->runId;
+        EXPECT_EQ(settings.workRootOwner, workRootOwner(runId, inspectRunStore(store).header.created));
+    }
+    StoredRun begun = inspectRunStore(store);
+    EXPECT_EQ(begun.header.folder, "");
+    EXPECT_EQ(begun.header.runId, runId) << "the id given at the upgrade is the one it worked under";
+
+    // A generation computed proves the folder: the run's from then on.
+    resumeForOneGeneration(store, [&](StoredSession& session) { EXPECT_EQ(session.runId, runId); });
     const StoredRun upgraded = inspectRunStore(store);
     EXPECT_EQ(upgraded.header.folder, fs::current_path().string());
     EXPECT_EQ(RunStore::openExisting(store, false).version(), kStoreVersion);
-    EXPECT_EQ(upgraded.state.generation, 2);
+    EXPECT_EQ(upgraded.state.generation, 3);
+}
+
+TEST(Opening, AStoreKeepsItsRunIdWhenItIsMovedAndACopyIsAnotherRun)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    makeStore(store);
+    const std::string runId = inspectRunStore(store).header.runId;
+    EXPECT_EQ(runId.size(), 16u);
+    std::string owner;
+    {
+        SymbolTable table;
+        table.registerBuiltinSymbols();
+        ProjectSettings settings;
+        auto session = StoredSession::open(request(store, nullptr, true), settings, table);
+        EXPECT_EQ(session->runId, runId);
+        owner = settings.workRootOwner;
+        // Killed with its WAL and index beside it, then moved away with them.
+        session->begin();
+        session->store().copyTo(dir / "copy.zyl");
+        for (const char* suffix : {"", "-wal", "-shm"})
+            if (fs::exists(store + suffix))
+                fs::copy_file(store + suffix, dir / (std::string("moved.zyl") + suffix));
+    }
+    resumeForOneGeneration(dir / "moved.zyl", [&](StoredSession& session) {
+        EXPECT_EQ(session.runId, runId);
+        EXPECT_EQ(session.zyl().generation, 2);
+    });
+    SymbolTable table;
+    table.registerBuiltinSymbols();
+    ProjectSettings settings;
+    StoredSession::open(request(dir / "moved.zyl", nullptr, true), settings, table);
+    EXPECT_EQ(settings.workRootOwner, owner) << "its work folders are still its own";
+    EXPECT_NE(inspectRunStore(dir / "copy.zyl").header.runId, runId);
+    makeStore(dir / "other.zyl");
+    EXPECT_NE(inspectRunStore(dir / "other.zyl").header.runId, runId);
+}
+
+TEST(Opening, AMethodsStoreWithoutItsStateIsRefusedAsDamaged)
+{
+    TempDir dir;
+    for (const std::string method : {"cmaes", "de"}) {
+        SCOPED_TRACE(method);
+        std::string script = kScript;
+        script.insert(script.find("max_iteration"), "method=" + method + "\n");
+        const std::string lost = dir / (method + ".zyl"), older = dir / (method + "-older.zyl");
+        makeStore(lost, script.c_str());
+        fs::copy_file(lost, older);
+        sqlOn(lost, "DELETE FROM method");
+        // A layout from before the methods were stored, holding such a script: the ZYL that
+        // wrote it ran the genetic algorithm.
+        sqlOn(older, "DROP TABLE method; PRAGMA user_version = 2");
+        for (const std::string& path : {lost, older}) {
+            const std::string before = fileBytes(path);
+            EXPECT_EQ(openMessage(request(path, nullptr, true)),
+                      "The run store \"" + path + "\" is damaged: the state of the search method " +
+                          method + " is missing");
+            EXPECT_EQ(fileBytes(path), before);
+        }
+    }
+}
+
+TEST(Opening, AStoreThatCannotBeCreatedLeavesNothingBehind)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    // A full disk, as a limit on the size of files makes one: every write past it fails.
+    auto createOnFullDisk = [&] {
+        rlimit was{};
+        getrlimit(RLIMIT_FSIZE, &was);
+        rlimit full = was;
+        full.rlim_cur = 8192;
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &full);
+        const std::string message = openMessage(request(store, kScript, false));
+        setrlimit(RLIMIT_FSIZE, &was);
+        std::signal(SIGXFSZ, handler);
+        return message;
+    };
+    EXPECT_THAT(createOnFullDisk(), StartsWith("The run store \"" + store + "\" cannot be "));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        EXPECT_FALSE(fs::exists(store + suffix)) << suffix;
+    // An empty file that was there (a job script's) stays, empty.
+    writeFile(store, "");
+    EXPECT_THAT(createOnFullDisk(), StartsWith("The run store \"" + store + "\" cannot be "));
+    EXPECT_TRUE(fs::exists(store) && fs::file_size(store) == 0);
+    EXPECT_FALSE(fs::exists(store + "-wal"));
+}
+
+TEST(Opening, TheSeedUsedIsRecordedAndAResumeTakesNoOther)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    std::string script = kScript;
+    script.insert(script.find("max_iteration"), "seed=42\n");
+    StoreRequest start = request(store, script.c_str(), false);
+    start.seed.reset();
+    EXPECT_EQ(openMessage(start), "");
+    EXPECT_EQ(inspectRunStore(store).header.seed, std::optional<std::uint64_t>(42));
+
+    // The command that started the run continues it; another seed is refused.
+    const std::string before = fileBytes(store);
+    StoreRequest resume = request(store, nullptr, true);
+    resume.seed = 7;
+    EXPECT_EQ(openMessage(resume), "The run store \"" + store +
+                                       "\" holds a run started with the seed 42: a resume "
+                                       "continues it, and cannot take the seed 7.");
+    EXPECT_EQ(fileBytes(store), before);
+    resume.seed = 42;
+    EXPECT_EQ(openMessage(resume), "");
+    resume.seed.reset();
+    EXPECT_EQ(openMessage(resume), "");
 }

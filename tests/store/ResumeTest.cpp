@@ -63,6 +63,7 @@ struct Process {
     {
         table.registerBuiltinSymbols();
         session = StoredSession::open(request, settings, table);
+        session->begin();
         rows.emplace(session->zyl(), settings);
     }
     void run(int generations, bool withStopper = false)
