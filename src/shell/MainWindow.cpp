@@ -107,8 +107,11 @@ void TMainForm::setProjectCommands(bool loaded)
     Saveas->setEnabled(loaded);
     Options->setEnabled(loaded);
     Closeall->setEnabled(loaded);
+    ShowConsole->setEnabled(loaded);
     Run->setEnabled(loaded && m_settings.functionMode != FunctionMode::Manual);
 }
+
+void TMainForm::ShowConsoleExecute() { console()->showLinesWhole(); }
 
 void TMainForm::OptionsExecute()
 {
@@ -192,6 +195,13 @@ void TMainForm::populationChanged()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    if (!m_closeAgreed) {
+        if (!maySetProjectAside()) {
+            event->ignore();
+            return;
+        }
+        m_closeAgreed = true;
+    }
     if (m_task) {
         // Never wait here: the worker may itself be waiting for this thread. End an external
         // program at once, let the loop stop, and close once the run has ended.
@@ -200,10 +210,10 @@ void TMainForm::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    Closeall->setEnabled(true);
-    Closeall->trigger();
+    closeProject();
     DesktopSettings().saveWindow(*this);
     event->accept();
+    m_closeAgreed = false;
 }
 
 QString TMainForm::droppedFile(const QMimeData* data) const
