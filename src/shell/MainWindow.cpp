@@ -7,6 +7,7 @@
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
+#include "shell/SignalClose.h"
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
@@ -195,7 +196,8 @@ void TMainForm::populationChanged()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    if (!m_closeAgreed) {
+    // A signal asks to end now, maybe with nobody at the screen to answer a question.
+    if (!m_closeAgreed && closingSignal() == 0) {
         if (!maySetProjectAside()) {
             event->ignore();
             return;
