@@ -3,9 +3,6 @@
 #include "common/Exception.h"
 #include "script/ProjectScript.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -13,6 +10,9 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace zyl {
 

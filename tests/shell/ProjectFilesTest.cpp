@@ -105,10 +105,13 @@ TEST_F(ProjectFiles, SaveAsWithoutAnExtensionTakesTheChosenFilters)
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
     });
     answer.start();
-    QTimer::singleShot(10000, [] {
+    QTimer guard; // never hang the suite
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
         if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close(); // never hang the suite
+            modal->close();
     });
+    guard.start(10000);
     form.Saveas->trigger();
     EXPECT_EQ(form.projectFileName(), dir.filePath("plain.txt"));
     EXPECT_EQ(slurp(dir.filePath("plain.txt")), task);
