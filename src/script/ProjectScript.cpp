@@ -106,34 +106,69 @@ ProjectScript::ProjectScript(std::string fileName) : m_fileName(std::move(fileNa
 ProjectScript ProjectScript::fromText(std::string_view text)
 {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
-    if (text.substr(0, bom.size()) == bom)
-        text.remove_prefix(bom.size());
     ProjectScript script;
-    forEachLine(text, [&](std::string line) { parseLine(script.m_sections, std::move(line)); });
+    if (text.substr(0, bom.size()) == bom) {
+        text.remove_prefix(bom.size());
+        script.m_byteOrderMark = true;
+    }
+    // Saving ends its lines as the file did, so that an editor's diff shows only the changes.
+    if (const std::size_t end = text.find_first_of("\r\n"); end != std::string_view::npos)
+        script.m_lineEnd = text[end] == '\n'                                   ? "\n"
+                           : end + 1 < text.size() && text[end + 1] == '\n' ? "\r\n"
+                                                                              : "\r";
+    forEachLine(text, [&](std::string line) {
+        const Place place = parseLine(script.m_sections, line);
+        SourceLine source{std::move(line), {}, place.section, place.entry};
+        if (place.entry >= 0)
+            source.asRead = source.raw;
+        script.m_source.push_back(std::move(source));
+    });
     return script;
 }
 
-void ProjectScript::parseLine(std::vector<Section>& sections, std::string line)
+ProjectScript::Place ProjectScript::parseLine(std::vector<Section>& sections, std::string line)
 {
     if (line.empty() || line.front() == ';')
-        return;
+        return {};
+    const int last = static_cast<int>(sections.size()) - 1;
     if (isHeader(line)) {
         sections.push_back(Section{line.substr(1, line.size() - 2), {}});
-        return;
+        return {last + 1, -1};
     }
-    if (!sections.empty())
-        sections.back().lines.push_back(std::move(line));
+    if (sections.empty())
+        return {};
+    std::vector<std::string>& lines = sections.back().lines;
+    lines.push_back(std::move(line));
+    return {last, static_cast<int>(lines.size()) - 1};
 }
 
 void ProjectScript::StripBlanks()
 {
+    // Only headers and entries are stripped and read again; the lines reading passed over
+    // stay as they were, and so does the text each line had in the file, for fileText().
     std::vector<Section> stripped;
-    for (const Section& section : m_sections) {
-        parseLine(stripped, stripLine("[" + section.name + "]"));
-        for (const std::string& line : section.lines)
-            parseLine(stripped, stripLine(line));
+    std::vector<SourceLine> source;
+    for (SourceLine& line : arranged()) {
+        if (line.section < 0) {
+            source.push_back(std::move(line));
+            continue;
+        }
+        const Section& section = m_sections[static_cast<std::size_t>(line.section)];
+        const std::string current = line.entry < 0
+                                        ? "[" + section.name + "]"
+                                        : section.lines[static_cast<std::size_t>(line.entry)];
+        if (line.entry >= 0 && current != line.asRead)
+            line.raw = current;
+        const Place place = parseLine(stripped, stripLine(current));
+        line.section = place.section;
+        line.entry = place.entry;
+        line.asRead = place.entry >= 0 ? stripped[static_cast<std::size_t>(place.section)]
+                                             .lines[static_cast<std::size_t>(place.entry)]
+                                       : std::string();
+        source.push_back(std::move(line));
     }
     m_sections = std::move(stripped);
+    m_source = std::move(source);
 }
 
 const ProjectScript::Section* ProjectScript::findSection(std::string_view name) const
@@ -267,6 +302,61 @@ std::string ProjectScript::text() const
     return out;
 }
 
+std::vector<ProjectScript::SourceLine> ProjectScript::arranged() const
+{
+    // Entries are only ever appended, so a section's entries beyond those the text held, and
+    // the sections beyond those it held, are the new ones.
+    const std::size_t count = m_sections.size();
+    std::vector<std::size_t> held(count, 0);
+    std::vector<std::size_t> lastLine(count, m_source.size());
+    for (std::size_t i = 0; i < m_source.size(); ++i) {
+        const SourceLine& line = m_source[i];
+        if (line.section < 0)
+            continue;
+        lastLine[static_cast<std::size_t>(line.section)] = i;
+        if (line.entry >= 0)
+            ++held[static_cast<std::size_t>(line.section)];
+    }
+    std::vector<SourceLine> out;
+    out.reserve(m_source.size());
+    auto appendEntries = [&](std::size_t s, std::size_t from) {
+        const std::vector<std::string>& lines = m_sections[s].lines;
+        for (std::size_t e = from; e < lines.size(); ++e)
+            out.push_back({lines[e], lines[e], static_cast<int>(s), static_cast<int>(e)});
+    };
+    for (std::size_t i = 0; i < m_source.size(); ++i) {
+        out.push_back(m_source[i]);
+        const int s = m_source[i].section;
+        if (s >= 0 && lastLine[static_cast<std::size_t>(s)] == i)
+            appendEntries(static_cast<std::size_t>(s), held[static_cast<std::size_t>(s)]);
+    }
+    for (std::size_t s = 0; s < count; ++s) {
+        if (lastLine[s] != m_source.size())
+            continue;
+        // An empty line apart from what comes before, and one after, as text() writes them.
+        if (!out.empty() && !(out.back().section < 0 && out.back().raw.empty()))
+            out.emplace_back();
+        out.push_back({"[" + m_sections[s].name + "]", {}, static_cast<int>(s), -1});
+        appendEntries(s, 0);
+        out.emplace_back();
+    }
+    return out;
+}
+
+std::string ProjectScript::fileText() const
+{
+    std::string out = m_byteOrderMark ? "\xEF\xBB\xBF" : "";
+    for (const SourceLine& line : arranged()) {
+        const std::string* current =
+            line.entry >= 0 ? &m_sections[static_cast<std::size_t>(line.section)]
+                                   .lines[static_cast<std::size_t>(line.entry)]
+                            : nullptr;
+        out += current && *current != line.asRead ? *current : line.raw;
+        out += m_lineEnd;
+    }
+    return out;
+}
+
 void ProjectScript::UpdateFile() const
 {
     if (m_fileName.empty())
@@ -275,7 +365,7 @@ void ProjectScript::UpdateFile() const
         return Exception("Cannot save the project script \"" + m_fileName + "\": " + reason);
     };
 
-    if (auto reason = replaceFileContent(m_fileName, text()))
+    if (auto reason = replaceFileContent(m_fileName, fileText()))
         throw failure(*reason);
 }
 

@@ -32,7 +32,8 @@ public:
 
     /// Removes every space and tab from every line (and control characters at both ends) and
     /// parses the result again, so names, keys and values never contain blanks. A header that
-    /// only became one through the stripping ("[SHOW] ") now opens its section.
+    /// only became one through the stripping ("[SHOW] ") now opens its section. The lines as
+    /// they were read stay behind for fileText().
     void StripBlanks();
 
     /// The value verbatim, or `def` when the section or key is absent.
@@ -67,10 +68,17 @@ public:
     /// Written in the shortest general form with at most 15 significant digits.
     void WriteFloat(std::string_view section, std::string_view key, double value);
 
-    /// The file content UpdateFile writes: each section as "[name]", its lines, then an empty
-    /// line, every line ended by CR LF.
+    /// The script in its plain form: each section as "[name]", its lines, then an empty line,
+    /// every line ended by CR LF.
     std::string text() const;
-    /// Writes text() to the file. The content goes to a temporary file beside the target,
+    /// The content UpdateFile writes. A script made in memory is its text(). A script read from
+    /// text keeps that text's layout: its comments, blank lines and stray lines stay where they
+    /// were, an entry the script still holds as read keeps its line as written (blanks
+    /// included), a changed entry is written in place as key=value, a new entry follows the
+    /// last entry of its section, and a new section comes at the end; lines end as the text's
+    /// first line did.
+    std::string fileText() const;
+    /// Writes fileText() to the file. The content goes to a temporary file beside the target,
     /// which then replaces the target, so a failed save leaves the old file as it was.
     /// \throws Exception when there is no file name or the file cannot be written.
     void UpdateFile() const;
@@ -81,8 +89,27 @@ private:
         std::vector<std::string> lines;
     };
 
+    /// A line of the text the script was read from. `section` is -1 for a line that reading
+    /// passed over (a comment, a blank line, a line before the first section); `entry` is -1
+    /// for the section's header. `asRead` is the entry's line as reading stored it.
+    struct SourceLine {
+        std::string raw;
+        std::string asRead;
+        int section = -1;
+        int entry = -1;
+    };
+
+    /// Where parseLine put a line: its section and entry (-1 for a header), or section -1.
+    struct Place {
+        int section = -1;
+        int entry = -1;
+    };
+
     /// Rules for one line of text; entries before the first section are dropped.
-    static void parseLine(std::vector<Section>& sections, std::string line);
+    static Place parseLine(std::vector<Section>& sections, std::string line);
+    /// The whole content in the order fileText() writes it, as source lines; those the text
+    /// did not hold (new entries and sections) are their own raw text.
+    std::vector<SourceLine> arranged() const;
     const Section* findSection(std::string_view name) const;
     Section* findSection(std::string_view name);
     /// The line of the first entry with the key and a "=", or nullptr.
@@ -90,6 +117,10 @@ private:
 
     std::string m_fileName;
     std::vector<Section> m_sections;
+    /// The layout of the text the script was read from; empty for a script made in memory.
+    std::vector<SourceLine> m_source;
+    std::string m_lineEnd = "\r\n";
+    bool m_byteOrderMark = false;
 };
 
 } // namespace zyl

@@ -5,9 +5,14 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace zyl {
 
@@ -19,7 +24,7 @@ TIOconsole::TIOconsole(SymbolTable& table, ScriptSource currentScript, QWidget* 
 {
     setObjectName(QStringLiteral("IOconsole"));
     setWindowTitle(QStringLiteral("I/O console"));
-    resize(334, 210);
+    resize(initialSize);
 
     RichEdit1 = new QPlainTextEdit(this);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
@@ -35,6 +40,34 @@ TIOconsole::TIOconsole(SymbolTable& table, ScriptSource currentScript, QWidget* 
 }
 
 void TIOconsole::clearText() { RichEdit1->clear(); }
+
+void TIOconsole::showLinesWhole()
+{
+    // A failure line names a program, a folder and the program's own words: too long for
+    // the size the console has beside the Initialise dialog.
+    const QFontMetrics metrics(RichEdit1->font());
+    int widest = 0;
+    int lines = 0;
+    for (QTextBlock line = RichEdit1->document()->begin(); line.isValid(); line = line.next()) {
+        widest = std::max(widest, metrics.horizontalAdvance(line.text()));
+        ++lines;
+    }
+    // Around the text: the document's margins, the caret, the frame and the scroll bars.
+    const int margin = static_cast<int>(std::ceil(2 * RichEdit1->document()->documentMargin()));
+    const int frame = 2 * RichEdit1->frameWidth();
+    const int width = widest + margin + RichEdit1->cursorWidth() + frame +
+                      RichEdit1->verticalScrollBar()->sizeHint().width();
+    const int height = lines * metrics.lineSpacing() + margin + frame +
+                       RichEdit1->horizontalScrollBar()->sizeHint().height();
+    QSize wanted = QSize(width, height).expandedTo(initialSize);
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    // One already open keeps a larger size the user gave it.
+    resize(isVisible() ? wanted.expandedTo(size()) : wanted);
+    show();
+    raise();
+    activateWindow();
+}
 
 bool TIOconsole::eventFilter(QObject* watched, QEvent* event)
 {

@@ -3,6 +3,7 @@
 #include "expr/Console.h"
 
 #include <QDialog>
+#include <QSize>
 
 #include <functional>
 
@@ -32,6 +33,10 @@ public:
     /// Empties the text (Close all does this).
     void clearText();
 
+    /// Shows the window, not modal, large enough for every line to be read without scrolling
+    /// sideways (within the screen), and brings it to the front.
+    void showLinesWhole();
+
     /// The Enter key's work on the caret's line: record, execute, write the output. Other keys
     /// are ignored. Returns true when the key was Enter.
     bool RichEdit1KeyDown(int key);
@@ -44,6 +49,8 @@ protected:
 private:
     void recordEquation(const std::string& key, const std::string& value);
 
+    /// The size beside the Initialise dialog, and the least it is shown at.
+    static constexpr QSize initialSize{334, 210};
     ScriptSource m_currentScript;
     Console m_console;
     /// A line that could not be recorded in the script, shown after the line's own output.

@@ -2,6 +2,8 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "expr/Parser.h"
+#include "expr/Tensor.h"
 #include "script/ProjectScript.h"
 #include "shell/ConsoleWindow.h"
 #include "shell/HelpWindow.h"
@@ -14,6 +16,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +28,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <cctype>
 
 namespace zyl {
 
@@ -123,6 +128,40 @@ TOKBottomDlg::TOKBottomDlg(std::unique_ptr<ProjectScript>& currentScript, TIOcon
     layout->addWidget(PageControl1);
     layout->addWidget(buttons);
     resize(460, 380);
+
+    for (QLineEdit* field : {EditIntegerFrom, EditIntegerTo, EditRealFrom, EditRealTo,
+                             EditConstraint, EditPlot, EditExport})
+        field->installEventFilter(this);
+}
+
+QPushButton* TOKBottomDlg::addButtonOf(const QObject* field) const
+{
+    if (field == EditIntegerFrom || field == EditIntegerTo || field == EditRealFrom ||
+        field == EditRealTo)
+        return ButtonAddVar;
+    if (field == EditConstraint)
+        return ButtonAddConstraint;
+    if (field == EditPlot)
+        return ButtonAddPlot;
+    if (field == EditExport)
+        return ButtonAddExport;
+    return nullptr;
+}
+
+bool TOKBottomDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // The field would pass Enter on to the dialog, whose default button is OK: the task would
+    // be made without the row just typed, and the text left in the field.
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (QPushButton* add = addButtonOf(watched)) {
+                add->click();
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QWidget* TOKBottomDlg::createVariablesPage()
@@ -355,8 +394,39 @@ void TOKBottomDlg::reject()
     QDialog::reject();
 }
 
+void TOKBottomDlg::done(int result)
+{
+    Form5->hide();
+    QDialog::done(result);
+}
+
+bool TOKBottomDlg::refuseBuiltinConstraintName()
+{
+    // The loader refuses such a name only once the dialog has closed; here the row can still
+    // be renamed.
+    SymbolTable builtins;
+    builtins.registerBuiltinSymbols();
+    for (int i = 0; i < ListViewConstraints->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ListViewConstraints->topLevelItem(i);
+        const std::string name = rowKey(row, i, "c");
+        int code = 0, level = 0;
+        const bool function = !name.empty() && std::isalpha(static_cast<unsigned char>(name[0])) &&
+                              lookupToken(name, code, level);
+        if (!function && !builtins.lookup(name))
+            continue;
+        PageControl1->setCurrentWidget(TabSheetConstraints);
+        ListViewConstraints->setCurrentItem(row);
+        warningBox(this, QStringLiteral("Constraint name %1 is a built-in name of the language")
+                             .arg(QString::fromStdString(name)));
+        return true;
+    }
+    return false;
+}
+
 void TOKBottomDlg::OKBtnClick()
 {
+    if (refuseBuiltinConstraintName())
+        return;
     if (!m_currentScript)
         m_currentScript = std::make_unique<ProjectScript>();
     try {
@@ -486,8 +556,12 @@ void TOKBottomDlg::ButtonRemoveExportClick() { removeSelectedRow(ListViewExport)
 
 void TOKBottomDlg::ButtonIOClick()
 {
-    EditFormula->clear();
     m_console.exec();
+    // OK writes the field over EQUATIONS f: it shows the f defined in the console, or keeps
+    // the formula it had.
+    if (m_currentScript && m_currentScript->HasKey("EQUATIONS", "f"))
+        EditFormula->setText(
+            QString::fromStdString(m_currentScript->ReadString("EQUATIONS", "f", "")));
 }
 
 void TOKBottomDlg::ButtonHelpClick()

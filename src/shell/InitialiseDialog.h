@@ -109,6 +109,8 @@ public slots:
     void OKBtnClick();
     /// Discards the current script and closes.
     void reject() override;
+    /// Closes the variable-names window with the dialog that opened it.
+    void done(int result) override;
 
     void ButtonAddVarClick();
     void ButtonRemoveVarClick();
@@ -117,7 +119,7 @@ public slots:
     void ButtonAddExportClick();
     void ButtonAddConstraintClick();
     void ButtonRemoveExportClick();
-    /// Empties the formula field and opens the console modally.
+    /// Opens the console modally; an f defined there then shows in the formula field.
     void ButtonIOClick();
     /// Shows the variable-names window beside the dialog.
     void ButtonHelpClick();
@@ -126,6 +128,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    /// Enter in a field that has an Add button adds its row.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* createVariablesPage();
@@ -136,6 +140,11 @@ private:
     QWidget* createConstraintsPage();
     /// Steps of OK; throws Exception when a line cannot be written.
     bool writeScript(ProjectScript& script);
+    /// The Add button of a field of the dialog, or null.
+    QPushButton* addButtonOf(const QObject* field) const;
+    /// Shows the first constraint named like a built-in name of the language, with why it is
+    /// refused; false when there is none.
+    bool refuseBuiltinConstraintName();
 
     std::unique_ptr<ProjectScript>& m_currentScript;
     TIOconsole& m_console;

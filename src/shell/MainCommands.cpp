@@ -37,7 +37,7 @@ void TMainForm::createActions()
                &TMainForm::NewExecute);
     Open = make("Open...", "Open", "Open a project", QKeySequence("Ctrl+O"), true,
                 &TMainForm::OpenExecute);
-    // Close all has no shortcut on purpose: it drops the project without asking.
+    // No shortcut: a stray key would close every window of the project.
     Closeall = make("&Close all", "Close the project", "Close the project", {}, false,
                     &TMainForm::CloseallExecute);
     Save = make("Save", "Save", "Save the project", QKeySequence("Ctrl+S"), false,
@@ -50,6 +50,10 @@ void TMainForm::createActions()
                      QKeySequence("Ctrl+T"), false, &TMainForm::TerminateExecute);
     Options = make("&Options...", "Options", "Set options", QKeySequence("Ctrl+P"), false,
                    &TMainForm::OptionsExecute);
+    // The console stays with the project, so that what a run wrote there (why a program
+    // failed) can be read.
+    ShowConsole = make("&I/O console...", "I/O console", "Show the expression console", {}, false,
+                       &TMainForm::ShowConsoleExecute);
     About = make("A&bout...", "Display informations", "Display informations", {}, true,
                  &TMainForm::AboutExecute);
     Exit = make("Exit", "Exit application", "Exit application", QKeySequence("Alt+F4"), true,
@@ -101,7 +105,7 @@ void TMainForm::createMenusAndToolbar()
     m_recentMenu = file->addMenu(QStringLiteral("Recent &files"));
     file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
-    file->addActions({Run, Terminate, Options});
+    file->addActions({Run, Terminate, Options, ShowConsole});
     file->addSeparator();
     file->addAction(About);
     file->addSeparator();

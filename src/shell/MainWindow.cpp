@@ -7,6 +7,7 @@
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
+#include "shell/SignalClose.h"
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
@@ -107,8 +108,11 @@ void TMainForm::setProjectCommands(bool loaded)
     Saveas->setEnabled(loaded);
     Options->setEnabled(loaded);
     Closeall->setEnabled(loaded);
+    ShowConsole->setEnabled(loaded);
     Run->setEnabled(loaded && m_settings.functionMode != FunctionMode::Manual);
 }
+
+void TMainForm::ShowConsoleExecute() { console()->showLinesWhole(); }
 
 void TMainForm::OptionsExecute()
 {
@@ -192,6 +196,14 @@ void TMainForm::populationChanged()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    // A signal asks to end now, maybe with nobody at the screen to answer a question.
+    if (!m_closeAgreed && closingSignal() == 0) {
+        if (!maySetProjectAside()) {
+            event->ignore();
+            return;
+        }
+        m_closeAgreed = true;
+    }
     if (m_task) {
         // Never wait here: the worker may itself be waiting for this thread. End an external
         // program at once, let the loop stop, and close once the run has ended.
@@ -200,10 +212,10 @@ void TMainForm::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    Closeall->setEnabled(true);
-    Closeall->trigger();
+    closeProject();
     DesktopSettings().saveWindow(*this);
     event->accept();
+    m_closeAgreed = false;
 }
 
 QString TMainForm::droppedFile(const QMimeData* data) const

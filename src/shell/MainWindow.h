@@ -51,6 +51,8 @@ public:
     QAction* Run;
     QAction* Terminate;
     QAction* Options;
+    /// Opens the expression console beside the project's windows, with what the runs wrote.
+    QAction* ShowConsole;
     QAction* About;
     QAction* Exit;
     QAction* CommandLine;
@@ -62,8 +64,14 @@ public:
 
     /// Opens a script file as the Open command does once its dialog has given a name.
     void openFile(const QString& fileName);
-    /// Saves as the Save as command does once its dialog has given a name.
+    /// Saves as the Save as command does once its dialog has given a name; a name that
+    /// cannot be saved to is not kept.
     void saveAsFile(const QString& fileName);
+    /// `fileName` with the extension of the file dialog's `filter` when it has none.
+    static QString withFilterExtension(const QString& fileName, const QString& filter);
+    /// Whether the project holds what its file does not: a project never saved, or a script
+    /// changed since it was read or saved.
+    bool projectModified() const;
     /// The command-line start with one argument.
     void commandLineStart(const QString& argument);
 
@@ -144,13 +152,23 @@ private:
     void RunExecute();
     void TerminateExecute();
     void OptionsExecute();
+    void ShowConsoleExecute();
     void AboutExecute();
     void CommandLineExecute();
     void Timer1Timer();
     /// Sets what the first status panel shows between hints from the state of the task.
     void updateStandingHint();
     void runEnded();
+    /// What the second panel says once a run has ended.
+    QString runEndText() const;
     void failLoad(const QString& message);
+    /// Before the project is closed: a changed one is saved, discarded or kept as the user
+    /// answers. True when it may go.
+    bool maySetProjectAside();
+    /// Close all's steps, once the user has agreed.
+    void closeProject();
+    /// Save's work on one name; true when the project was written.
+    bool saveTo(const QString& fileName);
     /// Reads a script file, loads it and starts its run (Open and the command line).
     void loadAndRun(const QString& fileName);
     void setProjectCommands(bool loaded);
@@ -161,7 +179,7 @@ private:
     /// Opens a run store (Open and the command line of a ".zyl" file).
     void openStore(const QString& fileName);
     /// Writes the project as a run store (Save and Save as with ".zyl").
-    void saveStore(const QString& fileName);
+    bool saveStore(const QString& fileName);
     LoadedProject& project() { return m_run ? m_run->project() : m_noProject; }
 
     TAboutBox* AboutBox = nullptr;
@@ -193,11 +211,16 @@ private:
     // After the project: the windows show it, so they go first.
     std::unique_ptr<ResultWindows> m_windows;
     QString m_projectFileName;
+    /// The script as its file holds it (read or saved last); none for a project never saved.
+    std::optional<std::string> m_savedText;
     std::function<std::unique_ptr<ProjectScript>()> m_initialise;
 
     QPointer<TaskThread> m_task;
     bool m_running = false;
     bool m_closePending = false;
+    /// The closing needs no question: the user answered one, or the script asked to close.
+    bool m_closeAgreed = false;
+    bool m_terminateAsked = false;
     std::time_t m_startTime = 0;
 };
 

@@ -26,8 +26,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace zyl {
 
@@ -56,6 +58,15 @@ QString shortText(double x) { return QString::fromStdString(realToShortText(x));
 double withinOr(double x, double lo, double hi, double fallback)
 {
     return x >= lo && x <= hi ? x : fallback;
+}
+
+/// A constraint tolerance as the loader takes it: a finite number not below 0.
+std::optional<double> toleranceOf(const QString& text)
+{
+    const std::optional<double> tolerance = parseReal(text.toStdString());
+    if (!tolerance || !(*tolerance >= 0) || std::isinf(*tolerance))
+        return std::nullopt;
+    return tolerance;
 }
 
 } // namespace
@@ -348,12 +359,63 @@ void TOKBottomDlg1::FormShow()
 
 void TOKBottomDlg1::OKBtnClick()
 {
+    // Every field is checked before anything is applied: a value the task cannot take keeps
+    // the dialog open on its field, with the task and the script as they were.
+    if (const std::optional<FieldProblem> problem = firstBadField()) {
+        for (int page = 0; page < PageControl1->count(); ++page)
+            if (PageControl1->widget(page)->isAncestorOf(problem->field))
+                PageControl1->setCurrentIndex(page);
+        warningBox(this, problem->message, programCaption());
+        problem->field->setFocus();
+        problem->field->selectAll();
+        return;
+    }
     try {
         apply();
     } catch (const Exception& error) {
         warningBox(this, QString::fromStdString(error.what()), programCaption());
+        return;
     }
     accept();
+}
+
+std::optional<TOKBottomDlg1::FieldProblem> TOKBottomDlg1::firstBadField() const
+{
+    if (!m_zyl)
+        return std::nullopt;
+    // In the order apply() reads them, so that the message is the one it would give.
+    std::vector<QLineEdit*> reals{EditCrossProb};
+    if (RadioButtonCrossUniform->isChecked())
+        reals.push_back(EditCrossUnifProb);
+    reals.push_back(EditMutProb);
+    if (RadioButtonNonuniform->isChecked())
+        reals.push_back(EditUniformityCoeff);
+    for (QLineEdit* field : reals) {
+        try {
+            strToFloat(field->text().toStdString());
+        } catch (const Exception& error) {
+            return FieldProblem{field, QString::fromStdString(error.what())};
+        }
+    }
+    // Each method field as the loader reads it, with the loader's message.
+    const std::pair<const char*, QLineEdit*> methodFields[] = {
+        {"cmaes_step", EditCmaesStep}, {"cmaes_mean_rate", EditCmaesMeanRate},
+        {"de_f", EditDeWeight},        {"de_cr", EditDeCrossover},
+        {"de_adaptation", EditDeAdaptation}};
+    for (const auto& [key, field] : methodFields) {
+        ProjectScript one;
+        one.WriteString("METHOD", key, field->text().toStdString());
+        try {
+            readMethodSettings(one, FunctionMode::Analytical);
+        } catch (const Exception& error) {
+            return FieldProblem{field, QString::fromStdString(error.what())};
+        }
+    }
+    if (m_zyl->constrained() && !toleranceOf(EditConstraintTolerance->text()))
+        return FieldProblem{
+            EditConstraintTolerance,
+            QStringLiteral("Constraint tolerance ought to be a number not below 0")};
+    return std::nullopt;
 }
 
 void TOKBottomDlg1::apply()
@@ -409,8 +471,7 @@ void TOKBottomDlg1::apply()
     zyl.elite = CheckBoxElite->isChecked();
     writeBool("SELECTION", "elite", zyl.elite);
 
-    // 7-10. A real field that is not a number stops the applying where it is converted: the
-    // steps before it, and the type and key of its own step, keep their new values.
+    // 7-10. The real fields, checked by firstBadField().
     zyl.crossProb = withinOr(real(EditCrossProb), 0.0, 1.0, 0.7);
     writeFloat("CROSSOVER", "probability", zyl.crossProb);
 
@@ -458,14 +519,11 @@ void TOKBottomDlg1::apply()
     // 13. The search method.
     applyMethod();
 
-    // 14. The constraint tolerance, refused as the loader refuses it.
+    // 14. The constraint tolerance.
     if (zyl.constrained()) {
-        const std::optional<double> tolerance =
-            parseReal(EditConstraintTolerance->text().toStdString());
-        if (!tolerance || !(*tolerance >= 0) || std::isinf(*tolerance))
-            throw Exception("Constraint tolerance ought to be a number not below 0");
-        zyl.changeConstraintTolerance(*tolerance);
-        writeFloat("OPTIONS", "constraint_tolerance", *tolerance);
+        const double tolerance = toleranceOf(EditConstraintTolerance->text()).value_or(0);
+        zyl.changeConstraintTolerance(tolerance);
+        writeFloat("OPTIONS", "constraint_tolerance", tolerance);
     }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
+
+#include <optional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -88,9 +91,10 @@ public:
 public slots:
     /// Fills the controls from the bound task.
     void FormShow();
-    /// Applies the controls to the bound task and its script, then closes. A probability or
-    /// coefficient that is not a number stops the applying at that field with a message; what
-    /// was applied before it stays.
+    /// Applies the controls to the bound task and its script, then closes. A field the task
+    /// cannot take (a probability that is not a number, a method parameter or a tolerance the
+    /// loader refuses) is shown with its message instead, the dialog stays open on it, and
+    /// nothing is applied.
     void OKBtnClick();
 
 protected:
@@ -103,6 +107,12 @@ private:
     QWidget* createMutationPage();
     QWidget* createPopulationPage();
     QWidget* createMethodPage();
+    /// A field whose text the task cannot take, and the message that says why.
+    struct FieldProblem {
+        QLineEdit* field;
+        QString message;
+    };
+    std::optional<FieldProblem> firstBadField() const;
     void apply();
     void applyMethod();
 

@@ -5,6 +5,7 @@
 #include "shell/ConsoleWindow.h"
 #include "shell/DesktopSettings.h"
 #include "shell/InitialiseDialog.h"
+#include "shell/Messages.h"
 #include "script/KnownNames.h"
 #include "windows/ResultWindows.h"
 #include "windows/StatisticsWindow.h"
@@ -13,6 +14,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 
 namespace zyl {
@@ -42,6 +44,7 @@ void TMainForm::failLoad(const QString& message)
 
 void TMainForm::NewExecute()
 {
+    const bool fromFile = m_script != nullptr;
     if (m_script) {
         m_projectFileName = QString::fromStdString(m_script->fileName());
     } else if (m_initialise) {
@@ -62,6 +65,9 @@ void TMainForm::NewExecute()
         failLoad(QString::fromStdString(error.what()));
         return;
     }
+    m_savedText.reset();
+    if (fromFile)
+        m_savedText = m_script->text();
     attachRun();
     showProject();
 }
@@ -104,6 +110,8 @@ void TMainForm::showProject()
     windows.dialogFolder = std::make_shared<DesktopSettings>();
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
+    // Nothing of an earlier project's runs belongs to this one.
+    m_runPanel->setText(QStringLiteral("Ready."));
     updateStandingHint();
 }
 
@@ -139,30 +147,53 @@ void TMainForm::SaveExecute()
         Saveas->trigger();
         return;
     }
-    const QString extension = extensionOf(m_projectFileName);
-    if (extension == QLatin1String(".txt")) {
-        if (!m_script)
-            return;
-        try {
-            m_script->SetFileName(m_projectFileName.toStdString());
-            m_script->UpdateFile();
-            addRecentFile(m_projectFileName);
-        } catch (const std::exception&) {
-            showMessage(QStringLiteral("error"),
-                        QStringLiteral("Cannot create file %1").arg(m_projectFileName));
-        }
-    } else if (extension == QLatin1String(".zyl")) {
-        saveStore(m_projectFileName);
-    } else {
+    saveTo(m_projectFileName);
+}
+
+bool TMainForm::saveTo(const QString& fileName)
+{
+    const QString extension = extensionOf(fileName);
+    if (extension == QLatin1String(".zyl"))
+        return saveStore(fileName);
+    if (extension != QLatin1String(".txt")) {
         showMessage(QStringLiteral("information"), QStringLiteral("Unknown file extension."));
+        return false;
     }
+    if (!m_script)
+        return false;
+    const std::string previous = m_script->fileName();
+    try {
+        m_script->SetFileName(fileName.toStdString());
+        m_script->UpdateFile();
+    } catch (const std::exception&) {
+        m_script->SetFileName(previous);
+        showMessage(QStringLiteral("error"), QStringLiteral("Cannot create file %1").arg(fileName));
+        return false;
+    }
+    m_savedText = m_script->text();
+    addRecentFile(fileName);
+    return true;
+}
+
+QString TMainForm::withFilterExtension(const QString& fileName, const QString& filter)
+{
+    // The name as typed counts when it has an extension of its own, even one ZYL refuses.
+    if (fileName.isEmpty() || !extensionOf(fileName).isEmpty())
+        return fileName;
+    const int star = filter.indexOf(QLatin1String("*."));
+    const int end = filter.indexOf(QLatin1Char(')'), star);
+    if (star < 0 || end < 0)
+        return fileName;
+    return fileName + filter.mid(star + 1, end - star - 1);
 }
 
 void TMainForm::SaveasExecute()
 {
     DesktopSettings settings;
-    const QString name =
-        QFileDialog::getSaveFileName(this, QString(), settings.lastFolder(), scriptFilter);
+    QString filter;
+    const QString name = withFilterExtension(
+        QFileDialog::getSaveFileName(this, QString(), settings.lastFolder(), scriptFilter, &filter),
+        filter);
     if (name.isEmpty())
         return;
     settings.rememberFolder(name);
@@ -171,8 +202,38 @@ void TMainForm::SaveasExecute()
 
 void TMainForm::saveAsFile(const QString& fileName)
 {
-    m_projectFileName = fileName;
-    Save->trigger();
+    // As Save does it: only while Save may be executed.
+    if (Save->isEnabled() && saveTo(fileName))
+        m_projectFileName = fileName;
+}
+
+bool TMainForm::projectModified() const
+{
+    if (!m_run || !m_script)
+        return false;
+    // The store a project records into holds it already; Save could write nothing more.
+    if (StoredSession* stored = m_run->stored();
+        stored && QFileInfo(m_projectFileName) ==
+                      QFileInfo(QString::fromStdString(stored->store().path())))
+        return false;
+    return !m_savedText || *m_savedText != m_script->text();
+}
+
+bool TMainForm::maySetProjectAside()
+{
+    if (!projectModified())
+        return true;
+    const QMessageBox::StandardButton answer = QMessageBox::warning(
+        this, programCaption(),
+        QStringLiteral("The project has changes that are not saved.\nSave them?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Discard)
+        return true;
+    if (answer != QMessageBox::Save)
+        return false;
+    SaveExecute();
+    // A Save as cancelled, or a save that failed, keeps the project.
+    return !projectModified();
 }
 
 void TMainForm::openStore(const QString& fileName)
@@ -196,6 +257,7 @@ void TMainForm::openStore(const QString& fileName)
     }
     StoredSession& stored = *m_run->stored();
     m_script = std::make_unique<ProjectScript>(stored.script);
+    m_savedText = m_script->text();
     attachRun();
     showProject();
     addRecentFile(absolute);
@@ -220,23 +282,33 @@ void TMainForm::openStore(const QString& fileName)
                             QString::fromStdString(stored.stop.stopReason));
 }
 
-void TMainForm::saveStore(const QString& fileName)
+bool TMainForm::saveStore(const QString& fileName)
 {
     if (!m_run)
-        return;
+        return false;
     // The store the project records into is always up to date.
     StoredSession* stored = m_run->stored();
     if (stored && QFileInfo(fileName) == QFileInfo(QString::fromStdString(stored->store().path())))
-        return;
+        return true;
     try {
         m_run->saveStore(fileName.toStdString());
-        addRecentFile(fileName);
     } catch (const std::exception& error) {
         showMessage(QStringLiteral("error"), QString::fromStdString(error.what()));
+        return false;
     }
+    if (m_script)
+        m_savedText = m_script->text();
+    addRecentFile(fileName);
+    return true;
 }
 
 void TMainForm::CloseallExecute()
+{
+    if (maySetProjectAside())
+        closeProject();
+}
+
+void TMainForm::closeProject()
 {
     m_windows.reset();
     m_run.reset();
@@ -250,12 +322,17 @@ void TMainForm::CloseallExecute()
     Run->setEnabled(false);
     Options->setEnabled(false);
     Closeall->setEnabled(false);
+    ShowConsole->setEnabled(false);
     m_table.clear();
     m_table.registerBuiltinSymbols();
     m_script.reset();
+    m_savedText.reset();
     m_projectFileName.clear();
-    if (IOconsole)
+    if (IOconsole) {
         IOconsole->clearText();
+        IOconsole->hide();
+    }
+    m_runPanel->setText(QStringLiteral("Ready."));
     updateStandingHint();
 }
 

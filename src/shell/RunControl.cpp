@@ -37,6 +37,7 @@ void TMainForm::RunExecute()
     m_timer.start();
     Closeall->setEnabled(false);
     m_running = true;
+    m_terminateAsked = false;
     updateStandingHint();
     connect(thread, &QThread::finished, this, [this, thread] {
         runEnded();
@@ -60,12 +61,7 @@ void TMainForm::runEnded()
     m_run->setRunningTask(nullptr);
     if (const std::optional<RunEndFailure> failure = m_run->endRun(); failure && !failure->reported)
         showMessage(QStringLiteral("warning"), QString::fromStdString(failure->message));
-    // Why the task ended, when a stop rule ended it; a later Run computes nothing more.
-    if (m_run->stop().finished())
-        m_runPanel->setText(QStringLiteral("Stop rule: ") +
-                            QString::fromStdString(m_run->stop().stopReason));
-    else
-        m_runPanel->setText(QStringLiteral("Ready."));
+    m_runPanel->setText(runEndText());
     if (m_settings.functionMode == FunctionMode::Manual) {
         m_settings.loopCounter = 1;
         Run->setEnabled(false);
@@ -79,14 +75,38 @@ void TMainForm::runEnded()
     if (m_windows && !closing)
         m_windows->flush();
     emit runFinished();
-    if (closing)
+    if (closing) {
+        // The user has answered for the project already, or the script closes by itself.
+        m_closeAgreed = true;
         QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
+QString TMainForm::runEndText() const
+{
+    // Why the task ended, when a stop rule ended it; a later Run computes nothing more.
+    const StopRuleState& stop = m_run->stop();
+    if (stop.finished())
+        return QStringLiteral("Stop rule: ") + QString::fromStdString(stop.stopReason);
+    // A terminated run leaves a generation part evaluated: say which, and how far it got.
+    if (m_terminateAsked) {
+        const ZYL& zyl = m_run->zyl();
+        const auto evaluated =
+            std::count_if(zyl.population.begin(), zyl.population.end(),
+                          [](const Indiv& individual) { return individual.evaluated; });
+        return QStringLiteral("Terminated in generation %1: %2 of %3 evaluated")
+            .arg(zyl.generation + 1)
+            .arg(evaluated)
+            .arg(zyl.population.size());
+    }
+    return QStringLiteral("Ready.");
 }
 
 void TMainForm::TerminateExecute()
 {
     if (!m_task)
         return;
+    m_terminateAsked = true;
     m_run->terminate();
 }
 

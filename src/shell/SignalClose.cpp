@@ -17,7 +17,8 @@ namespace {
 int signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t caught = 0;
 
-extern "C" void onSignal(int signal)
+// A C name is one for the whole program, namespace or not: zyl-batch has its own onSignal.
+extern "C" void closeWindowOnSignal(int signal)
 {
     caught = signal;
     const char byte = 1;
@@ -40,7 +41,7 @@ bool closeOnSignals(QWidget& window)
     });
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = onSignal;
+    action.sa_handler = closeWindowOnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;

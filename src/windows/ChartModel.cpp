@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <ostream>
 
@@ -107,9 +108,21 @@ class RunBuilder {
     void breakLine()
     {
         flushColumn();
-        // A run of several points on one pixel still gets its (zero-length) segment.
+        // A run of several points on one pixel still gets its (zero-length) segment; a point
+        // with no neighbour to join, a small cross (the first generation's point, say).
         if (m_out.size() == 1 && m_pointsInRun > 1)
             m_out.push_back(m_out.front());
+        if (m_out.size() == 1 && m_pointsInRun == 1) {
+            const PixelPoint p = m_out.front();
+            // A pixel far outside the plot sits at the end of the int range: no overflow.
+            auto moved = [](int v, int by) {
+                return static_cast<int>(std::clamp<long long>(
+                    static_cast<long long>(v) + by, std::numeric_limits<int>::min(),
+                    std::numeric_limits<int>::max()));
+            };
+            m_canvas.line({moved(p.x, -markArm), p.y}, {moved(p.x, markArm), p.y});
+            m_canvas.line({p.x, moved(p.y, -markArm)}, {p.x, moved(p.y, markArm)});
+        }
         if (m_out.size() >= 2)
             m_canvas.polyline(m_out);
         m_out.clear();
@@ -117,6 +130,8 @@ class RunBuilder {
     }
 
   private:
+    static constexpr int markArm = 2;
+
     void flushColumn()
     {
         if (!m_inColumn)
@@ -286,7 +301,7 @@ void PolyLine::append(double x, double y)
     m_box.y2 = std::max(m_box.y2, p.y);
 }
 
-Line PolyLine::bounds() const { return m_finiteCount > 1 ? m_box : Line::emptyBox(); }
+Line PolyLine::bounds() const { return m_finiteCount > 0 ? m_box : Line::emptyBox(); }
 
 void PolyLine::draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin,
                     float xscale, float yscale) const

@@ -149,12 +149,13 @@ class PolyLine : public GraphObject {
     const DoubleList<DPoint>& points() const { return m_points; }
     std::size_t size() const { return m_points.size(); }
 
-    /// The box of the finite points, or the empty box while there are fewer than two, so that
-    /// a lone point never makes a range of its own. Kept up to date by `append`.
+    /// The box of the finite points, or the empty box without one. Kept up to date by
+    /// `append`.
     Line bounds() const override;
-    /// Maps every point to its pixel and joins them. On a canvas that allows it, runs of points
-    /// on one pixel column are reduced to their first, lowest, highest and last pixel, which
-    /// covers the same pixels with far fewer segments.
+    /// Maps every point to its pixel and joins them; a finite point between no finite
+    /// neighbours is drawn as a small cross. On a canvas that allows it, runs of points on one
+    /// pixel column are reduced to their first, lowest, highest and last pixel, which covers
+    /// the same pixels with far fewer segments.
     void draw(ChartCanvas& canvas, const PixelRect& plot, float xmin, float ymin, float xscale,
               float yscale) const override;
     /// Tag 2, the point count (4 bytes), then x and y of each point as 4-byte floats.

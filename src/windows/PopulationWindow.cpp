@@ -24,7 +24,9 @@ TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);
     if (m_settings.functionMode == FunctionMode::Manual) {
-        m_model.setCaptionEditable(true);
+        // Only the awaited values: a separator or a generation already processed has no
+        // individual that a typed value would reach.
+        m_model.setCaptionEditable(true, [this](int row) { return takesValue(row); });
         ListView1->setEditTriggers(QAbstractItemView::DoubleClicked |
                                    QAbstractItemView::EditKeyPressed |
                                    QAbstractItemView::AnyKeyPressed);
@@ -61,6 +63,13 @@ int TForm2::individualOfRow(int row) const
     return k >= 0 && k < m_zyl.popSize && row >= 0 ? k : -1;
 }
 
+bool TForm2::takesValue(int row) const
+{
+    const int k = individualOfRow(row);
+    return k >= 0 && static_cast<std::size_t>(k) < m_zyl.population.size() &&
+           !m_zyl.population[static_cast<std::size_t>(k)].evaluated;
+}
+
 void TForm2::showEvaluatedValue(int index, bool announce)
 {
     if (index < 0 || index >= m_zyl.popSize)
@@ -91,27 +100,23 @@ void TForm2::showNotedValues()
 
 void TForm2::ListView1Edited(int row, const QString& text)
 {
-    if (row < 0 || row >= m_model.storedRows())
+    if (row < 0 || row >= m_model.storedRows() || !takesValue(row))
         return;
     m_model.setCaptionText(row, text);
     const int k = individualOfRow(row);
-    if (k >= 0) {
-        Indiv& ind = m_zyl.population[static_cast<std::size_t>(k)];
-        ind.evaluated = false;
-        double value = 0;
-        try {
-            value = strToFloat(text.toStdString());
-        } catch (const std::exception& error) {
-            m_model.setCaptionText(row, QStringLiteral("?"));
-            if (m_hooks.warning)
-                m_hooks.warning(QString::fromStdString(error.what()));
-            return;
-        }
-        RunObserver fallback;
-        enterManualValue(m_zyl, k, value, m_hooks.observer ? *m_hooks.observer : fallback);
-        if (m_hooks.valueTyped)
-            m_hooks.valueTyped(k);
+    double value = 0;
+    try {
+        value = strToFloat(text.toStdString());
+    } catch (const std::exception& error) {
+        m_model.setCaptionText(row, QStringLiteral("?"));
+        if (m_hooks.warning)
+            m_hooks.warning(QString::fromStdString(error.what()));
+        return;
     }
+    RunObserver fallback;
+    enterManualValue(m_zyl, k, value, m_hooks.observer ? *m_hooks.observer : fallback);
+    if (m_hooks.valueTyped)
+        m_hooks.valueTyped(k);
     const bool complete = std::all_of(m_zyl.population.begin(), m_zyl.population.end(),
                                       [](const Indiv& ind) { return ind.evaluated; });
     if (complete && m_hooks.runWhenComplete)

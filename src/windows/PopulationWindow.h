@@ -43,8 +43,9 @@ class TForm2 : public QWidget {
     void showEvaluatedValue(int index, bool announce = true);
     /// Repaints the captions given by showEvaluatedValue without announcing them.
     void showNotedValues();
-    /// The user typed `text` into the caption of `row`: a row of the current generation gives
-    /// its individual that value; once all are evaluated the run goes on.
+    /// The user typed `text` into the caption of `row`: a "?" row of the current generation
+    /// gives its individual that value (other rows take none, and stay as they are); once all
+    /// are evaluated the run goes on.
     void ListView1Edited(int row, const QString& text);
 
     IndividualTableModel& model() { return m_model; }
@@ -56,6 +57,9 @@ class TForm2 : public QWidget {
     /// The index of the individual shown in `row`, or -1 for a row of an earlier generation
     /// or a separator.
     int individualOfRow(int row) const;
+    /// Whether `row` shows an individual of the current generation still awaiting its value:
+    /// the only captions that take a typed value.
+    bool takesValue(int row) const;
 
     ZYL& m_zyl;
     const ProjectSettings& m_settings;

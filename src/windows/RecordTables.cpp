@@ -277,17 +277,23 @@ QVariant IndividualTableModel::data(const QModelIndex& index, int role) const
     return cellText(index.row(), index.column());
 }
 
+bool IndividualTableModel::captionTakesValue(const QModelIndex& index) const
+{
+    return m_editable && index.isValid() && index.column() == 0 &&
+           (!m_takesValue || m_takesValue(index.row()));
+}
+
 Qt::ItemFlags IndividualTableModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-    if (m_editable && index.isValid() && index.column() == 0)
+    if (captionTakesValue(index))
         flags |= Qt::ItemIsEditable;
     return flags;
 }
 
 bool IndividualTableModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (role != Qt::EditRole || !m_editable || index.column() != 0 || !isAnnounced(index.row()))
+    if (role != Qt::EditRole || !captionTakesValue(index) || !isAnnounced(index.row()))
         return false;
     const QString text = value.toString();
     setCaptionText(index.row(), text);

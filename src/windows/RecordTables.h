@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -122,8 +123,13 @@ class IndividualTableModel : public AppendOnlyTableModel {
     void setCaptionText(int row, const QString& text);
     QString cellText(int row, int column) const;
 
-    /// Whether the views may edit the caption column.
-    void setCaptionEditable(bool editable) { m_editable = editable; }
+    /// Whether the views may edit the caption column; with `takesValue`, only the captions of
+    /// the rows it accepts.
+    void setCaptionEditable(bool editable, std::function<bool(int row)> takesValue = {})
+    {
+        m_editable = editable;
+        m_takesValue = std::move(takesValue);
+    }
 
     QVariant data(const QModelIndex& index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
@@ -141,6 +147,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
   private:
     enum class Caption : std::uint8_t { Unknown, Value, Separator, Text };
     void captionChanged(int row);
+    bool captionTakesValue(const QModelIndex& index) const;
 
     /// The columns whose texts change with a caption: the caption, and the violation.
     int lastCaptionColumn() const { return m_constrained ? m_stride - 1 : 0; }
@@ -149,6 +156,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
     bool m_constrained = false;
     std::vector<bool> m_wholeNumbers;
     bool m_editable = false;
+    std::function<bool(int row)> m_takesValue;
     /// Per row: the caption's kind; then m_stride numbers: the value and the variables.
     std::deque<Caption> m_captions;
     std::deque<double> m_numbers;

@@ -1,6 +1,7 @@
 #include "windows/ResultWindows.h"
 
 #include "engine/UserPlots.h"
+#include "engine/Zyl.h"
 #include "script/ProjectSettings.h"
 #include "windows/BufferedWindow.h"
 #include "windows/ChartWindow.h"
@@ -61,6 +62,10 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
     if (m_context.settings.showBuffered) {
         m_buffered = new TForm3(m_context.zyl);
         addWindow(m_buffered);
+        // What the buffer holds already: a reopened store's, another run's reused evaluations.
+        for (const Indiv& entry : m_context.zyl.buffer.entries())
+            m_buffered->addBufferedRow(entry);
+        m_buffered->model().flush();
     }
     if (m_context.settings.showVariables) {
         m_variables = new TForm4(m_context.zyl);

@@ -22,7 +22,8 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);
-    // Wide enough for every name and for a real in its longest form.
+    // Wide enough for the usual names and for a real in its longest form; the names column
+    // grows for longer names as their rows come (the constraints' rows, say).
     const QFontMetrics metrics = ListView1->fontMetrics();
     ListView1->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("MedianDev")) + 16);
     ListView1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("-8.88888e-308")) + 16);
@@ -39,9 +40,14 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
             [this](const QModelIndex&, int first, int last) {
                 // The newest rows are enough: every block has the same kind of texts.
                 const QFontMetrics metrics = ListView1->fontMetrics();
-                for (int row = std::max(first, last - 63); row <= last; ++row)
+                int names = ListView1->columnWidth(0);
+                for (int row = std::max(first, last - 63); row <= last; ++row) {
+                    names = std::max(names,
+                                     metrics.horizontalAdvance(m_model.cellText(row, 0)) + 16);
                     m_infoWidth = std::max(
                         m_infoWidth, metrics.horizontalAdvance(m_model.cellText(row, 2)) + 16);
+                }
+                ListView1->setColumnWidth(0, names);
                 fitInfoColumn();
             });
     ListView1->viewport()->installEventFilter(this);

@@ -282,7 +282,8 @@ TEST_F(InitialiseDialog, ConsoleDefinitionsGoIntoTheNewScript)
     });
     QTimer::singleShot(5000, &console, &QDialog::reject); // never hang the suite
     dialog.ButtonIO->click();
-    EXPECT_TRUE(dialog.EditFormula->text().isEmpty());
+    // The field shows the f the project gets; OK writes it over the console's, unchanged.
+    EXPECT_EQ(dialog.EditFormula->text(), "x1^2+x2^2");
     addVariables(2);
     dialog.OKBtn->click();
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
@@ -297,9 +298,12 @@ TEST_F(InitialiseDialog, ConsoleDefinitionsGoIntoTheNewScript)
         QTest::keyClick(console.RichEdit1, Qt::Key_Return);
         console.accept();
     });
+    dialog.EditFormula->setText("x1*x2");
     dialog.ButtonIO->click();
     ASSERT_NE(script, nullptr);
     EXPECT_EQ(value("EQUATIONS", "g"), "3");
+    // Without an f of the console's the formula stays as typed.
+    EXPECT_EQ(dialog.EditFormula->text(), "x1*x2");
     dialog.CancelBtn->click();
     EXPECT_EQ(script, nullptr);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -441,4 +445,71 @@ TEST_F(InitialiseDialog, ConstraintsAreWrittenAsTheirSection)
     dialog.OKBtn->click();
     EXPECT_EQ(script->ReadSection("CONSTRAINTS"), (Keys{"c1", "positive"}));
     EXPECT_EQ(value("CONSTRAINTS", "positive"), "-x1");
+}
+
+TEST_F(InitialiseDialog, EnterInAFieldAddsItsRowAndTheDialogStaysOpen)
+{
+    open();
+    addVariables(1);
+    const std::pair<QLineEdit*, QTreeWidget*> fields[] = {
+        {dialog.EditConstraint, dialog.ListViewConstraints},
+        {dialog.EditPlot, dialog.ListViewPlots},
+        {dialog.EditExport, dialog.ListViewExport}};
+    for (const auto& [field, list] : fields) {
+        const int rows = list->topLevelItemCount();
+        field->setFocus();
+        QTest::keyClicks(field, "x1-1");
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_EQ(list->topLevelItemCount(), rows + 1);
+        EXPECT_EQ(list->topLevelItem(rows)->text(1), "x1-1");
+        EXPECT_TRUE(field->text().isEmpty());
+        EXPECT_TRUE(dialog.isVisible());
+    }
+    // A range field adds its variable the same way.
+    QTest::keyClick(dialog.EditRealTo, Qt::Key_Enter);
+    EXPECT_EQ(dialog.ListViewVariables->topLevelItemCount(), 2);
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST_F(InitialiseDialog, AConstraintNamedLikeABuiltInNameIsRefusedBeforeClosing)
+{
+    MessageBoxAnswerer boxes;
+    open();
+    addVariables(1);
+    dialog.EditConstraint->setText("x1-1");
+    dialog.ButtonAddConstraint->click();
+    dialog.ButtonAddConstraint->click(); // an empty field adds nothing
+    dialog.EditConstraint->setText("x1-2");
+    dialog.ButtonAddConstraint->click();
+    dialog.PageControl1->setCurrentWidget(dialog.TabSheetPlots);
+    for (const char* name : {"sum", "pi", "Average"}) {
+        dialog.ListViewConstraints->topLevelItem(1)->setText(0, name);
+        dialog.OKBtn->click();
+        EXPECT_TRUE(dialog.isVisible()) << name;
+        EXPECT_EQ(boxes.shown.back().text,
+                  "Constraint name " + std::string(name) + " is a built-in name of the language");
+    }
+    EXPECT_EQ(dialog.PageControl1->currentWidget(), dialog.TabSheetConstraints);
+    EXPECT_EQ(dialog.ListViewConstraints->currentItem(),
+              dialog.ListViewConstraints->topLevelItem(1));
+    EXPECT_TRUE(script->sectionNames().empty()) << "nothing is written before the refusal";
+
+    dialog.ListViewConstraints->topLevelItem(1)->setText(0, "total");
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(script->ReadSection("CONSTRAINTS"), (Keys{"c1", "total"}));
+    EXPECT_EQ(boxes.shown.size(), 3u);
+}
+
+TEST_F(InitialiseDialog, TheVariableNamesCloseWithTheDialog)
+{
+    for (QPushButton* leave : {dialog.CancelBtn, dialog.OKBtn}) {
+        open();
+        addVariables(1);
+        dialog.ButtonHelpExport->click();
+        ASSERT_TRUE(dialog.Form5->isVisible());
+        leave->click();
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_FALSE(dialog.Form5->isVisible()) << leave->text().toStdString();
+    }
 }

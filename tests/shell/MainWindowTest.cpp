@@ -34,6 +34,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -230,7 +231,17 @@ TEST_F(MainWindow, TerminateEndsARunEarly)
     ASSERT_TRUE(form.running());
     form.Terminate->trigger();
     ASSERT_TRUE(waitForRun());
-    EXPECT_LT(form.engine()->generation, 1000);
+    const ZYL& zyl = *form.engine();
+    EXPECT_LT(zyl.generation, 1000);
+    // Where the run stopped, the generation it left part evaluated.
+    const auto evaluated = std::count_if(zyl.population.begin(), zyl.population.end(),
+                                         [](const Indiv& ind) { return ind.evaluated; });
+    EXPECT_EQ(form.statusRun(), QString("Terminated in generation %1: %2 of 10 evaluated")
+                                    .arg(zyl.generation + 1)
+                                    .arg(evaluated));
+    // The next run's end says nothing of it.
+    form.Run->trigger();
+    ASSERT_TRUE(waitForRun());
     EXPECT_EQ(form.statusRun(), "Ready.");
 }
 
@@ -280,10 +291,14 @@ TEST_F(MainWindow, SavingByExtension)
     EXPECT_EQ(messages[0], (Message{"information", "Unknown file extension."}));
     EXPECT_EQ(messages[1],
               (Message{"error", "Cannot create file " + dir.filePath("no/such/folder/copy.txt")}));
+    // A name that could not be saved to is not kept: Save writes where the project came from.
+    EXPECT_EQ(form.projectFileName(), dir.filePath("task.txt"));
+    form.Save->trigger();
+    EXPECT_EQ(messages.size(), 2u);
     form.saveAsFile(dir.filePath("copy.txt"));
     std::ifstream saved(dir.filePath("copy.txt").toStdString());
     std::string text((std::istreambuf_iterator<char>(saved)), {});
-    EXPECT_NE(text.find("[EQUATIONS]\r\nf=x1^2+x2^2\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[EQUATIONS]\nf=x1^2+x2^2\n"), std::string::npos);
     EXPECT_NE(form.engine(), nullptr);
 }
 

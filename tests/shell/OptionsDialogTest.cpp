@@ -153,63 +153,52 @@ TEST_F(OptionsDialog, PointsStayWithinWhatTheLoaderAccepts)
     EXPECT_EQ(dialog.UpDownPoints->maximum(), maxCrossoverPoints);
 }
 
-TEST_F(OptionsDialog, NotANumberStopsAtItsField)
+TEST_F(OptionsDialog, ABadValueKeepsTheDialogOpenOnItsFieldAndAppliesNothing)
 {
     MessageBoxAnswerer boxes;
     load("ff");
+    const std::string before = script.text();
     dialog.CheckBoxMaximisation->setChecked(true);
     dialog.CheckBoxElite->setChecked(true);
     dialog.RadioButtonMultipoint->setChecked(true);
     dialog.EditCrossProb->setText("abc");
     dialog.OKBtn->click();
-
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].caption, "ZYL");
     EXPECT_EQ(boxes.shown[0].text, "'abc' is not a valid floating point value");
     EXPECT_EQ(boxes.shown[0].icon, QMessageBox::Warning);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_TRUE(zyl->maximise);
-    EXPECT_TRUE(zyl->elite);
-    EXPECT_EQ(value("SELECTION", "elite"), "1");
-    EXPECT_EQ(zyl->crossProb, 0.7);
-    EXPECT_EQ(zyl->crossoverType, 1);
-    EXPECT_TRUE(script.ReadSection("CROSSOVER").empty());
-    EXPECT_TRUE(script.ReadSection("MUTATION").empty());
 
-    // The type and key of a step come before its real field: a bad uniform crossover
-    // probability keeps the uniform type, and the mutation steps after it stay undone.
-    const double unifProb = zyl->crossUnifProb;
-    zyl->mutationType = 0;
-    dialog.show();
+    // Each field in turn, on its own page, with its own message.
     dialog.EditCrossProb->setText("0.9");
     dialog.RadioButtonCrossUniform->setChecked(true);
     dialog.EditCrossUnifProb->setText("x");
-    dialog.RadioButtonNonuniform->setChecked(true);
     dialog.OKBtn->click();
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[1].text, "'x' is not a valid floating point value");
-    EXPECT_EQ(zyl->crossProb, 0.9);
-    EXPECT_EQ(zyl->crossoverType, 2);
-    EXPECT_EQ(value("CROSSOVER", "uniform"), "1");
-    EXPECT_EQ(zyl->crossUnifProb, unifProb);
-    EXPECT_FALSE(script.HasKey("CROSSOVER", "uniform_prob"));
-    EXPECT_EQ(zyl->mutationType, 0);
-    EXPECT_TRUE(script.ReadSection("MUTATION").empty());
-
-    // Likewise a bad coefficient: the nonuniform type is set, the coefficients are not.
-    const double coeff = zyl->ranges.front().uniformityCoeff;
-    dialog.show();
     dialog.EditCrossUnifProb->setText("0.4");
     dialog.RadioButtonNonuniform->setChecked(true);
     dialog.EditUniformityCoeff->setText("");
     dialog.OKBtn->click();
     ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[1].text, "'x' is not a valid floating point value");
     EXPECT_EQ(boxes.shown[2].text, "'' is not a valid floating point value");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.focusWidget(), dialog.EditUniformityCoeff);
+    EXPECT_TRUE(dialog.PageControl1->currentWidget()->isAncestorOf(dialog.EditUniformityCoeff));
+    EXPECT_FALSE(zyl->maximise);
+    EXPECT_FALSE(zyl->elite);
+    EXPECT_EQ(zyl->crossProb, 0.7);
+    EXPECT_EQ(zyl->crossoverType, 1);
+    EXPECT_EQ(script.text(), before);
+
+    // Mended, everything is applied at once.
+    dialog.EditUniformityCoeff->setText("3");
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(zyl->maximise);
+    EXPECT_EQ(zyl->crossProb, 0.9);
     EXPECT_EQ(zyl->crossUnifProb, 0.4);
-    EXPECT_EQ(zyl->mutationType, 1);
-    EXPECT_EQ(value("MUTATION", "nonuniform"), "1");
-    EXPECT_EQ(zyl->ranges.front().uniformityCoeff, coeff);
-    EXPECT_FALSE(script.HasKey("MUTATION", "uniformity_coeff"));
+    EXPECT_EQ(zyl->ranges.front().uniformityCoeff, 3);
+    EXPECT_EQ(value("MUTATION", "uniformity_coeff"), "3");
+    EXPECT_EQ(boxes.shown.size(), 3u);
 }
 
 TEST_F(OptionsDialog, CancelAndUnboundChangeNothing)
@@ -284,8 +273,10 @@ TEST_F(OptionsDialog, TheMethodPageTakesAllOrNothingAndWritesOnlyWhatLeavesTheDe
     dialog.OKBtn->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "DE crossover rate cr ought to be a number from [0; 1]");
+    EXPECT_EQ(dialog.focusWidget(), dialog.EditDeCrossover);
     EXPECT_EQ(zyl->methodSettings.method, Method::Cmaes);
     EXPECT_EQ(value("OPTIONS", "method"), "cmaes");
+    dialog.CancelBtn->click();
 
     // A manual task keeps the genetic algorithm.
     dialog.setManual(true);
@@ -309,11 +300,18 @@ TEST_F(OptionsDialog, TheToleranceAppliesToEveryRememberedDesign)
     zyl->buffer.append(zyl->population[3]);
     dialog.show();
     ASSERT_TRUE(dialog.EditConstraintTolerance->isEnabled());
-    dialog.EditConstraintTolerance->setText("-1");
+    dialog.CheckBoxMaximisation->setChecked(true);
     MessageBoxAnswerer refusal;
-    dialog.OKBtn->click();
+    for (const char* bad : {"-1", "abc"}) {
+        dialog.EditConstraintTolerance->setText(bad);
+        dialog.OKBtn->click();
+        EXPECT_TRUE(dialog.isVisible()) << bad;
+        EXPECT_EQ(dialog.focusWidget(), dialog.EditConstraintTolerance);
+    }
+    ASSERT_EQ(refusal.shown.size(), 2u);
+    EXPECT_EQ(refusal.shown[1].text, "Constraint tolerance ought to be a number not below 0");
     EXPECT_EQ(zyl->constraintTolerance, 0);
-    dialog.show();
+    EXPECT_FALSE(zyl->maximise) << "nothing is applied";
     dialog.EditConstraintTolerance->setText("0.5");
     dialog.OKBtn->click();
     EXPECT_EQ(value("OPTIONS", "constraint_tolerance"), "0.5");

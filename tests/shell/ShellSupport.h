@@ -18,8 +18,9 @@
 
 namespace zyl::test {
 
-/// Answers every message box that opens while it lives by pressing its OK button, and keeps
-/// what each box said, so that a test can check the message and go on.
+/// Answers every message box that opens while it lives by pressing its `answer` button (OK,
+/// unless told otherwise; a box without it is rejected), and keeps what each box said, so
+/// that a test can check the message and go on.
 class MessageBoxAnswerer {
 public:
     struct Shown {
@@ -28,7 +29,8 @@ public:
         QMessageBox::Icon icon;
     };
 
-    MessageBoxAnswerer()
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok)
+        : answer(answer)
     {
         m_timer.setInterval(5);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
@@ -37,14 +39,15 @@ public:
                 return;
             shown.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
                              box->icon()});
-            if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-                ok->click();
+            if (QAbstractButton* button = box->button(this->answer))
+                button->click();
             else
                 box->reject();
         });
         m_timer.start();
     }
 
+    QMessageBox::StandardButton answer;
     std::vector<Shown> shown;
 
 private:

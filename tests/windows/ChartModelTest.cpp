@@ -83,24 +83,26 @@ std::string bytes(const GraphObject& item)
 
 } // namespace
 
-TEST(ChartBounds, SeriesNeedsTwoFinitePointsForABox)
+TEST(ChartBounds, SeriesBoxIsThatOfItsFinitePoints)
 {
     PolyLine series;
     EXPECT_FALSE(series.bounds().isBox());
-    series.append(1, 2);
-    EXPECT_FALSE(series.bounds().isBox()) << "a lone point makes no range";
     series.append(std::nan(""), 7);
     series.append(3, INFINITY);
     series.append(1e300, 0); // beyond float: kept, but not finite
     EXPECT_FALSE(series.bounds().isBox());
-    EXPECT_EQ(series.size(), 4u) << "non-finite points are kept";
-    series.append(-4, 6);
+    EXPECT_EQ(series.size(), 3u) << "non-finite points are kept";
+    series.append(1, 2);
     Line box = series.bounds();
+    EXPECT_EQ((std::array{box.x1, box.y1, box.x2, box.y2}), (std::array{1.f, 2.f, 1.f, 2.f}))
+        << "a lone point is a range";
+    series.append(-4, 6);
+    box = series.bounds();
     EXPECT_EQ((std::array{box.x1, box.y1, box.x2, box.y2}), (std::array{-4.f, 2.f, 1.f, 6.f}));
     EXPECT_FALSE(Pen().bounds().isBox()) << "pens never affect the range";
 }
 
-TEST(ChartRange, EqualLimitsAreWidenedAndLonePointsDrawNothing)
+TEST(ChartRange, EqualLimitsAreWidenedAndALonePointIsDrawn)
 {
     RecordingCanvas canvas;
     Chart flat("Population", "Value");
@@ -119,10 +121,20 @@ TEST(ChartRange, EqualLimitsAreWidenedAndLonePointsDrawNothing)
     EXPECT_LT(l.ymin, 1e30f);
     EXPECT_GT(l.ymax, 1e30f);
 
+    // A lone point (one generation): its range widened, the grid, and a cross at the centre.
     Chart lone("Population", "Value");
     fill(lone, {{1, 5}});
-    lone.paint(canvas, square);
-    EXPECT_TRUE(canvas.drewNothing());
+    l = lone.layout(canvas, square);
+    ASSERT_TRUE(l.hasPlot);
+    EXPECT_EQ((std::array{l.xmin, l.xmax, l.ymin, l.ymax}), (std::array{0.f, 2.f, 4.f, 6.f}));
+    RecordingCanvas drawn;
+    lone.paint(drawn, square);
+    EXPECT_FALSE(drawn.texts.empty());
+    EXPECT_TRUE(drawn.polylines.empty());
+    using Segment = std::pair<PixelPoint, PixelPoint>;
+    ASSERT_GT(drawn.lines.size(), 2u);
+    EXPECT_EQ(drawn.lines[drawn.lines.size() - 2], (Segment{{118, 120}, {122, 120}}));
+    EXPECT_EQ(drawn.lines.back(), (Segment{{120, 118}, {120, 122}}));
     Chart empty("x", "y");
     empty.paint(canvas, square);
     EXPECT_TRUE(canvas.drewNothing());
@@ -301,7 +313,7 @@ TEST(ChartPaint, NonFiniteAndHugeDataNeverBreakThePicture)
     fill(chart, {{1, 1}, {2, NAN}, {3, 2}, {4, 3}, {INFINITY, 1}, {6, 1}, {7, 0}});
     chart.paint(canvas, square);
     ASSERT_EQ(canvas.polylines.size(), 2u) << "the line breaks at each non-finite point";
-    EXPECT_EQ(canvas.polylines[0].size(), 2u); // (3,2)-(4,3); (1,1) alone draws nothing
+    EXPECT_EQ(canvas.polylines[0].size(), 2u); // (3,2)-(4,3); (1,1) alone is a cross
     EXPECT_EQ(canvas.polylines[1].size(), 2u);
     EXPECT_EQ(chart.xmax, 7);
 

@@ -97,8 +97,10 @@ TEST(ChartWindow, PaintsAnyDataWithoutFailing)
     blank.fill(Qt::white);
     EXPECT_EQ(render(window), blank) << "no chart attached";
 
-    auto single = plotWindow(1, 1);
-    EXPECT_EQ(render(*single), blank) << "one point shows only the background";
+    auto single = plotWindow(2, 1);
+    const QImage one = render(*single);
+    EXPECT_TRUE(hasColour(one, qRgb(0x88, 0x88, 0x88))) << "one point: the grid";
+    EXPECT_TRUE(hasColour(one, qRgb(255, 0, 0))) << "and the point of each series";
 
     auto twoPoints = plotWindow(2, 2);
     QImage drawn = render(*twoPoints);

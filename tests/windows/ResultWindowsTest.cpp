@@ -17,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QTableView>
 
+#include <QStyle>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -332,4 +334,25 @@ TEST_F(Windows, NewWindowsCascadeAndTheInfoColumnIsNeverCut)
         EXPECT_GT(view->columnWidth(2), widestInfo()) << size.width();
     }
     EXPECT_EQ(columnsWidth(), view->viewport()->width()) << "no wider than needed";
+}
+
+TEST_F(Windows, TheNamesColumnFitsEveryName)
+{
+    area.resize(800, 600);
+    area.show();
+    load(task("[CONSTRAINTS]\nlimit=x1-0.25\n"));
+    run();
+    QTableView* view = windows->statisticsWindow()->ListView1;
+    const TextTableModel& model = windows->statisticsWindow()->model();
+    // The view's own room around a cell's text; with less the text is cut short.
+    const int margin =
+        2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+    QStringList names;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        names << model.cellText(r, 0);
+        EXPECT_GE(view->columnWidth(0),
+                  view->fontMetrics().horizontalAdvance(names.back()) + margin)
+            << names.back().toStdString();
+    }
+    EXPECT_TRUE(names.contains("BestViolation"));
 }
