@@ -114,6 +114,8 @@ void RunSession::load(SessionRequest& request)
     }
     if (request.workers && m_settings.functionMode == FunctionMode::External)
         m_settings.workers = *request.workers;
+    // Named once: every Run of the project, and every resume of its store, works in it.
+    m_settings.runFolder = m_stored ? storedRunFolder(m_settings.workRootOwner) : processRunFolder();
 }
 
 void RunSession::attach(FrontEnd frontEnd)
@@ -164,6 +166,7 @@ void RunSession::buildPrograms()
         evaluator->setActivityHandler(m_frontEnd.activity);
     auto programs = std::make_unique<ProgramEvaluation>(std::move(evaluator), zyl().generation,
                                                         zyl().bufferIndividuals);
+    programs->setInputNames(externalProgram(m_settings, zyl().names).inputNames);
     if (m_frontEnd.schedulerNotice)
         programs->evaluator().setSchedulerNotice(m_frontEnd.schedulerNotice);
     std::unique_ptr<JobLedger> ledger;
@@ -193,16 +196,20 @@ void RunSession::buildPrograms()
 
 RunContext RunSession::beginRun()
 {
+    const bool external = m_settings.functionMode == FunctionMode::External;
+    // Programs that share ZYL's folder share their files: a second run there is refused
+    // before this one starts anything.
+    if (external && !m_settings.usesWorkFolders() && m_fileHolds.empty())
+        m_fileHolds = holdProgramFiles(m_settings);
     buildPrograms();
     RunContext context{zyl(), m_settings, runScript(), m_table, project().plots};
     context.backend = m_programs.get();
-    if (!m_programs && m_settings.functionMode == FunctionMode::External && m_frontEnd.activity) {
-        // One program after the other, as without this, but counted for the signs of life.
+    if (!m_programs && external) {
+        // One program after the other, counted for the signs of life.
         if (!m_sequential) {
-            m_sequential.emplace(ExternalProgram{m_settings.inputName, m_settings.externalName,
-                                                 m_settings.outputName,
-                                                 m_settings.externalTimeout});
-            m_sequential->setActivityHandler(m_frontEnd.activity);
+            m_sequential.emplace(externalProgram(m_settings, zyl().names), &zyl().generation);
+            if (m_frontEnd.activity)
+                m_sequential->setActivityHandler(m_frontEnd.activity);
         }
         context.backend = &*m_sequential;
     }
@@ -247,6 +254,9 @@ std::optional<RunEndFailure> RunSession::endRun()
 
 void RunSession::releaseWorkRoot()
 {
+    for (const std::shared_ptr<WorkRootClaim>& hold : m_fileHolds)
+        hold->release(/*removeEmptyRoot=*/false);
+    m_fileHolds.clear();
     // The default work root is ZYL's own, and goes too when nothing is left in it (every
     // evaluation succeeded).
     if (m_programs)

@@ -39,6 +39,11 @@ struct AttemptOutcome {
     std::string failure;
     /// The program ran out of its time (external_timeout, or the scheduler's time limit).
     bool timedOut = false;
+    /// It ended with ExternalProgram::noRetryStatus: its design is not to be run again.
+    bool noRetry = false;
+    /// What it wrote last on its standard error, when the backend caught it (lastWords); a
+    /// program in a work folder has it in its log instead.
+    std::string words;
     /// Wall time of this run (for Slurm, from the first sight of the task running to the first
     /// sight of its end).
     double seconds = 0;
