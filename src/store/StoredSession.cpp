@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "common/FileReplace.h"
 #include "engine/External.h"
+#include "engine/backends/Backends.h"
 #include "engine/backends/BatchEvaluator.h"
 #include "engine/backends/Slurm.h"
 #include "engine/backends/WorkFolders.h"
@@ -258,7 +259,7 @@ void StoredSession::adoptEarlierResults(const StoreRequest& request,
                 pathInFolder(folder, m_settings.outputName), m_settings.externalConstraints);
             const std::optional<double>& value = output.value;
             if (status != 0 || !value || std::isnan(*value) || !output.problem.empty() ||
-                line.str() != ind.lineText() + "\n")
+                line.str() != inputText(externalProgram(m_settings, engine.names), ind) + "\n")
                 continue;
             EvaluationRecord record;
             record.generation = current;
