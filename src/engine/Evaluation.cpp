@@ -68,11 +68,10 @@ EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
 
 std::size_t EvaluationBatch::failuresFrom(std::size_t k) const
 {
-    return static_cast<std::size_t>(
-        std::count_if(m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(k, m_entries.size())),
-                      m_entries.end(), [](const Entry& entry) {
-                          return entry.status == EvaluationOutcome::Status::Failed;
-                      }));
+    const auto from = m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(k, m_entries.size()));
+    return static_cast<std::size_t>(std::count_if(from, m_entries.end(), [](const Entry& entry) {
+        return entry.status == EvaluationOutcome::Status::Failed;
+    }));
 }
 
 void EvaluationBatch::progress()

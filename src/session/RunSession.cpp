@@ -115,7 +115,8 @@ void RunSession::load(SessionRequest& request)
     if (request.workers && m_settings.functionMode == FunctionMode::External)
         m_settings.workers = *request.workers;
     // Named once: every Run of the project, and every resume of its store, works in it.
-    m_settings.runFolder = m_stored ? storedRunFolder(m_settings.workRootOwner) : processRunFolder();
+    m_settings.runFolder =
+        m_stored ? storedRunFolder(m_settings.workRootOwner) : processRunFolder();
 }
 
 void RunSession::attach(FrontEnd frontEnd)

@@ -181,7 +181,8 @@ TEST_F(ExternalTest, AFailureSaysWhyWithTheProgramsLastWords)
     // At most five lines, each cut within its width and never inside a character.
     const std::string many = "1\n2\n3\n4\n5\n6\n" + std::string(200, 'x') + "\n";
     EXPECT_EQ(lastLines(many), "  3\n  4\n  5\n  6\n  " + std::string(160, 'x') + "...\n");
-    EXPECT_EQ(lastLines(std::string(159, 'a') + "\u00e9\u00e9"), "  " + std::string(159, 'a') + "...\n");
+    EXPECT_EQ(lastLines(std::string(159, 'a') + "\u00e9\u00e9"),
+              "  " + std::string(159, 'a') + "...\n");
     EXPECT_EQ(lastLines(" \n\t\n"), "");
 }
 

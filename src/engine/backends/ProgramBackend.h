@@ -14,7 +14,7 @@ struct EvaluationRequest {
     int generation = 0;
     /// The individual's index in the population; unique within a batch.
     int index = 0;
-    /// The program's input line without its line end (Indiv::lineText()).
+    /// The input file's text without its last line end (inputText).
     std::string line;
     /// 1 for the first run of the program, 2 for the first retry, ... (set by BatchEvaluator).
     int attempt = 1;

@@ -65,8 +65,8 @@ LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\n", x * x + y * y }' > "
     /// A task ready to run, as the front ends set one up.
     std::unique_ptr<Task> task()
     {
-        programs = std::make_unique<ProgramEvaluation>(
-            makeBatchEvaluator(settings, [this](const std::string& line) { notices.push_back(line); }),
+        auto notice = [this](const std::string& line) { notices.push_back(line); };
+        programs = std::make_unique<ProgramEvaluation>(makeBatchEvaluator(settings, notice),
                                                        project.zyl->generation,
                                                        project.zyl->bufferIndividuals);
         RunContext context{*project.zyl, settings, loaded, table, project.plots};
