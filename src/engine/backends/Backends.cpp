@@ -8,10 +8,7 @@
 #include "engine/backends/WorkRoot.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <iterator>
 
@@ -24,13 +21,24 @@ namespace {
 /// Holds the work root for as long as the evaluator that makes folders there lives.
 class RootHolder : public ProgramBackend {
 public:
-    RootHolder(std::unique_ptr<ProgramBackend> inner, std::shared_ptr<WorkRootClaim> claim)
-        : m_inner(std::move(inner)), m_claim(std::move(claim))
+    RootHolder(std::unique_ptr<ProgramBackend> inner, std::shared_ptr<WorkRootClaim> claim,
+               std::string runRoot)
+        : m_inner(std::move(inner)), m_claim(std::move(claim)), m_runRoot(std::move(runRoot))
     {
     }
     void run(const std::vector<EvaluationRequest>& requests, const AttemptDone& done,
              const BatchControl& control, ProgressCounters& progress) override
     {
+        // Between batches (between the desktop's Runs) no empty folder of the run lingers;
+        // the next batch makes it again.
+        struct Tidy {
+            const std::string& folder;
+            ~Tidy()
+            {
+                if (!folder.empty())
+                    ::rmdir(folder.c_str());
+            }
+        } tidy{m_runRoot};
         m_inner->run(requests, done, control, progress);
     }
     // Without these the scheduler's notices and the ledger of its jobs would stop here, and
@@ -44,6 +52,8 @@ public:
 private:
     std::unique_ptr<ProgramBackend> m_inner;
     std::shared_ptr<WorkRootClaim> m_claim;
+    /// The run's own folder in the root; empty when the evaluations' folders are the root's.
+    std::string m_runRoot;
 };
 
 } // namespace
@@ -119,30 +129,6 @@ std::vector<std::shared_ptr<WorkRootClaim>> holdProgramFiles(const ProjectSettin
     return holds;
 }
 
-std::string processRunFolder()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return runFolderName(text, "pid" + std::to_string(::getpid()));
-}
-
-std::string storedRunFolder(const std::string& identity)
-{
-    const std::string mark = " created ";
-    const std::size_t at = identity.rfind(mark);
-    const std::string created = at == std::string::npos ? "" : identity.substr(at + mark.size());
-    // FNV-1a: the same tag from the same identity in every build, unlike std::hash.
-    std::uint32_t hash = 2166136261u;
-    for (unsigned char c : identity)
-        hash = (hash ^ c) * 16777619u;
-    char tag[9];
-    std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(hash));
-    return runFolderName(created, tag);
-}
-
 std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settings,
                                                    BatchEvaluator::Report report)
 {
@@ -179,7 +165,8 @@ std::unique_ptr<BatchEvaluator> makeBatchEvaluator(const ProjectSettings& settin
         backend = std::make_unique<LocalBackend>(std::move(local));
     }
     if (claim)
-        backend = std::make_unique<RootHolder>(std::move(backend), std::move(claim));
+        backend = std::make_unique<RootHolder>(std::move(backend), std::move(claim),
+                                               settings.runFolder.empty() ? "" : runRoot);
     return std::make_unique<BatchEvaluator>(std::move(backend),
                                             FailurePolicy{settings.retries, settings.failureValue},
                                             std::move(report));

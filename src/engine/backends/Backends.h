@@ -53,13 +53,4 @@ ExternalProgram externalProgram(const ProjectSettings& settings,
 /// T)."
 std::vector<std::shared_ptr<WorkRootClaim>> holdProgramFiles(const ProjectSettings& settings);
 
-/// The folder of a run without a store in the work root: runFolderName of the time now and
-/// "pid" with the process id.
-std::string processRunFolder();
-
-/// The folder of a run with a store in the work root, the same at every resume: runFolderName
-/// of the time the store was created and a tag made from `identity` (the run's identity, as
-/// ProjectSettings::workRootOwner holds it, "run store "P" created T").
-std::string storedRunFolder(const std::string& identity);
-
 } // namespace zyl

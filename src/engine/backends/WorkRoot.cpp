@@ -2,9 +2,12 @@
 
 #include "common/Exception.h"
 #include "common/FileReplace.h"
+#include "engine/backends/WorkFolders.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -112,6 +115,25 @@ std::string registryKey(const std::string& root)
 }
 
 } // namespace
+
+std::string processRunFolder()
+{
+    return runFolderName(utcNow(), "pid" + std::to_string(::getpid()));
+}
+
+std::string storedRunFolder(const std::string& identity)
+{
+    const std::string mark = " created ";
+    const std::size_t at = identity.rfind(mark);
+    const std::string created = at == std::string::npos ? "" : identity.substr(at + mark.size());
+    // FNV-1a: the same tag from the same identity in every build, unlike std::hash.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : identity)
+        hash = (hash ^ c) * 16777619u;
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(hash));
+    return runFolderName(created, tag);
+}
 
 std::shared_ptr<WorkRootClaim> WorkRootClaim::take(const std::string& root,
                                                    const std::string& owner,

@@ -49,6 +49,15 @@ private:
     std::vector<std::string> m_runFolders;
 };
 
+/// The folder of a run without a store in the work root: runFolderName of the time now and
+/// "pid" with the process id.
+std::string processRunFolder();
+
+/// The folder of a run with a store in the work root, the same at every resume: runFolderName
+/// of the time the store was created and a tag made from `identity` (the run's identity, as
+/// ProjectSettings::workRootOwner holds it, "run store "P" created T").
+std::string storedRunFolder(const std::string& identity);
+
 /// Releases this process's hold on `root`, if it has one (see WorkRootClaim::release): the
 /// end of a zyl-batch run, while the evaluator that holds the claim may still be alive.
 void releaseWorkRoot(const std::string& root, bool removeEmptyRoot);
