@@ -527,11 +527,14 @@ void ErrorEcho::pass()
             pollfd out{STDERR_FILENO, POLLOUT, 0};
             if (::poll(&out, 1, 0) != 1)
                 return;
-            if ((out.revents & POLLOUT) == 0) {
-                if (out.revents & (POLLERR | POLLHUP | POLLNVAL))
-                    m_pending.clear(); // nobody to pass it to
+            // Nobody to pass it to: a pipe without a reader (a write would raise SIGPIPE), a
+            // terminal that hung up, no standard error at all.
+            if (out.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                m_pending.clear();
                 return;
             }
+            if ((out.revents & POLLOUT) == 0)
+                return;
             const ssize_t n = ::write(STDERR_FILENO, m_pending.data(),
                                       std::min<std::size_t>(m_pending.size(), 4096));
             if (n < 0 && errno == EINTR)
