@@ -5,7 +5,9 @@
 #
 # ZYL writes the variables into the file named by the first argument, as one line of numbers
 # each followed by a space, starts this program as  objective.sh INPUT OUTPUT  and reads the
-# number it leaves in OUTPUT; exit status 0 means success. In a project script:
+# number it leaves in OUTPUT; exit status 0 means success. The whole contract (the input by
+# name, constraint values, exit statuses, failures, folders) is THE EXTERNAL PROGRAM in
+# zyl-script(5). In a project script:
 #
 #   [FUNCTION]
 #   external=1

@@ -39,10 +39,19 @@ extern "C" void onSignal(int signal)
 {
     const bool first = caughtSignal == 0;
     caughtSignal = signal;
+    if (signal == SIGHUP) {
+        // The terminal or the ssh session is gone: what is written to it after the report
+        // must not end the run before its store is committed.
+        struct sigaction ignore;
+        std::memset(&ignore, 0, sizeof ignore);
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, nullptr);
+    }
     if (zyl::Task* task = runningTask.load()) {
-        // A preemption's SIGTERM may come well before the kill: the running programs get the
-        // grace to finish. A second signal, or Ctrl-C, ends them at once.
-        if (signal == SIGTERM && first)
+        // A preemption's SIGTERM may come well before the kill, and a closed terminal is no
+        // reason to lose the programs' work: the running programs get the grace to finish.
+        // A second signal, or Ctrl-C, ends them at once.
+        if ((signal == SIGTERM || signal == SIGHUP) && first)
             task->terminateWithin(termGrace);
         else
             task->abort();
@@ -57,6 +66,7 @@ void installSignalHandlers()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 std::string variablesText(const zyl::Indiv& ind, const std::vector<std::string>& names)
@@ -154,6 +164,8 @@ RunOutcome runToEnd(zyl::RunSession& session, zyl::RunContext& context,
         outcome = {RunEnd::Interrupted, "Interrupted by SIGINT.", 130};
     else if (caughtSignal == SIGTERM)
         outcome = {RunEnd::Interrupted, "Interrupted by SIGTERM.", 143};
+    else if (caughtSignal == SIGHUP)
+        outcome = {RunEnd::Interrupted, "Interrupted by SIGHUP.", 129};
     else if (outcome.end == RunEnd::Finished && context.stopState->finished())
         outcome = {RunEnd::Stopped, context.stopState->stopReason, 0};
     return outcome;

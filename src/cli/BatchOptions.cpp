@@ -60,7 +60,7 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
                  "statistics of the last generation and the best individual on standard output.",
                  "zyl-batch");
     app.footer("Exit status: 0 done, 1 a step failed, 2 wrong arguments or a script that cannot\n"
-               "be loaded, 130/143 interrupted by SIGINT/SIGTERM.\n");
+               "be loaded, 130/143/129 interrupted by SIGINT/SIGTERM/SIGHUP.\n");
     addVersionFlag(app);
 
     std::string seedText, progressName = "text", reportName = "text";

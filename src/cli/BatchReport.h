@@ -24,7 +24,7 @@ Json jsonNumber(double value);
 enum class RunEnd {
     Finished,    // the generation limit (max_iteration) was reached
     Failed,      // a step failed; its message is on standard error
-    Interrupted, // SIGINT or SIGTERM
+    Interrupted, // SIGINT, SIGTERM or SIGHUP
     InputEnded,  // a manual task's standard input ended before every value was given
     LoadFailed,  // the script could not be loaded
     Stopped,     // a stop rule ended the task; the message says which

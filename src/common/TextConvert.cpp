@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -48,6 +49,26 @@ std::string realToShortText(double x)
     for (int precision = 16; precision <= 17 && !parseReal(text); ++precision)
         text = toChars(x, precision);
     return text;
+}
+
+std::string realToExactText(double x)
+{
+    if (!std::isfinite(x))
+        return realToText(x);
+    // The shortest digits that read back, as to_chars finds them, set in the notation "%g"
+    // would choose at the precision of those digits (at least six, like realToText).
+    char buffer[64];
+    char* end = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::scientific).ptr;
+    const std::string_view scientific(buffer, static_cast<std::size_t>(end - buffer));
+    const std::size_t e = scientific.find('e');
+    int digits = 0;
+    for (std::size_t i = 0; i < e; ++i)
+        digits += isDigit(scientific[i]) ? 1 : 0;
+    const int exponent = *parseInteger(scientific.substr(e + 1));
+    if (exponent < -4 || exponent >= std::max(6, digits))
+        return std::string(scientific);
+    end = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed).ptr;
+    return std::string(buffer, end);
 }
 
 bool isDecimalLiteral(std::string_view text)

@@ -15,6 +15,12 @@ std::string realToText(double x);
 /// reads back as a finite value: near the largest double more digits are written.
 std::string realToShortText(double x);
 
+/// The fewest significant digits that read back as exactly x, in the form of realToText:
+/// wherever six digits are exact the text is realToText's (0.25, 7, 1e+06, 100000), and
+/// otherwise every digit that tells x from its neighbours is kept (1000003.5, 1234567,
+/// 0.30000000000000004). An external program reads the very design that is reported.
+std::string realToExactText(double x);
+
 /// True when `text` is a decimal literal: digits with an optional point (or a point and
 /// digits) and an optional exponent ("12", "5.", ".5", "1.5e-3"). No sign, no hex, no inf.
 bool isDecimalLiteral(std::string_view text);

@@ -1,5 +1,6 @@
 #include "engine/Evaluation.h"
 
+#include "engine/backends/BatchEvaluator.h"
 #include "engine/Formulas.h"
 #include "expr/Evaluator.h"
 
@@ -65,6 +66,14 @@ EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
     return outcome;
 }
 
+std::size_t EvaluationBatch::failuresFrom(std::size_t k) const
+{
+    const auto from = m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(k, m_entries.size()));
+    return static_cast<std::size_t>(std::count_if(from, m_entries.end(), [](const Entry& entry) {
+        return entry.status == EvaluationOutcome::Status::Failed;
+    }));
+}
+
 void EvaluationBatch::progress()
 {
     if (!m_progress || m_ready == m_shown)
@@ -92,13 +101,15 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
         Indiv ind = batch.individual(k);
         bool succeeded = false;
         bool timedOut = false;
+        ExternalFailure failure;
         m_counts.queued -= 1;
         m_counts.running += 1;
         m_counts.changed();
         try {
-            succeeded = evaluateExternal(program, ind, batch.abortFlag(), &timedOut);
-        } catch (const std::exception&) {
+            succeeded = evaluateExternal(program, ind, batch.abortFlag(), &timedOut, &failure);
+        } catch (const std::exception& error) {
             succeeded = false;
+            failure = {error.what(), ""};
         }
         // An ended program evaluated nothing: the individual stays as it was.
         m_counts.running -= 1;
@@ -112,9 +123,15 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
             batch.report(k, std::move(outcome));
         } else if (succeeded)
             batch.report(k, EvaluationOutcome::evaluated(ind.value));
-        else
+        else {
+            EvaluationResult result;
+            result.generation = m_generation ? *m_generation + 1 : 0;
+            result.index = batch.index(k);
+            result.failure = failure.reason;
+            result.words = failure.words;
             batch.report(k, {EvaluationOutcome::Status::Failed, true, ind.value,
-                             "A problem with external program.", timedOut});
+                             failureMessage(result), timedOut});
+        }
         batch.progress();
     }
 }

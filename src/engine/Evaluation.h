@@ -125,6 +125,8 @@ public:
     }
     /// Items 0 .. readyItems()-1 all have an outcome.
     std::size_t readyItems() const { return m_ready; }
+    /// How many items from k on failed (Status::Failed).
+    std::size_t failuresFrom(std::size_t k) const;
     void setFailureHandler(std::function<void()> handler) { m_failure = std::move(handler); }
 
     static constexpr std::chrono::milliseconds progressInterval{25};
@@ -175,11 +177,16 @@ public:
 
 /// The external program of the script, one run at a time, in index order, on the calling
 /// thread: each run writes the input file, waits for the program and reads the output file.
-/// A failure is "A problem with external program." (the value the program wrote, if any,
-/// still counts).
+/// A failure is "A problem with external program." followed by its reason (see
+/// failureMessage); the value the program wrote, if any, still counts.
 class SequentialExternalBackend : public EvaluationBackend {
 public:
-    explicit SequentialExternalBackend(ExternalProgram program) : m_program(std::move(program)) {}
+    /// `generation`, when given, is the run's count of finished generations, read for the
+    /// messages as a batch starts.
+    explicit SequentialExternalBackend(ExternalProgram program, const int* generation = nullptr)
+        : m_program(std::move(program)), m_generation(generation)
+    {
+    }
     void evaluate(EvaluationBatch& batch) override;
 
     /// The counts of the current (or last) batch; any thread.
@@ -192,6 +199,7 @@ public:
 
 private:
     ExternalProgram m_program;
+    const int* m_generation;
     ProgressCounters m_counts;
 };
 

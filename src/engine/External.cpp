@@ -1,7 +1,10 @@
 #include "engine/External.h"
 
+#include "common/FileReplace.h"
+#include "common/TextConvert.h"
 #include "engine/backends/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -51,17 +54,18 @@ bool isProgramFile(const std::string& name, const struct stat& program)
 }
 
 /// Waits for the program to end, for the timeout, or for `cancel`, whichever comes first.
-Outcome waitForProgram(ChildProcess& child, double timeoutSeconds, const std::atomic<bool>& cancel)
+Outcome waitForProgram(ChildProcess& child, double timeoutSeconds, const std::atomic<bool>& cancel,
+                       ErrorEcho& echo, ExitStatus& status)
 {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const bool timed = timeoutSeconds > 0 && std::isfinite(timeoutSeconds);
     for (;;) {
+        echo.pass();
         if (cancel.load()) {
             child.kill();
             return Outcome::Cancelled;
         }
-        ExitStatus status;
         if (child.tryReap(status))
             return status.succeeded() ? Outcome::Succeeded : Outcome::Failed;
         int sliceMs = cancelPollMs;
@@ -88,10 +92,87 @@ bool writeInputFile(const std::string& name, const std::string& text)
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, text);
+    const bool written = writeAll(fd, text);
+    const int error = errno;
     if (::close(fd) != 0)
-        ok = false;
-    return ok;
+        return false;
+    errno = error;
+    return written;
+}
+
+std::string inputText(const ExternalProgram& program, const Indiv& ind)
+{
+    if (program.inputNames.empty())
+        return ind.lineText();
+    std::string text;
+    for (int j = 0; j < ind.count(); ++j) {
+        if (j > 0)
+            text += '\n';
+        text += j < static_cast<int>(program.inputNames.size()) ? program.inputNames[j] : "";
+        text += '=';
+        text += realToExactText(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
+    }
+    return text;
+}
+
+std::string lastLines(std::string_view text, int lines, std::size_t width)
+{
+    // Lines that a progress bar rewrites in place end in a carriage return.
+    std::vector<std::string_view> found;
+    std::size_t end = text.size();
+    while (end > 0 && static_cast<int>(found.size()) < lines) {
+        const std::size_t from = text.find_last_of("\n\r", end - 1);
+        const std::size_t begin = from == std::string_view::npos ? 0 : from + 1;
+        const std::string_view line = text.substr(begin, end - begin);
+        if (line.find_first_not_of(" \t") != std::string_view::npos)
+            found.push_back(line);
+        if (from == std::string_view::npos)
+            break;
+        end = from;
+    }
+    std::string out;
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+        std::string_view line = *it;
+        bool cut = false;
+        if (line.size() > width) {
+            // Not inside a character of several bytes.
+            std::size_t at = width;
+            while (at > 0 && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80)
+                --at;
+            line = line.substr(0, at);
+            cut = true;
+        }
+        out += "  ";
+        for (char c : line)
+            out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+        out += cut ? "...\n" : "\n";
+    }
+    return out;
+}
+
+std::string endOfFile(const std::string& name)
+{
+    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0)
+        return "";
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const off_t from = std::max<off_t>(0, st.st_size - (1 << 16));
+        text.resize(static_cast<std::size_t>(st.st_size - from));
+        const ssize_t n = ::pread(fd, text.data(), text.size(), from);
+        text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    ::close(fd);
+    return text;
+}
+
+std::string lastWords(const std::string& heading, std::string_view text)
+{
+    const std::string lines = lastLines(text);
+    if (lines.empty())
+        return "";
+    return heading + "\n" + lines.substr(0, lines.size() - 1);
 }
 
 namespace {
@@ -205,42 +286,75 @@ std::optional<double> parseOutputValue(std::string_view text)
 }
 
 bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel,
-                      bool* timedOut)
+                      bool* timedOut, ExternalFailure* why)
 {
     if (timedOut)
         *timedOut = false;
-    if (cancel.load() || namesTheProgram(program))
-        return false;
-
-    clearOutputFile(program.outputName);
-    Outcome outcome = Outcome::Failed;
-    // Without the input file the program would read stale or no variables: never start it then.
-    if (writeInputFile(program.inputName, ind.lineText() + "\n")) {
+    if (why)
+        *why = {};
+    std::string reason;
+    const bool succeeded = [&] {
+        if (cancel.load())
+            return false;
+        if (namesTheProgram(program)) {
+            reason = "the input or output file is the program itself";
+            return false;
+        }
+        clearOutputFile(program.outputName);
+        // Without the input file the program would read stale or no variables: never start it.
+        if (!writeInputFile(program.inputName, inputText(program, ind) + "\n")) {
+            reason = "cannot write the input file \"" + program.inputName +
+                     "\": " + systemMessage(errno);
+            return false;
+        }
         Launch launch;
         launch.argv = {program.externalName, program.inputName, program.outputName};
         ChildProcess child;
-        if (child.start(launch))
-            outcome = waitForProgram(child, program.timeoutSeconds, cancel);
-    }
-    // The program ran in a process of its own, so its floating-point settings ended with it;
-    // ours need no resetting.
-    if (outcome == Outcome::Cancelled)
-        return false;
-    if (timedOut)
-        *timedOut = outcome == Outcome::TimedOut;
-    OutputValues output = readOutputValues(program.outputName, program.constraints);
-    const std::optional<double>& value = output.value;
-    // NaN is no objective value: it would poison the statistics and every comparison.
-    if (value && std::isnan(*value))
-        return false;
-    if (value)
-        ind.value = *value;
-    if (program.constraints > 0) {
-        if (!value || !output.problem.empty())
+        ErrorEcho echo;
+        const int errorEnd = echo.programEnd();
+        if (!child.start(launch, -1, errorEnd)) {
+            reason = "cannot start the external program \"" + program.externalName +
+                     "\": " + systemMessage(child.startError());
             return false;
-        ind.constraints = std::move(output.constraints);
-    }
-    return outcome == Outcome::Succeeded;
+        }
+        echo.started();
+        ExitStatus status;
+        const Outcome outcome = waitForProgram(child, program.timeoutSeconds, cancel, echo, status);
+        echo.finish();
+        // The program ran in a process of its own, so its floating-point settings ended with
+        // it; ours need no resetting.
+        if (outcome == Outcome::Cancelled)
+            return false;
+        if (timedOut)
+            *timedOut = outcome == Outcome::TimedOut;
+        if (outcome == Outcome::TimedOut)
+            reason = "past external_timeout (" + realToText(program.timeoutSeconds) + " s)";
+        else if (outcome == Outcome::Failed)
+            reason = status.text();
+        OutputValues output = readOutputValues(program.outputName, program.constraints);
+        const std::optional<double>& value = output.value;
+        // NaN is no objective value: it would poison the statistics and every comparison.
+        if (value && std::isnan(*value)) {
+            if (reason.empty())
+                reason = "output is NaN";
+        } else if (value) {
+            ind.value = *value;
+        }
+        if (program.constraints > 0 && reason.empty()) {
+            if (!value)
+                reason = "output is not a number";
+            else if (!output.problem.empty())
+                reason = output.problem;
+            else
+                ind.constraints = std::move(output.constraints);
+        }
+        if (why && !reason.empty())
+            why->words = lastWords("Its standard error ended with:", echo.kept());
+        return reason.empty();
+    }();
+    if (why)
+        why->reason = reason;
+    return succeeded;
 }
 
 } // namespace zyl

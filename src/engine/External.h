@@ -26,7 +26,24 @@ struct ExternalProgram {
     /// Constraint values the output file holds after the objective value (FUNCTION
     /// external_constraints).
     int constraints = 0;
+    /// The variables' names when the input file holds one "name=value" line per variable
+    /// (FUNCTION input_by_name); empty: the values on one line (Indiv::lineText).
+    std::vector<std::string> inputNames = {};
+    /// An exit status by which the program says that its design is not to be run again
+    /// (FUNCTION no_retry_status): the evaluation fails at once, its retries unspent. 0: none.
+    int noRetryStatus = 0;
 };
+
+/// What the input file holds for `ind`, without its last line end: the line form, or one
+/// "name=value" line per variable, each value with every digit it has (realToExactText).
+std::string inputText(const ExternalProgram& program, const Indiv& ind);
+
+/// The last lines of a program's words that hold anything, for a failure's message: at most
+/// `lines` of them, each cut to `width` bytes (a cut ends in "..."), control characters
+/// shown as "?", each indented by two blanks and ended by a line end. Empty when there are none.
+std::string lastLines(std::string_view text, int lines = 5, std::size_t width = 160);
+/// The end of a file (its last 64 KiB), for lastWords; empty when it cannot be read.
+std::string endOfFile(const std::string& name);
 
 /// What an output file gives: the objective value (see parseOutputValue) and, when asked for,
 /// the constraint values that follow it, each a whitespace-separated number.
@@ -42,10 +59,11 @@ struct OutputValues {
 ///
 /// 1. A regular file at outputName is emptied, so that a program that writes nothing cannot
 ///    hand back the value of the previous individual.
-/// 2. inputName receives ind.lineText() and "\n" and is closed.
+/// 2. inputName receives inputText() and "\n" and is closed.
 /// 3. externalName is started without a shell, argv = {externalName, inputName, outputName},
 ///    in a process group of its own, with default signal dispositions, an empty signal mask
-///    and standard input from /dev/null. The call waits for it without spinning.
+///    and standard input from /dev/null. What it writes on its standard error is passed on to
+///    ours as it comes (see ErrorEcho). The call waits for it without spinning.
 /// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
 ///    when the file is missing or does not begin with a number, ind.value is left unchanged.
 ///    With program.constraints, that many constraint values follow it into ind.constraints;
@@ -61,9 +79,25 @@ struct OutputValues {
 /// true while the program runs (the group is killed at once, and the output file is not read).
 /// The caller tells a cancellation from a failure by testing `cancel`. A killed program is always
 /// reaped. ind.evaluated is not touched. `timedOut`, when given, tells whether the timeout
-/// ended the program.
+/// ended the program. `why`, when given, tells why the call failed (empty otherwise).
 bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::atomic<bool>& cancel,
-                      bool* timedOut = nullptr);
+                      bool* timedOut = nullptr, struct ExternalFailure* why = nullptr);
+
+/// Why an evaluation failed, for its message.
+struct ExternalFailure {
+    /// "exit code 3", "cannot start the external program \"x\": No such file or directory",
+    /// "output holds 0 of 2 constraint values", ...
+    std::string reason;
+    /// The program's last words (lastWords), or empty.
+    std::string words;
+};
+
+/// The text that stands first in the message of every failed external evaluation.
+inline constexpr const char* externalProblem = "A problem with external program.";
+
+/// `heading` ("Its standard error ended with:") and lastLines(text) below it, or empty when
+/// the text holds no line.
+std::string lastWords(const std::string& heading, std::string_view text);
 
 /// The number at the beginning of an external program's output: leading white space skipped,
 /// an optional sign, then any decimal or exponent form, read the same in every locale; "inf",
@@ -80,8 +114,8 @@ bool namesTheProgram(const ExternalProgram& program);
 /// Empties a stale output file, so that a program that writes nothing cannot hand back the
 /// value of the previous individual. Only a regular file: a device or FIFO is left alone.
 void clearOutputFile(const std::string& name);
-/// Creates or truncates `name` and writes `text`; false when it cannot. A FIFO without a
-/// reader fails at once instead of blocking.
+/// Creates or truncates `name` and writes `text`; false, with errno set, when it cannot. A
+/// FIFO without a reader fails at once instead of blocking.
 bool writeInputFile(const std::string& name, const std::string& text);
 /// parseOutputValue of the file's first MiB; nothing when it cannot be opened.
 std::optional<double> readOutputFile(const std::string& name);

@@ -82,7 +82,7 @@ std::string Indiv::lineText() const
 {
     std::string line;
     for (const auto& gene : m_genes) {
-        line += realToText(gene ? gene->getValue() : 0.0);
+        line += realToExactText(gene ? gene->getValue() : 0.0);
         line += ' ';
     }
     return line;

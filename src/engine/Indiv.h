@@ -53,7 +53,8 @@ public:
     /// and the constraint values are not compared.
     bool operator==(const Indiv& other) const;
 
-    /// The input line of the external program: each value as "%g" followed by one space.
+    /// The input line of the external program: each value by realToExactText (every digit
+    /// the design has) followed by one space.
     std::string lineText() const;
     /// "= f(" the values by realToText separated by "; " ")", for the Statistics window.
     std::string text() const;

@@ -2,6 +2,7 @@
 
 #include "engine/Export.h"
 #include "engine/Statistics.h"
+#include "engine/backends/Backends.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,7 +64,8 @@ void Task::terminateWithin(double graceSeconds)
         abort();
         return;
     }
-    const double ms = std::min(graceSeconds * 1000.0, 1e15);
+    // Within reach of the clocks: a deadline past them would fall in the past.
+    const double ms = std::min(graceSeconds, maxTermGrace) * 1000.0;
     long long expected = -1;
     // A second request during the grace does not move its end.
     m_graceMs.compare_exchange_strong(expected, static_cast<long long>(ms));
@@ -306,10 +308,8 @@ void Task::evaluateExternalItems()
         m_context.backend->evaluate(m_batch);
         return;
     }
-    const ProjectSettings& settings = m_context.settings;
-    SequentialExternalBackend sequential({settings.inputName, settings.externalName,
-                                          settings.outputName, settings.externalTimeout,
-                                          settings.externalConstraints});
+    SequentialExternalBackend sequential(
+        externalProgram(m_context.settings, m_context.zyl.names), &m_context.zyl.generation);
     sequential.evaluate(m_batch);
 }
 
@@ -345,6 +345,8 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
             if (failed) {
                 // One program after the other would have started none after the failed one:
                 // what programs running beside it gave is not taken (a run store keeps it).
+                // Their failures were said all the same, and are counted.
+                stopState().failedEvaluations += m_batch.failuresFrom(m_taken);
                 ++m_scan;
                 m_halted = true;
                 break;

@@ -82,6 +82,8 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     settings.retries = 0;
     settings.failureValue.reset();
     settings.termGrace = 0;
+    settings.inputByName = false;
+    settings.noRetryStatus = 0;
     settings.cluster = ClusterSettings{};
     settings.workRootOwner.clear();
     if (settings.functionMode != FunctionMode::External)
@@ -103,10 +105,15 @@ void readEvaluationSettings(const ProjectScript& script, ProjectSettings& settin
     const std::string grace = script.ReadString("FUNCTION", "term_grace", "");
     if (!grace.empty()) {
         const std::optional<double> seconds = parseReal(grace);
-        if (!seconds || !(*seconds >= 0) || std::isinf(*seconds))
-            throw Exception("Term grace ought to be a number of seconds not below 0");
+        if (!seconds || !(*seconds >= 0) || !(*seconds <= maxTermGrace))
+            throw Exception("Term grace ought to be a number of seconds from [0; " +
+                            std::to_string(static_cast<long>(maxTermGrace)) + "]");
         settings.termGrace = *seconds;
     }
+    settings.inputByName = script.ReadBool("FUNCTION", "input_by_name", false);
+    if (script.HasKey("FUNCTION", "no_retry_status"))
+        settings.noRetryStatus = checkedCount(script.ReadInteger("FUNCTION", "no_retry_status", 0),
+                                              1, 255, "No retry status");
     settings.keepWorkDirs = script.ReadBool("FUNCTION", "keep_work_dirs", false);
     const std::string templateDir = script.ReadString("FUNCTION", "template_dir", "");
     if (!templateDir.empty())

@@ -54,6 +54,10 @@ struct StopRuleSettings {
     }
 };
 
+/// The longest term_grace, in seconds: a year, as long as a scheduler's longest time limit. A
+/// grace has to end at a time the clocks can hold.
+inline constexpr double maxTermGrace = 365 * 24 * 3600.0;
+
 /// The task settings held outside the engine object. One instance lives as long as the
 /// program; a load overwrites what it reads and leaves the rest, also when it fails.
 struct ProjectSettings {
@@ -71,10 +75,15 @@ struct ProjectSettings {
     /// Seconds an external program may run before it is killed; 0 waits as long as it takes.
     double externalTimeout = 0;
     /// Seconds the running programs are given to finish after SIGTERM or Terminate before
-    /// they are ended (FUNCTION term_grace); 0 ends them at once.
+    /// they are ended (FUNCTION term_grace, at most maxTermGrace); 0 ends them at once.
     double termGrace = 0;
     /// Constraint values the external program writes after the objective value.
     int externalConstraints = 0;
+    /// The input file holds one "name=value" line per variable (FUNCTION input_by_name).
+    bool inputByName = false;
+    /// The exit status by which the program asks that its design not be run again (FUNCTION
+    /// no_retry_status); 0: none.
+    int noRetryStatus = 0;
 
     // How external evaluations run. Every load sets all of these, so a script without the keys
     // runs one program at a time in ZYL's folder, as it always has.
@@ -98,6 +107,9 @@ struct ProjectSettings {
     /// left; empty for a run without one, which owns only what its own process made. Not a
     /// script key: every load clears it, and a store sets it.
     std::string workRootOwner;
+    /// The folder of this run's evaluations inside the work root (runFolderName). Not a script
+    /// key: the run session names it.
+    std::string runFolder;
 
     /// Whether each evaluation runs in a folder of its own: with several workers, a scheduler,
     /// or a script that asks for the folders (a template needs one to be copied into).

@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "engine/backends/Backends.h"
+#include "engine/backends/WorkFolders.h"
 #include "engine/backends/WorkRoot.h"
 #include "store/Objective.h"
 
@@ -114,6 +115,11 @@ void RunSession::load(SessionRequest& request)
     }
     if (request.workers && m_settings.functionMode == FunctionMode::External)
         m_settings.workers = *request.workers;
+    // Named once: every Run of the project, and every resume of its store, works in it.
+    // A stored run's folder is named by the store's own id, so that the store moved or renamed
+    // after a kill still finds its folders.
+    m_settings.runFolder = m_stored ? runFolderName(m_stored->created, m_stored->runId)
+                                    : processRunFolder();
 }
 
 void RunSession::attach(FrontEnd frontEnd)
@@ -172,6 +178,7 @@ void RunSession::buildPrograms()
         evaluator->setActivityHandler(m_frontEnd.activity);
     auto programs = std::make_unique<ProgramEvaluation>(std::move(evaluator), zyl().generation,
                                                         zyl().bufferIndividuals);
+    programs->setInputNames(externalProgram(m_settings, zyl().names).inputNames);
     if (m_frontEnd.schedulerNotice)
         programs->evaluator().setSchedulerNotice(m_frontEnd.schedulerNotice);
     std::unique_ptr<JobLedger> ledger;
@@ -201,9 +208,14 @@ void RunSession::buildPrograms()
 
 RunContext RunSession::beginRun()
 {
+    const bool external = m_settings.functionMode == FunctionMode::External;
     // Before anything is written, the store included; at every run, since the desktop's
     // dialogs may have changed the name.
     refuseExportOntoRunFiles(runScript(), m_settings, m_stored ? m_stored->store().file() : "");
+    // Programs that share ZYL's folder share their files: a second run there is refused
+    // before this one starts anything.
+    if (external && !m_settings.usesWorkFolders() && m_fileHolds.empty())
+        m_fileHolds = holdProgramFiles(m_settings);
     buildPrograms();
     if (m_stored) {
         // The work root is held: a resumed store is written from here on.
@@ -212,13 +224,12 @@ RunContext RunSession::beginRun()
     }
     RunContext context{zyl(), m_settings, runScript(), m_table, project().plots};
     context.backend = m_programs.get();
-    if (!m_programs && m_settings.functionMode == FunctionMode::External && m_frontEnd.activity) {
-        // One program after the other, as without this, but counted for the signs of life.
+    if (!m_programs && external) {
+        // One program after the other, counted for the signs of life.
         if (!m_sequential) {
-            m_sequential.emplace(ExternalProgram{m_settings.inputName, m_settings.externalName,
-                                                 m_settings.outputName,
-                                                 m_settings.externalTimeout});
-            m_sequential->setActivityHandler(m_frontEnd.activity);
+            m_sequential.emplace(externalProgram(m_settings, zyl().names), &zyl().generation);
+            if (m_frontEnd.activity)
+                m_sequential->setActivityHandler(m_frontEnd.activity);
         }
         context.backend = &*m_sequential;
     }
@@ -264,6 +275,9 @@ std::optional<RunEndFailure> RunSession::endRun()
 
 void RunSession::releaseWorkRoot()
 {
+    for (const std::shared_ptr<WorkRootClaim>& hold : m_fileHolds)
+        hold->release(/*removeEmptyRoot=*/false);
+    m_fileHolds.clear();
     // The default work root is ZYL's own, and goes too when nothing is left in it (every
     // evaluation succeeded).
     if (m_programs)

@@ -6,6 +6,7 @@
 #include "engine/StopRules.h"
 #include "engine/Task.h"
 #include "engine/backends/BatchEvaluator.h"
+#include "engine/backends/WorkRoot.h"
 #include "engine/backends/ProgramEvaluation.h"
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
@@ -56,8 +57,7 @@ struct FrontEnd {
     const ProjectScript* script = nullptr;
     /// A line the program evaluation has to say (a failure, a retry), from the run's thread.
     std::function<void(const std::string&)> notice;
-    /// A program started or ended, from the run's thread. Given, the programs of a task that
-    /// runs one at a time are counted too (sequentialProgress).
+    /// A program started or ended, from the run's thread.
     std::function<void()> activity;
     /// A value of a program became final, from the run's thread.
     std::function<void()> evaluationsChanged;
@@ -138,7 +138,7 @@ public:
     }
     /// The evaluation of several programs at once of the current (or last) run; null otherwise.
     ProgramEvaluation* programs() const { return m_programs.get(); }
-    /// The programs of an external task that runs one at a time, counted (FrontEnd::activity).
+    /// The programs of an external task that run one at a time, counted.
     const SequentialExternalBackend* sequential() const
     {
         return m_sequential ? &*m_sequential : nullptr;
@@ -183,6 +183,8 @@ private:
     std::unique_ptr<ProgramEvaluation> m_programs;
     std::optional<SequentialExternalBackend> m_sequential;
     RunWorkspace m_workspace;
+    /// The folders of the files of programs that run one at a time in ZYL's folder.
+    std::vector<std::shared_ptr<WorkRootClaim>> m_fileHolds;
     std::atomic<Task*> m_runningTask{nullptr};
 };
 

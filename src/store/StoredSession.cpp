@@ -4,6 +4,7 @@
 #include "common/FileReplace.h"
 #include "engine/Export.h"
 #include "engine/External.h"
+#include "engine/backends/Backends.h"
 #include "engine/backends/BatchEvaluator.h"
 #include "engine/backends/Slurm.h"
 #include "engine/backends/WorkFolders.h"
@@ -177,7 +178,8 @@ void StoredSession::start(const StoreRequest& request)
     header.runId = runId = newRunId();
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
-    m_settings.workRootOwner = workRootOwner(runId, m_store->created());
+    created = m_store->created();
+    m_settings.workRootOwner = workRootOwner(runId, created);
     m_recorder.emplace(*m_store, recorded(), header.exportName, header.exportBase);
     // The first page, with the application id, goes into the file itself, so that tools
     // which read only the file's header (file(1), the desktop's MIME magic) know a store
@@ -233,7 +235,8 @@ void StoredSession::resume(const StoreRequest& request)
     // The folders its earlier process left in the work root are this run's to take back,
     // wherever the store has gone since.
     runId = stored.header.runId.empty() ? newRunId() : stored.header.runId;
-    m_settings.workRootOwner = workRootOwner(runId, stored.header.created);
+    created = stored.header.created;
+    m_settings.workRootOwner = workRootOwner(runId, created);
     if (stored.header.folder.empty()) {
         std::error_code error;
         m_store->recordFolderOnceProven(std::filesystem::current_path(error).string());
@@ -319,7 +322,7 @@ void StoredSession::adoptEarlierResults()
                 pathInFolder(folder, m_settings.outputName), m_settings.externalConstraints);
             const std::optional<double>& value = output.value;
             if (status != 0 || !value || std::isnan(*value) || !output.problem.empty() ||
-                line.str() != ind.lineText() + "\n")
+                line.str() != inputText(externalProgram(m_settings, engine.names), ind) + "\n")
                 continue;
             EvaluationRecord record;
             record.generation = current;

@@ -118,6 +118,9 @@ public:
     /// The run's id (RunHeader::runId), also for a store of an older ZYL, which is given it
     /// when begin() upgrades it.
     std::string runId;
+    /// When the run was created (RunHeader::created): with the id, it names the run's folder in
+    /// the work root.
+    std::string created;
     StopRuleState stop;
     RunClock clock;
     /// True when an existing run was continued.

@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
+#include <cstring>
+#include <random>
 #include <cmath>
 #include <limits>
 
@@ -51,6 +54,43 @@ TEST(RealToShortText, EveryFiniteValueReadsBackFinite)
     EXPECT_EQ(parseReal(realToShortText(-max)), -max);
     EXPECT_EQ(realToShortText(1.5e308), "1.5e+308");
     EXPECT_EQ(realToShortText(std::numeric_limits<double>::infinity()), "inf");
+}
+
+TEST(RealToExactText, SixDigitFormWhereExactEveryDigitElsewhere)
+{
+    // Where six digits were exact, the text realToText gives, notation included.
+    for (double x : {0.25, 7.0, -3.5, 1e6, 100000.0, 1e-5, 0.0001, 123456.0, 2.5e-300})
+        EXPECT_EQ(realToExactText(x), realToText(x)) << x;
+    EXPECT_EQ(realToExactText(1000003.5), "1000003.5");
+    EXPECT_EQ(realToExactText(1234567), "1234567");
+    EXPECT_EQ(realToExactText(3.14159265), "3.14159265");
+    EXPECT_EQ(realToExactText(0.1 + 0.2), "0.30000000000000004");
+    EXPECT_EQ(realToExactText(12345678901234567.0), "12345678901234568");
+    EXPECT_EQ(realToExactText(1.5e300), "1.5e+300");
+    EXPECT_EQ(realToExactText(-1.0000001e-7), "-1.0000001e-07");
+    // Any double reads back as itself, in as few significant digits as the shortest form.
+    auto significant = [](std::string_view text) {
+        std::string digits;
+        for (char c : text.substr(0, text.find('e')))
+            if (c >= '0' && c <= '9')
+                digits += c;
+        const std::size_t first = digits.find_first_not_of('0');
+        return first == std::string::npos ? 0 : digits.find_last_not_of('0') + 1 - first;
+    };
+    std::mt19937_64 bits(7);
+    for (int k = 0; k < 20000; ++k) {
+        double x;
+        const std::uint64_t word = bits();
+        std::memcpy(&x, &word, sizeof x);
+        if (!std::isfinite(x))
+            continue;
+        const std::string text = realToExactText(x);
+        char shortest[64];
+        char* end = std::to_chars(shortest, shortest + 64, x, std::chars_format::scientific).ptr;
+        ASSERT_EQ(std::strtod(text.c_str(), nullptr), x) << text;
+        ASSERT_EQ(significant(text), significant(std::string_view(shortest, end - shortest)))
+            << text;
+    }
 }
 
 TEST(DecimalLiteral, OnlyDigitsPointAndExponent)

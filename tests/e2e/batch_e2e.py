@@ -127,7 +127,8 @@ failing = write("fail.sh", "#!/bin/sh\necho 2.5 > \"$2\"\nexit 1\n")
 os.chmod(failing, 0o755)
 r = run(["--quiet", write("extfail.txt", script_for_external(failing))])
 check("external failure", r.returncode == 1 and
-      r.stderr.decode() == "A problem with external program.\n", r.stderr.decode())
+      r.stderr.decode() == "A problem with external program.\nEvaluation of individual 0 "
+      "(generation 1) failed: exit code 1.\n", r.stderr.decode())
 r = run(["--quiet", write("extmissing.txt", script_for_external(os.path.join(work, "none.sh")))])
 check("external missing", r.returncode == 1 and "A problem with external program." in r.stderr.decode())
 hanging = write("hang.sh", "#!/bin/sh\nsleep 1000\n")

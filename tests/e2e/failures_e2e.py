@@ -5,6 +5,7 @@ signs of life of --progress json.
 Usage: failures_e2e.py ZYL_BATCH"""
 import json
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -74,10 +75,28 @@ def run(args, text, env=None, timeout=120):
 
 
 def report(args, text, env):
-    """The text and the JSON report of the same run, with the exit statuses."""
+    """The text and the JSON report of the same run, with the exit statuses, and how many
+    failures the text run said on its way (each says "... failed: why")."""
     plain = run(["--quiet"] + args, text, env)
     as_json = run(["--quiet", "--report", "json"] + args, text, env)
-    return plain.returncode, plain.stdout, as_json.returncode, as_json.stdout
+    return plain.returncode, plain.stdout, as_json.returncode, as_json.stdout, \
+        plain.stderr.count(" failed: ")
+
+
+def reported_failures(end):
+    answer = json.loads(end[3])
+    counted = re.search(r"^Failed evaluations: (\d+),", end[1], re.M)
+    return answer["failedEvaluations"], int(counted.group(1)) if counted else 0
+
+
+def same_end(end):
+    """A run's end without what depends on how the programs ran: how many failed beside the
+    first, and where their folders are."""
+    answer = json.loads(end[3])
+    message = answer.pop("message") or ""
+    answer.pop("failedEvaluations")
+    return (end[0], re.sub(r"^Failed evaluations: \d+,", "", end[1], flags=re.M), end[2],
+            answer, message.split("\n")[0])
 
 
 # --- The same failing tasks through one program at a time and through the batch evaluator.
@@ -90,9 +109,12 @@ for fail, extra, what in ((
         ("all", "failure_value=1e9\n", "always failing with failure_value")):
     ends = {name: report(args, script(extra + more), {"FAIL": fail})
             for name, (args, more) in ways.items()}
-    first = ends["one at a time"]
+    first = same_end(ends["one at a time"])
     check("%s ends alike with one program at a time, eight workers and work folders" % what,
-          all(end == first for end in ends.values()) and first[0] == 1 and first[2] == 1,
+          all(same_end(end) == first for end in ends.values()) and first[0] == 1 and
+          first[2] == 1, json.dumps(ends, indent=1))
+    check("%s: each way the reports count every failure said on the way" % what,
+          all(reported_failures(end) == (end[4], end[4]) for end in ends.values()),
           json.dumps(ends, indent=1))
 
 
@@ -104,10 +126,10 @@ if reason:
 else:
     on_slurm = report([], script("[CLUSTER]\nscheduler=slurm\ntime_limit=2\n"), {"FAIL": "all"})
     local = report([], script(), {"FAIL": "all"})
-    check("a program that always fails ends alike in a Slurm job array", on_slurm == local,
-          json.dumps([on_slurm, local], indent=1))
+    check("a program that always fails ends alike in a Slurm job array",
+          same_end(on_slurm) == same_end(local), json.dumps([on_slurm, local], indent=1))
 
-status, text, _, as_json = ends["one at a time"]
+status, text, _, as_json, _ = ends["one at a time"]
 answer = json.loads(as_json)
 check("every evaluation of a generation taking the failure value stops the run",
       text.startswith("No generation was computed.\n") and
@@ -117,14 +139,15 @@ check("every evaluation of a generation taking the failure value stops the run",
       answer["failureValues"] == 8 and answer["best"] is None and
       answer["message"] == "Stopped: every evaluation of generation 1 failed", text + as_json)
 
-_, text, _, as_json = report([], script(), {"FAIL": "all"})
+_, text, _, as_json, _ = report([], script(), {"FAIL": "all"})
 answer = json.loads(as_json)
-check("a failure without failure_value stops at the first individual and is counted",
-      text == "No generation was computed.\nFailed evaluations: 1, of which 0 took the failure "
-      "value\n" and answer["failedEvaluations"] == 1 and answer["failureValues"] == 0 and
-      answer["message"] == "A problem with external program.", text + as_json)
+check("a failure without failure_value stops at the first individual and is counted, its "
+      "message saying why", text == "No generation was computed.\nFailed evaluations: 1, of "
+      "which 0 took the failure value\n" and answer["failedEvaluations"] == 1 and
+      answer["failureValues"] == 0 and answer["message"] == "A problem with external program."
+      "\nEvaluation of individual 0 (generation 1) failed: exit code 3.", text + as_json)
 
-_, text, _, as_json = report([], script(), {})
+_, text, _, as_json, _ = report([], script(), {})
 check("a run without failures reads as before, and its JSON says none failed",
       "Failed evaluations" not in text and json.loads(as_json)["failedEvaluations"] == 0, text)
 
@@ -205,7 +228,7 @@ check("a program past external_timeout is stored as a timeout, with or without f
 
 
 # --- SIGTERM with a grace: the running programs finish and are kept, nothing new starts.
-def terminate_when_running(args, text, env, running):
+def terminate_when_running(args, text, env, running, signal_sent=signal.SIGTERM):
     with open("task.txt", "w") as f:
         f.write(text)
     if os.path.exists("starts.log"):
@@ -217,7 +240,7 @@ def terminate_when_running(args, text, env, running):
     while len(starts()) < running and time.monotonic() < deadline:
         time.sleep(0.02)
     sent = time.monotonic()
-    process.send_signal(signal.SIGTERM)
+    process.send_signal(signal_sent)
     out, err = process.communicate(timeout=60)
     return process.returncode, time.monotonic() - sent, out, err
 
@@ -239,6 +262,16 @@ check("the resume does not run the kept values again and ends like an uninterrup
       done.returncode == 0 and resumed_starts and not set(first_starts) & set(resumed_starts)
       and done.stdout == uninterrupted.stdout, (first_starts, resumed_starts, done.stdout,
                                                 uninterrupted.stdout))
+
+# A closed terminal or ssh session is no reason to lose the programs' work.
+if os.path.exists("hup.zyl"):
+    os.remove("hup.zyl")
+status, took, out, err = terminate_when_running(["--store", "hup.zyl"], text, {"SLEEP": "1"}, 2,
+                                                signal.SIGHUP)
+kept = rows("hup.zyl", "select individual from evaluations where status = 'ok'")
+check("SIGHUP is taken as SIGTERM: the grace, the values kept, the report, exit status 129",
+      status == 129 and len(starts()) == 2 and sorted(kept) == [(0,), (1,)] and
+      out.startswith("No generation was computed."), (status, starts(), kept, out, err))
 
 status, took, out, err = terminate_when_running(
     [], script("term_grace=0.5\n", size=4, generations=1), {"HANG": "1"}, 1)

@@ -188,13 +188,21 @@ cwd = folder("moved", {"task.txt": task.replace("output_name=out.txt\n",
 killed = subprocess.Popen([batch] + seeded + ["--store", "run.zyl", "task.txt"], cwd=cwd,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 roots = os.path.join(cwd, "task-runs")
+
+
+def evaluation_folders():
+    """The evaluations' folders under the run's own folder in the work root."""
+    return [name for _, folders, _ in os.walk(roots) for name in folders
+            if name.startswith("gen")]
+
+
 for _ in range(1000):
-    if os.path.isdir(roots) and any(name.startswith("gen2") for name in os.listdir(roots)):
+    if any(name.startswith("gen2") for name in evaluation_folders()):
         break
     time.sleep(0.01)
 killed.kill()
 killed.wait()
-left = os.listdir(roots) if os.path.isdir(roots) else []
+left = evaluation_folders()
 os.makedirs(os.path.join(cwd, "elsewhere"))
 for suffix in ["", "-wal", "-shm"]:
     if os.path.exists(os.path.join(cwd, "run.zyl" + suffix)):

@@ -70,6 +70,31 @@ check("one, three and eight workers give the same report and export file",
 check("the default work root is removed when every evaluation succeeded",
       not os.path.exists("task-runs"))
 
+# The design a report gives is the one the program read, to the last digit, in large numbers
+# too; and read by name the values are the same.
+with open("large.sh", "w") as f:
+    f.write("""#!/bin/sh
+if [ -n "${BY_NAME:-}" ]; then . "./$1"; else read x y < "$1"; fi
+LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\\n", (x - 1000003.5)^2 + y }' > "$2"
+""")
+os.chmod("large.sh", 0o755)
+large = script().replace("./objective.sh", "./large.sh").replace(
+    "x=real[-1;1]\ny=real[-1;1]", "x=real[1000000;1000010]\ny=integer[0;3]").replace(
+    "max_iteration=6", "max_iteration=3")
+ends = {}
+for workers in ("1", "3"):
+    for by_name in ("", "1"):
+        done = run(["--quiet", "--report", "json", "--workers", workers],
+                   large.replace("output_name=out.txt", "output_name=out.txt\ninput_by_name=" +
+                                 (by_name or "0")), {"BY_NAME": by_name})
+        ends[workers + "/" + by_name] = done.stdout
+answer = json.loads(ends["1/"])
+x, y = (v["value"] for v in answer["best"]["variables"])
+check("the best design reported is the one its program read, to the last digit",
+      answer["best"]["value"] == (x - 1000003.5) ** 2 + y and x != round(x, 0), ends["1/"])
+check("input by name gives the same run, with one program or three at a time",
+      len(set(ends.values())) == 1, repr(ends))
+
 done = run(["--progress", "json", "--workers", "4"], script())
 lines = [json.loads(line) for line in done.stderr.splitlines() if line.startswith("{")]
 check("JSON progress counts the generation's evaluations",
@@ -82,9 +107,10 @@ check("with failure_value a failed program is reported with its folder and the r
       done.returncode == 0 and "takes the value 100" in done.stderr and "Work folder: " in
       done.stderr and kept, done.stderr[-1500:])
 
-# The kept folders are that run's: a new run would refuse the root while they are there.
-check("a new run refuses a work root that holds an earlier run's folders",
-      run(["--quiet", "--workers", "4"], script()).returncode == 2)
+# The kept folders are that run's, in a folder of its own: the next run starts beside them.
+done = run(["--quiet", "--workers", "4"], script())
+check("a new run starts beside an earlier run's kept folders and leaves them",
+      done.returncode == 0 and os.listdir("task-runs") == kept, done.stderr[-800:])
 shutil.rmtree("task-runs")
 done = run(["--quiet", "--workers", "4"], script(), {"FAIL_HIGH": "1"})
 check("without failure_value a failure stops the run with the usual message",
@@ -128,7 +154,6 @@ def sleepers(marker):
 # kill -9 leaves no time to end anything: the programs, and the processes they started
 # themselves (here the shell's sleep), still die with zyl-batch.
 for workers, marker in (("4", "4444.5"), ("1", "4445.5")):
-    # The failed evaluations' folders of the checks above are kept, and a new run refuses them.
     shutil.rmtree("task-runs", ignore_errors=True)
     with open("task.txt", "w") as f:
         f.write(script("external_timeout=600\n"))

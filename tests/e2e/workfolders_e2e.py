@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """zyl-batch's work folders touch only what the run owns: names that stay inside them, a
-template copied without writing through its links, one run per work root, the folders of other
-runs left alone (a resume takes back its own), and a program that cannot start is no value."""
+template copied without writing through its links, one run at a time per work root, each run's
+folders in a folder of its own (a failed run's kept and in nobody's way, a resume's found
+again), and a program that cannot start is no value."""
+import glob
 import json
 import os
 import shutil
@@ -94,7 +96,8 @@ def wait_for(condition, seconds=20):
 
 
 def work_folders(root="task-runs"):
-    return [d for d in os.listdir(root) if d.startswith("gen")] if os.path.isdir(root) else []
+    """The evaluations' folders, as "run-.../genG-indI"."""
+    return sorted(os.path.relpath(d, root) for d in glob.glob(os.path.join(root, "run-*", "gen*")))
 
 
 # Names that climb out of an evaluation's folder reached the program itself.
@@ -145,17 +148,51 @@ check("a second run on a held work root refuses with exit 2, naming the holder",
 check("the run that holds the root goes on undisturbed",
       first.returncode == 0 and "failed" not in first_err, first_err[-800:])
 
-# Folders left by someone else are never deleted.
+# Two runs with one program at a time in one folder would share in.txt and out.txt.
+fresh()
+task()
+for name in ("in.txt", "out.txt"):
+    if os.path.exists(name):
+        os.remove(name)
+first = start(env={"SLEEP": "0.3"})
+wait_for(lambda: os.path.exists("in.txt"))
+second = run(env={"SLEEP": "0.3"})
+first_out, first_err = first.communicate(timeout=60)
+check("a second run on the files of a running one refuses with exit 2, naming the holder",
+      second.returncode == 2 and
+      ("is in use by another ZYL (process %d on " % first.pid) in second.stderr and
+      first.returncode == 0 and not os.path.exists("zyl-work.lock"),
+      second.stderr[-800:] + first_err[-800:])
+
+# Folders left by someone else are never deleted, nor in the way.
 fresh()
 task("workers=2\n")
 os.makedirs("task-runs/gen1-ind3")
 write("task-runs/gen1-ind3/thesis.tex", "chapter 1\n")
 done = run()
-check("a new run refuses a work root with another run's folders and deletes nothing",
-      done.returncode == 2 and "holds the folders of another run (gen1-ind3)" in done.stderr
-      and read("task-runs/gen1-ind3/thesis.tex") == "chapter 1\n", done.stderr[-800:])
+check("a new run beside another run's folders deletes nothing",
+      done.returncode == 0 and read("task-runs/gen1-ind3/thesis.tex") == "chapter 1\n",
+      done.stderr[-800:])
 
-# A stored run killed with folders in its work root takes them back on resume; others do not.
+# A failed run keeps its folders and says where; the next run starts all the same.
+fresh()
+task("workers=2\n")
+write("obj.sh", "#!/bin/sh\necho 'no licence' >&2\nexit 4\n", 0o755)
+failed = run(["--report", "json"])
+failed_folders = work_folders()
+message = json.loads(failed.stdout or "{}").get("message") or ""
+write("obj.sh", OBJECTIVE, 0o755)
+again = run()
+check("a failed run keeps its folders in its own folder and its message says where",
+      failed.returncode == 1 and failed_folders and
+      message.startswith("A problem with external program.\nEvaluation of individual 0 "
+                         "(generation 1) failed: exit code 4. Work folder: " +
+                         os.path.join(work, "task-runs", failed_folders[0])) and
+      message.endswith("Its log ended with:\n  no licence"), message or failed.stderr[-800:])
+check("the next run after a failure starts, and leaves the failed run's folders as they were",
+      again.returncode == 0 and work_folders() == failed_folders, again.stderr[-800:])
+
+# A stored run killed with folders in its work root takes them back on resume.
 fresh()
 killed = start(["--store", "run.zyl"], env={"SLEEP": "1"})
 wait_for(lambda: work_folders())
@@ -166,9 +203,8 @@ other = run(["--store", "other.zyl"])
 plain = run()
 kept = work_folders()
 resumed = run(["--resume", "--store", "run.zyl"])
-check("after kill -9 neither another store nor a run without one takes the folders",
-      left and other.returncode == 2 and plain.returncode == 2 and
-      "left by the run store" in plain.stderr and set(left) <= set(kept),
+check("after kill -9 another store and a run without one run beside the folders, untouched",
+      left and other.returncode == 0 and plain.returncode == 0 and kept == left,
       other.stderr[-500:] + plain.stderr[-500:])
 check("the resume takes back its own folders and removes the default root when done",
       resumed.returncode == 0 and not os.path.exists("task-runs"), resumed.stderr[-800:])

@@ -143,14 +143,47 @@ TEST_F(ExternalTest, WritesTheLineFormAndReadsTheValueBack)
     EXPECT_EQ(read(dir / "seen.txt"), "1 0.25 7 \n");
     EXPECT_EQ(ind.value, 350);
 
-    // Six significant digits reach the program; integers and Booleans as integers.
+    // Every digit of the design reaches the program; integers and Booleans as integers.
     Indiv mixed(3);
     mixed.setGene(0, std::make_unique<Floating_>(3.14159265));
     mixed.setGene(1, std::make_unique<Integer_>(-12));
     mixed.setGene(2, std::make_unique<Boolean_>(1));
     EXPECT_TRUE(evaluateExternal(program, mixed, cancel));
-    EXPECT_EQ(read(dir / "seen.txt"), "3.14159 -12 1 \n");
+    EXPECT_EQ(read(dir / "seen.txt"), "3.14159265 -12 1 \n");
     EXPECT_FALSE(mixed.evaluated); // the run loop sets the flag, not the evaluation
+
+    // Or by name, one line each.
+    program.inputNames = {"r", "n", "b"};
+    EXPECT_TRUE(evaluateExternal(program, mixed, cancel));
+    EXPECT_EQ(read(dir / "seen.txt"), "r=3.14159265\nn=-12\nb=1\n");
+}
+
+TEST_F(ExternalTest, AFailureSaysWhyWithTheProgramsLastWords)
+{
+    ExternalFailure why;
+    program.externalName = script("talk.sh", "echo progress >&2; printf 'mesh 1\\rmesh 2\\n\\n"
+                                             "\\033[1mno convergence\\n' >&2; exit 3");
+    EXPECT_FALSE(evaluateExternal(program, ind, cancel, nullptr, &why));
+    EXPECT_EQ(why.reason, "exit code 3");
+    EXPECT_EQ(why.words, "Its standard error ended with:\n  progress\n  mesh 1\n  mesh 2\n"
+                         "  ?[1mno convergence");
+
+    program.externalName = (dir / "missing.sh").string();
+    EXPECT_FALSE(evaluateExternal(program, ind, cancel, nullptr, &why));
+    EXPECT_EQ(why.reason, "cannot start the external program \"" + program.externalName +
+                              "\": No such file or directory");
+    program.externalName = script("few.sh", "echo 1 > \"$2\"");
+    program.constraints = 2;
+    EXPECT_FALSE(evaluateExternal(program, ind, cancel, nullptr, &why));
+    EXPECT_EQ(why.reason, "output holds 0 of 2 constraint values");
+    EXPECT_EQ(why.words, "");
+
+    // At most five lines, each cut within its width and never inside a character.
+    const std::string many = "1\n2\n3\n4\n5\n6\n" + std::string(200, 'x') + "\n";
+    EXPECT_EQ(lastLines(many), "  3\n  4\n  5\n  6\n  " + std::string(160, 'x') + "...\n");
+    EXPECT_EQ(lastLines(std::string(159, 'a') + "\u00e9\u00e9"),
+              "  " + std::string(159, 'a') + "...\n");
+    EXPECT_EQ(lastLines(" \n\t\n"), "");
 }
 
 TEST_F(ExternalTest, ProgramThatCannotRunFailsAndKeepsTheValue)

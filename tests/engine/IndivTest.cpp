@@ -68,6 +68,7 @@ TEST(Indiv, ExternalLineAndStatisticsText)
     ind.setGene(0, std::make_unique<Integer_>(12345678));
     ind.setGene(1, std::make_unique<Floating_>(1.0 / 3));
     ind.setGene(2, std::make_unique<Boolean_>(1));
-    EXPECT_EQ(ind.lineText(), "1.23457e+07 0.333333 1 ");
+    // Every digit for the program, six for the eye.
+    EXPECT_EQ(ind.lineText(), "12345678 0.3333333333333333 1 ");
     EXPECT_EQ(ind.text(), "= f(1.23457e+07; 0.333333; 1)");
 }

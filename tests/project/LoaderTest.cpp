@@ -304,9 +304,13 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
         {"retries=101", "Retries ought to be a number from [0; 100]"},
         {"failure_value=high", "Failure value ought to be a number: high"},
         {"failure_value=nan", "Failure value ought to be a number: nan"},
-        {"term_grace=-1", "Term grace ought to be a number of seconds not below 0"},
-        {"term_grace=soon", "Term grace ought to be a number of seconds not below 0"},
-        {"term_grace=inf", "Term grace ought to be a number of seconds not below 0"},
+        {"term_grace=-1", "Term grace ought to be a number of seconds from [0; 31536000]"},
+        {"term_grace=soon", "Term grace ought to be a number of seconds from [0; 31536000]"},
+        {"term_grace=inf", "Term grace ought to be a number of seconds from [0; 31536000]"},
+        // Past the clocks' reach a grace would end at once.
+        {"term_grace=1e10", "Term grace ought to be a number of seconds from [0; 31536000]"},
+        {"no_retry_status=0", "No retry status ought to be a number from [1; 255]"},
+        {"no_retry_status=256", "No retry status ought to be a number from [1; 255]"},
         {"[CLUSTER]\nscheduler=pbs", "Unknown scheduler: pbs"},
         {"[CLUSTER]\nmode=tasks", "Unknown cluster mode: tasks"},
         {"[CLUSTER]\ntime_limit=0", "Time limit ought to be a number from [1; 525600]"},
@@ -351,6 +355,21 @@ TEST_F(Loading, EvaluationKeysAndTheClusterSection)
     EXPECT_EQ(load(unnamed + "workers=2\ninput_name=./deck/in.txt\noutput_name=out.txt\n"), "");
     // Without folders the names are the user's own, as they always were.
     EXPECT_EQ(load(unnamed + "input_name=../in.txt\noutput_name=out.txt\n"), "");
+    // But never one file for both, nor a file ZYL writes in a work folder (workers may come
+    // later, from the command line).
+    for (const char* names : {"input_name=io.txt\noutput_name=./io.txt\n",
+                              "input_name=sub/../io.txt\noutput_name=io.txt\n"})
+        EXPECT_EQ(load(unnamed + names), "input_name and output_name ought to name two different "
+                                         "files")
+            << names;
+    for (const char* names : {"input_name=zyl-log.txt\noutput_name=out.txt\n",
+                              "input_name=in.txt\noutput_name=./zyl-log-2.txt\n",
+                              "input_name=in.txt\noutput_name=zyl-exit-status\n"})
+        EXPECT_EQ(load(unnamed + names),
+                  "input_name and output_name ought to differ from the files ZYL writes in a "
+                  "work folder (zyl-log.txt, zyl-log-N.txt, zyl-exit-status)")
+            << names;
+    EXPECT_EQ(load(unnamed + "input_name=in.txt\noutput_name=zyl-log.txt.out\n"), "");
 
     // A template holding the work root would copy its own copies into itself.
     const char* nested = "Work root ought to lie outside the template folder";

@@ -1,28 +1,38 @@
 #include "engine/backends/BatchEvaluator.h"
 
 #include "common/TextConvert.h"
+#include "engine/External.h"
 #include "engine/Indiv.h"
+#include "engine/backends/WorkFolders.h"
 
 #include <map>
 
 namespace zyl {
 
-namespace {
-
-std::string subject(const EvaluationRequest& request)
+std::string evaluationSubject(int generation, int index)
 {
-    return "Evaluation of individual " + std::to_string(request.index) + " (generation " +
-           std::to_string(request.generation) + ")";
+    return "Evaluation of individual " + std::to_string(index) +
+           (generation > 0 ? " (generation " + std::to_string(generation) + ")" : "");
 }
 
-std::string folderNote(const AttemptOutcome& outcome)
+std::string failureText(const std::string& subject, const std::string& reason,
+                        const std::string& next, const std::string& keptFolder,
+                        const std::string& words)
 {
-    if (outcome.workDir.empty() || !outcome.workDirKept)
-        return "";
-    return " Work folder: " + outcome.workDir;
+    std::string text = subject + " failed: " + reason + next + ".";
+    if (!keptFolder.empty())
+        text += " Work folder: " + keptFolder;
+    if (!words.empty())
+        text += "\n" + words;
+    return text;
 }
 
-} // namespace
+std::string failureMessage(const EvaluationResult& result)
+{
+    return std::string(externalProblem) + "\n" +
+           failureText(evaluationSubject(result.generation, result.index), result.failure, "",
+                       result.workDirKept ? result.workDir : "", result.words);
+}
 
 BatchEvaluator::BatchEvaluator(std::unique_ptr<ProgramBackend> backend, FailurePolicy policy,
                                Report report)
@@ -75,10 +85,6 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
     m_progress.reset(static_cast<int>(unique.size()));
 
     bool stopping = false;
-    auto tell = [&](const std::string& text) {
-        if (m_report)
-            m_report(text);
-    };
     auto settle = [&](const EvaluationRequest& request, const AttemptOutcome& attempt) -> NextStep {
         const std::size_t k = positionOfIndex.at(request.index);
         EvaluationResult& result = outcome.results[k];
@@ -91,6 +97,14 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
         result.timedOut = attempt.timedOut;
         result.value = attempt.value;
         result.constraints = attempt.constraints;
+        result.words = attempt.words;
+        // Read now: a retry makes the folder afresh.
+        if (attempt.status == AttemptStatus::Failed && result.words.empty() &&
+            attempt.workDirKept && !attempt.workDir.empty())
+            result.words = lastWords("Its log ended with:",
+                                     endOfFile(pathInFolder(attempt.workDir, workLogName)));
+        const std::string subject = evaluationSubject(request.generation, request.index);
+        const std::string kept = attempt.workDirKept ? attempt.workDir : "";
 
         if (attempt.status == AttemptStatus::Cancelled) {
             result.status = EvaluationStatus::Cancelled;
@@ -98,13 +112,12 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
             result.status = EvaluationStatus::Succeeded;
             m_progress.done += 1;
         } else {
-            const bool worthTelling = !attempt.workDir.empty() || m_policy.retries > 0 ||
-                                      m_policy.failureValue.has_value();
-            if (request.attempt <= m_policy.retries && !control.cancelled() &&
+            if (request.attempt <= m_policy.retries && !attempt.noRetry && !control.cancelled() &&
                 !control.stopping() && !stopping) {
-                tell(subject(request) + " failed: " + attempt.failure + "; starting it again (" +
-                     std::to_string(request.attempt + 1) + " of " +
-                     std::to_string(m_policy.retries + 1) + ")." + folderNote(attempt));
+                tell(failureText(subject, attempt.failure,
+                                 "; starting it again (" + std::to_string(request.attempt + 1) +
+                                     " of " + std::to_string(m_policy.retries + 1) + ")",
+                                 kept, result.words));
                 return NextStep::Retry;
             }
             m_progress.failed += 1;
@@ -112,15 +125,15 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
                 result.status = EvaluationStatus::FailureValue;
                 result.value = m_policy.failureValue;
                 result.constraints.clear();
-                tell(subject(request) + " failed: " + attempt.failure + "; it takes the value " +
-                     realToText(*m_policy.failureValue) + "." + folderNote(attempt));
+                tell(failureText(subject, attempt.failure,
+                                 "; it takes the value " + realToText(*m_policy.failureValue),
+                                 kept, result.words));
             } else {
+                // Told by the run's message (failureMessage), or by the caller when a failure
+                // of an individual before it is that message.
                 result.status = EvaluationStatus::Failed;
                 outcome.failed = true;
                 stopping = true;
-                if (worthTelling)
-                    tell(subject(request) + " failed: " + attempt.failure + "." +
-                         folderNote(attempt));
             }
         }
 
@@ -135,6 +148,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
             twin.value = result.value;
             twin.constraints = result.constraints;
             twin.failure = result.failure;
+            twin.words = result.words;
             twin.timedOut = result.timedOut;
             twin.where = result.where;
             if (twin.status != EvaluationStatus::Cancelled && finished)

@@ -43,6 +43,9 @@ struct EvaluationResult {
     std::vector<double> constraints;
     /// Why the last attempt failed; empty on success.
     std::string failure;
+    /// The failed program's last words (lastWords): its standard error, or its log in a work
+    /// folder; empty when it said nothing.
+    std::string words;
     /// The last attempt ran out of its time.
     bool timedOut = false;
     /// Wall time of all attempts together.
@@ -75,9 +78,10 @@ public:
     /// is final (Succeeded, FailureValue or Failed), in whatever order the programs end; a
     /// duplicate's call follows its original's at once. Not called for Cancelled or NotRun.
     using Finished = std::function<void(const EvaluationResult&)>;
-    /// Receives one line per failed attempt worth telling (the front end writes it to standard
-    /// error). Nothing is said about a run in ZYL's own folder without retries or
-    /// failure_value: that failure stops the run with the usual message alone.
+    /// Receives the failures that do not stop the run (a retry, a failure value) and those of
+    /// programs that ran beside the one whose failure stops it, one text each (the front end
+    /// writes it to standard error). The failure that stops the run is told by its message
+    /// (failureMessage).
     using Report = std::function<void(const std::string&)>;
 
     BatchEvaluator(std::unique_ptr<ProgramBackend> backend, FailurePolicy policy, Report report);
@@ -105,6 +109,12 @@ public:
         m_progress.onChange = std::move(handler);
     }
     const FailurePolicy& policy() const { return m_policy; }
+    /// Says `text` through the Report.
+    void tell(const std::string& text) const
+    {
+        if (m_report)
+            m_report(text);
+    }
 
 private:
     std::unique_ptr<ProgramBackend> m_backend;
@@ -116,6 +126,20 @@ private:
 
 /// The line a scheduler notice gives on standard error or in a console.
 std::string schedulerNoticeText(const SchedulerNotice& notice);
+
+/// "Evaluation of individual 3 (generation 1)", or without the generation when it is 0.
+std::string evaluationSubject(int generation, int index);
+
+/// A failure in full, as a report line or after "A problem with external program.":
+/// `subject` " failed: " `reason` `next` ("; starting it again (2 of 3)") ".", then
+/// " Work folder: F" when `keptFolder` is given, then the program's last words on lines of
+/// their own.
+std::string failureText(const std::string& subject, const std::string& reason,
+                        const std::string& next, const std::string& keptFolder,
+                        const std::string& words);
+
+/// The message of an evaluation that failed and stops the run.
+std::string failureMessage(const EvaluationResult& result);
 
 /// For each position, the position of the first earlier individual equal to it (Indiv
 /// equality: every variable's value), or -1: the duplicateOf of a batch when the buffer is on,

@@ -454,6 +454,137 @@ void ChildProcess::signalGroup(int signal) const
         ::kill(-m_pid, signal);
 }
 
+namespace {
+
+/// Holds a little more than the tail a failure's message shows, so that the cut falls far
+/// from the lines it quotes.
+constexpr std::size_t echoKept = 1 << 16;
+
+} // namespace
+
+ErrorEcho::ErrorEcho(ErrorEcho&& other) noexcept
+    : m_read(other.m_read), m_write(other.m_write), m_pending(std::move(other.m_pending)),
+      m_kept(std::move(other.m_kept))
+{
+    other.m_read = other.m_write = -1;
+}
+
+ErrorEcho& ErrorEcho::operator=(ErrorEcho&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_read = other.m_read;
+        m_write = other.m_write;
+        m_pending = std::move(other.m_pending);
+        m_kept = std::move(other.m_kept);
+        other.m_read = other.m_write = -1;
+    }
+    return *this;
+}
+
+ErrorEcho::~ErrorEcho()
+{
+    close();
+}
+
+void ErrorEcho::close()
+{
+    for (int* fd : {&m_read, &m_write})
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+}
+
+int ErrorEcho::programEnd()
+{
+    if (m_read < 0 && m_write < 0) {
+        int ends[2];
+        // Our end never blocks: a program that writes a lot is read as we pass by.
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            return -1;
+        ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        m_read = ends[0];
+        m_write = ends[1];
+    }
+    return m_write;
+}
+
+void ErrorEcho::started()
+{
+    if (m_write >= 0) {
+        ::close(m_write);
+        m_write = -1;
+    }
+}
+
+void ErrorEcho::pass()
+{
+    // A pipe takes up to PIPE_BUF bytes whole once it says it can take any, so a write of that
+    // much never blocks; a terminal or a file always can.
+    auto passOn = [this] {
+        while (!m_pending.empty()) {
+            pollfd out{STDERR_FILENO, POLLOUT, 0};
+            if (::poll(&out, 1, 0) != 1)
+                return;
+            // Nobody to pass it to: a pipe without a reader (a write would raise SIGPIPE), a
+            // terminal that hung up, no standard error at all.
+            if (out.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                m_pending.clear();
+                return;
+            }
+            if ((out.revents & POLLOUT) == 0)
+                return;
+            const ssize_t n = ::write(STDERR_FILENO, m_pending.data(),
+                                      std::min<std::size_t>(m_pending.size(), 4096));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_pending.clear();
+                return;
+            }
+            m_pending.erase(0, static_cast<std::size_t>(n));
+        }
+    };
+    char chunk[4096];
+    for (;;) {
+        passOn();
+        if (m_read < 0 || m_pending.size() >= echoKept)
+            return;
+        const ssize_t n = ::read(m_read, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0) { // every writer is gone
+            ::close(m_read);
+            m_read = -1;
+            passOn();
+            return;
+        }
+        if (n < 0)
+            return; // nothing more for now
+        m_pending.append(chunk, static_cast<std::size_t>(n));
+        m_kept.append(chunk, static_cast<std::size_t>(n));
+        if (m_kept.size() > 2 * echoKept)
+            m_kept.erase(0, m_kept.size() - echoKept);
+    }
+}
+
+void ErrorEcho::finish()
+{
+    started();
+    // What the program wrote before it ended is all in the pipe; a process it left behind may
+    // write on, and is not waited for.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    do {
+        pass();
+        if (m_pending.empty())
+            break;
+        nap(std::chrono::microseconds(1000));
+    } while (std::chrono::steady_clock::now() < deadline);
+    close();
+    m_pending.clear();
+}
+
 void waitForAny(const std::vector<const ChildProcess*>& children, int timeoutMs)
 {
     std::vector<pollfd> fds;

@@ -88,6 +88,41 @@ private:
     int m_startError = 0;
 };
 
+/// A program's standard error passed on to ours as it comes, its last part kept for the
+/// message of a failure: a program that fails says why there, and the user of a window never
+/// sees our standard error.
+class ErrorEcho {
+public:
+    ErrorEcho() = default;
+    ErrorEcho(ErrorEcho&& other) noexcept;
+    ErrorEcho& operator=(ErrorEcho&& other) noexcept;
+    ErrorEcho(const ErrorEcho&) = delete;
+    ErrorEcho& operator=(const ErrorEcho&) = delete;
+    ~ErrorEcho();
+
+    /// The descriptor the program writes into (for ChildProcess::start), made at the first
+    /// call; -1 when no pipe can be made, and the program then writes to ours directly.
+    int programEnd();
+    /// Once the program has started: only the program holds its end now.
+    void started();
+    /// Passes on what has come, without waiting: a standard error that nobody reads holds up
+    /// the program, as it would have without us, but never ZYL.
+    void pass();
+    /// After the program has ended: what is left passed on (for a second at most), the pipe
+    /// closed.
+    void finish();
+    /// What the program wrote last: at most the last 64 KiB.
+    const std::string& kept() const { return m_kept; }
+
+private:
+    void close();
+
+    int m_read = -1;
+    int m_write = -1;
+    std::string m_pending;
+    std::string m_kept;
+};
+
 /// Waits until one of `children` may have ended, `timeoutMs` has passed, or a signal arrived.
 /// With pidfds this sleeps in poll(); without them it naps briefly.
 void waitForAny(const std::vector<const ChildProcess*>& children, int timeoutMs);

@@ -49,6 +49,8 @@ struct LocalBackend::Attempt {
     Clock::time_point started;
     std::string workDir;
     std::string outputPath;
+    /// In ZYL's folder the program's standard error is ours, passed on through this.
+    ErrorEcho echo;
 };
 
 LocalBackend::LocalBackend(LocalBackendOptions options)
@@ -83,7 +85,7 @@ std::string LocalBackend::failureOf(const std::string&, const ExitStatus& status
 LocalBackend::Attempt LocalBackend::start(const EvaluationRequest& request)
 {
     const ExternalProgram& program = m_options.program;
-    Attempt attempt{request, {}, Clock::now(), "", ""};
+    Attempt attempt{request, {}, Clock::now(), "", "", {}};
     Launch launch;
     launch.argv = m_options.launcher;
     if (!launch.argv.empty()) {
@@ -108,7 +110,7 @@ LocalBackend::Attempt LocalBackend::start(const EvaluationRequest& request)
     };
     if (m_options.folders) {
         attempt.workDir = workFolderPath(*m_options.folders, request.generation, request.index);
-        std::string why = prepareWorkFolder(*m_options.folders, attempt.workDir);
+        std::string why = prepareWorkFolder(*m_options.folders, attempt.workDir, request.attempt);
         if (!why.empty())
             throw unprepared("Cannot prepare the work folder \"" + attempt.workDir + "\": " + why);
         // Every file we write there is made new, so that a link the template brought leads
@@ -132,7 +134,9 @@ LocalBackend::Attempt LocalBackend::start(const EvaluationRequest& request)
                             "\": " + systemMessage(errno));
     }
     attempt.started = Clock::now();
-    const bool started = attempt.child.start(launch, log, log);
+    const bool started = log >= 0 ? attempt.child.start(launch, log, log)
+                                  : attempt.child.start(launch, -1, attempt.echo.programEnd());
+    attempt.echo.started();
     if (log >= 0)
         ::close(log);
     if (!started)
@@ -148,6 +152,7 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
 {
     AttemptOutcome outcome;
     outcome.seconds = std::chrono::duration<double>(Clock::now() - attempt.started).count();
+    attempt.echo.finish();
     outcome.workDir = attempt.workDir;
     outcome.where = describeWhere(attempt.workDir);
     OutputValues output =
@@ -162,8 +167,13 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     if (timedOut)
         outcome.failure =
             "past external_timeout (" + secondsText(m_options.program.timeoutSeconds) + " s)";
-    else if (!status.succeeded())
+    else if (!status.succeeded()) {
         outcome.failure = failureOf(attempt.workDir, status);
+        const int noRetry = m_options.program.noRetryStatus;
+        outcome.noRetry = noRetry != 0 && status.exited && status.code == noRetry;
+        if (outcome.noRetry)
+            outcome.failure += " (no_retry_status)";
+    }
     else if (nan)
         outcome.failure = "output is NaN";
     else if (!value)
@@ -173,6 +183,8 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     else if (!output.problem.empty())
         outcome.failure = output.problem;
     outcome.status = outcome.failure.empty() ? AttemptStatus::Succeeded : AttemptStatus::Failed;
+    if (outcome.status == AttemptStatus::Failed)
+        outcome.words = lastWords("Its standard error ended with:", attempt.echo.kept());
     if (m_options.folders)
         outcome.workDirKept = settleWorkFolder(*m_options.folders, attempt.workDir,
                                                outcome.status == AttemptStatus::Succeeded);
@@ -281,7 +293,8 @@ std::string LocalBackend::runAttempts(const std::vector<EvaluationRequest>& requ
         // 2. Wait for an end, a deadline or the next look at the flags.
         int sliceMs = controlPollMs;
         std::vector<const ChildProcess*> children;
-        for (const Attempt& attempt : running) {
+        for (Attempt& attempt : running) {
+            attempt.echo.pass();
             children.push_back(&attempt.child);
             if (timed) {
                 double left =

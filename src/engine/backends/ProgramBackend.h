@@ -14,7 +14,7 @@ struct EvaluationRequest {
     int generation = 0;
     /// The individual's index in the population; unique within a batch.
     int index = 0;
-    /// The program's input line without its line end (Indiv::lineText()).
+    /// The input file's text without its last line end (inputText).
     std::string line;
     /// 1 for the first run of the program, 2 for the first retry, ... (set by BatchEvaluator).
     int attempt = 1;
@@ -39,6 +39,11 @@ struct AttemptOutcome {
     std::string failure;
     /// The program ran out of its time (external_timeout, or the scheduler's time limit).
     bool timedOut = false;
+    /// It ended with ExternalProgram::noRetryStatus: its design is not to be run again.
+    bool noRetry = false;
+    /// What it wrote last on its standard error, when the backend caught it (lastWords); a
+    /// program in a work folder has it in its log instead.
+    std::string words;
     /// Wall time of this run (for Slurm, from the first sight of the task running to the first
     /// sight of its end).
     double seconds = 0;

@@ -21,7 +21,7 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
     for (std::size_t k = 0; k < batch.size(); ++k) {
         requests[k].generation = m_generation + 1; // the one being evaluated
         requests[k].index = batch.index(k);
-        requests[k].line = batch.individual(k).lineText();
+        requests[k].line = inputText(m_form, batch.individual(k));
         individuals[k] = &batch.individual(k);
     }
     if (m_buffered) {
@@ -48,13 +48,14 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
         std::size_t item;
         std::optional<double> value;
         bool timedOut;
+        std::string message;
         bool operator<(const Failure& other) const { return item < other.item; }
     };
     std::vector<Failure> failed;
     const BatchEvaluator::Finished finished = [&](const EvaluationResult& result) {
         const std::size_t k = itemOf(result.index);
         if (result.status == EvaluationStatus::Failed)
-            failed.push_back({k, result.value, result.timedOut});
+            failed.push_back({k, result.value, result.timedOut, failureMessage(result)});
         else if (result.status == EvaluationStatus::FailureValue)
             batch.report(k, {EvaluationOutcome::Status::FailureValue, true, *result.value, {},
                              result.timedOut});
@@ -77,19 +78,20 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
         for (std::size_t k = 0; k < batch.size(); ++k)
             if (batch.status(k) == EvaluationOutcome::Status::NotRun) {
                 batch.report(k, {EvaluationOutcome::Status::Failed, false, 0,
-                                 std::string("A problem with external program.\n") +
-                                     error.what(),
-                                 false});
+                                 std::string(externalProblem) + "\n" + error.what(), false});
                 break;
             }
         return;
     }
     std::sort(failed.begin(), failed.end());
-    for (const Failure& failure : failed)
+    // The first is the run's message; the programs that failed beside it are said here, and
+    // counted by the run as failures all the same.
+    for (std::size_t f = 1; f < failed.size(); ++f)
+        m_evaluator->tell(failed[f].message.substr(failed[f].message.find('\n') + 1));
+    for (Failure& failure : failed)
         batch.report(failure.item,
                      {EvaluationOutcome::Status::Failed, failure.value.has_value(),
-                      failure.value.value_or(0), "A problem with external program.",
-                      failure.timedOut});
+                      failure.value.value_or(0), std::move(failure.message), failure.timedOut});
 }
 
 } // namespace zyl

@@ -19,6 +19,10 @@ public:
     ProgramEvaluation(std::unique_ptr<BatchEvaluator> evaluator, const int& generation,
                       bool buffered);
 
+    /// The variables' names when the input file gives each by name (ExternalProgram::
+    /// inputNames); none: the values on one line.
+    void setInputNames(std::vector<std::string> names) { m_form.inputNames = std::move(names); }
+
     void evaluate(EvaluationBatch& batch) override;
 
     /// Called on the evaluating thread as soon as an individual's value is final, in the order
@@ -35,6 +39,8 @@ private:
     std::unique_ptr<BatchEvaluator> m_evaluator;
     const int& m_generation;
     bool m_buffered;
+    /// The program as far as the form of its input file goes.
+    ExternalProgram m_form;
     BatchEvaluator::Finished m_finished;
 };
 

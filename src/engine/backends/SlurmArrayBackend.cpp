@@ -202,7 +202,7 @@ void ArrayRun::submitGeneration(int generation, const std::vector<EvaluationRequ
         AttemptOutcome failure;
         failure.workDir = task.workDir;
         failure.workDirKept = true;
-        failure.failure = prepareWorkFolder(m_options.folders, task.workDir);
+        failure.failure = prepareWorkFolder(m_options.folders, task.workDir, request.attempt);
         // Made new, never written through a link the template brought.
         if (failure.failure.empty()) {
             const std::string stale = removeFileInFolder(task.workDir, program.outputName);
@@ -503,8 +503,12 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
                 "past external_timeout (" + numberText(program.timeoutSeconds) + " s)";
         else if (status > 128 && status < 160)
             outcome.failure = "killed by signal " + std::to_string(status - 128);
-        else if (status >= 0)
+        else if (status >= 0) {
             outcome.failure = "exit code " + std::to_string(status);
+            outcome.noRetry = program.noRetryStatus != 0 && status == program.noRetryStatus;
+            if (outcome.noRetry)
+                outcome.failure += " (no_retry_status)";
+        }
         else
             outcome.failure = "Slurm state FAILED";
     } else if (entry.state == "UNKNOWN") {

@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "common/FileReplace.h"
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -209,6 +210,43 @@ std::string uncopyable(const fs::path& from)
 
 } // namespace
 
+std::string attemptLogName(int attempt)
+{
+    return "zyl-log-" + std::to_string(attempt) + ".txt";
+}
+
+bool isOwnFileName(const std::string& name)
+{
+    const std::string plain = fs::path(name).lexically_normal().string();
+    if (plain == workLogName || plain == "zyl-exit-status")
+        return true;
+    // zyl-log-N.txt
+    const std::string head = "zyl-log-", tail = ".txt";
+    if (plain.size() <= head.size() + tail.size() || plain.rfind(head, 0) != 0 ||
+        plain.compare(plain.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    for (std::size_t i = head.size(); i < plain.size() - tail.size(); ++i)
+        if (plain[i] < '0' || plain[i] > '9')
+            return false;
+    return true;
+}
+
+std::string runFolderName(const std::string& startedUtc, const std::string& tag)
+{
+    // "2026-05-01T12:30:05Z" as "2026-05-01_12-30-05": no colon, which some file systems
+    // and the shares between them refuse.
+    std::string when = startedUtc;
+    if (!when.empty() && when.back() == 'Z')
+        when.pop_back();
+    for (char& c : when)
+        c = c == 'T' ? '_' : c == ':' ? '-' : c;
+    std::string name = "run-" + when + "-" + tag;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
+            c = '_';
+    return name;
+}
+
 std::string workFolderName(int generation, int index)
 {
     return "gen" + std::to_string(generation) + "-ind" + std::to_string(index);
@@ -254,9 +292,15 @@ void checkWorkFolders(const WorkFolders& folders)
                         (error ? error.message() : "it is not a folder"));
 }
 
-std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path)
+std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path, int attempt)
 {
     std::error_code error;
+    // The logs of earlier attempts stay: why a program failed before matters most when it
+    // fails again. The old folder is set aside whole and only its logs taken back.
+    const std::string aside = path + ".earlier";
+    fs::remove_all(aside, error);
+    const bool setAside = attempt > 1 && fs::is_directory(fs::symlink_status(path, error)) &&
+                          ::rename(path.c_str(), aside.c_str()) == 0;
     fs::remove_all(path, error);
     if (error)
         return "cannot clear the work folder: " + error.message();
@@ -273,6 +317,18 @@ std::string prepareWorkFolder(const WorkFolders& folders, const std::string& pat
             if (!stale.empty())
                 return "cannot remove " + stale;
         }
+    }
+    if (setAside) {
+        for (int earlier = 1; earlier < attempt; ++earlier) {
+            const std::string from = earlier + 1 == attempt ? workLogName : attemptLogName(earlier);
+            const std::string to = attemptLogName(earlier);
+            // Whatever the template brought by that name gives way (it is ours to write).
+            (void)removeFileInFolder(path, to);
+            const fs::path log = fs::path(aside) / from;
+            if (fs::is_regular_file(fs::symlink_status(log, error)))
+                ::rename(log.c_str(), (fs::path(path) / to).c_str());
+        }
+        fs::remove_all(aside, error);
     }
     return "";
 }

@@ -18,6 +18,21 @@ struct WorkFolders {
 /// The file in each evaluation's folder that receives the program's standard output and error.
 inline constexpr const char* workLogName = "zyl-log.txt";
 
+/// "zyl-log-2.txt": the log of attempt 2, kept beside the log of a later attempt.
+std::string attemptLogName(int attempt);
+
+/// Whether `name` (a name as input_name or output_name give it, taken inside an evaluation's
+/// folder) is a file ZYL itself writes there: the log of the program (and of its earlier
+/// attempts), or the exit status a scheduler's job leaves.
+bool isOwnFileName(const std::string& name);
+
+/// The folder, inside the work root, of one run's evaluations: "run-2026-05-01_12-30-05-TAG",
+/// from the time the run started (UTC, as "2026-05-01T12:30:05Z") and a tag that tells it from
+/// another run started in the same second ("pid4321" for a process, a run store's id), so
+/// that a person can tell which run left which folders. Characters that have no place in a
+/// file name become "_".
+std::string runFolderName(const std::string& startedUtc, const std::string& tag);
+
 /// "gen3-ind7": the folder of individual 7 of generation 3.
 std::string workFolderName(int generation, int index);
 
@@ -34,11 +49,13 @@ std::string workFolderPath(const WorkFolders& folders, int generation, int index
 /// "X": reason" or "Cannot create the work folder "X": reason".
 void checkWorkFolders(const WorkFolders& folders);
 
-/// Makes `path` afresh: whatever an earlier attempt left there is removed, then the template is
+/// Makes `path` afresh for attempt `attempt` of its evaluation: whatever an earlier attempt left
+/// there is removed but its logs, which are kept as attemptLogName; then the template is
 /// copied in, each entry created new (links are copied as links, so the program may read what
 /// they point to, and never followed). Returns an empty text, or why the folder could not be
 /// made.
-std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path);
+std::string prepareWorkFolder(const WorkFolders& folders, const std::string& path,
+                              int attempt = 1);
 
 /// After an evaluation: the folder of a success is removed unless every folder is kept.
 /// Returns true when the folder stays.

@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <vector>
 
@@ -28,19 +29,6 @@ namespace {
 std::string inQuotes(const std::string& text)
 {
     return "\"" + text + "\"";
-}
-
-/// Tells the folders this process made from those of another process that ran with the same
-/// process id (ids are reused, across reboots and across hosts that share the root).
-const std::string& processToken()
-{
-    static const std::string token = [] {
-        std::random_device device;
-        std::ostringstream text;
-        text << std::hex << device() << device() << device() << device();
-        return text.str();
-    }();
-    return token;
 }
 
 std::string hostName()
@@ -64,8 +52,6 @@ std::string utcNow()
 /// What a lock file says: one "key text" line each.
 struct Record {
     std::string process; ///< "process P on host H since T"
-    std::string token;
-    std::string owner;
 };
 
 Record readRecord(int fd)
@@ -86,26 +72,8 @@ Record readRecord(int fd)
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("process ", 0) == 0)
             record.process = line;
-        else if (line.rfind("token ", 0) == 0)
-            record.token = line.substr(6);
-        else if (line.rfind("owner ", 0) == 0)
-            record.owner = line.substr(6);
     }
     return record;
-}
-
-std::vector<std::string> workFoldersIn(const std::string& root)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(root, error); !error && it != fs::directory_iterator();
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (isWorkFolderName(name))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 /// An exclusive lock on the whole file, taken without waiting: false when another holds it.
@@ -148,8 +116,14 @@ std::string registryKey(const std::string& root)
 
 } // namespace
 
+std::string processRunFolder()
+{
+    return runFolderName(utcNow(), "pid" + std::to_string(::getpid()));
+}
+
 std::shared_ptr<WorkRootClaim> WorkRootClaim::take(const std::string& root,
-                                                   const std::string& owner)
+                                                   const std::string& owner,
+                                                   const std::string& runFolder)
 {
     std::lock_guard<std::recursive_mutex> guard(registryMutex);
     std::error_code error;
@@ -158,7 +132,12 @@ std::shared_ptr<WorkRootClaim> WorkRootClaim::take(const std::string& root,
         throw Exception("Cannot create the work folder " + inQuotes(root) + ": " +
                         (error ? error.message() : "it is not a folder"));
     try {
-        return takeMade(root, owner);
+        std::shared_ptr<WorkRootClaim> claim = takeMade(root, owner);
+        if (!runFolder.empty() &&
+            std::find(claim->m_runFolders.begin(), claim->m_runFolders.end(), runFolder) ==
+                claim->m_runFolders.end())
+            claim->m_runFolders.push_back(runFolder);
+        return claim;
     } catch (...) {
         // A refused run leaves no trace: a root it made goes again.
         if (made)
@@ -208,27 +187,6 @@ std::shared_ptr<WorkRootClaim> WorkRootClaim::takeMade(const std::string& root,
         }
     }
 
-    const Record previous = readRecord(fd);
-    const std::vector<std::string> folders = workFoldersIn(root);
-    const bool ours = folders.empty() || previous.token == processToken() ||
-                      (!owner.empty() && previous.owner == owner);
-    if (!ours) {
-        struct stat st {};
-        // A lock file made just now, where no run had left one, goes again.
-        if (::fstat(fd, &st) == 0 && st.st_size == 0)
-            ::unlink(lockPath.c_str());
-        ::close(fd);
-        std::string which = folders.front();
-        if (folders.size() > 1)
-            which += " and " + std::to_string(folders.size() - 1) + " more";
-        if (!previous.owner.empty())
-            which += ", left by the " + previous.owner;
-        else if (!previous.process.empty())
-            which += ", left by " + previous.process;
-        throw Exception("The work folder " + inQuotes(root) + " holds the folders of another run (" +
-                        which + "): remove them, or choose another work_root.");
-    }
-
     std::shared_ptr<WorkRootClaim> claim(new WorkRootClaim(root, fd));
     claim->record(owner);
     registry()[key] = claim;
@@ -238,7 +196,7 @@ std::shared_ptr<WorkRootClaim> WorkRootClaim::takeMade(const std::string& root,
 void WorkRootClaim::record(const std::string& owner)
 {
     const std::string text = "process " + std::to_string(::getpid()) + " on " + hostName() +
-                             " since " + utcNow() + "\ntoken " + processToken() + "\n" +
+                             " since " + utcNow() + "\n" +
                              (owner.empty() ? "" : "owner " + owner + "\n");
     if (::ftruncate(m_fd, 0) != 0 ||
         ::pwrite(m_fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
@@ -258,9 +216,12 @@ void WorkRootClaim::release(bool removeEmptyRoot)
     std::lock_guard<std::recursive_mutex> guard(registryMutex);
     if (m_fd < 0)
         return;
+    // A run's folder goes when every evaluation in it succeeded; one that holds a failure's
+    // folder stays, for a person to look into.
+    for (const std::string& run : m_runFolders)
+        ::rmdir((fs::path(m_root) / run).c_str());
     // Unlinked while still locked, so that nobody takes a lock on a file about to go.
-    if (workFoldersIn(m_root).empty())
-        ::unlink((fs::path(m_root) / workRootLockName).c_str());
+    ::unlink((fs::path(m_root) / workRootLockName).c_str());
     ::close(m_fd);
     m_fd = -1;
     if (removeEmptyRoot)

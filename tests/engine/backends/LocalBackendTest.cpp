@@ -138,6 +138,7 @@ TEST_F(LocalBatch, WorkFoldersTemplatesAndWhatIsKept)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], "Evaluation of individual 2 (generation 1) failed: exit code 1; it takes "
                           "the value 7.5. Work folder: " +
+                              failedDir.string() + "\nIts log ended with:\n  " +
                               failedDir.string());
 
     options.folders->keepAll = true;
@@ -285,7 +286,9 @@ TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
     options.program.externalName =
         script("flaky.sh",
                "read a b < \"$1\"; if [ $a -eq 1 ] && [ ! -e \"$D/tried\" ]; then touch "
-               "\"$D/tried\"; exit 1; fi; [ $a -eq 3 ] && exit 2; echo $((a * a + b)) > \"$2\"");
+               "\"$D/tried\"; exit 1; fi; if [ $a -eq 3 ]; then echo \"try $(cat \"$D/try\" "
+               "2>/dev/null)\" >&2; echo again >> \"$D/try\"; exit 2; fi; "
+               "echo $((a * a + b)) > \"$2\"");
     options.workers = 1;
     BatchOutcome outcome = evaluate(requestsFor(6), FailurePolicy{1, std::nullopt});
     EXPECT_EQ(outcome.results[1].status, EvaluationStatus::Succeeded);
@@ -298,8 +301,27 @@ TEST_F(LocalBatch, RetriesAndAFailureThatStopsTheRun)
     EXPECT_EQ(outcome.results[4].status, EvaluationStatus::NotRun);
     EXPECT_EQ(outcome.results[5].status, EvaluationStatus::NotRun);
     EXPECT_EQ(finished.size(), 4u);
-    EXPECT_EQ(reports.size(), 3u); // two failed runs of individual 3, one of individual 1
+    // The first runs of individuals 1 and 3; the last one of 3 is the run's message.
+    EXPECT_EQ(reports.size(), 2u);
     EXPECT_EQ(evaluator->progress().failed, 1);
+    // Each attempt's log stays beside the next one's.
+    const fs::path failed = dir / "runs" / "gen1-ind3";
+    EXPECT_EQ(read(failed / "zyl-log-1.txt"), "try \n");
+    EXPECT_EQ(read(failed / "zyl-log.txt"), "try again\n");
+    EXPECT_NE(reports[1].find("exit code 2; starting it again (2 of 2). Work folder: " +
+                              failed.string() + "\nIts log ended with:\n  try "),
+              std::string::npos)
+        << reports[1];
+
+    // An exit status that asks for no retry spends none; other failures are retried as before.
+    fs::remove(dir / "tried");
+    options.program.noRetryStatus = 2;
+    outcome = evaluate(requestsFor(6), FailurePolicy{1, 9.0});
+    EXPECT_EQ(outcome.results[3].status, EvaluationStatus::FailureValue);
+    EXPECT_EQ(outcome.results[3].attempts, 1);
+    EXPECT_EQ(outcome.results[3].failure, "exit code 2 (no_retry_status)");
+    EXPECT_EQ(outcome.results[1].attempts, 2);
+    options.program.noRetryStatus = 0;
 
     // In ZYL's folder without the new keys a failure says nothing beyond the caller's message.
     options.folders.reset();

@@ -65,7 +65,8 @@ LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\n", x * x + y * y }' > "
     /// A task ready to run, as the front ends set one up.
     std::unique_ptr<Task> task()
     {
-        programs = std::make_unique<ProgramEvaluation>(makeBatchEvaluator(settings, {}),
+        auto notice = [this](const std::string& line) { notices.push_back(line); };
+        programs = std::make_unique<ProgramEvaluation>(makeBatchEvaluator(settings, notice),
                                                        project.zyl->generation,
                                                        project.zyl->bufferIndividuals);
         RunContext context{*project.zyl, settings, loaded, table, project.plots};
@@ -93,6 +94,7 @@ LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\n", x * x + y * y }' > "
     StopRuleState stop;
     DirectSynchronizer sync;
     Told told;
+    std::vector<std::string> notices;
     std::unique_ptr<ProgramEvaluation> programs;
 };
 
@@ -146,12 +148,22 @@ TEST_F(ProgramRuns, AFailureWithProgramsBesideItEndsAsOneProgramAtATimeWould)
     load("workers=6\n");
     auto run = task();
     run->execute();
-    // One after the other only the first would have run.
+    // One after the other only the first would have run: its failure is the run's message.
     EXPECT_EQ(starts(), 6u);
-    EXPECT_EQ(told.warnings, std::vector<std::string>{"A problem with external program."});
+    ASSERT_EQ(told.warnings.size(), 1u);
+    EXPECT_EQ(told.warnings[0].rfind("A problem with external program.\nEvaluation of "
+                                     "individual 0 (generation 1) failed: exit code 3. Work "
+                                     "folder: ",
+                                     0),
+              0u)
+        << told.warnings[0];
     EXPECT_EQ(told.statisticsShown, 0);
     EXPECT_EQ(project.zyl->generation, 0);
-    EXPECT_EQ(stop.failedEvaluations, 1);
+    // The others failed too, were said, and count.
+    ASSERT_EQ(notices.size(), 5u);
+    EXPECT_EQ(notices[4].rfind("Evaluation of individual 5 (generation 1) failed: exit code 3.", 0),
+              0u);
+    EXPECT_EQ(stop.failedEvaluations, 6);
     EXPECT_TRUE(evaluated(0));
     EXPECT_FALSE(evaluated(1));
     EXPECT_FALSE(evaluated(2));

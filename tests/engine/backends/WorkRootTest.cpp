@@ -2,6 +2,8 @@
 
 #include "BackendSupport.h"
 #include "common/Exception.h"
+#include "engine/backends/Backends.h"
+#include "engine/backends/WorkFolders.h"
 
 #include <csignal>
 
@@ -26,14 +28,6 @@ protected:
         return "";
     }
 
-    /// A lock file as another process, killed since, would have left it.
-    void leftBy(const std::string& owner)
-    {
-        std::ofstream(root() / workRootLockName)
-            << "process 1 on elsewhere since 2020-01-01T00:00:00Z\ntoken 1234\n"
-            << (owner.empty() ? "" : "owner " + owner + "\n");
-    }
-
     fs::path root() const { return dir / "runs"; }
 };
 
@@ -41,51 +35,45 @@ protected:
 
 TEST_F(WorkRoot, AClaimIsSharedInTheProcessAndLeavesNothingWhenLetGo)
 {
-    auto first = WorkRootClaim::take(root().string(), "");
+    auto first = WorkRootClaim::take(root().string(), "", "run-a");
     EXPECT_TRUE(fs::exists(root() / workRootLockName));
     // The desktop program claims again at every Run while the last Run's evaluator holds it.
-    auto second = WorkRootClaim::take(root().string(), "run store \"s\" created t");
+    auto second = WorkRootClaim::take(root().string(), "run store \"s\" created t", "run-a");
     EXPECT_EQ(first, second);
     EXPECT_NE(read(root() / workRootLockName).find("owner run store \"s\" created t"),
               std::string::npos);
+    fs::create_directories(root() / "run-a");
     first->release(/*removeEmptyRoot=*/true);
     EXPECT_FALSE(fs::exists(root()));
-
-    // Folders left: the record stays with them, and this process may take them again.
-    auto again = WorkRootClaim::take(root().string(), "");
-    fs::create_directories(root() / "gen2-ind5"); // a failed evaluation's, kept
-    again->release(true);
-    EXPECT_TRUE(fs::exists(root() / workRootLockName));
-    EXPECT_NO_THROW(WorkRootClaim::take(root().string(), ""));
 }
 
-TEST_F(WorkRoot, AnotherRunsFoldersAreRefusedAndLeftAsTheyAre)
+TEST_F(WorkRoot, WhatEarlierRunsLeftIsNeitherInTheWayNorTouched)
 {
-    const std::string store = "run store \"/x/run.zyl\" created 2020-01-01T00:00:00Z";
+    // A failed evaluation's folder of an earlier run, one of an older layout, a person's notes.
+    fs::create_directories(root() / "run-a" / "gen2-ind5");
     fs::create_directories(root() / "gen1-ind3");
     std::ofstream(root() / "gen1-ind3" / "thesis.tex") << "chapter 1\n";
-    fs::create_directories(root() / "notes");
-
-    // Folders nobody claimed: refused, and no lock file is left behind.
-    EXPECT_EQ(refusal(""), "The work folder \"" + root().string() +
-                               "\" holds the folders of another run (gen1-ind3): remove them, "
-                               "or choose another work_root.");
+    fs::create_directories(root() / "run-b");
+    auto claim = WorkRootClaim::take(root().string(), "", "run-c");
+    fs::create_directories(root() / "run-c" / "gen1-ind0");
+    claim->release(/*removeEmptyRoot=*/true);
     EXPECT_FALSE(fs::exists(root() / workRootLockName));
-
-    leftBy(store);
-    fs::create_directories(root() / "gen1-ind4");
-    EXPECT_EQ(refusal(""), "The work folder \"" + root().string() +
-                               "\" holds the folders of another run (gen1-ind3 and 1 more, left "
-                               "by the " +
-                               store + "): remove them, or choose another work_root.");
-    EXPECT_NE(refusal("run store \"/x/other.zyl\" created 2020-01-01T00:00:00Z"), "");
     EXPECT_EQ(read(root() / "gen1-ind3" / "thesis.tex"), "chapter 1\n");
+    EXPECT_TRUE(fs::exists(root() / "run-a" / "gen2-ind5"));
+    EXPECT_TRUE(fs::exists(root() / "run-b")); // empty, but not this run's
+    EXPECT_TRUE(fs::exists(root() / "run-c" / "gen1-ind0"));
 
-    // The resume of that store takes them back; a run without one never does.
-    EXPECT_EQ(refusal(store), "");
-    leftBy("");
-    EXPECT_NE(refusal("").find("left by process 1 on elsewhere since 2020-01-01T00:00:00Z"),
-              std::string::npos);
+    // The run's own folder goes once nothing is left in it.
+    fs::remove(root() / "run-c" / "gen1-ind0");
+    WorkRootClaim::take(root().string(), "", "run-c")->release(false);
+    EXPECT_FALSE(fs::exists(root() / "run-c"));
+}
+
+TEST(RunFolders, NamedForTheirRunAndItsTime)
+{
+    EXPECT_EQ(runFolderName("2026-05-01T12:30:05Z", "pid4321"), "run-2026-05-01_12-30-05-pid4321");
+    EXPECT_EQ(runFolderName("", "a/b c"), "run--a_b_c");
+    EXPECT_NE(processRunFolder().find("-pid" + std::to_string(::getpid())), std::string::npos);
 }
 
 TEST_F(WorkRoot, AHeldRootIsRefusedNamingTheHolderUntilItDies)
