@@ -77,6 +77,7 @@ public:
     QRadioButton* RadioButtonGa;
     QRadioButton* RadioButtonCmaes;
     QRadioButton* RadioButtonDe;
+    QRadioButton* RadioButtonTrust;
     QLineEdit* EditCmaesStep;
     QSpinBox* UpDownCmaesRestarts;
     QSpinBox* UpDownCmaesGrowth;
@@ -84,6 +85,8 @@ public:
     QLineEdit* EditDeWeight;
     QLineEdit* EditDeCrossover;
     QLineEdit* EditDeAdaptation;
+    QLineEdit* EditTrustRadius;
+    QLineEdit* EditTrustAfter;
 
 public slots:
     /// Fills the controls from the bound task.
