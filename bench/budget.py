@@ -64,15 +64,14 @@ BUFFER = "[SHOW]\nbuffer_individuals=1\n"
 # ("ga-tuned" is then the same as "ga").
 METHODS = {
     "trust": (2, "method=trust\n", "", False),
-    "trust-4": (4, "method=trust\n", "", False),
     "trust-10": (10, "method=trust\n", "", False),
-    "cmaes+trust": (10, "method=cmaes\ncmaes_mean_rate=1\n", "[METHOD]\ntrust_after=0.5\n", False),
+    "cmaes+trust": (10, "method=cmaes\n", "[METHOD]\ncmaes_step=0.15\ntrust_after=0.8\n", False),
     "ga": (10, "", "", False),
     "ga-buffer": (10, "", BUFFER, True),
     "ga-tuned": (10, "", TUNED, False),
     "ga-tuned-buffer": (10, "", TUNED + BUFFER, True),
     "cmaes": (10, "method=cmaes\n", "", False),
-    "cmaes-whole": (10, "method=cmaes\ncmaes_mean_rate=1\n", "", False),
+    "cmaes-0.15": (10, "method=cmaes\n", "[METHOD]\ncmaes_step=0.15\n", False),
     "de": (10, "method=de\n", "", False),
 }
 

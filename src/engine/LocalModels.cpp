@@ -112,7 +112,7 @@ double Quadratic::at(const double* s) const
 
 QuadraticFit::QuadraticFit(int n, bool crossTerms, const std::vector<double>& points,
                            const std::vector<double>& weights)
-    : m_n(n), m_cross(crossTerms)
+    : m_n(n), m_cross(crossTerms), m_points(points)
 {
     const auto un = static_cast<std::size_t>(n);
     const std::size_t count = weights.size();
@@ -190,21 +190,31 @@ QuadraticFit::QuadraticFit(int n, bool crossTerms, const std::vector<double>& po
     }
 }
 
-Quadratic QuadraticFit::fit(const std::vector<double>& values) const
+Quadratic QuadraticFit::fit(const std::vector<double>& values,
+                           const std::vector<double>& reference) const
 {
     const auto un = static_cast<std::size_t>(m_n);
     const auto rows = static_cast<std::size_t>(m_rows);
     const auto columns = static_cast<std::size_t>(m_columns);
     const std::size_t count = m_weights.size();
-    const double level = values.empty() ? 0.0 : values[0];
+    // What the reference's curvature leaves to explain.
+    std::vector<double> rest(values.begin(), values.end());
+    if (!reference.empty()) {
+        Quadratic bend;
+        bend.g.resize(un);
+        bend.h = reference;
+        for (std::size_t i = 0; i < count; ++i)
+            rest[i] -= bend.curvature(&m_points[i * un]);
+    }
+    const double level = rest.empty() ? 0.0 : rest[0];
     double spread = 0;
-    for (double v : values)
+    for (double v : rest)
         spread = std::max(spread, std::abs(v - level));
     if (!(spread > 0) || !std::isfinite(spread))
         spread = 1;
     std::vector<double> b(rows, 0.0);
     for (std::size_t i = 0; i < count; ++i)
-        b[i] = m_weights[i] * ((values[i] - level) / spread);
+        b[i] = m_weights[i] * ((rest[i] - level) / spread);
     auto at = [this, rows](std::size_t r, std::size_t c) { return m_qr[c * rows + r]; };
     for (std::size_t k = 0; k < columns; ++k) {
         if (!(m_squares[k] > 0))
@@ -238,6 +248,9 @@ Quadratic QuadraticFit::fit(const std::vector<double>& values) const
         for (std::size_t j = 0; j < un; ++j)
             for (std::size_t k = j + 1; k < un; ++k)
                 q.h[j * un + k] = q.h[k * un + j] = s2 * theta[c++];
+    if (!reference.empty())
+        for (std::size_t k = 0; k < un * un; ++k)
+            q.h[k] += reference[k];
     return q;
 }
 

@@ -17,9 +17,11 @@ struct Quadratic {
 };
 
 /// Quadratics fitted by weighted least squares to values at the same points, with a faint
-/// penalty on the second derivatives: with more points than coefficients the penalty is
-/// lost in the fit, with fewer it picks, among the quadratics through the points, the one
-/// that bends least. The points are factorised once for every set of values.
+/// penalty on the second derivatives' departure from a reference: with more points than
+/// coefficients the penalty is lost in the fit, with fewer it picks, among the quadratics
+/// through the points, the one whose curvature changes least from the reference (the
+/// curvature an earlier fit learnt from points since dropped). The points are factorised
+/// once for every set of values.
 class QuadraticFit {
 public:
     /// `points`: `count` rows of n coordinates (relative to the centre); one weight in (0; 1]
@@ -29,12 +31,13 @@ public:
                  const std::vector<double>& weights);
 
     /// The quadratic that fits these values, one per point; the first value is taken as the
-    /// level the others are measured from.
-    Quadratic fit(const std::vector<double>& values) const;
+    /// level the others are measured from. `reference`: n x n, or empty for none.
+    Quadratic fit(const std::vector<double>& values, const std::vector<double>& reference) const;
 
 private:
     int m_n;
     bool m_cross;
+    std::vector<double> m_points;
     int m_rows = 0, m_columns = 0;
     double m_scale = 1;
     std::vector<double> m_weights;

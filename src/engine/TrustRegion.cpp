@@ -26,9 +26,16 @@ constexpr int kMostCrossVariables = 20;
 constexpr double kMostRadius = 1.0;
 // Generations in a row without a better centre after which a search starts again.
 constexpr std::int64_t kMostIdle = 40;
+// Generations over which a search must gain this share of its value (or of its violation),
+// or start again.
+constexpr std::int64_t kWatch = 20;
+constexpr double kLeastProgress = 1e-3;
 // A predicted gain below this share of the centre's value is rounding: the search has
 // converged.
 constexpr double kLeastGain = 1e-13;
+// Designs farther than this many radii from the centre stay out of the models when there are
+// enough nearer ones.
+constexpr double kReach = 1000;
 // Random directions tried, per variable, when a design is placed where the models know least.
 constexpr int kDirectionsPerVariable = 2;
 // Attempts at a new random design before the generation takes known ones.
@@ -45,8 +52,8 @@ constexpr double kLeastMargin = 0.001;
 constexpr int kCurvaturePasses = 2;
 // Radii, each half the one before, at which a step is sought before the spread takes over.
 constexpr int kStepTries = 4;
-// The population from which a generation also holds a step of a quarter of the radius.
-constexpr std::size_t kShorterFrom = 4;
+// The population from which a generation also holds a step at another radius.
+constexpr std::size_t kProbeFrom = 2;
 
 std::uint64_t mix(std::uint64_t h)
 {
@@ -202,6 +209,7 @@ void TrustRegion::start(ZYL& zyl)
         return;
     m_centre = *centre;
     m_hasCentre = true;
+    watchFromCentre();
     if (m_refining) {
         // Another method's population shows how far its search still ranges: a region that
         // wide holds what it would have found next.
@@ -244,6 +252,7 @@ void TrustRegion::absorb(ZYL& zyl)
         m_centre = *best;
         m_hasCentre = true;
         m_idle = 0;
+        watchFromCentre();
         return;
     }
     const Slot* taken = nullptr;
@@ -261,7 +270,7 @@ void TrustRegion::absorb(ZYL& zyl)
     };
     if (zyl.better(*best, m_centre)) {
         const Slot& won = m_slots[bestSlot];
-        if (won.role == Role::Step || won.role == Role::Shorter) {
+        if (won.role == Role::Step || won.role == Role::Probe) {
             const double predicted = gain(won.value, won.violation);
             const double ratio =
                 predicted > 0 ? gain(cost(*best), best->violation) / predicted : 1.0;
@@ -278,23 +287,43 @@ void TrustRegion::absorb(ZYL& zyl)
         }
         m_centre = *best;
         m_idle = 0;
-        return;
-    }
-    ++m_idle;
-    if (taken) {
-        // A step from a feasible centre that was not.
-        const Indiv& stepped = zyl.population[static_cast<std::size_t>(taken - m_slots.data())];
-        if (feasible && stepped.violation > 0)
-            m_margin = std::min(kMostMargin, std::max(kFirstMargin, 2 * m_margin));
-        if (m_adequate) {
-            m_radius = std::clamp(taken->length, 0.1 * m_radius, 0.5 * m_radius);
-            // Models that see the region well and promise nothing more: converged.
-            if (!(gain(taken->value, taken->violation) > kLeastGain * std::abs(before)))
-                m_restart = true;
+    } else {
+        ++m_idle;
+        if (taken) {
+            // A step from a feasible centre that was not.
+            const Indiv& stepped =
+                zyl.population[static_cast<std::size_t>(taken - m_slots.data())];
+            if (feasible && stepped.violation > 0)
+                m_margin = std::min(kMostMargin, std::max(kFirstMargin, 2 * m_margin));
+            if (m_adequate) {
+                m_radius = std::clamp(taken->length, 0.1 * m_radius, 0.5 * m_radius);
+                // Models that see the region well and promise nothing more: converged.
+                if (!(gain(taken->value, taken->violation) > kLeastGain * std::abs(before)))
+                    m_restart = true;
+            }
         }
+        if (m_idle >= kMostIdle || !(m_radius > 0))
+            m_restart = true;
     }
-    if (m_idle >= kMostIdle || !(m_radius > 0))
-        m_restart = true;
+    // A search that creeps (along the floor of a ripple of a rugged objective, say) has
+    // found what it will find: the evaluations are better spent on a new one.
+    if (++m_watched >= kWatch) {
+        const bool stalled = m_watchViolation > 0
+                                 ? !(m_watchViolation - m_centre.violation >
+                                     kLeastProgress * m_watchViolation)
+                                 : !(m_watchValue - cost(m_centre) >
+                                     kLeastProgress * std::abs(m_watchValue));
+        if (stalled)
+            m_restart = true;
+        watchFromCentre();
+    }
+}
+
+void TrustRegion::watchFromCentre()
+{
+    m_watched = 0;
+    m_watchValue = finiteOr(cost(m_centre), 0);
+    m_watchViolation = finiteOr(m_centre.violation, std::numeric_limits<double>::max());
 }
 
 bool TrustRegion::fitModels(const ZYL& zyl, const Frame& frame, Models& models) const
@@ -327,8 +356,13 @@ bool TrustRegion::fitModels(const ZYL& zyl, const Frame& frame, Models& models) 
         if (squares > 0)
             near.emplace_back(std::sqrt(squares), i);
     }
-    const std::size_t keep = std::min(near.size(), 2 * coefficients);
+    std::size_t keep = std::min(near.size(), 2 * coefficients);
     std::partial_sort(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(keep), near.end());
+    // Designs far beyond the region would drown the small differences near the centre in
+    // their rounding: they stay out once there are enough for a linear fit, the curvature
+    // then coming mostly from the earlier models.
+    while (keep > free + 1 && near[keep - 1].first > kReach * m_radius)
+        --keep;
     near.resize(keep);
     models.points.assign(n, 0.0);
     for (const auto& [distance, i] : near)
@@ -341,12 +375,19 @@ bool TrustRegion::fitModels(const ZYL& zyl, const Frame& frame, Models& models) 
     std::size_t within = 0;
     for (const auto& [distance, i] : near) {
         const double d = distance / (2 * m_radius);
-        weights.push_back(1 / (1 + d * d));
+        weights.push_back(1 / (1 + d * d * d * d));
         costs.push_back(cost(m_archive[i]));
         within += d <= 1 ? 1 : 0;
     }
     const detail::QuadraticFit fit(m_n, cross, models.points, weights);
-    models.objective = fit.fit(costs);
+    auto reference = [this, n](std::size_t model) {
+        const std::size_t size = n * n;
+        return m_curvatures.size() >= (model + 1) * size
+                   ? std::vector<double>(m_curvatures.begin() + static_cast<std::ptrdiff_t>(model * size),
+                                         m_curvatures.begin() + static_cast<std::ptrdiff_t>((model + 1) * size))
+                   : std::vector<double>();
+    };
+    models.objective = fit.fit(costs, reference(0));
     models.centreCost = costs[0];
     models.centreConstraints = m_centre.constraints;
     models.constraints.clear();
@@ -355,7 +396,7 @@ bool TrustRegion::fitModels(const ZYL& zyl, const Frame& frame, Models& models) 
         values[0] = m_centre.constraints[c];
         for (std::size_t k = 0; k < near.size(); ++k)
             values[k + 1] = m_archive[near[k].second].constraints[c];
-        models.constraints.push_back(fit.fit(values));
+        models.constraints.push_back(fit.fit(values, reference(c + 1)));
     }
     models.adequate = within >= free;
     return true;
@@ -631,6 +672,15 @@ void TrustRegion::propose(ZYL& zyl)
         Models models;
         const bool fitted = fitModels(zyl, frame, models);
         m_adequate = fitted && models.adequate;
+        if (fitted) {
+            // The curvature learnt is the next fit's reference.
+            m_curvatures = models.objective.h;
+            for (const detail::Quadratic& q : models.constraints)
+                m_curvatures.insert(m_curvatures.end(), q.h.begin(), q.h.end());
+            if (!std::all_of(m_curvatures.begin(), m_curvatures.end(),
+                             [](double x) { return std::isfinite(x); }))
+                m_curvatures.clear();
+        }
         const std::vector<double> free(n, std::numeric_limits<double>::quiet_NaN());
         if (fitted) {
             // A step to a design evaluated before (a corner of the box, the centre itself)
@@ -640,8 +690,16 @@ void TrustRegion::propose(ZYL& zyl)
                     break;
                 m_radius *= 0.5;
             }
-            if (size >= kShorterFrom)
-                offer(candidate(zyl, frame, models, m_radius / 4, free, Role::Shorter));
+            // A second step at another radius, so that a generation finds the radius the
+            // models deserve: twice as far after a step that reached the region's edge and
+            // came true, a quarter after one that failed. Until the models see the region well,
+            // that place is the spread's.
+            const bool edge = !chosen.empty() && chosen.back().slot.length >= 0.9 * m_radius;
+            if (m_adequate && m_idle == 0 && edge && size >= kProbeFrom)
+                offer(candidate(zyl, frame, models, std::min(2 * m_radius, kMostRadius), free,
+                                Role::Probe));
+            else if (m_adequate && m_idle > 0 && size >= kProbeFrom)
+                offer(candidate(zyl, frame, models, m_radius / 4, free, Role::Probe));
         }
         // Each whole variable one value up and down, the others as they are; those the
         // models find better than the centre come before the spread.
@@ -744,16 +802,18 @@ MethodState TrustRegion::save() const
                     m_adequate ? 1 : 0,
                     m_restarts,
                     m_idle,
+                    m_watched,
+                    static_cast<std::int64_t>(m_archive.size()),
                     static_cast<std::int64_t>(m_slots.size()),
                     static_cast<std::int64_t>(m_prints.size())};
     for (const Slot& slot : m_slots)
         state.counts.push_back(static_cast<std::int64_t>(slot.role));
     for (std::uint64_t print : m_prints)
         state.counts.push_back(static_cast<std::int64_t>(print));
-    state.reals.push_back(m_radius);
-    state.reals.push_back(m_margin);
+    state.reals.insert(state.reals.end(), {m_radius, m_margin, m_watchValue, m_watchViolation});
     for (const Slot& slot : m_slots)
         state.reals.insert(state.reals.end(), {slot.radius, slot.length, slot.value, slot.violation});
+    state.reals.insert(state.reals.end(), m_curvatures.begin(), m_curvatures.end());
     if (m_hasCentre)
         state.individuals.push_back(m_centre);
     state.individuals.insert(state.individuals.end(), m_archive.begin(), m_archive.end());
@@ -767,16 +827,22 @@ void TrustRegion::restore(const MethodState& state, const ZYL& zyl)
         throw Exception(std::string("the state of the trust region ") + what);
     };
     const auto& c = state.counts;
-    constexpr std::size_t fixed = 10;
+    constexpr std::size_t fixed = 12;
     if (c.size() < fixed || c[0] != kStateFormat || c[1] != zyl.count() || c[2] != zyl.popSize)
         refuse("is not of this task");
-    const std::int64_t slots = c[8], prints = c[9];
+    const std::int64_t kept = c[9], slots = c[10], prints = c[11];
     if (c[3] < 0 || c[3] > 1 || c[4] < 0 || c[4] > 1 || c[5] < 0 || c[5] > 1 || c[6] < 0 ||
-        c[7] < 0 || slots != zyl.popSize || prints < 0 ||
+        c[7] < 0 || c[8] < 0 || c[8] >= kWatch || kept < 0 ||
+        kept > static_cast<std::int64_t>(kMostKept) || kept > prints || slots != zyl.popSize ||
+        prints < 0 ||
         c.size() != fixed + static_cast<std::size_t>(slots) + static_cast<std::size_t>(prints))
         refuse("holds impossible counts");
     const auto slotCount = static_cast<std::size_t>(slots);
-    if (state.reals.size() != 2 + 4 * slotCount)
+    const auto un = static_cast<std::size_t>(zyl.count());
+    const std::size_t curvatures = (1 + zyl.constraintNames.size()) * un * un;
+    constexpr std::size_t numbers = 4;
+    if (state.reals.size() != numbers + 4 * slotCount &&
+        state.reals.size() != numbers + 4 * slotCount + curvatures)
         refuse("has the wrong size");
     for (double x : state.reals)
         if (!std::isfinite(x))
@@ -785,7 +851,7 @@ void TrustRegion::restore(const MethodState& state, const ZYL& zyl)
         state.reals[1] > kMostMargin)
         refuse("holds a radius out of its range");
     const std::size_t centres = c[3] == 1 ? 1 : 0;
-    if (state.individuals.size() < centres || state.individuals.size() - centres > kMostKept)
+    if (state.individuals.size() != centres + static_cast<std::size_t>(kept))
         refuse("has the wrong size");
     for (const Indiv& ind : state.individuals)
         if (ind.count() != zyl.count())
@@ -801,8 +867,11 @@ void TrustRegion::restore(const MethodState& state, const ZYL& zyl)
     restored.m_adequate = c[5] == 1;
     restored.m_restarts = c[6];
     restored.m_idle = c[7];
+    restored.m_watched = c[8];
     restored.m_radius = state.reals[0];
     restored.m_margin = state.reals[1];
+    restored.m_watchValue = state.reals[2];
+    restored.m_watchViolation = state.reals[3];
     restored.m_slots.resize(slotCount);
     for (std::size_t i = 0; i < slotCount; ++i) {
         const std::int64_t role = c[fixed + i];
@@ -811,12 +880,15 @@ void TrustRegion::restore(const MethodState& state, const ZYL& zyl)
             refuse("holds impossible counts");
         Slot& slot = restored.m_slots[i];
         slot.role = static_cast<Role>(role);
-        const double* numbers = &state.reals[2 + 4 * i];
-        slot.radius = numbers[0];
-        slot.length = numbers[1];
-        slot.value = numbers[2];
-        slot.violation = numbers[3];
+        const double* place = &state.reals[numbers + 4 * i];
+        slot.radius = place[0];
+        slot.length = place[1];
+        slot.value = place[2];
+        slot.violation = place[3];
     }
+    restored.m_curvatures.assign(state.reals.begin() +
+                                     static_cast<std::ptrdiff_t>(numbers + 4 * slotCount),
+                                 state.reals.end());
     for (std::size_t k = 0; k < static_cast<std::size_t>(prints); ++k)
         restored.m_prints.push_back(static_cast<std::uint64_t>(c[fixed + slotCount + k]));
     if (!std::is_sorted(restored.m_prints.begin(), restored.m_prints.end()))

@@ -16,7 +16,7 @@ namespace zyl {
 /// their curvature), so a search led to a vertex of the feasible region lands on it.
 ///
 /// A generation holds the model's step and, in the other places, what helps the next one
-/// most: a shorter step, the nearest whole values of the integer variables with the real ones
+/// most: a step at another radius, the nearest whole values of the integer variables with the real ones
 /// fitted to them, and designs that fill the directions the models know least. So a
 /// generation's designs are evaluated side by side, and small populations (2 to about 10)
 /// spend the fewest evaluations per step.
@@ -44,7 +44,7 @@ private:
     enum class Role : std::int64_t {
         Known = 0,     // a design evaluated before, with its value: nothing new was left
         Step = 1,      // the model's step at the radius
-        Shorter = 2,   // the step at a part of the radius
+        Probe = 2,     // the step at another radius
         Neighbour = 3, // a whole variable moved by one, the real ones fitted
         Spread = 4,    // a design where the models know least
         Fresh = 5,     // a new start, or a design around it
@@ -79,6 +79,8 @@ private:
                 std::vector<Candidate>& chosen, std::size_t wanted, Role role) const;
     /// A new search from a random design, with designs around it.
     void restartAt(ZYL& zyl, std::vector<Candidate>& chosen);
+    /// Starts measuring the progress of the search from the centre.
+    void watchFromCentre();
     bool seen(std::uint64_t print) const;
     void remember(std::uint64_t print);
     double cost(const Indiv& ind) const { return m_maximise ? -ind.value : ind.value; }
@@ -101,6 +103,12 @@ private:
     std::int64_t m_restarts = 0;
     // Generations since the centre last improved.
     std::int64_t m_idle = 0;
+    // The centre's value and violation some generations ago, and how many.
+    std::int64_t m_watched = 0;
+    double m_watchValue = 0, m_watchViolation = 0;
+    // The second derivatives of the latest models (the objective's, then each constraint's,
+    // n x n each), which the next fit departs from as little as its designs allow.
+    std::vector<double> m_curvatures;
     // The latest designs evaluated, oldest first, and the fingerprints of every design
     // proposed, in increasing order.
     std::vector<Indiv> m_archive;
