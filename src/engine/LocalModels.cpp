@@ -12,11 +12,14 @@ namespace {
 // The penalties on the first and second derivatives, as shares of their columns' weight in
 // the fit: small enough to vanish wherever the points settle a coefficient (whatever its
 // scale: the points near a small region's centre hardly show its curvature against those
-// farther out), large enough to settle what the points leave open. The first derivatives get
-// the fainter one, so a fit through too few points bends as little as it can rather than
-// tilting less.
-constexpr double kGradientPenalty = 1e-14;
+// farther out), large enough to settle what the points leave open. The first derivatives'
+// is far the fainter: where the points leave the curvature open, it must change rather than
+// the slope, which the points do settle.
+constexpr double kGradientPenalty = 1e-19;
 constexpr double kCurvaturePenalty = 1e-11;
+// A column this much lighter than the heaviest is all but empty (a variable the points hardly
+// move): its coefficient is held at its reference, rather than taking up the others' rounding.
+constexpr double kEmptyColumn = 1e-8;
 
 std::size_t columnCount(int n, bool cross)
 {
@@ -152,15 +155,19 @@ QuadraticFit::QuadraticFit(int n, bool crossTerms, const std::vector<double>& po
     for (std::size_t c = 0; c < columns; ++c)
         for (std::size_t i = 0; i < count; ++i)
             filled[c] += at(i, c) * at(i, c);
-    // A column the points hardly fill (a variable none of them moves) is weighed as a faint
-    // share of the fullest one, so that its coefficient stays near 0 rather than taking up
-    // the rounding of the others.
-    const double floor = 1e-6 * *std::max_element(filled.begin(), filled.end());
+    // Each column against the heaviest of its kind: the second-order ones are lighter than
+    // the first-order ones by the square of the points' reach.
+    const auto firstOrder = filled.begin() + 1, secondOrder = firstOrder + static_cast<std::ptrdiff_t>(un);
+    const double emptySlope =
+        std::max(kEmptyColumn * *std::max_element(firstOrder, secondOrder), 1e-300);
+    const double emptyBend =
+        std::max(kEmptyColumn * *std::max_element(secondOrder, filled.end()), 1e-300);
     for (std::size_t c = 1; c < columns; ++c) {
         // A cross term stands for two entries of H.
         const double penalty =
             c <= un ? kGradientPenalty : (c <= 2 * un ? kCurvaturePenalty : 2 * kCurvaturePenalty);
-        at(count + c - 1, c) = std::sqrt(penalty * std::max({filled[c], floor, 1e-300}));
+        const double empty = c <= un ? emptySlope : emptyBend;
+        at(count + c - 1, c) = std::sqrt(filled[c] < empty ? empty : penalty * filled[c]);
     }
 
     m_squares.assign(columns, 0.0);
