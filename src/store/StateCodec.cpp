@@ -444,6 +444,11 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
     for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1, zyl.q2,
                      zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
         out.f64(x);
+    // Only a constrained task has them to keep: other stores keep the bytes they always had.
+    if (zyl.constrained()) {
+        out.i32(zyl.feasible);
+        out.f64(zyl.minViolation);
+    }
 }
 
 StatisticsFields decodeStatistics(std::string_view bytes)
@@ -454,6 +459,10 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     for (double* x : {&s.average, &s.stdDev, &s.meanDev, &s.medianDev, &s.range, &s.q1, &s.q2,
                       &s.q3, &s.iqr, &s.entropy, &s.discrepancy})
         *x = in.f64();
+    if (!in.atEnd()) {
+        const std::int32_t feasible = in.i32();
+        s.feasibility = std::make_pair(feasible, in.f64());
+    }
     in.expectEnd();
     return s;
 }
@@ -472,6 +481,10 @@ void applyStatistics(const StatisticsFields& s, ZYL& zyl)
     zyl.iqr = s.iqr;
     zyl.entropy = s.entropy;
     zyl.discrepancy = s.discrepancy;
+    if (s.feasibility) {
+        zyl.feasible = s.feasibility->first;
+        zyl.minViolation = s.feasibility->second;
+    }
 }
 
 namespace {
