@@ -506,7 +506,9 @@ void TOKBottomDlg1::applyMethod()
     fields.WriteString("METHOD", "de_cr", EditDeCrossover->text().toStdString());
     fields.WriteString("METHOD", "de_adaptation", EditDeAdaptation->text().toStdString());
     fields.WriteString("METHOD", "trust_radius", EditTrustRadius->text().toStdString());
-    fields.WriteString("METHOD", "trust_after", EditTrustAfter->text().toStdString());
+    // A manual task is never refined: its field is off, whatever it still shows.
+    fields.WriteString("METHOD", "trust_after",
+                       m_manual ? std::string() : EditTrustAfter->text().toStdString());
     const MethodSettings methods =
         readMethodSettings(fields, m_manual ? FunctionMode::Manual : FunctionMode::Analytical);
     m_zyl->methodSettings = methods;
