@@ -8,7 +8,6 @@
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <numeric>
 
 namespace zyl {
 
@@ -52,8 +51,6 @@ constexpr double kLeastMargin = 0.001;
 constexpr int kCurvaturePasses = 2;
 // Radii, each half the one before, at which a step is sought before the spread takes over.
 constexpr int kStepTries = 4;
-// The population from which a generation also holds a step at another radius.
-constexpr std::size_t kProbeFrom = 2;
 
 std::uint64_t mix(std::uint64_t h)
 {
@@ -290,7 +287,7 @@ void TrustRegion::absorb(ZYL& zyl)
     } else {
         ++m_idle;
         if (taken) {
-            // A step from a feasible centre that was not.
+            // A step from a feasible centre that landed outside: the next keep further in.
             const Indiv& stepped =
                 zyl.population[static_cast<std::size_t>(taken - m_slots.data())];
             if (feasible && stepped.violation > 0)
@@ -371,6 +368,8 @@ bool TrustRegion::fitModels(const ZYL& zyl, const Frame& frame, Models& models) 
     if (!usable(m_centre) || near.size() < free)
         return false;
 
+    // Full weight within about twice the radius, fading fast beyond: the models speak for
+    // the region, the farther designs only steadying them.
     std::vector<double> weights(1, 1.0), costs(1, cost(m_centre));
     std::size_t within = 0;
     for (const auto& [distance, i] : near) {
@@ -695,10 +694,10 @@ void TrustRegion::propose(ZYL& zyl)
             // came true, a quarter after one that failed. Until the models see the region well,
             // that place is the spread's.
             const bool edge = !chosen.empty() && chosen.back().slot.length >= 0.9 * m_radius;
-            if (m_adequate && m_idle == 0 && edge && size >= kProbeFrom)
+            if (m_adequate && m_idle == 0 && edge)
                 offer(candidate(zyl, frame, models, std::min(2 * m_radius, kMostRadius), free,
                                 Role::Probe));
-            else if (m_adequate && m_idle > 0 && size >= kProbeFrom)
+            else if (m_adequate && m_idle > 0)
                 offer(candidate(zyl, frame, models, m_radius / 4, free, Role::Probe));
         }
         // Each whole variable one value up and down, the others as they are; those the
