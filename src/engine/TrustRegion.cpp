@@ -852,9 +852,13 @@ void TrustRegion::restore(const MethodState& state, const ZYL& zyl)
     const std::size_t centres = c[3] == 1 ? 1 : 0;
     if (state.individuals.size() != centres + static_cast<std::size_t>(kept))
         refuse("has the wrong size");
-    for (const Indiv& ind : state.individuals)
+    for (const Indiv& ind : state.individuals) {
         if (ind.count() != zyl.count())
             refuse("has the wrong size");
+        for (int j = 0; j < ind.count(); ++j)
+            if (!ind.gene(j) || !std::isfinite(ind.gene(j)->getValue()))
+                refuse("holds a design that is not a number");
+    }
 
     TrustRegion restored;
     restored.m_started = true;

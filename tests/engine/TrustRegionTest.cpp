@@ -1,3 +1,4 @@
+#include "common/Exception.h"
 #include "engine/LocalModels.h"
 #include "engine/Method.h"
 #include "engine/Zyl.h"
@@ -145,6 +146,23 @@ TEST(TrustRegion, RefinesAnotherMethodsBestOverTheLastShareOfTheRun)
     EXPECT_LT(zyl->globalMin.value, 1e-10);
     // Without the refinement the method is the plain CMA-ES again, as new.
     zyl->methodSettings.trust.after = 0;
+    EXPECT_TRUE(zyl->methodState().empty());
+}
+
+TEST(TrustRegion, AStateWithADesignThatIsNotANumberIsRefused)
+{
+    // A store is a file anyone can write: such a design would poison every model after it.
+    LcgRng rng(4);
+    auto zyl = makeZyl(4, "ff", rng);
+    zyl->methodSettings.method = Method::Trust;
+    for (int g = 0; g < 3; ++g) {
+        evaluateNew(*zyl, [](const std::vector<double>& x) { return x[0] + x[1]; });
+        ASSERT_TRUE(zyl->nextGeneration());
+    }
+    MethodState state = zyl->methodState();
+    EXPECT_NO_THROW(zyl->restoreMethod(state));
+    state.individuals.back().gene(1)->setValue(std::nan(""));
+    EXPECT_THROW(zyl->restoreMethod(state), Exception);
     EXPECT_TRUE(zyl->methodState().empty());
 }
 
