@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "engine/Cmaes.h"
 #include "engine/DifferentialEvolution.h"
+#include "engine/TrustRegion.h"
 #include "engine/Zyl.h"
 
 #include <algorithm>
@@ -34,6 +35,7 @@ std::string_view methodName(Method method)
     switch (method) {
     case Method::Cmaes: return "cmaes";
     case Method::De: return "de";
+    case Method::Trust: return "trust";
     case Method::Ga: break;
     }
     return "ga";
@@ -41,7 +43,7 @@ std::string_view methodName(Method method)
 
 std::optional<Method> methodByName(std::string_view name)
 {
-    for (Method method : {Method::Ga, Method::Cmaes, Method::De})
+    for (Method method : {Method::Ga, Method::Cmaes, Method::De, Method::Trust})
         if (methodName(method) == name)
             return method;
     return std::nullopt;
@@ -54,7 +56,9 @@ bool withinRanges(const MethodSettings& m)
     return c.step > 0 && c.step <= 1 && c.restarts >= 0 && c.restarts <= kMostRestarts &&
            c.growth >= 1 && c.growth <= kMostGrowth && c.meanRate >= 0 && c.meanRate <= 1 &&
            d.f > 0 && d.f <= kMostWeight &&
-           d.cr >= 0 && d.cr <= 1 && d.adaptation >= 0 && d.adaptation <= 1;
+           d.cr >= 0 && d.cr <= 1 && d.adaptation >= 0 && d.adaptation <= 1 &&
+           m.trust.radius > 0 && m.trust.radius <= 1 && m.trust.after >= 0 &&
+           m.trust.after < 1;
 }
 
 std::unique_ptr<SearchMethod> makeSearchMethod(Method method)
@@ -62,9 +66,22 @@ std::unique_ptr<SearchMethod> makeSearchMethod(Method method)
     switch (method) {
     case Method::Cmaes: return std::make_unique<Cmaes>();
     case Method::De: return std::make_unique<DifferentialEvolution>();
+    case Method::Trust: return std::make_unique<TrustRegion>();
     case Method::Ga: break;
     }
     return std::make_unique<GeneticAlgorithm>();
+}
+
+std::unique_ptr<SearchMethod> makeSearchMethod(const MethodSettings& settings)
+{
+    if (settings.refined())
+        return std::make_unique<Refinement>(makeSearchMethod(settings.method));
+    return makeSearchMethod(settings.method);
+}
+
+bool runs(const SearchMethod& method, const MethodSettings& settings)
+{
+    return method.method() == settings.method && method.refined() == settings.refined();
 }
 
 namespace detail {
@@ -131,7 +148,12 @@ inline void UnitBox::setInline(Indiv& ind, int j, double u) const
 {
     u = std::isnan(u) ? 0.5 : std::clamp(u, 0.0, 1.0);
     const double lo = m_lo[j], hi = m_hi[j];
-    double x = u == 1.0 ? hi : lo * (1 - u) + hi * u;
+    setValueInline(ind, j, u == 1.0 ? hi : lo * (1 - u) + hi * u);
+}
+
+inline void UnitBox::setValueInline(Indiv& ind, int j, double x) const
+{
+    const double lo = m_lo[j], hi = m_hi[j];
     Variable_& gene = *ind.gene(j);
     if (!m_whole[j] && gene.kind() == Variable_::Kind::Floating) {
         // Without a virtual call: a method sets every variable of every sample.
@@ -146,6 +168,11 @@ inline void UnitBox::setInline(Indiv& ind, int j, double u) const
 void UnitBox::set(Indiv& ind, int j, double u) const
 {
     setInline(ind, j, u);
+}
+
+void UnitBox::setValue(Indiv& ind, int j, double x) const
+{
+    setValueInline(ind, j, std::isnan(x) ? m_lo[j] / 2 + m_hi[j] / 2 : x);
 }
 
 void UnitBox::setAll(Indiv& ind, const double* u) const

@@ -15,9 +15,9 @@ namespace zyl {
 class ZYL;
 
 /// The search methods a task can run. The numbers are kept in run stores: never renumber.
-enum class Method : std::uint8_t { Ga = 0, Cmaes = 1, De = 2 };
+enum class Method : std::uint8_t { Ga = 0, Cmaes = 1, De = 2, Trust = 3 };
 
-/// "ga", "cmaes", "de": the values of the key `method`.
+/// "ga", "cmaes", "de", "trust": the values of the key `method`.
 std::string_view methodName(Method method);
 /// The method a (lower-case) name stands for.
 std::optional<Method> methodByName(std::string_view name);
@@ -49,11 +49,27 @@ struct DeSettings {
     bool operator==(const DeSettings&) const = default;
 };
 
+/// The trust region of quadratic models, for objectives that allow few evaluations; it can
+/// also take over another method's best design for the last part of a run.
+struct TrustSettings {
+    /// The first radius of the region, as a fraction of each variable's range.
+    double radius = 0.2;
+    /// The share of max_iteration after which the trust region refines the best design that
+    /// another method has found; 0 never.
+    double after = 0;
+
+    bool operator==(const TrustSettings&) const = default;
+};
+
 /// The method of a task and the parameters of each (the genetic algorithm's are ZYL's own).
 struct MethodSettings {
     Method method = Method::Ga;
     CmaesSettings cmaes;
     DeSettings de;
+    TrustSettings trust;
+
+    /// Whether the trust region takes over from another method late in the run.
+    bool refined() const { return trust.after > 0 && method != Method::Trust; }
 
     bool operator==(const MethodSettings&) const = default;
 };
@@ -85,6 +101,8 @@ public:
     virtual ~SearchMethod() = default;
 
     virtual Method method() const = 0;
+    /// Whether the trust region takes over from this method late in the run.
+    virtual bool refined() const { return false; }
 
     /// Replaces the population of `zyl`, every member of which is evaluated, by the next one,
     /// ready for evaluation (ZYL::prepareForEvaluation). The first call of a method takes the
@@ -101,6 +119,10 @@ public:
 
 /// A method object of the kind asked for, as new.
 std::unique_ptr<SearchMethod> makeSearchMethod(Method method);
+/// The method object that `settings` ask for, with the trust region's refinement when asked.
+std::unique_ptr<SearchMethod> makeSearchMethod(const MethodSettings& settings);
+/// Whether `method` is the kind of object that `settings` ask for.
+bool runs(const SearchMethod& method, const MethodSettings& settings);
 
 namespace detail {
 
@@ -112,6 +134,10 @@ public:
     explicit UnitBox(const ZYL& zyl);
 
     int size() const { return static_cast<int>(m_lo.size()); }
+    /// The ends of variable j's range as the methods read it, and whether it is whole-numbered.
+    double lower(int j) const { return m_lo[j]; }
+    double upper(int j) const { return m_hi[j]; }
+    bool whole(int j) const { return m_whole[j] != 0; }
     /// The coordinate of variable j's value `x` (0 for a variable whose range is one value).
     double toUnit(int j, double x) const;
     /// The distance between two neighbouring values of a whole-numbered variable j, in
@@ -122,9 +148,13 @@ public:
     void set(Indiv& ind, int j, double u) const;
     /// Sets every variable of `ind` as set() would, from the coordinates `u` (size() of them).
     void setAll(Indiv& ind, const double* u) const;
+    /// Gives variable j of `ind` the value `x` brought into its range, and to the nearest whole
+    /// value for a whole-numbered variable.
+    void setValue(Indiv& ind, int j, double x) const;
 
 private:
     void setInline(Indiv& ind, int j, double u) const;
+    void setValueInline(Indiv& ind, int j, double x) const;
 
     std::vector<double> m_lo, m_hi;
     std::vector<char> m_whole;

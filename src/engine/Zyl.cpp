@@ -115,8 +115,8 @@ const Indiv* ZYL::recordInBuffer(Indiv& ind)
 bool ZYL::nextGeneration(const std::atomic<bool>* stop)
 {
     // A method chosen since the last generation starts afresh from the population at hand.
-    if (!m_method || m_method->method() != methodSettings.method)
-        m_method = makeSearchMethod(methodSettings.method);
+    if (!m_method || !runs(*m_method, methodSettings))
+        m_method = makeSearchMethod(methodSettings);
     return m_method->next(*this, stop);
 }
 
@@ -131,20 +131,20 @@ void ZYL::prepareForEvaluation()
 
 MethodState ZYL::methodState() const
 {
-    if (!m_method || m_method->method() != methodSettings.method)
+    if (!m_method || !runs(*m_method, methodSettings))
         return {};
     return m_method->save();
 }
 
 void ZYL::restoreMethod(const MethodState& state)
 {
-    m_method = makeSearchMethod(methodSettings.method);
+    m_method = makeSearchMethod(methodSettings);
     if (state.empty())
         return;
     try {
         m_method->restore(state, *this);
     } catch (...) {
-        m_method = makeSearchMethod(methodSettings.method);
+        m_method = makeSearchMethod(methodSettings);
         throw;
     }
 }

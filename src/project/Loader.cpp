@@ -341,7 +341,7 @@ MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode
     if (!name.empty()) {
         const std::optional<Method> method = methodByName(lowerCase(name));
         if (!method)
-            throw Exception("Unknown method: " + name + " (ga, cmaes or de)");
+            throw Exception("Unknown method: " + name + " (ga, cmaes, de or trust)");
         methods.method = *method;
     }
     // A person types every value of a manual task: the other methods pay off over thousands
@@ -362,6 +362,17 @@ MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode
                methods.de.cr);
     methodReal(script.ReadString("METHOD", "de_adaptation", ""), 0, 1, true, "DE adaptation",
                methods.de.adaptation);
+    methodReal(script.ReadString("METHOD", "trust_radius", ""), 0, 1, false, "Trust radius",
+               methods.trust.radius);
+    const std::string after = script.ReadString("METHOD", "trust_after", "");
+    if (!after.empty()) {
+        const std::optional<double> share = parseReal(after);
+        if (!share || !(*share >= 0) || !(*share < 1))
+            throw Exception("Trust after ought to be a number from [0; 1)");
+        methods.trust.after = *share;
+    }
+    if (mode == FunctionMode::Manual && methods.trust.after > 0)
+        throw Exception("A manual task runs with method ga only");
     return methods;
 }
 

@@ -72,7 +72,7 @@ const std::vector<KnownSection>& knownSections()
           "constraint_tolerance"}},
         {"METHOD",
          {"cmaes_step", "cmaes_restarts", "cmaes_growth", "cmaes_mean_rate", "de_f", "de_cr",
-          "de_adaptation"}},
+          "de_adaptation", "trust_radius", "trust_after"}},
         {"SELECTION", {"roulette", "tournament", "tournament_size", "elite"}},
         {"CROSSOVER", {"probability", "multipoint", "points", "arithmetical", "uniform",
                        "uniform_prob"}},

@@ -221,8 +221,9 @@ QWidget* TOKBottomDlg1::createMethodPage()
     RadioButtonGa = new QRadioButton(QStringLiteral("Genetic algorithm (ga)"), page);
     RadioButtonCmaes = new QRadioButton(QStringLiteral("CMA-ES (cmaes)"), page);
     RadioButtonDe = new QRadioButton(QStringLiteral("Differential evolution (de)"), page);
+    RadioButtonTrust = new QRadioButton(QStringLiteral("Trust region (trust)"), page);
     auto* group = new QButtonGroup(page);
-    for (QRadioButton* button : {RadioButtonGa, RadioButtonCmaes, RadioButtonDe})
+    for (QRadioButton* button : {RadioButtonGa, RadioButtonCmaes, RadioButtonDe, RadioButtonTrust})
         group->addButton(button);
     RadioButtonGa->setChecked(true);
 
@@ -250,12 +251,25 @@ QWidget* TOKBottomDlg1::createMethodPage()
     deLayout->addLayout(labelled(de, QStringLiteral("Initial crossover rate CR"), EditDeCrossover));
     deLayout->addLayout(labelled(de, QStringLiteral("Adaptation probability"), EditDeAdaptation));
 
+    auto* trust = new QGroupBox(QStringLiteral("Trust region"), page);
+    EditTrustRadius = new QLineEdit(trust);
+    EditTrustAfter = new QLineEdit(trust);
+    EditTrustAfter->setPlaceholderText(QStringLiteral("never"));
+    auto* trustLayout = new QVBoxLayout(trust);
+    trustLayout->addLayout(labelled(trust, QStringLiteral("Initial radius (fraction of each range)"),
+                                    EditTrustRadius));
+    trustLayout->addLayout(labelled(
+        trust, QStringLiteral("Refines another method's best after (share of max iteration)"),
+        EditTrustAfter));
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(RadioButtonGa);
     layout->addWidget(RadioButtonCmaes);
     layout->addWidget(RadioButtonDe);
+    layout->addWidget(RadioButtonTrust);
     layout->addWidget(cmaes);
     layout->addWidget(de);
+    layout->addWidget(trust);
     layout->addStretch();
     return page;
 }
@@ -343,10 +357,13 @@ void TOKBottomDlg1::FormShow()
     switch (methods.method) {
     case Method::Cmaes: RadioButtonCmaes->setChecked(true); break;
     case Method::De: RadioButtonDe->setChecked(true); break;
+    case Method::Trust: RadioButtonTrust->setChecked(true); break;
     case Method::Ga: RadioButtonGa->setChecked(true); break;
     }
     RadioButtonCmaes->setEnabled(!m_manual);
     RadioButtonDe->setEnabled(!m_manual);
+    RadioButtonTrust->setEnabled(!m_manual);
+    EditTrustAfter->setEnabled(!m_manual);
     EditCmaesStep->setText(shortText(methods.cmaes.step));
     UpDownCmaesRestarts->setValue(methods.cmaes.restarts);
     UpDownCmaesGrowth->setValue(methods.cmaes.growth);
@@ -355,6 +372,8 @@ void TOKBottomDlg1::FormShow()
     EditDeWeight->setText(shortText(methods.de.f));
     EditDeCrossover->setText(shortText(methods.de.cr));
     EditDeAdaptation->setText(shortText(methods.de.adaptation));
+    EditTrustRadius->setText(shortText(methods.trust.radius));
+    EditTrustAfter->setText(methods.trust.after > 0 ? shortText(methods.trust.after) : QString());
 }
 
 void TOKBottomDlg1::OKBtnClick()
@@ -531,9 +550,10 @@ void TOKBottomDlg1::applyMethod()
 {
     // The fields are checked as the loader checks a script, with its messages, and taken all
     // or none: the dialog never sets what loading the saved script would refuse.
-    const Method method = RadioButtonCmaes->isChecked() ? Method::Cmaes
-                          : RadioButtonDe->isChecked()  ? Method::De
-                                                        : Method::Ga;
+    const Method method = RadioButtonCmaes->isChecked()   ? Method::Cmaes
+                          : RadioButtonDe->isChecked()    ? Method::De
+                          : RadioButtonTrust->isChecked() ? Method::Trust
+                                                          : Method::Ga;
     ProjectScript fields;
     fields.WriteString("OPTIONS", "method", methodName(method));
     fields.WriteString("METHOD", "cmaes_step", EditCmaesStep->text().toStdString());
@@ -543,6 +563,10 @@ void TOKBottomDlg1::applyMethod()
     fields.WriteString("METHOD", "de_f", EditDeWeight->text().toStdString());
     fields.WriteString("METHOD", "de_cr", EditDeCrossover->text().toStdString());
     fields.WriteString("METHOD", "de_adaptation", EditDeAdaptation->text().toStdString());
+    fields.WriteString("METHOD", "trust_radius", EditTrustRadius->text().toStdString());
+    // A manual task is never refined: its field is off, whatever it still shows.
+    fields.WriteString("METHOD", "trust_after",
+                       m_manual ? std::string() : EditTrustAfter->text().toStdString());
     const MethodSettings methods =
         readMethodSettings(fields, m_manual ? FunctionMode::Manual : FunctionMode::Analytical);
     m_zyl->methodSettings = methods;
@@ -556,7 +580,8 @@ void TOKBottomDlg1::applyMethod()
     };
     if (named("OPTIONS", "method", method != Method::Ga))
         script->WriteString("OPTIONS", "method", methodName(method));
-    const bool cmaes = method == Method::Cmaes, de = method == Method::De;
+    const bool cmaes = method == Method::Cmaes, de = method == Method::De,
+               trust = method == Method::Trust;
     if (named("METHOD", "cmaes_step", cmaes))
         script->WriteFloat("METHOD", "cmaes_step", methods.cmaes.step);
     if (named("METHOD", "cmaes_restarts", cmaes))
@@ -572,6 +597,11 @@ void TOKBottomDlg1::applyMethod()
         script->WriteFloat("METHOD", "de_cr", methods.de.cr);
     if (named("METHOD", "de_adaptation", de))
         script->WriteFloat("METHOD", "de_adaptation", methods.de.adaptation);
+    if (named("METHOD", "trust_radius", trust))
+        script->WriteFloat("METHOD", "trust_radius", methods.trust.radius);
+    // Like the automatic rate: no refinement is the absence of the key.
+    if (named("METHOD", "trust_after", methods.trust.after > 0))
+        script->WriteFloat("METHOD", "trust_after", methods.trust.after);
 }
 
 } // namespace zyl

@@ -80,6 +80,7 @@ public:
     QRadioButton* RadioButtonGa;
     QRadioButton* RadioButtonCmaes;
     QRadioButton* RadioButtonDe;
+    QRadioButton* RadioButtonTrust;
     QLineEdit* EditCmaesStep;
     QSpinBox* UpDownCmaesRestarts;
     QSpinBox* UpDownCmaesGrowth;
@@ -87,6 +88,8 @@ public:
     QLineEdit* EditDeWeight;
     QLineEdit* EditDeCrossover;
     QLineEdit* EditDeAdaptation;
+    QLineEdit* EditTrustRadius;
+    QLineEdit* EditTrustAfter;
 
 public slots:
     /// Fills the controls from the bound task.

@@ -334,20 +334,25 @@ void applyParameters(const Parameters& p, ZYL& zyl)
 
 namespace {
 // The first byte of the method's record: its layout. Layout 1 had no mean rate: its runs
-// moved the CMA-ES mean by whole steps, and resume doing so.
+// moved the CMA-ES mean by whole steps, and resume doing so. Layout 3 adds the trust
+// region's settings, written only by a run that uses them, so that a store of any other run
+// stays readable by a ZYL that knows layout 2.
+constexpr std::uint8_t kMethodFormatWithTrust = 3;
 constexpr std::uint8_t kMethodFormat = 2;
 constexpr std::uint8_t kMethodFormatWithoutMeanRate = 1;
 
 bool knownMethodFormat(std::uint8_t format)
 {
-    return format == kMethodFormat || format == kMethodFormatWithoutMeanRate;
+    return format == kMethodFormatWithTrust || format == kMethodFormat ||
+           format == kMethodFormatWithoutMeanRate;
 }
 } // namespace
 
 void encodeMethod(ByteWriter& out, const ZYL& zyl)
 {
     const MethodSettings& m = zyl.methodSettings;
-    out.u8(kMethodFormat);
+    const bool trust = m.method == Method::Trust || m.trust != TrustSettings{};
+    out.u8(trust ? kMethodFormatWithTrust : kMethodFormat);
     out.u8(static_cast<std::uint8_t>(m.method));
     out.f64(m.cmaes.step);
     out.i32(m.cmaes.restarts);
@@ -356,6 +361,10 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
     out.f64(m.de.f);
     out.f64(m.de.cr);
     out.f64(m.de.adaptation);
+    if (trust) {
+        out.f64(m.trust.radius);
+        out.f64(m.trust.after);
+    }
     const MethodState state = zyl.methodState();
     out.u32(static_cast<std::uint32_t>(state.counts.size()));
     for (std::int64_t x : state.counts)
@@ -379,16 +388,20 @@ MethodData decodeMethod(std::string_view bytes)
         in.damaged("is of an unknown layout");
     MethodData d;
     const std::uint8_t method = in.u8();
-    if (method > static_cast<std::uint8_t>(Method::De))
+    if (method > static_cast<std::uint8_t>(Method::Trust))
         in.damaged("names an unknown method");
     d.settings.method = static_cast<Method>(method);
     d.settings.cmaes.step = in.f64();
     d.settings.cmaes.restarts = in.i32();
     d.settings.cmaes.growth = in.i32();
-    d.settings.cmaes.meanRate = format == kMethodFormat ? in.f64() : 1.0;
+    d.settings.cmaes.meanRate = format != kMethodFormatWithoutMeanRate ? in.f64() : 1.0;
     d.settings.de.f = in.f64();
     d.settings.de.cr = in.f64();
     d.settings.de.adaptation = in.f64();
+    if (format == kMethodFormatWithTrust) {
+        d.settings.trust.radius = in.f64();
+        d.settings.trust.after = in.f64();
+    }
     // A method never runs with settings a script could not give it.
     if (!withinRanges(d.settings))
         in.damaged("holds settings out of their ranges");
@@ -406,7 +419,7 @@ MethodData decodeMethod(std::string_view bytes)
 std::string_view methodNameOfRecord(std::string_view bytes)
 {
     if (bytes.size() < 2 || !knownMethodFormat(static_cast<std::uint8_t>(bytes[0])) ||
-        static_cast<std::uint8_t>(bytes[1]) > static_cast<std::uint8_t>(Method::De))
+        static_cast<std::uint8_t>(bytes[1]) > static_cast<std::uint8_t>(Method::Trust))
         return methodName(Method::Ga);
     return methodName(static_cast<Method>(bytes[1]));
 }
@@ -431,6 +444,11 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
     for (double x : {zyl.average, zyl.stdDev, zyl.meanDev, zyl.medianDev, zyl.range, zyl.q1, zyl.q2,
                      zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
         out.f64(x);
+    // Only a constrained task has them to keep: other stores keep the bytes they always had.
+    if (zyl.constrained()) {
+        out.i32(zyl.feasible);
+        out.f64(zyl.minViolation);
+    }
 }
 
 StatisticsFields decodeStatistics(std::string_view bytes)
@@ -441,6 +459,10 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     for (double* x : {&s.average, &s.stdDev, &s.meanDev, &s.medianDev, &s.range, &s.q1, &s.q2,
                       &s.q3, &s.iqr, &s.entropy, &s.discrepancy})
         *x = in.f64();
+    if (!in.atEnd()) {
+        const std::int32_t feasible = in.i32();
+        s.feasibility = std::make_pair(feasible, in.f64());
+    }
     in.expectEnd();
     return s;
 }
@@ -459,6 +481,10 @@ void applyStatistics(const StatisticsFields& s, ZYL& zyl)
     zyl.iqr = s.iqr;
     zyl.entropy = s.entropy;
     zyl.discrepancy = s.discrepancy;
+    if (s.feasibility) {
+        zyl.feasible = s.feasibility->first;
+        zyl.minViolation = s.feasibility->second;
+    }
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "expr/Tensor.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -139,6 +140,9 @@ struct StatisticsFields {
     std::int32_t different = 0;
     double average = 0, stdDev = 0, meanDev = 0, medianDev = 0, range = 0;
     double q1 = 0, q2 = 0, q3 = 0, iqr = 0, entropy = 0, discrepancy = 0;
+    /// A constrained task's feasible designs and least violation; absent from the records of
+    /// unconstrained tasks (and of older stores).
+    std::optional<std::pair<std::int32_t, double>> feasibility;
 };
 void encodeStatistics(ByteWriter& out, const ZYL& zyl);
 StatisticsFields decodeStatistics(std::string_view bytes);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The search methods through zyl-batch: a stored run killed at random moments and resumed ends
-with the report and export file of the uninterrupted run, byte for byte; an external program's
-values give the same report with one program at a time and with several; `method=ga` is the
-genetic algorithm of a script without the key; a manual task refuses another method.
+with the report and export file of the uninterrupted run, byte for byte (the trust region's also
+when the resumed run has more programs at once); an external program's values give the same
+report with one program at a time and with several; `method=ga` is the genetic algorithm of a
+script without the key; a manual task refuses another method.
 Usage: methods_e2e.py ZYL_BATCH EXAMPLES_DIR"""
 import os
 import random
@@ -87,7 +88,7 @@ external = {
                 "output_name=out.txt\n[VARIABLES]\nx1=real[-5;5]\nx2=integer[-5;5]\n"
                 "x3=real[0;4]\n[POPULATION]\nsize=6\n[OPTIONS]\nmax_iteration=5\nmethod=%s\n",
 }
-for method in ["cmaes", "de"]:
+for method in ["cmaes", "de", "trust"]:
     files = dict(external)
     files["task.txt"] = external["task.txt"] % method
     reports = []
@@ -101,7 +102,38 @@ for method in ["cmaes", "de"]:
     check(method + " workers agree", reports[0] == reports[1],
           "\n%s\n---\n%s" % (reports[0][-300:], reports[1][-300:]))
 
-# 3. method=ga is the script without the key; a manual task refuses another method.
+# 3. The trust region on an external program with a constraint of its own: killed and resumed
+#    with three programs at once, it ends as one program at a time did without a break.
+constrained = dict(external)
+constrained["objective.sh"] = (
+    "#!/bin/sh\nLC_ALL=C awk '{ s = 0; for (i = 1; i <= NF; i++) s += ($i - i) ^ 2;"
+    " printf \"%.17g\\n%.17g\\n\", s, $1 + $3 - 3 }' \"$1\" > \"$2\"\n")
+constrained["task.txt"] = (external["task.txt"] % "trust").replace(
+    "output_name=out.txt\n", "output_name=out.txt\nexternal_constraints=1\n").replace(
+    "max_iteration=5", "max_iteration=16") + "[EXPORT]\nmin=GlobalMin\n[EXPORT_NAMES]\n" \
+    "export_name=best.tsv\nexport_every_iteration=1\n"
+reference_cwd = folder("trust-ref", constrained)
+started = time.monotonic()
+reference = run(reference_cwd, ["--quiet", "--seed", "5", "--report", "json", "task.txt"])
+duration = time.monotonic() - started
+check("trust runs", reference.returncode == 0, reference.stderr.decode()[-300:])
+cwd = folder("trust-resumed", constrained)
+command = [batch, "--quiet", "--seed", "5", "--workers", "3", "--report", "json", "--resume",
+           "--store", "run.zyl", "task.txt"]
+for _ in range(3):
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    time.sleep(rng.uniform(0.05, duration))
+    process.kill()
+    process.wait()
+resumed = run(cwd, command[1:])
+check("trust resumed", resumed.returncode == 0, resumed.stderr.decode()[-300:])
+check("trust report", resumed.stdout == reference.stdout,
+      "\n%s\n---\n%s" % (reference.stdout[-400:], resumed.stdout[-400:]))
+check("trust export", read(os.path.join(cwd, "best.tsv")) ==
+      read(os.path.join(reference_cwd, "best.tsv")))
+
+# 4. method=ga is the script without the key; a manual task refuses another method.
 with open(os.path.join(examples, "rastrigin.txt")) as f:
     rastrigin = f.read()
 cwd = folder("ga", {"plain.txt": rastrigin,

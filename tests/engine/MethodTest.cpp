@@ -366,5 +366,5 @@ TEST(Cmaes, TheAutomaticMeanRateHalvesStepsOnlyWhereSelectedSamplesOutnumberTheV
     EXPECT_TRUE(parted);
 }
 
-INSTANTIATE_TEST_SUITE_P(, Methods, ::testing::Values(Method::Cmaes, Method::De),
+INSTANTIATE_TEST_SUITE_P(, Methods, ::testing::Values(Method::Cmaes, Method::De, Method::Trust),
                          [](const auto& info) { return std::string(methodName(info.param)); });

@@ -396,9 +396,16 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
     EXPECT_EQ(m.de, (DeSettings{2, 0, 1}));
     ASSERT_EQ(load(task + "[OPTIONS]\nmethod=de\n"), "");
     EXPECT_EQ(project.zyl->methodSettings.method, Method::De);
+    ASSERT_EQ(load(task + "[OPTIONS]\nmethod=Trust\n[METHOD]\ntrust_radius=1\ntrust_after=0\n"), "");
+    EXPECT_EQ(project.zyl->methodSettings.method, Method::Trust);
+    EXPECT_EQ(project.zyl->methodSettings.trust, (TrustSettings{1, 0}));
+    // The refinement belongs to another method; the trust region itself ignores it.
+    ASSERT_EQ(load(task + "[METHOD]\ntrust_radius=0.05\ntrust_after=0.75\n"), "");
+    EXPECT_EQ(project.zyl->methodSettings.trust, (TrustSettings{0.05, 0.75}));
+    EXPECT_TRUE(project.zyl->methodSettings.refined());
 
     const std::pair<const char*, const char*> rejected[] = {
-        {"[OPTIONS]\nmethod=pso", "Unknown method: pso (ga, cmaes or de)"},
+        {"[OPTIONS]\nmethod=pso", "Unknown method: pso (ga, cmaes, de or trust)"},
         {"[METHOD]\ncmaes_step=0", "CMA-ES step ought to be a number from (0; 1]"},
         {"[METHOD]\ncmaes_step=1.5", "CMA-ES step ought to be a number from (0; 1]"},
         {"[METHOD]\ncmaes_step=wide", "CMA-ES step ought to be a number from (0; 1]"},
@@ -409,6 +416,11 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
         {"[METHOD]\nde_f=0", "DE weight f ought to be a number from (0; 2]"},
         {"[METHOD]\nde_cr=1.01", "DE crossover rate cr ought to be a number from [0; 1]"},
         {"[METHOD]\nde_adaptation=nan", "DE adaptation ought to be a number from [0; 1]"},
+        {"[METHOD]\ntrust_radius=0", "Trust radius ought to be a number from (0; 1]"},
+        {"[METHOD]\ntrust_radius=1.01", "Trust radius ought to be a number from (0; 1]"},
+        {"[METHOD]\ntrust_after=1", "Trust after ought to be a number from [0; 1)"},
+        {"[METHOD]\ntrust_after=-0.1", "Trust after ought to be a number from [0; 1)"},
+        {"[METHOD]\ntrust_after=late", "Trust after ought to be a number from [0; 1)"},
     };
     for (const auto& [keys, message] : rejected)
         EXPECT_EQ(load(task + keys + "\n"), message) << keys;
@@ -417,6 +429,9 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
                                "[FUNCTION]\nmanual=1\n[OPTIONS]\n";
     EXPECT_EQ(load(manual + "method=ga\n"), "");
     EXPECT_EQ(load(manual + "method=de\n"), "A manual task runs with method ga only");
+    // Nor does a person type the values of a trust region that takes over late.
+    EXPECT_EQ(load(manual + "[METHOD]\ntrust_after=0.5\n"),
+              "A manual task runs with method ga only");
 }
 
 TEST_F(Loading, ConstraintsAreCheckedAtLoad)

@@ -289,6 +289,51 @@ TEST_F(OptionsDialog, TheMethodPageTakesAllOrNothingAndWritesOnlyWhatLeavesTheDe
     EXPECT_EQ(value("OPTIONS", "method"), "ga");
 }
 
+TEST_F(OptionsDialog, TheMethodPageChoosesTheTrustRegionAndTheShareItRefinesAnotherMethodIn)
+{
+    MessageBoxAnswerer boxes;
+    load("ff");
+    EXPECT_EQ(dialog.EditTrustRadius->text(), "0.2");
+    EXPECT_EQ(dialog.EditTrustAfter->text(), ""); // never
+    dialog.RadioButtonTrust->setChecked(true);
+    dialog.EditTrustRadius->setText("0.05");
+    dialog.OKBtn->click();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(zyl->methodSettings.method, Method::Trust);
+    EXPECT_EQ(zyl->methodSettings.trust, (TrustSettings{0.05, 0}));
+    EXPECT_EQ(value("OPTIONS", "method"), "trust");
+    EXPECT_EQ(script.ReadSection("METHOD"), (Keys{"trust_radius"}));
+
+    // Differential evolution, refined over the last quarter of the run.
+    dialog.show();
+    EXPECT_TRUE(dialog.RadioButtonTrust->isChecked());
+    dialog.RadioButtonDe->setChecked(true);
+    dialog.EditTrustAfter->setText("0.75");
+    dialog.OKBtn->click();
+    EXPECT_EQ(zyl->methodSettings.method, Method::De);
+    EXPECT_EQ(zyl->methodSettings.trust, (TrustSettings{0.05, 0.75}));
+    EXPECT_EQ(value("METHOD", "trust_after"), "0.75");
+
+    dialog.show();
+    EXPECT_EQ(dialog.EditTrustAfter->text(), "0.75");
+    dialog.EditTrustAfter->setText("1");
+    dialog.OKBtn->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Trust after ought to be a number from [0; 1)");
+    EXPECT_EQ(zyl->methodSettings.trust.after, 0.75);
+
+    // A manual task can be refined by nothing.
+    dialog.setManual(true);
+    dialog.show();
+    EXPECT_FALSE(dialog.RadioButtonTrust->isEnabled());
+    EXPECT_FALSE(dialog.EditTrustAfter->isEnabled());
+    dialog.RadioButtonGa->setChecked(true);
+    dialog.OKBtn->click();
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(zyl->methodSettings.method, Method::Ga);
+    EXPECT_FALSE(zyl->methodSettings.refined());
+}
+
 TEST_F(OptionsDialog, TheToleranceAppliesToEveryRememberedDesign)
 {
     load("ff");

@@ -4,6 +4,7 @@
 
 #include "expr/Statement.h"
 #include "store/StoreSupport.h"
+#include "support/EngineHelpers.h"
 
 #include <sqlite3.h>
 
@@ -254,6 +255,26 @@ TEST(Codec, DeepTreesRoundTripAndDamagedBytesAreRefused)
     // the one byte left, and a vector of 45 GB would follow.
     EXPECT_THROW(codec::decodeIndivs(std::string("\x61\xe0\xb8\x42\x73\x38\x8e\xf5\x00", 9), "x"),
                  Exception);
+}
+
+TEST(Codec, AConstrainedTasksStatisticsKeepItsFeasibleCount)
+{
+    // A run resumed after its last commit reports the statistics the store kept.
+    LcgRng rng(4);
+    auto zyl = makeZyl(4, "f", rng);
+    codec::ByteWriter plain;
+    codec::encodeStatistics(plain, *zyl);
+    EXPECT_FALSE(codec::decodeStatistics(plain.bytes()).feasibility);
+    zyl->setConstraints({"c"}, 0);
+    zyl->feasible = 3;
+    zyl->minViolation = 0.25;
+    codec::ByteWriter constrained;
+    codec::encodeStatistics(constrained, *zyl);
+    zyl->feasible = 0;
+    zyl->minViolation = 9;
+    codec::applyStatistics(codec::decodeStatistics(constrained.bytes()), *zyl);
+    EXPECT_EQ(zyl->feasible, 3);
+    EXPECT_EQ(zyl->minViolation, 0.25);
 }
 
 TEST(Codec, ConstraintValuesRideInTheListsOfIndividuals)

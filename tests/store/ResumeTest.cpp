@@ -186,11 +186,12 @@ TEST_P(KilledRun, ContinuesBitForBit)
 
 INSTANTIATE_TEST_SUITE_P(Resume, KilledRun,
                          ::testing::Values("", "method=cmaes\n[METHOD]\ncmaes_growth=3\n",
-                                           "method=de\n"),
+                                           "method=de\n", "method=trust\n"),
                          [](const auto& info) {
                              return std::string(info.index == 0   ? "Ga"
                                                 : info.index == 1 ? "Cmaes"
-                                                                  : "De");
+                                                : info.index == 2 ? "De"
+                                                                  : "Trust");
                          });
 
 TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
