@@ -8,7 +8,7 @@
 //   build/release/bench/ParetoFronts --time             the cost of 50,000 evaluations of ZDT1
 //
 // Operator settings (see ParetoSettings): --crossover P --crossover-index E --mutation-index E
-// --mutations N.
+// --mutations N (0: the method's own).
 #include "engine/Dominance.h"
 #include "engine/Hypervolume.h"
 #include "engine/Method.h"

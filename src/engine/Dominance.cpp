@@ -48,19 +48,26 @@ void sortLexicographic(const Evaluations& e, std::vector<int>& members, std::vec
 int paretoFronts(const Evaluations& e, std::vector<int>& members, int first,
                  std::vector<int>& front)
 {
-    thread_local std::vector<double> keys;
-    sortLexicographic(e, members, keys);
-    int fronts = 0;
     if (e.objectives == 2) {
-        // A front's member with the smallest second objective is its latest; it dominates the
-        // design in hand whenever any member does.
-        std::vector<const double*> last;
+        // The points sorted as such; a front's member with the smallest second objective is its
+        // latest, and it dominates the point in hand whenever any member does.
+        struct Point {
+            double x, y;
+            int i;
+        };
+        std::vector<Point> points;
+        points.reserve(members.size());
         for (int i : members) {
             const double* p = e.row(static_cast<std::size_t>(i));
-            const double p0 = orderKey(p[0]), p1 = orderKey(p[1]);
-            auto dominated = [p0, p1](const double* q) {
-                const double q0 = orderKey(q[0]), q1 = orderKey(q[1]);
-                return q1 <= p1 && (q0 < p0 || q1 < p1);
+            points.push_back({orderKey(p[0]), orderKey(p[1]), i});
+        }
+        std::sort(points.begin(), points.end(), [](const Point& a, const Point& b) {
+            return a.x < b.x || (a.x == b.x && (a.y < b.y || (a.y == b.y && a.i < b.i)));
+        });
+        std::vector<Point> last;
+        for (const Point& p : points) {
+            auto dominated = [&p](const Point& q) {
+                return q.y <= p.y && (q.x < p.x || q.y < p.y);
             };
             const auto k = static_cast<std::size_t>(
                 std::partition_point(last.begin(), last.end(), dominated) - last.begin());
@@ -68,32 +75,30 @@ int paretoFronts(const Evaluations& e, std::vector<int>& members, int first,
                 last.push_back(p);
             else
                 last[k] = p;
-            front[static_cast<std::size_t>(i)] = first + static_cast<int>(k);
+            front[static_cast<std::size_t>(p.i)] = first + static_cast<int>(k);
         }
-        fronts = static_cast<int>(last.size());
-    } else {
-        std::vector<std::vector<int>> frontMembers;
-        for (int i : members) {
-            const double* p = e.row(static_cast<std::size_t>(i));
-            auto dominated = [&e, p](const std::vector<int>& f) {
-                // The latest members lie nearest in the first objective: the likeliest to
-                // dominate.
-                for (auto it = f.rbegin(); it != f.rend(); ++it)
-                    if (dominates(e.row(static_cast<std::size_t>(*it)), p, e.objectives))
-                        return true;
-                return false;
-            };
-            const auto at =
-                std::partition_point(frontMembers.begin(), frontMembers.end(), dominated);
-            const auto k = at - frontMembers.begin();
-            if (at == frontMembers.end())
-                frontMembers.emplace_back();
-            frontMembers[static_cast<std::size_t>(k)].push_back(i);
-            front[static_cast<std::size_t>(i)] = first + static_cast<int>(k);
-        }
-        fronts = static_cast<int>(frontMembers.size());
+        return static_cast<int>(last.size());
     }
-    return fronts;
+    std::vector<double> keys;
+    sortLexicographic(e, members, keys);
+    std::vector<std::vector<int>> frontMembers;
+    for (int i : members) {
+        const double* p = e.row(static_cast<std::size_t>(i));
+        auto dominated = [&e, p](const std::vector<int>& f) {
+            // The latest members lie nearest in the first objective: the likeliest to dominate.
+            for (auto it = f.rbegin(); it != f.rend(); ++it)
+                if (dominates(e.row(static_cast<std::size_t>(*it)), p, e.objectives))
+                    return true;
+            return false;
+        };
+        const auto at = std::partition_point(frontMembers.begin(), frontMembers.end(), dominated);
+        const auto k = at - frontMembers.begin();
+        if (at == frontMembers.end())
+            frontMembers.emplace_back();
+        frontMembers[static_cast<std::size_t>(k)].push_back(i);
+        front[static_cast<std::size_t>(i)] = first + static_cast<int>(k);
+    }
+    return static_cast<int>(frontMembers.size());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <numeric>
 
 namespace zyl {
@@ -373,53 +374,56 @@ void bestAlongFront(const Rows& rows, const std::vector<std::size_t>& members,
     if (keep == 0)
         return;
     const std::size_t width = n - keep + 1;
-    std::vector<double> x(n), y(n);
+    // Per point: its slope y and its t = r0 - x, and t y.
+    std::vector<double> y(n), t(n), ty(n);
     for (std::size_t j = 0; j < n; ++j) {
-        x[j] = rows[2 * members[j]];
         y[j] = rows[2 * members[j] + 1];
+        t[j] = reference[0] - rows[2 * members[j]];
+        ty[j] = t[j] * y[j];
     }
     // Layer c holds the best c + 1 points ending at j = c + w, for w < width; from[c][w] is
     // the point before j among them.
     std::vector<double> last(width), best(width);
-    std::vector<std::uint32_t> from(keep * width);
+    // Written before it is read: no need to clear it.
+    const std::unique_ptr<std::uint32_t[]> from(new std::uint32_t[keep * width]);
     struct Line {
         double slope, intercept;
         std::uint32_t point;
-        double at(double t) const { return intercept + t * slope; }
+        double at(double u) const { return intercept + u * slope; }
     };
-    std::vector<Line> hull(width);
+    std::vector<Line> hullRoom(width);
+    Line* hull = hullRoom.data();
     for (std::size_t w = 0; w < width; ++w)
-        last[w] = (reference[0] - x[w]) * (reference[1] - y[w]);
+        last[w] = t[w] * (reference[1] - y[w]);
     for (std::size_t c = 1; c < keep; ++c) {
         std::size_t head = 0, end = 0;
+        const double* lastOfLayer = last.data();
+        const double* slope = &y[c - 1];
+        double* bestOfLayer = best.data();
+        std::uint32_t* fromOfLayer = &from[c * width];
         // Line i (of the previous layer's point i = c - 1 + w) joins before point j = c + w is
         // answered.
         for (std::size_t w = 0; w < width; ++w) {
-            const Line line{y[c - 1 + w], last[w], static_cast<std::uint32_t>(c - 1 + w)};
+            const Line line{slope[w], lastOfLayer[w], static_cast<std::uint32_t>(c - 1 + w)};
             // Of two lines of one slope only the higher counts; a line between two others is
             // of no use once the one after it overtakes the one before it no later than it.
-            bool useful = true;
-            if (end > head && hull[end - 1].slope == line.slope) {
-                useful = hull[end - 1].intercept <= line.intercept;
-                if (useful)
+            if (end == head || hull[end - 1].slope != line.slope ||
+                hull[end - 1].intercept <= line.intercept) {
+                if (end > head && hull[end - 1].slope == line.slope)
                     --end;
-            }
-            while (useful && end - head >= 2) {
-                const Line& a = hull[end - 2];
-                const Line& b = hull[end - 1];
-                if ((line.intercept - b.intercept) * (a.slope - b.slope) <
-                    (b.intercept - a.intercept) * (b.slope - line.slope))
-                    break;
-                --end;
-            }
-            if (useful)
+                while (end - head >= 2 && (line.intercept - hull[end - 1].intercept) *
+                                                  (hull[end - 2].slope - hull[end - 1].slope) >=
+                                              (hull[end - 1].intercept - hull[end - 2].intercept) *
+                                                  (hull[end - 1].slope - line.slope))
+                    --end;
                 hull[end++] = line;
+            }
             const std::size_t j = c + w;
-            const double t = reference[0] - x[j];
-            while (end - head >= 2 && hull[head + 1].at(t) >= hull[head].at(t))
+            const double u = t[j];
+            while (end - head >= 2 && hull[head + 1].at(u) >= hull[head].at(u))
                 ++head;
-            best[w] = hull[head].at(t) - t * y[j];
-            from[c * width + w] = hull[head].point;
+            bestOfLayer[w] = hull[head].at(u) - ty[j];
+            fromOfLayer[w] = hull[head].point;
         }
         last.swap(best);
     }

@@ -58,6 +58,12 @@ double power(double x, double e)
     return std::pow(x, e);
 }
 
+/// x^e for x > 0 by a logarithm and an exponential, which cost half of pow.
+inline double root(double x, double e)
+{
+    return std::exp(std::log(x) * e);
+}
+
 /// Simulated binary crossover of two rows of coordinates in [0; 1], in place: each variable
 /// with probability 1/2, the children spread about their parents' middle by a factor drawn
 /// from a density that peaks at 1 (the larger the index, the sharper), put back on the bounds
@@ -74,7 +80,7 @@ void crossRows(LcgRng& rng, double* a, double* b, std::size_t n, double index)
         if (!(gap > kLeastGap))
             continue;
         const double r = uniform(rng);
-        const double spread = std::pow(r <= 0.5 ? 2 * r : 1 / (2 * (1 - r)), e) * gap / 2;
+        const double spread = root(r <= 0.5 ? 2 * r : 1 / (2 * (1 - r)), e) * gap / 2;
         const double mid = (lo + hi) / 2;
         double c1 = std::clamp(mid - spread, 0.0, 1.0);
         double c2 = std::clamp(mid + spread, 0.0, 1.0);
@@ -92,10 +98,10 @@ double mutationStep(double y, double r, double index)
     const double e = 1 / (index + 1);
     if (r < 0.5) {
         const double v = 2 * r + (1 - 2 * r) * power(1 - y, index + 1);
-        return std::pow(v, e) - 1;
+        return root(v, e) - 1;
     }
     const double v = 2 * (1 - r) + 2 * (r - 0.5) * power(y, index + 1);
-    return 1 - std::pow(v, e);
+    return 1 - root(v, e);
 }
 
 double inBox(double u)
@@ -143,22 +149,13 @@ ParetoSearch::ParetoSearch(int size, int objectives, std::vector<double> spacing
                            ParetoSettings settings)
     : m_settings(settings), m_size(size), m_objectives(objectives), m_spacing(std::move(spacing))
 {
-    for (double& s : m_spacing)
+    for (std::size_t j = 0; j < m_spacing.size(); ++j) {
+        double& s = m_spacing[j];
         if (!(s > 0 && s <= 1))
             s = 0;
-}
-
-std::span<const double> ParetoSearch::designs() const
-{
-    return std::span(m_designs).first(
-        std::min(m_designs.size(), static_cast<std::size_t>(m_size) * m_spacing.size()));
-}
-
-Evaluations ParetoSearch::evaluations() const
-{
-    const std::size_t rows = std::min(m_violations.size(), static_cast<std::size_t>(m_size));
-    return {std::span(m_values).first(rows * static_cast<std::size_t>(m_objectives)),
-            std::span(m_violations).first(rows), m_objectives};
+        else
+            m_whole.push_back(j);
+    }
 }
 
 void ParetoSearch::next(std::span<const double> designs, const Evaluations& batch, Rng& rng,
@@ -177,6 +174,7 @@ void ParetoSearch::next(std::span<const double> designs, const Evaluations& batc
         m_violations.resize(size);
         std::transform(batch.violations.begin(), batch.violations.end(), m_violations.begin(),
                        sanitizedViolation);
+        sortFronts(evaluations(), m_populationFront);
     } else {
         survive(designs, batch);
     }
@@ -193,7 +191,7 @@ void ParetoSearch::survive(std::span<const double> designs, const Evaluations& b
     const auto size = static_cast<std::size_t>(m_size);
     const std::size_t n = m_spacing.size();
     const auto m = static_cast<std::size_t>(m_objectives);
-    // The population and its reserve, then the batch.
+    // The population, then the batch.
     m_mergedDesigns.assign(m_designs.begin(), m_designs.end());
     std::transform(designs.begin(), designs.end(), std::back_inserter(m_mergedDesigns), inBox);
     m_mergedValues.assign(m_values.begin(), m_values.end());
@@ -218,7 +216,7 @@ void ParetoSearch::survive(std::span<const double> designs, const Evaluations& b
                 static_cast<int>(i);
     }
     m_chosen.clear();
-    std::vector<int> cut, spare;
+    std::vector<int> cut;
     for (int f = 0; f < fronts && m_chosen.size() < size; ++f) {
         const auto first = byFront.begin() + start[static_cast<std::size_t>(f)];
         const auto last = byFront.begin() + start[static_cast<std::size_t>(f) + 1];
@@ -229,22 +227,13 @@ void ParetoSearch::survive(std::span<const double> designs, const Evaluations& b
         m_members.assign(first, last);
         truncate(merged, m_members, size - m_chosen.size(), cut);
         m_chosen.insert(m_chosen.end(), cut.begin(), cut.end());
-        if (f == 0)
-            std::set_difference(first, last, cut.begin(), cut.end(), std::back_inserter(spare));
     }
     std::sort(m_chosen.begin(), m_chosen.end());
-    const std::size_t room = reserveRoom();
-    if (spare.size() > room) {
-        m_members.assign(spare.begin(), spare.end());
-        truncate(merged, m_members, room, spare);
-    }
-    m_chosen.insert(m_chosen.end(), spare.begin(), spare.end());
 
-    const std::size_t rows = m_chosen.size();
-    m_designs.resize(rows * n);
-    m_values.resize(rows * m);
-    m_violations.resize(rows);
-    for (std::size_t i = 0; i < rows; ++i) {
+    m_populationFront.resize(size);
+    for (std::size_t i = 0; i < size; ++i)
+        m_populationFront[i] = m_front[static_cast<std::size_t>(m_chosen[i])];
+    for (std::size_t i = 0; i < size; ++i) {
         const auto c = static_cast<std::size_t>(m_chosen[i]);
         std::copy_n(&m_mergedDesigns[c * n], n, &m_designs[i * n]);
         std::copy_n(&m_mergedValues[c * m], m, &m_values[i * m]);
@@ -261,14 +250,19 @@ double ParetoSearch::onGrid(std::size_t j, double u) const
 void ParetoSearch::mutate(LcgRng& rng, double* child) const
 {
     const std::size_t n = m_spacing.size();
-    const double rate = m_settings.mutations / static_cast<double>(n);
-    for (std::size_t j = 0; j < n; ++j) {
+    const double mutations = m_settings.mutations > 0 ? m_settings.mutations : defaultMutations();
+    const double rate = std::min(1.0, mutations / static_cast<double>(n));
+    // The gaps between mutated variables are geometric: one draw per mutation rather than one
+    // per variable.
+    const double missing = std::log1p(-rate);
+    auto gap = [&rng, rate, missing, n] {
+        if (rate >= 1)
+            return std::size_t(0);
+        const double g = std::floor(std::log(uniform(rng)) / missing);
+        return g < static_cast<double>(n) ? static_cast<std::size_t>(g) : n;
+    };
+    for (std::size_t j = rate > 0 ? gap() : n; j < n; j += 1 + gap()) {
         const double s = m_spacing[j];
-        if (!chance(rng, rate)) {
-            if (s > 0)
-                child[j] = onGrid(j, child[j]);
-            continue;
-        }
         const double before = child[j];
         const double step = mutationStep(before, uniform(rng), m_settings.mutationIndex);
         double u = std::clamp(before + step, 0.0, 1.0);
@@ -285,6 +279,8 @@ void ParetoSearch::mutate(LcgRng& rng, double* child) const
         }
         child[j] = u;
     }
+    for (std::size_t j : m_whole)
+        child[j] = onGrid(j, child[j]);
 }
 
 void ParetoSearch::makePair(LcgRng& rng, std::size_t p, std::size_t q, double* a, double* b) const
@@ -303,13 +299,9 @@ MethodState ParetoSearch::save() const
     MethodState state;
     if (m_calls == 0)
         return state;
-    state.counts = {kStateFormat,
-                    static_cast<std::int64_t>(method()),
-                    m_size,
-                    static_cast<std::int64_t>(m_spacing.size()),
-                    m_objectives,
-                    m_calls,
-                    static_cast<std::int64_t>(m_violations.size()) - m_size};
+    state.counts = {kStateFormat, static_cast<std::int64_t>(method()),
+                    m_size,       static_cast<std::int64_t>(m_spacing.size()),
+                    m_objectives, m_calls};
     for (const auto* part : {&m_designs, &m_values, &m_violations})
         state.reals.insert(state.reals.end(), part->begin(), part->end());
     return state;
@@ -326,11 +318,10 @@ void ParetoSearch::restore(const MethodState& state)
     const std::size_t n = m_spacing.size();
     const auto m = static_cast<std::size_t>(m_objectives);
     const std::vector<std::int64_t>& c = state.counts;
-    if (c.size() != 7 || c[0] != kStateFormat || c[1] != static_cast<std::int64_t>(method()) ||
-        c[2] != m_size || c[3] != static_cast<std::int64_t>(n) || c[4] != m_objectives ||
-        c[5] < 1 || c[6] < 0 || c[6] > static_cast<std::int64_t>(reserveRoom()))
+    if (c.size() != 6 || c[0] != kStateFormat || c[1] != static_cast<std::int64_t>(method()) ||
+        c[2] != m_size || c[3] != static_cast<std::int64_t>(n) || c[4] != m_objectives || c[5] < 1)
         throw Exception("the state of the multi-objective search is not of this task");
-    const auto rows = static_cast<std::size_t>(m_size + c[6]);
+    const auto rows = static_cast<std::size_t>(m_size);
     if (state.reals.size() != rows * (n + m + 1) || !state.individuals.empty())
         throw Exception("the state of the multi-objective search has the wrong size");
     const auto designs = std::span(state.reals).first(rows * n);
@@ -344,6 +335,7 @@ void ParetoSearch::restore(const MethodState& state)
     m_values.assign(values.begin(), values.end());
     m_violations.assign(violations.begin(), violations.end());
     m_calls = c[5];
+    sortFronts(evaluations(), m_populationFront);
     rankPopulation();
 }
 
@@ -361,24 +353,26 @@ void Nsga2::truncate(const Evaluations& merged, std::vector<int>& members, std::
 void Nsga2::rankPopulation()
 {
     const Evaluations population = evaluations();
-    const int fronts = sortFronts(population, m_rank);
+    const std::vector<int>& front = frontOf();
     m_crowding.assign(population.count(), 0.0);
-    std::vector<int> members;
-    for (int f = 0; f < fronts; ++f) {
-        members.clear();
-        for (std::size_t i = 0; i < m_rank.size(); ++i)
-            if (m_rank[i] == f)
-                members.push_back(static_cast<int>(i));
-        crowdingDistances(population, members, m_crowding);
+    std::vector<std::vector<int>> members;
+    for (std::size_t i = 0; i < front.size(); ++i) {
+        const auto f = static_cast<std::size_t>(front[i]);
+        if (f >= members.size())
+            members.resize(f + 1);
+        members[f].push_back(static_cast<int>(i));
     }
+    for (const std::vector<int>& f : members)
+        crowdingDistances(population, f, m_crowding);
 }
 
 int Nsga2::pickParent(LcgRng& rng) const
 {
     const int a = rng.randomIndex(size()), b = rng.randomIndex(size());
     const auto i = static_cast<std::size_t>(a), j = static_cast<std::size_t>(b);
-    if (m_rank[i] != m_rank[j])
-        return m_rank[i] < m_rank[j] ? a : b;
+    const std::vector<int>& front = frontOf();
+    if (front[i] != front[j])
+        return front[i] < front[j] ? a : b;
     return m_crowding[j] > m_crowding[i] ? b : a;
 }
 
@@ -428,7 +422,6 @@ void SmsEmoa::truncate(const Evaluations& merged, std::vector<int>& members, std
 void SmsEmoa::rankPopulation()
 {
     const Evaluations population = evaluations();
-    sortFronts(population, m_rank);
     // Each member's nearest neighbour in the objectives, each scaled to the population's
     // range (a member equal to it is no neighbour to breed with).
     const std::size_t count = population.count();
@@ -489,7 +482,7 @@ void SmsEmoa::rankPopulation()
 
 int SmsEmoa::pickParent(LcgRng& rng) const
 {
-    return tournament(rng, m_rank);
+    return tournament(rng, frontOf());
 }
 
 void SmsEmoa::differentialChild(LcgRng& rng, double* child) const

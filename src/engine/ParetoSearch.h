@@ -30,8 +30,10 @@ struct ParetoSettings {
     double crossoverIndex = 15;
     /// The mutation's distribution index.
     double mutationIndex = 20;
-    /// The expected number of variables a child mutates.
-    double mutations = 1;
+    /// The expected number of variables a child mutates; 0 lets the method choose (1 for
+    /// NSGA-II, as usual; 0.5 for the S-metric selection, whose other children leave fewer
+    /// variables unexplored, so that fewer children are spoilt near the front).
+    double mutations = 0;
 
     bool operator==(const ParetoSettings&) const = default;
 };
@@ -71,8 +73,8 @@ public:
 
     /// The population the latest call kept (row by row), for the statistics of the front;
     /// empty before the first call.
-    std::span<const double> designs() const;
-    Evaluations evaluations() const;
+    std::span<const double> designs() const { return m_designs; }
+    Evaluations evaluations() const { return {m_values, m_violations, m_objectives}; }
 
     /// The state between two calls: the population and whatever else the method keeps.
     MethodState save() const;
@@ -86,20 +88,22 @@ protected:
     /// to keep, into `chosen`.
     virtual void truncate(const Evaluations& merged, std::vector<int>& members, std::size_t need,
                           std::vector<int>& chosen) = 0;
-    /// Readies the parent selection for the population just kept.
+    /// Readies the parent selection for the population just kept, whose fronts (sortFronts)
+    /// frontOf() gives.
     virtual void rankPopulation() = 0;
     /// Writes size() children into `next`.
     virtual void breed(LcgRng& rng, std::vector<double>& next) = 0;
-    /// How many members of the first front that did not fit into the population the method
-    /// keeps as candidates for the next selection (a reserve, which does not breed).
-    virtual std::size_t reserveRoom() const { return 0; }
+    /// The expected number of variables a child mutates when the settings leave it open.
+    virtual double defaultMutations() const { return 1; }
 
     const double* design(std::size_t i) const { return &m_designs[i * m_spacing.size()]; }
+    /// The front of each member of the population.
+    const std::vector<int>& frontOf() const { return m_populationFront; }
     /// Two children of parents p and q, into a and b: crossed with probability `crossover`,
     /// then mutated.
     void makePair(LcgRng& rng, std::size_t p, std::size_t q, double* a, double* b) const;
-    /// Mutates each variable of a child with probability mutations / variables, and puts the
-    /// whole-numbered ones on whole values.
+    /// Mutates each variable of a child with probability mutations / variables (the method's
+    /// own when `mutations` is 0), and puts the whole-numbered ones on whole values.
     void mutate(LcgRng& rng, double* child) const;
 
     const ParetoSettings m_settings;
@@ -112,12 +116,17 @@ private:
     int m_size;
     int m_objectives;
     std::vector<double> m_spacing;
+    // The whole-numbered variables.
+    std::vector<std::size_t> m_whole;
     std::int64_t m_calls = 0;
-    // The population, then the reserve, row by row.
+    // The population, row by row.
     std::vector<double> m_designs, m_values, m_violations;
     // The merged population's room, kept so as not to be allocated every call.
     std::vector<double> m_mergedDesigns, m_mergedValues, m_mergedViolations;
     std::vector<int> m_front, m_chosen, m_members;
+    // The population's fronts: those of the merged population, which the fronts kept whole
+    // (and the members of the one cut) have in the population alone as well.
+    std::vector<int> m_populationFront;
 };
 
 /// NSGA-II: the last front is cut by crowding distance, and parents are chosen by binary
@@ -136,7 +145,6 @@ protected:
 private:
     int pickParent(LcgRng& rng) const;
 
-    std::vector<int> m_rank;
     std::vector<double> m_crowding;
 };
 
@@ -144,9 +152,7 @@ private:
 /// together is the largest, against a reference point just beyond the front's worst values
 /// (each objective scaled to the front's range) — exactly with two objectives, by taking the
 /// least contributor away one at a time with more. That spreads the front as the hypervolume
-/// measures it. With two objectives the members of the first front that did not fit stay as a
-/// reserve of candidates for the next selection, so that the front can shift points between
-/// its parts without waiting for children at just the right places.
+/// measures it.
 ///
 /// Parents are chosen by binary tournament on the front. A fifth of the children come from
 /// differential evolution (a parent's variables crossed with a random member plus half the
@@ -163,16 +169,13 @@ protected:
                   std::vector<int>& chosen) override;
     void rankPopulation() override;
     void breed(LcgRng& rng, std::vector<double>& next) override;
-    std::size_t reserveRoom() const override
-    {
-        return objectives() == 2 ? static_cast<std::size_t>(size()) / 4 : 0;
-    }
+    double defaultMutations() const override { return 0.5; }
 
 private:
     int pickParent(LcgRng& rng) const;
     void differentialChild(LcgRng& rng, double* child) const;
 
-    std::vector<int> m_rank, m_neighbour;
+    std::vector<int> m_neighbour;
     std::vector<double> m_scaled, m_reference;
 };
 
