@@ -4,6 +4,7 @@
 #include "engine/Hypervolume.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <iterator>
 #include <numeric>
@@ -158,15 +159,14 @@ ParetoSearch::ParetoSearch(int size, int objectives, std::vector<double> spacing
     }
 }
 
-void ParetoSearch::next(std::span<const double> designs, const Evaluations& batch, Rng& rng,
-                        std::vector<double>& next)
+void ParetoSearch::take(std::span<const double> designs, const Evaluations& batch)
 {
     const auto size = static_cast<std::size_t>(m_size);
     if (designs.size() != size * m_spacing.size() || batch.count() != size ||
         batch.objectives != m_objectives ||
         batch.values.size() != size * static_cast<std::size_t>(m_objectives))
         throw Exception("the batch does not fit the multi-objective search");
-    if (m_calls == 0) {
+    if (m_taken == 0) {
         m_designs.resize(designs.size());
         std::transform(designs.begin(), designs.end(), m_designs.begin(), inBox);
         m_values.resize(batch.values.size());
@@ -179,11 +179,16 @@ void ParetoSearch::next(std::span<const double> designs, const Evaluations& batc
         survive(designs, batch);
     }
     rankPopulation();
+    ++m_taken;
+}
+
+void ParetoSearch::propose(Rng& rng, std::vector<double>& next)
+{
+    assert(m_taken > 0);
     const auto high = static_cast<std::uint64_t>(rng.randomInt31());
     LcgRng own((high << 31) | static_cast<std::uint64_t>(rng.randomInt31()));
-    next.resize(size * m_spacing.size());
+    next.resize(static_cast<std::size_t>(m_size) * m_spacing.size());
     breed(own, next);
-    ++m_calls;
 }
 
 void ParetoSearch::survive(std::span<const double> designs, const Evaluations& batch)
@@ -297,11 +302,11 @@ void ParetoSearch::makePair(LcgRng& rng, std::size_t p, std::size_t q, double* a
 MethodState ParetoSearch::save() const
 {
     MethodState state;
-    if (m_calls == 0)
+    if (m_taken == 0)
         return state;
     state.counts = {kStateFormat, static_cast<std::int64_t>(method()),
                     m_size,       static_cast<std::int64_t>(m_spacing.size()),
-                    m_objectives, m_calls};
+                    m_objectives, m_taken};
     for (const auto* part : {&m_designs, &m_values, &m_violations})
         state.reals.insert(state.reals.end(), part->begin(), part->end());
     return state;
@@ -309,7 +314,7 @@ MethodState ParetoSearch::save() const
 
 void ParetoSearch::restore(const MethodState& state)
 {
-    m_calls = 0;
+    m_taken = 0;
     m_designs.clear();
     m_values.clear();
     m_violations.clear();
@@ -334,7 +339,7 @@ void ParetoSearch::restore(const MethodState& state)
     m_designs.assign(designs.begin(), designs.end());
     m_values.assign(values.begin(), values.end());
     m_violations.assign(violations.begin(), violations.end());
-    m_calls = c[5];
+    m_taken = c[5];
     sortFronts(evaluations(), m_populationFront);
     rankPopulation();
 }

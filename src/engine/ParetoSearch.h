@@ -19,8 +19,9 @@ enum class ParetoMethod : std::uint8_t { Nsga2 = 1, SmsEmoa = 2 };
 std::string_view paretoMethodName(ParetoMethod method);
 std::optional<ParetoMethod> paretoMethodByName(std::string_view name);
 
-/// The variation operators of the multi-objective methods: simulated binary crossover and
-/// polynomial mutation, in the bounded forms that keep every child within the box.
+/// The variation operators of the multi-objective methods: simulated binary crossover (a
+/// child that leaves the box is put on the bound it crossed) and polynomial mutation (in the
+/// form whose steps shrink toward a near bound).
 struct ParetoSettings {
     /// The probability that a pair of parents is crossed; an uncrossed pair's children start
     /// as copies of their parents.
@@ -30,9 +31,10 @@ struct ParetoSettings {
     double crossoverIndex = 15;
     /// The mutation's distribution index.
     double mutationIndex = 20;
-    /// The expected number of variables a child mutates; 0 lets the method choose (1 for
-    /// NSGA-II, as usual; 0.5 for the S-metric selection, whose other children leave fewer
-    /// variables unexplored, so that fewer children are spoilt near the front).
+    /// The expected number of variables a child mutates; 0 lets the method choose: 1 for
+    /// NSGA-II, as usual; 0.5 for the S-metric selection, whose children from differential
+    /// evolution move every variable already, so that fewer children near the front are
+    /// spoilt by a mutation.
     double mutations = 0;
 
     bool operator==(const ParetoSettings&) const = default;
@@ -63,24 +65,32 @@ public:
     int variables() const { return static_cast<int>(m_spacing.size()); }
     int objectives() const { return m_objectives; }
 
-    /// Takes an evaluated batch of size() designs (row by row) and writes the next batch into
-    /// `next`. The first call takes the batch as its first population (the task's random one,
-    /// or another method's latest); every later one the batch the previous call wrote (any
-    /// designs will do). A value or violation that is not a number counts as +inf.
+    /// Takes an evaluated batch of size() designs (row by row). The first batch becomes the
+    /// population (the task's random one, or another method's latest); each later one, the
+    /// batch propose() wrote (any designs will do), competes with the population for its
+    /// places. A value or violation that is not a number counts as +inf. Draws nothing.
     /// \throws Exception when a size does not fit; the method is then unchanged.
+    void take(std::span<const double> designs, const Evaluations& batch);
+    /// Writes the next batch of size() designs into `next`, bred from the population.
+    /// \pre a batch was taken
+    void propose(Rng& rng, std::vector<double>& next);
+    /// take(), then propose().
     void next(std::span<const double> designs, const Evaluations& batch, Rng& rng,
-              std::vector<double>& next);
+              std::vector<double>& next)
+    {
+        take(designs, batch);
+        propose(rng, next);
+    }
 
-    /// The population the latest call kept (row by row), for the statistics of the front;
-    /// empty before the first call.
+    /// The population (row by row): its front is the task's; empty before the first batch.
     std::span<const double> designs() const { return m_designs; }
     Evaluations evaluations() const { return {m_values, m_violations, m_objectives}; }
 
-    /// The state between two calls: the population and whatever else the method keeps.
+    /// The state after a batch was taken: the population and whatever else the method keeps.
     MethodState save() const;
     /// Takes a state that save() gave for a method of the same kind and shape, so that the
-    /// next call continues exactly as it would have. \throws Exception naming what does not
-    /// fit; the method is then as new.
+    /// method continues exactly as it would have. \throws Exception naming what does not fit;
+    /// the method is then as new.
     void restore(const MethodState& state);
 
 protected:
@@ -118,7 +128,8 @@ private:
     std::vector<double> m_spacing;
     // The whole-numbered variables.
     std::vector<std::size_t> m_whole;
-    std::int64_t m_calls = 0;
+    // The batches taken.
+    std::int64_t m_taken = 0;
     // The population, row by row.
     std::vector<double> m_designs, m_values, m_violations;
     // The merged population's room, kept so as not to be allocated every call.
