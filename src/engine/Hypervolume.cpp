@@ -333,13 +333,13 @@ private:
                     bounds.push_back(j);
                 // Above here the row dominates nothing alone.
                 if (covered >= full)
-                    return total;
+                    break;
             }
         }
         if (firstSlab)
             for (const auto& step : m_front)
                 bounds.push_back(step.second.from);
-        return total + (full - covered) * (m_reference[2] - z);
+        return covered >= full ? total : total + (full - covered) * (m_reference[2] - z);
     }
 
     const Rows& m_rows;
@@ -509,7 +509,7 @@ std::vector<int> keepLargestHypervolume(std::span<const double> points, int obje
         taken[static_cast<std::size_t>(*it)] = 1;
 
     if (left > keep) {
-        // Positions in `rows` of the front's points, their indices among all the points.
+        // Per point inside the reference point: whether it is taken away.
         std::vector<char> takenRow(m, 0);
         if (objectives == 2) {
             bestAlongFront(rows, front, reference.data(), keep, takenRow);

@@ -45,20 +45,11 @@ Points without(const Points& points, int d, std::size_t i)
     return rest;
 }
 
-/// Points with whole coordinates in [0; 9], so that every volume is exact and ties, equal
-/// points and dominated ones are common.
-Points wholePoints(std::mt19937& gen, std::size_t n, int d)
+/// n random points of d coordinates. Whole coordinates make every volume exact, and ties,
+/// equal points and dominated ones common; reals make ties unlikely.
+template <class Distribution>
+Points randomPoints(std::mt19937& gen, std::size_t n, int d, Distribution coordinate)
 {
-    std::uniform_int_distribution<int> coordinate(0, 9);
-    Points p(n * static_cast<std::size_t>(d));
-    for (double& x : p)
-        x = coordinate(gen);
-    return p;
-}
-
-Points realPoints(std::mt19937& gen, std::size_t n, int d)
-{
-    std::uniform_real_distribution<double> coordinate(0, 1);
     Points p(n * static_cast<std::size_t>(d));
     for (double& x : p)
         x = coordinate(gen);
@@ -90,10 +81,11 @@ TEST(Hypervolume, AgreesWithInclusionExclusionInTwoToFiveDimensions)
         for (int round = 0; round < 40; ++round) {
             const std::size_t n = 1 + static_cast<std::size_t>(round % 10);
             const Points reference(static_cast<std::size_t>(d), round % 3 ? 10.0 : 8.0);
-            const Points whole = wholePoints(gen, n, d);
+            const Points whole = randomPoints(gen, n, d, std::uniform_int_distribution<int>(0, 9));
             EXPECT_EQ(hypervolume(whole, d, reference), bruteVolume(whole, d, reference))
                 << d << " dimensions, round " << round;
-            const Points real = realPoints(gen, n, d);
+            const Points real =
+                randomPoints(gen, n, d, std::uniform_real_distribution<double>(0, 1));
             const Points unit(static_cast<std::size_t>(d), 1.0);
             EXPECT_NEAR(hypervolume(real, d, unit), bruteVolume(real, d, unit), 1e-12);
 
@@ -113,7 +105,7 @@ TEST(Hypervolume, MoreObjectivesTakeTheLeastContributorAwayOneAtATime)
         for (int round = 0; round < 20; ++round) {
             const std::size_t n = 6 + static_cast<std::size_t>(round % 6), keep = 3;
             // Real points: no ties, so the order of removal is unique.
-            Points points = realPoints(gen, n, d);
+            Points points = randomPoints(gen, n, d, std::uniform_real_distribution<double>(0, 1));
             const Points reference(static_cast<std::size_t>(d), 1.0);
             std::vector<int> alive(n);
             for (std::size_t i = 0; i < n; ++i)
