@@ -40,6 +40,16 @@ public:
     void restore(const MethodState& state, const ZYL& zyl) override;
 
 private:
+    // The designs kept for the models: a search draws on those near its centre, and older ones
+    // leave only their fingerprints.
+    static constexpr std::size_t kMostKept = 4000;
+    // The largest radius: the whole range of every variable.
+    static constexpr double kMostRadius = 1.0;
+    // Generations over which a search must gain kLeastProgress of its value, or start again.
+    static constexpr std::int64_t kWatch = 20;
+    // The widest margin a step keeps inside the constraints, in radii.
+    static constexpr double kMostMargin = 0.2;
+
     /// What a place of the generation holds.
     enum class Role : std::int64_t {
         Known = 0,     // a design evaluated before, with its value: nothing new was left

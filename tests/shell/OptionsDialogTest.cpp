@@ -321,6 +321,8 @@ TEST_F(OptionsDialog, TheMethodPageChoosesTheTrustRegionAndTheShareItRefinesAnot
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "Trust after ought to be a number from [0; 1)");
     EXPECT_EQ(zyl->methodSettings.trust.after, 0.75);
+    EXPECT_TRUE(dialog.isVisible()); // a bad value keeps the dialog open
+    dialog.reject();
 
     // A manual task can be refined by nothing.
     dialog.setManual(true);

@@ -211,7 +211,11 @@ TEST_F(ProjectFiles, AFailedProgramIsToldWithItsReasonAndTheConsoleShowsItsLines
                                        "\n[VARIABLES]\nx=real[0;1]\n[POPULATION]\nsize=4\n"));
     ASSERT_TRUE(waitForRun());
     ASSERT_FALSE(messages.isEmpty());
-    EXPECT_TRUE(messages[0].startsWith("A problem with external program."))
+    // The specified text first, then why, and the program's own last words.
+    EXPECT_TRUE(messages[0].startsWith("A problem with external program.\nEvaluation of "))
+        << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("exit code 3") &&
+                messages[0].contains("no licence for the solver"))
         << messages[0].toStdString();
 
     // The run's own account is in the console, which the File menu opens with its lines
