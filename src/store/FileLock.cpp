@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace zyl {
 
@@ -16,6 +18,9 @@ namespace {
 // SQLite locks the bytes from 0x40000000 on; this byte lies just below them. A byte beyond
 // the end of the file may be locked like any other.
 constexpr off_t kLockByte = 0x40000000 - 0x100;
+// How long a busy lock is asked again (see acquire): half a second in all.
+constexpr int kBusyRetries = 20;
+constexpr std::chrono::milliseconds kBusyPause{25};
 
 } // namespace
 
@@ -35,20 +40,31 @@ FileLock::Result FileLock::acquire(const std::string& path, bool create)
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0)
         throw Exception(systemMessage(errno));
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = kLockByte;
-    lock.l_len = 1;
-    int result = ::fcntl(fd, F_OFD_SETLK, &lock);
-    int error = result == 0 ? 0 : errno;
-    if (error == EINVAL) {
-        // A kernel without open-file-description locks: a whole-file flock() serves, since on
-        // local file systems it never meets SQLite's fcntl() locks.
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-        error = result == 0 ? 0 : errno;
+    auto tryLock = [fd] {
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = kLockByte;
+        lock.l_len = 1;
+        int error = ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+        if (error == EINVAL) {
+            // A kernel without open-file-description locks: a whole-file flock() serves, since
+            // on local file systems it never meets SQLite's fcntl() locks.
+            error = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+        }
+        return error;
+    };
+    auto busy = [](int error) { return error == EAGAIN || error == EACCES || error == EWOULDBLOCK; };
+    int error = tryLock();
+    // A process forked by the holder (its watchdog, a program about to start) shares the lock
+    // until it closes its copy of the descriptor, which it does at once; when the holder has
+    // just been killed, that copy may outlive it by a moment. So a busy lock is asked again
+    // for a while before the store is called in use.
+    for (int attempt = 0; busy(error) && attempt < kBusyRetries; ++attempt) {
+        std::this_thread::sleep_for(kBusyPause);
+        error = tryLock();
     }
-    if (error == EAGAIN || error == EACCES || error == EWOULDBLOCK) {
+    if (busy(error)) {
         ::close(fd);
         return Result::Busy;
     }

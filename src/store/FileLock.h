@@ -24,7 +24,7 @@ public:
 
     enum class Result { Locked, Busy };
     /// Opens `path` for reading and writing (creating it, empty, when `create` is set) and
-    /// takes the lock without waiting. Busy when another process holds it.
+    /// takes the lock, waiting half a second at most. Busy when another process holds it.
     /// \throws Exception with the system's message when the file cannot be opened or locked
     /// (a file system without locks, a read-only file).
     Result acquire(const std::string& path, bool create);

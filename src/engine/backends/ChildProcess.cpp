@@ -223,6 +223,11 @@ private:
     // Runs in the forked watchdog: system calls only.
     [[noreturn]] static void watch(int fd)
     {
+        // First of all: the copies of ZYL's descriptors (a run store's lock among them) must
+        // not outlive ZYL, which may be killed at any moment.
+        if (::dup2(fd, STDIN_FILENO) < 0)
+            ::_exit(1);
+        closeFrom(STDIN_FILENO + 1, -1);
         // Out of the terminal's process group: a Ctrl-C meant for ZYL must not end its watchdog.
         ::setpgid(0, 0);
         struct sigaction ignore {};
@@ -233,9 +238,6 @@ private:
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::prctl(PR_SET_NAME, "zyl-watchdog");
-        if (::dup2(fd, STDIN_FILENO) < 0)
-            ::_exit(1);
-        closeFrom(STDIN_FILENO + 1, -1);
 
         constexpr int capacity = 8192;
         static pid_t groups[capacity];
