@@ -82,6 +82,13 @@ public:
         propose(rng, next);
     }
 
+    /// Whether a batch was taken: the population exists.
+    bool started() const { return m_taken > 0; }
+    /// Where each member of the population came from after the latest take(): its index among
+    /// the population before that batch (size() of them, none for the first batch) followed by
+    /// the batch, in increasing order.
+    std::span<const int> kept() const { return m_kept; }
+
     /// The population (row by row): its front is the task's; empty before the first batch.
     std::span<const double> designs() const { return m_designs; }
     Evaluations evaluations() const { return {m_values, m_violations, m_objectives}; }
@@ -135,6 +142,7 @@ private:
     // The merged population's room, kept so as not to be allocated every call.
     std::vector<double> m_mergedDesigns, m_mergedValues, m_mergedViolations;
     std::vector<int> m_front, m_chosen, m_members;
+    std::vector<int> m_kept;
     // The population's fronts: those of the merged population, which the fronts kept whole
     // (and the members of the one cut) have in the population alone as well.
     std::vector<int> m_populationFront;
