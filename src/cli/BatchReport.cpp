@@ -1,7 +1,6 @@
 #include "cli/BatchReport.h"
 
 #include "common/TextConvert.h"
-#include "engine/Dominance.h"
 #include "engine/Objectives.h"
 
 #include <algorithm>
@@ -39,16 +38,18 @@ const char* runEndName(RunEnd end)
 
 namespace {
 
-/// The members of the front in the order the reports give them: by the first objective's
-/// value, then the next.
+/// The members of the front in the order the reports give them, the archive's: by the first
+/// objective, its best value first, then the next.
 std::vector<std::size_t> orderedFront(const Objectives& objectives)
 {
     std::vector<std::size_t> members = objectives.front();
-    const std::vector<Indiv>& kept = objectives.kept;
+    const std::size_t m = objectives.count();
+    std::vector<double> keys(objectives.kept.size() * m);
+    for (std::size_t i : members)
+        objectives.keys(objectives.kept[i], &keys[i * m]);
     std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
-        return std::lexicographical_compare(
-            kept[a].objectives.begin(), kept[a].objectives.end(), kept[b].objectives.begin(),
-            kept[b].objectives.end(), [](double x, double y) { return orderKey(x) < orderKey(y); });
+        return std::lexicographical_compare(&keys[a * m], &keys[a * m] + m, &keys[b * m],
+                                            &keys[b * m] + m);
     });
     return members;
 }

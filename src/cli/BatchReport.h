@@ -57,7 +57,7 @@ struct RunOutcome {
 Json statisticsJson(const ZYL& zyl, bool showBuffered);
 
 /// The front of the population the method kept in a task with several objectives, ordered by
-/// the first objective (then the next), one object per design: "objectives" (each by name),
+/// the first objective, its best value first (then the next), one object per design: "objectives" (each by name),
 /// "variables" (name and value, in order), "feasible" and "violation".
 Json frontJson(const ZYL& zyl);
 

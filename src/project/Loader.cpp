@@ -404,7 +404,8 @@ void readObjectives(const ProjectScript& script, ProjectSettings& settings, ZYL&
     const bool analytical = settings.functionMode == FunctionMode::Analytical;
     std::vector<std::string> names, texts;
     auto taken = [&](const std::string& name) {
-        return reservedName(name) || listed(zyl.names, name) || listed(zyl.constraintNames, name) ||
+        return reservedName(name) || name == "FrontSize" || name == "Hypervolume" ||
+               listed(zyl.names, name) || listed(zyl.constraintNames, name) ||
                listed(names, name) || (analytical && script.HasKey("EQUATIONS", name));
     };
     for (const std::string& key : keys) {
