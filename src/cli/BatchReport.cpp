@@ -62,7 +62,8 @@ Json variablesJson(const ZYL& zyl, const Indiv& ind)
     for (int j = 0; j < ind.count(); ++j) {
         const Variable_* gene = ind.gene(j);
         const std::string& name = j < static_cast<int>(zyl.names.size()) ? zyl.names[j] : "";
-        variables.push_back({{"name", name}, {"value", gene ? jsonNumber(gene->getValue()) : nullptr}});
+        variables.push_back(
+            {{"name", name}, {"value", gene ? jsonNumber(gene->getValue()) : nullptr}});
     }
     return variables;
 }

@@ -15,8 +15,8 @@ namespace zyl {
 /// (Objectives::kept), with each member's variables exactly as evaluated.
 ///
 /// A generation is taken once, as soon as it is evaluated (take(), before the statistics), and
-/// the next one is proposed by next(). The state is the search's: the kept individuals are the
-/// engine's, and a run store keeps them with the objectives.
+/// the next one is proposed by next(). The state is the search's and the designs it proposed:
+/// the kept individuals are the engine's, and a run store keeps them with the objectives.
 class FrontMethod final : public SearchMethod {
 public:
     explicit FrontMethod(ParetoMethod kind) : m_kind(kind) {}
@@ -34,6 +34,13 @@ public:
     /// take(), then the proposed designs become the population, ready for evaluation.
     bool next(ZYL& zyl, const std::atomic<bool>* stop) override;
 
+    /// After take(): the front of each design of the generation among the population before
+    /// and it (0: dominated by none of them).
+    std::span<const int> generationFronts() const
+    {
+        return m_search ? m_search->batchFronts() : std::span<const int>();
+    }
+
     MethodState save() const override;
     void restore(const MethodState& state, const ZYL& zyl) override;
 
@@ -44,8 +51,11 @@ private:
     std::unique_ptr<ParetoSearch> m_search;
     // The population at hand has been taken.
     bool m_taken = false;
-    // Rooms kept from one generation to the next.
-    std::vector<double> m_designs, m_values, m_violations, m_next;
+    // The population holds the designs of m_next, which the search proposed: its coordinates
+    // are taken as they are, rather than read back from the variables to within a rounding.
+    bool m_proposed = false;
+    // The designs of the population in coordinates; rooms kept from one generation to the next.
+    std::vector<double> m_next, m_values, m_violations;
     std::vector<Indiv> m_kept;
 };
 

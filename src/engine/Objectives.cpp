@@ -47,18 +47,41 @@ void Objectives::keys(const Indiv& ind, double* out) const
         out[k] = k < ind.objectives.size() ? key(k, ind.objectives[k]) : INFINITY;
 }
 
-void Objectives::offer(const std::vector<Indiv>& population)
+void Objectives::offer(const std::vector<Indiv>& population, std::span<const int> fronts)
 {
-    const auto variables = static_cast<std::size_t>(archive.payloadSize());
-    std::vector<double> values(count()), payload(variables);
-    for (const Indiv& ind : population) {
-        if (!complete(ind, count()))
+    const std::size_t m = count();
+    m_offered.clear();
+    // Rooms that only grow: filling them anew each generation would cost as much as the rest.
+    if (m_violations.size() < population.size()) {
+        m_values.resize(population.size() * m);
+        m_violations.resize(population.size());
+    }
+    for (std::size_t i = 0; i < population.size(); ++i) {
+        const Indiv& ind = population[i];
+        if ((i < fronts.size() && fronts[i] != 0) || !complete(ind, m))
             continue;
-        keys(ind, values.data());
-        for (std::size_t j = 0; j < variables && j < static_cast<std::size_t>(ind.count()); ++j)
-            payload[j] = ind.gene(static_cast<int>(j)) ? ind.gene(static_cast<int>(j))->getValue()
-                                                      : 0.0;
-        archive.offer(values.data(), ind.violation, payload.data());
+        keys(ind, &m_values[m_offered.size() * m]);
+        m_violations[m_offered.size()] = ind.violation;
+        m_offered.push_back(&ind);
+    }
+    const std::size_t offered = m_offered.size();
+    const Evaluations designs{std::span<const double>(m_values).first(offered * m),
+                              std::span<const double>(m_violations).first(offered),
+                              static_cast<int>(m)};
+    // The variables only of the designs that enter.
+    const auto payloadOf = [this](std::size_t row, double* out) {
+        const Indiv& ind = *m_offered[row];
+        for (int j = 0; j < archive.payloadSize(); ++j)
+            out[j] = j < ind.count() && ind.gene(j) ? detail::valueOf(*ind.gene(j)) : 0.0;
+    };
+    // The designs of front 0 form a front among themselves too.
+    if (fronts.size() == population.size()) {
+        archive.offerFront(designs, payloadOf);
+    } else {
+        std::vector<double> payloads(offered * static_cast<std::size_t>(archive.payloadSize()));
+        for (std::size_t row = 0; row < offered; ++row)
+            payloadOf(row, &payloads[row * static_cast<std::size_t>(archive.payloadSize())]);
+        archive.offerAll(designs, payloads);
     }
     if (reference.empty())
         chooseReference(population);

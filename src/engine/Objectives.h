@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,12 @@ struct Objectives {
     /// The keys of a design's objectives into out[0 .. count()-1] (all +inf when it has none).
     void keys(const Indiv& ind, double* out) const;
 
-    /// The steps of a generation once its designs are evaluated, before the method has
-    /// kept its population: each design with every objective value is offered to the
-    /// archive, and a reference point not chosen yet is chosen from them (chooseReference).
-    void offer(const std::vector<Indiv>& population);
+    /// A step of a generation once its designs are evaluated: each design with every objective
+    /// value is offered to the archive, and a reference point not chosen yet is chosen from
+    /// them (chooseReference). `fronts`, when given, is each design's front among the
+    /// population before and the generation: a design that a member of that population
+    /// dominates is dominated in the archive too, so only those of front 0 are offered.
+    void offer(const std::vector<Indiv>& population, std::span<const int> fronts = {});
     /// Per objective the worst value of the designs (the feasible ones when there are any)
     /// plus a tenth of their range (1 when the range is 0): just beyond where the front
     /// starts, so that its extremes count. Nothing when no design has every value.
@@ -65,6 +68,11 @@ struct Objectives {
     void computeStatistics();
     /// The indices of the front's members in `kept`, in order.
     std::vector<std::size_t> front() const;
+
+private:
+    // offer's rooms, kept from one generation to the next.
+    std::vector<double> m_values, m_violations;
+    std::vector<const Indiv*> m_offered;
 };
 
 /// One design for the Pareto window: its objective values as computed, its variables, its

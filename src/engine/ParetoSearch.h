@@ -88,6 +88,15 @@ public:
     /// the population before that batch (size() of them, none for the first batch) followed by
     /// the batch, in increasing order.
     std::span<const int> kept() const { return m_kept; }
+    /// The front (sortFronts) of each member of the population: 0 for its non-dominated ones.
+    std::span<const int> fronts() const { return m_populationFront; }
+    /// The front of each design of the latest batch among the population before and the
+    /// batch: 0 for those that none of either dominates.
+    std::span<const int> batchFronts() const
+    {
+        return m_taken > 1 ? std::span<const int>(m_front).last(static_cast<std::size_t>(m_size))
+                           : std::span<const int>(m_populationFront);
+    }
 
     /// The population (row by row): its front is the task's; empty before the first batch.
     std::span<const double> designs() const { return m_designs; }

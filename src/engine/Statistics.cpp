@@ -486,7 +486,8 @@ void forEachStatisticsRow(
         row("Hypervolume", realToText(snapshot.hypervolume), against);
         for (std::size_t k = 0; k < snapshot.objectiveNames.size(); ++k) {
             const std::string& name = snapshot.objectiveNames[k];
-            row(name + "_FrontMin", realToText(snapshot.frontMin[k]), "Least " + name + " on the front");
+            row(name + "_FrontMin", realToText(snapshot.frontMin[k]),
+                "Least " + name + " on the front");
             row(name + "_FrontMax", realToText(snapshot.frontMax[k]),
                 "Greatest " + name + " on the front");
         }

@@ -322,7 +322,8 @@ void Task::prepareGeneration()
     m_failureValuesTaken = 0;
     m_compiledBatch = false;
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
-        if (ConstraintFormulas* formulas = zyl.objectives ? zyl.objectives->formulas.get() : nullptr) {
+        ConstraintFormulas* formulas = zyl.objectives ? zyl.objectives->formulas.get() : nullptr;
+        if (formulas) {
             formulas->prepare(zyl.names, m_context.table);
             m_compiledBatch = formulas->compiled();
         } else {

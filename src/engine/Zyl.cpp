@@ -133,8 +133,8 @@ void ZYL::takeGeneration()
     auto* front = dynamic_cast<FrontMethod*>(m_method.get());
     if (!front)
         throw Exception("A task with several objectives runs with method nsga2 or smsemoa");
-    objectives->offer(population);
     front->take(*this);
+    objectives->offer(population, front->generationFronts());
     objectives->computeStatistics();
 }
 

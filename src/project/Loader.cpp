@@ -447,15 +447,16 @@ void readObjectives(const ProjectScript& script, ProjectSettings& settings, ZYL&
                 reference.push_back(*x);
         }
         if (reference.size() != items.size() || reference.size() != names.size())
-            throw Exception("Hypervolume reference ought to hold one finite number per objective (" +
-                            std::to_string(names.size()) + "), separated by \";\"");
+            throw Exception(
+                "Hypervolume reference ought to hold one finite number per objective (" +
+                std::to_string(names.size()) + "), separated by \";\"");
     }
 
     auto objectives = std::make_unique<Objectives>(names, maximised, zyl.count());
     objectives->reference = std::move(reference);
     if (!texts.empty()) {
-        std::vector<std::string> sectionNames(names.begin(),
-                                              names.begin() + static_cast<std::ptrdiff_t>(texts.size()));
+        const std::vector<std::string> sectionNames(
+            names.begin(), names.begin() + static_cast<std::ptrdiff_t>(texts.size()));
         objectives->formulas =
             std::make_shared<ConstraintFormulas>(sectionNames, texts, FormulaRole::Objective);
         objectives->formulas->manualTable = &table;

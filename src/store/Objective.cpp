@@ -225,54 +225,43 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
         for (const std::string& chunk : other.bufferChunks)
             for (const codec::IndivData& data : codec::decodeIndivs(chunk, "the buffer"))
                 offer(data);
-        const ConstraintFormulas* formulas = zyl.constraintFormulas.get();
-        const std::size_t sectionCount = formulas ? formulas->count() : 0;
-        std::vector<double> constraints, objectives;
-        const ConstraintFormulas* objectiveFormulas =
-            zyl.objectives ? zyl.objectives->formulas.get() : nullptr;
-        for (const EvaluationRecord& record : evaluations) {
-            if (zyl.constrained()) {
-                // A record holds the program's values only; the section's follow from the
-                // variables.
-                if (sectionCount + record.constraints.size() != zyl.constraintNames.size())
-                    continue;
-                constraints.assign(sectionCount, 0.0);
-                if (formulas) {
-                    if (!formulas->manualTable)
-                        continue;
-                    codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
-                    try {
-                        formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
-                                               constraints.data());
-                    } catch (const std::exception&) {
-                        continue; // not evaluable now: the run computes it when it meets it
-                    }
+        // A record holds the program's values only; the section's follow from the variables,
+        // into `values` before the program's. False when they cannot be had now: the run
+        // computes the design again when it meets it.
+        auto sectionThenProgram = [&](const ConstraintFormulas* formulas, std::size_t count,
+                                      const EvaluationRecord& record,
+                                      const std::vector<double>& program,
+                                      std::vector<double>& values) {
+            const std::size_t section = formulas ? formulas->count() : 0;
+            if (section + program.size() != count)
+                return false;
+            values.assign(section, 0.0);
+            if (formulas) {
+                if (!formulas->manualTable)
+                    return false;
+                codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
+                try {
+                    formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
+                                           values.data());
+                } catch (const std::exception&) {
+                    return false;
                 }
-                constraints.insert(constraints.end(), record.constraints.begin(),
-                                   record.constraints.end());
             }
+            values.insert(values.end(), program.begin(), program.end());
+            return true;
+        };
+        std::vector<double> constraints, objectives;
+        for (const EvaluationRecord& record : evaluations) {
+            if (zyl.constrained() &&
+                !sectionThenProgram(zyl.constraintFormulas.get(), zyl.constraintNames.size(),
+                                    record, record.constraints, constraints))
+                continue;
             double value = record.value;
             objectives.clear();
             if (zyl.objectives) {
-                // Likewise the section's objectives, before the program's.
-                const std::size_t section = objectiveFormulas ? objectiveFormulas->count() : 0;
-                if (section + record.objectives.size() != zyl.objectives->count())
+                if (!sectionThenProgram(zyl.objectives->formulas.get(), zyl.objectives->count(),
+                                        record, record.objectives, objectives))
                     continue;
-                objectives.assign(section, 0.0);
-                if (objectiveFormulas) {
-                    if (!objectiveFormulas->manualTable)
-                        continue;
-                    codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
-                    try {
-                        objectiveFormulas->evaluateTree(scratch, zyl.names,
-                                                        *objectiveFormulas->manualTable,
-                                                        objectives.data());
-                    } catch (const std::exception&) {
-                        continue;
-                    }
-                }
-                objectives.insert(objectives.end(), record.objectives.begin(),
-                                  record.objectives.end());
                 value = objectives.front();
             }
             offer({value, true, record.variables, 0, constraints, objectives});

@@ -166,8 +166,9 @@ void encodeList(ByteWriter& out, std::size_t count, int variables, int constrain
 {
     std::string& bytes = out.bytes();
     const std::size_t start = bytes.size();
-    const std::size_t extra = (constraints > 0 ? 8 + 8 * static_cast<std::size_t>(constraints) : 0) +
-                              8 * static_cast<std::size_t>(std::max(objectives, 0));
+    const std::size_t extra =
+        (constraints > 0 ? 8 + 8 * static_cast<std::size_t>(constraints) : 0) +
+        8 * static_cast<std::size_t>(std::max(objectives, 0));
     const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables) + extra;
     const std::size_t header = 8 + (constraints > 0 ? 4 : 0) + (objectives > 0 ? 4 : 0);
     bytes.resize(start + header + per * count);
@@ -379,6 +380,18 @@ bool knownMethodFormat(std::uint8_t format)
 
 constexpr auto kLastMethod = static_cast<std::uint8_t>(Method::SmsEmoa);
 
+/// Individuals of the task as a list inside a record: its length, then the list.
+void encodeListText(ByteWriter& out, const std::vector<Indiv>& individuals, const ZYL& zyl)
+{
+    ByteWriter list;
+    std::vector<const Indiv*> pointers;
+    for (const Indiv& ind : individuals)
+        pointers.push_back(&ind);
+    encodeIndivs(list, pointers.data(), pointers.size(), zyl.count(), constraintCount(zyl),
+                 objectiveCount(zyl));
+    out.text(list.bytes());
+}
+
 void encodeFront(ByteWriter& out, const ZYL& zyl)
 {
     const Objectives& o = *zyl.objectives;
@@ -389,13 +402,7 @@ void encodeFront(ByteWriter& out, const ZYL& zyl)
     if (o.reference.size() == m)
         for (double x : o.reference)
             out.f64(x);
-    ByteWriter kept;
-    std::vector<const Indiv*> list;
-    for (const Indiv& ind : o.kept)
-        list.push_back(&ind);
-    encodeIndivs(kept, list.data(), list.size(), zyl.count(), constraintCount(zyl),
-                 static_cast<int>(m));
-    out.text(kept.bytes());
+    encodeListText(out, o.kept, zyl);
     out.u32(static_cast<std::uint32_t>(o.onFront.size()));
     for (char on : o.onFront)
         out.u8(on ? 1 : 0);
@@ -474,13 +481,7 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
     out.u32(static_cast<std::uint32_t>(state.reals.size()));
     for (double x : state.reals)
         out.f64(x);
-    ByteWriter individuals;
-    std::vector<const Indiv*> list;
-    for (const Indiv& ind : state.individuals)
-        list.push_back(&ind);
-    encodeIndivs(individuals, list.data(), list.size(), zyl.count(), constraintCount(zyl),
-                 objectiveCount(zyl));
-    out.text(individuals.bytes());
+    encodeListText(out, state.individuals, zyl);
     if (front)
         encodeFront(out, zyl);
 }
@@ -595,9 +596,10 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
         out.u32(static_cast<std::uint32_t>(o->count()));
         out.i32(o->frontSize);
         out.f64(o->hypervolume);
+        constexpr double none = std::numeric_limits<double>::quiet_NaN();
         for (std::size_t k = 0; k < o->count(); ++k) {
-            out.f64(k < o->frontMin.size() ? o->frontMin[k] : std::numeric_limits<double>::quiet_NaN());
-            out.f64(k < o->frontMax.size() ? o->frontMax[k] : std::numeric_limits<double>::quiet_NaN());
+            out.f64(k < o->frontMin.size() ? o->frontMin[k] : none);
+            out.f64(k < o->frontMax.size() ? o->frontMax[k] : none);
         }
     }
 }

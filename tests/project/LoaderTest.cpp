@@ -475,20 +475,24 @@ TEST_F(Loading, ConstraintsAreCheckedAtLoad)
     EXPECT_EQ(load(task + "c1=x1+x2-1x1-1\n"), "Constraint c1: Unknown variable: 1x1");
     EXPECT_EQ(load(task + "sum=x1\n"), "Constraint name sum is a built-in name of the language");
     EXPECT_EQ(withG("sum(x1^i,{i,1,3})", "g-pi"), "");
-    // Without the section the task has no constraint and no new names.
+    // Without the sections the task has no constraint, one objective and no new names.
     SymbolTable fresh;
     fresh.registerBuiltinSymbols();
     ProjectScript script = ProjectScript::fromText(defaultTask);
     script.StripBlanks();
     project = loadProject(script, settings, fresh, rng);
     EXPECT_FALSE(project.zyl->constrained());
+    EXPECT_FALSE(project.zyl->multiObjective());
     EXPECT_EQ(fresh.lookup("Feasible"), nullptr);
+    EXPECT_EQ(fresh.lookup("FrontSize"), nullptr);
+    EXPECT_EQ(settings.externalObjectives, 0);
 }
 
 TEST_F(Loading, SeveralObjectivesAreCheckedAtLoad)
 {
     const std::string task = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\ny=integer[0;3]\n"
-                             "[FUNCTION]\nanalytical=1\n[EQUATIONS]\ng=1+y\nf=x\n[CONSTRAINTS]\nc=x-2\n";
+                             "[FUNCTION]\nanalytical=1\n[EQUATIONS]\ng=1+y\nf=x\n"
+                             "[CONSTRAINTS]\nc=x-2\n";
     // Without f: the section holds the objectives.
     ASSERT_EQ(load(task + "[OBJECTIVES]\ncost=x\nloss=g*(1-x)\n[OPTIONS]\n"
                           "maximised_objectives=loss\nhv_reference=2;-1\n"
@@ -575,13 +579,4 @@ TEST_F(Loading, SeveralObjectivesAreCheckedAtLoad)
               "External objectives ought to be a number from [2; 1000]");
     EXPECT_EQ(load(external + "external_objectives=0\n[OBJECTIVES]\nspan=x\n"),
               "External objectives ought to be a number from [1; 1000]");
-    // A script without any of it has one objective and no new names.
-    SymbolTable fresh;
-    fresh.registerBuiltinSymbols();
-    ProjectScript script = ProjectScript::fromText(defaultTask);
-    script.StripBlanks();
-    project = loadProject(script, settings, fresh, rng);
-    EXPECT_FALSE(project.zyl->multiObjective());
-    EXPECT_EQ(fresh.lookup("FrontSize"), nullptr);
-    EXPECT_EQ(settings.externalObjectives, 0);
 }
