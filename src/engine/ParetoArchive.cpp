@@ -68,31 +68,50 @@ std::uint32_t ParetoArchive::store(const double* key)
 void ParetoArchive::compactWhenSparse()
 {
     // Slots are only ever appended, so that a design's payload is written where the last one
-    // was (a slot reused in the middle of megabytes costs a cache miss a line); once the slots
-    // of members that left pass a quarter of the members, the members' slots move down over them, in
-    // place, so that the rooms' pages serve again rather than new ones.
+    // was (a slot reused in the middle of megabytes costs a cache miss a line). Once the slots
+    // of members that left pass a quarter of the members, every member moves, in place, to the
+    // slot of its place in the order, so that the rooms' pages serve again and a bisection
+    // reads neighbouring values.
     if (m_dead < std::max<std::size_t>(size() / 4, 256))
         return;
     const auto m = static_cast<std::size_t>(m_objectives);
     const auto p = static_cast<std::size_t>(m_payloadSize);
     const std::size_t slots = m_values.size() / m;
+    // Where each slot goes: the members to their places, the others after them.
     constexpr std::uint32_t none = UINT32_MAX;
     m_moved.assign(slots, none);
-    for (std::uint32_t slot : m_order)
-        m_moved[slot] = 0;
-    std::uint32_t to = 0;
-    for (std::size_t from = 0; from < slots; ++from) {
-        if (m_moved[from] == none)
+    for (std::size_t i = 0; i < size(); ++i)
+        m_moved[m_order[i]] = static_cast<std::uint32_t>(i);
+    auto spare = static_cast<std::uint32_t>(size());
+    for (std::uint32_t& to : m_moved)
+        if (to == none)
+            to = spare++;
+    // Along each cycle of that permutation, with one slot's worth in hand.
+    std::vector<double> values(m), payload(p), swapValues(m), swapPayload(p);
+    for (std::uint32_t start = 0; start < slots; ++start) {
+        if (m_moved[start] == start)
             continue;
-        if (to != from) {
-            std::copy_n(&m_values[from * m], m, &m_values[to * m]);
-            std::copy_n(slotPayload(static_cast<std::uint32_t>(from)), p, slotPayload(to));
+        std::copy_n(&m_values[start * m], m, values.begin());
+        std::copy_n(slotPayload(start), p, payload.begin());
+        std::uint32_t to = m_moved[start];
+        m_moved[start] = start;
+        while (true) {
+            std::copy_n(&m_values[std::size_t(to) * m], m, swapValues.begin());
+            std::copy_n(slotPayload(to), p, swapPayload.begin());
+            std::copy_n(values.begin(), m, &m_values[std::size_t(to) * m]);
+            std::copy_n(payload.begin(), p, slotPayload(to));
+            if (to == start)
+                break;
+            values.swap(swapValues);
+            payload.swap(swapPayload);
+            const std::uint32_t next = m_moved[to];
+            m_moved[to] = to;
+            to = next;
         }
-        m_moved[from] = to++;
     }
-    for (std::uint32_t& slot : m_order)
-        slot = m_moved[slot];
-    m_values.resize(to * m);
+    for (std::size_t i = 0; i < size(); ++i)
+        m_order[i] = static_cast<std::uint32_t>(i);
+    m_values.resize(size() * m);
     m_dead = 0;
 }
 

@@ -23,7 +23,7 @@ namespace zyl {
 /// kept as +inf. The values and payloads stay in slots of their own, and only a list of slot
 /// numbers keeps the order: a design entering the middle of thousands moves that list, not
 /// thousands of payloads. Most designs that enter leave again soon; their slots are given back
-/// all at once, the members' slots moving down over them.
+/// all at once, the members moving to the slots of their places in the order.
 class ParetoArchive {
 public:
     /// \pre objectives >= 1, payloadSize >= 0
