@@ -3,7 +3,9 @@
 #include "cli/BatchObserver.h"
 #include "cli/BatchOptions.h"
 #include "cli/BatchReport.h"
+#include "common/FileReplace.h"
 #include "common/TextConvert.h"
+#include "engine/Objectives.h"
 #include "engine/RunHooks.h"
 #include "engine/Task.h"
 #include "script/KnownNames.h"
@@ -184,14 +186,18 @@ int loadFailure(const std::string& message, OutputFormat report)
 #ifdef ZYL_HAVE_PLOTS
 // The pictures are drawn off screen, so a batch run needs no display. Returns whether every
 // picture was written.
-bool drawPlots(const std::vector<zyl::UserPlot>& plots, const std::string& directory)
+bool drawPlots(const std::vector<zyl::UserPlot>& plots, const zyl::ZYL& zyl,
+               const std::string& directory)
 {
     int qtArgc = 3;
     char program[] = "zyl-batch", platform[] = "-platform", offscreen[] = "offscreen";
     char* qtArgv[] = {program, platform, offscreen, nullptr};
     QApplication app(qtArgc, qtArgv);
     bool ok = true;
-    for (const std::string& failure : zyl::writePlotPictures(plots, directory)) {
+    std::vector<std::string> failures = zyl::writePlotPictures(plots, directory);
+    for (std::string& failure : zyl::writeFrontPictures(zyl::frontSnapshot(zyl), directory))
+        failures.push_back(std::move(failure));
+    for (const std::string& failure : failures) {
         std::cerr << failure << "\n";
         ok = false;
     }
@@ -244,11 +250,13 @@ int main(int argc, char** argv)
     installSignalHandlers();
 
     // A resume works in its run's folder: names given here are taken from this one.
-    if (!options.plotDirectory.empty()) {
+    for (std::string* name : {&options.plotDirectory, &options.frontFile}) {
+        if (name->empty())
+            continue;
         std::error_code error;
-        const std::filesystem::path plots = std::filesystem::absolute(options.plotDirectory, error);
+        const std::filesystem::path path = std::filesystem::absolute(*name, error);
         if (!error)
-            options.plotDirectory = plots.string();
+            *name = path.string();
     }
 
     zyl::SymbolTable table;
@@ -284,6 +292,9 @@ int main(int argc, char** argv)
     zyl::StoredSession* stored = session->stored();
     zyl::ZYL& zyl = session->zyl();
     zyl::StopRuleState& stop = session->stop();
+    if (!options.frontFile.empty() && !zyl.multiObjective())
+        return loadFailure("--front needs a task with several objectives (OBJECTIVES)",
+                           options.report);
 
     termGrace = settings.termGrace;
     std::optional<OutputFormat> progress;
@@ -330,10 +341,20 @@ int main(int argc, char** argv)
             outcome = {RunEnd::Failed, failure->message, 1};
     }
     session->releaseWorkRoot();
+    // Whatever the run found, also when it was cut short: the archive is its result.
+    if (!options.frontFile.empty()) {
+        if (const std::optional<std::string> reason =
+                zyl::replaceFileContent(options.frontFile, zyl::archiveTable(zyl))) {
+            std::cerr << "Cannot write the front file \"" << options.frontFile << "\": " << *reason
+                      << "\n";
+            if (outcome.exitStatus == 0)
+                outcome = {RunEnd::Failed, "The front file could not be written.", 1};
+        }
+    }
 #ifdef ZYL_HAVE_PLOTS
     // Drawn before the report, so that the report's exit status counts a failed picture.
     if (!options.plotDirectory.empty() &&
-        !drawPlots(session->project().plots, options.plotDirectory) &&
+        !drawPlots(session->project().plots, zyl, options.plotDirectory) &&
         outcome.exitStatus == 0) {
         outcome.exitStatus = 1;
         outcome.message = "A plot could not be written.";

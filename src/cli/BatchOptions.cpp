@@ -80,6 +80,10 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
     CLI::Option* plots =
         app.add_option("--plots", options.plotDirectory, "Draw each plot as DIR/<title>.png, .svg")
             ->type_name("DIR");
+    CLI::Option* front =
+        app.add_option("--front", options.frontFile,
+                       "Write every non-dominated design found to FILE (several objectives)")
+            ->type_name("FILE");
     std::string workersText;
     app.add_option("--workers", workersText,
                    "External programs run at once (1 to 1024), over the script's workers key")
@@ -111,6 +115,7 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
     for (const auto& [option, value] :
          {std::pair<CLI::Option*, const std::string*>{store, &options.store},
           {reuse, &options.reuse},
+          {front, &options.frontFile},
           {plots, &options.plotDirectory}}) {
         if (option->count() > 0 && value->empty()) {
             std::cerr << "zyl-batch: " << option->get_name() << " needs a file name\n";

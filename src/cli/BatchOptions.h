@@ -16,6 +16,8 @@ struct BatchOptions {
     OutputFormat progress = OutputFormat::Text;
     OutputFormat report = OutputFormat::Text;
     std::string plotDirectory;
+    /// --front FILE: the archive of a task with several objectives, as a table.
+    std::string frontFile;
     /// --workers: how many external programs run at once, over the script's `workers`.
     std::optional<int> workers;
     /// Empty only with --resume, which may take the script from the store.

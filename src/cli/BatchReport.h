@@ -52,8 +52,14 @@ struct RunOutcome {
 
 /// The statistics of the latest generation as JSON numbers, with the names and in the order of
 /// the rows of statisticsRows ("Buffered" only when `showBuffered`; "Feasible",
-/// "MinViolation" and "BestViolation" only in a constrained task).
+/// "MinViolation" and "BestViolation" only in a constrained task; "FrontSize", "Hypervolume"
+/// and each objective's "NAME_FrontMin" and "NAME_FrontMax" only with several objectives).
 Json statisticsJson(const ZYL& zyl, bool showBuffered);
+
+/// The front of the population the method kept in a task with several objectives, ordered by
+/// the first objective, its best value first (then the next), one object per design: "objectives" (each by name),
+/// "variables" (name and value, in order), "feasible" and "violation".
+Json frontJson(const ZYL& zyl);
 
 /// The best individual so far (globalMax when maximising, else globalMin): its value and each
 /// variable by name with its value; in a constrained task also "feasible", "violation" and
@@ -62,7 +68,9 @@ Json bestJson(const ZYL& zyl);
 
 /// The tab-separated report: the statistics rows, then "Best: " and the best individual,
 /// followed in a constrained task by " (feasible)" or by that no feasible design was found
-/// and the best one's violation; or
+/// and the best one's violation (with several objectives instead the front: a line that says
+/// how many designs it holds, a line of names, and a line per design with its objective
+/// values, then its variables); or
 /// "No generation was computed." when `rows` is empty. When evaluations failed, a line says how
 /// many and how many took the failure value (also when none failed, if failure_value is set). A run that a stop rule ended adds "Stopped: " and
 /// the rule's reason; one that every evaluation of a generation failed, its message.
@@ -70,7 +78,8 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
                      const RunOutcome& outcome);
 
 /// The report as one JSON object on one line. `zyl` is null when the script did not load;
-/// `statistics` is null when no generation was computed.
+/// `statistics` is null when no generation was computed. With several objectives it has
+/// "front" (frontJson) after "best".
 void printJsonReport(std::ostream& out, const Json& statistics, const ZYL* zyl,
                      const RunOutcome& outcome);
 

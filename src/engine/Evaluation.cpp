@@ -23,7 +23,8 @@ EvaluationBatch::EvaluationBatch(const std::atomic<bool>& stop, const std::atomi
 }
 
 void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<int> indices,
-                            std::size_t constraints, int programConstraints)
+                            std::size_t constraints, int programConstraints,
+                            std::size_t objectives, int programObjectives)
 {
     m_programConstraints = programConstraints;
     m_population = &population;
@@ -31,6 +32,9 @@ void EvaluationBatch::reset(const std::vector<Indiv>& population, std::vector<in
     m_constraintCount = constraints;
     m_constraints.assign(m_indices.size() * constraints,
                          std::numeric_limits<double>::quiet_NaN());
+    m_objectiveCount = objectives;
+    m_programObjectives = programObjectives;
+    m_objectives.assign(m_indices.size() * objectives, std::numeric_limits<double>::quiet_NaN());
     m_entries.assign(m_indices.size(), Entry{});
     m_messages.clear();
     m_ready = 0;
@@ -46,6 +50,9 @@ void EvaluationBatch::report(std::size_t k, EvaluationOutcome outcome)
     if (m_constraintCount > 0 && outcome.constraints.size() <= m_constraintCount)
         std::copy(outcome.constraints.begin(), outcome.constraints.end(),
                   constraints(k) + (m_constraintCount - outcome.constraints.size()));
+    if (m_objectiveCount > 0 && outcome.objectives.size() <= m_objectiveCount)
+        std::copy(outcome.objectives.begin(), outcome.objectives.end(),
+                  objectives(k) + (m_objectiveCount - outcome.objectives.size()));
     m_entries[k] = {outcome.status, outcome.hasValue, outcome.value, outcome.timedOut};
     if (!outcome.message.empty())
         m_messages.emplace_back(k, std::move(outcome.message));
@@ -60,6 +67,8 @@ EvaluationOutcome EvaluationBatch::outcome(std::size_t k) const
     EvaluationOutcome outcome{entry.status, entry.hasValue, entry.value, {}, entry.timedOut, {}};
     if (m_constraintCount > 0)
         outcome.constraints.assign(constraints(k), constraints(k) + m_constraintCount);
+    if (m_objectiveCount > 0)
+        outcome.objectives.assign(objectives(k), objectives(k) + m_objectiveCount);
     for (const auto& [item, message] : m_messages)
         if (item == k)
             outcome.message = message;
@@ -94,6 +103,8 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
     // task's.
     if (program.constraints == 0)
         program.constraints = batch.programConstraints();
+    if (program.objectives == 0)
+        program.objectives = batch.programObjectives();
     for (std::size_t k = 0; k < batch.size(); ++k) {
         if (batch.stopRequested())
             return;
@@ -117,9 +128,10 @@ void SequentialExternalBackend::evaluate(EvaluationBatch& batch)
             return;
         (succeeded ? m_counts.done : m_counts.failed) += 1;
         m_counts.changed();
-        if (succeeded && program.constraints > 0) {
+        if (succeeded && (program.constraints > 0 || program.objectives > 0)) {
             EvaluationOutcome outcome = EvaluationOutcome::evaluated(ind.value);
             outcome.constraints = std::move(ind.constraints);
+            outcome.objectives = std::move(ind.objectives);
             batch.report(k, std::move(outcome));
         } else if (succeeded)
             batch.report(k, EvaluationOutcome::evaluated(ind.value));

@@ -48,6 +48,10 @@ struct EvaluationOutcome {
     /// last ones of the batch's (an external program's come after the CONSTRAINTS formulas);
     /// empty leaves the batch's slot for the item as it was.
     std::vector<double> constraints{};
+    /// With `value`, in a task with several objectives: the objective values the evaluation
+    /// gave, the last ones of the batch's (an external program's come after the OBJECTIVES
+    /// formulas; its first is `value`); empty leaves the batch's slot for the item as it was.
+    std::vector<double> objectives{};
 
     static EvaluationOutcome evaluated(double value)
     {
@@ -69,9 +73,11 @@ public:
     EvaluationBatch(const std::atomic<bool>& stop, const std::atomic<bool>& abort);
 
     /// Starts a new batch over the individuals at `indices` (ascending) of `population`, each
-    /// with room for `constraints` constraint values.
+    /// with room for `constraints` constraint values and, in a task with several objectives,
+    /// `objectives` objective values (the external program's the last `programObjectives`).
     void reset(const std::vector<Indiv>& population, std::vector<int> indices,
-               std::size_t constraints = 0, int programConstraints = 0);
+               std::size_t constraints = 0, int programConstraints = 0,
+               std::size_t objectives = 0, int programObjectives = 0);
     /// Constraint values per item (0 in a task without constraints).
     std::size_t constraintCount() const { return m_constraintCount; }
     /// How many of them the external program writes (the last ones).
@@ -82,6 +88,17 @@ public:
     const double* constraints(std::size_t k) const
     {
         return m_constraints.data() + k * m_constraintCount;
+    }
+    /// Objective values per item (0 in a task with one objective), and those of them the
+    /// external program writes (the last ones).
+    std::size_t objectiveCount() const { return m_objectiveCount; }
+    int programObjectives() const { return m_programObjectives; }
+    /// Item k's objective values, as its constraint values are: written by its evaluation
+    /// before it reports the item, read once it has.
+    double* objectives(std::size_t k) { return m_objectives.data() + k * m_objectiveCount; }
+    const double* objectives(std::size_t k) const
+    {
+        return m_objectives.data() + k * m_objectiveCount;
     }
     void setProgressHandler(ProgressHandler handler) { m_progress = std::move(handler); }
 
@@ -154,6 +171,9 @@ private:
     std::size_t m_constraintCount = 0;
     int m_programConstraints = 0;
     std::vector<double> m_constraints;
+    std::size_t m_objectiveCount = 0;
+    int m_programObjectives = 0;
+    std::vector<double> m_objectives;
     std::vector<Entry> m_entries;
     std::vector<std::pair<std::size_t, std::string>> m_messages;
     std::size_t m_ready = 0;

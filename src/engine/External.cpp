@@ -203,21 +203,29 @@ std::optional<double> readOutputFile(const std::string& name)
     return text ? parseOutputValue(*text) : std::nullopt;
 }
 
-OutputValues parseOutputValues(std::string_view text, int constraints)
+OutputValues parseOutputValues(std::string_view text, int constraints, int objectives)
 {
     OutputValues out;
     out.value = parseOutputValue(text);
-    if (constraints <= 0)
+    const int further = std::max(objectives - 1, 0);
+    if (constraints <= 0 && objectives <= 0)
         return out;
+    if (objectives > 0 && out.value)
+        out.objectives.push_back(*out.value);
     constexpr std::string_view blanks = " \t\n\v\f\r";
     std::size_t at = text.find_first_not_of(blanks);
     at = at == std::string_view::npos ? text.size() : text.find_first_of(blanks, at);
-    for (int c = 1; c <= constraints; ++c) {
+    // The objective values after the first, then the constraint values, one token each.
+    for (int t = 1; t <= further + std::max(constraints, 0); ++t) {
+        const bool objective = t <= further;
+        const int number = objective ? t + 1 : t - further;
+        const int total = objective ? objectives : constraints;
+        const std::string kind = objective ? "objective" : "constraint";
         const std::size_t from =
             at == std::string_view::npos ? std::string_view::npos : text.find_first_not_of(blanks, at);
         if (from == std::string_view::npos) {
-            out.problem = "output holds " + std::to_string(c - 1) + " of " +
-                          std::to_string(constraints) + " constraint values";
+            out.problem = "output holds " + std::to_string(number - 1) + " of " +
+                          std::to_string(total) + " " + kind + " values";
             return out;
         }
         at = text.find_first_of(blanks, from);
@@ -226,21 +234,21 @@ OutputValues parseOutputValues(std::string_view text, int constraints)
                                                              : at - from);
         const std::optional<double> value = parseOutputValue(token);
         if (!value || std::isnan(*value)) {
-            out.problem = "constraint value " + std::to_string(c) + " of the output is " +
+            out.problem = kind + " value " + std::to_string(number) + " of the output is " +
                           (value ? "NaN" : "not a number");
             return out;
         }
-        out.constraints.push_back(*value);
+        (objective ? out.objectives : out.constraints).push_back(*value);
     }
     return out;
 }
 
-OutputValues readOutputValues(const std::string& name, int constraints)
+OutputValues readOutputValues(const std::string& name, int constraints, int objectives)
 {
     const std::optional<std::string> text = readOutputText(name);
     if (!text)
         return {};
-    return parseOutputValues(*text, constraints);
+    return parseOutputValues(*text, constraints, objectives);
 }
 
 /// Empties a stale output file. Only regular files: a device or FIFO named here is left alone.
@@ -331,7 +339,7 @@ bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::ato
             reason = "past external_timeout (" + realToText(program.timeoutSeconds) + " s)";
         else if (outcome == Outcome::Failed)
             reason = status.text();
-        OutputValues output = readOutputValues(program.outputName, program.constraints);
+        OutputValues output = readOutputValues(program.outputName, program);
         const std::optional<double>& value = output.value;
         // NaN is no objective value: it would poison the statistics and every comparison.
         if (value && std::isnan(*value)) {
@@ -340,13 +348,15 @@ bool evaluateExternal(const ExternalProgram& program, Indiv& ind, const std::ato
         } else if (value) {
             ind.value = *value;
         }
-        if (program.constraints > 0 && reason.empty()) {
+        if ((program.constraints > 0 || program.objectives > 0) && reason.empty()) {
             if (!value)
                 reason = "output is not a number";
             else if (!output.problem.empty())
                 reason = output.problem;
-            else
+            else {
                 ind.constraints = std::move(output.constraints);
+                ind.objectives = std::move(output.objectives);
+            }
         }
         if (why && !reason.empty())
             why->words = lastWords("Its standard error ended with:", echo.kept());

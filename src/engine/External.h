@@ -32,6 +32,10 @@ struct ExternalProgram {
     /// An exit status by which the program says that its design is not to be run again
     /// (FUNCTION no_retry_status): the evaluation fails at once, its retries unspent. 0: none.
     int noRetryStatus = 0;
+    /// In a task with several objectives, the objective values the output file begins with
+    /// (FUNCTION external_objectives; the first is the value), before its constraint values;
+    /// 0 in a task with one objective.
+    int objectives = 0;
 };
 
 /// What the input file holds for `ind`, without its last line end: the line form, or one
@@ -46,12 +50,16 @@ std::string lastLines(std::string_view text, int lines = 5, std::size_t width = 
 std::string endOfFile(const std::string& name);
 
 /// What an output file gives: the objective value (see parseOutputValue) and, when asked for,
-/// the constraint values that follow it, each a whitespace-separated number.
+/// the further objective values and the constraint values that follow it, each a
+/// whitespace-separated number.
 struct OutputValues {
     std::optional<double> value;
     std::vector<double> constraints;
-    /// Why the constraint values are no result ("output holds 1 of 2 constraint values",
-    /// "constraint value 2 is NaN", ...); empty when they are all there, or none was asked for.
+    /// When several objective values were asked for: all of them, `value` first.
+    std::vector<double> objectives;
+    /// Why the values after the first are no result ("output holds 1 of 2 constraint values",
+    /// "constraint value 2 of the output is NaN", "output holds 1 of 3 objective values", ...);
+    /// empty when they are all there, or none was asked for.
     std::string problem;
 };
 
@@ -66,8 +74,9 @@ struct OutputValues {
 ///    ours as it comes (see ErrorEcho). The call waits for it without spinning.
 /// 4. Unless cancelled, one real is read from outputName into ind.value (see parseOutputValue);
 ///    when the file is missing or does not begin with a number, ind.value is left unchanged.
-///    With program.constraints, that many constraint values follow it into ind.constraints;
-///    one missing, unreadable or NaN fails the call.
+///    With program.objectives, that many objective values (the first of them the value) go
+///    into ind.objectives, and with program.constraints, that many constraint values follow
+///    into ind.constraints; one missing, unreadable or NaN fails the call.
 ///    A NaN is no value: ind.value is left unchanged and the call fails; "inf" and "-inf" are
 ///    values.
 ///
@@ -119,9 +128,15 @@ void clearOutputFile(const std::string& name);
 bool writeInputFile(const std::string& name, const std::string& text);
 /// parseOutputValue of the file's first MiB; nothing when it cannot be opened.
 std::optional<double> readOutputFile(const std::string& name);
-/// The objective value and `constraints` constraint values from the text of an output file.
-OutputValues parseOutputValues(std::string_view text, int constraints);
+/// The objective value, then `objectives` objective values in all when there are several, then
+/// `constraints` constraint values, from the text of an output file.
+OutputValues parseOutputValues(std::string_view text, int constraints, int objectives = 0);
 /// parseOutputValues of the file's first MiB; no value when it cannot be opened.
-OutputValues readOutputValues(const std::string& name, int constraints);
+OutputValues readOutputValues(const std::string& name, int constraints, int objectives = 0);
+/// readOutputValues with the counts of `program`.
+inline OutputValues readOutputValues(const std::string& name, const ExternalProgram& program)
+{
+    return readOutputValues(name, program.constraints, program.objectives);
+}
 
 } // namespace zyl

@@ -111,22 +111,22 @@ void CompiledObjective::evaluateBlock(const Indiv* const* individuals, std::size
 }
 
 ConstraintFormulas::ConstraintFormulas(std::vector<std::string> names,
-                                       const std::vector<std::string>& texts)
-    : m_names(std::move(names)), m_texts(texts), m_programs(m_names.size())
+                                       const std::vector<std::string>& texts, FormulaRole role)
+    : m_role(role), m_names(std::move(names)), m_texts(texts), m_programs(m_names.size())
 {
+    const std::string kind = role == FormulaRole::Objective ? "Objective " : "Constraint ";
     for (std::size_t c = 0; c < m_names.size(); ++c) {
         TensorPtr tree;
         try {
             if (!parseExpression(m_texts[c], tree) || !tree)
                 throw InfoErr("Syntax error!");
         } catch (const std::exception& error) {
-            throw Exception("Constraint " + m_names[c] + ": " + error.what());
+            throw Exception(kind + m_names[c] + ": " + error.what());
         }
         // A constraint is looked at once per design; one that redefined something would make
         // every later value depend on the order of evaluation.
         if (hasSideEffects(*tree))
-            throw Exception("Constraint " + m_names[c] +
-                            " ought to be an expression without definitions");
+            throw Exception(kind + m_names[c] + " ought to be an expression without definitions");
         m_trees.push_back(std::move(tree));
     }
 }
@@ -139,10 +139,17 @@ void ConstraintFormulas::evaluateTree(const Indiv& ind, const std::vector<std::s
     evaluateTree(table, values);
 }
 
+double ConstraintFormulas::realValue(std::size_t c, Complex value) const
+{
+    if (m_role == FormulaRole::Objective && value.im != 0)
+        throw InfoErr(m_names[c] + " is not a real number: " + formatNumber(value.re, value.im));
+    return realConstraint(value);
+}
+
 void ConstraintFormulas::evaluateTree(const SymbolTable& table, double* values) const
 {
     for (std::size_t c = 0; c < m_trees.size(); ++c)
-        values[c] = realConstraint(evaluateNumeric(*m_trees[c], table));
+        values[c] = realValue(c, evaluateNumeric(*m_trees[c], table));
 }
 
 void ConstraintFormulas::prepare(const std::vector<std::string>& variables,
@@ -178,6 +185,18 @@ void ConstraintFormulas::evaluateBlock(const Indiv* const* individuals, std::siz
         } catch (...) {
             failure = std::current_exception();
             good = evaluated;
+        }
+        // An objective that is not real fails its row, as the tree would at that row.
+        if (m_role == FormulaRole::Objective) {
+            const std::size_t complex = firstComplex(m_results.data(), std::min(evaluated, good));
+            if (complex < std::min(evaluated, good)) {
+                try {
+                    realValue(c, m_results[complex]);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                good = complex;
+            }
         }
         for (std::size_t r = 0; r < std::min(evaluated, good); ++r)
             values[r * count + c] = realConstraint(m_results[r]);

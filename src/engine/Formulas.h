@@ -43,17 +43,25 @@ private:
     std::vector<Complex> m_results;
 };
 
+/// What a set of named formulas stands for: constraints, or the objectives of a task with
+/// several. A constraint whose value is not real counts as not a number (an infinite
+/// violation); an objective's is no result, and fails its evaluation as f's would.
+enum class FormulaRole { Constraint, Objective };
+
 /// The CONSTRAINTS of an analytical or manual task: one formula of the variables (and the
 /// EQUATIONS definitions) per constraint, evaluated right after the objective, through
-/// compiled programs where the objective's rules allow it and otherwise by the tree.
+/// compiled programs where the objective's rules allow it and otherwise by the tree. The
+/// OBJECTIVES of a task with several take the same form, in the role of objectives.
 class ConstraintFormulas {
 public:
     /// Parses the texts, one per name.
-    /// \throws Exception "Constraint NAME: " and the parser's message for a text that does not
-    /// parse, or "Constraint NAME ought to be an expression without definitions" for one that
-    /// would change the table (an "=", D, a sum or a product).
-    ConstraintFormulas(std::vector<std::string> names, const std::vector<std::string>& texts);
+    /// \throws Exception "Constraint NAME: " (or "Objective NAME: ") and the parser's message
+    /// for a text that does not parse, or "Constraint NAME ought to be an expression without
+    /// definitions" for one that would change the table (an "=", D, a sum or a product).
+    ConstraintFormulas(std::vector<std::string> names, const std::vector<std::string>& texts,
+                       FormulaRole role = FormulaRole::Constraint);
 
+    FormulaRole role() const { return m_role; }
     std::size_t count() const { return m_names.size(); }
     const std::vector<std::string>& names() const { return m_names; }
     const std::vector<std::string>& texts() const { return m_texts; }
@@ -62,7 +70,8 @@ public:
 
     /// Writes the variables of `ind` into the table under `variables` and evaluates every
     /// constraint by the tree into values[0 .. count()-1].
-    /// \throws what evaluating the formula by the tree throws.
+    /// \throws what evaluating the formula by the tree throws; for an objective also InfoErr
+    /// "NAME is not a real number: VALUE".
     void evaluateTree(const Indiv& ind, const std::vector<std::string>& variables,
                       SymbolTable& table, double* values) const;
     /// The same with the variables already in the table.
@@ -85,6 +94,10 @@ public:
     SymbolTable* manualTable = nullptr;
 
 private:
+    /// The value of formula c as a real in the set's role.
+    double realValue(std::size_t c, Complex value) const;
+
+    FormulaRole m_role;
     std::vector<std::string> m_names, m_texts;
     std::vector<TensorPtr> m_trees;
     std::vector<CompiledExpression> m_programs;

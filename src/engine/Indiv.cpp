@@ -24,6 +24,8 @@ Indiv& Indiv::operator=(const Indiv& other)
         // Both empty without constraints: a size test, no copy.
         if (!constraints.empty() || !other.constraints.empty())
             constraints = other.constraints;
+        if (!objectives.empty() || !other.objectives.empty())
+            objectives = other.objectives;
         return *this;
     }
     if (count() == other.count()) {
@@ -50,6 +52,7 @@ Indiv& Indiv::operator=(const Indiv& other)
     evaluated = other.evaluated;
     violation = other.violation;
     constraints = other.constraints;
+    objectives = other.objectives;
     return *this;
 }
 

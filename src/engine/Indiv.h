@@ -9,11 +9,11 @@
 namespace zyl {
 
 /// A candidate solution: one decision variable per entry of the VARIABLES section, in that
-/// order, with its objective value. Copies are deep and carry `value`, `evaluated` and the
-/// constraint values along.
+/// order, with its objective value. Copies are deep and carry `value`, `evaluated`, the
+/// constraint values and the objective values along.
 class Indiv {
 public:
-    /// Objective-function value ("f").
+    /// Objective-function value ("f"); in a task with several objectives, the first of them.
     double value = 0.0;
     /// True once `value` is known for the current variable values.
     bool evaluated = false;
@@ -24,6 +24,10 @@ public:
     /// The constraint values that came with `value`, in the task's order; empty in a task
     /// without constraints (and before the first evaluation).
     std::vector<double> constraints;
+    /// Every objective value, in the task's order (see Objectives::names), as computed: a
+    /// maximised one is not negated. Empty in a task with one objective (and before the first
+    /// evaluation).
+    std::vector<double> objectives;
 
     Indiv() = default;
     /// `count` empty entries (negative counts as 0).
@@ -49,8 +53,8 @@ public:
     void swapGene(Indiv& other, int j) { m_genes[j].swap(other.m_genes[j]); }
 
     /// Equal when both have the same count and every variable's value is equal as a real
-    /// (-0 equals 0, NaN equals nothing; an empty entry equals nothing). `value`, `evaluated`
-    /// and the constraint values are not compared.
+    /// (-0 equals 0, NaN equals nothing; an empty entry equals nothing). `value`, `evaluated`,
+    /// the constraint values and the objective values are not compared.
     bool operator==(const Indiv& other) const;
 
     /// The input line of the external program: each value by realToExactText (every digit

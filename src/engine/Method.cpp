@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "engine/Cmaes.h"
 #include "engine/DifferentialEvolution.h"
+#include "engine/FrontMethod.h"
 #include "engine/TrustRegion.h"
 #include "engine/Zyl.h"
 
@@ -36,6 +37,8 @@ std::string_view methodName(Method method)
     case Method::Cmaes: return "cmaes";
     case Method::De: return "de";
     case Method::Trust: return "trust";
+    case Method::Nsga2: return "nsga2";
+    case Method::SmsEmoa: return "smsemoa";
     case Method::Ga: break;
     }
     return "ga";
@@ -43,7 +46,8 @@ std::string_view methodName(Method method)
 
 std::optional<Method> methodByName(std::string_view name)
 {
-    for (Method method : {Method::Ga, Method::Cmaes, Method::De, Method::Trust})
+    for (Method method :
+         {Method::Ga, Method::Cmaes, Method::De, Method::Trust, Method::Nsga2, Method::SmsEmoa})
         if (methodName(method) == name)
             return method;
     return std::nullopt;
@@ -67,6 +71,8 @@ std::unique_ptr<SearchMethod> makeSearchMethod(Method method)
     case Method::Cmaes: return std::make_unique<Cmaes>();
     case Method::De: return std::make_unique<DifferentialEvolution>();
     case Method::Trust: return std::make_unique<TrustRegion>();
+    case Method::Nsga2: return makeFrontMethod(ParetoMethod::Nsga2);
+    case Method::SmsEmoa: return makeFrontMethod(ParetoMethod::SmsEmoa);
     case Method::Ga: break;
     }
     return std::make_unique<GeneticAlgorithm>();

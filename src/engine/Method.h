@@ -15,12 +15,19 @@ namespace zyl {
 class ZYL;
 
 /// The search methods a task can run. The numbers are kept in run stores: never renumber.
-enum class Method : std::uint8_t { Ga = 0, Cmaes = 1, De = 2, Trust = 3 };
+/// The last two search for the front of a task with several objectives; the others for the
+/// best design of a task with one.
+enum class Method : std::uint8_t { Ga = 0, Cmaes = 1, De = 2, Trust = 3, Nsga2 = 4, SmsEmoa = 5 };
 
-/// "ga", "cmaes", "de", "trust": the values of the key `method`.
+/// "ga", "cmaes", "de", "trust", "nsga2", "smsemoa": the values of the key `method`.
 std::string_view methodName(Method method);
 /// The method a (lower-case) name stands for.
 std::optional<Method> methodByName(std::string_view name);
+/// Whether `method` searches for a front of several objectives.
+constexpr bool searchesFront(Method method)
+{
+    return method == Method::Nsga2 || method == Method::SmsEmoa;
+}
 
 /// The evolution strategy with covariance matrix adaptation, restarted with a growing
 /// population when a search has converged.

@@ -175,8 +175,11 @@ void ParetoSearch::take(std::span<const double> designs, const Evaluations& batc
         std::transform(batch.violations.begin(), batch.violations.end(), m_violations.begin(),
                        sanitizedViolation);
         sortFronts(evaluations(), m_populationFront);
+        m_kept.resize(size);
+        std::iota(m_kept.begin(), m_kept.end(), 0);
     } else {
         survive(designs, batch);
+        m_kept.assign(m_chosen.begin(), m_chosen.end());
     }
     rankPopulation();
     ++m_taken;
@@ -318,6 +321,7 @@ void ParetoSearch::restore(const MethodState& state)
     m_designs.clear();
     m_values.clear();
     m_violations.clear();
+    m_kept.clear();
     if (state.empty())
         return;
     const std::size_t n = m_spacing.size();

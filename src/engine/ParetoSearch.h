@@ -82,6 +82,22 @@ public:
         propose(rng, next);
     }
 
+    /// Whether a batch was taken: the population exists.
+    bool started() const { return m_taken > 0; }
+    /// Where each member of the population came from after the latest take(): its index among
+    /// the population before that batch (size() of them, none for the first batch) followed by
+    /// the batch, in increasing order.
+    std::span<const int> kept() const { return m_kept; }
+    /// The front (sortFronts) of each member of the population: 0 for its non-dominated ones.
+    std::span<const int> fronts() const { return m_populationFront; }
+    /// The front of each design of the latest batch among the population before and the
+    /// batch: 0 for those that none of either dominates.
+    std::span<const int> batchFronts() const
+    {
+        return m_taken > 1 ? std::span<const int>(m_front).last(static_cast<std::size_t>(m_size))
+                           : std::span<const int>(m_populationFront);
+    }
+
     /// The population (row by row): its front is the task's; empty before the first batch.
     std::span<const double> designs() const { return m_designs; }
     Evaluations evaluations() const { return {m_values, m_violations, m_objectives}; }
@@ -135,6 +151,7 @@ private:
     // The merged population's room, kept so as not to be allocated every call.
     std::vector<double> m_mergedDesigns, m_mergedValues, m_mergedViolations;
     std::vector<int> m_front, m_chosen, m_members;
+    std::vector<int> m_kept;
     // The population's fronts: those of the merged population, which the fronts kept whole
     // (and the members of the one cut) have in the population alone as well.
     std::vector<int> m_populationFront;

@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "engine/Objectives.h"
 #include "engine/RadixSort.h"
 
 #include <algorithm>
@@ -346,6 +347,17 @@ void publishStatistics(const ZYL& zyl, SymbolTable& table)
                 setSymbolValue(table, zyl.constraintNames[c],
                                c < best.constraints.size() ? best.constraints[c] : kNaN);
         }
+        if (const Objectives* objectives = zyl.objectives.get()) {
+            const std::vector<std::string> names = frontStatisticNames(objectives->names);
+            setSymbolValue(table, names[0], objectives->frontSize);
+            setSymbolValue(table, names[1], objectives->hypervolume);
+            for (std::size_t k = 0; k < objectives->count(); ++k) {
+                setSymbolValue(table, names[2 + 2 * k],
+                               k < objectives->frontMin.size() ? objectives->frontMin[k] : kNaN);
+                setSymbolValue(table, names[3 + 2 * k],
+                               k < objectives->frontMax.size() ? objectives->frontMax[k] : kNaN);
+            }
+        }
         publishVector(table, "GlobalMinIndiv", zyl.globalMin);
         publishVector(table, "GlobalMaxIndiv", zyl.globalMax);
         publishVector(table, "CurrentMinIndiv", zyl.currentMin);
@@ -383,6 +395,18 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot)
         snapshot.bestViolation = best.violation;
         snapshot.bestConstraints = best.constraints;
         snapshot.bestConstraints.resize(zyl.constraintNames.size(), kNaN);
+    }
+    if (const Objectives* objectives = zyl.objectives.get()) {
+        snapshot.objectiveNames = objectives->names;
+        snapshot.frontSize = objectives->frontSize;
+        snapshot.hypervolume = objectives->hypervolume;
+        snapshot.frontMin = objectives->frontMin;
+        snapshot.frontMax = objectives->frontMax;
+        snapshot.frontMin.resize(objectives->count(), kNaN);
+        snapshot.frontMax.resize(objectives->count(), kNaN);
+        snapshot.reference = objectives->reference;
+    } else {
+        snapshot.objectiveNames.clear();
     }
     const Indiv* extremes[4] = {&zyl.globalMax, &zyl.globalMin, &zyl.currentMax, &zyl.currentMin};
     for (int e = 0; e < 4; ++e) {
@@ -449,6 +473,25 @@ void forEachStatisticsRow(
             row(snapshot.constraintNames[c], realToText(snapshot.bestConstraints[c]),
                 "Constraint at the best design");
     }
+    if (!snapshot.objectiveNames.empty()) {
+        row("FrontSize", std::to_string(snapshot.frontSize),
+            "Number of feasible non-dominated designs");
+        std::string against = "No reference point yet";
+        if (!snapshot.reference.empty()) {
+            against = "Reference point (";
+            for (std::size_t k = 0; k < snapshot.reference.size(); ++k)
+                against += (k ? "; " : "") + realToText(snapshot.reference[k]);
+            against += ")";
+        }
+        row("Hypervolume", realToText(snapshot.hypervolume), against);
+        for (std::size_t k = 0; k < snapshot.objectiveNames.size(); ++k) {
+            const std::string& name = snapshot.objectiveNames[k];
+            row(name + "_FrontMin", realToText(snapshot.frontMin[k]),
+                "Least " + name + " on the front");
+            row(name + "_FrontMax", realToText(snapshot.frontMax[k]),
+                "Greatest " + name + " on the front");
+        }
+    }
     if (showBuffered)
         row("Buffered", std::to_string(snapshot.buffered), "");
     row("Mutations", std::to_string(snapshot.mutations), "");
@@ -474,6 +517,16 @@ std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered)
     StatisticsSnapshot snapshot;
     takeStatisticsSnapshot(zyl, snapshot);
     return statisticsRows(snapshot, showBuffered);
+}
+
+std::vector<std::string> frontStatisticNames(const std::vector<std::string>& objectives)
+{
+    std::vector<std::string> names{"FrontSize", "Hypervolume"};
+    for (const std::string& name : objectives) {
+        names.push_back(name + "_FrontMin");
+        names.push_back(name + "_FrontMax");
+    }
+    return names;
 }
 
 } // namespace zyl

@@ -39,7 +39,9 @@ void computeStatistics(ZYL& zyl);
 /// setSymbolValue ("Generation" is generation + 1, "Buffered" the number of buffer entries),
 /// each number's text made formatNumber of its new value so that printing shows it; in a
 /// constrained task "Feasible", "MinViolation", "BestViolation" (of the best design of the
-/// task) and each constraint's name with its value at that design; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// task) and each constraint's name with its value at that design; in a task with several
+/// objectives "FrontSize", "Hypervolume" and each objective's "NAME_FrontMin" and
+/// "NAME_FrontMax" (frontStatisticNames); then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
 /// (element j: re = the value of variable j, im = 0, text = realToText of it).
 ///
 /// A scalar the user removed or redefined as something other than a number is made a number
@@ -78,6 +80,13 @@ struct StatisticsSnapshot {
     double minViolation = 0, bestViolation = 0;
     /// The constraint values of the best design of the task.
     std::vector<double> bestConstraints;
+    /// Empty with one objective; then the fields below are not used.
+    std::vector<std::string> objectiveNames;
+    int frontSize = 0;
+    double hypervolume = 0;
+    std::vector<double> frontMin, frontMax;
+    /// The hypervolume's reference point; empty while none is chosen.
+    std::vector<double> reference;
 };
 
 /// Fills `snapshot` from the engine; its vectors keep their storage from one call to the next.
@@ -86,8 +95,10 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
 /// The rows the Statistics window adds for a generation, in order: 17 rows (18 with the
 /// "Buffered" row when `showBuffered`), then an empty separator row. A constrained task has,
 /// after "Different", the rows "Feasible", "MinViolation", "BestViolation" and one per
-/// constraint (its value at the best design of the task). Reals are written by
-/// realToText, counts as decimal integers; "Generation" is generation + 1.
+/// constraint (its value at the best design of the task). A task with several objectives
+/// has, after those, "FrontSize", "Hypervolume" and each objective's least and greatest value
+/// on the front. Reals are written by realToText, counts as decimal integers; "Generation" is
+/// generation + 1.
 std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
 /// Hands the same rows, one at a time, to `row(what, value, info)`; the texts live only for
 /// the call, so a caller that keeps them as text (the run store, every generation) builds
@@ -97,5 +108,10 @@ void forEachStatisticsRow(
     const std::function<void(std::string_view, std::string_view, std::string_view)>& row);
 /// The rows of the latest generation of `zyl`.
 std::vector<StatisticsRow> statisticsRows(const ZYL& zyl, bool showBuffered);
+
+/// The names of the front's statistics in a task with these objectives, in the order they are
+/// published: "FrontSize", "Hypervolume", then per objective NAME "NAME_FrontMin" and
+/// "NAME_FrontMax".
+std::vector<std::string> frontStatisticNames(const std::vector<std::string>& objectives);
 
 } // namespace zyl

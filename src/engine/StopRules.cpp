@@ -2,6 +2,7 @@
 
 #include "common/Exception.h"
 #include "common/TextConvert.h"
+#include "engine/Objectives.h"
 #include "engine/UserPlots.h"
 #include "expr/FreeNames.h"
 #include "expr/Parser.h"
@@ -140,14 +141,19 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
         return true;
 
     // 1. The stall count follows every generation, also while stall_generations is off, so
-    //    that the state in a store does not depend on which rules a session had.
-    const double best = zyl.maximise ? zyl.globalMax.value : zyl.globalMin.value;
+    //    that the state in a store does not depend on which rules a session had. With several
+    //    objectives it follows the front's hypervolume, which grows as the front improves.
+    const bool front = zyl.multiObjective();
+    const bool larger = front || zyl.maximise;
+    const double best = front           ? zyl.objectives->hypervolume
+                        : zyl.maximise ? zyl.globalMax.value
+                                       : zyl.globalMin.value;
     if (!state.hasStallBest) {
         state.stallBest = best;
         state.hasStallBest = true;
         state.stallCount = 0;
     } else {
-        const double gain = zyl.maximise ? best - state.stallBest : state.stallBest - best;
+        const double gain = larger ? best - state.stallBest : state.stallBest - best;
         if (gain > rules.stallTolerance) {
             state.stallBest = best;
             state.stallCount = 0;
@@ -176,7 +182,9 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
     }
     if (rules.stallGenerations > 0 && state.stallCount >= rules.stallGenerations) {
         state.stopReason = "stall_generations=" + std::to_string(rules.stallGenerations) + ": " +
-                           (zyl.maximise ? "GlobalMax" : "GlobalMin") +
+                           (front           ? "Hypervolume"
+                            : zyl.maximise ? "GlobalMax"
+                                           : "GlobalMin") +
                            " has not improved by more than " + realToText(rules.stallTolerance) +
                            " for " + std::to_string(state.stallCount) + " generations" +
                            generationText(zyl);

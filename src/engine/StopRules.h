@@ -78,7 +78,8 @@ struct StopRuleState {
 /// (so stop_when sees the same variables as the plots and the export). The generation being
 /// completed is zyl.generation + 1.
 ///
-/// 1. The stall count: the best value (globalMax when maximising, globalMin otherwise) is
+/// 1. The stall count: the best value (globalMax when maximising, globalMin otherwise; the
+///    front's hypervolume, the larger the better, in a task with several objectives) is
 ///    compared with `stallBest`; an improvement by more than the tolerance makes it the new
 ///    `stallBest` and resets the count, anything else adds one. Slow improvements thus add
 ///    up until together they exceed the tolerance.

@@ -1,6 +1,7 @@
 #include "engine/Task.h"
 
 #include "engine/Export.h"
+#include "engine/Objectives.h"
 #include "engine/Statistics.h"
 #include "engine/backends/Backends.h"
 
@@ -149,6 +150,10 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
     ConstraintFormulas* formulas = m_context.zyl.constraintFormulas.get();
     if (formulas)
         workspace().constraintValues.resize(block * formulas->count());
+    ConstraintFormulas* objectives =
+        m_context.zyl.objectives ? m_context.zyl.objectives->formulas.get() : nullptr;
+    if (objectives)
+        workspace().objectiveValues.resize(block * objectives->count());
     for (bool first = true; m_nextItem < m_batch.size(); first = false) {
         if (m_batch.stopRequested())
             return true;
@@ -162,9 +167,28 @@ bool Task::evaluateCompiledItems(Clock::time_point deadline)
         std::size_t done = 0;
         std::string failure;
         try {
-            workspace().objective.evaluateBlock(individuals, rows, values, done);
+            if (objectives) {
+                // The first objective is the value; each row's objectives go with its item.
+                const std::size_t count = objectives->count();
+                double* all = workspace().objectiveValues.data();
+                objectives->evaluateBlock(individuals, rows, all, done);
+                for (std::size_t r = 0; r < done; ++r) {
+                    values[r] = all[r * count];
+                    std::copy_n(all + r * count, count, m_batch.objectives(start + r));
+                }
+            } else {
+                workspace().objective.evaluateBlock(individuals, rows, values, done);
+            }
         } catch (const std::exception& error) {
             failure = error.what();
+            if (objectives) {
+                const std::size_t count = objectives->count();
+                for (std::size_t r = 0; r < done; ++r) {
+                    values[r] = workspace().objectiveValues[r * count];
+                    std::copy_n(workspace().objectiveValues.data() + r * count, count,
+                                m_batch.objectives(start + r));
+                }
+            }
         }
         if (formulas && done > 0) {
             // The constraints of a row come right after its objective: a row whose objective
@@ -220,7 +244,10 @@ bool Task::evaluateItems(Clock::time_point deadline)
             // always did, so that the table and the buffer follow each individual.
             Indiv& ind = zyl.population[static_cast<std::size_t>(i)];
             const double before = ind.value;
-            evaluateAnalytical(ind, zyl.names, m_context.table);
+            if (zyl.objectives && zyl.objectives->formulas)
+                evaluateObjectivesByTree(ind, k);
+            else
+                evaluateAnalytical(ind, zyl.names, m_context.table);
             if (const ConstraintFormulas* formulas = zyl.constraintFormulas.get()) {
                 try {
                     formulas->evaluateTree(m_context.table, m_batch.constraints(k));
@@ -282,8 +309,12 @@ void Task::prepareGeneration()
     for (int i = 0; i < zyl.popSize; ++i)
         if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
             pending.push_back(i);
+    const std::size_t objectives = zyl.objectives ? zyl.objectives->count() : 0;
     m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
-                  m_context.settings.externalConstraints);
+                  m_context.settings.externalConstraints, objectives,
+                  m_context.settings.functionMode == FunctionMode::External
+                      ? m_context.settings.externalObjectives
+                      : 0);
     m_nextItem = 0;
     m_scan = 0;
     m_taken = 0;
@@ -291,8 +322,14 @@ void Task::prepareGeneration()
     m_failureValuesTaken = 0;
     m_compiledBatch = false;
     if (m_context.settings.functionMode == FunctionMode::Analytical && m_batch.size() > 0) {
-        workspace().objective.prepare(zyl.names, m_context.table);
-        m_compiledBatch = workspace().objective.compiled();
+        ConstraintFormulas* formulas = zyl.objectives ? zyl.objectives->formulas.get() : nullptr;
+        if (formulas) {
+            formulas->prepare(zyl.names, m_context.table);
+            m_compiledBatch = formulas->compiled();
+        } else {
+            workspace().objective.prepare(zyl.names, m_context.table);
+            m_compiledBatch = workspace().objective.compiled();
+        }
         if (zyl.constraintFormulas) {
             zyl.constraintFormulas->prepare(zyl.names, m_context.table);
             // One way for the objective and its constraints, so that a definition changed in
@@ -391,12 +428,21 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         return;
     if (const double* value = m_batch.value(item)) {
         ind.value = *value;
+        const bool evaluated = m_batch.status(item) == EvaluationOutcome::Status::Evaluated;
         if (zyl.constrained()) {
             double* constraints = m_batch.constraints(item);
-            if (mode == FunctionMode::External && zyl.constraintFormulas &&
-                m_batch.status(item) == EvaluationOutcome::Status::Evaluated)
+            if (mode == FunctionMode::External && zyl.constraintFormulas && evaluated)
                 externalSectionConstraints(ind, constraints);
             zyl.setConstraintValues(ind, constraints);
+        }
+        if (zyl.objectives) {
+            // A failure value comes without objective values: no objective has one.
+            double* objectives = m_batch.objectives(item);
+            if (mode == FunctionMode::External && zyl.objectives->formulas && evaluated)
+                externalSectionObjectives(ind, objectives);
+            ind.objectives.assign(objectives, objectives + m_batch.objectiveCount());
+            if (evaluated && !ind.objectives.empty())
+                ind.value = ind.objectives.front();
         }
     }
     // Every item of a batch was computed (a buffer hit is evaluated before the batch forms);
@@ -447,6 +493,26 @@ void Task::externalSectionConstraints(const Indiv& ind, double* values)
     }
 }
 
+void Task::externalSectionObjectives(const Indiv& ind, double* values)
+{
+    ZYL& zyl = m_context.zyl;
+    const ConstraintFormulas& formulas = *zyl.objectives->formulas;
+    try {
+        formulas.evaluateTree(ind, zyl.names, m_context.table, values);
+    } catch (const std::exception& error) {
+        std::fill_n(values, formulas.count(), std::numeric_limits<double>::quiet_NaN());
+        m_observer.warning(std::string("Objectives\n") + error.what());
+    }
+}
+
+void Task::evaluateObjectivesByTree(Indiv& ind, std::size_t k)
+{
+    ZYL& zyl = m_context.zyl;
+    double* objectives = m_batch.objectives(k);
+    zyl.objectives->formulas->evaluateTree(ind, zyl.names, m_context.table, objectives);
+    ind.value = objectives[0];
+}
+
 bool Task::stopWhenAllFailed()
 {
     if (m_batch.size() == 0 || m_failureValuesTaken < m_batch.size())
@@ -467,6 +533,7 @@ void Task::generationStep()
 {
     ZYL& zyl = m_context.zyl;
     try {
+        zyl.takeGeneration();
         computeStatistics(zyl);
         m_observer.statistics();
         bool published = true;

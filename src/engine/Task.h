@@ -28,6 +28,7 @@ struct RunWorkspace {
     std::vector<std::vector<CompiledText>> plotFormulas;
     std::vector<CompiledText> exportFormulas;
     std::vector<double> constraintValues;
+    std::vector<double> objectiveValues;
 };
 
 /// Everything a run works on. The owner keeps these alive for the whole run.
@@ -132,6 +133,13 @@ private:
     /// The CONSTRAINTS formulas of an external task for `ind`, into values[0 ..]; a formula
     /// that fails leaves them all NaN (infeasible) with a warning.
     void externalSectionConstraints(const Indiv& ind, double* values);
+    /// The same for the OBJECTIVES formulas of an external task with several objectives: one
+    /// that fails leaves them all NaN (no result) with a warning.
+    void externalSectionObjectives(const Indiv& ind, double* values);
+    /// Item k of an analytical task with several objectives, by the tree: every objective into
+    /// the batch, the first into `ind.value`. \throws what a formula throws; `ind.value` is
+    /// then unchanged.
+    void evaluateObjectivesByTree(Indiv& ind, std::size_t k);
     void generationStep();
     void checkStopRules();
     StopRuleState& stopState() { return m_context.stopState ? *m_context.stopState : m_ownStop; }

@@ -1,6 +1,8 @@
 #include "engine/Zyl.h"
 
 #include "common/Exception.h"
+#include "engine/FrontMethod.h"
+#include "engine/Objectives.h"
 
 #include <cfloat>
 #include <cmath>
@@ -117,7 +119,23 @@ bool ZYL::nextGeneration(const std::atomic<bool>* stop)
     // A method chosen since the last generation starts afresh from the population at hand.
     if (!m_method || !runs(*m_method, methodSettings))
         m_method = makeSearchMethod(methodSettings);
+    if (objectives && !searchesFront(m_method->method()))
+        throw Exception("A task with several objectives runs with method nsga2 or smsemoa");
     return m_method->next(*this, stop);
+}
+
+void ZYL::takeGeneration()
+{
+    if (!objectives)
+        return;
+    if (!m_method || !runs(*m_method, methodSettings))
+        m_method = makeSearchMethod(methodSettings);
+    auto* front = dynamic_cast<FrontMethod*>(m_method.get());
+    if (!front)
+        throw Exception("A task with several objectives runs with method nsga2 or smsemoa");
+    front->take(*this);
+    objectives->offer(population, front->generationFronts());
+    objectives->computeStatistics();
 }
 
 void ZYL::prepareForEvaluation()

@@ -16,6 +16,7 @@
 namespace zyl {
 
 class ConstraintFormulas;
+struct Objectives;
 
 /// The engine object of one optimisation task: every genetic-algorithm parameter, the
 /// counters, the statistics of the latest generation, the population, the remembered extremes
@@ -93,6 +94,11 @@ public:
     /// The CONSTRAINTS formulas of an analytical or manual task (the first of
     /// constraintNames); null when the section is empty.
     std::shared_ptr<ConstraintFormulas> constraintFormulas;
+
+    // ---- Several objectives (none unless the task has two or more) ----
+    /// Their names, directions and formulas, and the front the run has found.
+    std::unique_ptr<Objectives> objectives;
+    bool multiObjective() const { return objectives != nullptr; }
 
     /// Builds the population from copies of `templateIndiv` and gives each variable a random
     /// starting value, individual by individual, variable by variable.
@@ -184,6 +190,12 @@ public:
     /// Replaces the population, every member evaluated, by the next generation of the method of
     /// `methodSettings`: breed() for the genetic algorithm. Does not advance `generation`.
     bool nextGeneration(const std::atomic<bool>* stop = nullptr);
+    /// In a task with several objectives, the first step once a generation is evaluated: the
+    /// archive and the reference point take its designs, the method keeps its population (its
+    /// selection, which the next generation is then bred from) and the front statistics are
+    /// computed. Nothing in a task with one objective; a generation is taken once.
+    /// \throws Exception when the method is not one for several objectives.
+    void takeGeneration();
 
     /// The genetic algorithm's next generation: selection, crossover of the pairs
     /// (0, 1), (2, 3), ..., mutation, elite, then prepareForEvaluation().

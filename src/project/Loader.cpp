@@ -6,6 +6,8 @@
 #include "engine/backends/Backends.h"
 #include "engine/backends/WorkFolders.h"
 #include "engine/Formulas.h"
+#include "engine/Objectives.h"
+#include "engine/Statistics.h"
 #include "expr/FreeNames.h"
 #include "expr/Parser.h"
 #include "expr/Statement.h"
@@ -231,32 +233,59 @@ bool reservedName(const std::string& name)
            statisticName(name);
 }
 
+bool listed(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 // A constraint is a property of the design alone. One that names another constraint or a
 // statistic, even through a definition, would read the value left by the design or the
 // generation before; a name nothing defines would fail only at the first evaluation, perhaps
-// hours later. Both are refused now, naming the constraint.
+// hours later. Both are refused now, naming the constraint. The objectives of a task with
+// several are held to the same, and name no objective either.
 void checkConstraintNames(const ConstraintFormulas& formulas,
                           const std::vector<std::string>& constraints, const ZYL& zyl,
-                          const SymbolTable& table)
+                          const SymbolTable& table,
+                          const std::vector<std::string>& objectives = {},
+                          const std::vector<std::string>& frontStatistics = {})
 {
-    auto listed = [](const std::vector<std::string>& names, const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
+    const std::string kind =
+        formulas.role() == FormulaRole::Objective ? "Objective " : "Constraint ";
     for (std::size_t c = 0; c < formulas.count(); ++c) {
         const std::string& constraint = formulas.names()[c];
         for (const ReachedName& reached : reachedNames(formulas.tree(c), table)) {
             const std::string& name = reached.name;
             const std::string via =
                 reached.through.empty() ? "" : " (through " + reached.through + ")";
-            const bool isConstraint = listed(constraints, name);
-            if (isConstraint || statisticName(name))
-                throw Exception("Constraint " + constraint +
-                                " ought to name variables and definitions only, not the " +
-                                (isConstraint ? "constraint " : "statistic ") + name + via);
+            const char* what = listed(constraints, name)  ? "constraint "
+                               : listed(objectives, name) ? "objective "
+                               : statisticName(name) || listed(frontStatistics, name)
+                                   ? "statistic "
+                                   : nullptr;
+            if (what)
+                throw Exception(kind + constraint +
+                                " ought to name variables and definitions only, not the " + what +
+                                name + via);
             if (!table.lookup(name) && !listed(zyl.names, name))
-                throw Exception("Constraint " + constraint + ": Unknown variable: " + name + via);
+                throw Exception(kind + constraint + ": Unknown variable: " + name + via);
         }
     }
+}
+
+// A name a script gives a constraint or an objective: a name of the language, not built in.
+void checkFormulaName(const std::string& key, const char* kind)
+{
+    TensorPtr tree;
+    bool isName = false;
+    try {
+        isName = parseExpression(key, tree) && tree && tree->isSymbolRef() && tree->text == key;
+    } catch (const std::exception&) {
+    }
+    int code = 0, level = 0;
+    if (lookupToken(key, code, level))
+        throw Exception(std::string(kind) + " name " + key + " is a built-in name of the language");
+    if (!isName)
+        throw Exception(std::string(kind) + " name ought to be a name of the language: " + key);
 }
 
 // The CONSTRAINTS section and constraint_tolerance. Without the section nothing changes: no
@@ -283,18 +312,7 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
     const std::vector<std::string> keys = script.ReadSection("CONSTRAINTS");
     std::vector<std::string> names, texts;
     for (const std::string& key : keys) {
-        TensorPtr tree;
-        bool isName = false;
-        try {
-            isName = parseExpression(key, tree) && tree && tree->isSymbolRef() &&
-                     tree->text == key;
-        } catch (const std::exception&) {
-        }
-        int code = 0, level = 0;
-        if (lookupToken(key, code, level))
-            throw Exception("Constraint name " + key + " is a built-in name of the language");
-        if (!isName)
-            throw Exception("Constraint name ought to be a name of the language: " + key);
+        checkFormulaName(key, "Constraint");
         const bool taken = reservedName(key) ||
                            std::find(zyl.names.begin(), zyl.names.end(), key) != zyl.names.end() ||
                            std::find(names.begin(), names.end(), key) != names.end() ||
@@ -332,18 +350,150 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
         setSymbolValue(table, name, 0);
 }
 
+// The texts between the ";" of a list key; none for an empty text.
+std::vector<std::string> listItems(const std::string& text)
+{
+    std::vector<std::string> items;
+    for (std::size_t from = 0; !text.empty() && from <= text.size();) {
+        const std::size_t to = std::min(text.find(';', from), text.size());
+        items.push_back(text.substr(from, to - from));
+        from = to + 1;
+    }
+    return items;
+}
+
+// The OBJECTIVES section, external_objectives, maximised_objectives and hv_reference. A task
+// has several objectives with two or more of them in all: the section's formulas, then the
+// values an external program writes (one unless external_objectives says more). Without the
+// section and external_objectives nothing changes, and the keys that only several objectives
+// give a meaning to are refused rather than passed over.
+void readObjectives(const ProjectScript& script, ProjectSettings& settings, ZYL& zyl,
+                    SymbolTable& table)
+{
+    settings.externalObjectives = 0;
+    const bool external = settings.functionMode == FunctionMode::External;
+    const std::vector<std::string> keys = script.ReadSection("OBJECTIVES");
+    const std::string programText =
+        external ? script.ReadString("FUNCTION", "external_objectives", "") : "";
+    const std::string maximisedText = script.ReadString("OPTIONS", "maximised_objectives", "");
+    const std::string referenceText = script.ReadString("OPTIONS", "hv_reference", "");
+    if (keys.empty() && programText.empty()) {
+        if (!maximisedText.empty() || !referenceText.empty())
+            throw Exception(std::string(maximisedText.empty() ? "Hypervolume reference"
+                                                              : "Maximised objectives") +
+                            " needs a task with several objectives (OBJECTIVES)");
+        return;
+    }
+    if (settings.functionMode == FunctionMode::Manual)
+        throw Exception("A manual task has one objective: OBJECTIVES is not available");
+    int program = external ? 1 : 0;
+    if (!programText.empty()) {
+        const int least = keys.empty() ? 2 : 1;
+        const std::optional<int> count = parseInteger(programText);
+        if (!count || *count < least || *count > 1000)
+            throw Exception("External objectives ought to be a number from [" +
+                            std::to_string(least) + "; 1000]");
+        program = *count;
+    }
+    if (keys.size() + static_cast<std::size_t>(program) < 2)
+        throw Exception("OBJECTIVES ought to hold two objectives or more");
+    if (script.ReadBool("OPTIONS", "maximisation", false))
+        throw Exception("A task with several objectives names the maximised ones in "
+                        "maximised_objectives, not by maximisation");
+
+    const bool analytical = settings.functionMode == FunctionMode::Analytical;
+    std::vector<std::string> names, texts;
+    auto taken = [&](const std::string& name) {
+        return reservedName(name) || name == "FrontSize" || name == "Hypervolume" ||
+               listed(zyl.names, name) || listed(zyl.constraintNames, name) ||
+               listed(names, name) || (analytical && script.HasKey("EQUATIONS", name));
+    };
+    for (const std::string& key : keys) {
+        checkFormulaName(key, "Objective");
+        if (taken(key))
+            throw Exception("Objective name " + key +
+                            " is taken by a variable, a definition, a constraint or a statistic");
+        names.push_back(key);
+        texts.push_back(script.ReadString("OBJECTIVES", key, ""));
+    }
+    // The program's values are named by their place, after the section's.
+    for (int k = 1; k <= program; ++k) {
+        const std::string name = "Objective" + std::to_string(k);
+        if (taken(name))
+            throw Exception("Objective name " + name +
+                            " is taken by a variable, a definition, a constraint or a statistic");
+        names.push_back(name);
+    }
+    const std::vector<std::string> statistics = frontStatisticNames(names);
+    for (const std::string& name : statistics)
+        if (listed(zyl.names, name) || listed(zyl.constraintNames, name) ||
+            (analytical && script.HasKey("EQUATIONS", name)))
+            throw Exception("The statistic " + name +
+                            " is taken by a variable, a definition or a constraint");
+
+    std::vector<char> maximised(names.size(), 0);
+    for (const std::string& name : listItems(maximisedText)) {
+        const auto at = std::find(names.begin(), names.end(), name);
+        if (at == names.end())
+            throw Exception("Maximised objective " + name + " is not an objective of the task");
+        maximised[static_cast<std::size_t>(at - names.begin())] = 1;
+    }
+    std::vector<double> reference;
+    if (!referenceText.empty()) {
+        const std::vector<std::string> items = listItems(referenceText);
+        for (const std::string& item : items) {
+            const std::optional<double> x = parseReal(item);
+            if (x && std::isfinite(*x))
+                reference.push_back(*x);
+        }
+        if (reference.size() != items.size() || reference.size() != names.size())
+            throw Exception(
+                "Hypervolume reference ought to hold one finite number per objective (" +
+                std::to_string(names.size()) + "), separated by \";\"");
+    }
+
+    auto objectives = std::make_unique<Objectives>(names, maximised, zyl.count());
+    objectives->reference = std::move(reference);
+    if (!texts.empty()) {
+        const std::vector<std::string> sectionNames(
+            names.begin(), names.begin() + static_cast<std::ptrdiff_t>(texts.size()));
+        objectives->formulas =
+            std::make_shared<ConstraintFormulas>(sectionNames, texts, FormulaRole::Objective);
+        objectives->formulas->manualTable = &table;
+        checkConstraintNames(*objectives->formulas, zyl.constraintNames, zyl, table, names,
+                             statistics);
+    }
+    settings.externalObjectives = external ? program : 0;
+    // The value is the first objective: the statistics of values, the extremes and the
+    // buffer follow it in its own direction.
+    zyl.maximise = maximised[0] != 0;
+    zyl.objectives = std::move(objectives);
+    // Known from the load on, so that a stop rule or a plot naming them is accepted.
+    for (const std::string& name : statistics)
+        setSymbolValue(table, name, 0);
+}
+
 } // namespace
 
-MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode)
+MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode,
+                                  bool multiObjective)
 {
     MethodSettings methods;
+    if (multiObjective)
+        methods.method = Method::SmsEmoa;
     const std::string name = script.ReadString("OPTIONS", "method", "");
     if (!name.empty()) {
         const std::optional<Method> method = methodByName(lowerCase(name));
         if (!method)
-            throw Exception("Unknown method: " + name + " (ga, cmaes, de or trust)");
+            throw Exception("Unknown method: " + name +
+                            " (ga, cmaes, de, trust, nsga2 or smsemoa)");
         methods.method = *method;
     }
+    if (multiObjective && !searchesFront(methods.method))
+        throw Exception("A task with several objectives runs with method nsga2 or smsemoa");
+    if (!multiObjective && searchesFront(methods.method))
+        throw Exception("Method " + std::string(methodName(methods.method)) +
+                        " needs several objectives (OBJECTIVES)");
     // A person types every value of a manual task: the other methods pay off over thousands
     // of evaluations, far more than anyone types.
     if (mode == FunctionMode::Manual && methods.method != Method::Ga)
@@ -373,6 +523,8 @@ MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode
     }
     if (mode == FunctionMode::Manual && methods.trust.after > 0)
         throw Exception("A manual task runs with method ga only");
+    if (multiObjective && methods.trust.after > 0)
+        throw Exception("A task with several objectives runs with method nsga2 or smsemoa");
     return methods;
 }
 
@@ -405,7 +557,8 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
         settings.showPopulation = true;
     } else if (script.ReadBool("FUNCTION", "analytical", false)) {
         settings.functionMode = FunctionMode::Analytical;
-        if (!script.HasKey("EQUATIONS", "f"))
+        // A task with several objectives has them in OBJECTIVES; f is then one more definition.
+        if (!script.HasKey("EQUATIONS", "f") && script.ReadSection("OBJECTIVES").empty())
             throw Exception("Cannot find function f");
         for (const std::string& key : script.ReadSection("EQUATIONS"))
             makeSymbolFromStatement(key + "=" + script.ReadString("EQUATIONS", key, ""), "", false,
@@ -538,10 +691,12 @@ LoadedProject loadProject(const ProjectScript& script, ProjectSettings& settings
     // that an old script fails, if it fails, with the message it always had.
     settings.reuseStore = script.ReadString("FUNCTION", "reuse_store", "");
     readConstraints(script, settings, zyl, table);
+    readObjectives(script, settings, zyl, table);
     std::vector<std::string> ruleNames = zyl.names;
     ruleNames.insert(ruleNames.end(), std::begin(individualVectors), std::end(individualVectors));
     settings.stopRules = readStopRules(script, table, ruleNames);
-    zyl.methodSettings = readMethodSettings(script, settings.functionMode);
+    zyl.methodSettings =
+        readMethodSettings(script, settings.functionMode, zyl.multiObjective());
 
     // 21. Plots.
     for (const std::string& key : script.ReadSection("PLOTS"))

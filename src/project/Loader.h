@@ -22,9 +22,14 @@ constexpr int maxCrossoverPoints = 10000;
 /// The key `method` of OPTIONS and the parameters of the methods in METHOD; absent keys keep
 /// their defaults. Every parameter is checked, whichever method is chosen: the Options dialog
 /// can switch methods later, and a typing slip should show at once.
+/// A task with several objectives runs with nsga2 or smsemoa (the default), one with a single
+/// objective with the others (ga the default).
 /// \throws Exception "Unknown method: ..." or "<parameter> ought to be a number from ...", and
-/// "A manual task runs with method ga only" for another method in `mode` Manual.
-MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode);
+/// "A manual task runs with method ga only" for another method in `mode` Manual, "A task with
+/// several objectives runs with method nsga2 or smsemoa" or "Method NAME needs several
+/// objectives (OBJECTIVES)" for a method of the other kind.
+MethodSettings readMethodSettings(const ProjectScript& script, FunctionMode mode,
+                                  bool multiObjective = false);
 
 /// What a successful load builds besides the settings.
 struct LoadedProject {

@@ -79,6 +79,10 @@ struct ProjectSettings {
     double termGrace = 0;
     /// Constraint values the external program writes after the objective value.
     int externalConstraints = 0;
+    /// In a task with several objectives, the objective values the external program writes
+    /// (FUNCTION external_objectives, 1 when absent), before its constraint values; 0 in a
+    /// task with one.
+    int externalObjectives = 0;
     /// The input file holds one "name=value" line per variable (FUNCTION input_by_name).
     bool inputByName = false;
     /// The exit status by which the program asks that its design not be run again (FUNCTION

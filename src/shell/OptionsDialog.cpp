@@ -359,6 +359,8 @@ void TOKBottomDlg1::FormShow()
     case Method::De: RadioButtonDe->setChecked(true); break;
     case Method::Trust: RadioButtonTrust->setChecked(true); break;
     case Method::Ga: RadioButtonGa->setChecked(true); break;
+    case Method::Nsga2:
+    case Method::SmsEmoa: break;
     }
     RadioButtonCmaes->setEnabled(!m_manual);
     RadioButtonDe->setEnabled(!m_manual);

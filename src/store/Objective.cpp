@@ -3,6 +3,7 @@
 #include "common/Exception.h"
 #include "store/RunStore.h"
 #include "engine/Formulas.h"
+#include "engine/Objectives.h"
 #include "store/StateCodec.h"
 
 #include <sys/stat.h>
@@ -56,6 +57,8 @@ std::string Objective::text() const
                "\nmodified=" + std::to_string(programModified) + "\n";
     if (!constraints.empty())
         out += "constraints=" + escaped(constraints) + "\n";
+    if (!objectives.empty())
+        out += "objectives=" + escaped(objectives) + "\n";
     return out + "variables=" + escaped(joined(variables)) + "\n";
 }
 
@@ -80,6 +83,8 @@ Objective Objective::parse(const std::string& text)
                 objective.formula = value;
             else if (key == "constraints")
                 objective.constraints = value;
+            else if (key == "objectives")
+                objective.objectives = value;
             else if (key == "program")
                 objective.program = value;
             else if (key == "size")
@@ -144,6 +149,13 @@ Objective describeObjective(const ProjectScript& script, const ProjectSettings& 
                                                           : 0)));
         objective.constraints = joined(lines);
     }
+    if (zyl.multiObjective()) {
+        std::vector<std::string> lines;
+        for (const std::string& key : script.ReadSection("OBJECTIVES"))
+            lines.push_back(key + "=" + script.ReadString("OBJECTIVES", key, ""));
+        lines.push_back("external=" + std::to_string(settings.externalObjectives));
+        objective.objectives = joined(lines);
+    }
     for (int j = 0; j < zyl.count(); ++j)
         objective.variables.push_back(
             zyl.names[j] + ":" +
@@ -159,6 +171,8 @@ std::optional<std::string> objectiveChange(const Objective& before, const Object
         return "the formula has changed";
     if (before.constraints != now.constraints)
         return "the constraints have changed";
+    if (before.objectives != now.objectives)
+        return "the objectives have changed";
     if (before.program != now.program)
         return "the program is now \"" + now.program + "\", it was \"" + before.program + "\"";
     if (now.mode == "external" && now.programSize < 0)
@@ -200,6 +214,8 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
                 return;
             zyl.setConstraintValues(scratch, scratch.constraints.data());
         }
+        if (zyl.objectives && scratch.objectives.size() != zyl.objectives->count())
+            return;
         if (!zyl.buffer.find(scratch)) {
             zyl.buffer.append(scratch);
             ++added;
@@ -209,31 +225,46 @@ std::size_t reuseEvaluations(ZYL& zyl, const Objective& now, const std::string& 
         for (const std::string& chunk : other.bufferChunks)
             for (const codec::IndivData& data : codec::decodeIndivs(chunk, "the buffer"))
                 offer(data);
-        const ConstraintFormulas* formulas = zyl.constraintFormulas.get();
-        const std::size_t sectionCount = formulas ? formulas->count() : 0;
-        std::vector<double> constraints;
-        for (const EvaluationRecord& record : evaluations) {
-            if (zyl.constrained()) {
-                // A record holds the program's values only; the section's follow from the
-                // variables.
-                if (sectionCount + record.constraints.size() != zyl.constraintNames.size())
-                    continue;
-                constraints.assign(sectionCount, 0.0);
-                if (formulas) {
-                    if (!formulas->manualTable)
-                        continue;
-                    codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
-                    try {
-                        formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
-                                               constraints.data());
-                    } catch (const std::exception&) {
-                        continue; // not evaluable now: the run computes it when it meets it
-                    }
+        // A record holds the program's values only; the section's follow from the variables,
+        // into `values` before the program's. False when they cannot be had now: the run
+        // computes the design again when it meets it.
+        auto sectionThenProgram = [&](const ConstraintFormulas* formulas, std::size_t count,
+                                      const EvaluationRecord& record,
+                                      const std::vector<double>& program,
+                                      std::vector<double>& values) {
+            const std::size_t section = formulas ? formulas->count() : 0;
+            if (section + program.size() != count)
+                return false;
+            values.assign(section, 0.0);
+            if (formulas) {
+                if (!formulas->manualTable)
+                    return false;
+                codec::applyData({record.value, true, record.variables, 0, {}}, scratch);
+                try {
+                    formulas->evaluateTree(scratch, zyl.names, *formulas->manualTable,
+                                           values.data());
+                } catch (const std::exception&) {
+                    return false;
                 }
-                constraints.insert(constraints.end(), record.constraints.begin(),
-                                   record.constraints.end());
             }
-            offer({record.value, true, record.variables, 0, constraints});
+            values.insert(values.end(), program.begin(), program.end());
+            return true;
+        };
+        std::vector<double> constraints, objectives;
+        for (const EvaluationRecord& record : evaluations) {
+            if (zyl.constrained() &&
+                !sectionThenProgram(zyl.constraintFormulas.get(), zyl.constraintNames.size(),
+                                    record, record.constraints, constraints))
+                continue;
+            double value = record.value;
+            objectives.clear();
+            if (zyl.objectives) {
+                if (!sectionThenProgram(zyl.objectives->formulas.get(), zyl.objectives->count(),
+                                        record, record.objectives, objectives))
+                    continue;
+                value = objectives.front();
+            }
+            offer({value, true, record.variables, 0, constraints, objectives});
         }
     } catch (const Exception& error) {
         throw Exception("The run store \"" + otherStore + "\" is damaged: " + error.what());

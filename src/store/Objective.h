@@ -25,6 +25,9 @@ struct Objective {
     /// The CONSTRAINTS entries and the number of the program's constraint values; empty for a
     /// task without constraints (as in every store written before there were any).
     std::string constraints;
+    /// The OBJECTIVES entries and the number of the program's objective values of a task with
+    /// several; empty for a task with one.
+    std::string objectives;
 
     /// The text kept in a run store (lines of key=value).
     std::string text() const;

@@ -85,7 +85,7 @@ Snapshot initialSnapshot(const RecordedRun& run, std::vector<GenerationRecord> h
     if (!entries.empty()) {
         writer.clear();
         codec::encodeIndivs(writer, entries.data(), entries.size(), run.zyl.count(),
-                            codec::constraintCount(run.zyl));
+                            codec::constraintCount(run.zyl), codec::objectiveCount(run.zyl));
         s.bufferEntries.swap(writer.bytes());
     }
     return s;
@@ -323,7 +323,7 @@ void RunRecorder::commit()
             m_newEntries[k] = node->item.get();
         encode(s.bufferEntries, [&](codec::ByteWriter& w) {
             codec::encodeIndivs(w, m_newEntries.data(), m_newEntries.size(), zyl.count(),
-                                codec::constraintCount(zyl));
+                                codec::constraintCount(zyl), codec::objectiveCount(zyl));
         });
     }
     m_handedBuffer = m_storedBuffer;
@@ -519,6 +519,13 @@ bool RecordingObserver::recordEvaluation(int index)
     if (program > 0 && ind.constraints.size() >= program)
         record.constraints.assign(ind.constraints.end() - static_cast<std::ptrdiff_t>(program),
                                   ind.constraints.end());
+    // Likewise its objective values, the last ones; its first is the value it wrote.
+    const auto objectives = static_cast<std::size_t>(m_settings.externalObjectives);
+    if (objectives > 0 && ind.objectives.size() >= objectives) {
+        record.objectives.assign(ind.objectives.end() - static_cast<std::ptrdiff_t>(objectives),
+                                 ind.objectives.end());
+        record.value = record.objectives.front();
+    }
     const bool failed = m_failedIndex == index;
     record.status = !failed            ? RecordStatus::Ok
                     : m_failureTimedOut ? RecordStatus::TimedOut

@@ -205,10 +205,16 @@ std::string exactEvaluation(const EvaluationRecord& record)
     for (double x : record.variables)
         out.f64(x);
     out.f64(record.value);
-    // Only with constraints, so that the bytes of an evaluation without are as they were.
-    if (!record.constraints.empty()) {
+    // Only with constraints, so that the bytes of an evaluation without are as they were; the
+    // objective values of a task with several follow the constraints' count (0 without).
+    if (!record.constraints.empty() || !record.objectives.empty()) {
         out.u32(static_cast<std::uint32_t>(record.constraints.size()));
         for (double x : record.constraints)
+            out.f64(x);
+    }
+    if (!record.objectives.empty()) {
+        out.u32(static_cast<std::uint32_t>(record.objectives.size()));
+        for (double x : record.objectives)
             out.f64(x);
     }
     return std::move(out.bytes());

@@ -130,6 +130,10 @@ struct EvaluationRecord {
     /// external_constraints); empty without them. The CONSTRAINTS formulas are not kept: they
     /// follow from the variables.
     std::vector<double> constraints;
+    /// In a task with several objectives, the objective values the program wrote, `value`
+    /// first (FUNCTION external_objectives); empty otherwise. The OBJECTIVES formulas are not
+    /// kept either.
+    std::vector<double> objectives;
     RecordStatus status = RecordStatus::Ok;
     /// "external" or "manual".
     std::string kind = "external";

@@ -48,6 +48,11 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
         for (double& x : record.constraints)
             x = in.f64();
     }
+    if (!in.atEnd()) {
+        record.objectives.resize(in.count(8));
+        for (double& x : record.objectives)
+            x = in.f64();
+    }
     in.expectEnd();
 }
 

@@ -1,7 +1,9 @@
 #include "store/StateCodec.h"
 
 #include "common/Exception.h"
+#include "engine/Objectives.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -120,9 +122,14 @@ void ByteReader::expectEnd() const
         damaged("has bytes left over");
 }
 
+int objectiveCount(const ZYL& zyl)
+{
+    return zyl.objectives ? static_cast<int>(zyl.objectives->count()) : 0;
+}
+
 IndivData toData(const Indiv& ind)
 {
-    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints};
+    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints, ind.objectives};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
@@ -140,6 +147,7 @@ void applyData(const IndivData& data, Indiv& ind)
     ind.evaluated = data.evaluated;
     ind.violation = data.violation;
     ind.constraints = data.constraints;
+    ind.objectives = data.objectives;
 }
 
 namespace {
@@ -149,22 +157,30 @@ namespace {
 // The mark in a list's count of variables that constraint values follow each individual's
 // variables; a list without it is one of a task without constraints, as every list was before.
 constexpr std::uint32_t kConstrainedList = 0x80000000u;
+// The mark that objective values end each individual: a list of a task with several.
+constexpr std::uint32_t kObjectivesList = 0x40000000u;
 
 template <class Each>
-void encodeList(ByteWriter& out, std::size_t count, int variables, int constraints, Each&& each)
+void encodeList(ByteWriter& out, std::size_t count, int variables, int constraints,
+                int objectives, Each&& each)
 {
     std::string& bytes = out.bytes();
     const std::size_t start = bytes.size();
-    const std::size_t extra = constraints > 0 ? 8 + 8 * static_cast<std::size_t>(constraints) : 0;
+    const std::size_t extra =
+        (constraints > 0 ? 8 + 8 * static_cast<std::size_t>(constraints) : 0) +
+        8 * static_cast<std::size_t>(std::max(objectives, 0));
     const std::size_t per = 9 + 8 * static_cast<std::size_t>(variables) + extra;
-    const std::size_t header = constraints > 0 ? 12 : 8;
+    const std::size_t header = 8 + (constraints > 0 ? 4 : 0) + (objectives > 0 ? 4 : 0);
     bytes.resize(start + header + per * count);
     char* at = bytes.data() + start;
     putLittle(at, static_cast<std::uint32_t>(count));
     putLittle(at + 4, static_cast<std::uint32_t>(variables) |
-                          (constraints > 0 ? kConstrainedList : 0u));
+                          (constraints > 0 ? kConstrainedList : 0u) |
+                          (objectives > 0 ? kObjectivesList : 0u));
     if (constraints > 0)
         putLittle(at + 8, static_cast<std::uint32_t>(constraints));
+    if (objectives > 0)
+        putLittle(at + header - 4, static_cast<std::uint32_t>(objectives));
     at += header;
     auto putReal = [&at](double x) {
         std::uint64_t bits;
@@ -185,28 +201,31 @@ void encodeList(ByteWriter& out, std::size_t count, int variables, int constrain
                 putReal(c < ind.constraints.size() ? ind.constraints[c]
                                                    : std::numeric_limits<double>::quiet_NaN());
         }
+        for (std::size_t k = 0; k < static_cast<std::size_t>(std::max(objectives, 0)); ++k)
+            putReal(k < ind.objectives.size() ? ind.objectives[k]
+                                              : std::numeric_limits<double>::quiet_NaN());
     }
 }
 
 } // namespace
 
 void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables,
-                  int constraints)
+                  int constraints, int objectives)
 {
-    encodeList(out, count, variables, constraints,
+    encodeList(out, count, variables, constraints, objectives,
                [&](std::size_t i) -> const Indiv& { return *inds[i]; });
 }
 
 void encodePopulation(ByteWriter& out, const ZYL& zyl)
 {
-    encodeList(out, zyl.population.size(), zyl.count(), constraintCount(zyl),
+    encodeList(out, zyl.population.size(), zyl.count(), constraintCount(zyl), objectiveCount(zyl),
                [&](std::size_t i) -> const Indiv& { return zyl.population[i]; });
 }
 
 void encodeExtremes(ByteWriter& out, const ZYL& zyl)
 {
     const Indiv* extremes[] = {&zyl.globalMin, &zyl.globalMax, &zyl.currentMin, &zyl.currentMax};
-    encodeIndivs(out, extremes, 4, zyl.count(), constraintCount(zyl));
+    encodeIndivs(out, extremes, 4, zyl.count(), constraintCount(zyl), objectiveCount(zyl));
 }
 
 std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& what)
@@ -214,19 +233,26 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     ByteReader in(bytes, what);
     const std::uint32_t count = in.u32();
     std::uint32_t variables = in.u32();
-    std::uint32_t constraints = 0;
+    std::uint32_t constraints = 0, objectives = 0;
+    const bool hasObjectives = (variables & kObjectivesList) != 0;
     if (variables & kConstrainedList) {
-        variables &= ~kConstrainedList;
         constraints = in.u32();
         if (constraints == 0)
             in.damaged("is marked constrained without a constraint");
     }
+    if (hasObjectives) {
+        objectives = in.u32();
+        if (objectives == 0)
+            in.damaged("is marked with objectives without an objective");
+    }
+    variables &= ~(kConstrainedList | kObjectivesList);
     // Each individual takes 9 bytes and 8 per variable (and 8 more per constraint and for its
-    // violation); checked before anything is allocated, by division: the product of two
-    // stored counts can pass 64 bits and wrap.
+    // violation, and 8 per objective); checked before anything is allocated, by division: the
+    // product of two stored counts can pass 64 bits and wrap.
     const std::uint64_t each = 9 + 8 * static_cast<std::uint64_t>(variables) +
                                (constraints > 0 ? 8 + 8 * static_cast<std::uint64_t>(constraints)
-                                                : 0);
+                                                : 0) +
+                               8 * static_cast<std::uint64_t>(objectives);
     if (count > 0 && (count > in.left() / each || each * count != in.left()))
         in.damaged(count > in.left() / each ? "is cut short" : "has bytes left over");
     std::vector<IndivData> inds(count);
@@ -247,6 +273,9 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
             for (double& x : ind.constraints)
                 x = in.f64();
         }
+        ind.objectives.resize(objectives);
+        for (double& x : ind.objectives)
+            x = in.f64();
     }
     in.expectEnd();
     return inds;
@@ -336,23 +365,103 @@ namespace {
 // The first byte of the method's record: its layout. Layout 1 had no mean rate: its runs
 // moved the CMA-ES mean by whole steps, and resume doing so. Layout 3 adds the trust
 // region's settings, written only by a run that uses them, so that a store of any other run
-// stays readable by a ZYL that knows layout 2.
+// stays readable by a ZYL that knows layout 2. Layout 4, a task with several objectives, is
+// layout 3 followed by the front (FrontData).
+constexpr std::uint8_t kMethodFormatWithFront = 4;
 constexpr std::uint8_t kMethodFormatWithTrust = 3;
 constexpr std::uint8_t kMethodFormat = 2;
 constexpr std::uint8_t kMethodFormatWithoutMeanRate = 1;
 
 bool knownMethodFormat(std::uint8_t format)
 {
-    return format == kMethodFormatWithTrust || format == kMethodFormat ||
-           format == kMethodFormatWithoutMeanRate;
+    return format == kMethodFormatWithFront || format == kMethodFormatWithTrust ||
+           format == kMethodFormat || format == kMethodFormatWithoutMeanRate;
 }
+
+constexpr auto kLastMethod = static_cast<std::uint8_t>(Method::SmsEmoa);
+
+/// Individuals of the task as a list inside a record: its length, then the list.
+void encodeListText(ByteWriter& out, const std::vector<Indiv>& individuals, const ZYL& zyl)
+{
+    ByteWriter list;
+    std::vector<const Indiv*> pointers;
+    for (const Indiv& ind : individuals)
+        pointers.push_back(&ind);
+    encodeIndivs(list, pointers.data(), pointers.size(), zyl.count(), constraintCount(zyl),
+                 objectiveCount(zyl));
+    out.text(list.bytes());
+}
+
+void encodeFront(ByteWriter& out, const ZYL& zyl)
+{
+    const Objectives& o = *zyl.objectives;
+    const std::size_t m = o.count();
+    out.u32(static_cast<std::uint32_t>(m));
+    out.u32(static_cast<std::uint32_t>(zyl.count()));
+    out.u8(o.reference.size() == m ? 1 : 0);
+    if (o.reference.size() == m)
+        for (double x : o.reference)
+            out.f64(x);
+    encodeListText(out, o.kept, zyl);
+    out.u32(static_cast<std::uint32_t>(o.onFront.size()));
+    for (char on : o.onFront)
+        out.u8(on ? 1 : 0);
+    const ParetoArchive& archive = o.archive;
+    out.u32(static_cast<std::uint32_t>(archive.size()));
+    out.f64(archive.violation());
+    for (std::size_t i = 0; i < archive.size(); ++i) {
+        for (std::size_t k = 0; k < m; ++k)
+            out.f64(archive.values(i)[k]);
+        for (int j = 0; j < archive.payloadSize(); ++j)
+            out.f64(archive.payload(i)[j]);
+    }
+}
+
+FrontData decodeFront(ByteReader& in)
+{
+    FrontData f;
+    f.objectives = in.u32();
+    f.variables = in.u32();
+    if (f.objectives < 2)
+        in.damaged("holds a front of fewer than two objectives");
+    // Every count is checked against the bytes left before anything is allocated.
+    auto reals = [&in](std::uint64_t count, std::vector<double>& out) {
+        if (count > in.left() / 8)
+            in.damaged("is cut short");
+        out.resize(static_cast<std::size_t>(count));
+        for (double& x : out)
+            x = in.f64();
+    };
+    const std::uint8_t hasReference = in.u8();
+    if (hasReference > 1)
+        in.damaged("holds a reference point flag that is neither 0 nor 1");
+    if (hasReference)
+        reals(f.objectives, f.reference);
+    f.kept = decodeIndivs(in.text(), "the population the multi-objective search kept");
+    f.onFront.resize(in.count(1));
+    for (char& on : f.onFront) {
+        const std::uint8_t flag = in.u8();
+        if (flag > 1)
+            in.damaged("holds a front flag that is neither 0 nor 1");
+        on = static_cast<char>(flag);
+    }
+    const std::uint32_t rows = in.u32();
+    f.archiveViolation = in.f64();
+    const std::uint64_t width = std::uint64_t(f.objectives) + f.variables;
+    if (width > 0 && rows > in.left() / 8 / width)
+        in.damaged("is cut short");
+    reals(rows * width, f.archive);
+    return f;
+}
+
 } // namespace
 
 void encodeMethod(ByteWriter& out, const ZYL& zyl)
 {
     const MethodSettings& m = zyl.methodSettings;
-    const bool trust = m.method == Method::Trust || m.trust != TrustSettings{};
-    out.u8(trust ? kMethodFormatWithTrust : kMethodFormat);
+    const bool front = zyl.multiObjective();
+    const bool trust = front || m.method == Method::Trust || m.trust != TrustSettings{};
+    out.u8(front ? kMethodFormatWithFront : trust ? kMethodFormatWithTrust : kMethodFormat);
     out.u8(static_cast<std::uint8_t>(m.method));
     out.f64(m.cmaes.step);
     out.i32(m.cmaes.restarts);
@@ -372,12 +481,9 @@ void encodeMethod(ByteWriter& out, const ZYL& zyl)
     out.u32(static_cast<std::uint32_t>(state.reals.size()));
     for (double x : state.reals)
         out.f64(x);
-    ByteWriter individuals;
-    std::vector<const Indiv*> list;
-    for (const Indiv& ind : state.individuals)
-        list.push_back(&ind);
-    encodeIndivs(individuals, list.data(), list.size(), zyl.count(), constraintCount(zyl));
-    out.text(individuals.bytes());
+    encodeListText(out, state.individuals, zyl);
+    if (front)
+        encodeFront(out, zyl);
 }
 
 MethodData decodeMethod(std::string_view bytes)
@@ -388,7 +494,7 @@ MethodData decodeMethod(std::string_view bytes)
         in.damaged("is of an unknown layout");
     MethodData d;
     const std::uint8_t method = in.u8();
-    if (method > static_cast<std::uint8_t>(Method::Trust))
+    if (method > kLastMethod)
         in.damaged("names an unknown method");
     d.settings.method = static_cast<Method>(method);
     d.settings.cmaes.step = in.f64();
@@ -398,7 +504,7 @@ MethodData decodeMethod(std::string_view bytes)
     d.settings.de.f = in.f64();
     d.settings.de.cr = in.f64();
     d.settings.de.adaptation = in.f64();
-    if (format == kMethodFormatWithTrust) {
+    if (format == kMethodFormatWithTrust || format == kMethodFormatWithFront) {
         d.settings.trust.radius = in.f64();
         d.settings.trust.after = in.f64();
     }
@@ -412,6 +518,8 @@ MethodData decodeMethod(std::string_view bytes)
     for (double& x : d.reals)
         x = in.f64();
     d.individuals = decodeIndivs(in.text(), "the search method's individuals");
+    if (format == kMethodFormatWithFront)
+        d.front = decodeFront(in);
     in.expectEnd();
     return d;
 }
@@ -419,13 +527,47 @@ MethodData decodeMethod(std::string_view bytes)
 std::string_view methodNameOfRecord(std::string_view bytes)
 {
     if (bytes.size() < 2 || !knownMethodFormat(static_cast<std::uint8_t>(bytes[0])) ||
-        static_cast<std::uint8_t>(bytes[1]) > static_cast<std::uint8_t>(Method::Trust))
+        static_cast<std::uint8_t>(bytes[1]) > kLastMethod)
         return methodName(Method::Ga);
     return methodName(static_cast<Method>(bytes[1]));
 }
 
+namespace {
+
+void applyFront(const FrontData& f, ZYL& zyl)
+{
+    if (!zyl.objectives)
+        throw Exception("the search method holds a front, but the task has one objective");
+    Objectives& o = *zyl.objectives;
+    const std::size_t m = o.count();
+    if (f.objectives != m || f.variables != static_cast<std::uint32_t>(zyl.count()))
+        throw Exception("the front has " + std::to_string(f.objectives) + " objectives and " +
+                        std::to_string(f.variables) + " variables where the task has " +
+                        std::to_string(m) + " and " + std::to_string(zyl.count()));
+    if ((!f.kept.empty() && f.kept.size() != zyl.population.size()) ||
+        f.onFront.size() != f.kept.size())
+        throw Exception("the population the multi-objective search kept is not of this task");
+    o.reference = f.reference;
+    o.kept.assign(f.kept.size(), zyl.templateIndiv);
+    for (std::size_t i = 0; i < f.kept.size(); ++i)
+        applyData(f.kept[i], o.kept[i]);
+    o.onFront = f.onFront;
+    // The archive is rebuilt by offering its members in order, which gives it back as it was.
+    o.archive.clear();
+    const std::size_t width = m + f.variables;
+    for (std::size_t at = 0; at + width <= f.archive.size(); at += width)
+        if (!o.archive.offer(&f.archive[at], f.archiveViolation, &f.archive[at + m]))
+            throw Exception("the archive holds a member that another dominates");
+}
+
+} // namespace
+
 void applyMethod(const MethodData& data, ZYL& zyl)
 {
+    if (data.front)
+        applyFront(*data.front, zyl);
+    else if (zyl.objectives)
+        throw Exception("the front of the multi-objective search is missing");
     zyl.methodSettings = data.settings;
     MethodState state;
     state.counts = data.counts;
@@ -445,9 +587,20 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
                      zyl.q3, zyl.iqr, zyl.entropy, zyl.discrepancy})
         out.f64(x);
     // Only a constrained task has them to keep: other stores keep the bytes they always had.
-    if (zyl.constrained()) {
+    // A task with several objectives writes them too, so that its front's follow in one place.
+    if (zyl.constrained() || zyl.objectives) {
         out.i32(zyl.feasible);
         out.f64(zyl.minViolation);
+    }
+    if (const Objectives* o = zyl.objectives.get()) {
+        out.u32(static_cast<std::uint32_t>(o->count()));
+        out.i32(o->frontSize);
+        out.f64(o->hypervolume);
+        constexpr double none = std::numeric_limits<double>::quiet_NaN();
+        for (std::size_t k = 0; k < o->count(); ++k) {
+            out.f64(k < o->frontMin.size() ? o->frontMin[k] : none);
+            out.f64(k < o->frontMax.size() ? o->frontMax[k] : none);
+        }
     }
 }
 
@@ -462,6 +615,18 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     if (!in.atEnd()) {
         const std::int32_t feasible = in.i32();
         s.feasibility = std::make_pair(feasible, in.f64());
+    }
+    if (!in.atEnd()) {
+        StatisticsFields::Front& front = s.front.emplace();
+        const std::uint32_t m = in.count(16);
+        front.size = in.i32();
+        front.hypervolume = in.f64();
+        front.min.resize(m);
+        front.max.resize(m);
+        for (std::uint32_t k = 0; k < m; ++k) {
+            front.min[k] = in.f64();
+            front.max[k] = in.f64();
+        }
     }
     in.expectEnd();
     return s;
@@ -484,6 +649,15 @@ void applyStatistics(const StatisticsFields& s, ZYL& zyl)
     if (s.feasibility) {
         zyl.feasible = s.feasibility->first;
         zyl.minViolation = s.feasibility->second;
+    }
+    if (s.front) {
+        Objectives* o = zyl.objectives.get();
+        if (!o || s.front->min.size() != o->count())
+            throw Exception("the statistics hold a front that is not of this task");
+        o->frontSize = s.front->size;
+        o->hypervolume = s.front->hypervolume;
+        o->frontMin = s.front->min;
+        o->frontMax = s.front->max;
     }
 }
 

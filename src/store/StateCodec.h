@@ -75,6 +75,8 @@ struct IndivData {
     /// In a constrained task; otherwise 0 and empty.
     double violation = 0;
     std::vector<double> constraints;
+    /// In a task with several objectives; otherwise empty.
+    std::vector<double> objectives{};
 
     bool operator==(const IndivData&) const = default;
 };
@@ -84,18 +86,23 @@ inline int constraintCount(const ZYL& zyl)
 {
     return static_cast<int>(zyl.constraintNames.size());
 }
+/// How many objective values each individual of `zyl` carries in the lists: 0 with one.
+int objectiveCount(const ZYL& zyl);
 
 IndivData toData(const Indiv& ind);
-/// Gives `ind` the data's value, flag, constraint values, violation and variable values (setValue of getValue is exact for
-/// every kind of variable). \throws Exception when the numbers of variables differ.
+/// Gives `ind` the data's value, flag, constraint values, violation, objective values and
+/// variable values (setValue of getValue is exact for every kind of variable).
+/// \throws Exception when the numbers of variables differ.
 void applyData(const IndivData& data, Indiv& ind);
 
 /// A list of individuals: u32 count, u32 variables, then per individual the value, the
 /// evaluated flag and the variables. Written straight from the engine, with no copies. With
 /// constraints, the count of variables has its top bit set and is followed by u32
-/// constraints, and each individual's variables by its violation and constraint values.
+/// constraints, and each individual's variables by its violation and constraint values. With
+/// several objectives, the next bit is set, u32 objectives follows (after the constraints'
+/// count), and each individual ends with its objective values.
 void encodeIndivs(ByteWriter& out, const Indiv* const* inds, std::size_t count, int variables,
-                  int constraints = 0);
+                  int constraints = 0, int objectives = 0);
 void encodePopulation(ByteWriter& out, const ZYL& zyl);
 /// globalMin, globalMax, currentMin, currentMax.
 void encodeExtremes(ByteWriter& out, const ZYL& zyl);
@@ -118,11 +125,24 @@ void applyParameters(const Parameters& parameters, ZYL& zyl);
 /// The search method: its settings (which the Options dialog may have changed) and the
 /// method's own state at the boundary, kept apart from the genetic algorithm's parameters so
 /// that the run store needs no knowledge of any method.
+/// What a task with several objectives carries besides its method's state: the reference
+/// point once chosen, the population the method kept with its front, and the archive (each
+/// member's values as the archive orders them, then its variables).
+struct FrontData {
+    std::vector<double> reference;
+    std::vector<IndivData> kept;
+    std::vector<char> onFront;
+    std::uint32_t objectives = 0, variables = 0;
+    double archiveViolation = 0;
+    std::vector<double> archive;
+};
 struct MethodData {
     MethodSettings settings;
     std::vector<std::int64_t> counts;
     std::vector<double> reals;
     std::vector<IndivData> individuals;
+    /// In a task with several objectives only.
+    std::optional<FrontData> front;
 };
 void encodeMethod(ByteWriter& out, const ZYL& zyl);
 /// \throws Exception when the bytes do not form the method's record (an unknown method
@@ -131,8 +151,8 @@ MethodData decodeMethod(std::string_view bytes);
 /// The name of the method a record holds ("ga" for an empty or damaged one), for the
 /// readable column of the store's table.
 std::string_view methodNameOfRecord(std::string_view bytes);
-/// Gives the engine the settings and its method the state. \throws Exception when the state
-/// does not fit the task.
+/// Gives the engine the settings and its method the state, and in a task with several
+/// objectives their front. \throws Exception when the state does not fit the task.
 void applyMethod(const MethodData& data, ZYL& zyl);
 
 /// The statistics fields of the latest generation (different and the eleven reals).
@@ -141,8 +161,15 @@ struct StatisticsFields {
     double average = 0, stdDev = 0, meanDev = 0, medianDev = 0, range = 0;
     double q1 = 0, q2 = 0, q3 = 0, iqr = 0, entropy = 0, discrepancy = 0;
     /// A constrained task's feasible designs and least violation; absent from the records of
-    /// unconstrained tasks (and of older stores).
+    /// unconstrained tasks (and of older stores), unless they have several objectives.
     std::optional<std::pair<std::int32_t, double>> feasibility;
+    /// The front's statistics of a task with several objectives.
+    struct Front {
+        std::int32_t size = 0;
+        double hypervolume = 0;
+        std::vector<double> min, max;
+    };
+    std::optional<Front> front;
 };
 void encodeStatistics(ByteWriter& out, const ZYL& zyl);
 StatisticsFields decodeStatistics(std::string_view bytes);

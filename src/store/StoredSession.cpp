@@ -318,8 +318,9 @@ void StoredSession::adoptEarlierResults()
             std::ifstream input(pathInFolder(folder, m_settings.inputName));
             std::ostringstream line;
             line << input.rdbuf();
-            const OutputValues output = readOutputValues(
-                pathInFolder(folder, m_settings.outputName), m_settings.externalConstraints);
+            const OutputValues output =
+                readOutputValues(pathInFolder(folder, m_settings.outputName),
+                                 m_settings.externalConstraints, m_settings.externalObjectives);
             const std::optional<double>& value = output.value;
             if (status != 0 || !value || std::isnan(*value) || !output.problem.empty() ||
                 line.str() != inputText(externalProgram(m_settings, engine.names), ind) + "\n")
@@ -330,6 +331,7 @@ void StoredSession::adoptEarlierResults()
             record.variables = codec::toData(ind).variables;
             record.value = *value;
             record.constraints = output.constraints;
+            record.objectives = output.objectives;
             record.host = "Slurm job " + (job.id.empty() ? job.name : job.id) + "_" +
                           std::to_string(index);
             record.folder = folder;

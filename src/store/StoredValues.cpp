@@ -1,5 +1,6 @@
 #include "store/StoredValues.h"
 
+#include "engine/backends/Backends.h"
 #include "store/StateCodec.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@ EvaluationRecord evaluationRecord(const EvaluationResult& result, const ZYL& zyl
             codec::toData(zyl.population[static_cast<std::size_t>(result.index)]).variables;
     record.value = result.value.value_or(0);
     record.constraints = result.constraints;
+    record.objectives = result.objectives;
     switch (result.status) {
     case EvaluationStatus::Succeeded:
         record.status = RecordStatus::Ok;
@@ -52,9 +54,7 @@ void StoredValuesBackend::evaluateInner(EvaluationBatch& batch)
         m_inner->evaluate(batch);
         return;
     }
-    SequentialExternalBackend sequential({m_settings.inputName, m_settings.externalName,
-                                          m_settings.outputName, m_settings.externalTimeout,
-                                          m_settings.externalConstraints});
+    SequentialExternalBackend sequential(externalProgram(m_settings, m_zyl.names));
     sequential.evaluate(batch);
 }
 
@@ -86,6 +86,11 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
                 std::copy(match->constraints.begin(), match->constraints.end(),
                           batch.constraints(k) + (batch.constraintCount() -
                                                   match->constraints.size()));
+            if (batch.programObjectives() > 0 &&
+                match->objectives.size() == static_cast<std::size_t>(batch.programObjectives()))
+                std::copy(match->objectives.begin(), match->objectives.end(),
+                          batch.objectives(k) + (batch.objectiveCount() -
+                                                 match->objectives.size()));
             batch.reportValue(k, match->value);
             ++m_used;
         } else {
@@ -101,7 +106,7 @@ void StoredValuesBackend::evaluate(EvaluationBatch& batch)
     // they come (a failure at once, so that it stops the run before the next program).
     EvaluationBatch sub(batch.stopFlag(), batch.abortFlag());
     sub.reset(m_zyl.population, std::move(restIndices), batch.constraintCount(),
-              batch.programConstraints());
+              batch.programConstraints(), batch.objectiveCount(), batch.programObjectives());
     std::vector<bool> copied(rest.size(), false);
     auto copyNew = [&] {
         for (std::size_t j = 0; j < rest.size(); ++j)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Objectives.h"
 #include "engine/UserPlots.h"
 
 #include <string>
@@ -14,5 +15,12 @@ namespace zyl {
 /// write the picture to <file>: <reason>").
 std::vector<std::string> writePlotPictures(const std::vector<UserPlot>& plots,
                                            const std::string& directory);
+
+/// Draws the front of a task with several objectives, as writePlotPictures draws a plot: a
+/// scatter of each pair of objectives (the first against the second, ..., with three or more
+/// every pair) as DIR/Front_<first>_<second>.png and .svg, the front in black, the other
+/// feasible designs in grey and the infeasible ones in red. Nothing without several objectives.
+std::vector<std::string> writeFrontPictures(const FrontSnapshot& snapshot,
+                                            const std::string& directory);
 
 } // namespace zyl

@@ -29,6 +29,8 @@ CASES = [
     ("manual-task", "examples/manual-task.txt",
      "".join("%d\n" % ((7 * k) % 11 - 5) for k in range(12)), None),
     ("default-1000x1000", "bench/tasks/default-1000x1000.txt", None, None),
+    # Two objectives, five constraints and a whole-numbered variable: the front in the report.
+    ("disc-brake", "examples/disc-brake.txt", None, None),
 ]
 
 failures = 0

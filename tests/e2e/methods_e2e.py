@@ -2,9 +2,11 @@
 """The search methods through zyl-batch: a stored run killed at random moments and resumed ends
 with the report and export file of the uninterrupted run, byte for byte (the trust region's also
 when the resumed run has more programs at once); an external program's values give the same
-report with one program at a time and with several; `method=ga` is the genetic algorithm of a
-script without the key; a manual task refuses another method.
+report with one program at a time and with several, also with several objectives, whose front,
+archive and pictures are checked; `method=ga` is the genetic algorithm of a script without the
+key; a manual task refuses another method.
 Usage: methods_e2e.py ZYL_BATCH EXAMPLES_DIR"""
+import json
 import os
 import random
 import shutil
@@ -47,6 +49,18 @@ def read(path):
         return f.read()
 
 
+def kill_and_resume(cwd, command, times, duration, extra=()):
+    """Starts the stored run `times` times, each killed after a random moment within about
+    `duration`, then lets it run to its end; returns that last run."""
+    for _ in range(times):
+        process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0.05, duration))
+        process.kill()
+        process.wait()
+    return run(cwd, command[1:] + list(extra))
+
+
 # 1. Killed and resumed. Twelve variables in a population of four: an iteration of the
 #    covariance method spans several generations, and its restarts (the integers make a
 #    converged search flat soon) make them more, so a kill often falls inside an iteration.
@@ -67,13 +81,7 @@ for method in ["cmaes", "de"]:
     cwd = folder(method, {"task.txt": task})
     command = [batch, "--quiet", "--seed", "3", "--report", "json", "--resume", "--store",
                "run.zyl", "task.txt"]
-    for _ in range(6):
-        process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        time.sleep(rng.uniform(0.05, duration * 1.5 + 0.1))
-        process.kill()
-        process.wait()
-    resumed = run(cwd, command[1:])
+    resumed = kill_and_resume(cwd, command, 6, duration * 1.5 + 0.1)
     check(method + " resumed", resumed.returncode == 0, resumed.stderr.decode()[-300:])
     check(method + " report", resumed.stdout == reference.stdout,
           "\n%s\n---\n%s" % (reference.stdout[-400:], resumed.stdout[-400:]))
@@ -120,20 +128,67 @@ check("trust runs", reference.returncode == 0, reference.stderr.decode()[-300:])
 cwd = folder("trust-resumed", constrained)
 command = [batch, "--quiet", "--seed", "5", "--workers", "3", "--report", "json", "--resume",
            "--store", "run.zyl", "task.txt"]
-for _ in range(3):
-    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    time.sleep(rng.uniform(0.05, duration))
-    process.kill()
-    process.wait()
-resumed = run(cwd, command[1:])
+resumed = kill_and_resume(cwd, command, 3, duration)
 check("trust resumed", resumed.returncode == 0, resumed.stderr.decode()[-300:])
 check("trust report", resumed.stdout == reference.stdout,
       "\n%s\n---\n%s" % (reference.stdout[-400:], resumed.stdout[-400:]))
 check("trust export", read(os.path.join(cwd, "best.tsv")) ==
       read(os.path.join(reference_cwd, "best.tsv")))
 
-# 4. method=ga is the script without the key; a manual task refuses another method.
+# 4. Several objectives from an external program (two objectives and a constraint, an integer
+#    variable): the same report, front and archive with one program at a time and with three;
+#    killed and resumed with three at once, the same as the uninterrupted run; and the front
+#    drawn by --plots.
+front = {
+    "objectives.sh": "#!/bin/sh\nLC_ALL=C awk '{ printf \"%.17g %.17g %.17g\\n\", $1 * $1 + $2,"
+                     " ($1 - 2) ^ 2 + $3, 1 - $1 - $3 }' \"$1\" > \"$2\"\n",
+    "task.txt": "[FUNCTION]\nexternal=1\nexternal_name=./objectives.sh\ninput_name=in.txt\n"
+                "output_name=out.txt\nexternal_objectives=2\nexternal_constraints=1\n"
+                "[VARIABLES]\nx=real[-1;3]\nk=integer[0;4]\ny=real[0;2]\n[POPULATION]\nsize=8\n"
+                "[OPTIONS]\nmax_iteration=12\n[SHOW]\nbuffer_individuals=1\n",
+}
+outputs = []
+for workers in ["1", "3"]:
+    cwd = folder("front-workers-" + workers, front)
+    result = run(cwd, ["--quiet", "--seed", "6", "--workers", workers, "--report", "json",
+                       "--front", "front.tsv", "task.txt"])
+    check("front workers " + workers, result.returncode == 0, result.stderr.decode()[-300:])
+    outputs.append((result.stdout, read(os.path.join(cwd, "front.tsv"))))
+check("front workers agree", outputs[0] == outputs[1])
+report = json.loads(outputs[0][0])
+designs = report["front"]
+check("front feasible", designs and all(d["feasible"] and d["violation"] == 0 for d in designs),
+      str(designs)[:300])
+for d in designs:
+    x, k, y = (v["value"] for v in d["variables"])
+    check("front values", d["objectives"] == {"Objective1": x * x + k,
+                                              "Objective2": (x - 2) ** 2 + y}, str(d))
+archive = outputs[0][1].decode().splitlines()
+check("archive header", archive[0] == "x\tk\ty\tObjective1\tObjective2\tviolation", archive[0])
+rows = [[float(c) for c in line.split("\t")] for line in archive[1:]]
+check("archive holds the front",
+      all([v["value"] for v in d["variables"]] + list(d["objectives"].values()) + [0.0] in rows
+          for d in designs))
+check("archive not dominated", not any(
+    a != b and a[3] <= b[3] and a[4] <= b[4] and (a[3] < b[3] or a[4] < b[4])
+    for a in rows for b in rows))
+reference_cwd = os.path.join(work, "front-workers-1")
+started = time.monotonic()
+run(reference_cwd, ["--quiet", "--seed", "6", "task.txt"])
+duration = time.monotonic() - started
+cwd = folder("front-resumed", front)
+command = [batch, "--quiet", "--seed", "6", "--workers", "3", "--report", "json", "--front",
+           "front.tsv", "--resume", "--store", "run.zyl", "task.txt"]
+resumed = kill_and_resume(cwd, command, 3, duration, ["--plots", "plots"])
+check("front resumed", resumed.returncode == 0, resumed.stderr.decode()[-300:])
+check("front report", resumed.stdout == outputs[0][0],
+      "\n%s\n---\n%s" % (outputs[0][0][-400:], resumed.stdout[-400:]))
+check("front archive", read(os.path.join(cwd, "front.tsv")) == outputs[0][1])
+check("front pictures", all(os.path.getsize(os.path.join(cwd, "plots", "Front_Objective1_"
+                                                         "Objective2." + kind)) > 0
+                            for kind in ["png", "svg"]))
+
+# 5. method=ga is the script without the key; a manual task refuses another method.
 with open(os.path.join(examples, "rastrigin.txt")) as f:
     rastrigin = f.read()
 cwd = folder("ga", {"plain.txt": rastrigin,

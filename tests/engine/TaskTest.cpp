@@ -1,6 +1,7 @@
 #include "engine/Task.h"
 
 #include "common/Exception.h"
+#include "engine/Objectives.h"
 #include "expr/Statement.h"
 #include "project/Loader.h"
 
@@ -369,4 +370,36 @@ TEST_F(Runs, TypedValuesTakeTheConstraintsOfTheSection)
     enterManualValue(*project.zyl, 1, 3, recorder);
     const Indiv& ind = project.zyl->population[1];
     EXPECT_EQ(ind.constraints, (std::vector<double>{ind.gene(0)->getValue() - 0.5}));
+}
+
+TEST_F(Runs, SeveralObjectivesComeWithEveryEvaluation)
+{
+    // The second objective through a definition, so that the compiled program must follow the
+    // EQUATIONS as the tree does.
+    const std::string task = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\ng=1+x2*x2\n"
+                             "[VARIABLES]\nx1=real[0;1]\nx2=real[-1;1]\n[POPULATION]\nsize=6\n"
+                             "[OPTIONS]\nloop_counter=3\n[OBJECTIVES]\n";
+    load(task + "a=x1\nb=g*(1-x1)\n");
+    run();
+    ASSERT_TRUE(recorder.warnings.empty()) << recorder.warnings[0];
+    const ZYL& zyl = *project.zyl;
+    ASSERT_EQ(zyl.objectives->kept.size(), 6u);
+    for (const Indiv& ind : zyl.objectives->kept) {
+        const double x1 = ind.gene(0)->getValue(), x2 = ind.gene(1)->getValue();
+        ASSERT_EQ(ind.objectives, (std::vector<double>{x1, (1 + x2 * x2) * (1 - x1)}));
+        EXPECT_EQ(ind.value, x1);
+    }
+    EXPECT_EQ(evaluateNumericText("FrontSize"), zyl.objectives->frontSize);
+    EXPECT_GT(zyl.objectives->frontSize, 0);
+
+    // An objective that fails, or is not real, fails its design's evaluation as f would.
+    load(task + "a=x1\nb=1/(x1-x1)\n");
+    run();
+    EXPECT_EQ(recorder.warnings, (std::vector<std::string>{"Analytical function\nSING "}));
+    recorder.warnings.clear();
+    load(task + "a=x1\nb=sqrt(x2-2)\n");
+    run();
+    ASSERT_EQ(recorder.warnings.size(), 1u);
+    EXPECT_EQ(recorder.warnings[0].rfind("Analytical function\nb is not a real number: ", 0), 0u)
+        << recorder.warnings[0];
 }

@@ -1,6 +1,8 @@
 #include "project/Loader.h"
 
 #include "common/Exception.h"
+#include "engine/Formulas.h"
+#include "engine/Objectives.h"
 #include "expr/Evaluator.h"
 #include "expr/Printer.h"
 
@@ -405,7 +407,8 @@ TEST_F(Loading, TheSearchMethodAndItsParameters)
     EXPECT_TRUE(project.zyl->methodSettings.refined());
 
     const std::pair<const char*, const char*> rejected[] = {
-        {"[OPTIONS]\nmethod=pso", "Unknown method: pso (ga, cmaes, de or trust)"},
+        {"[OPTIONS]\nmethod=pso", "Unknown method: pso (ga, cmaes, de, trust, nsga2 or smsemoa)"},
+        {"[OPTIONS]\nmethod=nsga2", "Method nsga2 needs several objectives (OBJECTIVES)"},
         {"[METHOD]\ncmaes_step=0", "CMA-ES step ought to be a number from (0; 1]"},
         {"[METHOD]\ncmaes_step=1.5", "CMA-ES step ought to be a number from (0; 1]"},
         {"[METHOD]\ncmaes_step=wide", "CMA-ES step ought to be a number from (0; 1]"},
@@ -472,12 +475,108 @@ TEST_F(Loading, ConstraintsAreCheckedAtLoad)
     EXPECT_EQ(load(task + "c1=x1+x2-1x1-1\n"), "Constraint c1: Unknown variable: 1x1");
     EXPECT_EQ(load(task + "sum=x1\n"), "Constraint name sum is a built-in name of the language");
     EXPECT_EQ(withG("sum(x1^i,{i,1,3})", "g-pi"), "");
-    // Without the section the task has no constraint and no new names.
+    // Without the sections the task has no constraint, one objective and no new names.
     SymbolTable fresh;
     fresh.registerBuiltinSymbols();
     ProjectScript script = ProjectScript::fromText(defaultTask);
     script.StripBlanks();
     project = loadProject(script, settings, fresh, rng);
     EXPECT_FALSE(project.zyl->constrained());
+    EXPECT_FALSE(project.zyl->multiObjective());
     EXPECT_EQ(fresh.lookup("Feasible"), nullptr);
+    EXPECT_EQ(fresh.lookup("FrontSize"), nullptr);
+    EXPECT_EQ(settings.externalObjectives, 0);
+}
+
+TEST_F(Loading, SeveralObjectivesAreCheckedAtLoad)
+{
+    const std::string task = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\ny=integer[0;3]\n"
+                             "[FUNCTION]\nanalytical=1\n[EQUATIONS]\ng=1+y\nf=x\n"
+                             "[CONSTRAINTS]\nc=x-2\n";
+    // Without f: the section holds the objectives.
+    ASSERT_EQ(load(task + "[OBJECTIVES]\ncost=x\nloss=g*(1-x)\n[OPTIONS]\n"
+                          "maximised_objectives=loss\nhv_reference=2;-1\n"
+                          "stop_when=FrontSize+Hypervolume+cost_FrontMin+loss_FrontMax>99\n"),
+              "");
+    const Objectives& o = *project.zyl->objectives;
+    EXPECT_EQ(o.names, (std::vector<std::string>{"cost", "loss"}));
+    EXPECT_EQ(o.maximised, (std::vector<char>{0, 1}));
+    EXPECT_EQ(o.reference, (std::vector<double>{2, -1}));
+    EXPECT_EQ(o.formulas->role(), FormulaRole::Objective);
+    EXPECT_EQ(project.zyl->methodSettings.method, Method::SmsEmoa);
+    // The value is the first objective, in its own direction.
+    EXPECT_FALSE(project.zyl->maximise);
+    EXPECT_EQ(settings.externalObjectives, 0);
+
+    const std::string two = "[OBJECTIVES]\ncost=x\nloss=y\n";
+    const std::pair<std::string, const char*> rejected[] = {
+        {"[OBJECTIVES]\ncost=x\n", "OBJECTIVES ought to hold two objectives or more"},
+        {two + "[OPTIONS]\nmethod=ga\n",
+         "A task with several objectives runs with method nsga2 or smsemoa"},
+        {two + "[METHOD]\ntrust_after=0.5\n",
+         "A task with several objectives runs with method nsga2 or smsemoa"},
+        {two + "[OPTIONS]\nmaximisation=1\n",
+         "A task with several objectives names the maximised ones in maximised_objectives, not "
+         "by maximisation"},
+        {two + "[OPTIONS]\nmaximised_objectives=cost;gain\n",
+         "Maximised objective gain is not an objective of the task"},
+        {two + "[OPTIONS]\nhv_reference=1\n",
+         "Hypervolume reference ought to hold one finite number per objective (2), separated by "
+         "\";\""},
+        {two + "[OPTIONS]\nhv_reference=1;inf\n",
+         "Hypervolume reference ought to hold one finite number per objective (2), separated by "
+         "\";\""},
+        {"[OPTIONS]\nhv_reference=1;1\n",
+         "Hypervolume reference needs a task with several objectives (OBJECTIVES)"},
+        {"[OPTIONS]\nmaximised_objectives=f\n",
+         "Maximised objectives needs a task with several objectives (OBJECTIVES)"},
+        {"[OBJECTIVES]\ng=x\nloss=y\n",
+         "Objective name g is taken by a variable, a definition, a constraint or a statistic"},
+        {"[OBJECTIVES]\nc=x\nloss=y\n",
+         "Objective name c is taken by a variable, a definition, a constraint or a statistic"},
+        {"[OBJECTIVES]\nHypervolume=x\nloss=y\n",
+         "Objective name Hypervolume is taken by a variable, a definition, a constraint or a "
+         "statistic"},
+        {"[OBJECTIVES]\nsin=x\nloss=y\n", "Objective name sin is a built-in name of the language"},
+        {"[OBJECTIVES]\ncost=x+\nloss=y\n", "Objective cost: Syntax error!"},
+        {"[OBJECTIVES]\ncost=x\nloss=cost*y\n",
+         "Objective loss ought to name variables and definitions only, not the objective cost"},
+        {"[OBJECTIVES]\ncost=x\nloss=c+y\n",
+         "Objective loss ought to name variables and definitions only, not the constraint c"},
+        {"[OBJECTIVES]\ncost=x\nloss=Hypervolume\n",
+         "Objective loss ought to name variables and definitions only, not the statistic "
+         "Hypervolume"},
+        {"[OBJECTIVES]\ncost=x\nloss=z\n", "Objective loss: Unknown variable: z"},
+        {"[OBJECTIVES]\nx=y\nc=y\n",
+         "Objective name x is taken by a variable, a definition, a constraint or a statistic"},
+    };
+    for (const auto& [keys, message] : rejected) {
+        table.clear();
+        table.registerBuiltinSymbols();
+        EXPECT_EQ(load(task + keys), message) << keys;
+    }
+    // A statistic of an objective that a variable already holds.
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\na_FrontMin=real[0;1]\n"
+                   "[FUNCTION]\nanalytical=1\n[OBJECTIVES]\na=x\nb=1-x\n"),
+              "The statistic a_FrontMin is taken by a variable, a definition or a constraint");
+    EXPECT_EQ(load("[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n[FUNCTION]\nmanual=1\n"
+                   "[OBJECTIVES]\na=x\nb=1-x\n"),
+              "A manual task has one objective: OBJECTIVES is not available");
+
+    // An external program's objectives follow the section's, one unless it says more.
+    const std::string external = "[POPULATION]\nsize=4\n[VARIABLES]\nx=real[0;1]\n"
+                                 "[FUNCTION]\nexternal=1\nexternal_name=p\ninput_name=i\n"
+                                 "output_name=o\n";
+    ASSERT_EQ(load(external + "[OBJECTIVES]\nspan=x*2\n"), "");
+    EXPECT_EQ(project.zyl->objectives->names, (std::vector<std::string>{"span", "Objective1"}));
+    EXPECT_EQ(settings.externalObjectives, 1);
+    ASSERT_EQ(load(external + "external_objectives=3\n[OPTIONS]\nmethod=nsga2\n"), "");
+    EXPECT_EQ(project.zyl->objectives->names,
+              (std::vector<std::string>{"Objective1", "Objective2", "Objective3"}));
+    EXPECT_EQ(settings.externalObjectives, 3);
+    EXPECT_EQ(project.zyl->methodSettings.method, Method::Nsga2);
+    EXPECT_EQ(load(external + "external_objectives=1\n"),
+              "External objectives ought to be a number from [2; 1000]");
+    EXPECT_EQ(load(external + "external_objectives=0\n[OBJECTIVES]\nspan=x\n"),
+              "External objectives ought to be a number from [1; 1000]");
 }

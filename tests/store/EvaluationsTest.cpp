@@ -307,4 +307,21 @@ TEST(Codec, ConstraintValuesRideInTheListsOfIndividuals)
     EXPECT_THROW(codec::decodeIndivs(constrained.bytes().substr(0, constrained.bytes().size() - 8),
                                      "the population"),
                  Exception);
+
+    // A task with several objectives: its objective values after the constraints, marked in
+    // the header as the constraints are; an individual without them yet holds NaN.
+    a.objectives = {-0.0, 2.5};
+    codec::ByteWriter both, objectives;
+    codec::encodeIndivs(both, list, 2, 1, 2, 2);
+    codec::encodeIndivs(objectives, list, 2, 1, 0, 2);
+    const auto withBoth = codec::decodeIndivs(both.bytes(), "the population");
+    EXPECT_EQ(withBoth[0], codec::toData(a));
+    EXPECT_TRUE(std::signbit(withBoth[0].objectives[0]));
+    EXPECT_TRUE(std::isnan(withBoth[1].objectives[1]));
+    const auto withObjectives = codec::decodeIndivs(objectives.bytes(), "the population");
+    EXPECT_TRUE(withObjectives[0].constraints.empty());
+    EXPECT_EQ(withObjectives[0].objectives, a.objectives);
+    EXPECT_THROW(codec::decodeIndivs(objectives.bytes().substr(0, objectives.bytes().size() - 1),
+                                     "the population"),
+                 Exception);
 }

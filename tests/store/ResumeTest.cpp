@@ -104,6 +104,7 @@ Outcome uninterrupted(const std::string& text, std::uint64_t seed, int& stoppedI
 // Each search method keeps a state of its own between generations, which the store must
 // carry over with the engine's.
 class KilledRun : public ::testing::TestWithParam<const char*> {};
+const char* const caseNames[] = {"Ga", "Cmaes", "De", "Trust", "Smsemoa", "Nsga2"};
 
 } // namespace
 
@@ -186,13 +187,14 @@ TEST_P(KilledRun, ContinuesBitForBit)
 
 INSTANTIATE_TEST_SUITE_P(Resume, KilledRun,
                          ::testing::Values("", "method=cmaes\n[METHOD]\ncmaes_growth=3\n",
-                                           "method=de\n", "method=trust\n"),
-                         [](const auto& info) {
-                             return std::string(info.index == 0   ? "Ga"
-                                                : info.index == 1 ? "Cmaes"
-                                                : info.index == 2 ? "De"
-                                                                  : "Trust");
-                         });
+                                           "method=de\n", "method=trust\n",
+                                           // Several objectives: the front, its archive and
+                                           // its reference point chosen by the first
+                                           // generation go on as well.
+                                           "[OBJECTIVES]\nfa=(x1-a)^2+x2^2+b1\nfb=(x1+1)^2-x2\n",
+                                           "method=nsga2\nmaximised_objectives=fb\n"
+                                           "[OBJECTIVES]\nfa=(x1-a)^2+b1\nfb=x1*x2\n"),
+                         [](const auto& info) { return std::string(caseNames[info.index]); });
 
 TEST(Resume, ACommitTheFileRefusesIsMadeAgainAtTheNextBoundary)
 {

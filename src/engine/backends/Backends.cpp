@@ -106,6 +106,7 @@ ExternalProgram externalProgram(const ProjectSettings& settings,
     if (settings.inputByName)
         program.inputNames = names;
     program.noRetryStatus = settings.noRetryStatus;
+    program.objectives = settings.externalObjectives;
     return program;
 }
 

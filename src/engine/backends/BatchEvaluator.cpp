@@ -97,6 +97,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
         result.timedOut = attempt.timedOut;
         result.value = attempt.value;
         result.constraints = attempt.constraints;
+        result.objectives = attempt.objectives;
         result.words = attempt.words;
         // Read now: a retry makes the folder afresh.
         if (attempt.status == AttemptStatus::Failed && result.words.empty() &&
@@ -125,6 +126,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
                 result.status = EvaluationStatus::FailureValue;
                 result.value = m_policy.failureValue;
                 result.constraints.clear();
+                result.objectives.clear();
                 tell(failureText(subject, attempt.failure,
                                  "; it takes the value " + realToText(*m_policy.failureValue),
                                  kept, result.words));
@@ -147,6 +149,7 @@ BatchOutcome BatchEvaluator::evaluate(std::vector<EvaluationRequest> requests,
             twin.status = result.status;
             twin.value = result.value;
             twin.constraints = result.constraints;
+            twin.objectives = result.objectives;
             twin.failure = result.failure;
             twin.words = result.words;
             twin.timedOut = result.timedOut;

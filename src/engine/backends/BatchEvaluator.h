@@ -41,6 +41,9 @@ struct EvaluationResult {
     /// With `value` in a task whose program writes constraint values; empty otherwise (a
     /// failure value has none: the design counts as infeasible).
     std::vector<double> constraints;
+    /// With `value` in a task with several objectives: the program's objective values, `value`
+    /// first; empty otherwise (a failure value has none: no objective has a value).
+    std::vector<double> objectives;
     /// Why the last attempt failed; empty on success.
     std::string failure;
     /// The failed program's last words (lastWords): its standard error, or its log in a work

@@ -155,13 +155,13 @@ AttemptOutcome LocalBackend::finish(Attempt& attempt, const ExitStatus& status, 
     attempt.echo.finish();
     outcome.workDir = attempt.workDir;
     outcome.where = describeWhere(attempt.workDir);
-    OutputValues output =
-        readOutputValues(attempt.outputPath, m_options.program.constraints);
+    OutputValues output = readOutputValues(attempt.outputPath, m_options.program);
     const std::optional<double>& value = output.value;
     const bool nan = value && std::isnan(*value);
     if (value && !nan)
         outcome.value = value;
     outcome.constraints = std::move(output.constraints);
+    outcome.objectives = std::move(output.objectives);
 
     outcome.timedOut = timedOut;
     if (timedOut)

@@ -34,6 +34,9 @@ struct AttemptOutcome {
     std::optional<double> value;
     /// The constraint values that came with it (ExternalProgram::constraints of them).
     std::vector<double> constraints;
+    /// In a task with several objectives, its objective values (ExternalProgram::objectives
+    /// of them, `value` first).
+    std::vector<double> objectives;
     /// Why it failed, for reports: "exit code 3", "past external_timeout (10 s)", "output is
     /// not a number", "Slurm state TIMEOUT", ...; empty on success.
     std::string failure;

@@ -59,9 +59,10 @@ void ProgramEvaluation::evaluate(EvaluationBatch& batch)
         else if (result.status == EvaluationStatus::FailureValue)
             batch.report(k, {EvaluationOutcome::Status::FailureValue, true, *result.value, {},
                              result.timedOut});
-        else if (!result.constraints.empty()) {
+        else if (!result.constraints.empty() || !result.objectives.empty()) {
             EvaluationOutcome outcome = EvaluationOutcome::evaluated(*result.value);
             outcome.constraints = result.constraints;
+            outcome.objectives = result.objectives;
             batch.report(k, std::move(outcome));
         } else
             batch.reportValue(k, *result.value);

@@ -479,12 +479,13 @@ AttemptOutcome ArrayRun::outcomeOf(const Task& task, const slurm::QueueEntry& en
     outcome.where = "Slurm job " + task.jobId + "_" + std::to_string(task.request.index);
     outcome.workDir = task.workDir;
     const std::string output = pathInFolder(task.workDir, program.outputName);
-    OutputValues values = readOutputValues(output, program.constraints);
+    OutputValues values = readOutputValues(output, program);
     const std::optional<double>& value = values.value;
     const bool nan = value && std::isnan(*value);
     if (value && !nan)
         outcome.value = value;
     outcome.constraints = std::move(values.constraints);
+    outcome.objectives = std::move(values.objectives);
 
     if (entry.state == "COMPLETED") {
         if (nan)
