@@ -1,6 +1,7 @@
 #pragma once
 
 #include "windows/ChartModel.h"
+#include "windows/PictureMenu.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -20,7 +21,7 @@ class DialogFolder;
 /// A chart window: paints its `Chart` (none until a user plot attaches one) on a background
 /// of the window's colour, and offers the popup menu that saves or copies the picture and
 /// switches the drawing options. Works as a top-level widget or inside an MDI area.
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public PictureSource {
     Q_OBJECT
 
   public:
@@ -43,7 +44,7 @@ class TForm1 : public QWidget {
 
     /// The window's picture less its one-pixel frame: (width - 2) x (height - 2). Null when
     /// the window is smaller than 3 x 3 pixels.
-    QImage bitmap() const;
+    QImage bitmap() const override;
     /// Writes `bitmap()` to `path`: PNG when the name ends in ".png" (any case), otherwise the
     /// bitmap file format. Returns false when the picture or the file cannot be written.
     bool saveBitmap(const QString& path) const;
@@ -52,7 +53,7 @@ class TForm1 : public QWidget {
     /// told in a message box.
     void savePicture(const QImage& image, const QString& path);
     /// The chart painted afresh as an SVG document of the window's size, without background.
-    QByteArray svgDocument() const;
+    QByteArray svgDocument() const override;
 
     /// Where Save to file starts its dialog and what it remembers; none by default.
     void setDialogFolder(std::shared_ptr<DialogFolder> folder) { m_folder = std::move(folder); }
@@ -76,12 +77,8 @@ class TForm1 : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    /// Opens the popup menu over the middle of the window (the keyboard's way).
-    void showPopupMenu();
     void buildMenu();
     void inputPrecision(bool xAxis);
     void paintWindow(QPainter& painter) const;
