@@ -6,7 +6,6 @@
 //   build/release/bench/ParetoPaintBench
 #include "windows/ParetoWindow.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QImage>
 #include <QPainter>
@@ -14,7 +13,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <random>
 
 using namespace zyl;
@@ -82,16 +80,3 @@ BENCHMARK_CAPTURE(paint, Scatter, 2, false, false)->Apply(sizes);
 BENCHMARK_CAPTURE(paint, ScatterUpdate, 2, false, true)->Apply(sizes);
 BENCHMARK_CAPTURE(paint, Parallel5, 5, true, false)->Apply(sizes);
 BENCHMARK_CAPTURE(paint, Parallel5Update, 5, true, true)->Apply(sizes);
-
-int main(int argc, char** argv)
-{
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

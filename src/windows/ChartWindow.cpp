@@ -2,7 +2,6 @@
 
 #include "common/Exception.h"
 
-#include <QColorDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -158,7 +157,7 @@ class PainterCanvas : public ChartCanvas {
 
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base))
+TForm1::TForm1(QWidget* parent) : PictureWindow(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Focus, so that the keyboard reaches the popup menu.
@@ -172,10 +171,7 @@ TForm1::~TForm1() = default;
 void TForm1::buildMenu()
 {
     PopupMenu1 = new QMenu(this);
-    const PictureItems pictures = addPictureItems(PopupMenu1);
-    Savetofile1 = pictures.saveToFile;
-    Bitmap1 = pictures.bitmap;
-    Metafile1 = pictures.metafile;
+    addPictureItems(PopupMenu1, this);
     PopupMenu1->addSeparator();
     Showpitch1 = PopupMenu1->addAction(QStringLiteral("Show &pitch"));
     QMenu* precisionMenu = PopupMenu1->addMenu(QStringLiteral("P&recision"));
@@ -199,9 +195,6 @@ void TForm1::buildMenu()
     x1->setChecked(true);
     y1->setChecked(true);
 
-    connect(Savetofile1, &QAction::triggered, this, &TForm1::Savetofile1Click);
-    connect(Bitmap1, &QAction::triggered, this, &TForm1::Bitmap1Click);
-    connect(Metafile1, &QAction::triggered, this, &TForm1::Metafile1Click);
     connect(Showpitch1, &QAction::triggered, this, &TForm1::Showpitch1Click);
     connect(Precisionx1, &QAction::triggered, this, &TForm1::Precisionx1Click);
     connect(Precisiony1, &QAction::triggered, this, &TForm1::Precisiony1Click);
@@ -210,18 +203,11 @@ void TForm1::buildMenu()
     connect(Proportional1, &QAction::triggered, this, &TForm1::Proportional1Click);
     connect(Backgroundcolor1, &QAction::triggered, this, &TForm1::Backgroundcolor1Click);
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm1::PopupMenu1Popup);
-    attachPopupMenu(this, PopupMenu1);
 }
 
 void TForm1::setChart(std::unique_ptr<Chart> chart)
 {
     m_chart = std::move(chart);
-    update();
-}
-
-void TForm1::setBackgroundColour(const QColor& colour)
-{
-    m_background = colour;
     update();
 }
 
@@ -236,7 +222,7 @@ void TForm1::paintChart(QPainter& painter, const QRect& rect) const
 
 void TForm1::paintWindow(QPainter& painter) const
 {
-    painter.fillRect(rect(), m_background);
+    painter.fillRect(rect(), backgroundColour());
     // A lowered one-pixel frame around the client area; pictures of the chart leave it out.
     QRect frame = rect().adjusted(0, 0, -1, -1);
     painter.setPen(palette().color(QPalette::Dark));
@@ -274,19 +260,8 @@ bool TForm1::saveBitmap(const QString& path) const { return writeImageFile(bitma
 
 QByteArray TForm1::svgDocument() const
 {
-    return drawSvg(size(), windowTitle(), [this](QPainter& painter) { paintChart(painter, rect()); });
+    return drawSvg(size(), [this](QPainter& painter) { paintChart(painter, rect()); });
 }
-
-void TForm1::Savetofile1Click() { saveToChosenFile(this, *this, m_folder.get()); }
-
-void TForm1::savePicture(const QImage& image, const QString& path)
-{
-    zyl::savePicture(this, *this, image, path);
-}
-
-void TForm1::Bitmap1Click() { copyBitmap(*this); }
-
-void TForm1::Metafile1Click() { copyMetafile(*this); }
 
 // The toggles run after the action has flipped its own check mark.
 void TForm1::Showpitch1Click()
@@ -336,13 +311,6 @@ void TForm1::inputPrecision(bool xAxis)
         QMessageBox::warning(this, QStringLiteral("ZYL"), QString::fromStdString(e.what()));
     }
     update();
-}
-
-void TForm1::Backgroundcolor1Click()
-{
-    QColor colour = QColorDialog::getColor(m_background, this);
-    if (colour.isValid())
-        setBackgroundColour(colour);
 }
 
 void TForm1::PopupMenu1Popup()

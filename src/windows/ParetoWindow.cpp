@@ -1,9 +1,7 @@
 #include "windows/ParetoWindow.h"
 
 #include "common/TextConvert.h"
-#include "windows/DialogFolder.h"
 
-#include <QColorDialog>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -88,7 +86,7 @@ class ParetoPaintBox : public QWidget {
     TPareto* m_owner;
 };
 
-TPareto::TPareto(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base))
+TPareto::TPareto(QWidget* parent) : PictureWindow(parent)
 {
     setWindowTitle(QStringLiteral("Pareto front"));
     ComboBoxX = new QComboBox(this);
@@ -136,17 +134,10 @@ TPareto::~TPareto() = default;
 void TPareto::buildMenu()
 {
     PopupMenu1 = new QMenu(this);
-    const PictureItems pictures = addPictureItems(PopupMenu1);
-    Savetofile1 = pictures.saveToFile;
-    Bitmap1 = pictures.bitmap;
-    Metafile1 = pictures.metafile;
+    addPictureItems(PopupMenu1, PaintBoxPlot);
     PopupMenu1->addSeparator();
     Backgroundcolor1 = PopupMenu1->addAction(QStringLiteral("&Background colour"));
-    connect(Savetofile1, &QAction::triggered, this, &TPareto::Savetofile1Click);
-    connect(Bitmap1, &QAction::triggered, this, &TPareto::Bitmap1Click);
-    connect(Metafile1, &QAction::triggered, this, &TPareto::Metafile1Click);
     connect(Backgroundcolor1, &QAction::triggered, this, &TPareto::Backgroundcolor1Click);
-    attachPopupMenu(PaintBoxPlot, PopupMenu1);
 }
 
 void TPareto::showSnapshot(const ParetoSnapshot& snapshot)
@@ -297,7 +288,7 @@ void TPareto::paintPlot(QPainter& painter, const QRect& rect) const
 
 void TPareto::paintBackground(QPainter& painter, const QRect& rect) const
 {
-    painter.fillRect(rect, m_background);
+    painter.fillRect(rect, backgroundColour());
 }
 
 QImage TPareto::bitmap() const
@@ -314,28 +305,8 @@ QImage TPareto::bitmap() const
 
 QByteArray TPareto::svgDocument() const
 {
-    return drawSvg(PaintBoxPlot->size(), windowTitle(),
+    return drawSvg(PaintBoxPlot->size(),
                    [this](QPainter& painter) { paintPlot(painter, PaintBoxPlot->rect()); });
-}
-
-void TPareto::Savetofile1Click() { saveToChosenFile(this, *this, m_folder.get()); }
-
-void TPareto::savePicture(const QImage& image, const QString& path)
-{
-    zyl::savePicture(this, *this, image, path);
-}
-
-void TPareto::Bitmap1Click() { copyBitmap(*this); }
-
-void TPareto::Metafile1Click() { copyMetafile(*this); }
-
-void TPareto::Backgroundcolor1Click()
-{
-    const QColor colour = QColorDialog::getColor(m_background, this);
-    if (colour.isValid()) {
-        m_background = colour;
-        PaintBoxPlot->update();
-    }
 }
 
 } // namespace zyl

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "windows/ParetoPlot.h"
-#include "windows/PictureMenu.h"
+#include "windows/PictureWindow.h"
 
-#include <QColor>
 #include <QWidget>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +15,6 @@ class QMenu;
 class QTreeWidget;
 
 namespace zyl {
-
-class DialogFolder;
 
 /// One design of a multi-objective population as the Pareto window shows it: values as
 /// computed (a maximised objective is never negated), feasible when `violation` is 0.
@@ -46,7 +42,7 @@ struct ParetoSnapshot {
 /// parallel coordinates. A click on a design lists its objectives and variables beside the
 /// plot, and resting the mouse on one shows them in a tip. The popup menu saves and copies
 /// the picture as a chart window's does.
-class TPareto : public QWidget, public PictureSource {
+class TPareto : public PictureWindow {
     Q_OBJECT
 
   public:
@@ -76,12 +72,6 @@ class TPareto : public QWidget, public PictureSource {
     QImage bitmap() const override;
     /// The plot painted afresh as an SVG document of the plot widget's size, no background.
     QByteArray svgDocument() const override;
-    /// Writes the picture to `path` as a chart window does (".svg": SVG, ".png": PNG, else a
-    /// bitmap file); a failure is told in a message box.
-    void savePicture(const QImage& image, const QString& path);
-
-    void setDialogFolder(std::shared_ptr<DialogFolder> folder) { m_folder = std::move(folder); }
-    QColor backgroundColour() const { return m_background; }
     QMenu* popupMenu() const { return PopupMenu1; }
     QSize sizeHint() const override { return {560, 400}; }
 
@@ -96,12 +86,6 @@ class TPareto : public QWidget, public PictureSource {
     /// The design clicked last: Name, Value.
     QTreeWidget* ListViewDesign;
 
-    // Popup menu handlers.
-    void Savetofile1Click();
-    void Bitmap1Click();
-    void Metafile1Click();
-    void Backgroundcolor1Click();
-
   private:
     friend class ParetoPaintBox;
     void buildMenu();
@@ -113,13 +97,8 @@ class TPareto : public QWidget, public PictureSource {
 
     ParetoSnapshot m_snapshot;
     ParetoView m_view;
-    QColor m_background;
-    std::shared_ptr<DialogFolder> m_folder;
 
     QMenu* PopupMenu1 = nullptr;
-    QAction* Savetofile1 = nullptr;
-    QAction* Bitmap1 = nullptr;
-    QAction* Metafile1 = nullptr;
     QAction* Backgroundcolor1 = nullptr;
 };
 

@@ -1,9 +1,10 @@
-#include "windows/PictureMenu.h"
+#include "windows/PictureWindow.h"
 
 #include "windows/DialogFolder.h"
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QColorDialog>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -63,18 +64,8 @@ class PopupMenuOpener : public QObject {
     QMenu* m_menu;
 };
 
-} // namespace
-
-PictureItems addPictureItems(QMenu* menu)
-{
-    PictureItems items{};
-    items.saveToFile = menu->addAction(QStringLiteral("&Save to file"));
-    QMenu* copyMenu = menu->addMenu(QStringLiteral("&Copy to clipboard as"));
-    items.bitmap = copyMenu->addAction(QStringLiteral("&Bitmap"));
-    items.metafile = copyMenu->addAction(QStringLiteral("&Metafile"));
-    return items;
-}
-
+/// The save dialog in the folder that `folder` remembers; remembers the folder of the file
+/// chosen. Empty when cancelled.
 QString choosePictureFile(QWidget* parent, DialogFolder* folder)
 {
     QFileDialog dialog(parent);
@@ -112,42 +103,80 @@ QString choosePictureFile(QWidget* parent, DialogFolder* folder)
     return path;
 }
 
-bool writeImageFile(const QImage& image, const QString& path)
+} // namespace
+
+PictureWindow::PictureWindow(QWidget* parent)
+    : QWidget(parent), m_background(palette().color(QPalette::Base))
 {
-    if (image.isNull())
-        return false;
-    const char* format = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
-    return image.save(path, format);
 }
 
-void savePicture(QWidget* parent, const PictureSource& source, const QImage& image,
-                 const QString& path)
+void PictureWindow::addPictureItems(QMenu* menu, QWidget* target)
+{
+    Savetofile1 = menu->addAction(QStringLiteral("&Save to file"));
+    QMenu* copyMenu = menu->addMenu(QStringLiteral("&Copy to clipboard as"));
+    Bitmap1 = copyMenu->addAction(QStringLiteral("&Bitmap"));
+    Metafile1 = copyMenu->addAction(QStringLiteral("&Metafile"));
+    connect(Savetofile1, &QAction::triggered, this, &PictureWindow::Savetofile1Click);
+    connect(Bitmap1, &QAction::triggered, this, &PictureWindow::Bitmap1Click);
+    connect(Metafile1, &QAction::triggered, this, &PictureWindow::Metafile1Click);
+    target->installEventFilter(new PopupMenuOpener(target, menu));
+}
+
+void PictureWindow::setBackgroundColour(const QColor& colour)
+{
+    m_background = colour;
+    update();
+}
+
+void PictureWindow::Savetofile1Click()
+{
+    // The picture is taken before the dialog can cover the window.
+    const QImage image = bitmap();
+    const QString path = choosePictureFile(this, m_folder.get());
+    if (!path.isEmpty())
+        savePicture(image, path);
+}
+
+void PictureWindow::savePicture(const QImage& image, const QString& path)
 {
     bool written = false;
     if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
         // Replaced whole or not at all: a picture that cannot be written keeps the old file.
         QSaveFile file(path);
-        const QByteArray svg = source.svgDocument();
+        const QByteArray svg = svgDocument();
         written = file.open(QIODevice::WriteOnly) && file.write(svg) == svg.size() && file.commit();
     } else {
         written = writeImageFile(image, path);
     }
     if (!written)
-        QMessageBox::warning(parent, QStringLiteral("ZYL"),
+        QMessageBox::warning(this, QStringLiteral("ZYL"),
                              QStringLiteral("Cannot write the picture to %1").arg(path));
 }
 
-void saveToChosenFile(QWidget* parent, const PictureSource& source, DialogFolder* folder)
+void PictureWindow::Bitmap1Click()
 {
-    // The picture is taken before the dialog can cover the window.
-    const QImage image = source.bitmap();
-    const QString path = choosePictureFile(parent, folder);
-    if (!path.isEmpty())
-        savePicture(parent, source, image, path);
+    const QImage image = bitmap();
+    if (!image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
 }
 
-QByteArray drawSvg(const QSize& size, const QString& title,
-                   const std::function<void(QPainter&)>& paint)
+void PictureWindow::Metafile1Click()
+{
+    // The vector picture that other programs paste here is SVG.
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("image/svg+xml"), svgDocument());
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void PictureWindow::Backgroundcolor1Click()
+{
+    const QColor colour = QColorDialog::getColor(m_background, this);
+    if (colour.isValid())
+        setBackgroundColour(colour);
+}
+
+QByteArray PictureWindow::drawSvg(const QSize& size,
+                                  const std::function<void(QPainter&)>& paint) const
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -155,31 +184,19 @@ QByteArray drawSvg(const QSize& size, const QString& title,
     generator.setOutputDevice(&buffer);
     generator.setSize(size);
     generator.setViewBox(QRect(QPoint(0, 0), size));
-    generator.setTitle(title);
+    generator.setTitle(windowTitle());
     QPainter painter(&generator);
     paint(painter);
     painter.end();
     return buffer.data();
 }
 
-void copyBitmap(const PictureSource& source)
+bool writeImageFile(const QImage& image, const QString& path)
 {
-    const QImage image = source.bitmap();
-    if (!image.isNull())
-        QGuiApplication::clipboard()->setImage(image);
-}
-
-void copyMetafile(const PictureSource& source)
-{
-    // The vector picture that other programs paste here is SVG.
-    auto* data = new QMimeData;
-    data->setData(QStringLiteral("image/svg+xml"), source.svgDocument());
-    QGuiApplication::clipboard()->setMimeData(data);
-}
-
-void attachPopupMenu(QWidget* widget, QMenu* menu)
-{
-    widget->installEventFilter(new PopupMenuOpener(widget, menu));
+    if (image.isNull())
+        return false;
+    const char* format = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
+    return image.save(path, format);
 }
 
 } // namespace zyl
