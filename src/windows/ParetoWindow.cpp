@@ -97,6 +97,8 @@ TPareto::TPareto(QWidget* parent) : PictureWindow(parent)
     for (QComboBox* box : {ComboBoxX, ComboBoxY})
         box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     LabelSummary = new QLabel(this);
+    // The lists keep their width; the summary takes what is left.
+    LabelSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     PaintBoxPlot = new ParetoPaintBox(this);
     ListViewDesign = new QTreeWidget(this);
     ListViewDesign->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Value")});
@@ -113,8 +115,8 @@ TPareto::TPareto(QWidget* parent) : PictureWindow(parent)
         controls->addWidget(box);
         connect(box, &QComboBox::currentIndexChanged, this, &TPareto::takeControls);
     }
-    controls->addStretch();
-    controls->addWidget(LabelSummary);
+    controls->addSpacing(12);
+    controls->addWidget(LabelSummary, 1);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(PaintBoxPlot);
