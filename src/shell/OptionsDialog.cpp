@@ -603,13 +603,15 @@ void TOKBottomDlg1::apply()
     // 13. The search method.
     applyMethod();
 
-    // 14. The reference point; a script gains the key only for a point the user chose.
+    // 14. The reference point; a script gains the key only for a point the user chose, and
+    // keeps it (empty) when the choice goes back to the automatic one.
     if (multiObjective()) {
         const std::vector<double> reference =
             referenceOf(EditHvReference->text(), m_objectives.size()).value_or(std::vector<double>{});
+        const bool chosenBefore = m_reference && !m_reference->empty();
         if (m_reference)
             *m_reference = reference;
-        if (script && (!reference.empty() || script->HasKey("OPTIONS", "hv_reference")))
+        if (script && (!reference.empty() || chosenBefore))
             script->WriteString("OPTIONS", "hv_reference",
                                 referenceText(reference).toStdString());
     }
