@@ -7,13 +7,11 @@
 // "Culled" is what the window does; "Full" joins every point and shows what culling saves.
 #include "windows/ChartWindow.h"
 
-#include <QApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <memory>
 #include <random>
 
@@ -64,16 +62,3 @@ void sizes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(paint<true>)->Name("Culled")->Apply(sizes);
 BENCHMARK(paint<false>)->Name("Full")->Apply(sizes);
-
-int main(int argc, char** argv)
-{
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

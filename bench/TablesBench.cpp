@@ -29,7 +29,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -165,16 +164,3 @@ BENCHMARK(population<false>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(statistics)->Arg(1000)->Arg(30000)->Iterations(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(buffered)->Arg(0)->Arg(10000000)->Iterations(10)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

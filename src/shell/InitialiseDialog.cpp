@@ -109,8 +109,10 @@ TOKBottomDlg::TOKBottomDlg(std::unique_ptr<ProjectScript>& currentScript, TIOcon
     TabSheetPlots = createPlotsPage();
     TabSheetExport = createExportPage();
     TabSheetConstraints = createConstraintsPage();
+    TabSheetObjectives = createObjectivesPage();
     PageControl1->addTab(TabSheetVariables, QStringLiteral("Variables"));
     PageControl1->addTab(TabSheetFunction, QStringLiteral("Function"));
+    PageControl1->addTab(TabSheetObjectives, QStringLiteral("Objectives"));
     PageControl1->addTab(TabSheetConstraints, QStringLiteral("Constraints"));
     PageControl1->addTab(TabSheetGeneral, QStringLiteral("General"));
     PageControl1->addTab(TabSheetPlots, QStringLiteral("Plots"));
@@ -130,7 +132,7 @@ TOKBottomDlg::TOKBottomDlg(std::unique_ptr<ProjectScript>& currentScript, TIOcon
     resize(460, 380);
 
     for (QLineEdit* field : {EditIntegerFrom, EditIntegerTo, EditRealFrom, EditRealTo,
-                             EditConstraint, EditPlot, EditExport})
+                             EditConstraint, EditObjective, EditPlot, EditExport})
         field->installEventFilter(this);
 }
 
@@ -141,6 +143,8 @@ QPushButton* TOKBottomDlg::addButtonOf(const QObject* field) const
         return ButtonAddVar;
     if (field == EditConstraint)
         return ButtonAddConstraint;
+    if (field == EditObjective)
+        return ButtonAddObjective;
     if (field == EditPlot)
         return ButtonAddPlot;
     if (field == EditExport)
@@ -343,6 +347,68 @@ void TOKBottomDlg::ButtonAddConstraintClick()
     EditConstraint->clear();
 }
 
+QWidget* TOKBottomDlg::createObjectivesPage()
+{
+    auto* page = new QWidget(this);
+    EditObjective = lineEdit(page, QString());
+    CheckBoxMaximiseObjective = new QCheckBox(QStringLiteral("Maximise"), page);
+    ListViewObjectives = makeList(
+        page, {QStringLiteral("Name"), QStringLiteral("Objective"), QStringLiteral("Maximised")});
+    ButtonAddObjective = new QPushButton(QStringLiteral("Add"), page);
+    ButtonRemoveObjective = new QPushButton(QStringLiteral("Remove"), page);
+    UpDownExternalObjectives = new QSpinBox(page);
+    UpDownExternalObjectives->setRange(0, 1000);
+    UpDownExternalObjectives->setEnabled(false);
+    connect(ButtonAddObjective, &QPushButton::clicked, this,
+            &TOKBottomDlg::ButtonAddObjectiveClick);
+    connect(ButtonRemoveObjective, &QPushButton::clicked, this,
+            [this] { removeSelectedRow(ListViewObjectives); });
+    // The formula f is needed only while there are fewer than two objectives.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(ListViewObjectives->model(), signal, this, &TOKBottomDlg::RadioButtonFunctionClick);
+    connect(UpDownExternalObjectives, &QSpinBox::valueChanged, this,
+            &TOKBottomDlg::RadioButtonFunctionClick);
+
+    auto* field = new QHBoxLayout;
+    field->addWidget(new QLabel(QStringLiteral("f(...)="), page));
+    field->addWidget(EditObjective, 1);
+    field->addWidget(CheckBoxMaximiseObjective);
+    field->addWidget(ButtonAddObjective);
+    field->addWidget(ButtonRemoveObjective);
+    auto* external = new QHBoxLayout;
+    external->addWidget(
+        new QLabel(QStringLiteral("Objective values the external program writes"), page));
+    external->addWidget(UpDownExternalObjectives);
+    external->addStretch();
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(field);
+    layout->addWidget(ListViewObjectives, 1);
+    layout->addLayout(external);
+    auto* note = new QLabel(
+        QStringLiteral("Objectives are minimised unless marked maximised. With two objectives "
+                       "or more the task searches for their Pareto front and needs no f."),
+        page);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    return page;
+}
+
+void TOKBottomDlg::ButtonAddObjectiveClick()
+{
+    if (EditObjective->text().isEmpty())
+        return;
+    QTreeWidgetItem* row = appendRow(ListViewObjectives, {QString(), EditObjective->text()});
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    row->setCheckState(2, CheckBoxMaximiseObjective->isChecked() ? Qt::Checked : Qt::Unchecked);
+    EditObjective->clear();
+}
+
+int TOKBottomDlg::objectiveCount() const
+{
+    return ListViewObjectives->topLevelItemCount() +
+           (RadioButtonExternal->isChecked() ? UpDownExternalObjectives->value() : 0);
+}
+
 QWidget* TOKBottomDlg::createExportPage()
 {
     auto* page = new QWidget(this);
@@ -400,32 +466,43 @@ void TOKBottomDlg::done(int result)
     QDialog::done(result);
 }
 
-bool TOKBottomDlg::refuseBuiltinConstraintName()
+bool TOKBottomDlg::refuseBuiltinName()
 {
     // The loader refuses such a name only once the dialog has closed; here the row can still
     // be renamed.
     SymbolTable builtins;
     builtins.registerBuiltinSymbols();
-    for (int i = 0; i < ListViewConstraints->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = ListViewConstraints->topLevelItem(i);
-        const std::string name = rowKey(row, i, "c");
-        int code = 0, level = 0;
-        const bool function = !name.empty() && std::isalpha(static_cast<unsigned char>(name[0])) &&
-                              lookupToken(name, code, level);
-        if (!function && !builtins.lookup(name))
-            continue;
-        PageControl1->setCurrentWidget(TabSheetConstraints);
-        ListViewConstraints->setCurrentItem(row);
-        warningBox(this, QStringLiteral("Constraint name %1 is a built-in name of the language")
-                             .arg(QString::fromStdString(name)));
-        return true;
-    }
+    struct NamedRows {
+        QWidget* page;
+        QTreeWidget* list;
+        const char* prefix;
+        const char* kind;
+    };
+    const NamedRows lists[] = {{TabSheetObjectives, ListViewObjectives, "f", "Objective"},
+                               {TabSheetConstraints, ListViewConstraints, "c", "Constraint"}};
+    for (const NamedRows& rows : lists)
+        for (int i = 0; i < rows.list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = rows.list->topLevelItem(i);
+            const std::string name = rowKey(row, i, rows.prefix);
+            int code = 0, level = 0;
+            const bool function = !name.empty() &&
+                                  std::isalpha(static_cast<unsigned char>(name[0])) &&
+                                  lookupToken(name, code, level);
+            if (!function && !builtins.lookup(name))
+                continue;
+            PageControl1->setCurrentWidget(rows.page);
+            rows.list->setCurrentItem(row);
+            warningBox(this, QStringLiteral("%1 name %2 is a built-in name of the language")
+                                 .arg(QString::fromLatin1(rows.kind),
+                                      QString::fromStdString(name)));
+            return true;
+        }
     return false;
 }
 
 void TOKBottomDlg::OKBtnClick()
 {
-    if (refuseBuiltinConstraintName())
+    if (refuseBuiltinName())
         return;
     if (!m_currentScript)
         m_currentScript = std::make_unique<ProjectScript>();
@@ -464,6 +541,18 @@ bool TOKBottomDlg::writeScript(ProjectScript& script)
         script.WriteString("CONSTRAINTS", rowKey(row, i, "c"), row->text(1).toStdString());
     }
 
+    // Objectives, and which of them are maximised; a task without them gains no key.
+    std::string maximised;
+    for (int i = 0; i < ListViewObjectives->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ListViewObjectives->topLevelItem(i);
+        const std::string key = rowKey(row, i, "f");
+        script.WriteString("OBJECTIVES", key, row->text(1).toStdString());
+        if (row->checkState(2) == Qt::Checked)
+            maximised += (maximised.empty() ? "" : ";") + key;
+    }
+    if (!maximised.empty())
+        script.WriteString("OPTIONS", "maximised_objectives", maximised);
+
     // 4-5. Windows, buffer and population size.
     script.WriteBool("SHOW", "statistic_history", CheckBoxStatisticHistory->isChecked());
     script.WriteBool("SHOW", "buffered", CheckBoxShowBuffered->isChecked());
@@ -478,13 +567,17 @@ bool TOKBottomDlg::writeScript(ProjectScript& script)
         script.WriteBool("FUNCTION", "manual", true);
     } else if (RadioButtonAnalytical->isChecked()) {
         script.WriteBool("FUNCTION", "analytical", true);
-        if (!EditFormula->text().isEmpty())
+        // Several objectives replace f; the field's formula is not theirs.
+        if (!EditFormula->text().isEmpty() && objectiveCount() < 2)
             script.WriteString("EQUATIONS", "f", text(EditFormula));
     } else if (RadioButtonExternal->isChecked()) {
         script.WriteBool("FUNCTION", "external", true);
         script.WriteString("FUNCTION", "input_name", text(EditInputName));
         script.WriteString("FUNCTION", "external_name", text(EditExternalName));
         script.WriteString("FUNCTION", "output_name", text(EditOutputName));
+        if (UpDownExternalObjectives->value() > 0)
+            script.WriteInteger("FUNCTION", "external_objectives",
+                                UpDownExternalObjectives->value());
     }
 
     // 7-8. Variables. What was written above stays; a second OK writes it over the same keys.
@@ -583,10 +676,12 @@ void TOKBottomDlg::RadioButtonFunctionClick()
 {
     const bool analytical = RadioButtonAnalytical->isChecked();
     const bool external = RadioButtonExternal->isChecked();
-    EditFormula->setEnabled(analytical);
+    // The console stays open to several objectives: their formulas may use its definitions.
+    EditFormula->setEnabled(analytical && objectiveCount() < 2);
     ButtonIO->setEnabled(analytical);
     for (QLineEdit* edit : {EditInputName, EditExternalName, EditOutputName})
         edit->setEnabled(external);
+    UpDownExternalObjectives->setEnabled(external);
 }
 
 } // namespace zyl

@@ -43,6 +43,7 @@ public:
     QWidget* TabSheetPlots;
     QWidget* TabSheetExport;
     QWidget* TabSheetConstraints;
+    QWidget* TabSheetObjectives;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 
@@ -75,6 +76,19 @@ public:
     QTreeWidget* ListViewConstraints;
     QPushButton* ButtonAddConstraint;
     QPushButton* ButtonRemoveConstraint;
+
+    // Objectives page: each row a name (edited in place; empty: f1, f2, ...), a formula and
+    // whether it is maximised (a check box in the third column). With two objectives or more
+    // the task is multi-objective and needs no f.
+    QLineEdit* EditObjective;
+    /// Whether the row the Add button makes is maximised.
+    QCheckBox* CheckBoxMaximiseObjective;
+    QTreeWidget* ListViewObjectives;
+    QPushButton* ButtonAddObjective;
+    QPushButton* ButtonRemoveObjective;
+    /// How many objective values an external program writes before its constraint values;
+    /// enabled for an external task only.
+    QSpinBox* UpDownExternalObjectives;
 
     // General page
     QCheckBox* CheckBoxStatisticHistory;
@@ -118,6 +132,7 @@ public slots:
     void ButtonRemovePlotClick();
     void ButtonAddExportClick();
     void ButtonAddConstraintClick();
+    void ButtonAddObjectiveClick();
     void ButtonRemoveExportClick();
     /// Opens the console modally; an f defined there then shows in the formula field.
     void ButtonIOClick();
@@ -138,13 +153,16 @@ private:
     QWidget* createPlotsPage();
     QWidget* createExportPage();
     QWidget* createConstraintsPage();
+    QWidget* createObjectivesPage();
+    /// The objectives the task has in all: the rows, and an external program's values.
+    int objectiveCount() const;
     /// Steps of OK; throws Exception when a line cannot be written.
     bool writeScript(ProjectScript& script);
     /// The Add button of a field of the dialog, or null.
     QPushButton* addButtonOf(const QObject* field) const;
-    /// Shows the first constraint named like a built-in name of the language, with why it is
-    /// refused; false when there is none.
-    bool refuseBuiltinConstraintName();
+    /// Shows the first constraint or objective named like a built-in name of the language,
+    /// with why it is refused; false when there is none.
+    bool refuseBuiltinName();
 
     std::unique_ptr<ProjectScript>& m_currentScript;
     TIOconsole& m_console;

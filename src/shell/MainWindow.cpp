@@ -8,6 +8,7 @@
 #include "shell/Messages.h"
 #include "shell/OptionsDialog.h"
 #include "shell/SignalClose.h"
+#include "engine/Objectives.h"
 #include "windows/ResultWindows.h"
 
 #include <QCloseEvent>
@@ -123,8 +124,19 @@ void TMainForm::OptionsExecute()
     if (m_settings.functionMode == FunctionMode::External)
         dialog->setWorkers(&m_settings.workers);
     dialog->setManual(m_settings.functionMode == FunctionMode::Manual);
+    // The dialog shows the reference point the user chose (the script's), not the one the run
+    // chose by itself, which stays in use when the choice goes back to automatic.
+    Objectives* objectives = project().zyl->objectives.get();
+    std::vector<double> chosen;
+    if (objectives && m_script && !m_script->ReadString("OPTIONS", "hv_reference", "").empty())
+        chosen = objectives->reference;
+    dialog->setObjectives(objectives ? objectives->names : std::vector<std::string>{},
+                          objectives ? &chosen : nullptr);
     dialog->exec();
     dialog->setProject(nullptr, nullptr, nullptr);
+    dialog->setObjectives({}, nullptr);
+    if (objectives && !chosen.empty())
+        objectives->reference = chosen;
     // A new generation limit may let the task go on, or end it.
     updateStandingHint();
 }

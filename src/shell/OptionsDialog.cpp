@@ -60,6 +60,32 @@ double withinOr(double x, double lo, double hi, double fallback)
     return x >= lo && x <= hi ? x : fallback;
 }
 
+/// A reference point of the hypervolume: `count` finite numbers separated by ";", or none for
+/// the automatic one (an empty vector). Nothing when the text is neither.
+std::optional<std::vector<double>> referenceOf(const QString& text, std::size_t count)
+{
+    std::vector<double> reference;
+    if (text.trimmed().isEmpty())
+        return reference;
+    for (const QString& part : text.split(QLatin1Char(';'))) {
+        const std::optional<double> value = parseReal(part.toStdString());
+        if (!value || !std::isfinite(*value))
+            return std::nullopt;
+        reference.push_back(*value);
+    }
+    if (reference.size() != count)
+        return std::nullopt;
+    return reference;
+}
+
+QString referenceText(const std::vector<double>& reference)
+{
+    QStringList parts;
+    for (double r : reference)
+        parts << shortText(r);
+    return parts.join(QLatin1Char(';'));
+}
+
 /// A constraint tolerance as the loader takes it: a finite number not below 0.
 std::optional<double> toleranceOf(const QString& text)
 {
@@ -222,8 +248,11 @@ QWidget* TOKBottomDlg1::createMethodPage()
     RadioButtonCmaes = new QRadioButton(QStringLiteral("CMA-ES (cmaes)"), page);
     RadioButtonDe = new QRadioButton(QStringLiteral("Differential evolution (de)"), page);
     RadioButtonTrust = new QRadioButton(QStringLiteral("Trust region (trust)"), page);
+    RadioButtonNsga2 = new QRadioButton(QStringLiteral("NSGA-II (nsga2)"), page);
+    RadioButtonSmsEmoa = new QRadioButton(QStringLiteral("SMS-EMOA (smsemoa)"), page);
     auto* group = new QButtonGroup(page);
-    for (QRadioButton* button : {RadioButtonGa, RadioButtonCmaes, RadioButtonDe, RadioButtonTrust})
+    for (QRadioButton* button : {RadioButtonGa, RadioButtonCmaes, RadioButtonDe, RadioButtonTrust,
+                                 RadioButtonNsga2, RadioButtonSmsEmoa})
         group->addButton(button);
     RadioButtonGa->setChecked(true);
 
@@ -262,14 +291,22 @@ QWidget* TOKBottomDlg1::createMethodPage()
         trust, QStringLiteral("Refines another method's best after (share of max iteration)"),
         EditTrustAfter));
 
+    auto* several = new QGroupBox(QStringLiteral("Several objectives"), page);
+    EditHvReference = new QLineEdit(several);
+    EditHvReference->setPlaceholderText(QStringLiteral("automatic"));
+    auto* severalLayout = new QVBoxLayout(several);
+    severalLayout->addLayout(labelled(
+        several, QStringLiteral("Reference point of the hypervolume (one number per objective, ;"
+                                " between them)"),
+        EditHvReference));
+
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(RadioButtonGa);
-    layout->addWidget(RadioButtonCmaes);
-    layout->addWidget(RadioButtonDe);
-    layout->addWidget(RadioButtonTrust);
+    for (const MethodChoice& choice : methodChoices())
+        layout->addWidget(choice.button);
     layout->addWidget(cmaes);
     layout->addWidget(de);
     layout->addWidget(trust);
+    layout->addWidget(several);
     layout->addStretch();
     return page;
 }
@@ -279,9 +316,24 @@ void TOKBottomDlg1::setProject(ZYL* zyl, int* loopCounter, ProjectScript* script
     const bool bound = zyl && loopCounter;
     m_workers = nullptr;
     m_manual = false;
+    m_objectives.clear();
+    m_reference = nullptr;
     m_zyl = bound ? zyl : nullptr;
     m_loopCounter = bound ? loopCounter : nullptr;
     m_script = bound ? script : nullptr;
+}
+
+void TOKBottomDlg1::setObjectives(std::vector<std::string> names, std::vector<double>* reference)
+{
+    m_objectives = std::move(names);
+    m_reference = reference;
+}
+
+std::vector<TOKBottomDlg1::MethodChoice> TOKBottomDlg1::methodChoices() const
+{
+    return {{"ga", RadioButtonGa, false},         {"cmaes", RadioButtonCmaes, false},
+            {"de", RadioButtonDe, false},         {"trust", RadioButtonTrust, false},
+            {"nsga2", RadioButtonNsga2, true},    {"smsemoa", RadioButtonSmsEmoa, true}};
 }
 
 int TOKBottomDlg1::execFor(ZYL& zyl, int& loopCounter, ProjectScript* script)
@@ -353,19 +405,22 @@ void TOKBottomDlg1::FormShow()
     UpDownWorkers->setEnabled(m_workers != nullptr);
     UpDownWorkers->setValue(m_workers ? *m_workers : 1);
 
+    // A task of several objectives runs with the methods made for them, and one objective with
+    // the others; a manual task with the genetic algorithm only.
     const MethodSettings& methods = zyl.methodSettings;
-    switch (methods.method) {
-    case Method::Cmaes: RadioButtonCmaes->setChecked(true); break;
-    case Method::De: RadioButtonDe->setChecked(true); break;
-    case Method::Trust: RadioButtonTrust->setChecked(true); break;
-    case Method::Ga: RadioButtonGa->setChecked(true); break;
-    case Method::Nsga2:
-    case Method::SmsEmoa: break;
+    const bool multi = multiObjective();
+    (multi ? RadioButtonSmsEmoa : RadioButtonGa)->setChecked(true);
+    for (const MethodChoice& choice : methodChoices()) {
+        choice.button->setEnabled(choice.multiObjective == multi &&
+                                  (!m_manual || choice.button == RadioButtonGa));
+        if (choice.multiObjective == multi && methodName(methods.method) == choice.name)
+            choice.button->setChecked(true);
     }
-    RadioButtonCmaes->setEnabled(!m_manual);
-    RadioButtonDe->setEnabled(!m_manual);
-    RadioButtonTrust->setEnabled(!m_manual);
-    EditTrustAfter->setEnabled(!m_manual);
+    EditTrustAfter->setEnabled(!m_manual && !multi);
+    // Each objective says whether it is maximised.
+    CheckBoxMaximisation->setEnabled(!multi);
+    EditHvReference->setEnabled(multi);
+    EditHvReference->setText(multi && m_reference ? referenceText(*m_reference) : QString());
     EditCmaesStep->setText(shortText(methods.cmaes.step));
     UpDownCmaesRestarts->setValue(methods.cmaes.restarts);
     UpDownCmaesGrowth->setValue(methods.cmaes.growth);
@@ -422,8 +477,11 @@ std::optional<TOKBottomDlg1::FieldProblem> TOKBottomDlg1::firstBadField() const
     const std::pair<const char*, QLineEdit*> methodFields[] = {
         {"cmaes_step", EditCmaesStep}, {"cmaes_mean_rate", EditCmaesMeanRate},
         {"de_f", EditDeWeight},        {"de_cr", EditDeCrossover},
-        {"de_adaptation", EditDeAdaptation}};
+        {"de_adaptation", EditDeAdaptation}, {"trust_radius", EditTrustRadius},
+        {"trust_after", EditTrustAfter}};
     for (const auto& [key, field] : methodFields) {
+        if (!field->isEnabled())
+            continue;
         ProjectScript one;
         one.WriteString("METHOD", key, field->text().toStdString());
         try {
@@ -432,6 +490,11 @@ std::optional<TOKBottomDlg1::FieldProblem> TOKBottomDlg1::firstBadField() const
             return FieldProblem{field, QString::fromStdString(error.what())};
         }
     }
+    if (multiObjective() && !referenceOf(EditHvReference->text(), m_objectives.size()))
+        return FieldProblem{EditHvReference,
+                            QStringLiteral("Hypervolume reference ought to be %1 numbers, one "
+                                           "per objective, separated by \";\"")
+                                .arg(m_objectives.size())};
     if (m_zyl->constrained() && !toleranceOf(EditConstraintTolerance->text()))
         return FieldProblem{
             EditConstraintTolerance,
@@ -540,7 +603,20 @@ void TOKBottomDlg1::apply()
     // 13. The search method.
     applyMethod();
 
-    // 14. The constraint tolerance.
+    // 14. The reference point; a script gains the key only for a point the user chose, and
+    // keeps it (empty) when the choice goes back to the automatic one.
+    if (multiObjective()) {
+        const std::vector<double> reference =
+            referenceOf(EditHvReference->text(), m_objectives.size()).value_or(std::vector<double>{});
+        const bool chosenBefore = m_reference && !m_reference->empty();
+        if (m_reference)
+            *m_reference = reference;
+        if (script && (!reference.empty() || chosenBefore))
+            script->WriteString("OPTIONS", "hv_reference",
+                                referenceText(reference).toStdString());
+    }
+
+    // 15. The constraint tolerance.
     if (zyl.constrained()) {
         const double tolerance = toleranceOf(EditConstraintTolerance->text()).value_or(0);
         zyl.changeConstraintTolerance(tolerance);
@@ -552,12 +628,13 @@ void TOKBottomDlg1::applyMethod()
 {
     // The fields are checked as the loader checks a script, with its messages, and taken all
     // or none: the dialog never sets what loading the saved script would refuse.
-    const Method method = RadioButtonCmaes->isChecked()   ? Method::Cmaes
-                          : RadioButtonDe->isChecked()    ? Method::De
-                          : RadioButtonTrust->isChecked() ? Method::Trust
-                                                          : Method::Ga;
+    const bool multi = multiObjective();
+    std::string chosen = multi ? "smsemoa" : "ga";
+    for (const MethodChoice& choice : methodChoices())
+        if (choice.multiObjective == multi && choice.button->isChecked())
+            chosen = choice.name;
     ProjectScript fields;
-    fields.WriteString("OPTIONS", "method", methodName(method));
+    fields.WriteString("OPTIONS", "method", chosen);
     fields.WriteString("METHOD", "cmaes_step", EditCmaesStep->text().toStdString());
     fields.WriteInteger("METHOD", "cmaes_restarts", UpDownCmaesRestarts->value());
     fields.WriteInteger("METHOD", "cmaes_growth", UpDownCmaesGrowth->value());
@@ -566,12 +643,15 @@ void TOKBottomDlg1::applyMethod()
     fields.WriteString("METHOD", "de_cr", EditDeCrossover->text().toStdString());
     fields.WriteString("METHOD", "de_adaptation", EditDeAdaptation->text().toStdString());
     fields.WriteString("METHOD", "trust_radius", EditTrustRadius->text().toStdString());
-    // A manual task is never refined: its field is off, whatever it still shows.
+    // A manual task and one of several objectives are never refined: the field is off,
+    // whatever it still shows.
     fields.WriteString("METHOD", "trust_after",
-                       m_manual ? std::string() : EditTrustAfter->text().toStdString());
+                       m_manual || multi ? std::string() : EditTrustAfter->text().toStdString());
     const MethodSettings methods =
-        readMethodSettings(fields, m_manual ? FunctionMode::Manual : FunctionMode::Analytical);
+        readMethodSettings(fields, m_manual ? FunctionMode::Manual : FunctionMode::Analytical,
+                           multi);
     m_zyl->methodSettings = methods;
+    const Method method = methods.method;
     ProjectScript* script = m_script;
     if (!script)
         return;
@@ -580,8 +660,9 @@ void TOKBottomDlg1::applyMethod()
     auto named = [script](const char* section, const char* key, bool used) {
         return used || script->HasKey(section, key);
     };
-    if (named("OPTIONS", "method", method != Method::Ga))
-        script->WriteString("OPTIONS", "method", methodName(method));
+    // Each kind of task has its default method: the genetic algorithm, or SMS-EMOA.
+    if (named("OPTIONS", "method", chosen != (multi ? "smsemoa" : "ga")))
+        script->WriteString("OPTIONS", "method", chosen);
     const bool cmaes = method == Method::Cmaes, de = method == Method::De,
                trust = method == Method::Trust;
     if (named("METHOD", "cmaes_step", cmaes))

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -40,6 +42,13 @@ public:
     /// Whether the bound task is a manual one, which runs with the genetic algorithm only: the
     /// other methods are then disabled. Bound like the task, until the next setProject.
     void setManual(bool manual) { m_manual = manual; }
+
+    /// The objectives of a multi-objective task (two names or more) and the reference point of
+    /// its hypervolume as the user chose it (one number per objective; empty: the program
+    /// chooses), to edit too. The Method page then offers the multi-objective methods only,
+    /// and a single-objective task (no call, or fewer names) the others only. `reference`
+    /// must outlive the binding, which lasts until the next setProject.
+    void setObjectives(std::vector<std::string> names, std::vector<double>* reference);
 
     /// Binds the task, shows the dialog modally, unbinds; returns the dialog's result.
     int execFor(ZYL& zyl, int& loopCounter, ProjectScript* script);
@@ -81,6 +90,10 @@ public:
     QRadioButton* RadioButtonCmaes;
     QRadioButton* RadioButtonDe;
     QRadioButton* RadioButtonTrust;
+    QRadioButton* RadioButtonNsga2;
+    QRadioButton* RadioButtonSmsEmoa;
+    /// hv_reference: one number per objective separated by ";", empty for the automatic one.
+    QLineEdit* EditHvReference;
     QLineEdit* EditCmaesStep;
     QSpinBox* UpDownCmaesRestarts;
     QSpinBox* UpDownCmaesGrowth;
@@ -118,11 +131,21 @@ private:
     std::optional<FieldProblem> firstBadField() const;
     void apply();
     void applyMethod();
+    bool multiObjective() const { return m_objectives.size() >= 2; }
+    /// The method buttons with the names of their methods; the multi-objective ones last.
+    struct MethodChoice {
+        const char* name;
+        QRadioButton* button;
+        bool multiObjective;
+    };
+    std::vector<MethodChoice> methodChoices() const;
 
     ZYL* m_zyl = nullptr;
     int* m_loopCounter = nullptr;
     int* m_workers = nullptr;
     bool m_manual = false;
+    std::vector<std::string> m_objectives;
+    std::vector<double>* m_reference = nullptr;
     ProjectScript* m_script = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include "shell/InitialiseDialog.h"
 #include "shell/Messages.h"
 #include "script/KnownNames.h"
+#include "windows/ParetoWindow.h"
 #include "windows/ResultWindows.h"
 #include "windows/StatisticsWindow.h"
 
@@ -108,6 +109,10 @@ void TMainForm::showProject()
         }
     };
     windows.dialogFolder = std::make_shared<DesktopSettings>();
+    if (project().zyl->multiObjective())
+        windows.paretoSnapshot = [this](ParetoSnapshot& snapshot) {
+            snapshot = frontSnapshot(*project().zyl);
+        };
     m_windows = std::make_unique<ResultWindows>(std::move(windows));
     setProjectCommands(true);
     // Nothing of an earlier project's runs belongs to this one.

@@ -1,25 +1,15 @@
 #include "windows/ChartWindow.h"
 
 #include "common/Exception.h"
-#include "windows/DialogFolder.h"
 
-#include <QBuffer>
-#include <QClipboard>
-#include <QColorDialog>
-#include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPolygon>
-#include <QSaveFile>
-#include <QSvgGenerator>
 
 #include <cstdlib>
 
@@ -165,17 +155,9 @@ class PainterCanvas : public ChartCanvas {
     QList<QLine> m_segments;
 };
 
-bool writeImage(const QImage& image, const QString& path)
-{
-    if (image.isNull())
-        return false;
-    const char* format = path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? "PNG" : "BMP";
-    return image.save(path, format);
-}
-
 } // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent), m_background(palette().color(QPalette::Base))
+TForm1::TForm1(QWidget* parent) : PictureWindow(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Focus, so that the keyboard reaches the popup menu.
@@ -189,10 +171,7 @@ TForm1::~TForm1() = default;
 void TForm1::buildMenu()
 {
     PopupMenu1 = new QMenu(this);
-    Savetofile1 = PopupMenu1->addAction(QStringLiteral("&Save to file"));
-    QMenu* copyMenu = PopupMenu1->addMenu(QStringLiteral("&Copy to clipboard as"));
-    Bitmap1 = copyMenu->addAction(QStringLiteral("&Bitmap"));
-    Metafile1 = copyMenu->addAction(QStringLiteral("&Metafile"));
+    addPictureItems(PopupMenu1, this);
     PopupMenu1->addSeparator();
     Showpitch1 = PopupMenu1->addAction(QStringLiteral("Show &pitch"));
     QMenu* precisionMenu = PopupMenu1->addMenu(QStringLiteral("P&recision"));
@@ -216,9 +195,6 @@ void TForm1::buildMenu()
     x1->setChecked(true);
     y1->setChecked(true);
 
-    connect(Savetofile1, &QAction::triggered, this, &TForm1::Savetofile1Click);
-    connect(Bitmap1, &QAction::triggered, this, &TForm1::Bitmap1Click);
-    connect(Metafile1, &QAction::triggered, this, &TForm1::Metafile1Click);
     connect(Showpitch1, &QAction::triggered, this, &TForm1::Showpitch1Click);
     connect(Precisionx1, &QAction::triggered, this, &TForm1::Precisionx1Click);
     connect(Precisiony1, &QAction::triggered, this, &TForm1::Precisiony1Click);
@@ -235,12 +211,6 @@ void TForm1::setChart(std::unique_ptr<Chart> chart)
     update();
 }
 
-void TForm1::setBackgroundColour(const QColor& colour)
-{
-    m_background = colour;
-    update();
-}
-
 void TForm1::paintChart(QPainter& painter, const QRect& rect) const
 {
     if (!m_chart)
@@ -252,7 +222,7 @@ void TForm1::paintChart(QPainter& painter, const QRect& rect) const
 
 void TForm1::paintWindow(QPainter& painter) const
 {
-    painter.fillRect(rect(), m_background);
+    painter.fillRect(rect(), backgroundColour());
     // A lowered one-pixel frame around the client area; pictures of the chart leave it out.
     QRect frame = rect().adjusted(0, 0, -1, -1);
     painter.setPen(palette().color(QPalette::Dark));
@@ -275,33 +245,6 @@ void TForm1::paintEvent(QPaintEvent*)
     paintWindow(painter);
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event)
-{
-    // From the keyboard the mouse may be anywhere: the menu opens over the window instead.
-    if (event->reason() == QContextMenuEvent::Keyboard)
-        showPopupMenu();
-    else
-        PopupMenu1->popup(event->globalPos());
-}
-
-void TForm1::keyPressEvent(QKeyEvent* event)
-{
-    // The context-menu key and Shift+F10, where the platform does not turn them into a
-    // context-menu event of its own.
-    if (event->key() == Qt::Key_Menu ||
-        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
-        showPopupMenu();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
-void TForm1::showPopupMenu()
-{
-    if (!PopupMenu1->isVisible())
-        PopupMenu1->popup(mapToGlobal(rect().center()));
-}
-
 QImage TForm1::bitmap() const
 {
     if (width() < 3 || height() < 3)
@@ -313,90 +256,11 @@ QImage TForm1::bitmap() const
     return image.copy(1, 1, width() - 2, height() - 2);
 }
 
-bool TForm1::saveBitmap(const QString& path) const { return writeImage(bitmap(), path); }
+bool TForm1::saveBitmap(const QString& path) const { return writeImageFile(bitmap(), path); }
 
 QByteArray TForm1::svgDocument() const
 {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    generator.setSize(size());
-    generator.setViewBox(rect());
-    generator.setTitle(windowTitle());
-    QPainter painter(&generator);
-    paintChart(painter, rect());
-    painter.end();
-    return buffer.data();
-}
-
-void TForm1::Savetofile1Click()
-{
-    // The picture is taken before the dialog can cover the window.
-    QImage image = bitmap();
-    QFileDialog dialog(this);
-    if (m_folder && !m_folder->lastFolder().isEmpty())
-        dialog.setDirectory(m_folder->lastFolder());
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // The bitmap file comes first, as it always did; PNG and SVG are the pictures that
-    // zyl-batch --plots writes.
-    struct Type {
-        QString filter, suffix;
-    };
-    const QList<Type> types{{QStringLiteral("Bitmaps (*.bmp)"), QStringLiteral("bmp")},
-                            {QStringLiteral("PNG images (*.png)"), QStringLiteral("png")},
-                            {QStringLiteral("SVG pictures (*.svg)"), QStringLiteral("svg")}};
-    QStringList filters;
-    for (const Type& type : types)
-        filters << type.filter;
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(types.front().filter);
-    dialog.setDefaultSuffix(types.front().suffix);
-    // A name typed without a type gets the chosen one before the dialog asks about
-    // overwriting, so the question is about the file that will be written.
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, types](const QString& f) {
-        for (const Type& type : types)
-            if (type.filter == f)
-                dialog.setDefaultSuffix(type.suffix);
-    });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString path = dialog.selectedFiles().constFirst();
-    if (m_folder)
-        m_folder->rememberFolder(path);
-    savePicture(image, path);
-}
-
-void TForm1::savePicture(const QImage& image, const QString& path)
-{
-    bool written = false;
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        // Replaced whole or not at all: a picture that cannot be written keeps the old file.
-        QSaveFile file(path);
-        const QByteArray svg = svgDocument();
-        written = file.open(QIODevice::WriteOnly) && file.write(svg) == svg.size() && file.commit();
-    } else {
-        written = writeImage(image, path);
-    }
-    if (!written)
-        QMessageBox::warning(this, QStringLiteral("ZYL"),
-                             QStringLiteral("Cannot write the picture to %1").arg(path));
-}
-
-void TForm1::Bitmap1Click()
-{
-    QImage image = bitmap();
-    if (!image.isNull())
-        QGuiApplication::clipboard()->setImage(image);
-}
-
-void TForm1::Metafile1Click()
-{
-    // The vector picture that other programs paste here is SVG.
-    auto* data = new QMimeData;
-    data->setData(QStringLiteral("image/svg+xml"), svgDocument());
-    QGuiApplication::clipboard()->setMimeData(data);
+    return drawSvg(size(), [this](QPainter& painter) { paintChart(painter, rect()); });
 }
 
 // The toggles run after the action has flipped its own check mark.
@@ -447,13 +311,6 @@ void TForm1::inputPrecision(bool xAxis)
         QMessageBox::warning(this, QStringLiteral("ZYL"), QString::fromStdString(e.what()));
     }
     update();
-}
-
-void TForm1::Backgroundcolor1Click()
-{
-    QColor colour = QColorDialog::getColor(m_background, this);
-    if (colour.isValid())
-        setBackgroundColour(colour);
 }
 
 void TForm1::PopupMenu1Popup()

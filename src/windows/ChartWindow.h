@@ -1,6 +1,7 @@
 #pragma once
 
 #include "windows/ChartModel.h"
+#include "windows/PictureWindow.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -15,12 +16,10 @@ class QPainter;
 
 namespace zyl {
 
-class DialogFolder;
-
 /// A chart window: paints its `Chart` (none until a user plot attaches one) on a background
 /// of the window's colour, and offers the popup menu that saves or copies the picture and
 /// switches the drawing options. Works as a top-level widget or inside an MDI area.
-class TForm1 : public QWidget {
+class TForm1 : public PictureWindow {
     Q_OBJECT
 
   public:
@@ -31,9 +30,6 @@ class TForm1 : public QWidget {
     void setChart(std::unique_ptr<Chart> chart);
     Chart* chart() const { return m_chart.get(); }
 
-    QColor backgroundColour() const { return m_background; }
-    void setBackgroundColour(const QColor& colour);
-
     /// Whether series may be reduced to a few points per pixel column while painting; the
     /// picture is the same either way, so this exists for comparisons and measurements.
     void setColumnCulling(bool on) { m_columnCulling = on; }
@@ -43,58 +39,38 @@ class TForm1 : public QWidget {
 
     /// The window's picture less its one-pixel frame: (width - 2) x (height - 2). Null when
     /// the window is smaller than 3 x 3 pixels.
-    QImage bitmap() const;
+    QImage bitmap() const override;
     /// Writes `bitmap()` to `path`: PNG when the name ends in ".png" (any case), otherwise the
     /// bitmap file format. Returns false when the picture or the file cannot be written.
     bool saveBitmap(const QString& path) const;
-    /// Writes the picture to `path` in the type its name ends in: ".svg" (any case) the chart
-    /// as `svgDocument` draws it, otherwise `image` as `saveBitmap` writes it. A failure is
-    /// told in a message box.
-    void savePicture(const QImage& image, const QString& path);
     /// The chart painted afresh as an SVG document of the window's size, without background.
-    QByteArray svgDocument() const;
-
-    /// Where Save to file starts its dialog and what it remembers; none by default.
-    void setDialogFolder(std::shared_ptr<DialogFolder> folder) { m_folder = std::move(folder); }
+    QByteArray svgDocument() const override;
 
     QMenu* popupMenu() const { return PopupMenu1; }
     QSize sizeHint() const override { return {314, 234}; }
 
-    // Popup menu handlers.
-    void Savetofile1Click();
-    void Bitmap1Click();
-    void Metafile1Click();
+    // Popup menu handlers (the picture's own are PictureWindow's).
     void Showpitch1Click();
     void Precisionx1Click();
     void Precisiony1Click();
     void x1Click();
     void y1Click();
     void Proportional1Click();
-    void Backgroundcolor1Click();
     /// Sets the check marks of the option items from the chart's flags before the menu shows.
     void PopupMenu1Popup();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    /// Opens the popup menu over the middle of the window (the keyboard's way).
-    void showPopupMenu();
     void buildMenu();
     void inputPrecision(bool xAxis);
     void paintWindow(QPainter& painter) const;
 
     std::unique_ptr<Chart> m_chart;
-    QColor m_background;
     bool m_columnCulling = true;
-    std::shared_ptr<DialogFolder> m_folder;
 
     QMenu* PopupMenu1 = nullptr;
-    QAction* Savetofile1 = nullptr;
-    QAction* Bitmap1 = nullptr;
-    QAction* Metafile1 = nullptr;
     QAction* Showpitch1 = nullptr;
     QAction* Precisionx1 = nullptr;
     QAction* Precisiony1 = nullptr;

@@ -6,6 +6,7 @@
 #include "windows/BufferedWindow.h"
 #include "windows/ChartWindow.h"
 #include "windows/MdiLayout.h"
+#include "windows/ParetoWindow.h"
 #include "windows/PopulationWindow.h"
 #include "windows/StatisticsWindow.h"
 #include "windows/UserChart.h"
@@ -52,6 +53,12 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
         m_charts.push_back(std::make_unique<UserChart>(plot, form));
         addWindow(form);
     }
+    if (m_context.paretoSnapshot) {
+        m_pareto = new TPareto;
+        m_pareto->setDialogFolder(m_context.dialogFolder);
+        m_paretoSnapshot = std::make_unique<ParetoSnapshot>();
+        addWindow(m_pareto);
+    }
     if (m_context.settings.showPopulation) {
         TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this,
                             m_context.valueTyped};
@@ -85,6 +92,7 @@ TStatistics* ResultWindows::statisticsWindow() const { return m_statistics; }
 TForm2* ResultWindows::populationWindow() const { return m_population; }
 TForm3* ResultWindows::bufferedWindow() const { return m_buffered; }
 TForm4* ResultWindows::variablesWindow() const { return m_variables; }
+TPareto* ResultWindows::paretoWindow() const { return m_pareto; }
 
 QMdiSubWindow* ResultWindows::addWindow(QWidget* window)
 {
@@ -124,6 +132,12 @@ void ResultWindows::buffered(const Indiv& entry)
 
 void ResultWindows::statistics()
 {
+    if (m_pareto) {
+        // Taken now, like the statistics: the next generation replaces the population.
+        m_context.paretoSnapshot(*m_paretoSnapshot);
+        m_paretoPending = true;
+        scheduleRefresh();
+    }
     if (!m_statistics)
         return;
     if (m_context.settings.statisticHistory) {
@@ -180,6 +194,9 @@ void ResultWindows::refresh()
     }
     m_populationPending = false;
     m_captionsPending = false;
+    if (m_paretoPending && m_pareto)
+        m_pareto->showSnapshot(*m_paretoSnapshot);
+    m_paretoPending = false;
     for (std::size_t p = 0; p < m_plotsPending.size(); ++p) {
         if (m_plotsPending[p] && p < m_charts.size() && p < m_context.plots.size())
             m_charts[p]->update(m_context.plots[p]);

@@ -22,9 +22,12 @@ class TForm1;
 class TForm2;
 class TForm3;
 class TForm4;
+class TPareto;
 class TStatistics;
 class UserChart;
 class ZYL;
+struct FrontSnapshot;
+using ParetoSnapshot = FrontSnapshot;
 struct ProjectSettings;
 struct UserPlot;
 
@@ -42,11 +45,15 @@ struct ResultContext {
     std::function<void(int index)> valueTyped = {};
     /// Where the charts' Save to file starts and what it remembers; none when null.
     std::shared_ptr<DialogFolder> dialogFolder = {};
+    /// Set for a multi-objective task only: fills in the designs of the population whose
+    /// statistics were just computed. The Pareto window is made when it is set, and shows what
+    /// it fills in each generation.
+    std::function<void(ParetoSnapshot&)> paretoSnapshot = {};
 };
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics
-/// window, one chart per user plot, and the Population, Buffered and Variables windows when
-/// the settings ask for them, placed in a cascade. Closing one by hand only minimises it;
+/// window, one chart per user plot, the Pareto window of a multi-objective task, and the
+/// Population, Buffered and Variables windows when the settings ask for them, placed in a cascade. Closing one by hand only minimises it;
 /// destroying this destroys them. The run's observer calls that concern them are forwarded
 /// here.
 ///
@@ -78,6 +85,7 @@ class ResultWindows : public RunObserver {
     TForm2* populationWindow() const;
     TForm3* bufferedWindow() const;
     TForm4* variablesWindow() const;
+    TPareto* paretoWindow() const;
     const std::vector<std::unique_ptr<UserChart>>& charts() const { return m_charts; }
 
   private:
@@ -92,6 +100,7 @@ class ResultWindows : public RunObserver {
     QPointer<TForm2> m_population;
     QPointer<TForm3> m_buffered;
     QPointer<TForm4> m_variables;
+    QPointer<TPareto> m_pareto;
 
     QTimer m_refreshTimer;
     // What the next refresh shows.
@@ -100,6 +109,8 @@ class ResultWindows : public RunObserver {
     bool m_populationPending = false;
     bool m_captionsPending = false;
     std::vector<bool> m_plotsPending;
+    std::unique_ptr<ParetoSnapshot> m_paretoSnapshot;
+    bool m_paretoPending = false;
 };
 
 } // namespace zyl

@@ -38,10 +38,12 @@ TStatistics::TStatistics(const ZYL& zyl, const ProjectSettings& settings, QWidge
     });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
-                // The newest rows are enough: every block has the same kind of texts.
+                // The newest block is enough: every block has the same kind of texts. A task
+                // of many objectives or constraints has long blocks, each of its own names.
                 const QFontMetrics metrics = ListView1->fontMetrics();
                 int names = ListView1->columnWidth(0);
-                for (int row = std::max(first, last - 63); row <= last; ++row) {
+                const int newest = std::max(64, m_blockRows);
+                for (int row = std::max(first, last - newest + 1); row <= last; ++row) {
                     names = std::max(names,
                                      metrics.horizontalAdvance(m_model.cellText(row, 0)) + 16);
                     m_infoWidth = std::max(
@@ -76,6 +78,7 @@ void TStatistics::showStatistics()
 void TStatistics::showRows(const std::vector<StatisticsRow>& rows)
 {
     const bool history = m_settings.statisticHistory;
+    m_blockRows = static_cast<int>(rows.size());
     if (!history) {
         // The same rows with new values: only the texts change.
         std::vector<std::vector<std::string>> cells;

@@ -40,6 +40,7 @@ class TStatistics : public QWidget {
     const ProjectSettings& m_settings;
     TextTableModel m_model;
     int m_infoWidth = 0; // what the widest Info text of the latest rows needs
+    int m_blockRows = 0; // rows of the latest block
 };
 
 } // namespace zyl

@@ -447,11 +447,66 @@ TEST_F(InitialiseDialog, ConstraintsAreWrittenAsTheirSection)
     EXPECT_EQ(value("CONSTRAINTS", "positive"), "-x1");
 }
 
+TEST_F(InitialiseDialog, ObjectivesAreWrittenAsTheirSectionAndSeveralNeedNoF)
+{
+    MessageBoxAnswerer boxes;
+    open();
+    addVariables(2);
+    dialog.EditObjective->setText("x1+x2");
+    dialog.ButtonAddObjective->click();
+    EXPECT_TRUE(dialog.EditFormula->isEnabled()) << "one objective: f still counts";
+    dialog.CheckBoxMaximiseObjective->setChecked(true);
+    dialog.EditObjective->setText("x1*x2");
+    dialog.ButtonAddObjective->click();
+    EXPECT_FALSE(dialog.EditFormula->isEnabled());
+    EXPECT_TRUE(dialog.ButtonIO->isEnabled()) << "the console still defines what they use";
+    QTreeWidgetItem* second = dialog.ListViewObjectives->topLevelItem(1);
+    EXPECT_EQ(second->checkState(2), Qt::Checked);
+
+    // Named like the language's own names: refused on the page, as constraints are.
+    second->setText(0, "pi");
+    dialog.PageControl1->setCurrentWidget(dialog.TabSheetPlots);
+    dialog.OKBtn->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Objective name pi is a built-in name of the language");
+    EXPECT_EQ(dialog.PageControl1->currentWidget(), dialog.TabSheetObjectives);
+    second->setText(0, "area");
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(script->ReadSection("OBJECTIVES"), (Keys{"f1", "area"}));
+    EXPECT_EQ(value("OBJECTIVES", "area"), "x1*x2");
+    EXPECT_EQ(value("OPTIONS", "maximised_objectives"), "area");
+    EXPECT_EQ(value("EQUATIONS", "f"), "<absent>");
+
+    // Both maximised; then one removed: one objective and f again, no maximised key.
+    open();
+    dialog.ListViewObjectives->topLevelItem(0)->setCheckState(2, Qt::Checked);
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("OPTIONS", "maximised_objectives"), "f1;area");
+    open();
+    dialog.ListViewObjectives->setCurrentItem(dialog.ListViewObjectives->topLevelItem(1));
+    dialog.ButtonRemoveObjective->click();
+    dialog.ListViewObjectives->topLevelItem(0)->setCheckState(2, Qt::Unchecked);
+    EXPECT_TRUE(dialog.EditFormula->isEnabled());
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("OPTIONS", "maximised_objectives"), "<absent>");
+    EXPECT_NE(value("EQUATIONS", "f"), "<absent>");
+
+    // An external program's objective values, for an external task only.
+    open();
+    EXPECT_FALSE(dialog.UpDownExternalObjectives->isEnabled());
+    dialog.RadioButtonExternal->click();
+    dialog.UpDownExternalObjectives->setValue(2);
+    dialog.OKBtn->click();
+    EXPECT_EQ(value("FUNCTION", "external_objectives"), "2");
+}
+
 TEST_F(InitialiseDialog, EnterInAFieldAddsItsRowAndTheDialogStaysOpen)
 {
     open();
     addVariables(1);
     const std::pair<QLineEdit*, QTreeWidget*> fields[] = {
+        {dialog.EditObjective, dialog.ListViewObjectives},
         {dialog.EditConstraint, dialog.ListViewConstraints},
         {dialog.EditPlot, dialog.ListViewPlots},
         {dialog.EditExport, dialog.ListViewExport}};

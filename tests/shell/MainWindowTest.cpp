@@ -8,6 +8,7 @@
 #include "windows/ChartWindow.h"
 #include "windows/RecordTables.h"
 #include "windows/StatisticsWindow.h"
+#include "windows/ParetoWindow.h"
 #include "windows/ResultWindows.h"
 #include "windows/UserChart.h"
 
@@ -730,4 +731,23 @@ TEST_F(MainWindow, DialogsAreMadeWhenFirstNeededAndThenKept)
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[0], shown[1]);
     EXPECT_EQ(shown[0], form.optionsDialog());
+}
+
+TEST_F(MainWindow, ATaskWithSeveralObjectivesShowsItsFrontInTheParetoWindow)
+{
+    form.openFile(file("brake.txt",
+                       "[FUNCTION]\nanalytical=1\n[OBJECTIVES]\nmass=x1^2+x2\nspeed=(x1-1)^2-x2\n"
+                       "[CONSTRAINTS]\nc=x2-0.5\n[VARIABLES]\nx1=real[0;1]\nx2=real[0;1]\n"
+                       "[POPULATION]\nsize=12\n[OPTIONS]\nloop_counter=4\n"));
+    ASSERT_TRUE(waitForRun());
+    ASSERT_TRUE(messages.empty()) << messages[0].text.toStdString();
+    form.resultWindows()->flush();
+    const TPareto* pareto = form.resultWindows()->paretoWindow();
+    ASSERT_NE(pareto, nullptr);
+    const auto& points = pareto->snapshot().points;
+    ASSERT_FALSE(points.empty());
+    EXPECT_TRUE(std::any_of(points.begin(), points.end(),
+                            [](const ParetoPoint& p) { return p.onFront; }));
+    for (const ParetoPoint& p : points)
+        ASSERT_EQ(p.objectives.size(), 2u);
 }

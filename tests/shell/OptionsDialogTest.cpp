@@ -365,3 +365,83 @@ TEST_F(OptionsDialog, TheToleranceAppliesToEveryRememberedDesign)
     EXPECT_EQ(zyl->population[3].violation, 0);
     EXPECT_EQ(zyl->buffer.entries().first()->item->violation, 0);
 }
+
+TEST_F(OptionsDialog, SeveralObjectivesHaveTheirOwnMethodsAndABadReferencePointKeepsTheDialogOpen)
+{
+    MessageBoxAnswerer boxes;
+    load("ff");
+    EXPECT_FALSE(dialog.RadioButtonNsga2->isEnabled());
+    EXPECT_FALSE(dialog.RadioButtonSmsEmoa->isEnabled());
+    EXPECT_FALSE(dialog.EditHvReference->isEnabled());
+    EXPECT_TRUE(dialog.RadioButtonDe->isEnabled());
+    dialog.CancelBtn->click();
+
+    std::vector<double> reference;
+    dialog.setProject(zyl.get(), &loopCounter, &script);
+    dialog.setObjectives({"mass", "deflection"}, &reference);
+    dialog.show();
+    EXPECT_TRUE(dialog.RadioButtonSmsEmoa->isChecked()) << "the default of several objectives";
+    EXPECT_TRUE(dialog.RadioButtonNsga2->isEnabled());
+    for (QRadioButton* single : {dialog.RadioButtonGa, dialog.RadioButtonCmaes,
+                                 dialog.RadioButtonDe, dialog.RadioButtonTrust})
+        EXPECT_FALSE(single->isEnabled()) << single->text().toStdString();
+    EXPECT_FALSE(dialog.EditTrustAfter->isEnabled());
+    EXPECT_TRUE(dialog.EditHvReference->isEnabled());
+    EXPECT_EQ(dialog.EditHvReference->text(), "");
+
+    const std::string before = script.text();
+    dialog.CheckBoxElite->setChecked(true);
+    dialog.PageControl1->setCurrentIndex(0);
+    for (const char* bad : {"1", "1;2;3", "1;x", "1;;2", "1;1e999"}) {
+        dialog.EditHvReference->setText(bad);
+        dialog.OKBtn->click();
+        EXPECT_TRUE(dialog.isVisible()) << bad;
+    }
+    ASSERT_EQ(boxes.shown.size(), 5u);
+    EXPECT_EQ(boxes.shown[0].text,
+              "Hypervolume reference ought to be 2 numbers, one per objective, separated by \";\"");
+    EXPECT_EQ(dialog.focusWidget(), dialog.EditHvReference);
+    EXPECT_TRUE(dialog.PageControl1->currentWidget()->isAncestorOf(dialog.EditHvReference));
+    EXPECT_FALSE(zyl->elite) << "nothing is applied";
+    EXPECT_EQ(script.text(), before);
+    dialog.reject();
+}
+
+TEST_F(OptionsDialog, TheMultiObjectiveMethodAndTheReferencePointAreApplied)
+{
+    MessageBoxAnswerer boxes;
+    std::vector<double> reference;
+    auto show = [&] {
+        dialog.setProject(zyl.get(), &loopCounter, &script);
+        dialog.setObjectives({"mass", "deflection"}, &reference);
+        dialog.show();
+    };
+    load("ff");
+    dialog.hide();
+    show();
+    dialog.OKBtn->click();
+    EXPECT_EQ(methodName(zyl->methodSettings.method), "smsemoa");
+    EXPECT_EQ(value("OPTIONS", "method"), "<absent>") << "the default needs no key";
+    EXPECT_EQ(value("OPTIONS", "hv_reference"), "<absent>");
+
+    show();
+    dialog.RadioButtonNsga2->setChecked(true);
+    dialog.EditHvReference->setText(" 1.5; 2 ");
+    dialog.OKBtn->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(methodName(zyl->methodSettings.method), "nsga2");
+    EXPECT_EQ(reference, (std::vector<double>{1.5, 2}));
+    EXPECT_EQ(value("OPTIONS", "method"), "nsga2");
+    EXPECT_EQ(value("OPTIONS", "hv_reference"), "1.5;2");
+
+    show();
+    EXPECT_TRUE(dialog.RadioButtonNsga2->isChecked());
+    EXPECT_EQ(dialog.EditHvReference->text(), "1.5;2");
+    dialog.RadioButtonSmsEmoa->setChecked(true);
+    dialog.EditHvReference->clear();
+    dialog.OKBtn->click();
+    EXPECT_TRUE(reference.empty());
+    EXPECT_EQ(value("OPTIONS", "method"), "smsemoa");
+    EXPECT_EQ(value("OPTIONS", "hv_reference"), "") << "back to the automatic point";
+    EXPECT_TRUE(boxes.shown.empty());
+}

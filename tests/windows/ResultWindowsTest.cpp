@@ -6,12 +6,14 @@
 #include "project/Loader.h"
 #include "windows/BufferedWindow.h"
 #include "windows/ChartWindow.h"
+#include "windows/ParetoWindow.h"
 #include "windows/PopulationWindow.h"
 #include "windows/StatisticsWindow.h"
 #include "windows/UserChart.h"
 #include "windows/VariablesWindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QElapsedTimer>
@@ -355,4 +357,45 @@ TEST_F(Windows, TheNamesColumnFitsEveryName)
             << names.back().toStdString();
     }
     EXPECT_TRUE(names.contains("BestViolation"));
+
+    // A long block (many objectives' rows) whose longest names come first.
+    std::vector<StatisticsRow> rows{{"Deflection_of_the_beam_FrontMin", "1", ""}};
+    for (int k = 0; k < 80; ++k)
+        rows.push_back({"f" + std::to_string(k) + "_FrontMax", "2", ""});
+    windows->statisticsWindow()->showRows(rows);
+    windows->statisticsWindow()->model().flush();
+    EXPECT_GE(view->columnWidth(0),
+              view->fontMetrics().horizontalAdvance("Deflection_of_the_beam_FrontMin") + margin);
+}
+
+TEST_F(Windows, AMultiObjectiveTaskHasAParetoWindowShownEachGenerationThatMinimisesOnClose)
+{
+    area.resize(800, 600);
+    area.show();
+    load(task("[OPTIONS]\nloop_counter=3\n"));
+    EXPECT_EQ(windows->paretoWindow(), nullptr) << "a single objective has none";
+    int taken = 0;
+    ResultContext context{&area, *project.zyl, settings, project.plots, {}, [] {}};
+    context.paretoSnapshot = [this, &taken](ParetoSnapshot& snapshot) {
+        ++taken;
+        const ZYL& zyl = *project.zyl;
+        snapshot = {{"f", "x1"}, zyl.names, {false, true}, {}, zyl.generation + 1};
+        for (const Indiv& ind : zyl.population)
+            snapshot.points.push_back(
+                {{ind.value, ind.gene(0)->getValue()}, {ind.gene(0)->getValue()}, 0, false});
+    };
+    windows = std::make_unique<ResultWindows>(std::move(context));
+    TPareto* pareto = windows->paretoWindow();
+    ASSERT_NE(pareto, nullptr);
+    run();
+    EXPECT_EQ(taken, 3) << "once per generation";
+    EXPECT_EQ(pareto->snapshot().points.size(), 6u);
+    EXPECT_EQ(pareto->snapshot().generation, project.zyl->generation);
+    EXPECT_EQ(pareto->ComboBoxY->currentText(), "x1 (max)");
+
+    QMdiSubWindow* frame = area.subWindowList(QMdiArea::CreationOrder).back();
+    ASSERT_EQ(frame->widget(), pareto);
+    frame->close();
+    EXPECT_TRUE(frame->isMinimized());
+    EXPECT_EQ(windows->paretoWindow(), pareto);
 }
