@@ -62,6 +62,8 @@ Json statisticsJson(const ZYL& zyl, bool showBuffered)
         stats["BestViolation"] =
             jsonNumber((zyl.maximise ? zyl.globalMax : zyl.globalMin).violation);
     }
+    if (zyl.prescreen)
+        stats["Screened"] = zyl.screened;
     return stats;
 }
 
@@ -89,6 +91,8 @@ Json bestJson(const ZYL& zyl)
         json["violation"] = jsonNumber(best.violation);
         json["constraints"] = std::move(constraints);
     }
+    if (zyl.prescreen)
+        json["screened"] = best.screened;
     return json;
 }
 
@@ -109,7 +113,10 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
                 out << " (feasible)";
             else
                 out << " (no feasible design found; its violation is "
-                    << realToText(best.violation) << ")";
+                    << realToText(best.violation)
+                    << (best.screened ? ", ruled out before evaluation by " + zyl.ruledOutBy(best)
+                                      : std::string())
+                    << ")";
         }
         out << "\n";
     }

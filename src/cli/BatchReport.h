@@ -52,7 +52,8 @@ struct RunOutcome {
 
 /// The statistics of the latest generation as JSON numbers, with the names and in the order of
 /// the rows of statisticsRows ("Buffered" only when `showBuffered`; "Feasible",
-/// "MinViolation" and "BestViolation" only in a constrained task).
+/// "MinViolation" and "BestViolation" only in a constrained task, "Screened" only with
+/// prescreen).
 Json statisticsJson(const ZYL& zyl, bool showBuffered);
 
 /// The best individual so far (globalMax when maximising, else globalMin): its value and each

@@ -24,6 +24,11 @@ public:
     /// The constraint values that came with `value`, in the task's order; empty in a task
     /// without constraints (and before the first evaluation).
     std::vector<double> constraints;
+    /// Ruled out before evaluation: a CONSTRAINTS formula already made it infeasible, so it
+    /// has no objective value (`value` is NaN), the program's constraint values are NaN and
+    /// `violation` is that of the section's formulas alone (see ZYL::screen). `evaluated` is
+    /// true: nothing more is to be learnt of it.
+    bool screened = false;
 
     Indiv() = default;
     /// `count` empty entries (negative counts as 0).

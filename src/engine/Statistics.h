@@ -4,6 +4,7 @@
 #include "expr/Tensor.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,8 @@ namespace zyl {
 /// \pre `sorted` is ascending in the order of computeStatistics (NaN last).
 double quantile(const std::vector<double>& sorted, double p);
 
-/// The first step of a generation: the statistics of the population's values (different,
+/// The first step of a generation: the statistics of the population's values, those of the
+/// screened designs left out, which have none (different,
 /// average, stdDev, meanDev, medianDev, range, q1..q3, iqr, entropy, discrepancy), the current
 /// extremes (full copies of the first individual with the largest and the smallest value) and
 /// the global extremes (replaced only by a strictly better current one).
@@ -39,7 +41,8 @@ void computeStatistics(ZYL& zyl);
 /// setSymbolValue ("Generation" is generation + 1, "Buffered" the number of buffer entries),
 /// each number's text made formatNumber of its new value so that printing shows it; in a
 /// constrained task "Feasible", "MinViolation", "BestViolation" (of the best design of the
-/// task) and each constraint's name with its value at that design; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// task) and each constraint's name with its value at that design; with prescreen
+/// "Screened"; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
 /// (element j: re = the value of variable j, im = 0, text = realToText of it).
 ///
 /// A scalar the user removed or redefined as something other than a number is made a number
@@ -78,6 +81,8 @@ struct StatisticsSnapshot {
     double minViolation = 0, bestViolation = 0;
     /// The constraint values of the best design of the task.
     std::vector<double> bestConstraints;
+    /// With prescreen: the designs ruled out before evaluation.
+    std::optional<int> screened;
 };
 
 /// Fills `snapshot` from the engine; its vectors keep their storage from one call to the next.
@@ -86,7 +91,8 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
 /// The rows the Statistics window adds for a generation, in order: 17 rows (18 with the
 /// "Buffered" row when `showBuffered`), then an empty separator row. A constrained task has,
 /// after "Different", the rows "Feasible", "MinViolation", "BestViolation" and one per
-/// constraint (its value at the best design of the task). Reals are written by
+/// constraint (its value at the best design of the task), and with prescreen "Screened".
+/// Reals are written by
 /// realToText, counts as decimal integers; "Generation" is generation + 1.
 std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
 /// Hands the same rows, one at a time, to `row(what, value, info)`; the texts live only for

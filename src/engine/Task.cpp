@@ -279,8 +279,17 @@ void Task::prepareGeneration()
     const ZYL& zyl = m_context.zyl;
     std::vector<int> pending;
     pending.reserve(static_cast<std::size_t>(zyl.popSize));
+    m_screening = zyl.prescreen && zyl.constraintFormulas &&
+                  m_context.settings.functionMode == FunctionMode::External;
+    if (m_screening) {
+        m_ruledOut.assign(static_cast<std::size_t>(zyl.popSize), 0);
+        m_sectionValues.resize(static_cast<std::size_t>(zyl.popSize) *
+                               zyl.constraintFormulas->count());
+    }
+    // Ruled out here, on the table's thread and before any program starts, so that no
+    // backend, worker count or resume can send one of them to the program.
     for (int i = 0; i < zyl.popSize; ++i)
-        if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
+        if (!zyl.population[static_cast<std::size_t>(i)].evaluated && !(m_screening && ruledOut(i)))
             pending.push_back(i);
     m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
                   m_context.settings.externalConstraints);
@@ -366,6 +375,8 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
                 m_halted = true;
                 break;
             }
+            if (m_screening && m_ruledOut[static_cast<std::size_t>(i)])
+                takeBackScreened(zyl.population[static_cast<std::size_t>(i)], i);
         }
         ++m_scan;
     }
@@ -394,8 +405,14 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         if (zyl.constrained()) {
             double* constraints = m_batch.constraints(item);
             if (mode == FunctionMode::External && zyl.constraintFormulas &&
-                m_batch.status(item) == EvaluationOutcome::Status::Evaluated)
-                externalSectionConstraints(ind, constraints);
+                m_batch.status(item) == EvaluationOutcome::Status::Evaluated) {
+                if (m_screening)
+                    std::copy_n(m_sectionValues.data() + static_cast<std::size_t>(index) *
+                                                             zyl.constraintFormulas->count(),
+                                zyl.constraintFormulas->count(), constraints);
+                else
+                    externalSectionConstraints(ind, constraints);
+            }
             zyl.setConstraintValues(ind, constraints);
         }
     }
@@ -445,6 +462,28 @@ void Task::externalSectionConstraints(const Indiv& ind, double* values)
                     std::numeric_limits<double>::quiet_NaN());
         m_observer.warning(std::string("Constraints\n") + error.what());
     }
+}
+
+bool Task::ruledOut(int index)
+{
+    ZYL& zyl = m_context.zyl;
+    const std::size_t count = zyl.constraintFormulas->count();
+    double* values = m_sectionValues.data() + static_cast<std::size_t>(index) * count;
+    externalSectionConstraints(zyl.population[static_cast<std::size_t>(index)], values);
+    const bool out = zyl.violationOf(values, count) > 0;
+    m_ruledOut[static_cast<std::size_t>(index)] = out ? 1 : 0;
+    return out;
+}
+
+void Task::takeBackScreened(Indiv& ind, int index)
+{
+    ZYL& zyl = m_context.zyl;
+    // Not an evaluation: it costs nothing, so neither max_evaluations nor the failures count it.
+    zyl.screen(ind, m_sectionValues.data() +
+                        static_cast<std::size_t>(index) * zyl.constraintFormulas->count());
+    m_observer.evaluatedValue(index);
+    if (const Indiv* entry = zyl.recordInBuffer(ind))
+        m_observer.buffered(*entry);
 }
 
 bool Task::stopWhenAllFailed()

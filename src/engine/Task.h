@@ -132,6 +132,11 @@ private:
     /// The CONSTRAINTS formulas of an external task for `ind`, into values[0 ..]; a formula
     /// that fails leaves them all NaN (infeasible) with a warning.
     void externalSectionConstraints(const Indiv& ind, double* values);
+    /// With prescreen: computes the formulas of individual `index` before its program would
+    /// run, and whether they rule it out.
+    bool ruledOut(int index);
+    /// A ruled-out individual is taken back in its place, as if evaluated.
+    void takeBackScreened(Indiv& ind, int index);
     void generationStep();
     void checkStopRules();
     StopRuleState& stopState() { return m_context.stopState ? *m_context.stopState : m_ownStop; }
@@ -165,6 +170,11 @@ private:
     std::size_t m_taken = 0;
     bool m_halted = false;
     std::size_t m_failureValuesTaken = 0;
+    // With prescreen, per individual of the generation: the CONSTRAINTS formulas' values (a
+    // row each), computed once before the programs run, and whether they ruled it out.
+    bool m_screening = false;
+    std::vector<double> m_sectionValues;
+    std::vector<char> m_ruledOut;
     StopRuleState m_ownStop;
     RunClock m_ownClock;
 };

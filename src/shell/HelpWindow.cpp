@@ -48,6 +48,7 @@ constexpr NameRow names[] = {
     {"Feasible", "scalar", "feasible designs of the generation (with constraints)"},
     {"MinViolation", "scalar", "smallest violation of the generation (with constraints)"},
     {"BestViolation", "scalar", "violation of the best design (with constraints)"},
+    {"Screened", "scalar", "designs ruled out before evaluation (with prescreen)"},
     {"", "", ""},
     {"GlobalMinIndiv", "vector", ""},
     {"GlobalMaxIndiv", "vector", ""},

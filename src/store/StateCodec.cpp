@@ -122,7 +122,7 @@ void ByteReader::expectEnd() const
 
 IndivData toData(const Indiv& ind)
 {
-    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints};
+    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints, ind.screened};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
@@ -138,6 +138,7 @@ void applyData(const IndivData& data, Indiv& ind)
             ind.gene(j)->setValue(data.variables[j]);
     ind.value = data.value;
     ind.evaluated = data.evaluated;
+    ind.screened = data.screened;
     ind.violation = data.violation;
     ind.constraints = data.constraints;
 }
@@ -149,6 +150,8 @@ namespace {
 // The mark in a list's count of variables that constraint values follow each individual's
 // variables; a list without it is one of a task without constraints, as every list was before.
 constexpr std::uint32_t kConstrainedList = 0x80000000u;
+// The evaluated flag of a design ruled out before evaluation (evaluated, without a value).
+constexpr char kScreenedFlag = 2;
 
 template <class Each>
 void encodeList(ByteWriter& out, std::size_t count, int variables, int constraints, Each&& each)
@@ -175,7 +178,7 @@ void encodeList(ByteWriter& out, std::size_t count, int variables, int constrain
     for (std::size_t i = 0; i < count; ++i) {
         const Indiv& ind = each(i);
         putReal(ind.value);
-        *at++ = ind.evaluated ? 1 : 0;
+        *at++ = ind.screened ? kScreenedFlag : ind.evaluated ? 1 : 0;
         for (int j = 0; j < variables; ++j)
             putReal(j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
         if (constraints > 0) {
@@ -233,9 +236,10 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     for (IndivData& ind : inds) {
         ind.value = in.f64();
         const std::uint8_t flag = in.u8();
-        if (flag > 1)
-            in.damaged("holds an evaluated flag that is neither 0 nor 1");
-        ind.evaluated = flag == 1;
+        if (flag > kScreenedFlag)
+            in.damaged("holds an evaluated flag that is neither 0, 1 nor 2");
+        ind.evaluated = flag != 0;
+        ind.screened = flag == kScreenedFlag;
         ind.variables.resize(variables);
         for (double& x : ind.variables)
             x = in.f64();
@@ -448,6 +452,8 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
     if (zyl.constrained()) {
         out.i32(zyl.feasible);
         out.f64(zyl.minViolation);
+        if (zyl.prescreen)
+            out.i32(zyl.screened);
     }
 }
 
@@ -462,6 +468,8 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     if (!in.atEnd()) {
         const std::int32_t feasible = in.i32();
         s.feasibility = std::make_pair(feasible, in.f64());
+        if (!in.atEnd())
+            s.screened = in.i32();
     }
     in.expectEnd();
     return s;
@@ -485,6 +493,8 @@ void applyStatistics(const StatisticsFields& s, ZYL& zyl)
         zyl.feasible = s.feasibility->first;
         zyl.minViolation = s.feasibility->second;
     }
+    if (s.screened)
+        zyl.screened = *s.screened;
 }
 
 namespace {

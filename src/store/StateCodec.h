@@ -75,6 +75,8 @@ struct IndivData {
     /// In a constrained task; otherwise 0 and empty.
     double violation = 0;
     std::vector<double> constraints;
+    /// Ruled out before evaluation (Indiv::screened); kept as the evaluated flag 2.
+    bool screened = false;
 
     bool operator==(const IndivData&) const = default;
 };
@@ -143,6 +145,8 @@ struct StatisticsFields {
     /// A constrained task's feasible designs and least violation; absent from the records of
     /// unconstrained tasks (and of older stores).
     std::optional<std::pair<std::int32_t, double>> feasibility;
+    /// With prescreen, after the feasibility: the designs ruled out before evaluation.
+    std::optional<std::int32_t> screened;
 };
 void encodeStatistics(ByteWriter& out, const ZYL& zyl);
 StatisticsFields decodeStatistics(std::string_view bytes);
