@@ -16,9 +16,9 @@ if [ $# -ne 2 ]; then
     echo "usage: $0 INPUT OUTPUT" >&2
     exit 2
 fi
-log=${CANTILEVER_CALLS:-calls.log}
-tr '\n' ' ' <"$1" >>"$log"
-echo >>"$log"
+# One line in one write: programs running side by side append to the same log.
+line=$(tr '\n' ' ' <"$1")
+printf '%s\n' "$line" >>"${CANTILEVER_CALLS:-calls.log}"
 # LC_ALL=C: numbers with a decimal point whatever the user's locale.
 LC_ALL=C awk -F= '
 $1 == "b" { b = $2; have++ }
