@@ -148,7 +148,9 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
         state.stallCount = 0;
     } else {
         const double gain = zyl.maximise ? best - state.stallBest : state.stallBest - best;
-        if (gain > rules.stallTolerance) {
+        // A best without a value (every design so far ruled out before evaluation) gives way
+        // to the first that has one.
+        if (gain > rules.stallTolerance || (std::isnan(state.stallBest) && !std::isnan(best))) {
             state.stallBest = best;
             state.stallCount = 0;
         } else {
