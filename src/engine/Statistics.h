@@ -42,7 +42,8 @@ void computeStatistics(ZYL& zyl);
 /// each number's text made formatNumber of its new value so that printing shows it; in a
 /// constrained task "Feasible", "MinViolation", "BestViolation" (of the best design of the
 /// task) and each constraint's name with its value at that design; with prescreen
-/// "Screened"; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// "Screened"; then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
+/// "CurrentMaxIndiv"
 /// (element j: re = the value of variable j, im = 0, text = realToText of it).
 ///
 /// A scalar the user removed or redefined as something other than a number is made a number

@@ -147,10 +147,11 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
         state.hasStallBest = true;
         state.stallCount = 0;
     } else {
-        const double gain = zyl.maximise ? best - state.stallBest : state.stallBest - best;
         // A best without a value (every design so far ruled out before evaluation) gives way
         // to the first that has one.
-        if (gain > rules.stallTolerance || (std::isnan(state.stallBest) && !std::isnan(best))) {
+        const bool firstValue = std::isnan(state.stallBest) && !std::isnan(best);
+        const double gain = zyl.maximise ? best - state.stallBest : state.stallBest - best;
+        if (firstValue || gain > rules.stallTolerance) {
             state.stallBest = best;
             state.stallCount = 0;
         } else {

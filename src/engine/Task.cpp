@@ -289,7 +289,8 @@ void Task::prepareGeneration()
     // Ruled out here, on the table's thread and before any program starts, so that no
     // backend, worker count or resume can send one of them to the program.
     for (int i = 0; i < zyl.popSize; ++i)
-        if (!zyl.population[static_cast<std::size_t>(i)].evaluated && !(m_screening && ruledOut(i)))
+        if (!zyl.population[static_cast<std::size_t>(i)].evaluated &&
+            !(m_screening && ruledOut(i)))
             pending.push_back(i);
     m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
                   m_context.settings.externalConstraints);

@@ -377,7 +377,8 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
-                               "script, owner_pid, owner_host, owner_since, folder, run_id, overrides) "
+                               "script, owner_pid, owner_host, owner_since, folder, run_id, "
+                               "overrides) "
                                "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             run.bindText(1, header.created)
                 .bindText(2, header.program)

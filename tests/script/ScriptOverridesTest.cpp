@@ -40,8 +40,9 @@ TEST(ScriptOverrides, AnArgumentReadsAsALineOfItsSectionWould)
                                                    "\" is not SECTION.key=value: " + c.reason)))
             << c.argument;
     }
-    EXPECT_THAT([] { parseOverrides({"OPTIONS.method=de", "POPULATION.size=4", "options.Method=ga"}); },
-                ThrowsMessage<Exception>(StrEq("--set options.Method is given twice")));
+    EXPECT_THAT(
+        [] { parseOverrides({"OPTIONS.method=de", "POPULATION.size=4", "options.Method=ga"}); },
+        ThrowsMessage<Exception>(StrEq("--set options.Method is given twice")));
 }
 
 TEST(ScriptOverrides, OverridesReplaceEntriesInPlaceAndAddTheRest)
