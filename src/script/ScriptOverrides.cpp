@@ -4,19 +4,10 @@
 #include "script/KnownNames.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace zyl {
 
 namespace {
-
-std::string lowerCase(std::string_view text)
-{
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
 
 // The argument as a message shows it on one line.
 std::string shown(std::string_view argument)
@@ -35,7 +26,7 @@ std::string shown(std::string_view argument)
 // Two overrides of one key, whatever the case of its letters.
 bool sameKey(const ScriptOverride& a, const ScriptOverride& b)
 {
-    return lowerCase(a.section) == lowerCase(b.section) && lowerCase(a.key) == lowerCase(b.key);
+    return sameScriptName(a.section, b.section) && sameScriptName(a.key, b.key);
 }
 
 } // namespace
