@@ -272,6 +272,9 @@ int main(int argc, char** argv)
             for (const std::string& notice : zyl::unknownNameNotices(*request.script))
                 std::cerr << notice << "\n";
         }
+        for (const std::string& notice : zyl::overrideNotices(options.overrides))
+            std::cerr << notice << "\n";
+        request.overrides = options.overrides;
         if (!options.store.empty()) {
             zyl::StoreRequest& store = request.store.emplace();
             store.storePath = options.store;

@@ -101,6 +101,14 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
     CLI::Option* reuse = app.add_option("--reuse", options.reuse,
                    "Fill the buffer with the evaluations of the run store FILE")
         ->type_name("FILE");
+    std::vector<std::string> setArguments;
+    // One value per --set, so that the script after the last one is not taken for another.
+    app.add_option("--set", setArguments,
+                   "Set a key of the script as if the script said it (repeatable)")
+        ->type_name("SECTION.key=value")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     CLI::Option* script = app.add_option("SCRIPT", options.script, "The project script");
 
     if (std::optional<int> status = parseArguments(app, argc, argv))
@@ -122,8 +130,21 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
             return usageErrorStatus;
         }
     }
+    try {
+        options.overrides = zyl::parseOverrides(setArguments);
+    } catch (const std::exception& error) {
+        std::cerr << "zyl-batch: " << error.what() << "\n";
+        return usageErrorStatus;
+    }
     if (!seedText.empty())
         options.seed = decimalSeed(seedText);
+    for (const zyl::ScriptOverride& o : options.overrides) {
+        // Two seeds for one run: which one started it could not be told at a resume.
+        if (options.seed && o == zyl::ScriptOverride{"OPTIONS", "seed", o.value}) {
+            std::cerr << "zyl-batch: --seed and --set OPTIONS.seed cannot be given together\n";
+            return usageErrorStatus;
+        }
+    }
     if (!workersText.empty())
         options.workers = decimalWorkers(workersText);
     options.progress = formatOf(progressName);

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "script/ScriptOverrides.h"
 
 namespace zyl::cli {
 
@@ -26,6 +29,8 @@ struct BatchOptions {
     std::string store;
     bool resume = false;
     std::string reuse;
+    /// --set SECTION.key=value, in order.
+    std::vector<ScriptOverride> overrides;
 };
 
 /// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after

@@ -109,6 +109,8 @@ Json statisticsJson(const ZYL& zyl, bool showBuffered)
                 jsonNumber(k < objectives->frontMax.size() ? objectives->frontMax[k] : NAN);
         }
     }
+    if (zyl.prescreen)
+        stats["Screened"] = zyl.screened;
     return stats;
 }
 
@@ -148,6 +150,8 @@ Json bestJson(const ZYL& zyl)
         json["violation"] = jsonNumber(best.violation);
         json["constraints"] = std::move(constraints);
     }
+    if (zyl.prescreen)
+        json["screened"] = best.screened;
     return json;
 }
 
@@ -205,7 +209,11 @@ void printTextReport(std::ostream& out, const std::vector<StatisticsRow>& rows, 
                     out << " (feasible)";
                 else
                     out << " (no feasible design found; its violation is "
-                        << realToText(best.violation) << ")";
+                        << realToText(best.violation)
+                        << (best.screened
+                                ? ", ruled out before evaluation by " + zyl.ruledOutBy(best)
+                                : std::string())
+                        << ")";
             }
             out << "\n";
         }

@@ -53,7 +53,8 @@ struct RunOutcome {
 /// The statistics of the latest generation as JSON numbers, with the names and in the order of
 /// the rows of statisticsRows ("Buffered" only when `showBuffered`; "Feasible",
 /// "MinViolation" and "BestViolation" only in a constrained task; "FrontSize", "Hypervolume"
-/// and each objective's "NAME_FrontMin" and "NAME_FrontMax" only with several objectives).
+/// and each objective's "NAME_FrontMin" and "NAME_FrontMax" only with several objectives;
+/// "Screened" only with prescreen).
 Json statisticsJson(const ZYL& zyl, bool showBuffered);
 
 /// The front of the population the method kept in a task with several objectives, ordered by

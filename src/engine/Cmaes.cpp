@@ -161,7 +161,8 @@ void Cmaes::admit(const ZYL& zyl, bool copy)
     for (std::size_t i = 0; i < zyl.population.size(); ++i) {
         const Indiv& individual = zyl.population[i];
         Kept entrant{individual.value, individual.violation,
-                     base + static_cast<std::int64_t>(i), -1, static_cast<int>(i)};
+                     base + static_cast<std::int64_t>(i), -1, static_cast<int>(i),
+                     individual.screened};
         // Every sample kept has a lower number: the entrant must rank strictly better.
         if (m_bar && !before(entrant, *m_bar))
             continue;
@@ -184,7 +185,7 @@ void Cmaes::admit(const ZYL& zyl, bool copy)
 void Cmaes::orderKept(std::vector<Kept>& kept, OrderRoom& room) const
 {
     const bool plain = std::all_of(kept.begin(), kept.end(), [](const Kept& k) {
-        return k.violation == 0 && !std::isnan(k.value);
+        return k.violation == 0 && !std::isnan(k.value) && !k.screened;
     });
     if (!plain) {
         std::sort(kept.begin(), kept.end(),
@@ -630,7 +631,8 @@ void Cmaes::restore(const MethodState& state, const ZYL& zyl)
     for (std::size_t slot = 0; slot < restored.m_pool.size(); ++slot) {
         const Indiv& individual = restored.m_pool[slot];
         restored.m_kept.push_back({individual.value, individual.violation,
-                                   c[fixed + slot], static_cast<int>(slot), -1});
+                                   c[fixed + slot], static_cast<int>(slot), -1,
+                                   individual.screened});
     }
 
     restored.drawSamples(zyl);

@@ -36,6 +36,8 @@ private:
         double value, violation;
         std::int64_t sample;
         int slot, index;
+        // Ruled out before evaluation: after every evaluated sample (ZYL::better).
+        bool screened;
     };
     /// A sample of the iteration in rank order.
     struct Ranked {
@@ -65,10 +67,15 @@ private:
     /// an order without ties, as if the whole iteration were ranked at once.
     bool before(const Kept& a, const Kept& b) const
     {
-        if (ZYL::better(m_maximise, a.value, a.violation, b.value, b.violation))
+        if (outranks(a, b))
             return true;
-        return a.sample < b.sample &&
-               !ZYL::better(m_maximise, b.value, b.violation, a.value, a.violation);
+        return a.sample < b.sample && !outranks(b, a);
+    }
+    bool outranks(const Kept& a, const Kept& b) const
+    {
+        if (a.screened != b.screened)
+            return b.screened;
+        return ZYL::better(m_maximise, a.value, a.violation, b.value, b.violation);
     }
     /// Offers the evaluated population to the best half of the iteration so far; `copy`
     /// copies an entrant into the pool, needed unless the iteration ends with this generation.

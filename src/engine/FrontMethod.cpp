@@ -38,6 +38,23 @@ ParetoSearch& FrontMethod::search(const ZYL& zyl)
     return *m_search;
 }
 
+namespace {
+
+/// The violation by which the search ranks a design. With prescreen a design ruled out before
+/// evaluation ranks after every evaluated one, whatever its violation, and among its kind by
+/// its own: the violations are folded into [0, 1] (not a number at 1), a screened design's
+/// raised by 2. Without prescreen the violation as it stands.
+double rankingViolation(const ZYL& zyl, const Indiv& ind)
+{
+    if (!zyl.prescreen)
+        return ind.violation;
+    const double v = orderKey(ind.violation);
+    const double folded = std::isinf(v) ? 1.0 : v / (1.0 + v);
+    return ind.screened ? 2.0 + folded : folded;
+}
+
+} // namespace
+
 void FrontMethod::take(ZYL& zyl)
 {
     if (m_taken)
@@ -62,7 +79,7 @@ void FrontMethod::take(ZYL& zyl)
     m_violations.resize(size);
     for (std::size_t i = 0; i < size; ++i) {
         objectives.keys(zyl.population[i], &m_values[i * m]);
-        m_violations[i] = zyl.population[i].violation;
+        m_violations[i] = rankingViolation(zyl, zyl.population[i]);
     }
     const bool started = pareto.started();
     std::vector<Indiv>& before = objectives.kept;

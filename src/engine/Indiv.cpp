@@ -20,6 +20,7 @@ Indiv& Indiv::operator=(const Indiv& other)
             detail::copySameKind(*m_genes[j], *other.m_genes[j]);
         value = other.value;
         evaluated = other.evaluated;
+        screened = other.screened;
         violation = other.violation;
         // Both empty without constraints: a size test, no copy.
         if (!constraints.empty() || !other.constraints.empty())
@@ -50,6 +51,7 @@ Indiv& Indiv::operator=(const Indiv& other)
     }
     value = other.value;
     evaluated = other.evaluated;
+    screened = other.screened;
     violation = other.violation;
     constraints = other.constraints;
     objectives = other.objectives;

@@ -28,6 +28,11 @@ public:
     /// maximised one is not negated. Empty in a task with one objective (and before the first
     /// evaluation).
     std::vector<double> objectives;
+    /// Ruled out before evaluation: a CONSTRAINTS formula already made it infeasible, so it
+    /// has no objective value (`value` is NaN), the program's constraint values are NaN and
+    /// `violation` is that of the section's formulas alone (see ZYL::screen). `evaluated` is
+    /// true: nothing more is to be learnt of it.
+    bool screened = false;
 
     Indiv() = default;
     /// `count` empty entries (negative counts as 0).

@@ -39,8 +39,9 @@ double geneValue(const Indiv& ind, int j)
     return gene ? detail::valueOf(*gene) : 0.0;
 }
 
-/// Index of the first individual with the largest (or smallest) value; NaN values take part
-/// only when every value is NaN, and then individual 0 is the answer.
+/// Index of the first individual with the largest (or smallest) value; NaN values (and the
+/// screened designs, which have none) take part only when every value is NaN, and then
+/// individual 0 is the answer.
 int extremeIndex(const std::vector<Indiv>& population, bool largest)
 {
     const int n = static_cast<int>(population.size());
@@ -148,9 +149,15 @@ double quantile(const std::vector<double>& sorted, double p)
 void computeStatistics(ZYL& zyl)
 {
     const std::vector<Indiv>& population = zyl.population;
-    const std::size_t n = population.size();
-    if (n == 0)
+    if (population.empty())
         return; // ZYL guarantees popSize >= 1
+    // The screened designs have no objective value: the statistics of the values are of the
+    // others.
+    zyl.screened = static_cast<std::int32_t>(
+        zyl.prescreen ? std::count_if(population.begin(), population.end(),
+                                      [](const Indiv& ind) { return ind.screened; })
+                      : 0);
+    const std::size_t n = population.size() - static_cast<std::size_t>(zyl.screened);
     const double count = static_cast<double>(n);
 
     // 1. Work array and sum, in population order; the NaNs (all alike once canonical) go last.
@@ -159,6 +166,8 @@ void computeStatistics(ZYL& zyl)
     double sum = 0.0;
     std::size_t nans = 0;
     for (const Indiv& ind : population) {
+        if (ind.screened)
+            continue;
         if (std::isnan(ind.value))
             ++nans;
         else
@@ -191,6 +200,8 @@ void computeStatistics(ZYL& zyl)
     const double average = sum / count;
     double squares = 0.0, meanDev = 0.0, medianDev = 0.0;
     for (const Indiv& ind : population) {
+        if (ind.screened)
+            continue;
         const double x = ind.value;
         squares += (x - average) * (x - average);
         meanDev += std::fabs(x - average);
@@ -358,6 +369,8 @@ void publishStatistics(const ZYL& zyl, SymbolTable& table)
                                k < objectives->frontMax.size() ? objectives->frontMax[k] : kNaN);
             }
         }
+        if (zyl.prescreen)
+            setSymbolValue(table, "Screened", zyl.screened);
         publishVector(table, "GlobalMinIndiv", zyl.globalMin);
         publishVector(table, "GlobalMaxIndiv", zyl.globalMax);
         publishVector(table, "CurrentMinIndiv", zyl.currentMin);
@@ -408,6 +421,7 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot)
     } else {
         snapshot.objectiveNames.clear();
     }
+    snapshot.screened = zyl.prescreen ? std::optional<int>(zyl.screened) : std::nullopt;
     const Indiv* extremes[4] = {&zyl.globalMax, &zyl.globalMin, &zyl.currentMax, &zyl.currentMin};
     for (int e = 0; e < 4; ++e) {
         snapshot.extremes[e] = extremes[e]->value;
@@ -492,6 +506,9 @@ void forEachStatisticsRow(
                 "Greatest " + name + " on the front");
         }
     }
+    if (snapshot.screened)
+        row("Screened", std::to_string(*snapshot.screened),
+            "Designs ruled out before evaluation");
     if (showBuffered)
         row("Buffered", std::to_string(snapshot.buffered), "");
     row("Mutations", std::to_string(snapshot.mutations), "");

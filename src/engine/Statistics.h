@@ -4,6 +4,7 @@
 #include "expr/Tensor.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,8 @@ namespace zyl {
 /// \pre `sorted` is ascending in the order of computeStatistics (NaN last).
 double quantile(const std::vector<double>& sorted, double p);
 
-/// The first step of a generation: the statistics of the population's values (different,
+/// The first step of a generation: the statistics of the population's values, those of the
+/// screened designs left out, which have none (different,
 /// average, stdDev, meanDev, medianDev, range, q1..q3, iqr, entropy, discrepancy), the current
 /// extremes (full copies of the first individual with the largest and the smallest value) and
 /// the global extremes (replaced only by a strictly better current one).
@@ -41,7 +43,8 @@ void computeStatistics(ZYL& zyl);
 /// constrained task "Feasible", "MinViolation", "BestViolation" (of the best design of the
 /// task) and each constraint's name with its value at that design; in a task with several
 /// objectives "FrontSize", "Hypervolume" and each objective's "NAME_FrontMin" and
-/// "NAME_FrontMax" (frontStatisticNames); then the vectors "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
+/// "NAME_FrontMax" (frontStatisticNames); with prescreen "Screened"; then the vectors
+/// "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv", "CurrentMaxIndiv"
 /// (element j: re = the value of variable j, im = 0, text = realToText of it).
 ///
 /// A scalar the user removed or redefined as something other than a number is made a number
@@ -87,6 +90,8 @@ struct StatisticsSnapshot {
     std::vector<double> frontMin, frontMax;
     /// The hypervolume's reference point; empty while none is chosen.
     std::vector<double> reference;
+    /// With prescreen: the designs ruled out before evaluation.
+    std::optional<int> screened;
 };
 
 /// Fills `snapshot` from the engine; its vectors keep their storage from one call to the next.
@@ -97,8 +102,8 @@ void takeStatisticsSnapshot(const ZYL& zyl, StatisticsSnapshot& snapshot);
 /// after "Different", the rows "Feasible", "MinViolation", "BestViolation" and one per
 /// constraint (its value at the best design of the task). A task with several objectives
 /// has, after those, "FrontSize", "Hypervolume" and each objective's least and greatest value
-/// on the front. Reals are written by realToText, counts as decimal integers; "Generation" is
-/// generation + 1.
+/// on the front; with prescreen "Screened" follows. Reals are written by realToText, counts
+/// as decimal integers; "Generation" is generation + 1.
 std::vector<StatisticsRow> statisticsRows(const StatisticsSnapshot& snapshot, bool showBuffered);
 /// Hands the same rows, one at a time, to `row(what, value, info)`; the texts live only for
 /// the call, so a caller that keeps them as text (the run store, every generation) builds

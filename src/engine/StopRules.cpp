@@ -153,8 +153,11 @@ bool checkStopRules(const StopRuleSettings& rules, StopRuleState& state, const Z
         state.hasStallBest = true;
         state.stallCount = 0;
     } else {
+        // A best without a value (every design so far ruled out before evaluation) gives way
+        // to the first that has one.
+        const bool firstValue = std::isnan(state.stallBest) && !std::isnan(best);
         const double gain = larger ? best - state.stallBest : state.stallBest - best;
-        if (gain > rules.stallTolerance) {
+        if (firstValue || gain > rules.stallTolerance) {
             state.stallBest = best;
             state.stallCount = 0;
         } else {

@@ -306,8 +306,18 @@ void Task::prepareGeneration()
     const ZYL& zyl = m_context.zyl;
     std::vector<int> pending;
     pending.reserve(static_cast<std::size_t>(zyl.popSize));
+    m_screening = zyl.prescreen && zyl.constraintFormulas &&
+                  m_context.settings.functionMode == FunctionMode::External;
+    if (m_screening) {
+        m_ruledOut.assign(static_cast<std::size_t>(zyl.popSize), 0);
+        m_sectionValues.resize(static_cast<std::size_t>(zyl.popSize) *
+                               zyl.constraintFormulas->count());
+    }
+    // Ruled out here, on the table's thread and before any program starts, so that no
+    // backend, worker count or resume can send one of them to the program.
     for (int i = 0; i < zyl.popSize; ++i)
-        if (!zyl.population[static_cast<std::size_t>(i)].evaluated)
+        if (!zyl.population[static_cast<std::size_t>(i)].evaluated &&
+            !(m_screening && ruledOut(i)))
             pending.push_back(i);
     const std::size_t objectives = zyl.objectives ? zyl.objectives->count() : 0;
     m_batch.reset(zyl.population, std::move(pending), zyl.constraintNames.size(),
@@ -403,6 +413,8 @@ Task::TakeBack Task::takeBack(std::size_t readyItems)
                 m_halted = true;
                 break;
             }
+            if (m_screening && m_ruledOut[static_cast<std::size_t>(i)])
+                takeBackScreened(zyl.population[static_cast<std::size_t>(i)], i);
         }
         ++m_scan;
     }
@@ -431,8 +443,14 @@ void Task::takeBackOne(Indiv& ind, int index, std::size_t item)
         const bool evaluated = m_batch.status(item) == EvaluationOutcome::Status::Evaluated;
         if (zyl.constrained()) {
             double* constraints = m_batch.constraints(item);
-            if (mode == FunctionMode::External && zyl.constraintFormulas && evaluated)
-                externalSectionConstraints(ind, constraints);
+            if (mode == FunctionMode::External && zyl.constraintFormulas && evaluated) {
+                if (m_screening)
+                    std::copy_n(m_sectionValues.data() + static_cast<std::size_t>(index) *
+                                                             zyl.constraintFormulas->count(),
+                                zyl.constraintFormulas->count(), constraints);
+                else
+                    externalSectionConstraints(ind, constraints);
+            }
             zyl.setConstraintValues(ind, constraints);
         }
         if (zyl.objectives) {
@@ -511,6 +529,28 @@ void Task::evaluateObjectivesByTree(Indiv& ind, std::size_t k)
     double* objectives = m_batch.objectives(k);
     zyl.objectives->formulas->evaluateTree(ind, zyl.names, m_context.table, objectives);
     ind.value = objectives[0];
+}
+
+bool Task::ruledOut(int index)
+{
+    ZYL& zyl = m_context.zyl;
+    const std::size_t count = zyl.constraintFormulas->count();
+    double* values = m_sectionValues.data() + static_cast<std::size_t>(index) * count;
+    externalSectionConstraints(zyl.population[static_cast<std::size_t>(index)], values);
+    const bool out = zyl.violationOf(values, count) > 0;
+    m_ruledOut[static_cast<std::size_t>(index)] = out ? 1 : 0;
+    return out;
+}
+
+void Task::takeBackScreened(Indiv& ind, int index)
+{
+    ZYL& zyl = m_context.zyl;
+    // Not an evaluation: it costs nothing, so neither max_evaluations nor the failures count it.
+    zyl.screen(ind, m_sectionValues.data() +
+                        static_cast<std::size_t>(index) * zyl.constraintFormulas->count());
+    m_observer.evaluatedValue(index);
+    if (const Indiv* entry = zyl.recordInBuffer(ind))
+        m_observer.buffered(*entry);
 }
 
 bool Task::stopWhenAllFailed()

@@ -140,6 +140,11 @@ private:
     /// the batch, the first into `ind.value`. \throws what a formula throws; `ind.value` is
     /// then unchanged.
     void evaluateObjectivesByTree(Indiv& ind, std::size_t k);
+    /// With prescreen: computes the formulas of individual `index` before its program would
+    /// run, and whether they rule it out.
+    bool ruledOut(int index);
+    /// A ruled-out individual is taken back in its place, as if evaluated.
+    void takeBackScreened(Indiv& ind, int index);
     void generationStep();
     void checkStopRules();
     StopRuleState& stopState() { return m_context.stopState ? *m_context.stopState : m_ownStop; }
@@ -173,6 +178,11 @@ private:
     std::size_t m_taken = 0;
     bool m_halted = false;
     std::size_t m_failureValuesTaken = 0;
+    // With prescreen, per individual of the generation: the CONSTRAINTS formulas' values (a
+    // row each), computed once before the programs run, and whether they ruled it out.
+    bool m_screening = false;
+    std::vector<double> m_sectionValues;
+    std::vector<char> m_ruledOut;
     StopRuleState m_ownStop;
     RunClock m_ownClock;
 };

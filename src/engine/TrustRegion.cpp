@@ -760,6 +760,7 @@ void TrustRegion::propose(ZYL& zyl)
 
     m_slots.assign(size, Slot{});
     std::size_t recent = m_archive.size();
+    std::vector<char> screened(size, 0);
     for (std::size_t i = 0; i < size; ++i) {
         if (i < chosen.size()) {
             zyl.population[i] = chosen[i].design;
@@ -772,11 +773,15 @@ void TrustRegion::propose(ZYL& zyl)
             zyl.population[i] = m_centre;
             m_slots[i].role = Role::Known;
         }
+        screened[i] = zyl.population[i].screened;
     }
     zyl.prepareForEvaluation();
-    // Known designs keep their values: nothing is evaluated twice.
-    for (std::size_t i = chosen.size(); i < size; ++i)
+    // Known designs keep their values (or that they were ruled out): nothing is evaluated
+    // twice.
+    for (std::size_t i = chosen.size(); i < size; ++i) {
         zyl.population[i].evaluated = true;
+        zyl.population[i].screened = screened[i] != 0;
+    }
 }
 
 } // namespace zyl

@@ -3,7 +3,9 @@
 #include "common/Exception.h"
 #include "engine/FrontMethod.h"
 #include "engine/Objectives.h"
+#include "engine/Formulas.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -76,8 +78,11 @@ void ZYL::changeConstraintTolerance(double tolerance)
     constraintTolerance = tolerance;
     auto update = [this](Indiv& ind) {
         // Designs not evaluated yet, and the initial extremes, keep what they have.
+        // A screened design's program values are unknown: its formulas' alone count.
         if (ind.constraints.size() == constraintNames.size() && !std::isinf(ind.violation))
-            ind.violation = violationOf(ind.constraints.data(), ind.constraints.size());
+            ind.violation = violationOf(ind.constraints.data(),
+                                        ind.screened ? constraintFormulas->count()
+                                                     : ind.constraints.size());
     };
     for (Indiv& ind : population)
         update(ind);
@@ -105,6 +110,30 @@ void ZYL::setConstraintValues(Indiv& ind, const double* values) const
 {
     ind.constraints.assign(values, values + constraintNames.size());
     ind.violation = violationOf(values, constraintNames.size());
+}
+
+void ZYL::screen(Indiv& ind, const double* sectionValues) const
+{
+    const std::size_t section = constraintFormulas ? constraintFormulas->count() : 0;
+    ind.constraints.assign(constraintNames.size(), std::numeric_limits<double>::quiet_NaN());
+    std::copy_n(sectionValues, section, ind.constraints.begin());
+    ind.violation = violationOf(sectionValues, section);
+    ind.value = std::numeric_limits<double>::quiet_NaN();
+    // An occupant's objectives before it must not rank it among designs it never met.
+    ind.objectives.assign(objectives ? objectives->count() : 0,
+                          std::numeric_limits<double>::quiet_NaN());
+    ind.evaluated = true;
+    ind.screened = true;
+}
+
+std::string ZYL::ruledOutBy(const Indiv& ind) const
+{
+    std::string names;
+    const std::size_t section = constraintFormulas ? constraintFormulas->count() : 0;
+    for (std::size_t c = 0; c < section && c < ind.constraints.size(); ++c)
+        if (!(ind.constraints[c] <= constraintTolerance))
+            names += (names.empty() ? "" : ", ") + constraintNames[c];
+    return names;
 }
 
 const Indiv* ZYL::recordInBuffer(Indiv& ind)
@@ -142,6 +171,7 @@ void ZYL::prepareForEvaluation()
 {
     for (Indiv& ind : population) {
         ind.evaluated = false;
+        ind.screened = false;
         if (bufferIndividuals)
             bufferLookup(ind);
     }

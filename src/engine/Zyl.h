@@ -94,6 +94,12 @@ public:
     /// The CONSTRAINTS formulas of an analytical or manual task (the first of
     /// constraintNames); null when the section is empty.
     std::shared_ptr<ConstraintFormulas> constraintFormulas;
+    /// An external task checks the CONSTRAINTS formulas before its program runs, and sends it
+    /// no design that breaks one (FUNCTION prescreen); never without the formulas.
+    bool prescreen = false;
+    /// Of the latest evaluated generation, with prescreen: how many designs were ruled out
+    /// before evaluation.
+    std::int32_t screened = 0;
 
     // ---- Several objectives (none unless the task has two or more) ----
     /// Their names, directions and formulas, and the front the run has found.
@@ -121,6 +127,14 @@ public:
     void setConstraints(std::vector<std::string> names, double tolerance);
     /// Gives `ind` these constraint values (one per constraint name) and its violation.
     void setConstraintValues(Indiv& ind, const double* values) const;
+    /// Rules `ind` out before evaluation with the values of the CONSTRAINTS formulas (the first
+    /// `constraintFormulas->count()` constraints): it becomes an evaluated, screened design
+    /// without an objective value, whose program constraints are unknown (NaN) and whose
+    /// violation is that of the formulas' values alone, by which it ranks among its kind.
+    void screen(Indiv& ind, const double* sectionValues) const;
+    /// The names of the CONSTRAINTS formulas that ruled a screened design out (a value above
+    /// the tolerance, or not a number), separated by ", ".
+    std::string ruledOutBy(const Indiv& ind) const;
     /// A new tolerance between generations: every remembered design (the population, the
     /// extremes, the buffer) has its violation computed again from its constraint values.
     void changeConstraintTolerance(double tolerance);
@@ -139,9 +153,13 @@ public:
     /// an infeasible one and two infeasible ones rank by the smaller violation (equal
     /// violations rank alike); two feasible ones rank by value (the smaller, or the larger
     /// when maximising), where a value that is not a number ranks after every number, and two
-    /// of them rank alike.
+    /// of them rank alike. A screened design ranks after every design that was evaluated,
+    /// whatever its violation: its own is only part of one (the program's constraints are
+    /// unknown). Two screened ones rank by their violations.
     bool better(const Indiv& a, const Indiv& b) const
     {
+        if (a.screened != b.screened) [[unlikely]]
+            return b.screened;
         return better(a.value, a.violation, b.value, b.violation);
     }
     /// The same order on a design's value and violation alone.
@@ -206,8 +224,8 @@ public:
     /// population is then unchanged.
     bool breed(const std::atomic<bool>* stop = nullptr);
 
-    /// Marks every member unevaluated and, with the buffer on, gives each the buffered value
-    /// when there is one.
+    /// Marks every member unevaluated (and not screened) and, with the buffer on, gives each
+    /// the buffered value when there is one.
     void prepareForEvaluation();
 
     /// The state of the method between two generations, for a run store: empty while the

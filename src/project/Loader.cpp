@@ -220,7 +220,7 @@ bool statisticName(const std::string& name)
         "GlobalMax", "GlobalMin", "CurrentMax", "CurrentMin", "CrossPoints", "TourSize",
         "Buffered", "CrossUnifProb", "CrossProb", "MutProb", "Feasible", "MinViolation",
         "BestViolation", "GlobalMinIndiv", "GlobalMaxIndiv", "CurrentMinIndiv",
-        "CurrentMaxIndiv"};
+        "CurrentMaxIndiv", "Screened"};
     return std::any_of(std::begin(statistics), std::end(statistics),
                        [&](const char* r) { return name == r; });
 }
@@ -341,11 +341,21 @@ void readConstraints(const ProjectScript& script, ProjectSettings& settings, ZYL
     if (zyl.constraintFormulas)
         checkConstraintNames(*zyl.constraintFormulas, names, zyl, table);
     zyl.setConstraints(names, tolerance);
+    // The section's formulas need nothing from the program (they may not name its values):
+    // a design one of them rules out would cost a run of the program and teach nothing.
+    const std::string prescreen = script.ReadString("FUNCTION", "prescreen", "");
+    const std::optional<int> screening = prescreen.empty() ? 1 : parseInteger(prescreen);
+    if (!screening || (*screening != 0 && *screening != 1))
+        throw Exception("Prescreen ought to be 0 or 1");
+    zyl.prescreen = *screening == 1 && zyl.constraintFormulas &&
+                    settings.functionMode == FunctionMode::External;
     if (names.empty())
         return;
     // Known from the load on, so that a stop rule or a plot naming them is accepted.
     for (const char* statistic : {"Feasible", "MinViolation", "BestViolation"})
         setSymbolValue(table, statistic, 0);
+    if (zyl.prescreen)
+        setSymbolValue(table, "Screened", 0);
     for (const std::string& name : names)
         setSymbolValue(table, name, 0);
 }

@@ -61,7 +61,7 @@ const std::vector<KnownSection>& knownSections()
          {"manual", "analytical", "external", "external_name", "input_name", "output_name",
           "external_timeout", "workers", "work_root", "template_dir", "keep_work_dirs", "retries",
           "failure_value", "term_grace", "reuse_store", "external_constraints", "input_by_name",
-          "no_retry_status", "external_objectives"}},
+          "no_retry_status", "external_objectives", "prescreen"}},
         {"EQUATIONS", {}},
         {"CONSTRAINTS", {}},
         {"OBJECTIVES", {}},

@@ -79,6 +79,11 @@ std::string stripLine(std::string_view line)
 
 } // namespace
 
+bool sameScriptName(std::string_view a, std::string_view b)
+{
+    return sameName(a, b);
+}
+
 ProjectScript::ProjectScript(std::string fileName) : m_fileName(std::move(fileName))
 {
     if (m_fileName.empty())

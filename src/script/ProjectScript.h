@@ -6,6 +6,10 @@
 
 namespace zyl {
 
+/// Whether two section names, or two keys, are the same to a script: without regard to ASCII
+/// letter case.
+bool sameScriptName(std::string_view a, std::string_view b);
+
 /// The in-memory project script: ordered sections of key=value lines in INI form, with typed
 /// reads and writes. Section names and keys are compared without regard to ASCII letter case;
 /// when a name occurs twice the first section, and within it the first entry, wins.

@@ -95,11 +95,14 @@ RunSession::~RunSession() = default;
 void RunSession::load(SessionRequest& request)
 {
     if (request.store) {
+        request.store->overrides = request.overrides;
         m_stored = StoredSession::open(*request.store, m_settings, m_table);
     } else {
         if (!request.script)
             throw Exception("No script to load.");
         m_script = std::move(*request.script);
+        applyOverrides(m_script, request.overrides);
+        m_overrides = request.overrides;
         if (request.seed)
             m_rng.reseed(*request.seed);
         m_project = loadProject(m_script, m_settings, m_table, m_rng);
@@ -146,12 +149,15 @@ void RunSession::takeBackFinishedValues()
     m_finishedTaken = true;
     // The programs of the generation in progress that had finished (those begin() took over
     // from the scheduler included) are not run again.
-    if (!m_stored->finishedEvaluations.empty() &&
-        m_settings.functionMode == FunctionMode::External) {
+    if (m_settings.functionMode != FunctionMode::External)
+        return;
+    if (!m_stored->finishedEvaluations.empty())
         m_storedValues = std::make_unique<StoredValuesBackend>(zyl(), m_settings, nullptr,
                                                                m_stored->finishedEvaluations);
-        m_recording->setRecorded(m_stored->finishedEvaluations);
-    }
+    std::vector<EvaluationRecord> recorded = m_stored->finishedEvaluations;
+    recorded.insert(recorded.end(), m_stored->screenedEvaluations.begin(),
+                    m_stored->screenedEvaluations.end());
+    m_recording->setRecorded(std::move(recorded));
 }
 
 RunObserver& RunSession::observer()
@@ -308,6 +314,7 @@ void RunSession::saveStore(const std::string& path)
     std::remove(part.c_str());
     const ProjectScript& script = runScript();
     RunHeader header = makeRunHeader(script, m_settings, m_project, std::nullopt, script.fileName());
+    header.overrides = overridesText(m_overrides);
     RecordedRun run{*m_project.zyl, m_settings, m_table, m_project.plots, m_rng, m_stop, m_clock};
     std::vector<GenerationRecord> history;
     if (m_history) {

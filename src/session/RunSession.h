@@ -11,6 +11,7 @@
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
+#include "script/ScriptOverrides.h"
 #include "store/RunHistory.h"
 #include "store/RunRecorder.h"
 #include "store/StoredSession.h"
@@ -40,6 +41,9 @@ struct SessionRequest {
     std::optional<std::string> reuse;
     /// Replaces the script's workers of an external task.
     std::optional<int> workers;
+    /// The command line's `--set`, written over the script (for a store, by StoredSession's
+    /// rules) and recorded in every store the project is kept in.
+    std::vector<ScriptOverride> overrides;
     /// Keeps every generation of a project without a store, so that it can be saved as one
     /// later (saveStore).
     bool keepHistory = false;
@@ -123,7 +127,8 @@ public:
 
     LoadedProject& project() { return m_stored ? m_stored->project : m_project; }
     ZYL& zyl() { return *project().zyl; }
-    /// The script the project was loaded from (a store's copy for a stored one).
+    /// The script the project was loaded from, overrides written over it (a store's copy for
+    /// a stored one).
     const ProjectScript& script() const { return m_stored ? m_stored->script : m_script; }
     StopRuleState& stop() { return m_stored ? m_stored->stop : m_stop; }
     RunClock& clock() { return m_stored ? m_stored->clock : m_clock; }
@@ -167,6 +172,7 @@ private:
 
     // A project without a store.
     ProjectScript m_script;
+    std::vector<ScriptOverride> m_overrides;
     LcgRng m_rng;
     LoadedProject m_project;
     StopRuleState m_stop;

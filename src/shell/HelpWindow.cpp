@@ -52,6 +52,7 @@ constexpr NameRow names[] = {
     {"Hypervolume", "scalar", "hypervolume of the front (with several objectives)"},
     {"<objective>_FrontMin", "scalar", "least value of an objective on the front"},
     {"<objective>_FrontMax", "scalar", "greatest value of an objective on the front"},
+    {"Screened", "scalar", "designs ruled out before evaluation (with prescreen)"},
     {"", "", ""},
     {"GlobalMinIndiv", "vector", ""},
     {"GlobalMaxIndiv", "vector", ""},

@@ -5,6 +5,7 @@
 #include "project/Loader.h"
 #include "script/ProjectScript.h"
 #include "script/ProjectSettings.h"
+#include "script/ScriptOverrides.h"
 #include "session/RunSession.h"
 #include "shell/RunController.h"
 
@@ -74,6 +75,12 @@ public:
     bool projectModified() const;
     /// The command-line start with one argument.
     void commandLineStart(const QString& argument);
+    /// The command line's `--set`: written over the script (or checked against the run store)
+    /// that the command line opens, and over no later project.
+    void setCommandLineOverrides(std::vector<ScriptOverride> overrides)
+    {
+        m_overrides = std::move(overrides);
+    }
 
     // State, for the windows and for tests.
     SymbolTable& symbolTable() { return m_table; }
@@ -214,6 +221,8 @@ private:
     /// The script as its file holds it (read or saved last); none for a project never saved.
     std::optional<std::string> m_savedText;
     std::function<std::unique_ptr<ProjectScript>()> m_initialise;
+    /// What the command line sets over the script it names, until that project is opened.
+    std::vector<ScriptOverride> m_overrides;
 
     QPointer<TaskThread> m_task;
     bool m_running = false;

@@ -18,6 +18,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 
+#include <utility>
+
 namespace zyl {
 
 namespace {
@@ -41,6 +43,7 @@ void TMainForm::failLoad(const QString& message)
     m_run.reset();
     m_script.reset();
     m_projectFileName.clear();
+    m_overrides.clear();
 }
 
 void TMainForm::NewExecute()
@@ -58,6 +61,8 @@ void TMainForm::NewExecute()
     }
     SessionRequest request;
     request.script = *m_script;
+    request.overrides = std::exchange(m_overrides, {});
+    const bool overridden = !request.overrides.empty();
     // A project that runs without a store keeps its generations for a store saved later.
     request.keepHistory = true;
     try {
@@ -69,6 +74,10 @@ void TMainForm::NewExecute()
     m_savedText.reset();
     if (fromFile)
         m_savedText = m_script->text();
+    // The dialogs and the runs read the project as it runs; its file still lacks the
+    // overrides, which Save would write.
+    if (overridden)
+        *m_script = m_run->script();
     attachRun();
     showProject();
 }
@@ -250,6 +259,7 @@ void TMainForm::openStore(const QString& fileName)
     StoreRequest& store = request.store.emplace();
     store.storePath = absolute.toStdString();
     store.resume = true;
+    request.overrides = std::exchange(m_overrides, {});
     try {
         m_run = RunSession::open(std::move(request), m_settings, m_table);
     } catch (const std::exception& error) {
@@ -353,6 +363,7 @@ void TMainForm::commandLineStart(const QString& argument)
     if (QFileInfo(argument).fileName() == argument)
         name = QFileInfo(argument).absoluteFilePath();
     if (!QFileInfo::exists(name)) {
+        m_overrides.clear();
         showMessage(QStringLiteral("warning"),
                     QStringLiteral("File:\n") + name + QStringLiteral("\ndoes not exist."));
         return;
@@ -376,7 +387,9 @@ void TMainForm::loadAndRun(const QString& fileName)
     }
     // A misspelt key or section would otherwise run as if it were absent. The console, not a
     // box: the run starts all the same.
-    const std::vector<std::string> notices = unknownNameNotices(*m_script);
+    std::vector<std::string> notices = unknownNameNotices(*m_script);
+    for (std::string& notice : overrideNotices(m_overrides))
+        notices.push_back(std::move(notice));
     if (!notices.empty()) {
         TIOconsole* window = console();
         for (const std::string& notice : notices)

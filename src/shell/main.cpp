@@ -3,6 +3,7 @@
 #include "shell/AppIcon.h"
 #include "shell/MainWindow.h"
 #include "shell/SignalClose.h"
+#include "script/ScriptOverrides.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -18,9 +21,11 @@ std::optional<int> answerInformationRequest(int argc, char** argv)
 {
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs("Usage: zyl [SCRIPT]\n"
+            std::fputs("Usage: zyl [--set SECTION.key=value]... [SCRIPT]\n"
                        "The ZYL desktop optimiser. With a project script it loads the script and\n"
                        "runs its task at once; with close=1 in [OPTIONS] it ends after the run.\n"
+                       "  --set SECTION.key=value  set a key of the script as if the script\n"
+                       "                 said it (repeatable)\n"
                        "  -h, --help     print this help and exit\n"
                        "  --version      print the version and exit\n"
                        "The toolkit's own options (-platform, -style, ...) are accepted too.\n",
@@ -46,15 +51,38 @@ int main(int argc, char** argv)
     // The toolkit has taken its own options out; what remains is ours.
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    const qsizetype separator = arguments.indexOf(QStringLiteral("--"));
-    for (qsizetype i = 0; i < (separator < 0 ? arguments.size() : separator); ++i) {
-        if (arguments[i].size() > 1 && arguments[i].startsWith(QLatin1Char('-'))) {
-            std::fprintf(stderr, "zyl: unknown option %s\n", qPrintable(arguments[i]));
+    std::vector<std::string> setArguments;
+    for (qsizetype i = 0; i < arguments.size() && arguments[i] != QLatin1String("--");) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--set") || argument.startsWith(QLatin1String("--set="))) {
+            if (argument == QLatin1String("--set") && i + 1 == arguments.size()) {
+                std::fputs("zyl: --set needs SECTION.key=value\n", stderr);
+                return 2;
+            }
+            const bool apart = argument == QLatin1String("--set");
+            setArguments.push_back((apart ? arguments[i + 1] : argument.mid(6)).toStdString());
+            arguments.remove(i, apart ? 2 : 1);
+            continue;
+        }
+        if (argument.size() > 1 && argument.startsWith(QLatin1Char('-'))) {
+            std::fprintf(stderr, "zyl: unknown option %s\n", qPrintable(argument));
             return 2;
         }
+        ++i;
     }
-    if (separator >= 0)
+    if (const qsizetype separator = arguments.indexOf(QStringLiteral("--")); separator >= 0)
         arguments.removeAt(separator);
+    std::vector<zyl::ScriptOverride> overrides;
+    try {
+        overrides = zyl::parseOverrides(setArguments);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zyl: %s\n", error.what());
+        return 2;
+    }
+    if (!overrides.empty() && arguments.isEmpty()) {
+        std::fputs("zyl: --set needs a SCRIPT (or a run store) to set the keys of\n", stderr);
+        return 2;
+    }
     if (arguments.size() >= 2) {
         std::fputs("zyl: One parameter allowed only! Aplication terminated.\n", stderr);
         // Without a display nobody can answer the box, and the program would wait forever.
@@ -66,6 +94,7 @@ int main(int argc, char** argv)
         return 2;
     }
     zyl::TMainForm mainForm(arguments);
+    mainForm.setCommandLineOverrides(std::move(overrides));
     mainForm.show();
     zyl::closeOnSignals(mainForm);
     const int status = QApplication::exec();

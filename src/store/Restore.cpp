@@ -85,14 +85,17 @@ void applyUnfinishedGeneration(const StoredRun& stored, RestoredRun& run)
     std::map<int, std::size_t> latest;
     RunObserver quiet;
     for (const EvaluationRecord& r : stored.unfinishedGeneration) {
-        if (r.status != RecordStatus::Ok || r.generation != zyl.generation + 1 ||
+        const bool screened = r.status == RecordStatus::Screened;
+        if ((r.status != RecordStatus::Ok && !screened) || r.generation != zyl.generation + 1 ||
             r.individual < 0 || r.individual >= zyl.popSize)
             continue;
         // A value belongs to the individual it was computed for; one that does not match
         // (a store edited by hand) is computed again rather than trusted.
         if (codec::toData(zyl.population[r.individual]).variables != r.variables)
             continue;
-        if (r.kind == "manual") {
+        if (screened) {
+            run.screenedEvaluations.push_back(r);
+        } else if (r.kind == "manual") {
             enterManualValue(zyl, r.individual, r.value, quiet, &run.stop);
         } else {
             auto [it, inserted] = latest.try_emplace(r.individual, run.finishedEvaluations.size());

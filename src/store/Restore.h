@@ -25,6 +25,9 @@ struct RestoredRun {
     /// values instead of running the program again, and then record them in the buffer in
     /// index order with the others, as the uninterrupted run did.
     std::vector<EvaluationRecord> finishedEvaluations;
+    /// The designs of the generation in progress recorded as ruled out before evaluation: the
+    /// run rules them out again, and must not record them twice.
+    std::vector<EvaluationRecord> screenedEvaluations;
 };
 
 /// Rebuilds the project a store holds into `table` (which must hold the built-in symbols

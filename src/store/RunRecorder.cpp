@@ -500,8 +500,9 @@ void RecordingObserver::evaluatedValue(int index)
     // Called for every individual: an analytical run (a million calls in a second) must pay
     // no more than the flag.
     m_recorder.individualEvaluated();
-    if (m_settings.functionMode == FunctionMode::External && m_recordsEvaluations &&
-        !recordEvaluation(index))
+    // A screened design reaches no program (and no program's hook): its row is made here.
+    if (m_settings.functionMode == FunctionMode::External &&
+        (m_recordsEvaluations || m_zyl.population[index].screened) && !recordEvaluation(index))
         return;
     m_inner.evaluatedValue(index);
 }
@@ -516,7 +517,7 @@ bool RecordingObserver::recordEvaluation(int index)
     record.value = ind.value;
     // What the program gave; the CONSTRAINTS formulas are computed again from the variables.
     const auto program = static_cast<std::size_t>(m_settings.externalConstraints);
-    if (program > 0 && ind.constraints.size() >= program)
+    if (program > 0 && ind.constraints.size() >= program && !ind.screened)
         record.constraints.assign(ind.constraints.end() - static_cast<std::ptrdiff_t>(program),
                                   ind.constraints.end());
     // Likewise its objective values, the last ones; its first is the value it wrote.
@@ -527,16 +528,20 @@ bool RecordingObserver::recordEvaluation(int index)
         record.value = record.objectives.front();
     }
     const bool failed = m_failedIndex == index;
-    record.status = !failed            ? RecordStatus::Ok
+    record.status = ind.screened        ? RecordStatus::Screened
+                    : !failed           ? RecordStatus::Ok
                     : m_failureTimedOut ? RecordStatus::TimedOut
                                         : RecordStatus::Failed;
     record.kind = "external";
     if (failed)
         record.message = m_failureMessage;
+    else if (ind.screened)
+        record.message = "ruled out before evaluation by " + m_zyl.ruledOutBy(ind);
     m_failedIndex = -1;
     const auto stored = std::find_if(m_recorded.begin(), m_recorded.end(), [&](const auto& r) {
         return r.generation == record.generation && r.individual == index &&
-               r.variables == record.variables && r.value == record.value && !failed;
+               r.variables == record.variables && r.status == record.status &&
+               (r.value == record.value || ind.screened) && !failed;
     });
     if (stored != m_recorded.end()) {
         m_recorded.erase(stored);

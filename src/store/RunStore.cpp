@@ -42,7 +42,8 @@ CREATE TABLE run (
     objective TEXT NOT NULL,
     script TEXT NOT NULL,
     folder TEXT,
-    run_id TEXT
+    run_id TEXT,
+    overrides TEXT
 );
 CREATE TABLE state (
     id INTEGER PRIMARY KEY CHECK (id = 1),
@@ -156,6 +157,8 @@ void upgradeStoreLayout(sql::Database& db, std::int64_t fromVersion)
     }
     if (fromVersion < 5 && !hasColumn("run_id"))
         db.exec("ALTER TABLE run ADD COLUMN run_id TEXT");
+    if (fromVersion < 6 && !hasColumn("overrides"))
+        db.exec("ALTER TABLE run ADD COLUMN overrides TEXT");
     db.exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
 }
 
@@ -248,6 +251,8 @@ std::string_view statusText(RecordStatus status)
         return "cancelled";
     case RecordStatus::FailureValue:
         return "failure_value";
+    case RecordStatus::Screened:
+        return "screened";
     }
     return "ok";
 }
@@ -378,8 +383,9 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             sql::Statement run(store.m_db,
                                "INSERT INTO run (id, created, program, script_name, seed, "
                                "export_name, export_every_iteration, export_base, objective, "
-                               "script, owner_pid, owner_host, owner_since, folder, run_id) "
-                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                               "script, owner_pid, owner_host, owner_since, folder, run_id, "
+                               "overrides) "
+                               "VALUES (1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             run.bindText(1, header.created)
                 .bindText(2, header.program)
                 .bindText(3, header.scriptName);
@@ -400,6 +406,10 @@ RunStore RunStore::create(const std::string& path, RunHeader header, const Snaps
             else
                 run.bindText(13, header.folder);
             run.bindText(14, header.runId);
+            if (header.overrides.empty())
+                run.bindNull(15);
+            else
+                run.bindText(15, header.overrides);
             run.run();
             sql::Statement plot(store.m_db, "INSERT INTO plots VALUES (?, ?, ?, ?)");
             for (std::size_t p = 0; p < header.plots.size(); ++p)

@@ -29,8 +29,9 @@ constexpr std::int32_t kStoreApplicationId = 0x5A594C00;
 /// this layout when a resume first writes it (version 2 added the table of scheduler jobs,
 /// version 3 the run's folder and the table of the search method, which a run of
 /// the genetic algorithm leaves empty, version 4 the constraint values in the lists of
-/// individuals and in the evaluations' exact values, version 5 the run's id).
-constexpr std::int32_t kStoreVersion = 5;
+/// individuals and in the evaluations' exact values, version 5 the run's id, version 6 the
+/// command line's overrides of the script's keys).
+constexpr std::int32_t kStoreVersion = 6;
 
 /// The file of a running store was deleted, replaced or cut short behind the run's back: no
 /// later commit can reach the file the user sees, so the run must stop rather than go on
@@ -69,6 +70,9 @@ struct RunHeader {
     /// work folders are named after it): made at random by create() when left empty; "" in a
     /// store of an older ZYL until a resume upgrades it.
     std::string runId;
+    /// The keys the command line set over the script's (overridesText: `--set` arguments, one
+    /// a line), already written into `scriptText`; "" for none, and in a store of an older ZYL.
+    std::string overrides;
     /// Filled by create().
     std::string created;
     std::string program;
@@ -115,8 +119,10 @@ struct PlotPointRecord {
 /// What became of an evaluation: "ok" is a value the objective gave, the only kind that a
 /// resume or --reuse takes back; "failure_value" a failure that took the script's
 /// failure_value; "timeout" a program that ran out of its time (with or without the failure
-/// value); "failed" any other failure; "cancelled" a program ended by the run's end.
-enum class RecordStatus { Ok, Failed, TimedOut, Cancelled, FailureValue };
+/// value); "failed" any other failure; "cancelled" a program ended by the run's end;
+/// "screened" a design that a CONSTRAINTS formula ruled out before its program ran (no value
+/// and no failure).
+enum class RecordStatus { Ok, Failed, TimedOut, Cancelled, FailureValue, Screened };
 std::string_view statusText(RecordStatus status);
 
 /// One finished evaluation of an external program or one typed value.

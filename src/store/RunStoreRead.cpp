@@ -59,7 +59,8 @@ void decodeExactEvaluation(std::string_view bytes, EvaluationRecord& record)
 RecordStatus parseStatus(const std::string& text)
 {
     for (RecordStatus status : {RecordStatus::Ok, RecordStatus::Failed, RecordStatus::TimedOut,
-                                RecordStatus::Cancelled, RecordStatus::FailureValue})
+                                RecordStatus::Cancelled, RecordStatus::FailureValue,
+                                RecordStatus::Screened})
         if (statusText(status) == text)
             return status;
     throw Exception("an evaluation has the unknown status \"" + text + "\"");
@@ -75,7 +76,8 @@ StoredRun RunStore::read()
             // A store of the first two layouts has no folder: the run's folder is unknown; one
             // before the fifth has no id.
             const std::string columns = std::string(m_version >= 3 ? "folder" : "NULL") + ", " +
-                                        (m_version >= 5 ? "run_id" : "NULL");
+                                        (m_version >= 5 ? "run_id" : "NULL") + ", " +
+                                        (m_version >= 6 ? "overrides" : "NULL");
             sql::Statement q(m_db, ("SELECT created, program, script_name, seed, export_name, "
                                     "export_every_iteration, export_base, objective, script, " +
                                     columns + " FROM run")
@@ -97,6 +99,8 @@ StoredRun RunStore::read()
                 h.folder = q.columnText(9);
             if (!q.isNull(10))
                 h.runId = q.columnText(10);
+            if (!q.isNull(11))
+                h.overrides = q.columnText(11);
             if (h.exportBase < 0)
                 damaged("the export file's starting size is negative");
         }
@@ -331,7 +335,8 @@ std::pair<std::int64_t, std::int64_t> RunStore::failureCounts(std::int32_t throu
         while (q.step()) {
             const RecordStatus status = parseStatus(q.columnText(0));
             const std::int64_t count = q.columnInt(1);
-            if (status == RecordStatus::Ok || status == RecordStatus::Cancelled)
+            if (status == RecordStatus::Ok || status == RecordStatus::Cancelled ||
+                status == RecordStatus::Screened)
                 continue;
             failures += count;
             // In a generation that was completed, a timeout can only have taken the failure

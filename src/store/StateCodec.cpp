@@ -129,7 +129,8 @@ int objectiveCount(const ZYL& zyl)
 
 IndivData toData(const Indiv& ind)
 {
-    IndivData data{ind.value, ind.evaluated, {}, ind.violation, ind.constraints, ind.objectives};
+    IndivData data{ind.value,       ind.evaluated, {},          ind.violation,
+                   ind.constraints, ind.objectives, ind.screened};
     for (int j = 0; j < ind.count(); ++j)
         data.variables.push_back(ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
     return data;
@@ -145,6 +146,7 @@ void applyData(const IndivData& data, Indiv& ind)
             ind.gene(j)->setValue(data.variables[j]);
     ind.value = data.value;
     ind.evaluated = data.evaluated;
+    ind.screened = data.screened;
     ind.violation = data.violation;
     ind.constraints = data.constraints;
     ind.objectives = data.objectives;
@@ -159,6 +161,8 @@ namespace {
 constexpr std::uint32_t kConstrainedList = 0x80000000u;
 // The mark that objective values end each individual: a list of a task with several.
 constexpr std::uint32_t kObjectivesList = 0x40000000u;
+// The evaluated flag of a design ruled out before evaluation (evaluated, without a value).
+constexpr char kScreenedFlag = 2;
 
 template <class Each>
 void encodeList(ByteWriter& out, std::size_t count, int variables, int constraints,
@@ -191,7 +195,7 @@ void encodeList(ByteWriter& out, std::size_t count, int variables, int constrain
     for (std::size_t i = 0; i < count; ++i) {
         const Indiv& ind = each(i);
         putReal(ind.value);
-        *at++ = ind.evaluated ? 1 : 0;
+        *at++ = ind.screened ? kScreenedFlag : ind.evaluated ? 1 : 0;
         for (int j = 0; j < variables; ++j)
             putReal(j < ind.count() && ind.gene(j) ? ind.gene(j)->getValue() : 0.0);
         if (constraints > 0) {
@@ -259,9 +263,10 @@ std::vector<IndivData> decodeIndivs(std::string_view bytes, const std::string& w
     for (IndivData& ind : inds) {
         ind.value = in.f64();
         const std::uint8_t flag = in.u8();
-        if (flag > 1)
-            in.damaged("holds an evaluated flag that is neither 0 nor 1");
-        ind.evaluated = flag == 1;
+        if (flag > kScreenedFlag)
+            in.damaged("holds an evaluated flag that is neither 0, 1 nor 2");
+        ind.evaluated = flag != 0;
+        ind.screened = flag == kScreenedFlag;
         ind.variables.resize(variables);
         for (double& x : ind.variables)
             x = in.f64();
@@ -591,6 +596,8 @@ void encodeStatistics(ByteWriter& out, const ZYL& zyl)
     if (zyl.constrained() || zyl.objectives) {
         out.i32(zyl.feasible);
         out.f64(zyl.minViolation);
+        if (zyl.prescreen)
+            out.i32(zyl.screened);
     }
     if (const Objectives* o = zyl.objectives.get()) {
         out.u32(static_cast<std::uint32_t>(o->count()));
@@ -615,6 +622,10 @@ StatisticsFields decodeStatistics(std::string_view bytes)
     if (!in.atEnd()) {
         const std::int32_t feasible = in.i32();
         s.feasibility = std::make_pair(feasible, in.f64());
+        // The front that may follow takes 16 bytes and 16 an objective, so the count of
+        // screened designs is there exactly when 4 bytes are left over.
+        if (in.left() % 16 == 4)
+            s.screened = in.i32();
     }
     if (!in.atEnd()) {
         StatisticsFields::Front& front = s.front.emplace();
@@ -659,6 +670,8 @@ void applyStatistics(const StatisticsFields& s, ZYL& zyl)
         o->frontMin = s.front->min;
         o->frontMax = s.front->max;
     }
+    if (s.screened)
+        zyl.screened = *s.screened;
 }
 
 namespace {

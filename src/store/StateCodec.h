@@ -77,6 +77,8 @@ struct IndivData {
     std::vector<double> constraints;
     /// In a task with several objectives; otherwise empty.
     std::vector<double> objectives{};
+    /// Ruled out before evaluation (Indiv::screened); kept as the evaluated flag 2.
+    bool screened = false;
 
     bool operator==(const IndivData&) const = default;
 };
@@ -170,6 +172,8 @@ struct StatisticsFields {
         std::vector<double> min, max;
     };
     std::optional<Front> front;
+    /// With prescreen, after the feasibility: the designs ruled out before evaluation.
+    std::optional<std::int32_t> screened;
 };
 void encodeStatistics(ByteWriter& out, const ZYL& zyl);
 StatisticsFields decodeStatistics(std::string_view bytes);

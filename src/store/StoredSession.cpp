@@ -163,6 +163,7 @@ std::unique_ptr<StoredSession> StoredSession::open(const StoreRequest& request,
 void StoredSession::start(const StoreRequest& request)
 {
     script = *request.script;
+    applyOverrides(script, request.overrides);
     const std::uint64_t seed = request.seed ? *request.seed : LcgRng::clockSeed();
     rng.reseed(seed);
     project = loadProject(script, m_settings, m_table, rng);
@@ -175,6 +176,7 @@ void StoredSession::start(const StoreRequest& request)
                                   reusePath);
 
     RunHeader header = makeRunHeader(script, m_settings, project, seed, request.scriptName);
+    header.overrides = overridesText(request.overrides);
     header.runId = runId = newRunId();
     m_store.emplace(RunStore::create(request.storePath, header,
                                      initialSnapshot(recorded(), {}, header.exportBase)));
@@ -210,10 +212,16 @@ void StoredSession::resume(const StoreRequest& request)
     const StoredRun stored = m_store->read();
     // Read with the rest, so that a damaged record is refused before anything is written.
     m_jobs = m_store->openJobs();
-    if (request.script && !sameScript(*request.script, stored.header.scriptText))
-        throw Exception("The script " + inQuotes(request.scriptName) +
-                        " differs from the one the run store " + inQuotes(request.storePath) +
-                        " holds.");
+    const std::vector<ScriptOverride> overrides = recordedOverrides(request, stored);
+    if (request.script) {
+        // The recorded overrides are in the stored script, and not in the file given.
+        ProjectScript given = *request.script;
+        applyOverrides(given, overrides);
+        if (!sameScript(given, stored.header.scriptText))
+            throw Exception("The script " + inQuotes(request.scriptName) +
+                            " differs from the one the run store " +
+                            inQuotes(request.storePath) + " holds.");
+    }
     refuseAnotherSeed(request, stored);
     enterRunFolder(stored.header.folder, request.storePath);
     RestoredRun restored = restoreRun(stored, request.storePath, m_settings, m_table, rng);
@@ -226,6 +234,7 @@ void StoredSession::resume(const StoreRequest& request)
     clock = RunClock(restored.runSeconds);
     statistics = std::move(restored.statistics);
     finishedEvaluations = std::move(restored.finishedEvaluations);
+    screenedEvaluations = std::move(restored.screenedEvaluations);
     if (!stored.generations.empty())
         lastFigures = stored.generations.back().figures;
     resumed = true;
@@ -245,6 +254,27 @@ void StoredSession::resume(const StoreRequest& request)
     m_recorder.emplace(*m_store, recorded(), stored.header.exportName, m_exportRepair.size,
                        stored.bufferEntries);
     m_beginPending = true;
+}
+
+std::vector<ScriptOverride> StoredSession::recordedOverrides(const StoreRequest& request,
+                                                             const StoredRun& stored)
+{
+    std::vector<ScriptOverride> recorded;
+    try {
+        recorded = overridesFromText(stored.header.overrides);
+    } catch (const std::exception& error) {
+        throw Exception("The run store " + inQuotes(request.storePath) +
+                        " is damaged: the overrides of the script are unreadable: " +
+                        error.what());
+    }
+    // As with the seed, the command that started the run continues it, and so does one that
+    // leaves them out; another set would make the rest of the run another task.
+    if (!request.overrides.empty() && !sameOverrides(request.overrides, recorded))
+        throw Exception("The run store " + inQuotes(request.storePath) +
+                        " holds a run started with " + overridesCommand(recorded) +
+                        ": a resume continues it, and cannot take " +
+                        overridesCommand(request.overrides) + ".");
+    return recorded;
 }
 
 void StoredSession::refuseAnotherSeed(const StoreRequest& request, const StoredRun& stored)

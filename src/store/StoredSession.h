@@ -6,6 +6,7 @@
 #include "store/RunRecorder.h"
 #include "store/Restore.h"
 #include "store/RunStore.h"
+#include "script/ScriptOverrides.h"
 
 #include <functional>
 #include <memory>
@@ -32,6 +33,9 @@ struct StoreRequest {
     /// Another store whose evaluations fill the buffer of a new run; when empty the script's
     /// reuse_store applies. Ignored on resume (the reused entries are in the store already).
     std::string reusePath;
+    /// The command line's `--set`: written over the script of a new run, and recorded with it.
+    /// A resume takes the recorded ones; given again, they must be the same.
+    std::vector<ScriptOverride> overrides;
     /// Receives the lines a resume has to say while it ends the scheduler jobs of the
     /// interrupted process (the scheduler not answering, what was ended and taken over).
     std::function<void(const std::string&)> notice;
@@ -64,11 +68,14 @@ void refuseExportOntoRunFiles(const ProjectScript& script, const ProjectSettings
 /// - --resume: a store that holds a run is continued; a missing or empty one is started
 ///   from the script, so that a requeued job can always give the same command. A script
 ///   given with it must be the one the store holds ("The script \"S\" differs from the one
-///   the run store \"F\" holds."), its OPTIONS seed aside: a resumed generator continues from
-///   its stored state, so the seed a first command line gave need not be given again, and
-///   another one is refused ("The run store \"F\" holds a run started with the seed N: a
-///   resume continues it, and cannot take the seed M."); "The run store \"F\" holds no run
-///   to resume, and no script was given to start one." when there is neither;
+///   the run store \"F\" holds."; the overrides recorded with the run are written over it
+///   first), its OPTIONS seed aside: a resumed generator continues from its stored state, so
+///   the seed a first command line gave need not be given again, and another one is refused
+///   ("The run store \"F\" holds a run started with the seed N: a resume continues it, and
+///   cannot take the seed M."); the overrides likewise: none takes the recorded ones, others
+///   are refused ("The run store \"F\" holds a run started with --set A: a resume continues
+///   it, and cannot take --set B."); "The run store \"F\" holds no run to resume, and no
+///   script was given to start one." when there is neither;
 /// - a resume (at begin()) ends the scheduler jobs the interrupted process left (the store
 ///   records them) before anything is submitted: what still runs is cancelled and awaited, and the array
 ///   tasks of the generation in progress that had finished with a value are taken as that
@@ -130,6 +137,8 @@ public:
     /// External values of the generation in progress, to be handed to the run's evaluation
     /// step instead of running the program again (see RestoredRun).
     std::vector<EvaluationRecord> finishedEvaluations;
+    /// Its designs recorded as ruled out before evaluation (RestoredRun).
+    std::vector<EvaluationRecord> screenedEvaluations;
     /// Buffer entries a reuse added to a new run.
     std::size_t reused = 0;
     /// The figures of the last stored generation (of a resumed run that has one), for a
@@ -166,6 +175,9 @@ private:
     void start(const StoreRequest& request);
     void resume(const StoreRequest& request);
     static void refuseAnotherSeed(const StoreRequest& request, const StoredRun& stored);
+    /// The overrides the run started with; refuses others given now.
+    static std::vector<ScriptOverride> recordedOverrides(const StoreRequest& request,
+                                                         const StoredRun& stored);
     void endEarlierJobs();
     void adoptEarlierResults();
     /// Changes into the folder a resumed run started in ("" for unknown: stays).

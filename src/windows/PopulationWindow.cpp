@@ -78,8 +78,12 @@ void TForm2::showEvaluatedValue(int index, bool announce)
     if (row < 0)
         return;
     const Indiv& ind = m_zyl.population[static_cast<std::size_t>(index)];
-    m_model.setViolation(row, ind.violation);
-    m_model.setCaptionValue(row, ind.value, announce);
+    if (ind.screened) {
+        m_model.setCaptionScreened(row, ind, announce);
+    } else {
+        m_model.setViolation(row, ind.violation);
+        m_model.setCaptionValue(row, ind.value, announce);
+    }
     if (!announce) {
         if (m_notedFirst > m_notedLast) {
             m_notedFirst = m_notedLast = row;

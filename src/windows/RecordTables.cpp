@@ -163,7 +163,7 @@ QStringList individualHeaders(const ZYL& zyl)
 } // namespace
 
 IndividualTableModel::IndividualTableModel(const ZYL& zyl, QObject* parent)
-    : AppendOnlyTableModel(individualHeaders(zyl), parent),
+    : AppendOnlyTableModel(individualHeaders(zyl), parent), m_zyl(zyl),
       m_stride(1 + static_cast<int>(zyl.names.size()) + (zyl.constrained() ? 1 : 0)),
       m_constrained(zyl.constrained())
 {
@@ -184,7 +184,27 @@ void IndividualTableModel::appendIndividual(const Indiv& ind, bool valueKnown)
     }
     if (m_constrained)
         m_numbers.push_back(ind.violation);
+    if (ind.screened) {
+        m_captions.back() = Caption::Screened;
+        m_texts[storedRows()] = screenedCaption(ind);
+    }
     rowStored();
+}
+
+QString IndividualTableModel::screenedCaption(const Indiv& ind) const
+{
+    return QStringLiteral("ruled out by ") + QString::fromStdString(m_zyl.ruledOutBy(ind));
+}
+
+void IndividualTableModel::setCaptionScreened(int row, const Indiv& ind, bool announce)
+{
+    if (row < 0 || row >= storedRows())
+        return;
+    setViolation(row, ind.violation);
+    m_captions[static_cast<std::size_t>(row)] = Caption::Screened;
+    m_texts[row] = screenedCaption(ind);
+    if (announce)
+        captionChanged(row);
 }
 
 void IndividualTableModel::appendSeparator()
@@ -251,7 +271,8 @@ QString IndividualTableModel::cellText(int row, int column) const
         switch (caption) {
         case Caption::Unknown:
             return QStringLiteral("?");
-        case Caption::Text: {
+        case Caption::Text:
+        case Caption::Screened: {
             const auto found = m_texts.find(row);
             return found == m_texts.end() ? QString() : found->second;
         }
@@ -262,7 +283,9 @@ QString IndividualTableModel::cellText(int row, int column) const
     const double v = m_numbers[r * m_stride + static_cast<std::size_t>(column)];
     if (m_constrained && column == m_stride - 1)
         // Known with the value only: a design not evaluated yet has none.
-        return caption == Caption::Value ? QString::fromStdString(realToText(v)) : QString();
+        return caption == Caption::Value || caption == Caption::Screened
+                   ? QString::fromStdString(realToText(v))
+                   : QString();
     if (std::isnan(v))
         return {};
     if (m_wholeNumbers[static_cast<std::size_t>(column - 1)])

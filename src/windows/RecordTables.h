@@ -106,7 +106,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
     explicit IndividualTableModel(const ZYL& zyl, QObject* parent = nullptr);
 
     /// Stores a row for `ind`: its value as caption when evaluated (or `valueKnown`),
-    /// otherwise "?".
+    /// otherwise "?"; for a design ruled out before evaluation, why (screenedCaption).
     void appendIndividual(const Indiv& ind, bool valueKnown = false);
     /// Stores a row with an empty caption and no cells.
     void appendSeparator();
@@ -121,6 +121,9 @@ class IndividualTableModel : public AppendOnlyTableModel {
     void announceCaptions(int first, int last);
     /// The caption of a stored row becomes `text` as it stands.
     void setCaptionText(int row, const QString& text);
+    /// The caption of a stored row says why `ind`, ruled out before evaluation, has no value
+    /// ("ruled out by" and the constraints), its violation shown beside it.
+    void setCaptionScreened(int row, const Indiv& ind, bool announce = true);
     QString cellText(int row, int column) const;
 
     /// Whether the views may edit the caption column; with `takesValue`, only the captions of
@@ -145,13 +148,15 @@ class IndividualTableModel : public AppendOnlyTableModel {
     void clearStorage() override;
 
   private:
-    enum class Caption : std::uint8_t { Unknown, Value, Separator, Text };
+    enum class Caption : std::uint8_t { Unknown, Value, Separator, Text, Screened };
+    QString screenedCaption(const Indiv& ind) const;
     void captionChanged(int row);
     bool captionTakesValue(const QModelIndex& index) const;
 
     /// The columns whose texts change with a caption: the caption, and the violation.
     int lastCaptionColumn() const { return m_constrained ? m_stride - 1 : 0; }
 
+    const ZYL& m_zyl;
     int m_stride;
     bool m_constrained = false;
     std::vector<bool> m_wholeNumbers;
@@ -160,7 +165,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
     /// Per row: the caption's kind; then m_stride numbers: the value and the variables.
     std::deque<Caption> m_captions;
     std::deque<double> m_numbers;
-    /// Captions that are typed texts rather than values (rare: edits only).
+    /// Captions that are texts rather than values: typed ones, and why a design was ruled out.
     std::unordered_map<int, QString> m_texts;
 };
 

@@ -67,9 +67,13 @@ wrong = [(batch, ["--bogus", default]), (batch, []), (batch, ["--seed", "-1", de
          (batch, ["--store", "", default]), (batch, ["--resume", "--store", ""]),
          (batch, ["--reuse", "", default]), (batch, ["--workers", "0x10", default]),
          (batch, ["--workers", "1025", default]),
+         (batch, ["--set", "method=de", default]), (batch, ["--set", "OPTIONS.method", default]),
+         (batch, ["--set", "OPTIONS.seed=2", "--seed", "1", default]),
+         (batch, ["--set", "OPTIONS.method=de", "--set", "options.Method=ga", default]),
          (console, ["extra"]), (console, ["--bogus"])]
 if desktop != "-":
-    wrong.append((desktop, ["--bogus"]))
+    wrong += [(desktop, ["--bogus"]), (desktop, ["--set", "x", default]),
+              (desktop, ["--set", "OPTIONS.close=1"]), (desktop, [default, "--set"])]
 for program, args in wrong:
     r = run(program, args)
     name = os.path.basename(program)
@@ -160,8 +164,15 @@ check("json interrupted", p.returncode == 143 and report["end"] == "interrupted"
       and report["exitStatus"] == 143, out.decode())
 
 # 5. The desktop program with two arguments says so on standard error; without a display to
-# answer its error box it ends at once, with status 2.
+# answer its error box it ends at once, with status 2. Keys set on its command line are the
+# project's: close=1 ends it after a run of three generations, the last one exported.
 if desktop != "-":
+    r = run(desktop, ["--set", "OPTIONS.close=1", "--set=OPTIONS.loop_counter=3",
+                      "--set", "EXPORT.g=Generation", "--set", "EXPORT_NAMES.export_name=set.tsv",
+                      default], timeout=60)
+    exported = os.path.join(work, "set.tsv")
+    check("zyl --set", r.returncode == 0 and os.path.exists(exported) and
+          open(exported).read().split()[-1] == "3", r.stderr.decode()[-300:])
     try:
         r = run(desktop, ["a.txt", "b.txt"], timeout=30)
         check("zyl two arguments", r.returncode == 2 and

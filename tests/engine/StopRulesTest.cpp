@@ -118,6 +118,14 @@ TEST_F(StopRules, TheStallCountAddsUpSmallGainsAndFollowsTheDirection)
     for (double best : {1.0, 0.0, 2.0, 2.4})
         EXPECT_FALSE(check(best));
     EXPECT_EQ(state.stallCount, 1); // falling is no gain when maximising; 1 -> 2 was one
+
+    // A best without a value (every design ruled out before evaluation) is passed by the
+    // first value, which starts the count again.
+    state = {};
+    for (double best : {std::nan(""), std::nan(""), 5.0})
+        EXPECT_FALSE(check(best));
+    EXPECT_EQ(state.stallCount, 0);
+    EXPECT_EQ(state.stallBest, 5.0);
 }
 
 TEST_F(StopRules, EachRuleEndsTheTaskWithItsReason)

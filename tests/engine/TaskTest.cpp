@@ -27,7 +27,12 @@ public:
             onEvaluated(index);
     }
     void buffered(const Indiv&) override { ++bufferedRows; }
-    void statistics() override { ++statisticsShown; }
+    void statistics() override
+    {
+        ++statisticsShown;
+        if (onStatistics)
+            onStatistics();
+    }
     void plotUpdated(std::size_t plot) override { plotsUpdated.push_back(plot); }
     void populationChanged() override { ++populationShown; }
     void generationDone() override { ++generations; }
@@ -37,6 +42,7 @@ public:
     std::vector<std::size_t> plotsUpdated;
     int bufferedRows = 0, statisticsShown = 0, populationShown = 0, generations = 0;
     std::function<void(int)> onEvaluated;
+    std::function<void()> onStatistics;
 };
 
 class Runs : public ::testing::Test {
@@ -402,4 +408,149 @@ TEST_F(Runs, SeveralObjectivesComeWithEveryEvaluation)
     ASSERT_EQ(recorder.warnings.size(), 1u);
     EXPECT_EQ(recorder.warnings[0].rfind("Analytical function\nb is not a real number: ", 0), 0u)
         << recorder.warnings[0];
+}
+
+namespace {
+
+/// An external program as a backend: f = x1 + x2 with the program's constraint x1 - 0.8,
+/// every design it is sent kept.
+class CountingProgram : public EvaluationBackend {
+public:
+    void evaluate(EvaluationBatch& batch) override
+    {
+        for (std::size_t k = 0; k < batch.size(); ++k) {
+            const Indiv& ind = batch.individual(k);
+            const double x1 = ind.gene(0)->getValue(), x2 = ind.gene(1)->getValue();
+            sent.emplace_back(x1, x2);
+            EvaluationOutcome outcome = EvaluationOutcome::evaluated(x1 + x2);
+            outcome.constraints = {x1 - 0.8};
+            batch.report(k, std::move(outcome));
+        }
+    }
+    std::vector<std::pair<double, double>> sent;
+};
+
+} // namespace
+
+TEST_F(Runs, AnExternalProgramIsSentNoDesignThatAConstraintRulesOut)
+{
+    for (const char* method : {"ga", "cmaes", "de", "trust"})
+        for (const bool prescreen : {true, false}) {
+            SCOPED_TRACE(std::string(method) + (prescreen ? "" : " prescreen=0"));
+            table.clear();
+            table.registerBuiltinSymbols();
+            load(std::string("[FUNCTION]\nexternal=1\nexternal_name=none\ninput_name=in\n"
+                             "output_name=out\nexternal_constraints=1\n") +
+                 (prescreen ? "" : "prescreen=0\n") +
+                 "[CONSTRAINTS]\nslim=x2-x1\n[VARIABLES]\nx1=real[0;1]\nx2=real[0;1]\n"
+                 "[POPULATION]\nsize=6\n[OPTIONS]\nmax_iteration=12\nloop_counter=12\nmethod=" +
+                 method + "\n[SHOW]\nbuffer_individuals=1\n");
+            const ZYL& zyl = *project.zyl;
+            int screenedSeen = 0;
+            // The generation as its statistics see it: the screened designs left out.
+            recorder.onStatistics = [&] {
+                double sum = 0;
+                int evaluated = 0;
+                for (const Indiv& ind : zyl.population) {
+                    if (!ind.screened) {
+                        sum += ind.value;
+                        ++evaluated;
+                        continue;
+                    }
+                    const double x1 = ind.gene(0)->getValue(), x2 = ind.gene(1)->getValue();
+                    EXPECT_TRUE(ind.evaluated && std::isnan(ind.value));
+                    EXPECT_EQ(ind.violation, x2 - x1);
+                    EXPECT_TRUE(std::isnan(ind.constraints.at(1)));
+                }
+                EXPECT_EQ(zyl.screened, zyl.popSize - evaluated);
+                if (evaluated > 0) {
+                    EXPECT_DOUBLE_EQ(zyl.average, sum / evaluated);
+                }
+                screenedSeen += zyl.screened;
+            };
+            CountingProgram program;
+            StopRuleState stop;
+            Task task(RunContext{*project.zyl, settings, script, table, project.plots, &program,
+                                 &stop},
+                      sync, recorder);
+            task.execute();
+            recorder.onStatistics = nullptr;
+            ASSERT_TRUE(recorder.warnings.empty()) << recorder.warnings[0];
+            ASSERT_EQ(zyl.generation, 12);
+            const auto broken = std::count_if(program.sent.begin(), program.sent.end(),
+                                              [](const auto& d) { return d.second > d.first; });
+            // Only what the program computed counts as an evaluation.
+            EXPECT_EQ(stop.evaluations, static_cast<std::int64_t>(program.sent.size()));
+            if (prescreen) {
+                EXPECT_EQ(broken, 0);
+                EXPECT_GT(screenedSeen, 0);
+                EXPECT_EQ(evaluateNumericText("Screened"), zyl.screened);
+            } else {
+                EXPECT_GT(broken, 0);
+                EXPECT_EQ(screenedSeen, 0);
+            }
+        }
+    // A screened design ranks after an evaluated one of any violation, and among its kind by
+    // its own.
+    const ZYL& zyl = *project.zyl;
+    Indiv s1 = zyl.templateIndiv, s2 = zyl.templateIndiv, e = zyl.templateIndiv;
+    const double small = 0.1, large = 0.7;
+    zyl.screen(s1, &small);
+    zyl.screen(s2, &large);
+    e.evaluated = true;
+    e.violation = std::numeric_limits<double>::infinity();
+    EXPECT_TRUE(zyl.better(e, s1));
+    EXPECT_FALSE(zyl.better(s1, e));
+    EXPECT_TRUE(zyl.better(s1, s2));
+    EXPECT_EQ(zyl.ruledOutBy(s2), "slim");
+    std::string message;
+    try {
+        load("[FUNCTION]\nanalytical=1\nprescreen=2\n[EQUATIONS]\nf=x\n[VARIABLES]\n"
+             "x=real[0;1]\n[POPULATION]\nsize=2\n");
+    } catch (const Exception& error) {
+        message = error.what();
+    }
+    EXPECT_EQ(message, "Prescreen ought to be 0 or 1");
+}
+
+TEST_F(Runs, WithSeveralObjectivesADesignRuledOutRanksAfterEveryEvaluatedOne)
+{
+    // The program's constraint is never a number: every evaluated design is infinitely
+    // infeasible, and still ranks before a screened one of a small violation.
+    class Program : public EvaluationBackend {
+    public:
+        void evaluate(EvaluationBatch& batch) override
+        {
+            for (std::size_t k = 0; k < batch.size(); ++k) {
+                const double x1 = batch.individual(k).gene(0)->getValue();
+                EvaluationOutcome outcome = EvaluationOutcome::evaluated(x1);
+                outcome.objectives = {x1, 1 - x1};
+                outcome.constraints = {std::numeric_limits<double>::quiet_NaN()};
+                batch.report(k, std::move(outcome));
+            }
+        }
+    } program;
+    load("[FUNCTION]\nexternal=1\nexternal_name=none\ninput_name=in\noutput_name=out\n"
+         "external_objectives=2\nexternal_constraints=1\n[CONSTRAINTS]\nslim=x2-x1\n"
+         "[VARIABLES]\nx1=real[0;1]\nx2=real[0;1]\n[POPULATION]\nsize=8\n"
+         "[OPTIONS]\nmax_iteration=10\nloop_counter=10\nmethod=nsga2\n");
+    const ZYL& zyl = *project.zyl;
+    int checked = 0;
+    recorder.onStatistics = [&] {
+        const auto& kept = zyl.objectives->kept;
+        const bool anyEvaluated = std::any_of(kept.begin(), kept.end(),
+                                              [](const Indiv& ind) { return !ind.screened; });
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            if (anyEvaluated && kept[i].screened) {
+                EXPECT_FALSE(zyl.objectives->onFront[i]) << "generation " << zyl.generation;
+                ++checked;
+            }
+    };
+    StopRuleState stop;
+    Task task(RunContext{*project.zyl, settings, script, table, project.plots, &program, &stop},
+              sync, recorder);
+    task.execute();
+    recorder.onStatistics = nullptr;
+    ASSERT_TRUE(recorder.warnings.empty()) << recorder.warnings[0];
+    EXPECT_GT(checked, 0) << "some screened design was kept beside evaluated ones";
 }

@@ -55,12 +55,15 @@ std::string openMessage(const StoreRequest& r)
 }
 
 /// A store holding a run of `script` with two committed generations.
-void makeStore(const std::string& path, const char* script = kScript)
+void makeStore(const std::string& path, const char* script = kScript,
+               const std::vector<ScriptOverride>& overrides = {})
 {
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
-    auto session = StoredSession::open(request(path, script, false), settings, table);
+    StoreRequest r = request(path, script, false);
+    r.overrides = overrides;
+    auto session = StoredSession::open(r, settings, table);
     RowCollector rows(session->zyl(), settings);
     RecordingObserver observer(session->recorder(), rows, session->zyl(), settings);
     session->recorder().setPacing(false);
@@ -180,6 +183,49 @@ TEST(Opening, ARunStartsOnlyWhereThereIsNone)
     writeFile(dir / "empty.zyl", "");
     EXPECT_EQ(openMessage(request(dir / "empty.zyl", kScript, false)), "");
     EXPECT_EQ(RunStore::probe(dir / "empty.zyl"), RunStore::Content::Run);
+}
+
+TEST(Opening, TheOverridesARunStartedWithAreItsOwnAtEveryResume)
+{
+    TempDir dir;
+    const std::string store = dir / "run.zyl";
+    const std::vector<ScriptOverride> overrides =
+        parseOverrides({"OPTIONS.max_iteration=4", "POPULATION.size=8"});
+    makeStore(store, kScript, overrides);
+    const StoredRun stored = inspectRunStore(store);
+    EXPECT_EQ(stored.header.overrides, "OPTIONS.max_iteration=4\nPOPULATION.size=8\n");
+    EXPECT_THAT(stored.header.scriptText, HasSubstr("size=8"));
+    const std::string before = fileBytes(store);
+
+    // The script without them, with them in another order, or no script: the same task.
+    for (bool withScript : {true, false})
+        for (const std::vector<ScriptOverride>& given :
+             {std::vector<ScriptOverride>{}, {overrides[1], overrides[0]}}) {
+            StoreRequest r = request(store, withScript ? kScript : nullptr, true);
+            r.overrides = given;
+            SymbolTable table;
+            table.registerBuiltinSymbols();
+            ProjectSettings settings;
+            auto session = StoredSession::open(r, settings, table);
+            EXPECT_EQ(session->zyl().popSize, 8);
+            EXPECT_EQ(session->zyl().maxIteration, 4);
+        }
+    StoreRequest other = request(store, kScript, true);
+    other.overrides = parseOverrides({"POPULATION.size=10"});
+    EXPECT_EQ(openMessage(other),
+              "The run store \"" + store +
+                  "\" holds a run started with --set OPTIONS.max_iteration=4 --set "
+                  "POPULATION.size=8: a resume continues it, and cannot take --set "
+                  "POPULATION.size=10.");
+    EXPECT_EQ(fileBytes(store), before);
+
+    const std::string plain = dir / "plain.zyl";
+    makeStore(plain);
+    EXPECT_TRUE(inspectRunStore(plain).header.overrides.empty());
+    other.storePath = plain;
+    EXPECT_EQ(openMessage(other), "The run store \"" + plain +
+                                      "\" holds a run started with no --set: a resume continues "
+                                      "it, and cannot take --set POPULATION.size=10.");
 }
 
 TEST(Opening, DamagedStoresAreRefusedAndLeftAlone)

@@ -399,3 +399,56 @@ TEST_F(Windows, AMultiObjectiveTaskHasAParetoWindowShownEachGenerationThatMinimi
     EXPECT_TRUE(frame->isMinimized());
     EXPECT_EQ(windows->paretoWindow(), pareto);
 }
+
+namespace {
+
+/// An external program as a backend: the value x1, no constraint of its own.
+class ValueOfX1 : public EvaluationBackend {
+public:
+    void evaluate(EvaluationBatch& batch) override
+    {
+        for (std::size_t k = 0; k < batch.size(); ++k)
+            batch.report(k, EvaluationOutcome::evaluated(batch.individual(k).gene(0)->getValue()));
+    }
+};
+
+} // namespace
+
+TEST_F(Windows, ARowRuledOutBeforeEvaluationSaysWhy)
+{
+    load("[FUNCTION]\nexternal=1\nexternal_name=none\ninput_name=in\noutput_name=out\n"
+         "[CONSTRAINTS]\nlow=x1-0.2\n[VARIABLES]\nx1=real[0;1]\n[POPULATION]\nsize=8\n"
+         "[SHOW]\npopulation=1\npopulation_history=1\nbuffered=1\nbuffer_individuals=1\n");
+    ValueOfX1 program;
+    Task task(RunContext{*project.zyl, settings, script, table, project.plots, &program}, sync,
+              *windows);
+    task.execute();
+    windows->flush();
+    // The buffer holds every design of the generation, with its true values.
+    const IndividualTableModel& buffered = windows->bufferedWindow()->model();
+    ASSERT_EQ(buffered.rowCount(), 8);
+    int screened = 0, r = 0;
+    for (const Indiv& entry : project.zyl->buffer.entries()) {
+        const bool out = entry.gene(0)->getValue() > 0.2;
+        ASSERT_EQ(entry.screened, out);
+        screened += out ? 1 : 0;
+        EXPECT_EQ(buffered.cellText(r, 0).toStdString(),
+                  out ? "ruled out by low" : realToText(entry.value));
+        // The violation of the formula, known without the program.
+        EXPECT_EQ(buffered.cellText(r, 2).toStdString(), realToText(entry.violation));
+        ++r;
+    }
+    ASSERT_GT(screened, 0);
+    const IndividualTableModel& population = windows->populationWindow()->model();
+    int shown = 0;
+    for (int row = 0; row < 8; ++row)
+        shown += population.cellText(row, 0) == "ruled out by low" ? 1 : 0;
+    EXPECT_EQ(shown, screened);
+    const TextTableModel& statistics = windows->statisticsWindow()->model();
+    std::vector<QString> screenedRow;
+    for (int r = 0; r < statistics.rowCount(); ++r)
+        if (statistics.cellText(r, 0) == "Screened")
+            screenedRow = {statistics.cellText(r, 1), statistics.cellText(r, 2)};
+    EXPECT_EQ(screenedRow, (std::vector<QString>{QString::number(screened),
+                                                 "Designs ruled out before evaluation"}));
+}
