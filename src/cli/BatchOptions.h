@@ -24,6 +24,8 @@ struct BatchOptions {
     std::string store;
     bool resume = false;
     std::string reuse;
+    /// --follow FILE: the progress of a run that another process records in FILE.
+    std::string follow;
 };
 
 /// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after

@@ -125,7 +125,7 @@ std::unique_ptr<StoreWatch> StoreWatch::open(const std::string& path, ProjectSet
     w.m_script = std::move(restored.script);
     w.m_project = std::move(restored.project);
     w.m_stop = restored.stop;
-    w.m_statistics = std::move(restored.statistics);
+    w.m_generations = std::move(stored.generations);
     w.m_generation = stored.state.generation;
     w.m_bufferEntries = stored.bufferEntries;
     w.m_parameters = stored.state.parameters;

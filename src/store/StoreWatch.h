@@ -110,8 +110,8 @@ public:
     LoadedProject& project() { return m_project; }
     ZYL& zyl() { return *m_project.zyl; }
     StopRuleState& stop() { return m_stop; }
-    /// Rows of the Statistics window of every generation the store held when it was opened.
-    const std::vector<std::vector<StatisticsRow>>& statistics() const { return m_statistics; }
+    /// Every generation the store held when the watch opened it, oldest first.
+    const std::vector<GenerationRecord>& generations() const { return m_generations; }
 
 private:
     StoreWatch(RunStore store, ProjectSettings& settings, SymbolTable& table);
@@ -131,7 +131,7 @@ private:
     ProjectScript m_script;
     LoadedProject m_project;
     StopRuleState m_stop;
-    std::vector<std::vector<StatisticsRow>> m_statistics;
+    std::vector<GenerationRecord> m_generations;
 
     // How far the project has followed the store.
     std::int64_t m_dataVersion = -1;

@@ -119,7 +119,7 @@ TEST(Watch, FollowsEveryCommitOnceInOrderAndEndsAsOpenShowsTheStore)
     writer->run(1);
     Watcher watcher(store);
     StoreWatch& watch = *watcher.watch;
-    EXPECT_EQ(watch.statistics().size(), 1u);
+    EXPECT_EQ(watch.generations().size(), 1u);
     EXPECT_EQ(watch.status().state, WriterStatus::State::Running);
     EXPECT_EQ(watch.status().owner.pid, ::getpid());
     Calls calls;
