@@ -21,9 +21,9 @@ constexpr const char* kTables[] = {"run",         "state",  "generations", "plot
 
 [[noreturn]] void newerVersion(const std::string& path, std::int64_t version)
 {
-    throw Exception("The run store " + inQuotes(path) + " was written by a newer ZYL (store version " +
-                    std::to_string(version) + "; this ZYL reads version " +
-                    std::to_string(kStoreVersion) + ").");
+    throw Exception("The run store " + inQuotes(path) +
+                    " was written by a newer ZYL (store version " + std::to_string(version) +
+                    "; this ZYL reads version " + std::to_string(kStoreVersion) + ").");
 }
 
 } // namespace

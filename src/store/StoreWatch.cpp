@@ -188,9 +188,9 @@ bool StoreWatch::readNew(WatchObserver& observer)
         for (std::size_t p = 0; p < points.size(); ++p) {
             const auto& series = m_project.plots[p].series;
             for (std::size_t s = 0; s < series.size(); ++s)
-                points[p].push_back(m_store.readPoints(static_cast<std::int32_t>(p),
-                                                       static_cast<std::int32_t>(s),
-                                                       static_cast<std::int64_t>(series[s].size())));
+                points[p].push_back(
+                    m_store.readPoints(static_cast<std::int32_t>(p), static_cast<std::int32_t>(s),
+                                       static_cast<std::int64_t>(series[s].size())));
         }
         std::int64_t added = 0;
         chunks = m_store.readBuffer(m_bufferEntries, added);

@@ -54,7 +54,7 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
     }
     if (m_context.settings.showPopulation) {
         TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this,
-                            m_context.valueTyped};
+                            m_context.valueTyped, m_context.readOnly};
         m_population = new TForm2(m_context.zyl, m_context.settings, std::move(hooks));
         addWindow(m_population);
         m_population->fillPopulationList(m_context.settings.populationHistory);
@@ -133,6 +133,20 @@ void ResultWindows::statistics()
     }
     // Taken now: the rows describe this population, which the next generation replaces.
     takeStatisticsSnapshot(m_context.zyl, m_statisticsSnapshot);
+    m_storedRows.reset();
+    m_statisticsPending = true;
+    scheduleRefresh();
+}
+
+void ResultWindows::storedStatistics(const std::vector<StatisticsRow>& rows)
+{
+    if (!m_statistics)
+        return;
+    if (m_context.settings.statisticHistory) {
+        m_statistics->showRows(rows);
+        return;
+    }
+    m_storedRows = rows;
     m_statisticsPending = true;
     scheduleRefresh();
 }
@@ -170,8 +184,10 @@ void ResultWindows::refresh()
     m_refreshTimer.stop();
     if (m_statisticsPending && m_statistics)
         m_statistics->showRows(
-            statisticsRows(m_statisticsSnapshot, m_context.settings.showBuffered));
+            m_storedRows ? *m_storedRows
+                         : statisticsRows(m_statisticsSnapshot, m_context.settings.showBuffered));
     m_statisticsPending = false;
+    m_storedRows.reset();
     if (m_population) {
         if (m_populationPending)
             m_population->fillPopulationList(/*keepHistory=*/false);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QMdiArea;
@@ -42,6 +43,8 @@ struct ResultContext {
     std::function<void(int index)> valueTyped = {};
     /// Where the charts' Save to file starts and what it remembers; none when null.
     std::shared_ptr<DialogFolder> dialogFolder = {};
+    /// Nothing can be typed into the windows (another process writes the project's store).
+    bool readOnly = false;
 };
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics
@@ -66,6 +69,11 @@ class ResultWindows : public RunObserver {
     void statistics() override;
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
+
+    /// A generation's statistics rows as a run store keeps them (a store reopened or
+    /// watched), in the place of statistics(): with the statistic history a block more,
+    /// otherwise the block shown from the next refresh on.
+    void storedStatistics(const std::vector<StatisticsRow>& rows);
 
     /// Shows everything stored so far at once (the windows otherwise catch up at display
     /// rate).
@@ -97,6 +105,8 @@ class ResultWindows : public RunObserver {
     // What the next refresh shows.
     StatisticsSnapshot m_statisticsSnapshot;
     bool m_statisticsPending = false;
+    /// Rows from a store, in the place of the snapshot's.
+    std::optional<std::vector<StatisticsRow>> m_storedRows;
     bool m_populationPending = false;
     bool m_captionsPending = false;
     std::vector<bool> m_plotsPending;

@@ -269,7 +269,8 @@ TEST(Watch, BadStoresAreRefusedWithNothingWrittenOrMadeBesideThem)
         const std::string path = dir / (std::string(c.name) + ".zyl");
         writeFile(path, c.bytes);
         const std::string message = watchMessage(path);
-        const std::string prefix = std::string(c.name) == "text" ? "The file \"" : "The run store \"";
+        const std::string prefix =
+            std::string(c.name) == "text" ? "The file \"" : "The run store \"";
         EXPECT_THAT(message, ::testing::StartsWith(prefix + path + "\"" + c.expected));
         EXPECT_EQ(fileBytes(path), c.bytes);
         if (std::string(c.name) != "cut") {
