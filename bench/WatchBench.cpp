@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -109,8 +110,20 @@ public:
     }
 };
 
+/// The toolkit, on the offscreen platform unless told otherwise, made at the first need.
+void needApplication()
+{
+    static int argc = 1;
+    static char name[] = "WatchBench";
+    static char* argv[] = {name, nullptr};
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QApplication application(argc, argv);
+}
+
 void look(benchmark::State& state, bool withWindows)
 {
+    needApplication();
     const std::string store =
         (fs::temp_directory_path() / ("zyl-watch-bench-" + std::to_string(::getpid()) + ".zyl"))
             .string();
@@ -168,15 +181,4 @@ BENCHMARK(BM_WatchUpdateWithWindows)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

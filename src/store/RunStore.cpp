@@ -608,34 +608,6 @@ void RunStore::endJob(std::int64_t key)
     }
 }
 
-void RunStore::recordActivity(const RunActivity& a)
-{
-    if (!m_writable)
-        cannotWrite("it is open for reading only");
-    checkStillThere();
-    try {
-        setSynchronous(1);
-        sql::Transaction transaction(m_db);
-        // Made by the first record, so that a store without programs to run (or one of an
-        // older ZYL) stays as it is; a reader that finds no table finds no activity.
-        m_db.exec("CREATE TABLE IF NOT EXISTS activity (id INTEGER PRIMARY KEY CHECK (id = 1), "
-                  "pid INTEGER NOT NULL, host TEXT NOT NULL, generation INTEGER NOT NULL, "
-                  "evaluations INTEGER NOT NULL, running INTEGER NOT NULL, "
-                  "queued INTEGER NOT NULL, done INTEGER NOT NULL, failed INTEGER NOT NULL, "
-                  "updated TEXT NOT NULL)");
-        sql::Statement st(m_db, "INSERT OR REPLACE INTO activity VALUES "
-                                "(1, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        st.bind(1, static_cast<std::int64_t>(::getpid())).bindText(2, hostName());
-        st.bind(3, a.generation).bind(4, a.evaluations);
-        st.bind(5, a.programs.running).bind(6, a.programs.queued).bind(7, a.programs.done);
-        st.bind(8, a.programs.failed).bindText(9, utcNow());
-        st.run();
-        transaction.commit();
-    } catch (const Exception& error) {
-        cannotWrite(error.what());
-    }
-}
-
 void RunStore::commitSnapshot(const Snapshot& s)
 {
     if (!m_writable)

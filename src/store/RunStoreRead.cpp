@@ -298,32 +298,6 @@ std::vector<std::string> RunStore::readBuffer(std::int64_t first, std::int64_t& 
     return chunks;
 }
 
-std::optional<RunActivity> RunStore::readActivity()
-{
-    try {
-        if (m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
-                          "name = 'activity'") == 0)
-            return std::nullopt;
-        sql::Statement q(m_db, "SELECT pid, host, generation, evaluations, running, queued, "
-                               "done, failed, updated FROM activity");
-        if (!q.step())
-            return std::nullopt;
-        RunActivity a;
-        a.pid = q.columnInt(0);
-        a.host = q.columnText(1);
-        a.generation = static_cast<std::int32_t>(q.columnInt(2));
-        a.evaluations = q.columnInt(3);
-        a.programs.running = static_cast<int>(q.columnInt(4));
-        a.programs.queued = static_cast<int>(q.columnInt(5));
-        a.programs.done = static_cast<int>(q.columnInt(6));
-        a.programs.failed = static_cast<int>(q.columnInt(7));
-        a.updated = q.columnText(8);
-        return a;
-    } catch (const std::exception& error) {
-        failed(error);
-    }
-}
-
 StoredRun RunStore::read()
 {
     StoredRun run;

@@ -15,16 +15,12 @@ import time
 
 batch = os.path.abspath(sys.argv[1])
 work = tempfile.mkdtemp(prefix="zyl-watch-e2e-")
-passed = 0
-failed = 0
+checks = []
 
 
 def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-    else:
-        failed += 1
+    checks.append(bool(condition))
+    if not condition:
         print("FAIL %s %s" % (name, detail))
 
 
@@ -153,5 +149,5 @@ usage = subprocess.run([batch, "--follow", "notes.zyl", "task.txt"], cwd=cwd,
 check("--follow runs nothing", usage.returncode == 2, usage.stderr)
 
 shutil.rmtree(work, ignore_errors=True)
-print("%d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed else 0)
+print("%d passed, %d failed" % (checks.count(True), checks.count(False)))
+sys.exit(0 if all(checks) else 1)

@@ -22,7 +22,20 @@ const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
                       "[OPTIONS]\nmax_iteration=8\n[PLOTS]\nBest=CurrentMin;Average\n"
                       "[SHOW]\nbuffer_individuals=1\n";
 
-/// A process's worth of writing: a session on the store, recording as zyl-batch does.
+StoreRequest requestFor(const std::string& store, bool resume)
+{
+    StoreRequest r;
+    r.script = ProjectScript::fromText(kScript);
+    r.script->StripBlanks();
+    r.storePath = store;
+    r.resume = resume;
+    r.scriptName = "task.txt";
+    r.seed = 1;
+    return r;
+}
+
+/// A process's worth of writing: a session on the store, recording at every boundary as
+/// zyl-batch does at its paced ones.
 struct Writer {
     SymbolTable table;
     ProjectSettings settings;
@@ -30,21 +43,14 @@ struct Writer {
     std::optional<RowCollector> rows;
     std::optional<RecordingObserver> observer;
 
-    Writer(const std::string& store, bool resume, bool pacing = false)
+    Writer(const std::string& store, bool resume)
     {
         table.registerBuiltinSymbols();
-        StoreRequest r;
-        r.storePath = store;
-        r.resume = resume;
-        r.script = ProjectScript::fromText(kScript);
-        r.script->StripBlanks();
-        r.scriptName = "task.txt";
-        r.seed = 1;
-        session = StoredSession::open(r, settings, table);
+        session = StoredSession::open(requestFor(store, resume), settings, table);
         session->begin();
         rows.emplace(session->zyl(), settings);
         observer.emplace(session->recorder(), *rows, session->zyl(), settings);
-        session->recorder().setPacing(pacing);
+        session->recorder().setPacing(false);
     }
     void run(int generations)
     {
@@ -109,20 +115,32 @@ Outcome outcomeOf(ZYL& zyl, const std::vector<UserPlot>& plots)
     return outcome;
 }
 
-} // namespace
+class Watch : public ::testing::Test {
+protected:
+    /// The watch of a store whose writer has run `generations`.
+    StoreWatch& watchAfter(int generations)
+    {
+        writer.emplace(store, false);
+        writer->run(generations);
+        watcher.emplace(store);
+        return *watcher->watch;
+    }
 
-TEST(Watch, FollowsEveryCommitOnceInOrderAndEndsAsOpenShowsTheStore)
-{
     TempDir dir;
     const std::string store = dir / "run.zyl";
-    std::optional<Writer> writer(std::in_place, store, false);
-    writer->run(1);
-    Watcher watcher(store);
-    StoreWatch& watch = *watcher.watch;
+    std::optional<Writer> writer;
+    std::optional<Watcher> watcher;
+    Calls calls;
+};
+
+} // namespace
+
+TEST_F(Watch, FollowsEveryCommitOnceInOrderAndEndsAsOpenShowsTheStore)
+{
+    StoreWatch& watch = watchAfter(1);
     EXPECT_EQ(watch.generations().size(), 1u);
     EXPECT_EQ(watch.status().state, WriterStatus::State::Running);
     EXPECT_EQ(watch.status().owner.pid, ::getpid());
-    Calls calls;
     EXPECT_FALSE(watch.update(calls)); // nothing committed since it opened
     EXPECT_EQ(calls.told, "");
 
@@ -160,18 +178,12 @@ TEST(Watch, FollowsEveryCommitOnceInOrderAndEndsAsOpenShowsTheStore)
     RestoredRun restored = restoreRun(opened.read(), store, settings, table, rng);
     expectSame(outcomeOf(watch.zyl(), watch.project().plots),
                outcomeOf(*restored.project.zyl, restored.project.plots));
-    EXPECT_EQ(symbolBytes(watcher.table), symbolBytes(table));
+    EXPECT_EQ(symbolBytes(watcher->table), symbolBytes(table));
 }
 
-TEST(Watch, SaysWhoWritesAndFollowsAResumeWithoutReopening)
+TEST_F(Watch, SaysWhoWritesAndFollowsAResumeWithoutReopening)
 {
-    TempDir dir;
-    const std::string store = dir / "run.zyl";
-    std::optional<Writer> writer(std::in_place, store, false);
-    writer->run(2);
-    Watcher watcher(store);
-    StoreWatch& watch = *watcher.watch;
-    Calls calls;
+    StoreWatch& watch = watchAfter(2);
 
     // The counts of the programs of the generation in progress, from the writer's own record.
     RunActivity activity;
@@ -211,26 +223,20 @@ TEST(Watch, SaysWhoWritesAndFollowsAResumeWithoutReopening)
     EXPECT_EQ(watch.zyl().generation, 4);
 }
 
-TEST(Watch, TheValuesOfTheGenerationInProgressShowAsTheyAreCommitted)
+TEST_F(Watch, TheValuesOfTheGenerationInProgressShowAsTheyAreCommitted)
 {
-    TempDir dir;
-    const std::string store = dir / "run.zyl";
-    Writer writer(store, false);
-    writer.run(1);
-    Watcher watcher(store);
-    StoreWatch& watch = *watcher.watch;
-    const ZYL& zyl = writer.session->zyl();
+    StoreWatch& watch = watchAfter(1);
+    const ZYL& zyl = writer->session->zyl();
     EvaluationRecord record;
     record.generation = 2;
     record.individual = 4;
     record.variables = codec::toData(zyl.population[4]).variables;
     record.value = 0.25;
-    writer.session->recorder().evaluationFinished(record);
+    writer->session->recorder().evaluationFinished(record);
     // A value for another design than the one in that place is no value of it.
     record.individual = 1;
     record.value = 7;
-    writer.session->recorder().evaluationFinished(record);
-    Calls calls;
+    writer->session->recorder().evaluationFinished(record);
     watch.update(calls);
     EXPECT_EQ(calls.told, "v4 ");
     EXPECT_TRUE(watch.zyl().population[4].evaluated);
@@ -238,14 +244,12 @@ TEST(Watch, TheValuesOfTheGenerationInProgressShowAsTheyAreCommitted)
     EXPECT_EQ(watch.zyl().population[1].value, zyl.population[1].value);
 }
 
-TEST(Watch, BadStoresAreRefusedWithNothingWrittenOrMadeBesideThem)
+TEST_F(Watch, BadStoresAreRefusedWithNothingWrittenOrMadeBesideThem)
 {
-    TempDir dir;
-    const std::string good = dir / "good.zyl";
-    {
-        Writer writer(good, false);
-        writer.run(2);
-    }
+    const std::string good = store;
+    writer.emplace(good, false);
+    writer->run(2);
+    writer.reset();
     ASSERT_FALSE(fs::exists(good + "-wal"));
     const std::string goodBytes = fileBytes(good);
 
@@ -282,15 +286,14 @@ TEST(Watch, BadStoresAreRefusedWithNothingWrittenOrMadeBesideThem)
               "The run store \"" + (dir / "none.zyl") + "\" does not exist.");
 
     // A store that goes while watched: said, and the project stays as it was.
-    Watcher watcher(good);
+    watcher.emplace(good);
     EXPECT_EQ(fileBytes(good), goodBytes);
     fs::rename(good, dir / "moved.zyl");
     writeFile(good, goodBytes);
-    Calls calls;
-    EXPECT_THAT([&] { watcher.watch->update(calls); },
+    EXPECT_THAT([&] { watcher->watch->update(calls); },
                 ::testing::ThrowsMessage<Exception>(
                     "The run store \"" + good +
                     "\" is no longer the file the watch opened (it was deleted, replaced or "
                     "cut short): the watch stops."));
-    EXPECT_EQ(watcher.watch->zyl().generation, 2);
+    EXPECT_EQ(watcher->watch->zyl().generation, 2);
 }
