@@ -8,7 +8,7 @@
 //   build/release/bench/WatchBench
 //
 // The argument is the number of evaluations the store holds when the looks begin (the
-// buffer's entries: 1000 a generation); the Buffered window holds a row for each.
+// buffer's entries, up to 1000 a generation); the Buffered window holds a row for each.
 #include "engine/Task.h"
 #include "script/ProjectSettings.h"
 #include "store/RunRecorder.h"
@@ -130,7 +130,8 @@ void look(benchmark::State& state, bool withWindows)
     removeStore(store);
     {
         Writer writer(store);
-        writer.run(static_cast<int>(state.range(0) / 1000));
+        while (writer.session->zyl().buffer.size() < static_cast<std::size_t>(state.range(0)))
+            writer.run(1);
         SymbolTable table;
         table.registerBuiltinSymbols();
         ProjectSettings settings;
