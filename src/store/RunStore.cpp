@@ -293,6 +293,17 @@ RunStore::RunStore(const std::string& path) : m_path(path), m_file(path)
         m_file = absolute.string();
 }
 
+RunStore::~RunStore()
+{
+    if (!m_writable || m_lost || !m_db.isOpen())
+        return;
+    try {
+        m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+    } catch (const std::exception&) {
+        // What the WAL holds stays there, beside the file, for the next opening to read.
+    }
+}
+
 void RunStore::damaged(const std::string& detail) const
 {
     throw Exception("The run store " + inQuotes(m_path) + " is damaged: " + detail);

@@ -216,6 +216,10 @@ class RunStore {
 public:
     RunStore() = default;
     RunStore(RunStore&&) noexcept = default;
+    /// A store written by this process is folded whole into its file (a checkpoint) before
+    /// the connection closes: SQLite's own last checkpoint is left out while another
+    /// connection (a watch) has the file open, and the file alone must hold the run.
+    ~RunStore();
     // No move assignment: it would release the old lock before closing the old connection.
     RunStore& operator=(RunStore&&) = delete;
 

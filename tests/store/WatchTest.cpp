@@ -169,7 +169,10 @@ TEST_F(Watch, FollowsEveryCommitOnceInOrderAndEndsAsOpenShowsTheStore)
     ASSERT_GE(buffered.size(), calls.buffer.size());
     EXPECT_TRUE(std::equal(calls.buffer.begin(), calls.buffer.end(),
                            buffered.end() - static_cast<std::ptrdiff_t>(calls.buffer.size())));
+    // The writer has gone while the watch has the store open: its file alone holds the run.
     writer.reset();
+    fs::copy_file(store, dir / "alone.zyl");
+    EXPECT_EQ(inspectRunStore(dir / "alone.zyl").state.generation, 8);
     SymbolTable table;
     table.registerBuiltinSymbols();
     ProjectSettings settings;
