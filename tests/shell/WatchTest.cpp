@@ -175,18 +175,23 @@ TEST_F(DesktopWatch, FollowsARealWriterToTheViewThatOpenGives)
     EXPECT_FALSE(form.Save->isEnabled());
     EXPECT_TRUE(form.Closeall->isEnabled());
 
-    // Every committed generation comes, in order, and the panel says who writes.
+    // Every committed generation comes, in order, and the panel says who writes; the last
+    // one is on screen within two seconds of its commit.
     bool sawRunning = false;
-    std::vector<int> shown;
     ASSERT_TRUE(waitFor(
         [&] {
             sawRunning = sawRunning || runPanel().startsWith("Watching: running: generation ");
-            shown = generationsShown(form);
-            return writer.state() == QProcess::NotRunning && shown.size() == 8;
+            return writer.state() == QProcess::NotRunning;
         },
-        30000))
-        << shown.size();
+        30000));
     EXPECT_EQ(writer.exitCode(), 0);
+    std::vector<int> shown;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            shown = generationsShown(form);
+            return shown.size() == 8;
+        },
+        2000));
     EXPECT_EQ(shown, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_TRUE(sawRunning);
     ASSERT_TRUE(waitFor([&] { return runPanel().startsWith("Watching: finished"); }, 2000))
