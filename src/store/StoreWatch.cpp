@@ -105,8 +105,9 @@ std::unique_ptr<StoreWatch> StoreWatch::open(const std::string& path, ProjectSet
         w.m_inode = info.st_ino;
         w.m_size = info.st_size;
     }
-    // Taken before the reading: a commit in between is read again at the next look, never
-    // missed.
+    // Both taken before the reading: a commit in between is read again at the next look,
+    // never missed; and a writer lets its lock go only once it has committed all it has.
+    const std::optional<bool> held = w.m_lock.held();
     w.m_dataVersion = w.m_store.dataVersion();
     StoredRun stored;
     std::vector<EvaluationRecord> inProgress;
@@ -130,7 +131,7 @@ std::unique_ptr<StoreWatch> StoreWatch::open(const std::string& path, ProjectSet
     w.m_bufferEntries = stored.bufferEntries;
     w.m_parameters = stored.state.parameters;
     w.showValues(inProgress, nullptr);
-    w.m_status = w.lookAtWriter();
+    w.m_status = w.lookAtWriter(held);
     return watch;
 }
 
@@ -151,6 +152,10 @@ void StoreWatch::checkStillThere()
 bool StoreWatch::update(WatchObserver& observer)
 {
     checkStillThere();
+    // Asked before the store is read: a writer commits everything before it lets its lock go,
+    // so a lock found free means that what is read next is all there is. (Asked after, a
+    // writer that committed its end and went in between would pass for one that stopped.)
+    const std::optional<bool> held = m_lock.held();
     bool told = false;
     const std::int64_t version = m_store.dataVersion();
     if (version != m_dataVersion) {
@@ -158,7 +163,7 @@ bool StoreWatch::update(WatchObserver& observer)
         told = readNew(observer);
     }
     // The lock changes hands without a commit (a writer killed, a resume starting).
-    const WriterStatus status = lookAtWriter();
+    const WriterStatus status = lookAtWriter(held);
     if (!(status == m_status)) {
         m_status = status;
         observer.writerChanged();
@@ -307,7 +312,7 @@ bool StoreWatch::showValues(const std::vector<EvaluationRecord>& records, WatchO
     return shown;
 }
 
-WriterStatus StoreWatch::lookAtWriter() const
+WriterStatus StoreWatch::lookAtWriter(std::optional<bool> held) const
 {
     const ZYL& zyl = *m_project.zyl;
     WriterStatus s;
@@ -319,7 +324,6 @@ WriterStatus StoreWatch::lookAtWriter() const
         s.owner = *m_owner;
     s.local = !s.owner.host.empty() && s.owner.host == storefile::hostName();
     s.ownerGone = s.local && processGone(s.owner.pid);
-    const std::optional<bool> held = m_lock.held();
     // Where the system cannot tell about the lock, the owner on this machine tells.
     const bool running = held ? *held : !s.ownerGone;
     if (m_stop.finished() || zyl.generation >= zyl.maxIteration)

@@ -120,7 +120,8 @@ private:
     bool readNew(WatchObserver& observer);
     /// Gives the generation in progress the values committed for it; true when any was new.
     bool showValues(const std::vector<EvaluationRecord>& records, WatchObserver* observer);
-    WriterStatus lookAtWriter() const;
+    /// The status from what was read and whether the lock was `held` before it was read.
+    WriterStatus lookAtWriter(std::optional<bool> held) const;
 
     ProjectSettings& m_settings;
     SymbolTable& m_table;
