@@ -1,5 +1,6 @@
 // zyl-batch: runs an optimisation task from its project script to the end, without windows,
 // and reports the result on standard output. Meant to be called by other programs.
+#include "cli/BatchFollow.h"
 #include "cli/BatchObserver.h"
 #include "cli/BatchOptions.h"
 #include "cli/BatchReport.h"
@@ -248,6 +249,8 @@ int main(int argc, char** argv)
     // From the start: a signal while the script loads ends the run before its first
     // generation, with its report, rather than the process without one.
     installSignalHandlers();
+    if (!options.follow.empty())
+        return zyl::cli::followStore(options, [] { return static_cast<int>(caughtSignal); });
 
     // A resume works in its run's folder: names given here are taken from this one.
     for (std::string* name : {&options.plotDirectory, &options.frontFile}) {

@@ -46,45 +46,80 @@ std::vector<StatisticsRow> BatchObserver::rows() const
     return statisticsRows(*m_statistics, m_settings.showBuffered);
 }
 
+std::string countsText(const EvaluationProgress& counts)
+{
+    return "  running " + std::to_string(counts.running) + "  queued " +
+           std::to_string(counts.queued) + "  done " + std::to_string(counts.done) +
+           "  failed " + std::to_string(counts.failed);
+}
+
+std::string progressText(const ProgressLine& p)
+{
+    std::string text = "generation " + std::to_string(p.generation) + " of " +
+                       std::to_string(p.maxIteration) + "  CurrentMin " +
+                       realToText(p.currentMin) + "  GlobalMin " + realToText(p.globalMin) +
+                       "  evaluations " + std::to_string(p.evaluations) +
+                       (p.buffer ? "  from buffer " + std::to_string(p.fromBuffer)
+                                 : std::string()) +
+                       "  elapsed " + realToText(p.elapsed) + " s  left " + realToText(p.left) +
+                       " s";
+    return p.counts ? text + countsText(*p.counts) : text;
+}
+
+Json progressJson(const ProgressLine& p)
+{
+    Json line = {{"generation", p.generation},
+                 {"maxIteration", p.maxIteration},
+                 {"evaluations", p.evaluations},
+                 {"fromBuffer", p.fromBuffer},
+                 {"CurrentMin", jsonNumber(p.currentMin)},
+                 {"GlobalMin", jsonNumber(p.globalMin)},
+                 {"elapsed", p.elapsed},
+                 {"estimated", p.left}};
+    if (p.counts) {
+        line["running"] = p.counts->running;
+        line["queued"] = p.counts->queued;
+        line["done"] = p.counts->done;
+        line["failed"] = p.counts->failed;
+    }
+    return line;
+}
+
+void printStopRule(std::ostream& out, OutputFormat format, const std::string& reason)
+{
+    if (format == OutputFormat::Json) {
+        const Json line = {{"stopRule", reason}};
+        out << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+        return;
+    }
+    out << "Stop rule\n" << reason << "\n";
+}
+
 void BatchObserver::generationDone()
 {
     if (!m_progress)
         return;
-    const double elapsed = secondsSinceStart();
-    const int done = m_zyl.generation, total = m_zyl.maxIteration;
+    ProgressLine p;
+    p.elapsed = secondsSinceStart();
+    p.generation = m_zyl.generation;
+    p.maxIteration = m_zyl.maxIteration;
     // From this process's own pace: a resumed run's earlier generations took no time here.
-    const int computed = done - m_startGeneration;
-    const double left = computed > 0 ? elapsed / computed * (total - done) : 0;
+    const int computed = p.generation - m_startGeneration;
+    p.left = computed > 0 ? p.elapsed / computed * (p.maxIteration - p.generation) : 0;
+    p.evaluations = m_stop.evaluations;
+    p.fromBuffer = valuesFromBuffer();
+    p.buffer = m_zyl.bufferIndividuals;
+    p.currentMin = m_zyl.currentMin.value;
+    p.globalMin = m_zyl.globalMin.value;
+    if (m_counts)
+        p.counts = m_counts();
     if (*m_progress == OutputFormat::Json) {
         // One object per line, never rewritten in place, so that a reader can parse each line.
-        Json line = {{"generation", done},
-                           {"maxIteration", total},
-                           {"evaluations", m_stop.evaluations},
-                           {"fromBuffer", valuesFromBuffer()},
-                           {"CurrentMin", jsonNumber(m_zyl.currentMin.value)},
-                           {"GlobalMin", jsonNumber(m_zyl.globalMin.value)},
-                           {"elapsed", elapsed},
-                           {"estimated", left}};
-        if (m_counts) {
-            const EvaluationProgress counts = m_counts();
-            line["running"] = counts.running;
-            line["queued"] = counts.queued;
-            line["done"] = counts.done;
-            line["failed"] = counts.failed;
-        }
-        std::cerr << line.dump() << "\n";
+        std::cerr << progressJson(p).dump() << "\n";
         showStopReason();
         return;
     }
-    std::string line = "generation " + std::to_string(done) + " of " + std::to_string(total) +
-                       "  CurrentMin " + realToText(m_zyl.currentMin.value) + "  GlobalMin " +
-                       realToText(m_zyl.globalMin.value) + "  evaluations " +
-                       std::to_string(m_stop.evaluations) +
-                       (m_zyl.bufferIndividuals
-                            ? "  from buffer " + std::to_string(valuesFromBuffer())
-                            : std::string()) +
-                       "  elapsed " + realToText(elapsed) + " s  left " + realToText(left) + " s" +
-                       countsText();
+    const std::string line = progressText(p);
     if (m_tty) {
         std::cerr << "\r\033[K" << line << std::flush;
         m_lineOpen = true;
@@ -105,13 +140,8 @@ void BatchObserver::showStopReason()
     if (m_stopReason.empty() || m_stopShown)
         return;
     m_stopShown = true;
-    if (*m_progress == OutputFormat::Json) {
-        const Json line = {{"stopRule", m_stopReason}};
-        std::cerr << line.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
-        return;
-    }
     endProgressLine();
-    std::cerr << "Stop rule\n" << m_stopReason << "\n";
+    printStopRule(std::cerr, *m_progress, m_stopReason);
 }
 
 void BatchObserver::endProgressLine()
@@ -180,12 +210,7 @@ std::int64_t BatchObserver::valuesFromBuffer() const
 
 std::string BatchObserver::countsText() const
 {
-    if (!m_counts)
-        return "";
-    const EvaluationProgress counts = m_counts();
-    return "  running " + std::to_string(counts.running) + "  queued " +
-           std::to_string(counts.queued) + "  done " + std::to_string(counts.done) +
-           "  failed " + std::to_string(counts.failed);
+    return m_counts ? cli::countsText(m_counts()) : std::string();
 }
 
 double BatchObserver::secondsSinceStart() const

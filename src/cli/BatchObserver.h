@@ -12,11 +12,34 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zyl::cli {
+
+/// What one progress line says about a completed generation.
+struct ProgressLine {
+    int generation = 0, maxIteration = 0;
+    std::int64_t evaluations = 0;
+    /// The individuals that took their value from the buffer; shown when the buffer is on.
+    std::int64_t fromBuffer = 0;
+    bool buffer = false;
+    double currentMin = 0, globalMin = 0;
+    /// Seconds so far, and the estimate of those left.
+    double elapsed = 0, left = 0;
+    /// The programs of an external task, when they run several at once.
+    std::optional<EvaluationProgress> counts;
+};
+/// "  running R  queued Q  done D  failed F", as the progress lines end.
+std::string countsText(const EvaluationProgress& counts);
+/// The line for people ("generation 3 of 100  CurrentMin ..."), and the JSON object.
+std::string progressText(const ProgressLine& line);
+Json progressJson(const ProgressLine& line);
+/// After the progress line of the generation a stop rule ended the task in: "Stop rule" and
+/// the reason on lines of their own, or the JSON object {"stopRule": reason}.
+void printStopRule(std::ostream& out, OutputFormat format, const std::string& reason);
 
 /// zyl-batch's view of a run: the progress on standard error (a text line or a JSON object
 /// per generation, or nothing) and the latest statistics for the final report.

@@ -110,11 +110,20 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     CLI::Option* script = app.add_option("SCRIPT", options.script, "The project script");
+    CLI::Option* follow =
+        app.add_option("--follow", options.follow,
+                       "Print the progress of the run that another process records in the run "
+                       "store FILE, until it ends")
+            ->type_name("FILE");
+    // Following runs nothing: only the form of the progress goes with it.
+    for (const char* name : {"SCRIPT", "--store", "--resume", "--reuse", "--seed", "--workers",
+                             "--plots", "--quiet", "--report", "--front", "--set"})
+        follow->excludes(app.get_option(name));
 
     if (std::optional<int> status = parseArguments(app, argc, argv))
         return status;
     // Only a resume can do without a script: the store holds one.
-    if (script->count() == 0 && !options.resume) {
+    if (script->count() == 0 && !options.resume && follow->count() == 0) {
         std::cerr << "zyl-batch: SCRIPT is required (it may be left out only with --resume)\n";
         return usageErrorStatus;
     }
@@ -124,6 +133,7 @@ std::optional<int> parseBatchArguments(int argc, char** argv, BatchOptions& opti
          {std::pair<CLI::Option*, const std::string*>{store, &options.store},
           {reuse, &options.reuse},
           {front, &options.frontFile},
+          {follow, &options.follow},
           {plots, &options.plotDirectory}}) {
         if (option->count() > 0 && value->empty()) {
             std::cerr << "zyl-batch: " << option->get_name() << " needs a file name\n";

@@ -31,6 +31,8 @@ struct BatchOptions {
     std::string reuse;
     /// --set SECTION.key=value, in order.
     std::vector<ScriptOverride> overrides;
+    /// --follow FILE: the progress of a run that another process records in FILE.
+    std::string follow;
 };
 
 /// Reads zyl-batch's arguments into `options`. Returns the status to end with at once (after

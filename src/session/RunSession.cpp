@@ -180,8 +180,8 @@ void RunSession::buildPrograms()
     if (!notice)
         notice = [](const std::string&) {};
     auto evaluator = makeBatchEvaluator(m_settings, std::move(notice));
-    if (m_frontEnd.activity)
-        evaluator->setActivityHandler(m_frontEnd.activity);
+    BatchEvaluator* counted = evaluator.get();
+    evaluator->setActivityHandler(activityHook([counted] { return counted->progress(); }));
     auto programs = std::make_unique<ProgramEvaluation>(std::move(evaluator), zyl().generation,
                                                         zyl().bufferIndividuals);
     programs->setInputNames(externalProgram(m_settings, zyl().names).inputNames);
@@ -212,6 +212,29 @@ void RunSession::buildPrograms()
     m_jobLedger = std::move(ledger);
 }
 
+std::function<void()> RunSession::activityHook(std::function<EvaluationProgress()> counts)
+{
+    return [this, counts = std::move(counts)] {
+        if (m_frontEnd.activity)
+            m_frontEnd.activity();
+        if (!m_stored)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastActivity < std::chrono::seconds(1))
+            return;
+        m_lastActivity = now;
+        // The store belongs to the front end's thread; the run's thread waits the moment it
+        // takes to hand the counts over.
+        sync().run([this, &counts] {
+            RunActivity activity;
+            activity.generation = zyl().generation + 1;
+            activity.evaluations = stop().evaluations;
+            activity.programs = counts();
+            m_stored->recorder().activity(activity);
+        });
+    };
+}
+
 RunContext RunSession::beginRun()
 {
     const bool external = m_settings.functionMode == FunctionMode::External;
@@ -234,8 +257,9 @@ RunContext RunSession::beginRun()
         // One program after the other, counted for the signs of life.
         if (!m_sequential) {
             m_sequential.emplace(externalProgram(m_settings, zyl().names), &zyl().generation);
-            if (m_frontEnd.activity)
-                m_sequential->setActivityHandler(m_frontEnd.activity);
+            const SequentialExternalBackend* counted = &*m_sequential;
+            m_sequential->setActivityHandler(
+                activityHook([counted] { return counted->progress(); }));
         }
         context.backend = &*m_sequential;
     }

@@ -18,6 +18,7 @@
 #include "store/StoredValues.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -157,6 +158,9 @@ private:
     {
     }
     void load(SessionRequest& request);
+    /// What runs when a program starts or ends, on the run's thread: the front end's hook,
+    /// and for a store, at most once a second, the counts from `counts` (RunActivity).
+    std::function<void()> activityHook(std::function<EvaluationProgress()> counts);
     void buildPrograms();
     void takeBackFinishedValues();
     Synchronizer& sync() { return m_frontEnd.sync ? *m_frontEnd.sync : m_direct; }
@@ -192,6 +196,7 @@ private:
     /// The folders of the files of programs that run one at a time in ZYL's folder.
     std::vector<std::shared_ptr<WorkRootClaim>> m_fileHolds;
     std::atomic<Task*> m_runningTask{nullptr};
+    std::chrono::steady_clock::time_point m_lastActivity;
 };
 
 } // namespace zyl

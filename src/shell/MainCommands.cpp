@@ -37,6 +37,12 @@ void TMainForm::createActions()
                &TMainForm::NewExecute);
     Open = make("Open...", "Open", "Open a project", QKeySequence("Ctrl+O"), true,
                 &TMainForm::OpenExecute);
+    Watch = make("&Watch run store...", "Watch run store",
+                 "Follow a run store as it is written", {}, true,
+                 &TMainForm::WatchExecute);
+    TakeOver = make("Ta&ke over the run", "Take over the run",
+                    "Continue a watched run that stopped", {}, false,
+                    &TMainForm::TakeOverExecute);
     // No shortcut: a stray key would close every window of the project.
     Closeall = make("&Close all", "Close the project", "Close the project", {}, false,
                     &TMainForm::CloseallExecute);
@@ -101,11 +107,11 @@ void TMainForm::createMenusAndToolbar()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->menuAction()->setStatusTip(QStringLiteral("File related commands"));
-    file->addActions({New, Open});
+    file->addActions({New, Open, Watch});
     m_recentMenu = file->addMenu(QStringLiteral("Recent &files"));
     file->addActions({Closeall, Save, Saveas});
     file->addSeparator();
-    file->addActions({Run, Terminate, Options, ShowConsole});
+    file->addActions({Run, Terminate, Options, TakeOver, ShowConsole});
     file->addSeparator();
     file->addAction(About);
     file->addSeparator();
@@ -133,8 +139,9 @@ void TMainForm::createMenusAndToolbar()
         connect(menu, &QMenu::aboutToHide, this, [this] { m_hintPanel->setText(m_standing); });
     tools->installEventFilter(this);
 
-    // The recent files can be opened whenever Open can.
+    // The recent files can be opened, and a store watched, whenever Open can.
     connect(Open, &QAction::changed, this, [this] {
+        Watch->setEnabled(Open->isEnabled());
         m_recentMenu->menuAction()->setEnabled(Open->isEnabled() &&
                                                !m_recentMenu->actions().isEmpty());
     });

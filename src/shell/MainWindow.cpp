@@ -56,6 +56,8 @@ TMainForm::TMainForm(QStringList arguments, QWidget* parent)
     setAcceptDrops(true);
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    m_watchTimer.setInterval(watchInterval);
+    connect(&m_watchTimer, &QTimer::timeout, this, [this] { watchTick(); });
 }
 
 TMainForm::~TMainForm()
@@ -98,6 +100,8 @@ void TMainForm::showEvent(QShowEvent* event)
         m_shown = true;
         if (m_arguments.size() == 1)
             QTimer::singleShot(0, this, [this] { CommandLine->trigger(); });
+        else if (!m_watchOnStart.isEmpty())
+            QTimer::singleShot(0, this, [this] { watchFile(m_watchOnStart); });
     }
 }
 

@@ -8,6 +8,7 @@
 #include "script/ScriptOverrides.h"
 #include "session/RunSession.h"
 #include "shell/RunController.h"
+#include "store/StoreWatch.h"
 
 #include <QAction>
 #include <QLabel>
@@ -34,9 +35,11 @@ class TIOconsole;
 class ResultWindows;
 
 /// The multiple-document main window: the commands (MainCommands.cpp), the project's files
-/// (ProjectFiles.cpp), the run control and the status bar (RunControl.cpp). The project and its
-/// runs are a RunSession; the symbol table and the settings live as long as the window does.
-class TMainForm : public QMainWindow, public RunObserver {
+/// (ProjectFiles.cpp), the run control and the status bar (RunControl.cpp), the watch of a
+/// store another process writes (WatchControl.cpp). The project and its runs are a RunSession,
+/// a watched project a StoreWatch; the symbol table and the settings live as long as the
+/// window does.
+class TMainForm : public QMainWindow, public WatchObserver {
     Q_OBJECT
 public:
     /// `arguments` are the command-line arguments after the program name.
@@ -46,6 +49,11 @@ public:
     // The commands, with the captions, hints and shortcuts the menus and toolbar show.
     QAction* New;
     QAction* Open;
+    /// Opens a run store that another process writes, read-only, and follows it.
+    QAction* Watch;
+    /// A watched run whose writer stopped without finishing goes on here (the store opened
+    /// for writing as Open opens it).
+    QAction* TakeOver;
     QAction* Closeall;
     QAction* Save;
     QAction* Saveas;
@@ -81,17 +89,25 @@ public:
     {
         m_overrides = std::move(overrides);
     }
+    /// Watches a run store as Watch run store does once its dialog has given a name.
+    void watchFile(const QString& fileName);
+    /// The store to watch once the window is first shown (`zyl --watch STORE`).
+    void watchOnStart(const QString& fileName) { m_watchOnStart = fileName; }
+    /// How often a watched store is looked at.
+    static constexpr int watchInterval = 500; // milliseconds
 
     // State, for the windows and for tests.
     SymbolTable& symbolTable() { return m_table; }
     ProjectSettings& settings() { return m_settings; }
     ProjectScript* script() { return m_script.get(); }
-    ZYL* engine() { return m_run ? &m_run->zyl() : nullptr; }
+    ZYL* engine() { return m_run ? &m_run->zyl() : m_watch ? &m_watch->zyl() : nullptr; }
     std::vector<UserPlot>& plots() { return project().plots; }
     /// The stop rules' state of the project (a finished task holds why it ended).
     const StopRuleState& stopState() const;
     /// The run store the project was opened from and records into; null for a script.
     StoredSession* session() const { return m_run ? m_run->stored() : nullptr; }
+    /// The store watched; null when no store is.
+    StoreWatch* watch() const { return m_watch.get(); }
     const QString& projectFileName() const { return m_projectFileName; }
     bool running() const { return m_running; }
     QMdiArea* mdiArea() const { return m_mdi; }
@@ -122,6 +138,9 @@ public:
     void statistics() override;
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
+    // WatchObserver: what a watched store shows.
+    void storedGeneration(const GenerationRecord& generation) override;
+    void writerChanged() override;
     /// The result windows of the loaded project; null without one.
     ResultWindows* resultWindows() const { return m_windows.get(); }
 
@@ -162,6 +181,20 @@ private:
     void ShowConsoleExecute();
     void AboutExecute();
     void CommandLineExecute();
+    void WatchExecute();
+    void TakeOverExecute();
+    /// One look at the watched store (the timer's).
+    void watchTick();
+    /// Terminate while watching: asks the writer to stop, once the user has agreed.
+    void terminateWatchedRun();
+    /// The status panel and the commands after the watched writer's status.
+    void showWatchStatus();
+    /// Shows what a store held when opened: every generation's statistics rows (`rows(k)`,
+    /// k < `count`) as the history setting asks, the population, the plots, and why a stop
+    /// rule ended the task.
+    void showStoredRun(std::size_t count,
+                       const std::function<const std::vector<StatisticsRow>&(std::size_t)>& rows,
+                       const StopRuleState& stop);
     void Timer1Timer();
     /// Sets what the first status panel shows between hints from the state of the task.
     void updateStandingHint();
@@ -187,7 +220,10 @@ private:
     void openStore(const QString& fileName);
     /// Writes the project as a run store (Save and Save as with ".zyl").
     bool saveStore(const QString& fileName);
-    LoadedProject& project() { return m_run ? m_run->project() : m_noProject; }
+    LoadedProject& project()
+    {
+        return m_run ? m_run->project() : m_watch ? m_watch->project() : m_noProject;
+    }
 
     TAboutBox* AboutBox = nullptr;
     TOKBottomDlg* OKBottomDlg = nullptr;
@@ -212,6 +248,10 @@ private:
     std::unique_ptr<ProjectScript> m_script;
     /// The project, its store and its runs; null without one.
     std::unique_ptr<RunSession> m_run;
+    /// The project a watched store holds (never with m_run), and its looks at the store.
+    std::unique_ptr<StoreWatch> m_watch;
+    QTimer m_watchTimer;
+    QString m_watchOnStart;
     LoadedProject m_noProject;
     StopRuleState m_noStop;
     QtSynchronizer m_sync{this};

@@ -276,25 +276,32 @@ void TMainForm::openStore(const QString& fileName)
     attachRun();
     showProject();
     addRecentFile(absolute);
-    // The windows show the run as it was stored: the last generation's statistics, the
-    // population and every plot point.
+    showStoredRun(
+        stored.statistics.size(), [&stored](std::size_t k) -> const auto& {
+            return stored.statistics[k];
+        },
+        stored.stop);
+}
+
+void TMainForm::showStoredRun(
+    std::size_t count, const std::function<const std::vector<StatisticsRow>&(std::size_t)>& rows,
+    const StopRuleState& stop)
+{
+    // The windows show the run as it was stored: the last generation's statistics (every
+    // generation's with the statistic history on, as the window showed them), the population
+    // and every plot point.
     if (m_windows) {
-        if (m_windows->statisticsWindow() && !stored.statistics.empty()) {
-            // With the statistic history on, the window showed every generation.
-            if (m_settings.statisticHistory)
-                for (const std::vector<StatisticsRow>& rows : stored.statistics)
-                    m_windows->statisticsWindow()->showRows(rows);
-            else
-                m_windows->statisticsWindow()->showRows(stored.statistics.back());
-        }
+        for (std::size_t k = m_settings.statisticHistory || count == 0 ? 0 : count - 1; k < count;
+             ++k)
+            m_windows->storedStatistics(rows(k));
         m_windows->populationChanged();
         for (std::size_t p = 0; p < project().plots.size(); ++p)
             m_windows->plotUpdated(p);
         m_windows->flush();
     }
-    if (stored.stop.finished())
+    if (stop.finished())
         m_runPanel->setText(QStringLiteral("Stop rule: ") +
-                            QString::fromStdString(stored.stop.stopReason));
+                            QString::fromStdString(stop.stopReason));
 }
 
 bool TMainForm::saveStore(const QString& fileName)
@@ -327,6 +334,10 @@ void TMainForm::closeProject()
 {
     m_windows.reset();
     m_run.reset();
+    m_watchTimer.stop();
+    m_watch.reset();
+    Terminate->setEnabled(false);
+    TakeOver->setEnabled(false);
     m_mdi->closeAllSubWindows();
     for (QMdiSubWindow* window : m_mdi->subWindowList())
         delete window;

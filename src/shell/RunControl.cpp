@@ -104,6 +104,10 @@ QString TMainForm::runEndText() const
 
 void TMainForm::TerminateExecute()
 {
+    if (m_watch) {
+        terminateWatchedRun();
+        return;
+    }
     if (!m_task)
         return;
     m_terminateAsked = true;
@@ -112,7 +116,7 @@ void TMainForm::TerminateExecute()
 
 const StopRuleState& TMainForm::stopState() const
 {
-    return m_run ? m_run->stop() : m_noStop;
+    return m_run ? m_run->stop() : m_watch ? m_watch->stop() : m_noStop;
 }
 
 QString TMainForm::generationLimitText(int reached, int limit)

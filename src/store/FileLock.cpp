@@ -76,6 +76,42 @@ FileLock::Result FileLock::acquire(const std::string& path, bool create)
     return Result::Locked;
 }
 
+LockProbe::LockProbe(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+{
+}
+
+LockProbe& LockProbe::operator=(LockProbe&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+LockProbe::~LockProbe()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::optional<bool> LockProbe::held() const
+{
+    if (m_fd < 0)
+        return std::nullopt;
+    // Asks what would stand in the way of the lock FileLock takes; nothing is taken.
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kLockByte;
+    lock.l_len = 1;
+    if (::fcntl(m_fd, F_OFD_GETLK, &lock) != 0)
+        return std::nullopt;
+    return lock.l_type != F_UNLCK;
+}
+
 void FileLock::release()
 {
     if (m_fd >= 0) {

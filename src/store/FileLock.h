@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace zyl {
@@ -30,6 +31,30 @@ public:
     Result acquire(const std::string& path, bool create);
     bool held() const { return m_fd >= 0; }
     void release();
+
+private:
+    int m_fd = -1;
+};
+
+/// Tells whether some process holds the FileLock of a file, without taking it: whoever asks
+/// must never stand in the way of a ZYL that takes the lock a moment later.
+///
+/// NOTE: it keeps a descriptor of the file open for its whole life, as FileLock does, and for
+/// the same reason: destroy it only after every SQLite connection of this process to the file.
+class LockProbe {
+public:
+    LockProbe() = default;
+    /// Opens `path` for reading; a file that cannot be opened leaves the answers unknown.
+    explicit LockProbe(const std::string& path);
+    LockProbe(LockProbe&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    LockProbe& operator=(LockProbe&& other) noexcept;
+    LockProbe(const LockProbe&) = delete;
+    LockProbe& operator=(const LockProbe&) = delete;
+    ~LockProbe();
+
+    /// Whether the lock is held by another open file than any of this probe's; none when the
+    /// system cannot tell (no open-file-description locks).
+    std::optional<bool> held() const;
 
 private:
     int m_fd = -1;

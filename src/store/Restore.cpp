@@ -18,63 +18,12 @@ void applyState(const StoredRun& stored, RestoredRun& run, ProjectSettings& sett
                 SymbolTable& table, LcgRng& rng)
 {
     ZYL& zyl = *run.project.zyl;
-    const Snapshot& s = stored.state;
-
-    const codec::Parameters parameters = codec::decodeParameters(s.parameters);
-    codec::applyParameters(parameters, zyl);
-    settings.loopCounter = parameters.loopCounter;
-    if (!s.method.empty())
-        codec::applyMethod(codec::decodeMethod(s.method), zyl);
-    else if (zyl.methodSettings.method != Method::Ga)
-        // The genetic algorithm keeps nothing between generations; another method started
-        // afresh would give another result than the run it claims to continue.
-        throw Exception("the state of the search method " +
-                        std::string(methodName(zyl.methodSettings.method)) + " is missing");
-    codec::applyStatistics(codec::decodeStatistics(s.statistics), zyl);
-
-    const auto population = codec::decodeIndivs(s.population, "the population");
-    if (population.size() != zyl.population.size())
-        throw Exception("the population has " + std::to_string(population.size()) +
-                        " individuals where the task has " + std::to_string(zyl.popSize));
-    for (std::size_t i = 0; i < population.size(); ++i)
-        codec::applyData(population[i], zyl.population[i]);
-    const auto extremes = codec::decodeIndivs(s.extremes, "the best individuals");
-    if (extremes.size() != 4)
-        throw Exception("the best individuals are not four");
-    codec::applyData(extremes[0], zyl.globalMin);
-    codec::applyData(extremes[1], zyl.globalMax);
-    codec::applyData(extremes[2], zyl.currentMin);
-    codec::applyData(extremes[3], zyl.currentMax);
-
+    applySnapshot(stored.state, zyl, settings, table, rng);
     zyl.buffer.clear();
-    Indiv scratch = zyl.templateIndiv;
     for (const std::string& chunk : stored.bufferChunks)
-        for (const codec::IndivData& entry : codec::decodeIndivs(chunk, "the buffer")) {
-            codec::applyData(entry, scratch);
-            zyl.buffer.append(scratch);
-        }
-
-    zyl.generation = s.generation;
-    zyl.mutations = s.mutations;
-    zyl.crossovers = s.crossovers;
-    rng.setState(s.rngState);
-
-    for (const PlotPointRecord& p : stored.points) {
-        if (p.plot < 0 || static_cast<std::size_t>(p.plot) >= run.project.plots.size())
-            throw Exception("a plot point belongs to no plot");
-        auto& series = run.project.plots[p.plot].series;
-        if (p.series < 0 || static_cast<std::size_t>(p.series) >= series.size() ||
-            static_cast<std::size_t>(p.point) != series[p.series].size())
-            throw Exception("the plot points are out of order");
-        series[p.series].push_back({p.x, p.y});
-    }
-
-    // The table as it was: the statistics published last, the variables of the last
-    // individual evaluated, whatever plot and export expressions defined on the way.
-    auto symbols = codec::decodeSymbols(s.symbols);
-    table.clear();
-    for (auto& symbol : symbols)
-        table.pushBack(std::move(symbol));
+        appendBufferChunk(zyl, chunk);
+    for (const PlotPointRecord& p : stored.points)
+        appendPlotPoint(run.project.plots, p);
 }
 
 // The generation in progress: typed values are entered again in their order (each entry
@@ -115,6 +64,68 @@ std::string readWholeFile(const std::string& name, bool& exists)
 }
 
 } // namespace
+
+void applySnapshot(const Snapshot& s, ZYL& zyl, ProjectSettings& settings, SymbolTable& table,
+                   LcgRng& rng)
+{
+    const codec::Parameters parameters = codec::decodeParameters(s.parameters);
+    codec::applyParameters(parameters, zyl);
+    settings.loopCounter = parameters.loopCounter;
+    if (!s.method.empty())
+        codec::applyMethod(codec::decodeMethod(s.method), zyl);
+    else if (zyl.methodSettings.method != Method::Ga)
+        // The genetic algorithm keeps nothing between generations; another method started
+        // afresh would give another result than the run it claims to continue.
+        throw Exception("the state of the search method " +
+                        std::string(methodName(zyl.methodSettings.method)) + " is missing");
+    codec::applyStatistics(codec::decodeStatistics(s.statistics), zyl);
+
+    const auto population = codec::decodeIndivs(s.population, "the population");
+    if (population.size() != zyl.population.size())
+        throw Exception("the population has " + std::to_string(population.size()) +
+                        " individuals where the task has " + std::to_string(zyl.popSize));
+    for (std::size_t i = 0; i < population.size(); ++i)
+        codec::applyData(population[i], zyl.population[i]);
+    const auto extremes = codec::decodeIndivs(s.extremes, "the best individuals");
+    if (extremes.size() != 4)
+        throw Exception("the best individuals are not four");
+    codec::applyData(extremes[0], zyl.globalMin);
+    codec::applyData(extremes[1], zyl.globalMax);
+    codec::applyData(extremes[2], zyl.currentMin);
+    codec::applyData(extremes[3], zyl.currentMax);
+
+    zyl.generation = s.generation;
+    zyl.mutations = s.mutations;
+    zyl.crossovers = s.crossovers;
+    rng.setState(s.rngState);
+
+    // The table as it was: the statistics published last, the variables of the last
+    // individual evaluated, whatever plot and export expressions defined on the way.
+    auto symbols = codec::decodeSymbols(s.symbols);
+    table.clear();
+    for (auto& symbol : symbols)
+        table.pushBack(std::move(symbol));
+}
+
+void appendBufferChunk(ZYL& zyl, std::string_view chunk)
+{
+    Indiv scratch = zyl.templateIndiv;
+    for (const codec::IndivData& entry : codec::decodeIndivs(chunk, "the buffer")) {
+        codec::applyData(entry, scratch);
+        zyl.buffer.append(scratch);
+    }
+}
+
+void appendPlotPoint(std::vector<UserPlot>& plots, const PlotPointRecord& p)
+{
+    if (p.plot < 0 || static_cast<std::size_t>(p.plot) >= plots.size())
+        throw Exception("a plot point belongs to no plot");
+    auto& series = plots[p.plot].series;
+    if (p.series < 0 || static_cast<std::size_t>(p.series) >= series.size() ||
+        static_cast<std::size_t>(p.point) != series[p.series].size())
+        throw Exception("the plot points are out of order");
+    series[p.series].push_back({p.x, p.y});
+}
 
 RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
                        SymbolTable& table, LcgRng& rng)

@@ -5,6 +5,7 @@
 #include "project/Loader.h"
 #include "store/RunStore.h"
 
+#include <string_view>
 #include <vector>
 
 namespace zyl {
@@ -42,6 +43,21 @@ struct RestoredRun {
 /// loaded task.
 RestoredRun restoreRun(const StoredRun& stored, const std::string& path, ProjectSettings& settings,
                        SymbolTable& table, LcgRng& rng);
+
+/// The engine's part of a snapshot put back into a project loaded from the same script: the
+/// parameters, the search method's state, the statistics, the population, the best
+/// individuals, the counters, the generator's state and the whole symbol table (the buffer and
+/// the plot points are not in a snapshot: see below). restoreRun's first step, and each step
+/// of a watch (StoreWatch) that follows a store as it grows.
+/// \throws Exception with the detail of what does not fit the task.
+void applySnapshot(const Snapshot& snapshot, ZYL& zyl, ProjectSettings& settings,
+                   SymbolTable& table, LcgRng& rng);
+/// The entries of one of the store's buffer chunks appended to the engine's buffer.
+/// \throws Exception with the detail of a chunk that does not decode.
+void appendBufferChunk(ZYL& zyl, std::string_view chunk);
+/// A stored plot point appended to its series, which must be the next point of it.
+/// \throws Exception "a plot point belongs to no plot" or "the plot points are out of order".
+void appendPlotPoint(std::vector<UserPlot>& plots, const PlotPointRecord& point);
 
 /// How a resume puts the export file back as it was at the store's last snapshot, whatever a
 /// killed process wrote after it: in append mode the bytes it held before the run followed by

@@ -81,4 +81,28 @@ std::vector<GenerationRecord> RunHistory::records(bool showBuffered) const
     return records;
 }
 
+void appendStatisticsLine(std::string& text, std::string_view what, std::string_view value,
+                          std::string_view info)
+{
+    auto cell = [&text](std::string_view cell) {
+        std::size_t plain = 0;
+        for (std::size_t i = 0; i < cell.size(); ++i) {
+            const char c = cell[i];
+            if (c != '\\' && c != '\t' && c != '\n')
+                continue;
+            text.append(cell.substr(plain, i - plain));
+            text += '\\';
+            text += c == '\t' ? 't' : c == '\n' ? 'n' : '\\';
+            plain = i + 1;
+        }
+        text.append(cell.substr(plain));
+    };
+    cell(what);
+    text += '\t';
+    cell(value);
+    text += '\t';
+    cell(info);
+    text += '\n';
+}
+
 } // namespace zyl

@@ -357,6 +357,34 @@ void RunRecorder::checkpointSoon()
     m_wake.notify_one();
 }
 
+void RunRecorder::activity(const RunActivity& activity)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_activity = activity;
+        // A busy writer records it after the job in hand.
+        if (m_busy)
+            return;
+        m_busy = m_activityJob = true;
+    }
+    m_wake.notify_one();
+}
+
+void RunRecorder::recordActivity(std::unique_lock<std::mutex>& lock)
+{
+    if (!m_activity)
+        return;
+    const RunActivity activity = std::move(*m_activity);
+    m_activity.reset();
+    lock.unlock();
+    // A sign of life only: a store that cannot be written says so at the next commit.
+    try {
+        m_store.recordActivity(activity);
+    } catch (const std::exception&) {
+    }
+    lock.lock();
+}
+
 void RunRecorder::writerLoop()
 {
     std::unique_lock lock(m_mutex);
@@ -364,16 +392,19 @@ void RunRecorder::writerLoop()
         m_wake.wait(lock, [this] { return m_busy || m_quit; });
         if (!m_busy)
             return;
-        if (m_checkpointJob) {
-            lock.unlock();
-            // Only the file's header depends on it; a store that cannot be written says so
-            // at its next commit.
-            try {
-                m_store.checkpoint();
-            } catch (const std::exception&) {
+        if (m_checkpointJob || m_activityJob) {
+            if (m_checkpointJob) {
+                lock.unlock();
+                // Only the file's header depends on it; a store that cannot be written says
+                // so at its next commit.
+                try {
+                    m_store.checkpoint();
+                } catch (const std::exception&) {
+                }
+                lock.lock();
             }
-            lock.lock();
-            m_busy = m_checkpointJob = false;
+            recordActivity(lock);
+            m_busy = m_checkpointJob = m_activityJob = false;
             m_idle.notify_all();
             continue;
         }
@@ -409,6 +440,7 @@ void RunRecorder::writerLoop()
         }
         const auto end = std::chrono::steady_clock::now();
         lock.lock();
+        recordActivity(lock);
         m_busy = false;
         if (failure) {
             m_failure = failure;

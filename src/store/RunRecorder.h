@@ -117,6 +117,11 @@ public:
     void finish();
     /// Has the writer copy the WAL into the file (RunStore::checkpoint) before its next commit.
     void checkpointSoon();
+    /// The run's programs started or ended: the writer thread records `activity` in the store
+    /// (RunStore::recordActivity) once it is free, never holding up the caller; a failure to
+    /// record it is left to the next commit to meet. On the thread that uses the store, as the
+    /// other calls (the caller keeps the pace: a record costs a transaction).
+    void activity(const RunActivity& activity);
     /// Returns once no commit is in progress, so that the store can be read or copied as it
     /// stands; rethrows the failure of the last commit (its content is then committed again
     /// with the next boundary).
@@ -138,6 +143,8 @@ private:
     /// content is then put back to be committed with the next boundary.
     void waitForWriter();
     std::optional<std::string> exportBytes();
+    /// With the writer's lock held: records the latest activity handed over, if any.
+    void recordActivity(std::unique_lock<std::mutex>& lock);
 
     RunStore& m_store;
     RecordedRun m_run;
@@ -171,6 +178,8 @@ private:
     std::thread m_thread;
     bool m_busy = false;
     bool m_checkpointJob = false;
+    bool m_activityJob = false;
+    std::optional<RunActivity> m_activity;
     bool m_quit = false;
     std::exception_ptr m_failure;
     Snapshot m_inFlight;

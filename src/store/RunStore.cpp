@@ -304,6 +304,17 @@ RunStore::RunStore(const std::string& path) : m_path(path), m_file(path)
         m_file = absolute.string();
 }
 
+RunStore::~RunStore()
+{
+    if (!m_writable || m_lost || !m_db.isOpen())
+        return;
+    try {
+        m_db.exec("PRAGMA wal_checkpoint(PASSIVE)");
+    } catch (const std::exception&) {
+        // What the WAL holds stays there, beside the file, for the next opening to read.
+    }
+}
+
 void RunStore::damaged(const std::string& detail) const
 {
     throw Exception("The run store " + inQuotes(m_path) + " is damaged: " + detail);
@@ -766,30 +777,6 @@ void RunStore::copyTo(const std::string& path)
         fs::remove(temporary, ignored);
         throw Exception("The run store " + inQuotes(path) + " cannot be written: " + error.what());
     }
-}
-
-void appendStatisticsLine(std::string& text, std::string_view what, std::string_view value,
-                          std::string_view info)
-{
-    auto cell = [&text](std::string_view cell) {
-        std::size_t plain = 0;
-        for (std::size_t i = 0; i < cell.size(); ++i) {
-            const char c = cell[i];
-            if (c != '\\' && c != '\t' && c != '\n')
-                continue;
-            text.append(cell.substr(plain, i - plain));
-            text += '\\';
-            text += c == '\t' ? 't' : c == '\n' ? 'n' : '\\';
-            plain = i + 1;
-        }
-        text.append(cell.substr(plain));
-    };
-    cell(what);
-    text += '\t';
-    cell(value);
-    text += '\t';
-    cell(info);
-    text += '\n';
 }
 
 } // namespace zyl

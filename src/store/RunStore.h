@@ -181,6 +181,29 @@ struct Snapshot {
     void clearIncrements();
 };
 
+/// What a running writer keeps in its store while a generation's programs run (an external
+/// task): the counts of `zyl-batch --progress json`'s signs of life, so that whoever watches
+/// the store sees them. Written at most about once a second, into a table of its own that a
+/// store gets with its first such record (older readers pass over it).
+struct RunActivity {
+    std::int64_t pid = 0;
+    std::string host;
+    /// The generation being evaluated (counted from 1) and the values computed so far.
+    std::int32_t generation = 0;
+    std::int64_t evaluations = 0;
+    EvaluationProgress programs;
+    /// UTC, as the store writes its times (filled by the store).
+    std::string updated;
+};
+
+/// The process that created or last resumed a store (RunHeader has no place for it: it
+/// changes with every resume).
+struct StoreOwner {
+    std::int64_t pid = 0;
+    std::string host;
+    std::string since;
+};
+
 /// Everything a store holds, read back.
 struct StoredRun {
     RunHeader header;
@@ -203,6 +226,10 @@ class RunStore {
 public:
     RunStore() = default;
     RunStore(RunStore&&) noexcept = default;
+    /// A store written by this process is folded whole into its file (a checkpoint) before
+    /// the connection closes: SQLite's own last checkpoint is left out while another
+    /// connection (a watch) has the file open, and the file alone must hold the run.
+    ~RunStore();
     // No move assignment: it would release the old lock before closing the old connection.
     RunStore& operator=(RunStore&&) = delete;
 
@@ -236,9 +263,60 @@ public:
     /// without a WAL beside it is read as immutable, so that nothing is created beside a
     /// store that is refused, or beside an archive in a folder that cannot be written.
     static RunStore openExisting(const std::string& path, bool lock);
+    /// Opens a store that another process may be writing, to follow it as it grows: the
+    /// checks and messages of openExisting without the lock, and a connection that reads what
+    /// the writer commits to the WAL, takes no lock the writer waits for and never writes.
+    /// Never the immutable way (whose reads of a file that a checkpoint rewrites under them
+    /// are garbage). A file without a WAL beside it is checked by its header before SQLite
+    /// opens it, so that a file that is refused gets nothing made beside it; one that passes
+    /// gets its WAL and the WAL's index (both empty) as any reader of a WAL file makes them.
+    /// \throws Exception with openExisting's messages, or "The run store \"<path>\" cannot be
+    /// watched: <reason>" (its folder cannot be written, so the WAL cannot be read).
+    static RunStore openForWatching(const std::string& path);
 
     /// Reads everything. \throws Exception "The run store \"<path>\" is damaged: <detail>".
     StoredRun read();
+
+    // The pieces of read(), for a reader that follows a store another process writes: each
+    // reads only what lies past the position it is given, so that a look at a growing store
+    // costs what was added. Inside one ReadTransaction they see one commit. Each
+    // \throws Exception "The run store \"<path>\" is damaged: <detail>".
+
+    /// One transaction of reads, which sees the store as one commit left it.
+    class ReadTransaction {
+    public:
+        explicit ReadTransaction(RunStore& store);
+        ~ReadTransaction();
+        ReadTransaction(const ReadTransaction&) = delete;
+        ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+    private:
+        RunStore& m_store;
+    };
+    /// Changes whenever another connection has committed since the last call (SQLite's
+    /// data_version): a look that finds it unchanged need read nothing else.
+    std::int64_t dataVersion();
+    /// The run's header with its plots.
+    RunHeader readHeader();
+    /// Who owns the store now (the owner fields of the run row).
+    StoreOwner readOwner();
+    /// The state row: the engine at the last committed boundary (the increments empty),
+    /// with the number of buffer entries and the id of the last evaluation committed before it.
+    Snapshot readState(std::int64_t& bufferEntries, std::int64_t& lastEvaluation);
+    /// The generations after `generation`, oldest first.
+    std::vector<GenerationRecord> readGenerations(std::int32_t after);
+    /// The points of one series from its `first` point on.
+    std::vector<PlotPointRecord> readPoints(std::int32_t plot, std::int32_t series,
+                                            std::int64_t first);
+    /// The buffer's chunks from entry `first` on (which must begin a chunk), and the number of
+    /// entries they hold.
+    std::vector<std::string> readBuffer(std::int64_t first, std::int64_t& entries);
+    /// The latest activity a running writer recorded; none in a store that has never had one.
+    std::optional<RunActivity> readActivity();
+    /// The writer's side: records the counts (see RunActivity) with this process and host,
+    /// in a transaction of its own, not synced (a power cut may take the last ones: they are
+    /// a sign of life, not a result).
+    void recordActivity(const RunActivity& activity);
 
     /// The evaluations committed after `afterId`, oldest first; only status "ok" ones when
     /// `successfulOnly`. \throws Exception "The run store \"<path>\" is damaged: <detail>".
@@ -306,6 +384,7 @@ public:
 
 private:
     explicit RunStore(const std::string& path);
+    static RunStore openChecked(const std::string& path, bool lock, bool watching);
     void prepareWriting();
     void rememberIdentity();
     /// Takes the lock; \throws Exception "... is in use by another ZYL ..." when it is held.

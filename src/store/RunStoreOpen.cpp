@@ -19,6 +19,13 @@ constexpr std::int32_t kFirstVersionWithMethod = 3;
 constexpr const char* kTables[] = {"run",         "state",  "generations", "plots",
                                    "plot_points", "buffer", "evaluations"};
 
+[[noreturn]] void newerVersion(const std::string& path, std::int64_t version)
+{
+    throw Exception("The run store " + inQuotes(path) +
+                    " was written by a newer ZYL (store version " + std::to_string(version) +
+                    "; this ZYL reads version " + std::to_string(kStoreVersion) + ").");
+}
+
 } // namespace
 
 RunStore::Content RunStore::probe(const std::string& path)
@@ -82,6 +89,16 @@ void RunStore::lockAgainstOthers()
 
 RunStore RunStore::openExisting(const std::string& path, bool lock)
 {
+    return openChecked(path, lock, /*watching=*/false);
+}
+
+RunStore RunStore::openForWatching(const std::string& path)
+{
+    return openChecked(path, /*lock=*/false, /*watching=*/true);
+}
+
+RunStore RunStore::openChecked(const std::string& path, bool lock, bool watching)
+{
     RunStore store(path);
     switch (fileKind(store.m_file)) {
     case FileKind::Missing:
@@ -95,17 +112,38 @@ RunStore RunStore::openExisting(const std::string& path, bool lock)
     case FileKind::Sqlite:
         break;
     }
+    if (watching && !exists(store.m_file + "-wal")) {
+        // SQLite would make a WAL and its index beside the file before it could say what the
+        // file is: the header, which holds the database's own ids while no WAL does, decides
+        // first, so that a refused file is left alone.
+        const auto ids = headerIds(store.m_file);
+        if (!ids || ids->first != kStoreApplicationId)
+            throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
+        if (ids->second > kStoreVersion)
+            newerVersion(path, ids->second);
+    }
     try {
-        store.m_db = openForReading(store.m_file);
+        if (watching) {
+            try {
+                store.m_db = storefile::openForWatching(store.m_file);
+            } catch (const Exception& error) {
+                // The WAL or its index could not be had (a folder that cannot be written):
+                // not the store's fault. Anything else is the file's, said below.
+                const std::string text = error.what();
+                if (text != sqlite3_errstr(SQLITE_CANTOPEN) &&
+                    text != sqlite3_errstr(SQLITE_READONLY))
+                    throw;
+                throw Exception("The run store " + inQuotes(path) + " cannot be watched: " + text);
+            }
+        } else {
+            store.m_db = openForReading(store.m_file);
+        }
         const std::int64_t version = store.m_db.queryInt("PRAGMA user_version");
         store.m_version = version;
         if (store.m_db.queryInt("PRAGMA application_id") != kStoreApplicationId)
             throw Exception("The file " + inQuotes(path) + " is not a ZYL run store.");
         if (version > kStoreVersion)
-            throw Exception("The run store " + inQuotes(path) +
-                            " was written by a newer ZYL (store version " +
-                            std::to_string(version) + "; this ZYL reads version " +
-                            std::to_string(kStoreVersion) + ").");
+            newerVersion(path, version);
         if (version < 1)
             store.damaged("it has no version");
         store.m_version = version;

@@ -68,169 +68,271 @@ RecordStatus parseStatus(const std::string& text)
 
 } // namespace
 
+RunStore::ReadTransaction::ReadTransaction(RunStore& store) : m_store(store)
+{
+    try {
+        m_store.m_db.exec("BEGIN");
+    } catch (const std::exception& error) {
+        m_store.failed(error);
+    }
+}
+
+RunStore::ReadTransaction::~ReadTransaction()
+{
+    try {
+        m_store.m_db.exec("COMMIT");
+    } catch (const std::exception&) {
+        // A read transaction holds nothing to keep; it ends with the connection at worst.
+    }
+}
+
+std::int64_t RunStore::dataVersion()
+{
+    try {
+        return m_db.queryInt("PRAGMA data_version");
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+}
+
+RunHeader RunStore::readHeader()
+{
+    RunHeader h;
+    try {
+        // A store of the first two layouts has no folder: the run's folder is unknown; one
+        // before the fifth has no id.
+        const std::string columns = std::string(m_version >= 3 ? "folder" : "NULL") + ", " +
+                                    (m_version >= 5 ? "run_id" : "NULL") + ", " +
+                                    (m_version >= 6 ? "overrides" : "NULL");
+        sql::Statement q(m_db, ("SELECT created, program, script_name, seed, export_name, "
+                                "export_every_iteration, export_base, objective, script, " +
+                                columns + " FROM run")
+                                   .c_str());
+        if (!q.step())
+            damaged("the run is missing");
+        h.created = q.columnText(0);
+        h.program = q.columnText(1);
+        h.scriptName = q.columnText(2);
+        if (!q.isNull(3))
+            h.seed = static_cast<std::uint64_t>(q.columnInt(3));
+        h.exportName = q.columnText(4);
+        h.exportEveryIteration = q.columnInt(5) != 0;
+        h.exportBase = q.columnInt(6);
+        h.objective = q.columnText(7);
+        h.scriptText = q.columnText(8);
+        if (!q.isNull(9))
+            h.folder = q.columnText(9);
+        if (!q.isNull(10))
+            h.runId = q.columnText(10);
+        if (!q.isNull(11))
+            h.overrides = q.columnText(11);
+        if (h.exportBase < 0)
+            damaged("the export file's starting size is negative");
+        sql::Statement plots(m_db, "SELECT plot, series, title, expression FROM plots "
+                                   "ORDER BY plot, series");
+        while (plots.step()) {
+            const std::int64_t p = plots.columnInt(0), s = plots.columnInt(1);
+            if (p < 0 || s < 0 || p > static_cast<std::int64_t>(h.plots.size()))
+                damaged("the plots are out of order");
+            if (p == static_cast<std::int64_t>(h.plots.size()))
+                h.plots.push_back({plots.columnText(2), {}});
+            if (s != static_cast<std::int64_t>(h.plots[p].expressions.size()))
+                damaged("the plots are out of order");
+            h.plots[p].expressions.push_back(plots.columnText(3));
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return h;
+}
+
+StoreOwner RunStore::readOwner()
+{
+    StoreOwner owner;
+    try {
+        sql::Statement q(m_db, "SELECT owner_pid, owner_host, owner_since FROM run");
+        if (!q.step())
+            damaged("the run is missing");
+        if (!q.isNull(0))
+            owner = {q.columnInt(0), q.columnText(1), q.columnText(2)};
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return owner;
+}
+
+Snapshot RunStore::readState(std::int64_t& bufferEntries, std::int64_t& lastEvaluation)
+{
+    Snapshot s;
+    try {
+        sql::Statement q(m_db, "SELECT generation, rng, mutations, crossovers, evaluations, "
+                               "run_seconds, stall_count, stop_reason, export_size, "
+                               "buffer_entries, last_evaluation, stall_best, parameters, "
+                               "statistics, extremes, symbols, population FROM state");
+        if (!q.step())
+            damaged("the run is missing");
+        s.generation = static_cast<std::int32_t>(q.columnInt(0));
+        s.rngState = static_cast<std::uint64_t>(q.columnInt(1));
+        s.mutations = q.columnInt(2);
+        s.crossovers = q.columnInt(3);
+        s.stop.evaluations = q.columnInt(4);
+        s.runSeconds = q.columnReal(5);
+        s.stop.stallCount = static_cast<int>(q.columnInt(6));
+        if (!q.isNull(7))
+            s.stop.stopReason = q.columnText(7);
+        s.exportSize = q.columnInt(8);
+        bufferEntries = q.columnInt(9);
+        lastEvaluation = q.columnInt(10);
+        if (!q.isNull(11)) {
+            codec::ByteReader best(q.columnBlob(11), "the stall rule's best value");
+            s.stop.stallBest = best.f64();
+            best.expectEnd();
+            s.stop.hasStallBest = true;
+        }
+        s.parameters = q.columnBlob(12);
+        s.statistics = q.columnBlob(13);
+        s.extremes = q.columnBlob(14);
+        s.symbols = q.columnBlob(15);
+        s.population = q.columnBlob(16);
+        if (m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
+                          "name = 'method'") == 1) {
+            sql::Statement method(m_db, "SELECT state FROM method");
+            if (method.step())
+                s.method = method.columnBlob(0);
+        }
+        if (q.columnInt(0) != s.generation || s.generation < 0 || s.stop.evaluations < 0 ||
+            s.stop.stallCount < 0 || s.exportSize < 0 || bufferEntries < 0 ||
+            !(s.runSeconds >= 0) || (s.stop.finished() && s.stop.stopReason.empty()))
+            damaged("the state holds impossible counts");
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return s;
+}
+
+std::vector<GenerationRecord> RunStore::readGenerations(std::int32_t after)
+{
+    std::vector<GenerationRecord> generations;
+    try {
+        sql::Statement q(m_db, "SELECT generation, average, std_dev, mean_dev, median_dev, "
+                               "range, q1, q2, q3, iqr, entropy, discrepancy, different, "
+                               "global_min, global_max, current_min, current_max, "
+                               "mutations, crossovers, buffered, evaluations, run_seconds, "
+                               "statistics, export FROM generations WHERE generation > ? "
+                               "ORDER BY generation");
+        q.bind(1, after);
+        while (q.step()) {
+            GenerationRecord g;
+            g.generation = static_cast<std::int32_t>(q.columnInt(0));
+            if (!generations.empty() && g.generation != generations.back().generation + 1)
+                damaged("generation " + std::to_string(generations.back().generation + 1) +
+                        " is missing");
+            GenerationFigures& f = g.figures;
+            int i = 1;
+            for (double* x : {&f.average, &f.stdDev, &f.meanDev, &f.medianDev, &f.range, &f.q1,
+                              &f.q2, &f.q3, &f.iqr, &f.entropy, &f.discrepancy})
+                *x = q.columnReal(i++);
+            f.different = static_cast<std::int32_t>(q.columnInt(i++));
+            for (double* x : {&f.globalMin, &f.globalMax, &f.currentMin, &f.currentMax})
+                *x = q.columnReal(i++);
+            for (std::int64_t* x : {&f.mutations, &f.crossovers, &f.buffered, &f.evaluations})
+                *x = q.columnInt(i++);
+            f.runSeconds = q.columnReal(i++);
+            g.rows = parseRows(q.columnText(i++));
+            if (!q.isNull(i))
+                g.exportText = q.columnText(i);
+            generations.push_back(std::move(g));
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return generations;
+}
+
+namespace {
+
+PlotPointRecord pointOf(const sql::Statement& q)
+{
+    PlotPointRecord p;
+    p.plot = static_cast<std::int32_t>(q.columnInt(0));
+    p.series = static_cast<std::int32_t>(q.columnInt(1));
+    p.point = static_cast<std::int32_t>(q.columnInt(2));
+    p.x = static_cast<float>(q.columnReal(3));
+    p.y = static_cast<float>(q.columnReal(4));
+    return p;
+}
+
+} // namespace
+
+std::vector<PlotPointRecord> RunStore::readPoints(std::int32_t plot, std::int32_t series,
+                                                  std::int64_t first)
+{
+    std::vector<PlotPointRecord> points;
+    try {
+        sql::Statement q(m_db, "SELECT plot, series, point, x, y FROM plot_points "
+                               "WHERE plot = ? AND series = ? AND point >= ? ORDER BY point");
+        q.bind(1, plot).bind(2, series).bind(3, first);
+        while (q.step())
+            points.push_back(pointOf(q));
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return points;
+}
+
+std::vector<std::string> RunStore::readBuffer(std::int64_t first, std::int64_t& entries)
+{
+    std::vector<std::string> chunks;
+    entries = 0;
+    try {
+        sql::Statement q(m_db, "SELECT first, count, entries FROM buffer WHERE first >= ? "
+                               "ORDER BY first");
+        q.bind(1, first);
+        while (q.step()) {
+            const std::int64_t count = q.columnInt(1);
+            if (q.columnInt(0) != first + entries || count <= 0)
+                damaged("the buffer has a gap");
+            // The count a row claims must be the one its entries hold: the buffer is
+            // rebuilt from the entries, the recorder continues from the counts.
+            const std::string_view bytes = q.columnBlob(2);
+            codec::ByteReader header(bytes, "the buffer");
+            if (header.u32() != static_cast<std::uint64_t>(count))
+                damaged("the buffer's counts disagree");
+            entries += count;
+            chunks.emplace_back(bytes);
+        }
+    } catch (const std::exception& error) {
+        failed(error);
+    }
+    return chunks;
+}
+
 StoredRun RunStore::read()
 {
     StoredRun run;
     try {
-        {
-            // A store of the first two layouts has no folder: the run's folder is unknown; one
-            // before the fifth has no id.
-            const std::string columns = std::string(m_version >= 3 ? "folder" : "NULL") + ", " +
-                                        (m_version >= 5 ? "run_id" : "NULL") + ", " +
-                                        (m_version >= 6 ? "overrides" : "NULL");
-            sql::Statement q(m_db, ("SELECT created, program, script_name, seed, export_name, "
-                                    "export_every_iteration, export_base, objective, script, " +
-                                    columns + " FROM run")
-                                       .c_str());
-            if (!q.step())
-                damaged("the run is missing");
-            RunHeader& h = run.header;
-            h.created = q.columnText(0);
-            h.program = q.columnText(1);
-            h.scriptName = q.columnText(2);
-            if (!q.isNull(3))
-                h.seed = static_cast<std::uint64_t>(q.columnInt(3));
-            h.exportName = q.columnText(4);
-            h.exportEveryIteration = q.columnInt(5) != 0;
-            h.exportBase = q.columnInt(6);
-            h.objective = q.columnText(7);
-            h.scriptText = q.columnText(8);
-            if (!q.isNull(9))
-                h.folder = q.columnText(9);
-            if (!q.isNull(10))
-                h.runId = q.columnText(10);
-            if (!q.isNull(11))
-                h.overrides = q.columnText(11);
-            if (h.exportBase < 0)
-                damaged("the export file's starting size is negative");
-        }
-        {
-            sql::Statement plots(m_db, "SELECT plot, series, title, expression FROM plots "
-                                       "ORDER BY plot, series");
-            while (plots.step()) {
-                const std::int64_t p = plots.columnInt(0), s = plots.columnInt(1);
-                if (p < 0 || s < 0 || p > static_cast<std::int64_t>(run.header.plots.size()))
-                    damaged("the plots are out of order");
-                if (p == static_cast<std::int64_t>(run.header.plots.size()))
-                    run.header.plots.push_back({plots.columnText(2), {}});
-                if (s != static_cast<std::int64_t>(run.header.plots[p].expressions.size()))
-                    damaged("the plots are out of order");
-                run.header.plots[p].expressions.push_back(plots.columnText(3));
-            }
-        }
+        run.header = readHeader();
         std::int64_t lastEvaluation = 0;
-        {
-            sql::Statement q(m_db, "SELECT generation, rng, mutations, crossovers, evaluations, "
-                                   "run_seconds, stall_count, stop_reason, export_size, "
-                                   "buffer_entries, last_evaluation, stall_best, parameters, "
-                                   "statistics, extremes, symbols, population FROM state");
-            if (!q.step())
-                damaged("the run is missing");
-            Snapshot& s = run.state;
-            s.generation = static_cast<std::int32_t>(q.columnInt(0));
-            s.rngState = static_cast<std::uint64_t>(q.columnInt(1));
-            s.mutations = q.columnInt(2);
-            s.crossovers = q.columnInt(3);
-            s.stop.evaluations = q.columnInt(4);
-            s.runSeconds = q.columnReal(5);
-            s.stop.stallCount = static_cast<int>(q.columnInt(6));
-            if (!q.isNull(7))
-                s.stop.stopReason = q.columnText(7);
-            s.exportSize = q.columnInt(8);
-            run.bufferEntries = q.columnInt(9);
-            lastEvaluation = q.columnInt(10);
-            if (!q.isNull(11)) {
-                codec::ByteReader best(q.columnBlob(11), "the stall rule's best value");
-                s.stop.stallBest = best.f64();
-                best.expectEnd();
-                s.stop.hasStallBest = true;
-            }
-            s.parameters = q.columnBlob(12);
-            s.statistics = q.columnBlob(13);
-            s.extremes = q.columnBlob(14);
-            s.symbols = q.columnBlob(15);
-            s.population = q.columnBlob(16);
-            if (m_db.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND "
-                              "name = 'method'") == 1) {
-                sql::Statement method(m_db, "SELECT state FROM method");
-                if (method.step())
-                    s.method = method.columnBlob(0);
-            }
-            if (q.columnInt(0) != s.generation || s.generation < 0 || s.stop.evaluations < 0 ||
-                s.stop.stallCount < 0 || s.exportSize < 0 || run.bufferEntries < 0 ||
-                !(s.runSeconds >= 0) || (s.stop.finished() && s.stop.stopReason.empty()))
-                damaged("the state holds impossible counts");
-        }
-        {
-            sql::Statement q(m_db, "SELECT generation, average, std_dev, mean_dev, median_dev, "
-                                   "range, q1, q2, q3, iqr, entropy, discrepancy, different, "
-                                   "global_min, global_max, current_min, current_max, "
-                                   "mutations, crossovers, buffered, evaluations, run_seconds, "
-                                   "statistics, export FROM generations ORDER BY generation");
-            while (q.step()) {
-                GenerationRecord g;
-                g.generation = static_cast<std::int32_t>(q.columnInt(0));
-                if (!run.generations.empty() &&
-                    g.generation != run.generations.back().generation + 1)
-                    damaged("generation " + std::to_string(run.generations.back().generation + 1) +
-                            " is missing");
-                GenerationFigures& f = g.figures;
-                int i = 1;
-                for (double* x : {&f.average, &f.stdDev, &f.meanDev, &f.medianDev, &f.range, &f.q1,
-                                  &f.q2, &f.q3, &f.iqr, &f.entropy, &f.discrepancy})
-                    *x = q.columnReal(i++);
-                f.different = static_cast<std::int32_t>(q.columnInt(i++));
-                for (double* x : {&f.globalMin, &f.globalMax, &f.currentMin, &f.currentMax})
-                    *x = q.columnReal(i++);
-                for (std::int64_t* x : {&f.mutations, &f.crossovers, &f.buffered, &f.evaluations})
-                    *x = q.columnInt(i++);
-                f.runSeconds = q.columnReal(i++);
-                g.rows = parseRows(q.columnText(i++));
-                if (!q.isNull(i))
-                    g.exportText = q.columnText(i);
-                run.generations.push_back(std::move(g));
-            }
-            // A store saved from a project that ran before it had a store may lack the
-            // first generations, never the latest.
-            if (!run.generations.empty() &&
-                run.generations.back().generation != run.state.generation)
-                damaged("its last generation is " +
-                        std::to_string(run.generations.back().generation) +
-                        " where its state has " + std::to_string(run.state.generation));
-        }
+        run.state = readState(run.bufferEntries, lastEvaluation);
+        run.generations = readGenerations(0);
+        // A store saved from a project that ran before it had a store may lack the
+        // first generations, never the latest.
+        if (!run.generations.empty() &&
+            run.generations.back().generation != run.state.generation)
+            damaged("its last generation is " +
+                    std::to_string(run.generations.back().generation) +
+                    " where its state has " + std::to_string(run.state.generation));
         {
             sql::Statement q(m_db, "SELECT plot, series, point, x, y FROM plot_points "
                                    "ORDER BY plot, series, point");
-            while (q.step()) {
-                PlotPointRecord p;
-                p.plot = static_cast<std::int32_t>(q.columnInt(0));
-                p.series = static_cast<std::int32_t>(q.columnInt(1));
-                p.point = static_cast<std::int32_t>(q.columnInt(2));
-                p.x = static_cast<float>(q.columnReal(3));
-                p.y = static_cast<float>(q.columnReal(4));
-                run.points.push_back(p);
-            }
+            while (q.step())
+                run.points.push_back(pointOf(q));
         }
-        {
-            sql::Statement q(m_db, "SELECT first, count, entries FROM buffer ORDER BY first");
-            std::int64_t total = 0;
-            while (q.step()) {
-                const std::int64_t count = q.columnInt(1);
-                if (q.columnInt(0) != total || count <= 0)
-                    damaged("the buffer has a gap");
-                // The count a row claims must be the one its entries hold: the buffer is
-                // rebuilt from the entries, the recorder continues from the counts.
-                const std::string_view entries = q.columnBlob(2);
-                codec::ByteReader header(entries, "the buffer");
-                if (header.u32() != static_cast<std::uint64_t>(count))
-                    damaged("the buffer's counts disagree");
-                total += count;
-                run.bufferChunks.emplace_back(entries);
-            }
-            if (total != run.bufferEntries)
-                damaged("the buffer holds " + std::to_string(total) + " entries where " +
-                        std::to_string(run.bufferEntries) + " are expected");
-        }
+        std::int64_t total = 0;
+        run.bufferChunks = readBuffer(0, total);
+        if (total != run.bufferEntries)
+            damaged("the buffer holds " + std::to_string(total) + " entries where " +
+                    std::to_string(run.bufferEntries) + " are expected");
         run.unfinishedGeneration = evaluations(lastEvaluation, /*successfulOnly=*/false);
     } catch (const std::exception& error) {
         failed(error);

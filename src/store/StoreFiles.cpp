@@ -117,6 +117,32 @@ sql::Database openForReading(const std::string& path)
     return db;
 }
 
+sql::Database openForWatching(const std::string& path)
+{
+    sql::Database db(path, SQLITE_OPEN_READONLY);
+    harden(db);
+    db.exec("PRAGMA query_only = ON");
+    // SQLite opens the file at its first read: whatever stands in the way shows here.
+    db.queryInt("PRAGMA user_version");
+    return db;
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>> headerIds(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char header[72] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    if (in.gcount() != sizeof header)
+        return std::nullopt;
+    // Big-endian, at the offsets SQLite's file format gives them.
+    auto at = [&header](int offset) {
+        return static_cast<std::int32_t>(
+            (std::uint32_t{header[offset]} << 24) | (std::uint32_t{header[offset + 1]} << 16) |
+            (std::uint32_t{header[offset + 2]} << 8) | std::uint32_t{header[offset + 3]});
+    };
+    return std::pair{at(68), at(60)};
+}
+
 std::optional<std::string> whyNotWritable(const std::string& file)
 {
     if (::access(file.c_str(), W_OK) != 0)

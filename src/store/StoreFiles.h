@@ -2,8 +2,10 @@
 
 #include "store/Sqlite.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 /// What the path of a run store holds, and connections to it that cannot harm it: shared by
 /// the code that opens a store and the code that creates and writes one.
@@ -33,6 +35,15 @@ std::string hostName();
 /// refused (query_only) and without the checkpoint a last connection makes when it closes, so
 /// that the database and its WAL stay byte for byte as they were.
 sql::Database openForReading(const std::string& path);
+
+/// A connection that follows a WAL file another process writes: read-only (every SQL write
+/// refused as well), never immutable, with SQLite's locks, which a writer never waits for.
+/// The WAL and its index are made beside the file when they are not there.
+sql::Database openForWatching(const std::string& path);
+
+/// The application id and the user version that the file's own header holds, which are the
+/// database's when no WAL is beside the file (none when the header cannot be read).
+std::optional<std::pair<std::int32_t, std::int32_t>> headerIds(const std::string& path);
 
 /// Why a resume could not write the store at `file` (its WAL and the WAL's index are made
 /// beside it), or nothing when it can. Asked before the file is opened for writing, so that

@@ -23,7 +23,7 @@ TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListView1);
-    if (m_settings.functionMode == FunctionMode::Manual) {
+    if (m_settings.functionMode == FunctionMode::Manual && !m_hooks.readOnly) {
         // Only the awaited values: a separator or a generation already processed has no
         // individual that a typed value would reach.
         m_model.setCaptionEditable(true, [this](int row) { return takesValue(row); });
@@ -42,6 +42,14 @@ TForm2::TForm2(ZYL& zyl, const ProjectSettings& settings, Hooks hooks, QWidget* 
 
 void TForm2::fillPopulationList(bool keepHistory)
 {
+    // The block shown takes the new generation in place: the selected row and the scroll
+    // position stay.
+    if (!keepHistory && m_model.storedRows() == m_zyl.popSize + 1 &&
+        m_model.replaceIndividuals(0, m_zyl.population)) {
+        m_notedFirst = 1;
+        m_notedLast = 0;
+        return;
+    }
     if (!keepHistory) {
         m_model.clear();
         m_notedFirst = 1;

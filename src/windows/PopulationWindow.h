@@ -30,6 +30,8 @@ class TForm2 : public QWidget {
         RunObserver* observer = nullptr;
         /// Individual `index` has taken a typed value (to count it, and to record it).
         std::function<void(int index)> valueTyped;
+        /// No value can be typed (another process writes the project's run store).
+        bool readOnly = false;
     };
 
     /// The caption column is editable when the task is manual.

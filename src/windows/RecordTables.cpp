@@ -6,11 +6,13 @@
 #include "windows/InPlaceEditing.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace zyl {
 
@@ -175,20 +177,47 @@ IndividualTableModel::IndividualTableModel(const ZYL& zyl, QObject* parent)
 
 void IndividualTableModel::appendIndividual(const Indiv& ind, bool valueKnown)
 {
-    m_captions.push_back(ind.evaluated || valueKnown ? Caption::Value : Caption::Unknown);
-    m_numbers.push_back(ind.value);
+    m_captions.emplace_back();
+    m_numbers.resize(m_numbers.size() + static_cast<std::size_t>(m_stride));
+    writeIndividual(m_captions.size() - 1, ind, valueKnown);
+    rowStored();
+}
+
+void IndividualTableModel::writeIndividual(std::size_t row, const Indiv& ind, bool valueKnown)
+{
+    m_captions[row] = ind.evaluated || valueKnown ? Caption::Value : Caption::Unknown;
+    auto number = m_numbers.begin() + static_cast<std::ptrdiff_t>(row * m_stride);
+    *number++ = ind.value;
     const int variables = m_stride - 1 - (m_constrained ? 1 : 0);
     for (int j = 0; j < variables; ++j) {
         const Variable_* gene = j < ind.count() ? ind.gene(j) : nullptr;
-        m_numbers.push_back(gene ? gene->getValue() : std::numeric_limits<double>::quiet_NaN());
+        *number++ = gene ? gene->getValue() : std::numeric_limits<double>::quiet_NaN();
     }
     if (m_constrained)
-        m_numbers.push_back(ind.violation);
+        *number = ind.violation;
     if (ind.screened) {
-        m_captions.back() = Caption::Screened;
-        m_texts[storedRows()] = screenedCaption(ind);
+        m_captions[row] = Caption::Screened;
+        m_texts[static_cast<int>(row)] = screenedCaption(ind);
     }
-    rowStored();
+}
+
+bool IndividualTableModel::replaceIndividuals(int first, const std::vector<Indiv>& individuals)
+{
+    const int last = first + static_cast<int>(individuals.size()) - 1;
+    if (individuals.empty() || first < 0 || last >= rowCount() || storedRows() != rowCount())
+        return false;
+    for (int row = first; row <= last; ++row)
+        if (m_captions[static_cast<std::size_t>(row)] == Caption::Separator)
+            return false;
+    for (std::size_t k = 0; k < individuals.size(); ++k) {
+        const int row = first + static_cast<int>(k);
+        // Before the row is written: a screened design writes its own text.
+        if (!m_texts.empty())
+            m_texts.erase(row);
+        writeIndividual(static_cast<std::size_t>(row), individuals[k], false);
+    }
+    emit dataChanged(index(first, 0), index(last, m_stride - 1), {Qt::DisplayRole});
+    return true;
 }
 
 QString IndividualTableModel::screenedCaption(const Indiv& ind) const
@@ -366,8 +395,18 @@ QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent, bool type
 
 void followEnd(QTableView* view)
 {
-    QObject::connect(view->model(), &QAbstractItemModel::rowsInserted, view,
-                     [view] { view->scrollToBottom(); });
+    // Only a view that shows the end follows it: one scrolled back to an earlier row stays
+    // there while the rows come.
+    auto atEnd = std::make_shared<bool>(true);
+    QObject::connect(view->model(), &QAbstractItemModel::rowsAboutToBeInserted, view,
+                     [view, atEnd] {
+                         const QScrollBar* bar = view->verticalScrollBar();
+                         *atEnd = bar->value() >= bar->maximum();
+                     });
+    QObject::connect(view->model(), &QAbstractItemModel::rowsInserted, view, [view, atEnd] {
+        if (*atEnd)
+            view->scrollToBottom();
+    });
 }
 
 } // namespace zyl

@@ -110,6 +110,10 @@ class IndividualTableModel : public AppendOnlyTableModel {
     void appendIndividual(const Indiv& ind, bool valueKnown = false);
     /// Stores a row with an empty caption and no cells.
     void appendSeparator();
+    /// Shows `individuals` in the rows from `first` on, which must all be individuals' rows
+    /// announced already, telling the views of changed texts rather than of new rows, so that
+    /// they keep their selection and scroll position; false, and nothing done, otherwise.
+    bool replaceIndividuals(int first, const std::vector<Indiv>& individuals);
 
     /// The caption of a stored row becomes realToText(value). Without `announce` the views are
     /// not told; announceCaptions does it later for a range of rows at once.
@@ -151,6 +155,7 @@ class IndividualTableModel : public AppendOnlyTableModel {
     enum class Caption : std::uint8_t { Unknown, Value, Separator, Text, Screened };
     QString screenedCaption(const Indiv& ind) const;
     void captionChanged(int row);
+    void writeIndividual(std::size_t row, const Indiv& ind, bool valueKnown);
     bool captionTakesValue(const QModelIndex& index) const;
 
     /// The columns whose texts change with a caption: the caption, and the violation.
@@ -174,7 +179,8 @@ class IndividualTableModel : public AppendOnlyTableModel {
 /// `typedInto`: its cells are typed into in place (see InPlaceEditing).
 QTableView* makeReportView(QAbstractItemModel* model, QWidget* parent, bool typedInto = false);
 
-/// Lets `view` follow the end of its model: every announced block scrolls it to the last row.
+/// Lets `view` follow the end of its model: every announced block scrolls it to the last row,
+/// unless the view has been scrolled back from the end.
 void followEnd(QTableView* view);
 
 } // namespace zyl

@@ -61,7 +61,7 @@ ResultWindows::ResultWindows(ResultContext context) : m_context(std::move(contex
     }
     if (m_context.settings.showPopulation) {
         TForm2::Hooks hooks{m_context.warning, m_context.runWhenComplete, this,
-                            m_context.valueTyped};
+                            m_context.valueTyped, m_context.readOnly};
         m_population = new TForm2(m_context.zyl, m_context.settings, std::move(hooks));
         addWindow(m_population);
         m_population->fillPopulationList(m_context.settings.populationHistory);
@@ -130,14 +130,19 @@ void ResultWindows::buffered(const Indiv& entry)
         m_buffered->addBufferedRow(entry);
 }
 
+void ResultWindows::takeParetoSnapshot()
+{
+    if (!m_pareto)
+        return;
+    m_context.paretoSnapshot(*m_paretoSnapshot);
+    m_paretoPending = true;
+    scheduleRefresh();
+}
+
 void ResultWindows::statistics()
 {
-    if (m_pareto) {
-        // Taken now, like the statistics: the next generation replaces the population.
-        m_context.paretoSnapshot(*m_paretoSnapshot);
-        m_paretoPending = true;
-        scheduleRefresh();
-    }
+    // Taken now, like the statistics: the next generation replaces the population.
+    takeParetoSnapshot();
     if (!m_statistics)
         return;
     if (m_context.settings.statisticHistory) {
@@ -147,6 +152,20 @@ void ResultWindows::statistics()
     }
     // Taken now: the rows describe this population, which the next generation replaces.
     takeStatisticsSnapshot(m_context.zyl, m_statisticsSnapshot);
+    m_storedRows.reset();
+    m_statisticsPending = true;
+    scheduleRefresh();
+}
+
+void ResultWindows::storedStatistics(const std::vector<StatisticsRow>& rows)
+{
+    if (!m_statistics)
+        return;
+    if (m_context.settings.statisticHistory) {
+        m_statistics->showRows(rows);
+        return;
+    }
+    m_storedRows = rows;
     m_statisticsPending = true;
     scheduleRefresh();
 }
@@ -163,6 +182,9 @@ void ResultWindows::plotUpdated(std::size_t plot)
 
 void ResultWindows::populationChanged()
 {
+    // A population put in place without a run (a stored one opened or watched) brings the
+    // method's own with it.
+    takeParetoSnapshot();
     if (!m_population)
         return;
     // With the history each generation's block is kept; a manual task's rows are where the
@@ -184,8 +206,10 @@ void ResultWindows::refresh()
     m_refreshTimer.stop();
     if (m_statisticsPending && m_statistics)
         m_statistics->showRows(
-            statisticsRows(m_statisticsSnapshot, m_context.settings.showBuffered));
+            m_storedRows ? *m_storedRows
+                         : statisticsRows(m_statisticsSnapshot, m_context.settings.showBuffered));
     m_statisticsPending = false;
+    m_storedRows.reset();
     if (m_population) {
         if (m_populationPending)
             m_population->fillPopulationList(/*keepHistory=*/false);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QMdiArea;
@@ -49,6 +50,8 @@ struct ResultContext {
     /// statistics were just computed. The Pareto window is made when it is set, and shows what
     /// it fills in each generation.
     std::function<void(ParetoSnapshot&)> paretoSnapshot = {};
+    /// Nothing can be typed into the windows (another process writes the project's store).
+    bool readOnly = false;
 };
 
 /// The result windows of one loaded project, as children of the MDI area: the Statistics
@@ -74,6 +77,11 @@ class ResultWindows : public RunObserver {
     void plotUpdated(std::size_t plot) override;
     void populationChanged() override;
 
+    /// A generation's statistics rows as a run store keeps them (a store reopened or
+    /// watched), in the place of statistics(): with the statistic history a block more,
+    /// otherwise the block shown from the next refresh on.
+    void storedStatistics(const std::vector<StatisticsRow>& rows);
+
     /// Shows everything stored so far at once (the windows otherwise catch up at display
     /// rate).
     void flush();
@@ -91,6 +99,7 @@ class ResultWindows : public RunObserver {
   private:
     QMdiSubWindow* addWindow(QWidget* window);
     void scheduleRefresh();
+    void takeParetoSnapshot();
     void refresh();
 
     ResultContext m_context;
@@ -106,6 +115,8 @@ class ResultWindows : public RunObserver {
     // What the next refresh shows.
     StatisticsSnapshot m_statisticsSnapshot;
     bool m_statisticsPending = false;
+    /// Rows from a store, in the place of the snapshot's.
+    std::optional<std::vector<StatisticsRow>> m_storedRows;
     bool m_populationPending = false;
     bool m_captionsPending = false;
     std::vector<bool> m_plotsPending;

@@ -215,7 +215,7 @@ TEST_F(Desktop, EveryCommandIsInAMenuAndNoShortcutIsShared)
         else
             EXPECT_TRUE(command->shortcut().isEmpty()) << command->text().toStdString();
     }
-    EXPECT_EQ(commands, 16);
+    EXPECT_EQ(commands, 18);
 }
 
 TEST_F(Desktop, EveryWindowShowsTheProgramsIcon)

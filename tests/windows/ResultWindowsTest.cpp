@@ -17,6 +17,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <QStyle>
@@ -256,6 +257,36 @@ TEST_F(Windows, PopulationWithoutHistoryKeepsOneBlock)
         EXPECT_EQ(buffered.cellText(r, 3).toStdString(), entry.gene(2)->valueText());
         ++r;
     }
+}
+
+TEST_F(Windows, TheSelectedRowAndAListScrolledBackStayAsGenerationsCome)
+{
+    load(task("[SHOW]\npopulation=1\nstatistic_history=1\n", 40));
+    area.resize(900, 700);
+    area.show();
+    for (int g = 0; g < 3; ++g)
+        run();
+    QApplication::processEvents();
+    QTableView* population = windows->populationWindow()->ListView1;
+    population->selectRow(5);
+    population->verticalScrollBar()->setValue(3);
+    QScrollBar* statistics = windows->statisticsWindow()->ListView1->verticalScrollBar();
+    ASSERT_GT(statistics->maximum(), 0);
+    EXPECT_EQ(statistics->value(), statistics->maximum()); // it has followed the end
+    statistics->setValue(0);
+    run();
+    run();
+    QApplication::processEvents();
+    EXPECT_EQ(statistics->value(), 0);
+    const QModelIndexList selected = population->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.front().row(), 5);
+    EXPECT_EQ(population->verticalScrollBar()->value(), 3);
+    // Back at the end, it follows the end again.
+    statistics->setValue(statistics->maximum());
+    run();
+    QApplication::processEvents();
+    EXPECT_EQ(statistics->value(), statistics->maximum());
 }
 
 TEST_F(Windows, VariablesShowTypesAndRanges)
