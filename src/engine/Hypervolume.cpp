@@ -386,44 +386,54 @@ void bestAlongFront(const Rows& rows, const std::vector<std::size_t>& members,
     std::vector<double> last(width), best(width);
     // Written before it is read: no need to clear it.
     const std::unique_ptr<std::uint32_t[]> from(new std::uint32_t[keep * width]);
-    struct Line {
-        double slope, intercept;
-        std::uint32_t point;
-        double at(double u) const { return intercept + u * slope; }
-    };
-    std::vector<Line> hullRoom(width);
-    Line* hull = hullRoom.data();
+    // The envelope in three arrays, which the steps below read far more often than they write.
+    std::vector<double> hullSlopeRoom(width), hullInterceptRoom(width);
+    std::vector<std::uint32_t> hullPointRoom(width);
+    double* hullSlope = hullSlopeRoom.data();
+    double* hullIntercept = hullInterceptRoom.data();
+    std::uint32_t* hullPoint = hullPointRoom.data();
     for (std::size_t w = 0; w < width; ++w)
         last[w] = t[w] * (reference[1] - y[w]);
     for (std::size_t c = 1; c < keep; ++c) {
         std::size_t head = 0, end = 0;
         const double* lastOfLayer = last.data();
         const double* slope = &y[c - 1];
+        const double* tOfLayer = &t[c];
+        const double* tyOfLayer = &ty[c];
         double* bestOfLayer = best.data();
         std::uint32_t* fromOfLayer = &from[c * width];
         // Line i (of the previous layer's point i = c - 1 + w) joins before point j = c + w is
         // answered.
         for (std::size_t w = 0; w < width; ++w) {
-            const Line line{slope[w], lastOfLayer[w], static_cast<std::uint32_t>(c - 1 + w)};
+            const double lineSlope = slope[w], lineIntercept = lastOfLayer[w];
             // Of two lines of one slope only the higher counts; a line between two others is
             // of no use once the one after it overtakes the one before it no later than it.
-            if (end == head || hull[end - 1].slope != line.slope ||
-                hull[end - 1].intercept <= line.intercept) {
-                if (end > head && hull[end - 1].slope == line.slope)
+            if (end == head || hullSlope[end - 1] != lineSlope ||
+                hullIntercept[end - 1] <= lineIntercept) {
+                if (end > head && hullSlope[end - 1] == lineSlope)
                     --end;
-                while (end - head >= 2 && (line.intercept - hull[end - 1].intercept) *
-                                                  (hull[end - 2].slope - hull[end - 1].slope) >=
-                                              (hull[end - 1].intercept - hull[end - 2].intercept) *
-                                                  (hull[end - 1].slope - line.slope))
+                while (end - head >= 2 &&
+                       (lineIntercept - hullIntercept[end - 1]) *
+                               (hullSlope[end - 2] - hullSlope[end - 1]) >=
+                           (hullIntercept[end - 1] - hullIntercept[end - 2]) *
+                               (hullSlope[end - 1] - lineSlope))
                     --end;
-                hull[end++] = line;
+                hullSlope[end] = lineSlope;
+                hullIntercept[end] = lineIntercept;
+                hullPoint[end] = static_cast<std::uint32_t>(c - 1 + w);
+                ++end;
             }
-            const std::size_t j = c + w;
-            const double u = t[j];
-            while (end - head >= 2 && hull[head + 1].at(u) >= hull[head].at(u))
+            const double u = tOfLayer[w];
+            double at = hullIntercept[head] + u * hullSlope[head];
+            while (end - head >= 2) {
+                const double next = hullIntercept[head + 1] + u * hullSlope[head + 1];
+                if (!(next >= at))
+                    break;
+                at = next;
                 ++head;
-            bestOfLayer[w] = hull[head].at(u) - ty[j];
-            fromOfLayer[w] = hull[head].point;
+            }
+            bestOfLayer[w] = at - tyOfLayer[w];
+            fromOfLayer[w] = hullPoint[head];
         }
         last.swap(best);
     }
