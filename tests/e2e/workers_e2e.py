@@ -37,6 +37,14 @@ if [ -n "${FAIL_HIGH:-}" ] && awk -v x="$x" 'BEGIN { exit !(x > 0.8) }'; then ex
 LC_ALL=C awk -v x="$x" -v y="$y" 'BEGIN { printf "%.17g\\n", (x - 0.3)^2 + (y + 0.2)^2 }' > "$2"
 """)
 os.chmod("objective.sh", 0o755)
+# Two objectives for the runs with several.
+with open("front.sh", "w") as f:
+    f.write("""#!/bin/sh
+read x y < "$1"
+LC_ALL=C awk -v x="$x" -v y="$y" \\
+  'BEGIN { printf "%.17g\\n%.17g\\n", (x - 0.3)^2 + y^2, (x + 0.3)^2 + (y - 0.2)^2 }' > "$2"
+""")
+os.chmod("front.sh", 0o755)
 
 
 def script(extra=""):
@@ -198,6 +206,24 @@ else:
           on_slurm.returncode == 0 and on_slurm.stdout == local.stdout and
           slurm_export == local_export and not ours,
           "status %d, queued %r\n%s" % (on_slurm.returncode, ours, on_slurm.stderr[-1500:]))
+
+    # Several objectives, with designs a formula rules out before any job is submitted.
+    front = ("[FUNCTION]\nexternal=1\nexternal_name=./front.sh\ninput_name=in.txt\n"
+             "output_name=out.txt\nexternal_objectives=2\n[CONSTRAINTS]\nc=x+y-0.5\n"
+             "[VARIABLES]\nx=real[-1;1]\ny=real[-1;1]\n[POPULATION]\nsize=6\n"
+             "[OPTIONS]\nmax_iteration=3\n")
+    local = run(["--quiet", "--workers", "4", "--front", "local.tsv"], front)
+    on_slurm = run(["--quiet", "--front", "slurm.tsv"],
+                   front.replace("[CONSTRAINTS]", "workers=4\n[CLUSTER]\nscheduler=slurm\n"
+                                 "time_limit=2\n[CONSTRAINTS]"))
+    fronts = [open(name).read() if os.path.exists(name) else None
+              for name in ("local.tsv", "slurm.tsv")]
+    check("several objectives with prescreen on Slurm: the local run's report and front",
+          local.returncode == 0 and "Front: " in local.stdout and "Screened\t" in local.stdout
+          and on_slurm.returncode == 0 and on_slurm.stdout == local.stdout and
+          fronts[0] is not None and fronts[0] == fronts[1],
+          "status %d/%d\n%s\n%s" % (local.returncode, on_slurm.returncode, local.stdout,
+                                   on_slurm.stderr[-1500:]))
 
 if failures:
     sys.exit(1)
