@@ -207,6 +207,15 @@ else:
           slurm_export == local_export and not ours,
           "status %d, queued %r\n%s" % (on_slurm.returncode, ours, on_slurm.stderr[-1500:]))
 
+    # The trust region, chosen on the command line.
+    trust = ["--quiet", "--set", "OPTIONS.method=trust"]
+    local = run(trust + ["--workers", "4"], short)
+    on_slurm = run(trust, short.replace("[VARIABLES]", "workers=4\n[CLUSTER]\n"
+                                        "scheduler=slurm\ntime_limit=2\n[VARIABLES]"))
+    check("the trust region on Slurm prints the local run's report",
+          local.returncode == 0 and on_slurm.returncode == 0 and on_slurm.stdout == local.stdout,
+          "status %d/%d\n%s" % (local.returncode, on_slurm.returncode, on_slurm.stderr[-1500:]))
+
     # Several objectives, with designs a formula rules out before any job is submitted.
     front = ("[FUNCTION]\nexternal=1\nexternal_name=./front.sh\ninput_name=in.txt\n"
              "output_name=out.txt\nexternal_objectives=2\n[CONSTRAINTS]\nc=x+y-0.5\n"
