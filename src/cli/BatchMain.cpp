@@ -301,6 +301,9 @@ int main(int argc, char** argv)
     if (!options.frontFile.empty() && !zyl.multiObjective())
         return loadFailure("--front needs a task with several objectives (OBJECTIVES)",
                            options.report);
+    // Nothing reads the archive of a run without a front file or a store.
+    if (zyl.objectives && options.frontFile.empty() && !stored)
+        zyl.objectives->keepArchive = false;
 
     termGrace = settings.termGrace;
     std::optional<OutputFormat> progress;

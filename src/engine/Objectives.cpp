@@ -49,6 +49,11 @@ void Objectives::keys(const Indiv& ind, double* out) const
 
 void Objectives::offer(const std::vector<Indiv>& population, std::span<const int> fronts)
 {
+    if (!keepArchive) {
+        if (reference.empty())
+            chooseReference(population);
+        return;
+    }
     const std::size_t m = count();
     m_offered.clear();
     // Rooms that only grow: filling them anew each generation would cost as much as the rest.

@@ -38,6 +38,9 @@ struct Objectives {
     /// Every design of the task that no other dominates (constrained domination), its
     /// variables as the payload.
     ParetoArchive archive;
+    /// Whether offer() keeps the archive: a run that neither stores it nor writes it (zyl-batch
+    /// without --front and --store) spares its cost, a large part of the method's own.
+    bool keepArchive = true;
 
     /// The statistics of the latest generation: the feasible members of the front, their
     /// hypervolume against `reference`, and each objective's least and greatest value over

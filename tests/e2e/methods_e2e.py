@@ -174,8 +174,10 @@ check("archive not dominated", not any(
     for a in rows for b in rows))
 reference_cwd = os.path.join(work, "front-workers-1")
 started = time.monotonic()
-run(reference_cwd, ["--quiet", "--seed", "6", "task.txt"])
+unarchived = run(reference_cwd, ["--quiet", "--seed", "6", "--report", "json", "task.txt"])
 duration = time.monotonic() - started
+# Without --front and --store no archive is kept: the search and its report are the same.
+check("front without the archive", unarchived.stdout == outputs[0][0])
 cwd = folder("front-resumed", front)
 command = [batch, "--quiet", "--seed", "6", "--workers", "3", "--report", "json", "--front",
            "front.tsv", "--resume", "--store", "run.zyl", "task.txt"]
