@@ -492,8 +492,8 @@ std::optional<TOKBottomDlg1::FieldProblem> TOKBottomDlg1::firstBadField() const
     }
     if (multiObjective() && !referenceOf(EditHvReference->text(), m_objectives.size()))
         return FieldProblem{EditHvReference,
-                            QStringLiteral("Hypervolume reference ought to be %1 numbers, one "
-                                           "per objective, separated by \";\"")
+                            QStringLiteral("Hypervolume reference ought to hold one finite "
+                                           "number per objective (%1), separated by \";\"")
                                 .arg(m_objectives.size())};
     if (m_zyl->constrained() && !toleranceOf(EditConstraintTolerance->text()))
         return FieldProblem{

@@ -399,7 +399,8 @@ TEST_F(OptionsDialog, SeveralObjectivesHaveTheirOwnMethodsAndABadReferencePointK
     }
     ASSERT_EQ(boxes.shown.size(), 5u);
     EXPECT_EQ(boxes.shown[0].text,
-              "Hypervolume reference ought to be 2 numbers, one per objective, separated by \";\"");
+              "Hypervolume reference ought to hold one finite number per objective (2), "
+              "separated by \";\"");
     EXPECT_EQ(dialog.focusWidget(), dialog.EditHvReference);
     EXPECT_TRUE(dialog.PageControl1->currentWidget()->isAncestorOf(dialog.EditHvReference));
     EXPECT_FALSE(zyl->elite) << "nothing is applied";
