@@ -281,11 +281,29 @@ bool StoreWatch::showValues(const std::vector<EvaluationRecord>& records, WatchO
         // A failure without a value leaves the individual as it was, as in the run.
         if (r.generation != zyl.generation + 1 || r.individual < 0 ||
             r.individual >= zyl.popSize ||
-            (r.status != RecordStatus::Ok && r.status != RecordStatus::FailureValue))
+            (r.status != RecordStatus::Ok && r.status != RecordStatus::FailureValue &&
+             r.status != RecordStatus::Screened))
             continue;
         Indiv& ind = zyl.population[static_cast<std::size_t>(r.individual)];
         if (codec::toData(ind).variables != r.variables)
             continue;
+        if (r.status == RecordStatus::Screened) {
+            // Ruled out by the section's formulas, which the watch computes as the run did.
+            if (!zyl.constraintFormulas)
+                continue;
+            std::vector<double> values(zyl.constraintFormulas->count(),
+                                       std::numeric_limits<double>::quiet_NaN());
+            try {
+                zyl.constraintFormulas->evaluateTree(ind, zyl.names, m_table, values.data());
+            } catch (const std::exception&) {
+                // Not a number: an infinite violation, as the run counted it.
+            }
+            zyl.screen(ind, values.data());
+            if (observer)
+                observer->evaluatedValue(r.individual);
+            shown = true;
+            continue;
+        }
         ind.value = r.value;
         ind.evaluated = true;
         if (zyl.constrained()) {

@@ -22,10 +22,10 @@ const char* kScript = "[FUNCTION]\nanalytical=1\n[EQUATIONS]\nf=x1^2+x2^2\n"
                       "[OPTIONS]\nmax_iteration=8\n[PLOTS]\nBest=CurrentMin;Average\n"
                       "[SHOW]\nbuffer_individuals=1\n";
 
-StoreRequest requestFor(const std::string& store, bool resume)
+StoreRequest requestFor(const std::string& store, bool resume, const char* script = kScript)
 {
     StoreRequest r;
-    r.script = ProjectScript::fromText(kScript);
+    r.script = ProjectScript::fromText(script);
     r.script->StripBlanks();
     r.storePath = store;
     r.resume = resume;
@@ -43,10 +43,10 @@ struct Writer {
     std::optional<RowCollector> rows;
     std::optional<RecordingObserver> observer;
 
-    Writer(const std::string& store, bool resume)
+    Writer(const std::string& store, bool resume, const char* script = kScript)
     {
         table.registerBuiltinSymbols();
-        session = StoredSession::open(requestFor(store, resume), settings, table);
+        session = StoredSession::open(requestFor(store, resume, script), settings, table);
         session->begin();
         rows.emplace(session->zyl(), settings);
         observer.emplace(session->recorder(), *rows, session->zyl(), settings);
@@ -118,9 +118,9 @@ Outcome outcomeOf(ZYL& zyl, const std::vector<UserPlot>& plots)
 class Watch : public ::testing::Test {
 protected:
     /// The watch of a store whose writer has run `generations`.
-    StoreWatch& watchAfter(int generations)
+    StoreWatch& watchAfter(int generations, const char* script = kScript)
     {
-        writer.emplace(store, false);
+        writer.emplace(store, false, script);
         writer->run(generations);
         watcher.emplace(store);
         return *watcher->watch;
@@ -245,6 +245,26 @@ TEST_F(Watch, TheValuesOfTheGenerationInProgressShowAsTheyAreCommitted)
     EXPECT_TRUE(watch.zyl().population[4].evaluated);
     EXPECT_EQ(watch.zyl().population[4].value, 0.25);
     EXPECT_EQ(watch.zyl().population[1].value, zyl.population[1].value);
+}
+
+TEST_F(Watch, ADesignRuledOutBeforeEvaluationShowsAsTheRunHadIt)
+{
+    std::string script = kScript;
+    script += "[CONSTRAINTS]\nc=x1+2\n";
+    StoreWatch& watch = watchAfter(1, script.c_str());
+    const ZYL& zyl = writer->session->zyl();
+    EvaluationRecord record;
+    record.generation = 2;
+    record.individual = 3;
+    record.variables = codec::toData(zyl.population[3]).variables;
+    record.status = RecordStatus::Screened;
+    record.message = "c";
+    writer->session->recorder().evaluationFinished(record);
+    watch.update(calls);
+    EXPECT_EQ(calls.told, "v3 ");
+    const Indiv& shown = watch.zyl().population[3];
+    EXPECT_TRUE(shown.screened && shown.evaluated && std::isnan(shown.value));
+    EXPECT_EQ(shown.violation, zyl.population[3].gene(0)->getValue() + 2);
 }
 
 TEST_F(Watch, BadStoresAreRefusedWithNothingWrittenOrMadeBesideThem)
