@@ -173,11 +173,14 @@ TEST_F(Desktop, FileDialogsStartInTheLastFolder)
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            answer.stop();
             shownFolder = dialog->directory().absolutePath();
             filters = dialog->nameFilters();
             filter = dialog->selectedNameFilter();
             dialog->selectFile(chosen);
-            static_cast<QDialog*>(dialog)->accept();
+            // Taken inside the dialog's own loop, whenever this runs.
+            QMetaObject::invokeMethod(static_cast<QDialog*>(dialog), &QDialog::accept,
+                                      Qt::QueuedConnection);
         }
     });
     answer.start(5);

@@ -4,6 +4,7 @@
 #include "common/TextConvert.h"
 #include "engine/Zyl.h"
 #include "shell/ConsoleWindow.h"
+#include "shell/DesktopSettings.h"
 #include "windows/BufferedWindow.h"
 #include "windows/RecordTables.h"
 #include "windows/ResultWindows.h"
@@ -92,17 +93,27 @@ TEST_F(ProjectFiles, SaveAsWithoutAnExtensionTakesTheChosenFilters)
     EXPECT_EQ(TMainForm::withFilterExtension("a/run", "zyl internal (*.zyl)"), "a/run.zyl");
     EXPECT_EQ(TMainForm::withFilterExtension("a/run.TXT", "zyl script (*.txt)"), "a/run.TXT");
 
-    // The dialog itself: a name typed without an extension under the script filter.
+    // The dialog itself: a name typed without an extension under the script filter. It opens
+    // in the test's own folder, not in the working folder that other tests write into.
+    DesktopSettings().rememberFolder(dir.filePath("task.txt"));
     QTimer answer;
     answer.setInterval(10);
     QObject::connect(&answer, &QTimer::timeout, [this, &answer] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        // Looked for among the windows: under load another window may be the active one.
+        QFileDialog* dialog = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(window); d && d->isVisible())
+                dialog = d;
         if (!dialog)
             return;
         answer.stop();
+        dialog->setDirectory(dir.path());
         dialog->selectNameFilter("zyl script (*.txt)");
-        dialog->selectFile(dir.filePath("plain"));
-        static_cast<QDialog*>(dialog)->accept(); // QFileDialog hides its accept()
+        dialog->selectFile(QStringLiteral("plain"));
+        // Queued, so that it is taken inside the dialog's own loop even when this runs before
+        // that loop starts (QFileDialog hides its accept()).
+        QMetaObject::invokeMethod(static_cast<QDialog*>(dialog), &QDialog::accept,
+                                  Qt::QueuedConnection);
     });
     answer.start();
     QTimer guard; // never hang the suite
