@@ -59,8 +59,9 @@ def start_writer(cwd, extra=()):
     writer = subprocess.Popen([batch, "--seed", "3", "--store", "run.zyl", "--progress", "json"]
                               + list(extra) + ["task.txt"], cwd=cwd, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE)
-    deadline = time.time() + 10
-    while owner(cwd) != writer.pid and time.time() < deadline:
+    # A loaded machine (the sanitizer suite beside other tests) can take seconds to start it.
+    deadline = time.time() + 60
+    while owner(cwd) != writer.pid and writer.poll() is None and time.time() < deadline:
         time.sleep(0.01)
     return writer
 
@@ -126,10 +127,11 @@ before = [o["generation"] for o in objects(seen[1]) if "generation" in o]
 check("some generations before the kill", 0 < len(before) < 10, before)
 resumed = start_writer(cwd, ["--resume"])
 again = follow(cwd, "json")
-resumed.communicate(timeout=60)
+resumed_output = resumed.communicate(timeout=60)
 seen = again.communicate(timeout=20)
 check("the resumed run is followed to its end", again.returncode == 0 and resumed.returncode == 0,
-      seen[1].decode())
+      "resume: %d %s\nfollower: %d %s" % (resumed.returncode, resumed_output[1].decode()[-600:],
+                                         again.returncode, seen[1].decode()))
 after = [o["generation"] for o in objects(seen[1]) if "generation" in o]
 check("every stored generation once, the resumed ones after", after == list(range(1, 11)),
       after)
